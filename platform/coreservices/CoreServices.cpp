@@ -1,0 +1,419 @@
+#include "platform/coreservices/CoreServices.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <string>
+
+// ---------------------------------------------------------------- time
+
+namespace {
+const std::chrono::steady_clock::time_point gProcessStart = std::chrono::steady_clock::now();
+}
+
+UInt64 SkyloomMicroseconds() {
+  auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return UInt64(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+}
+
+void Microseconds(UnsignedWide* microTickCount) {
+  if (!microTickCount) return;
+  UInt64 us = SkyloomMicroseconds();
+  microTickCount->hi = UInt32(us >> 32);
+  microTickCount->lo = UInt32(us);
+}
+
+UInt32 TickCount() {
+  auto elapsed = std::chrono::steady_clock::now() - gProcessStart;
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+  return UInt32(UInt64(us) * 60u / 1000000u);
+}
+
+// ---------------------------------------------------------------- atomics
+
+SInt32 IncrementAtomic(SInt32* value) { return std::atomic_ref<SInt32>(*value).fetch_add(1); }
+SInt32 DecrementAtomic(SInt32* value) { return std::atomic_ref<SInt32>(*value).fetch_sub(1); }
+SInt32 AddAtomic(SInt32 amount, SInt32* value) {
+  return std::atomic_ref<SInt32>(*value).fetch_add(amount);
+}
+Boolean CompareAndSwap(SInt32 oldValue, SInt32 newValue, SInt32* value) {
+  return std::atomic_ref<SInt32>(*value).compare_exchange_strong(oldValue, newValue) ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- Gestalt
+
+namespace {
+std::mutex gGestaltLock;
+std::function<OSErr(OSType, SInt32*)> gGestaltResponder;
+
+long cpuCount() {
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? n : 1;
+}
+
+// Processor clock in MHz from /proc/cpuinfo; a plausible value when absent.
+long cpuMHz() {
+  static const long mhz = [] {
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("cpu MHz", 0) == 0) {
+        auto colon = line.find(':');
+        if (colon != std::string::npos) {
+          double v = std::strtod(line.c_str() + colon + 1, nullptr);
+          if (v >= 1.0 && v < 100000.0) return long(v);
+        }
+      }
+    }
+    return 2000L;
+  }();
+  return mhz;
+}
+}  // namespace
+
+void SkyloomSetGestaltResponder(std::function<OSErr(OSType, SInt32*)> responder) {
+  std::lock_guard<std::mutex> lock(gGestaltLock);
+  gGestaltResponder = std::move(responder);
+}
+
+OSErr Gestalt(OSType selector, SInt32* response) {
+  {
+    std::function<OSErr(OSType, SInt32*)> responder;
+    {
+      std::lock_guard<std::mutex> lock(gGestaltLock);
+      responder = gGestaltResponder;
+    }
+    if (responder) {
+      OSErr err = responder(selector, response);
+      if (err != kGestaltFallThrough) return err;
+    }
+  }
+  if (!response) return paramErr;
+  switch (selector) {
+    case FOUR_CHAR_CODE("sysv"):  // 10.4.11 satisfies the start-up check (> 0x103F)
+      *response = 0x104B;
+      return noErr;
+    case FOUR_CHAR_CODE("qtim"):  // 7.6.0 satisfies the start-up check (> 0x06FFFFFF)
+      *response = 0x07608000;
+      return noErr;
+    case FOUR_CHAR_CODE("ppcf"):  // processor features: no vector unit on these hosts
+      *response = 0;
+      return noErr;
+    case FOUR_CHAR_CODE("bclm"):  // bus clock rate in Hz, always answered
+      *response = 133333333;
+      return noErr;
+    case FOUR_CHAR_CODE("pclk"):  // processor clock in Hz
+      *response = SInt32(std::min<long>(cpuMHz(), 2147) * 1000000L);
+      return noErr;
+    case FOUR_CHAR_CODE("cpus"):
+      *response = SInt32(cpuCount());
+      return noErr;
+    default:
+      return gestaltUndefSelectorErr;
+  }
+}
+
+short MaximumProcessorSpeed() { return short(std::min<long>(cpuMHz(), 32767)); }
+
+// ---------------------------------------------------------------- fixed point
+
+namespace {
+Fixed saturate(SInt64 v) {
+  if (v > SInt64(0x7FFFFFFF)) return Fixed(0x7FFFFFFF);
+  if (v < -SInt64(0x80000000LL)) return Fixed(INT32_MIN);
+  return Fixed(v);
+}
+// Rounded quotient of n / d (d != 0), halves away from zero.
+SInt64 roundedDiv(SInt64 n, SInt64 d) {
+  bool negative = (n < 0) != (d < 0);
+  unsigned __int128 un = n < 0 ? (unsigned __int128)(-(__int128)n) : (unsigned __int128)n;
+  unsigned __int128 ud = d < 0 ? (unsigned __int128)(-(__int128)d) : (unsigned __int128)d;
+  unsigned __int128 q = (un + ud / 2) / ud;
+  if (q > (unsigned __int128)0x100000000LL) q = 0x100000000LL;  // beyond any 32-bit result
+  SInt64 r = SInt64(q);
+  return negative ? -r : r;
+}
+}  // namespace
+
+Fixed FixMul(Fixed a, Fixed b) {
+  SInt64 p = SInt64(a) * SInt64(b);
+  // Round to nearest (halves upward) and drop the 16 fraction bits.
+  return saturate((p + 0x8000) >> 16);
+}
+
+Fixed FixDiv(Fixed a, Fixed b) {
+  if (b == 0) return a < 0 ? Fixed(INT32_MIN) : Fixed(0x7FFFFFFF);
+  return saturate(roundedDiv(SInt64(a) * 65536, b));
+}
+
+Fixed FixRatio(short numer, short denom) {
+  if (denom == 0) return numer < 0 ? Fixed(INT32_MIN) : Fixed(0x7FFFFFFF);
+  return saturate(roundedDiv(SInt64(numer) * 65536, denom));
+}
+
+Fixed Long2Fix(SInt32 x) { return saturate(SInt64(x) * 65536); }
+
+SInt32 Fix2Long(Fixed x) { return SInt32((SInt64(x) + 0x8000) >> 16); }
+
+Fixed X2Fix(double x) {
+  if (std::isnan(x)) return 0;
+  double v = std::round(x * 65536.0);
+  if (v >= 2147483647.0) return Fixed(0x7FFFFFFF);
+  if (v <= -2147483648.0) return Fixed(INT32_MIN);
+  return Fixed(SInt64(v));
+}
+
+double Fix2X(Fixed x) { return double(x) / 65536.0; }
+
+// ---------------------------------------------------------------- handles
+
+namespace {
+// A handle points at the master pointer of this block.
+struct HandleBlock {
+  Ptr master;  // must be first: a Handle is &block->master
+  Size size;
+  int locks;
+};
+thread_local OSErr tMemError = noErr;
+std::atomic<long> gLiveHandles{0};
+std::atomic<long> gBeeps{0};
+
+HandleBlock* blockOf(Handle h) { return reinterpret_cast<HandleBlock*>(h); }
+
+Handle makeHandle(Size byteCount, bool clear) {
+  if (byteCount < 0) {
+    tMemError = paramErr;
+    return nullptr;
+  }
+  auto* b = static_cast<HandleBlock*>(std::malloc(sizeof(HandleBlock)));
+  if (!b) {
+    tMemError = memFullErr;
+    return nullptr;
+  }
+  // Always allocate at least one byte so the master pointer is never null.
+  b->master = static_cast<Ptr>(clear ? std::calloc(size_t(byteCount) + 1, 1)
+                                     : std::malloc(size_t(byteCount) + 1));
+  if (!b->master) {
+    std::free(b);
+    tMemError = memFullErr;
+    return nullptr;
+  }
+  b->size = byteCount;
+  b->locks = 0;
+  ++gLiveHandles;
+  tMemError = noErr;
+  return &b->master;
+}
+}  // namespace
+
+Handle NewHandle(Size byteCount) { return makeHandle(byteCount, false); }
+Handle NewHandleClear(Size byteCount) { return makeHandle(byteCount, true); }
+
+Size GetHandleSize(Handle h) {
+  if (!h) {
+    tMemError = nilHandleErr;
+    return 0;
+  }
+  tMemError = noErr;
+  return blockOf(h)->size;
+}
+
+void SetHandleSize(Handle h, Size newSize) {
+  if (!h) {
+    tMemError = nilHandleErr;
+    return;
+  }
+  if (newSize < 0) {
+    tMemError = paramErr;
+    return;
+  }
+  HandleBlock* b = blockOf(h);
+  if (b->locks > 0 && newSize > b->size) {
+    // A locked block cannot move, and growing it here would move it.
+    tMemError = memLockedErr;
+    return;
+  }
+  Ptr p = static_cast<Ptr>(std::realloc(b->master, size_t(newSize) + 1));
+  if (!p) {
+    tMemError = memFullErr;
+    return;
+  }
+  b->master = p;
+  b->size = newSize;
+  tMemError = noErr;
+}
+
+void HLock(Handle h) {
+  if (!h) {
+    tMemError = nilHandleErr;
+    return;
+  }
+  blockOf(h)->locks = 1;
+  tMemError = noErr;
+}
+
+void HUnlock(Handle h) {
+  if (!h) {
+    tMemError = nilHandleErr;
+    return;
+  }
+  blockOf(h)->locks = 0;
+  tMemError = noErr;
+}
+
+void DisposeHandle(Handle h) {
+  if (!h) {
+    tMemError = nilHandleErr;
+    return;
+  }
+  HandleBlock* b = blockOf(h);
+  std::free(b->master);
+  std::free(b);
+  --gLiveHandles;
+  tMemError = noErr;
+}
+
+OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size) {
+  if (!dstHndl || size < 0 || (size > 0 && !srcPtr)) return tMemError = paramErr;
+  Handle h = NewHandle(size);
+  if (!h) return tMemError;
+  if (size) std::memcpy(*h, srcPtr, size_t(size));
+  *dstHndl = h;
+  return tMemError = noErr;
+}
+
+OSErr PtrAndHand(const void* ptr1, Handle hand2, long size) {
+  if (!hand2) return tMemError = nilHandleErr;
+  if (size < 0 || (size > 0 && !ptr1)) return tMemError = paramErr;
+  Size old = GetHandleSize(hand2);
+  SetHandleSize(hand2, old + size);
+  if (tMemError != noErr) return tMemError;
+  if (size) std::memcpy(*hand2 + old, ptr1, size_t(size));
+  return tMemError = noErr;
+}
+
+OSErr HandToHand(Handle* theHndl) {
+  if (!theHndl || !*theHndl) return tMemError = nilHandleErr;
+  Handle src = *theHndl;
+  return PtrToHand(*src, theHndl, GetHandleSize(src));
+}
+
+OSErr MemError() { return tMemError; }
+
+long SkyloomLiveHandleCount() { return gLiveHandles.load(); }
+
+Ptr NewPtr(Size byteCount) {
+  if (byteCount < 0) {
+    tMemError = paramErr;
+    return nullptr;
+  }
+  Ptr p = static_cast<Ptr>(std::malloc(size_t(byteCount) ? size_t(byteCount) : 1));
+  tMemError = p ? noErr : memFullErr;
+  return p;
+}
+
+Ptr NewPtrClear(Size byteCount) {
+  if (byteCount < 0) {
+    tMemError = paramErr;
+    return nullptr;
+  }
+  Ptr p = static_cast<Ptr>(std::calloc(size_t(byteCount) ? size_t(byteCount) : 1, 1));
+  tMemError = p ? noErr : memFullErr;
+  return p;
+}
+
+void DisposePtr(Ptr p) {
+  std::free(p);
+  tMemError = noErr;
+}
+
+void BlockMove(const void* src, void* dst, Size count) {
+  if (count > 0) std::memmove(dst, src, size_t(count));
+}
+void BlockMoveData(const void* src, void* dst, Size count) { BlockMove(src, dst, count); }
+
+// ---------------------------------------------------------------- beeps
+
+void SysBeep(short) { ++gBeeps; }
+long SkyloomBeepCount() { return gBeeps.load(); }
+
+// ---------------------------------------------------------------- dates
+
+namespace {
+std::mutex gDateLock;
+std::function<UInt32()> gDateSource;
+
+// Days from 1904-01-01 to year-month-day (proleptic Gregorian; month 1..12).
+SInt64 daysFrom1904(SInt64 y, SInt64 m, SInt64 d) {
+  // Civil-from-days algorithm shifted to a March-based year.
+  y -= m <= 2;
+  const SInt64 era = (y >= 0 ? y : y - 399) / 400;
+  const SInt64 yoe = y - era * 400;
+  const SInt64 doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const SInt64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const SInt64 daysFrom0000 = era * 146097 + doe;  // days since 0000-03-01
+  // 1904-01-01 in the same count:
+  constexpr SInt64 k1904 = 1903 / 400 * 146097 + (1903 % 400) * 365 + (1903 % 400) / 4 -
+                           (1903 % 400) / 100 + (153 * 10 + 2) / 5 + 1 - 1;
+  return daysFrom0000 - k1904;
+}
+}  // namespace
+
+void SkyloomSetDateTimeSource(std::function<UInt32()> source) {
+  std::lock_guard<std::mutex> lock(gDateLock);
+  gDateSource = std::move(source);
+}
+
+void GetDateTime(UInt32* secs) {
+  if (!secs) return;
+  {
+    std::lock_guard<std::mutex> lock(gDateLock);
+    if (gDateSource) {
+      *secs = gDateSource();
+      return;
+    }
+  }
+  time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  SInt64 s = SInt64(now) + local.tm_gmtoff + SInt64(kMacEpochToUnixSeconds);
+  *secs = UInt32(s);
+}
+
+void SecondsToDate(UInt32 secs, DateTimeRec* d) {
+  if (!d) return;
+  SInt64 days = SInt64(secs / 86400u);
+  SInt64 rem = SInt64(secs % 86400u);
+  d->hour = short(rem / 3600);
+  d->minute = short(rem / 60 % 60);
+  d->second = short(rem % 60);
+  d->dayOfWeek = short((days + 5) % 7 + 1);  // 1904-01-01 was a Friday (6)
+  // Inverse of daysFrom1904: binary search on the year keeps it obvious.
+  SInt64 y = 1904 + days / 366;
+  while (daysFrom1904(y + 1, 1, 1) <= days) ++y;
+  SInt64 m = 1;
+  while (m < 12 && daysFrom1904(y, m + 1, 1) <= days) ++m;
+  d->year = short(y);
+  d->month = short(m);
+  d->day = short(days - daysFrom1904(y, m, 1) + 1);
+}
+
+void DateToSeconds(const DateTimeRec* d, UInt32* secs) {
+  if (!d || !secs) return;
+  // Out-of-range fields roll over, as the Date Manager does.
+  SInt64 y = d->year, m = d->month;
+  SInt64 m0 = m - 1;
+  y += (m0 >= 0 ? m0 / 12 : (m0 - 11) / 12);
+  m0 = ((m0 % 12) + 12) % 12;
+  SInt64 days = daysFrom1904(y, m0 + 1, 1) + d->day - 1;
+  SInt64 s = days * 86400 + SInt64(d->hour) * 3600 + SInt64(d->minute) * 60 + d->second;
+  *secs = UInt32(s);
+}

@@ -1,0 +1,88 @@
+// CoreServices stand-in: time, atomics, Gestalt, processor speed, 16.16 fixed
+// point, Memory Manager handles, beeps and dates in the 1904 epoch.
+// The File Manager is in Files.h.
+#pragma once
+#include <functional>
+
+#include "platform/coreservices/MacTypes.h"
+
+// ---- Time ----
+// Microseconds since an arbitrary start, monotonic, 64 bits.
+void Microseconds(UnsignedWide* microTickCount);
+UInt64 SkyloomMicroseconds();  // the same, as one integer
+// Ticks (1/60 s) since the process started.
+UInt32 TickCount();
+
+// ---- Atomics (return the value before the change) ----
+SInt32 IncrementAtomic(SInt32* value);
+SInt32 DecrementAtomic(SInt32* value);
+SInt32 AddAtomic(SInt32 amount, SInt32* value);
+Boolean CompareAndSwap(SInt32 oldValue, SInt32 newValue, SInt32* value);
+
+// ---- Gestalt ----
+OSErr Gestalt(OSType selector, SInt32* response);
+// Tests script Gestalt: the responder answers first; returning
+// gestaltUndefSelectorErr + 1 (kGestaltFallThrough) lets the built-in answer stand.
+constexpr OSErr kGestaltFallThrough = gestaltUndefSelectorErr + 1;
+void SkyloomSetGestaltResponder(std::function<OSErr(OSType, SInt32*)> responder);
+// Processor speed in MHz.
+short MaximumProcessorSpeed();
+
+// ---- 16.16 fixed point ----
+// 64-bit intermediates, rounded to nearest, saturated to 0x7FFFFFFF / 0x80000000.
+constexpr Fixed fixed1 = 0x00010000;
+Fixed FixMul(Fixed a, Fixed b);
+Fixed FixDiv(Fixed a, Fixed b);
+Fixed FixRatio(short numer, short denom);
+Fixed Long2Fix(SInt32 x);
+SInt32 Fix2Long(Fixed x);
+Fixed X2Fix(double x);
+double Fix2X(Fixed x);
+inline Fixed IntToFixed(SInt32 a) { return Long2Fix(a); }
+inline SInt32 FixedToInt(Fixed a) { return Fix2Long(a); }
+inline Fixed FloatToFixed(double a) { return X2Fix(a); }
+inline double FixedToFloat(Fixed a) { return Fix2X(a); }
+
+// ---- Memory Manager handles ----
+Handle NewHandle(Size byteCount);
+Handle NewHandleClear(Size byteCount);
+Size GetHandleSize(Handle h);
+void SetHandleSize(Handle h, Size newSize);
+void HLock(Handle h);
+void HUnlock(Handle h);
+void DisposeHandle(Handle h);
+OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size);
+OSErr PtrAndHand(const void* ptr1, Handle hand2, long size);
+OSErr HandToHand(Handle* theHndl);
+OSErr MemError();
+// Plain blocks (NewPtr and friends) for code that asks the Memory Manager.
+Ptr NewPtr(Size byteCount);
+Ptr NewPtrClear(Size byteCount);
+void DisposePtr(Ptr p);
+void BlockMove(const void* src, void* dst, Size count);
+void BlockMoveData(const void* src, void* dst, Size count);
+// Live handle count, so tests can see leaks of handles.
+long SkyloomLiveHandleCount();
+
+// ---- Sound ----
+void SysBeep(short duration);
+long SkyloomBeepCount();  // beeps since start (tests compare before and after)
+
+// ---- Dates: seconds since 1904-01-01 00:00:00 local time ----
+struct DateTimeRec {
+  short year;
+  short month;
+  short day;
+  short hour;
+  short minute;
+  short second;
+  short dayOfWeek;  // 1 = Sunday
+};
+void GetDateTime(UInt32* secs);
+void SecondsToDate(UInt32 secs, DateTimeRec* d);
+void DateToSeconds(const DateTimeRec* d, UInt32* secs);
+// Tests inject the clock: the function returns local seconds since 1904.
+// An empty function restores the system clock.
+void SkyloomSetDateTimeSource(std::function<UInt32()> source);
+// Seconds between 1904-01-01 and 1970-01-01.
+constexpr UInt32 kMacEpochToUnixSeconds = 2082844800u;

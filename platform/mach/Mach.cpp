@@ -1,0 +1,114 @@
+#include "platform/mach/Mach.h"
+
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+namespace {
+std::mutex gLock;
+std::function<kern_return_t(host_flavor_t, host_info_t, mach_msg_type_number_t*)> gResponder;
+std::atomic<long> gHostInfoCalls{0};
+SkyloomThreadPolicyRecord gLastPolicy{};
+}  // namespace
+
+host_t mach_host_self() { return 1; }
+
+void SkyloomSetHostInfoResponder(
+    std::function<kern_return_t(host_flavor_t, host_info_t, mach_msg_type_number_t*)> responder) {
+  std::lock_guard<std::mutex> lock(gLock);
+  gResponder = std::move(responder);
+}
+
+long SkyloomHostInfoCallCount() { return gHostInfoCalls.load(); }
+
+kern_return_t host_info(host_t host, host_flavor_t flavor, host_info_t info,
+                        mach_msg_type_number_t* count) {
+  ++gHostInfoCalls;
+  {
+    std::function<kern_return_t(host_flavor_t, host_info_t, mach_msg_type_number_t*)> r;
+    {
+      std::lock_guard<std::mutex> lock(gLock);
+      r = gResponder;
+    }
+    if (r) return r(flavor, info, count);
+  }
+  if (host != 1 || !info || !count) return KERN_INVALID_ARGUMENT;
+  if (flavor != HOST_BASIC_INFO || *count < HOST_BASIC_INFO_COUNT) return KERN_FAILURE;
+  host_basic_info b{};
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  b.max_cpus = b.avail_cpus = b.physical_cpu = b.physical_cpu_max = b.logical_cpu =
+      b.logical_cpu_max = int(n > 0 ? n : 1);
+  long pages = sysconf(_SC_PHYS_PAGES), psize = sysconf(_SC_PAGESIZE);
+  UInt64 mem = (pages > 0 && psize > 0) ? UInt64(pages) * UInt64(psize) : 0;
+  b.memory_size = mem > 0x80000000ull ? 0x80000000u : unsigned(mem);
+  b.max_mem = mem;
+#if defined(__aarch64__)
+  b.cpu_type = CPU_TYPE_ARM64;
+#else
+  b.cpu_type = CPU_TYPE_X86_64;
+#endif
+  b.cpu_subtype = 3;
+  std::memcpy(info, &b, sizeof b);
+  *count = HOST_BASIC_INFO_COUNT;
+  return KERN_SUCCESS;
+}
+
+kern_return_t mach_timebase_info(mach_timebase_info_t info) {
+  if (!info) return KERN_INVALID_ARGUMENT;
+  info->numer = 1;
+  info->denom = 1;
+  return KERN_SUCCESS;
+}
+
+UInt64 mach_absolute_time() {
+  auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return UInt64(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+}
+
+thread_act_t mach_thread_self() { return thread_act_t(syscall(SYS_gettid)); }
+
+thread_act_t pthread_mach_thread_np(pthread_t thread) {
+  if (pthread_equal(thread, pthread_self())) return mach_thread_self();
+  // Other threads are named by a stable hash of their handle.
+  return thread_act_t(std::hash<unsigned long>()((unsigned long)thread) | 0x80000000u);
+}
+
+kern_return_t thread_policy_set(thread_act_t thread, thread_policy_flavor_t flavor,
+                                thread_policy_t policy_info, mach_msg_type_number_t count) {
+  if (flavor == THREAD_STANDARD_POLICY) return KERN_SUCCESS;
+  if (flavor != THREAD_TIME_CONSTRAINT_POLICY || !policy_info ||
+      count < THREAD_TIME_CONSTRAINT_POLICY_COUNT)
+    return KERN_INVALID_ARGUMENT;
+  thread_time_constraint_policy p;
+  std::memcpy(&p, policy_info, sizeof p);
+  if (thread == mach_thread_self()) {
+    // Round-robin real-time priority when the process is allowed it; otherwise
+    // the thread keeps its normal policy, as an unprivileged user expects.
+    sched_param sp{};
+    sp.sched_priority = sched_get_priority_min(SCHED_RR);
+    (void)pthread_setschedparam(pthread_self(), SCHED_RR, &sp);
+  }
+  std::lock_guard<std::mutex> lock(gLock);
+  gLastPolicy.thread = thread;
+  gLastPolicy.policy = p;
+  gLastPolicy.calls++;
+  return KERN_SUCCESS;
+}
+
+SkyloomThreadPolicyRecord SkyloomLastThreadPolicy() {
+  std::lock_guard<std::mutex> lock(gLock);
+  return gLastPolicy;
+}
+
+vm_size_t SkyloomPageSize() {
+  static const vm_size_t size = [] {
+    long s = sysconf(_SC_PAGESIZE);
+    return vm_size_t(s > 0 ? s : 4096);
+  }();
+  return size;
+}
