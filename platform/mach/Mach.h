@@ -53,7 +53,7 @@ struct host_basic_info {
   int logical_cpu;
   int logical_cpu_max;
   UInt64 max_mem;
-} __attribute__((packed));
+};
 static_assert(sizeof(host_basic_info) == 48, "host_basic_info is twelve words");
 typedef host_basic_info host_basic_info_data_t;
 
