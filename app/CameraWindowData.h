@@ -1,0 +1,106 @@
+// The camera control record: one per open camera, allocated zeroed when the
+// camera opens and freed when its windows close. Both camera windows carry it
+// as their reference constant; the frame callback gets it as its reference
+// value, so the live pipeline on the delivery thread and the handlers on the
+// main thread read and write the same fields.
+//
+// The record is a plain block (malloc + clear): keep every field trivially
+// copyable and make zero a valid "nothing yet" value. Fields are added here as
+// the parts of the application that use them are built; one header only.
+#pragma once
+#include "platform/coreservices/MacTypes.h"
+
+struct MyDCAMCameraStruct;  // the driver's camera handle
+typedef struct OpaqueWindowPtr* WindowRef;
+
+// Kind tag in the first word; handlers that find a record through a window
+// test it before they touch anything else.
+constexpr UInt32 kMyCameraWindowDataKind = 1;
+
+// Target colour of the white balance, full scale 65535 a component.
+struct MyBalanceColour {
+  UInt16 red;
+  UInt16 green;
+  UInt16 blue;
+};
+
+// "No value sent yet" in the previous-value fields of the white balance.
+constexpr UInt32 kMyWhiteBalanceNoValue = 0xFFFFFFFFu;
+
+struct MyCameraWindowDataStruct {
+  // ---- identity and camera
+  UInt32 mKind;                        // kMyCameraWindowDataKind
+  UInt8 mHasVectorUnit;                // vector-unit answer, passed as altivecFlag
+  UInt8 mIsG5;                         // PowerPC 970 answer, passed as prefetchFlag
+  MyDCAMCameraStruct* mCameraHandle;   // null before opening and after closing
+  UInt8 mRunning;                      // 1 while video runs
+  UInt32 mBitsPerPixel;                // 8, 12 or 16
+  UInt32 mWidth;                       // frame width; row bytes of an 8-bit frame
+  UInt32 mHeight;
+
+  // ---- display options
+  UInt32 mDisplayFormatItem;           // 'FORT' item; 2 and 4 show a mosaic in colour
+  UInt32 mDisplayFormat;               // four-character display code, 'ARGB' if not Bayer
+  UInt8 mColourSensor;                 // 1 when the camera delivers a raw colour mosaic
+
+  // ---- sharpness (the pipeline keeps a running mean over at most 30 frames)
+  double mSharpness;                   // written by the Bayer sharpness estimators
+  double mSharpnessSum;                // sum of mSharpness x 1000.0
+  UInt32 mSharpnessCount;              // frames in mSharpnessSum
+
+  // ---- calibration
+  UInt8 mUseDarkFrame;                 // 1 = subtract mDarkFrame from every frame
+  UInt8 mDarkFrameAvailable;
+  UInt32 mDarkFrameCount;              // frames summed into a master dark
+  void* mDarkFrame;                    // master dark, 8 or 16-bit samples of the frame size
+  UInt8 mUseFlatFrame;                 // 1 = flatten every frame with mFlatFrame
+  UInt8 mFlatFrameAvailable;           // 1 once the factor buffer is built
+  UInt32 mFlatFrameCount;              // frames summed into a master flat
+  void* mFlatFrame;                    // flat factors, width x height x 4 + 16 bytes
+
+  UInt8 mInvert;                       // 1 = frames are inverted
+  UInt8 mFlipHorizontal;
+  UInt8 mFlipVertical;
+  void* mFlipVerticalLinePtr;          // one row of scratch for the vertical flip
+
+  // ---- white balance
+  UInt8 mWhiteBalanceRunning;
+  MyBalanceColour mBalanceColour;      // target colour
+  UInt8 mBalanceR;                     // measured averages, 8-bit scale
+  UInt8 mBalanceG;
+  UInt8 mBalanceB;
+  UInt8 mRedBalanceDone;               // 1 = red within tolerance
+  UInt8 mBlueBalanceDone;
+  UInt32 mRedBalanceValue;             // value last sent to the camera
+  UInt32 mRedBalancePrevious;          // value sent before it, kMyWhiteBalanceNoValue = none
+  UInt32 mRedBalanceLower;             // bounds of the component
+  UInt32 mRedBalanceUpper;
+  UInt32 mBlueBalanceValue;
+  UInt32 mBlueBalancePrevious;
+  UInt32 mBlueBalanceLower;
+  UInt32 mBlueBalanceUpper;
+
+  // ---- gamma
+  UInt8 mGammaOn;                      // 1 = the pipeline applies mGammaLUT
+  double mGamma;                       // kept while gamma is off
+  void* mGammaLUT;                     // LUT8Bit or LUT16Bit; null = no table
+
+  // ---- histogram
+  WindowRef mControlWindow;            // null = none
+  UInt32 mHistogramOption;             // 0 off; n >= 1 plots counts x 2^(n-1)
+  UInt8 mControlWindowShown;           // 1 once control and video windows are set up
+  UInt32 mHistogramValid;              // 0 while a frame is counted, 1 after
+  UInt32* mHistogramR;                 // HistoGram256: red, or the mono frame
+  UInt32* mHistogramG;
+  UInt32* mHistogramB;
+  Rect mHistogramRect;                 // plot area in the control window
+  UInt8 mIsLongExposureCamera;         // 1 selects the coarse 64-step plot
+
+  // ---- percentile stretch
+  UInt8 mHistogramExpand;              // 0 off, 1 every frame, else on request
+  UInt8 mStretchRequest;               // 8-bit: 1 = once; 16-bit: frames left
+  void* mStretchLUT;                   // LUT8Bit or LUT16Bit; null = no stretch
+
+  // ---- camera family
+  UInt32 mBayerFormat;                 // 1 RGGB, 2 GBRG, 3 GRBG, 4 BGGR
+};
