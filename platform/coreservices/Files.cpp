@@ -618,8 +618,9 @@ OSErr ResolvePosition(const Fork& f, UInt16 positionMode, SInt64 offset, SInt64*
   SInt64 base;
   switch (positionMode & 3) {
     case fsAtMark:
-      *pos = f.mark;
-      return noErr;
+      base = f.mark;
+      offset = 0;
+      break;
     case fsFromStart:
       base = 0;
       break;
@@ -632,7 +633,9 @@ OSErr ResolvePosition(const Fork& f, UInt16 positionMode, SInt64 offset, SInt64*
       base = f.mark;
       break;
   }
-  if (__builtin_add_overflow(base, offset, pos) || *pos < 0) return posErr;
+  // Far beyond any real file, and leaves room to add a byte count safely.
+  constexpr SInt64 kMaxPosition = SInt64(1) << 62;
+  if (__builtin_add_overflow(base, offset, pos) || *pos < 0 || *pos > kMaxPosition) return posErr;
   return noErr;
 }
 
@@ -831,8 +834,14 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*,
     case fsWrPerm: flags = O_WRONLY; break;
     default: return paramErr;
   }
+  // Write permission also reads where the file allows it (a recorder may read
+  // back what it wrote); fsCurPerm settles for reading.
+  if (flags == O_WRONLY) flags = O_RDWR;
   int fd = open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0 && permissions == fsCurPerm && (errno == EACCES || errno == EROFS)) {
+  if (fd < 0 && flags == O_RDWR && errno == EACCES && permissions == fsWrPerm) {
+    flags = O_WRONLY;
+    fd = open(path.c_str(), flags | O_CLOEXEC);
+  } else if (fd < 0 && permissions == fsCurPerm && (errno == EACCES || errno == EROFS)) {
     flags = O_RDONLY;
     fd = open(path.c_str(), flags | O_CLOEXEC);
   }
@@ -902,20 +911,25 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
   OSErr err = ResolvePosition(*f.fork, positionMode, positionOffset, &pos);
   if (err != noErr) return err;
   if (!f->canWrite) return wrPermErr;
+  bool limited;
   {
     std::lock_guard<std::mutex> lock(T().mutex);
     Faults& faults = T().faults;
     if (faults.installed && faults.f.failWriteNumber != 0 &&
         ++faults.writes == faults.f.failWriteNumber)
       return OSErr(faults.f.failWriteStatus);
+    limited = faults.installed && faults.f.volumeBytesLeft >= 0;
   }
-  // Growth beyond the end of the file is what takes room on the volume.
-  SInt64 size;
-  err = ForkEOF(*f.fork, &size);
-  if (err != noErr) return err;
-  SInt64 growth = pos + SInt64(requestCount) - size;
-  if (growth < 0) growth = 0;
-  SInt64 granted = ReserveGrowth(growth);
+  // Growth beyond the end of the file is what takes room on the volume; it is
+  // only counted while a test limits the room.
+  SInt64 size = 0, growth = 0;
+  if (limited) {
+    err = ForkEOF(*f.fork, &size);
+    if (err != noErr) return err;
+    growth = pos + SInt64(requestCount) - size;
+    if (growth < 0) growth = 0;
+  }
+  SInt64 granted = limited ? ReserveGrowth(growth) : 0;
   SInt64 toWrite = SInt64(requestCount) - (growth - granted);
   if (toWrite < 0) toWrite = 0;
   bool full = granted < growth;
@@ -930,8 +944,10 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
     }
     done += ByteCount(n);
   }
-  SInt64 grown = pos + SInt64(done) - size;
-  ReturnGrowth(granted - (grown > 0 ? grown : 0));
+  if (limited) {
+    SInt64 grown = pos + SInt64(done) - size;
+    ReturnGrowth(granted - (grown > 0 ? grown : 0));
+  }
   f->mark = pos + done;
   if (actualCount != nullptr) *actualCount = done;
   if (err == noErr && full) err = dskFulErr;

@@ -7,7 +7,8 @@
 //   value as freely as the real one; a zeroed FSRef is invalid (errFSBadFSRef).
 //   Paths are made canonical (symbolic links resolved) when a reference is
 //   made, so one object has one FSRef. An FSRef names a path, not an inode: when
-//   the object is deleted, calls through the reference fail with fnfErr.
+//   the object is deleted, calls that touch it through the reference fail with
+//   fnfErr (FSRefMakePath still gives the path).
 // - An FSSpec is a volume reference, a parent-directory id and a name (Pascal
 //   string, at most 63 bytes of UTF-8). Directory ids come from a small table kept
 //   in the configuration directory ("directory-ids"), so a folder id stored in
