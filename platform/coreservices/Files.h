@@ -17,7 +17,9 @@
 //   (exact in single precision), and 2 is always "/". Volume reference numbers
 //   are kept in the same table by mount point (-100, -101, ...).
 //   A name longer than 63 bytes is shortened to "<start>#<hex id>" in an FSSpec;
-//   that form is understood again by FSMakeFSSpec and FSpMakeFSRef.
+//   that form is understood again by FSMakeFSSpec and FSpMakeFSRef in the same
+//   run (the id is the run's path id; keep folders, not such names, across runs).
+//   The record is laid out naturally (72 bytes); nothing stores it as bytes.
 // - Names cross the interface as UTF-16 (HFSUniStr255, UniChar) and are stored
 //   as UTF-8, the application's text encoding. "/", NUL, "." and ".." are not
 //   names (bdNamErr); unpaired surrogates neither.
