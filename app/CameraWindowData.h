@@ -8,7 +8,10 @@
 // copyable and make zero a valid "nothing yet" value. Fields are added here as
 // the parts of the application that use them are built; one header only.
 #pragma once
+#include <type_traits>
+
 #include "platform/coreservices/MacTypes.h"
+#include "platform/quicktime/ImageCompression.h"  // RGBColor
 
 struct MyDCAMCameraStruct;  // the driver's camera handle
 typedef struct OpaqueWindowPtr* WindowRef;
@@ -16,13 +19,6 @@ typedef struct OpaqueWindowPtr* WindowRef;
 // Kind tag in the first word; handlers that find a record through a window
 // test it before they touch anything else.
 constexpr UInt32 kMyCameraWindowDataKind = 1;
-
-// Target colour of the white balance, full scale 65535 a component.
-struct MyBalanceColour {
-  UInt16 red;
-  UInt16 green;
-  UInt16 blue;
-};
 
 // "No value sent yet" in the previous-value fields of the white balance.
 constexpr UInt32 kMyWhiteBalanceNoValue = 0xFFFFFFFFu;
@@ -65,7 +61,7 @@ struct MyCameraWindowDataStruct {
 
   // ---- white balance
   UInt8 mWhiteBalanceRunning;
-  MyBalanceColour mBalanceColour;      // target colour
+  RGBColor mBalanceColour;             // target colour, full scale 65535
   UInt8 mBalanceR;                     // measured averages, 8-bit scale
   UInt8 mBalanceG;
   UInt8 mBalanceB;
@@ -104,3 +100,8 @@ struct MyCameraWindowDataStruct {
   // ---- camera family
   UInt32 mBayerFormat;                 // 1 RGGB, 2 GBRG, 3 GRBG, 4 BGGR
 };
+
+// Allocated by malloc and cleared, copied and freed as a plain block.
+static_assert(std::is_trivially_copyable_v<MyCameraWindowDataStruct> &&
+                  std::is_standard_layout_v<MyCameraWindowDataStruct>,
+              "the camera record must stay a plain block");
