@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "pixel/SaturatingMath.h"
 
 using skyloom_pixel::saturateRound;
@@ -18,18 +22,81 @@ struct CentroidTotals {
   UInt64 wInt = 0;  // whole-rectangle integer weight, for myCalcRectCentroid
 };
 
-template <typename Weight>
-CentroidTotals sumRectangle(const UInt8* buffer, UInt32 x, UInt32 y, UInt32 width, UInt32 height,
-                            UInt32 rowBytes, Weight weight) {
+// Weight sum and column moment of one row: `count` weights, the first counted
+// at column `firstColumn`. `scalar(i)` gives weight i; `vector(i)` the 16
+// weights from i as bytes. The vector path sums exactly the same integers.
+template <typename Scalar, typename Vector>
+void sumRow(UInt32 count, UInt64 firstColumn, Scalar scalar, [[maybe_unused]] Vector vector,
+            UInt64* rowWeight, UInt64* rowMoment) {
+  UInt64 rw = 0, rx = 0;
+  UInt32 i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i laneLo = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i laneHi = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
+  while (i + 16 <= count) {
+    // Per group g of 16: W_g by SAD against zero, sum of w x lane by
+    // multiply-add. Sum over g of 16 g W_g comes from running totals:
+    // after each group `prefix` gains the weight so far, so that in the end
+    // prefix = sum of (G - g) W_g.
+    __m128i weight = zero, prefix = zero, laneMoment = zero;
+    UInt32 groups = 0;
+    const UInt32 start = i;
+    // Lane moments stay below 2^31 for 65536 groups (at most 2 x 7395 each).
+    while (i + 16 <= count && groups < 65536) {
+      const __m128i w = vector(i);
+      weight = _mm_add_epi64(weight, _mm_sad_epu8(w, zero));
+      prefix = _mm_add_epi64(prefix, weight);
+      laneMoment = _mm_add_epi32(laneMoment,
+                                 _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(w, zero), laneLo),
+                                               _mm_madd_epi16(_mm_unpackhi_epi8(w, zero), laneHi)));
+      i += 16;
+      ++groups;
+    }
+    alignas(16) UInt64 w2[2], p2[2];
+    alignas(16) UInt32 m4[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(w2), weight);
+    _mm_store_si128(reinterpret_cast<__m128i*>(p2), prefix);
+    _mm_store_si128(reinterpret_cast<__m128i*>(m4), laneMoment);
+    const UInt64 W = w2[0] + w2[1];
+    const UInt64 groupMoment = UInt64(groups) * W - (p2[0] + p2[1]);  // sum of g W_g
+    rw += W;
+    rx += W * (firstColumn + start) + 16 * groupMoment + UInt64(m4[0]) + m4[1] + m4[2] + m4[3];
+  }
+#endif
+  for (; i < count; ++i) {
+    const UInt32 wgt = scalar(i);
+    rw += wgt;
+    rx += UInt64(wgt) * (firstColumn + i);
+  }
+  *rowWeight = rw;
+  *rowMoment = rx;
+}
+
+#if defined(__SSE2__)
+inline __m128i load16Bytes(const UInt8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+#endif
+
+// Weight = p - level for p > level (the clipped and sub-image centroids).
+CentroidTotals sumAboveLevel(const UInt8* buffer, UInt32 x, UInt32 y, UInt32 width, UInt32 height,
+                             UInt32 rowBytes, UInt8 level) {
   CentroidTotals t;
+#if defined(__SSE2__)
+  const __m128i lv = _mm_set1_epi8(char(level));
+#endif
   for (UInt32 r = 0; r < height; ++r) {
     const UInt8* row = buffer + size_t(y + r) * rowBytes + x;
-    UInt64 rw = 0, rx = 0;
-    for (UInt32 i = 0; i < width; ++i) {
-      const UInt32 wgt = weight(row[i]);
-      rw += wgt;
-      rx += UInt64(wgt) * (x + i);
-    }
+    UInt64 rw, rx;
+    sumRow(
+        width, x, [&](UInt32 i) { return row[i] > level ? UInt32(row[i] - level) : 0u; },
+        [&](UInt32 i) {
+#if defined(__SSE2__)
+          return _mm_subs_epu8(load16Bytes(row + i), lv);
+#else
+          return i;
+#endif
+        },
+        &rw, &rx);
     t.wInt += rw;
     t.w += float(rw);
     t.x += float(rx);
@@ -51,9 +118,7 @@ void writeCentroid(float weight, float xMoment, float yMoment, float* cx, float*
 
 void plainSubCentroid(const UInt8* image, UInt32 width, UInt32 height, UInt32 rowBytes,
                       UInt8 threshold, float* cx, float* cy) {
-  const CentroidTotals t = sumRectangle(image, 0, 0, width, height, rowBytes, [threshold](UInt8 p) {
-    return p > threshold ? UInt32(p - threshold) : 0u;
-  });
+  const CentroidTotals t = sumAboveLevel(image, 0, 0, width, height, rowBytes, threshold);
   writeCentroid(t.w, t.x, t.y, cx, cy);
 }
 
@@ -113,18 +178,37 @@ inline UInt16 load16(const UInt16* buffer, UInt32 rowBytes, UInt32 col, UInt32 r
 
 void myCalcRectCentroid(const UInt8* buffer, UInt32 x, UInt32 y, UInt32 width, UInt32 height,
                         UInt32 rowBytes, UInt32 threshold, float* cx, float* cy) {
-  const CentroidTotals t = sumRectangle(buffer, x, y, width, height, rowBytes, [threshold](UInt8 p) {
-    return p >= threshold ? UInt32(p) : 0u;
-  });
+  CentroidTotals t;
+  if (threshold <= 255) {
+#if defined(__SSE2__)
+    const __m128i tv = _mm_set1_epi8(char(threshold));
+#endif
+    for (UInt32 r = 0; r < height; ++r) {
+      const UInt8* row = buffer + size_t(y + r) * rowBytes + x;
+      UInt64 rw, rx;
+      sumRow(
+          width, x, [&](UInt32 i) { return row[i] >= threshold ? UInt32(row[i]) : 0u; },
+          [&](UInt32 i) {
+#if defined(__SSE2__)
+            const __m128i p = load16Bytes(row + i);
+            return _mm_and_si128(p, _mm_cmpeq_epi8(_mm_max_epu8(p, tv), p));
+#else
+            return i;
+#endif
+          },
+          &rw, &rx);
+      t.wInt += rw;
+      t.x += float(rx);
+      t.y += float(rw * UInt64(y + r));
+    }
+  }
   writeCentroid(float(t.wInt), t.x, t.y, cx, cy);
 }
 
 void myCalculateImageSubCentroidClipped(const UInt8* buffer, UInt32 x, UInt32 y, UInt32 width,
                                         UInt32 height, UInt32 rowBytes, UInt8 clip, float* cx,
                                         float* cy) {
-  const CentroidTotals t = sumRectangle(buffer, x, y, width, height, rowBytes, [clip](UInt8 p) {
-    return p > clip ? UInt32(p - clip) : 0u;
-  });
+  const CentroidTotals t = sumAboveLevel(buffer, x, y, width, height, rowBytes, clip);
   writeCentroid(t.w, t.x, t.y, cx, cy);
 }
 
@@ -152,19 +236,31 @@ void myCalRectImageDeltaCentroid(const UInt8* buffer, UInt32 x, UInt32 y, UInt32
                                  float* cx, float* cy) {
   const UInt64 span = 2 * UInt64(d);
   float tw = 0.0f, tx = 0.0f, ty = 0.0f;
-  if (width > span) {
+  if (width > span && threshold < 255) {
     const UInt32 pairs = UInt32(width - span);
+#if defined(__SSE2__)
+    const __m128i above = _mm_set1_epi8(char(threshold + 1));
+#endif
     for (UInt32 r = 0; r < height; ++r) {
       const UInt8* row = buffer + size_t(y + r) * rowBytes + x;
-      UInt64 rw = 0, rx = 0;
-      for (UInt32 i = 0; i < pairs; ++i) {
-        const int diff = int(row[i]) - int(row[i + span]);
-        const UInt32 D = UInt32(diff < 0 ? -diff : diff);
-        if (D > threshold) {
-          rw += D;
-          rx += UInt64(D) * (UInt64(x) + i + d);
-        }
-      }
+      UInt64 rw, rx;
+      sumRow(
+          pairs, UInt64(x) + d,
+          [&](UInt32 i) {
+            const int diff = int(row[i]) - int(row[i + span]);
+            const UInt32 D = UInt32(diff < 0 ? -diff : diff);
+            return D > threshold ? D : 0u;
+          },
+          [&](UInt32 i) {
+#if defined(__SSE2__)
+            const __m128i a = load16Bytes(row + i), b = load16Bytes(row + i + span);
+            const __m128i D = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+            return _mm_and_si128(D, _mm_cmpeq_epi8(_mm_max_epu8(D, above), D));
+#else
+            return i;
+#endif
+          },
+          &rw, &rx);
       tw += float(rw);
       tx += float(rx);
       ty += float(rw * UInt64(y + r));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "pixel/Centroids.h"
@@ -262,4 +264,81 @@ TEST(Centroid16Bit, MeanExcessOfTenCountsAPixelOrLessFindsNothing) {
   myCalculateImageSubCentroidClipped16Bit(one.pixels.data(), 0, 0, 1, 1, 2, &cx, &cy, &background);
   EXPECT_EQ(cx, -1.0f);
   EXPECT_EQ(background, 0u);
+}
+
+namespace {
+
+// The plain definition: per-row integer sums into single-precision totals,
+// then moment x (1 / weight). `weightAt(col, row)` returns the weight and the
+// column it counts at.
+template <typename WeightAt>
+std::pair<float, float> plainCentroid(UInt32 cols, UInt32 y, UInt32 height, WeightAt weightAt,
+                                      bool integerWeight) {
+  float W = 0, X = 0, Y = 0;
+  UInt64 wInt = 0;
+  for (UInt32 r = y; r < y + height; ++r) {
+    UInt64 rw = 0, rx = 0;
+    for (UInt32 i = 0; i < cols; ++i) {
+      const auto [w, col] = weightAt(i, r);
+      rw += w;
+      rx += UInt64(w) * col;
+    }
+    wInt += rw;
+    W += float(rw);
+    X += float(rx);
+    Y += float(rw * r);
+  }
+  if (integerWeight) W = float(wInt);
+  if (!(W > 0)) return {-1.0f, -1.0f};
+  return {X * (1.0f / W), Y * (1.0f / W)};
+}
+
+}  // namespace
+
+// Wide rows run in groups of 16; widths around the group size, odd origins and
+// outliers in the first and last column must give the plain sums exactly.
+TEST(Centroid, GroupedSumsEqualThePlainDefinition) {
+  const UInt32 RB = 700, H = 40;
+  std::vector<UInt8> f(size_t(RB) * H);
+  UInt32 s = 17;
+  for (auto& p : f) {
+    s = s * 1664525u + 1013904223u;
+    p = UInt8((s >> 24) & 0x3F);
+  }
+  for (UInt32 width : {15u, 16u, 17u, 31u, 263u, 640u}) {
+    const UInt32 x = 3, y = 2, h = 31;
+    f[size_t(y + 5) * RB + x] = 255;
+    f[size_t(y + 7) * RB + x + width - 1] = 250;
+    const UInt8* row0 = f.data();
+    auto px = [&](UInt32 c, UInt32 r) { return UInt32(row0[size_t(r) * RB + c]); };
+    for (UInt32 level : {0u, 20u, 62u, 254u}) {
+      float cx, cy;
+      myCalcRectCentroid(f.data(), x, y, width, h, RB, level, &cx, &cy);
+      auto e = plainCentroid(width, y, h, [&](UInt32 i, UInt32 r) {
+        const UInt32 p = px(x + i, r);
+        return std::pair<UInt32, UInt64>(p >= level ? p : 0, x + i);
+      }, true);
+      EXPECT_EQ(cx, e.first) << width << " " << level;
+      EXPECT_EQ(cy, e.second);
+
+      myCalculateImageSubCentroidClipped(f.data(), x, y, width, h, RB, UInt8(level), &cx, &cy);
+      e = plainCentroid(width, y, h, [&](UInt32 i, UInt32 r) {
+        const UInt32 p = px(x + i, r);
+        return std::pair<UInt32, UInt64>(p > level ? p - level : 0, x + i);
+      }, false);
+      EXPECT_EQ(cx, e.first) << width << " " << level;
+      EXPECT_EQ(cy, e.second);
+
+      for (UInt32 d : {1u, 3u}) {
+        if (width <= 2 * d) continue;
+        myCalRectImageDeltaCentroid(f.data(), x, y, width, h, RB, level, d, &cx, &cy);
+        e = plainCentroid(width - 2 * d, y, h, [&](UInt32 i, UInt32 r) {
+          const int D = std::abs(int(px(x + i, r)) - int(px(x + i + 2 * d, r)));
+          return std::pair<UInt32, UInt64>(UInt32(D) > level ? UInt32(D) : 0, x + i + d);
+        }, false);
+        EXPECT_EQ(cx, e.first) << width << " " << level << " d " << d;
+        EXPECT_EQ(cy, e.second);
+      }
+    }
+  }
 }
