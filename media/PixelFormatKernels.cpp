@@ -97,12 +97,85 @@ inline void putYUV(u8* d, SInt32 y, const Chroma& c) {
   putARGB(d, clamp255(y + c.r), clamp255(y - c.g), clamp255(y + c.b));
 }
 
+#if SKYLOOM_MEDIA_SSE2
+// The plain YUV rule on eight pixels in 16-bit lanes (Y, and U', V' already
+// offset by -128); results before clamping. (c x a) >> 10 is computed as the
+// high half of c x (a << 6), which is the same floor; the green products are
+// added as 32-bit sums before their shift.
+struct RGB16x8 {
+  __m128i r, g, b;
+};
+inline RGB16x8 yuvRule8(__m128i y, __m128i up, __m128i vp) {
+  const __m128i kR = _mm_set1_epi16(1432), kB = _mm_set1_epi16(1820);
+  const __m128i kG = _mm_set1_epi32(354 | (730 << 16));
+  const __m128i rT = _mm_mulhi_epi16(_mm_slli_epi16(vp, 6), kR);
+  const __m128i bT = _mm_mulhi_epi16(_mm_slli_epi16(up, 6), kB);
+  const __m128i gLo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(up, vp), kG), 10);
+  const __m128i gHi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(up, vp), kG), 10);
+  const __m128i gT = _mm_packs_epi32(gLo, gHi);
+  return RGB16x8{_mm_add_epi16(y, rT), _mm_sub_epi16(y, gT), _mm_add_epi16(y, bT)};
+}
+
+// Sixteen pixels from (Y, U', V') lanes, clamped by unsigned saturation.
+inline void storeYUV16(u8* d, __m128i y0, __m128i u0, __m128i v0, __m128i y1, __m128i u1, __m128i v1) {
+  const RGB16x8 a = yuvRule8(y0, u0, v0), b = yuvRule8(y1, u1, v1);
+  const __m128i r = _mm_packus_epi16(a.r, b.r), g = _mm_packus_epi16(a.g, b.g), bl = _mm_packus_epi16(a.b, b.b);
+  const __m128i ff = _mm_set1_epi8(char(0xFF));
+  __m128i arLo = _mm_unpacklo_epi8(ff, r), arHi = _mm_unpackhi_epi8(ff, r);
+  __m128i gbLo = _mm_unpacklo_epi8(g, bl), gbHi = _mm_unpackhi_epi8(g, bl);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(arLo, gbLo));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi16(arLo, gbLo));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm_unpacklo_epi16(arHi, gbHi));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 48), _mm_unpackhi_epi16(arHi, gbHi));
+}
+
+// Sixteen pixels gathered into Y, U, V byte arrays.
+inline void storeYUVGathered(u8* d, const SInt16* y, const SInt16* u, const SInt16* v) {
+  auto ld = [](const SInt16* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  const __m128i k128 = _mm_set1_epi16(128);
+  storeYUV16(d, ld(y), _mm_sub_epi16(ld(u), k128), _mm_sub_epi16(ld(v), k128), ld(y + 8),
+             _mm_sub_epi16(ld(u + 8), k128), _mm_sub_epi16(ld(v + 8), k128));
+}
+#endif
+
 void rowYUV444(const u8* s, u8* d, UInt32 w) {
-  for (UInt32 x = 0; x < w; ++x, s += 3, d += 4) putYUV(d, s[1], chroma(s[0], s[2]));
+  UInt32 x = 0;
+#if SKYLOOM_MEDIA_SSE2
+  if (myMediaSIMDEnabled()) {
+    alignas(16) SInt16 ys[16], us[16], vs[16];
+    for (; x + 16 <= w; x += 16, s += 48, d += 64) {
+      for (int i = 0; i < 16; ++i) us[i] = s[3 * i], ys[i] = s[3 * i + 1], vs[i] = s[3 * i + 2];
+      storeYUVGathered(d, ys, us, vs);
+    }
+  }
+#endif
+  for (; x < w; ++x, s += 3, d += 4) putYUV(d, s[1], chroma(s[0], s[2]));
 }
 
 void rowYUV422(const u8* s, u8* d, UInt32 w) {
-  for (UInt32 g = 0; g < w / 2; ++g, s += 4, d += 8) {
+  UInt32 g = 0;
+#if SKYLOOM_MEDIA_SSE2
+  if (myMediaSIMDEnabled()) {
+    // Eight words U Y0 V Y1: the odd bytes are the lumas in pixel order, the
+    // even bytes U, V pairs that each serve two pixels.
+    const __m128i lowByte = _mm_set1_epi16(0x00FF), k128 = _mm_set1_epi16(128);
+    for (; g + 8 <= w / 2; g += 8, s += 32, d += 64) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+      const __m128i uvA = _mm_sub_epi16(_mm_and_si128(a, lowByte), k128);
+      const __m128i uvB = _mm_sub_epi16(_mm_and_si128(b, lowByte), k128);
+      auto spreadU = [](__m128i uv) {
+        return _mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 2, 0, 0));
+      };
+      auto spreadV = [](__m128i uv) {
+        return _mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(3, 3, 1, 1)), _MM_SHUFFLE(3, 3, 1, 1));
+      };
+      storeYUV16(d, _mm_srli_epi16(a, 8), spreadU(uvA), spreadV(uvA), _mm_srli_epi16(b, 8), spreadU(uvB),
+                 spreadV(uvB));
+    }
+  }
+#endif
+  for (; g < w / 2; ++g, s += 4, d += 8) {
     const Chroma c = chroma(s[0], s[2]);
     putYUV(d, s[1], c);
     putYUV(d + 4, s[3], c);
@@ -110,7 +183,21 @@ void rowYUV422(const u8* s, u8* d, UInt32 w) {
 }
 
 void rowYUV411(const u8* s, u8* d, UInt32 w) {
-  for (UInt32 g = 0; g < w / 4; ++g, s += 6, d += 16) {
+  UInt32 g = 0;
+#if SKYLOOM_MEDIA_SSE2
+  if (myMediaSIMDEnabled()) {
+    alignas(16) SInt16 ys[16], us[16], vs[16];
+    for (; g + 4 <= w / 4; g += 4, s += 24, d += 64) {
+      for (int k = 0; k < 4; ++k) {
+        const u8* q = s + 6 * k;
+        for (int i = 0; i < 4; ++i) us[4 * k + i] = q[0], vs[4 * k + i] = q[3];
+        ys[4 * k] = q[1], ys[4 * k + 1] = q[2], ys[4 * k + 2] = q[4], ys[4 * k + 3] = q[5];
+      }
+      storeYUVGathered(d, ys, us, vs);
+    }
+  }
+#endif
+  for (; g < w / 4; ++g, s += 6, d += 16) {
     const Chroma c = chroma(s[0], s[3]);
     putYUV(d, s[1], c);
     putYUV(d + 4, s[2], c);

@@ -60,6 +60,63 @@ TEST(YUVToARGB32, PlainRuleTableInEveryLayout) {
   }
 }
 
+// The same table along rows long enough for the block paths, with the
+// cases cycling from group to group, block paths on and off.
+TEST(YUVToARGB32, PlainRuleTableAlongLongRows) {
+  const int n = int(sizeof kYUVCases / sizeof kYUVCases[0]);
+  struct Layout {
+    const char* name;
+    PlainFn fn;
+    int pixelsPerGroup, bytesPerGroup;
+  };
+  const Layout layouts[] = {{"4:4:4", YUV444ToARGB32, 1, 3}, {"4:2:2", YUV422ToARGB32, 2, 4},
+                            {"4:1:1", YUV411ToARGB32, 4, 6}};
+  for (int simd = 0; simd < 2; ++simd) {
+    myMediaSetSIMDEnabled(Boolean(simd));
+    for (const Layout& L : layouts) {
+      const UInt32 groups = 37, w = groups * L.pixelsPerGroup, h = 2;
+      std::vector<UInt8> src(size_t(groups) * L.bytesPerGroup * h);
+      for (UInt32 g = 0; g < groups * h; ++g) {
+        const YUVCase& c = kYUVCases[(g * 5 + g / groups) % n];
+        UInt8* q = &src[size_t(g) * L.bytesPerGroup];
+        if (L.pixelsPerGroup == 1) q[0] = c.u, q[1] = c.y, q[2] = c.v;
+        if (L.pixelsPerGroup == 2) q[0] = c.u, q[1] = c.y, q[2] = c.v, q[3] = c.y;
+        if (L.pixelsPerGroup == 4) q[0] = c.u, q[1] = c.y, q[2] = c.y, q[3] = c.v, q[4] = c.y, q[5] = c.y;
+      }
+      std::vector<UInt8> dst(size_t(w) * 4 * h, 0xEE);
+      L.fn(src.data(), dst.data(), UInt32(src.size()), w, 4 * w, 0, 0);
+      for (UInt32 g = 0; g < groups * h; ++g)
+        for (int p = 0; p < L.pixelsPerGroup; ++p)
+          expectPixel(&dst[(size_t(g) * L.pixelsPerGroup + p) * 4], kYUVCases[(g * 5 + g / groups) % n].rgb, L.name,
+                      int((g * 5 + g / groups) % n));
+    }
+  }
+  myMediaSetSIMDEnabled(1);
+}
+
+// Block paths against the plain loops on random bytes, at widths that leave
+// every kind of tail.
+TEST(YUVToARGB32, BlockPathsEqualPlainLoops) {
+  const struct {
+    PlainFn fn;
+    UInt32 num, den;  // source bytes per pixel as a fraction
+  } layouts[] = {{YUV444ToARGB32, 3, 1}, {YUV422ToARGB32, 2, 1}, {YUV411ToARGB32, 3, 2}};
+  for (auto& L : layouts)
+    for (UInt32 w : {4u, 16u, 20u, 32u, 36u, 64u, 644u, 1280u}) {
+      const UInt32 h = 3, n = w * h * L.num / L.den;
+      std::vector<UInt8> src(n);
+      std::mt19937 rng(w);
+      for (auto& b : src) b = UInt8(rng());
+      for (size_t i = 0; i < src.size(); i += 5) src[i] = (i & 8) ? 255 : 0;
+      std::vector<UInt8> a(size_t(w) * 4 * h, 0xEE), b = a;
+      myMediaSetSIMDEnabled(0);
+      L.fn(src.data(), a.data(), n, w, 4 * w, 0, 0);
+      myMediaSetSIMDEnabled(1);
+      L.fn(src.data(), b.data(), n, w, 4 * w, 0, 0);
+      ASSERT_EQ(a, b) << w;
+    }
+}
+
 TEST(YUVToARGB32, GroupsShareChromaAndTakeTheirOwnLuma) {
   // The 4:2:2 word 80 FF 80 00 carries no chroma: one white, one black pixel.
   const UInt8 word[4] = {0x80, 0xFF, 0x80, 0x00};
