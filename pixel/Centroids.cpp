@@ -8,6 +8,7 @@
 #endif
 
 #include "pixel/SaturatingMath.h"
+#include "utilities/LowLevel.h"
 
 using skyloom_pixel::saturateRound;
 using skyloom_pixel::saturateTrunc;
@@ -215,7 +216,7 @@ void myCalculateImageSubCentroidClipped(const UInt8* buffer, UInt32 x, UInt32 y,
 void myCalcImageSubCentroid(const UInt8* image, UInt32 width, UInt32 height, UInt32 rowBytes,
                             UInt8 threshold, UInt8 altivecFlag, UInt8 prefetchFlag, float* cx,
                             float* cy) {
-  if (altivecFlag == 1 && (reinterpret_cast<uintptr_t>(image) & 15) == 0 && (rowBytes & 15) == 0) {
+  if (altivecFlag == 1 && myIsBuffer16ByteAligned(image) && (rowBytes & 15) == 0) {
     myAltivecCalculateImageSubCentroid(image, width, height, rowBytes, threshold, prefetchFlag, cx,
                                        cy);
     return;

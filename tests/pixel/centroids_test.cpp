@@ -342,3 +342,31 @@ TEST(Centroid, GroupedSumsEqualThePlainDefinition) {
     }
   }
 }
+
+// Here the vector-named sub-image centroid gives the plain result: the last
+// width mod 16 columns count, and a threshold of 0 stays 0.
+TEST(Centroid, VectorNamedSubCentroidGivesThePlainResult) {
+  alignas(16) UInt8 img[4 * 32] = {};
+  img[1 * 32 + 18] = 40;  // column 18 of a 20-pixel-wide image
+  img[2 * 32 + 2] = 1;    // counts with threshold 0
+  float cx = 0, cy = 0;
+  myAltivecCalculateImageSubCentroid(img, 20, 4, 32, 0, 0, &cx, &cy);
+  EXPECT_FLOAT_EQ(cx, (40.0f * 18 + 2.0f) / 41.0f);
+  EXPECT_FLOAT_EQ(cy, (40.0f * 1 + 1.0f * 2) / 41.0f);
+  float px = 0, py = 0;
+  myCalcImageSubCentroid(img, 20, 4, 32, 0, 1, 0, &px, &py);
+  EXPECT_EQ(px, cx);
+  EXPECT_EQ(py, cy);
+}
+
+TEST(Centroid16Bit, RectangleOutsideAGivenImageIsRefusedUnread) {
+  Mono16Frame f = starField16(20, 20, 9, 9);
+  float cx = 0, cy = 0;
+  UInt32 background = 3;
+  // The image is said to be 12 x 20: the 16-wide rectangle does not fit.
+  myCalculateImageSubCentroidClipped16Bit(f.pixels.data(), 2, 2, 16, 16, f.rowBytes(), &cx, &cy,
+                                          &background, 12, 20);
+  EXPECT_EQ(cx, -1.0f);
+  EXPECT_EQ(cy, -1.0f);
+  EXPECT_EQ(background, 0u);
+}
