@@ -298,6 +298,92 @@ int mqRowSIMD(const u8* up, const u8* cur, const u8* dn, u8* drow, bool red, int
 }
 #endif
 
+#if SKYLOOM_MEDIA_SSE2
+template <class L, class S>
+constexpr bool kHas16SIMDPath = std::is_same_v<L, Load16> &&
+                                (std::is_same_v<S, SinkRGB48> || std::is_same_v<S, SinkMono16>);
+
+// (306 R + 601 G + 117 B) >> 10 on eight unsigned 16-bit lanes.
+inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
+  auto prod = [](__m128i v, short k, bool hi) {
+    const __m128i kk = _mm_set1_epi16(k);
+    const __m128i lo16 = _mm_mullo_epi16(v, kk), hi16 = _mm_mulhi_epu16(v, kk);
+    return hi ? _mm_unpackhi_epi16(lo16, hi16) : _mm_unpacklo_epi16(lo16, hi16);
+  };
+  __m128i half[2];
+  for (int h = 0; h < 2; ++h) {
+    const __m128i sum = _mm_add_epi32(_mm_add_epi32(prod(r, 306, h), prod(g, 601, h)), prod(b, 117, h));
+    // Unsigned 16-bit pack with SSE2: bias into the signed range and back.
+    half[h] = _mm_sub_epi32(_mm_srli_epi32(sum, 10), _mm_set1_epi32(32768));
+  }
+  return _mm_xor_si128(_mm_packs_epi32(half[0], half[1]), _mm_set1_epi16(short(0x8000)));
+}
+
+template <class S>
+inline void storeClasses16(u8* d, __m128i re, __m128i ge, __m128i be, __m128i ro, __m128i go, __m128i bo) {
+  auto join = [](__m128i e, __m128i o) { return _mm_or_si128(e, _mm_slli_epi32(o, 16)); };
+  const __m128i r = join(re, ro), g = join(ge, go), b = join(be, bo);
+  if constexpr (std::is_same_v<S, SinkMono16>) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), luma16x8(r, g, b));
+  } else {
+    // Each pixel goes out as 8 bytes R G B 0 at 6-byte steps; the two extra
+    // bytes land on the next pixel, which is written afterwards (by this
+    // block, or by the row's tail and edge pixels that always follow it).
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i rgLo = _mm_unpacklo_epi16(r, g), rgHi = _mm_unpackhi_epi16(r, g);
+    const __m128i b0Lo = _mm_unpacklo_epi16(b, zero), b0Hi = _mm_unpackhi_epi16(b, zero);
+    const __m128i px[4] = {_mm_unpacklo_epi32(rgLo, b0Lo), _mm_unpackhi_epi32(rgLo, b0Lo),
+                           _mm_unpacklo_epi32(rgHi, b0Hi), _mm_unpackhi_epi32(rgHi, b0Hi)};
+    for (int i = 0; i < 4; ++i) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 12 * i), px[i]);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 12 * i + 6), _mm_srli_si128(px[i], 8));
+    }
+  }
+}
+
+// The bilinear interior of a 16-bit row, eight pixels a step from x = 2,
+// the even and odd columns of a block in 32-bit lanes (sums of four samples
+// need 18 bits). Returns the first column not done.
+template <class S, bool GreenEven>
+int mqRow16SIMD(const u8* up, const u8* cur, const u8* dn, u8* drow, bool red, int W) {
+  const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
+  auto ld = [](const u8* row, int x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * size_t(x))); };
+  auto ev = [&](__m128i v) { return _mm_and_si128(v, lowHalf); };
+  auto od = [](__m128i v) { return _mm_srli_epi32(v, 16); };
+  auto add = [](__m128i a, __m128i b) { return _mm_add_epi32(a, b); };
+  int x = 2;
+  for (; x + 10 <= W; x += 8) {
+    const __m128i cM = ld(cur, x - 2), c0 = ld(cur, x), cP = ld(cur, x + 2);
+    const __m128i u0 = ld(up, x), d0 = ld(dn, x);
+    const __m128i ce = ev(c0), co = od(c0), ue = ev(u0), uo = od(u0), de = ev(d0), dO = od(d0);
+    __m128i gOwn, gAlong, gAcross, nOwn, nG, nAcross;
+    if constexpr (GreenEven) {
+      const __m128i uP = ld(up, x + 2), dP = ld(dn, x + 2);
+      gOwn = ce;
+      gAlong = _mm_srli_epi32(add(od(cM), co), 1);
+      gAcross = _mm_srli_epi32(add(ue, de), 1);
+      nOwn = co;
+      nG = _mm_srli_epi32(add(add(ce, ev(cP)), add(uo, dO)), 2);
+      nAcross = _mm_srli_epi32(add(add(ue, ev(uP)), add(de, ev(dP))), 2);
+    } else {
+      const __m128i uM = ld(up, x - 2), dM = ld(dn, x - 2);
+      nOwn = ce;
+      nG = _mm_srli_epi32(add(add(od(cM), co), add(ue, de)), 2);
+      nAcross = _mm_srli_epi32(add(add(od(uM), uo), add(od(dM), dO)), 2);
+      gOwn = co;
+      gAlong = _mm_srli_epi32(add(ce, ev(cP)), 1);
+      gAcross = _mm_srli_epi32(add(uo, dO), 1);
+    }
+    const __m128i gR = red ? gAlong : gAcross, gB = red ? gAcross : gAlong;
+    const __m128i nR = red ? nOwn : nAcross, nB = red ? nAcross : nOwn;
+    u8* d = drow + S::kBytes * size_t(x);
+    if constexpr (GreenEven) storeClasses16<S>(d, gR, gOwn, gB, nR, nG, nB);
+    else storeClasses16<S>(d, nR, nG, nB, gR, gOwn, gB);
+  }
+  return x;
+}
+#endif
+
 // Interior pixels x0 .. x1 of a row with rows up and dn present.
 template <class L, class S>
 void mqRowScalar(const u8* up, const u8* cur, const u8* dn, u8* drow, const Phase& ph, int y, int x0, int x1) {
@@ -345,6 +431,13 @@ void demosaicMQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
         mqRowScalar<L, S>(up, cur, dn, drow, ph, y, 1, 1);
         x = ph.green(2, y) ? mqRowSIMD<L, S, true>(up, cur, dn, drow, ph.redRow(y), W)
                            : mqRowSIMD<L, S, false>(up, cur, dn, drow, ph.redRow(y), W);
+      }
+    }
+    if constexpr (kHas16SIMDPath<L, S>) {
+      if (myMediaSIMDEnabled()) {
+        mqRowScalar<L, S>(up, cur, dn, drow, ph, y, 1, 1);
+        x = ph.green(2, y) ? mqRow16SIMD<S, true>(up, cur, dn, drow, ph.redRow(y), W)
+                           : mqRow16SIMD<S, false>(up, cur, dn, drow, ph.redRow(y), W);
       }
     }
 #endif
@@ -570,12 +663,12 @@ OSStatus myGRDPixArrs(const UInt16* pixArr, UInt8 isGreenSite, UInt8 isRedRow, U
   }
   SInt32 sumOwn = 0, sum1 = 0, sum2 = 0, count = 0;
   for (int i = 0; i < 8; ++i) {
-    if (grad[i] <= threshold) {
-      sumOwn += own[i];
-      sum1 += m1[i];
-      sum2 += m2[i];
-      ++count;
-    }
+    // Without branches: the choice is data-dependent and mispredicts often.
+    const SInt32 take = -SInt32(grad[i] <= threshold);
+    sumOwn += own[i] & take;
+    sum1 += m1[i] & take;
+    sum2 += m2[i] & take;
+    count -= take;
   }
   const double f = 1.0 / double(count);
   const SInt32 centre = P(13);
