@@ -7,26 +7,32 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 
-struct OpaqueGraphicsExporter {
-  OSType subtype;
-  GWorldPtr input;
-  SInt32 depth;
-  UInt32 quality;
-  SInt32 compressionMethod;
+namespace {
+struct GraphicsExporter : ComponentInstanceRecord {
+  OSType subtype = 0;
+  GWorldPtr input = nullptr;
+  SInt32 depth = 0;
+  UInt32 quality = 0;
+  SInt32 compressionMethod = 0;
   std::string path;
 };
+GraphicsExporter* exporterOf(ComponentInstance ci) {
+  if (!ci || ci->componentType != GraphicsExporterComponentType) return nullptr;
+  return static_cast<GraphicsExporter*>(ci);
+}
+}  // namespace
 
 namespace {
 
 std::mutex gRecorderLock;
 std::function<OSErr(const GraphicsExportRecord&)> gRecorder;
-std::atomic<long> gLiveExporters{0};
 
 bool knownSubtype(OSType t) {
   return t == kQTFileTypeTIFF || t == kQTFileTypePNG || t == kQTFileTypeJPEG || t == kQTFileTypeBMP ||
@@ -434,51 +440,51 @@ OSErr writePICT(const std::string& path, const Raster& in) {
 
 }  // namespace
 
-OSErr OpenADefaultComponent(OSType type, OSType subtype, ComponentInstance* ci) {
-  if (!ci) return paramErr;
-  *ci = nullptr;
-  if (type != GraphicsExporterComponentType || !knownSubtype(subtype)) return invalidComponentID;
-  auto* e = new (std::nothrow) OpaqueGraphicsExporter{subtype, nullptr, 0, 0, 0, {}};
+OSErr SkyloomOpenGraphicsExporter(OSType subtype, ComponentInstance* out) {
+  if (!out) return paramErr;
+  *out = nullptr;
+  if (!knownSubtype(subtype)) return invalidComponentID;
+  auto* e = new (std::nothrow) GraphicsExporter;
   if (!e) return memFullErr;
-  ++gLiveExporters;
-  *ci = e;
+  e->componentType = GraphicsExporterComponentType;
+  e->componentSubType = subtype;
+  e->subtype = subtype;
+  *out = e;
   return noErr;
 }
 
-OSErr CloseComponent(ComponentInstance ci) {
-  if (!ci) return badComponentInstance;
-  delete ci;
-  --gLiveExporters;
-  return noErr;
-}
-
-ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gworld) {
+ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent c, GWorldPtr gworld) {
+  GraphicsExporter* ci = exporterOf(c);
   if (!ci) return badComponentInstance;
   if (!gworld) return paramErr;
   ci->input = gworld;
   return noErr;
 }
 
-ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, SInt32 depth) {
+ComponentResult GraphicsExportSetDepth(GraphicsExportComponent c, SInt32 depth) {
+  GraphicsExporter* ci = exporterOf(c);
   if (!ci) return badComponentInstance;
   if (depth != 24 && depth != 32 && depth != 40) return paramErr;
   ci->depth = depth;
   return noErr;
 }
 
-ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, UInt32 quality) {
+ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent c, UInt32 quality) {
+  GraphicsExporter* ci = exporterOf(c);
   if (!ci) return badComponentInstance;
   ci->quality = quality;
   return noErr;
 }
 
-ComponentResult GraphicsExportSetCompressionMethod(GraphicsExportComponent ci, SInt32 method) {
+ComponentResult GraphicsExportSetCompressionMethod(GraphicsExportComponent c, SInt32 method) {
+  GraphicsExporter* ci = exporterOf(c);
   if (!ci) return badComponentInstance;
   ci->compressionMethod = method;
   return noErr;
 }
 
-ComponentResult SkyloomGraphicsExportSetOutputPath(GraphicsExportComponent ci, const std::string& path) {
+ComponentResult SkyloomGraphicsExportSetOutputPath(GraphicsExportComponent c, const std::string& path) {
+  GraphicsExporter* ci = exporterOf(c);
   if (!ci) return badComponentInstance;
   if (path.empty()) return paramErr;
   ci->path = path;
@@ -490,10 +496,10 @@ void SkyloomSetGraphicsExportRecorder(std::function<OSErr(const GraphicsExportRe
   gRecorder = std::move(recorder);
 }
 
-long SkyloomLiveGraphicsExporterCount() { return gLiveExporters.load(); }
 
-ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, UInt32* actualSizeWritten) {
+ComponentResult GraphicsExportDoExport(GraphicsExportComponent c, UInt32* actualSizeWritten) {
   if (actualSizeWritten) *actualSizeWritten = 0;
+  GraphicsExporter* ci = exporterOf(c);
   if (!ci) return badComponentInstance;
   if (!ci->input || ci->path.empty()) return paramErr;
   PixMapHandle pm = GetGWorldPixMap(ci->input);

@@ -15,10 +15,9 @@
 
 #include "platform/coreservices/MacTypes.h"
 #include "platform/quickdraw/QDOffscreen.h"
+#include "platform/quicktime/Components.h"
 
-typedef struct OpaqueGraphicsExporter* GraphicsExportComponent;
-typedef GraphicsExportComponent ComponentInstance;
-typedef SInt32 ComponentResult;
+typedef ComponentInstance GraphicsExportComponent;
 
 constexpr OSType GraphicsExporterComponentType = FOUR_CHAR_CODE("grex");
 enum : OSType {
@@ -33,19 +32,9 @@ enum : SInt32 {
   kQTTIFFCompression_None = 1,
   kQTTIFFCompression_PackBits = 32773,
 };
-enum : OSErr {
-  invalidComponentID = -3000,
-  couldNotUseAnExistingSample = -2209,
-  cantFindHandler = -2003,
-  badComponentInstance = -2018,
-  codecErr = -8960,
-  codecBadDataErr = -8969,
-};
-
-// Opens the exporter of a subtype; invalidComponentID for a type or subtype
-// that has none.
-OSErr OpenADefaultComponent(OSType componentType, OSType componentSubType, ComponentInstance* ci);
-OSErr CloseComponent(ComponentInstance ci);
+// OpenADefaultComponent('grex', subtype) opens one; invalidComponentID for a
+// subtype that has none. Output goes to a path, a file specification or a data
+// reference (Movies.h makes one from a file reference).
 ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gworld);
 ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, SInt32 depth);
 ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, UInt32 quality);
@@ -69,4 +58,6 @@ struct GraphicsExportRecord {
   std::string path;
 };
 void SkyloomSetGraphicsExportRecorder(std::function<OSErr(const GraphicsExportRecord&)> recorder);
-long SkyloomLiveGraphicsExporterCount();
+
+// Internal: the exporter of a subtype (used by OpenADefaultComponent).
+OSErr SkyloomOpenGraphicsExporter(OSType subtype, ComponentInstance* ci);
