@@ -1,6 +1,7 @@
 #include "platform/quicktime/GraphicsImport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -98,7 +99,7 @@ OSErr decodeTIFF(const UInt8* data, size_t size, SkyloomRaster* r) {
       TIFFClose(t);
       return codecBadDataErr;
     }
-    std::vector<UInt8> buf(size_t(line));
+    std::vector<UInt8> buf(static_cast<size_t>(line));
     const UInt16 invert = photo == PHOTOMETRIC_MINISWHITE ? UInt16(bps == 8 ? 0xFF : 0xFFFF) : 0;
     for (UInt32 y = 0; y < h && err == noErr; ++y) {
       if (TIFFReadScanline(t, buf.data(), y, 0) < 0) {
@@ -401,7 +402,10 @@ OSErr decodePICT(const UInt8* data, size_t size, SkyloomRaster* r) {
     if (in.pos & 1) in.skip(1);
     UInt32 op = in.be16();
     if (!in.ok) break;
-    if (op == 0x00FF) return drew ? noErr : (*r = SkyloomRaster{}, codecBadDataErr);
+    if (op == 0x00FF) {
+      if (drew) return noErr;
+      break;
+    }
     if (op == 0x0000 || op == 0x001E) continue;
     if (op == 0x0C00) { in.skip(24); continue; }
     if (op == 0x0001) { UInt32 n = in.be16(); if (n < 2) break; in.skip(n - 2); continue; }

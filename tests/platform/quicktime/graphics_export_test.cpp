@@ -13,6 +13,7 @@
 #include <tiffio.h>
 
 #include "platform/quickdraw/QDOffscreen.h"
+#include "platform/quicktime/Components.h"
 #include "platform/quicktime/GraphicsExport.h"
 
 namespace {
@@ -183,6 +184,6 @@ TEST_F(GraphicsExport, RecorderSeesTheSettingsAndCanRefuse) {
   EXPECT_EQ(seen[0].height, 4);
   DisposeGWorld(g);
   EXPECT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, FOUR_CHAR_CODE("GIFf"), &ci), invalidComponentID);
-  EXPECT_EQ(SkyloomLiveGraphicsExporterCount(), 0);
+  EXPECT_EQ(SkyloomLiveComponentCount(), 0);
   EXPECT_EQ(SkyloomLiveGWorldCount(), 0);
 }

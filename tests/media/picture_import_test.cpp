@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "media/PictureImport.h"
+#include "platform/coreservices/CoreServices.h"
+#include "platform/coreservices/Files.h"
+#include "platform/quickdraw/QDOffscreen.h"
+#include "platform/quicktime/Components.h"
+#include "platform/quicktime/GraphicsExport.h"
+#include "platform/quicktime/GraphicsImport.h"
+
+namespace {
+
+class PictureImport : public ::testing::Test {
+ protected:
+  std::filesystem::path dir;
+  void SetUp() override {
+    char tmpl[] = "/tmp/skyloom-import-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(SkyloomLiveComponentCount(), 0);
+    EXPECT_EQ(SkyloomLiveGWorldCount(), 0);
+  }
+  FSRef refOf(const std::string& path) {
+    FSRef ref{};
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr) << path;
+    return ref;
+  }
+  std::string exportPixels(Ptr pixels, OSType format, int w, int h, int rowBytes, OSType type, SInt32 depth,
+                           const char* name) {
+    Rect b{0, 0, SInt16(h), SInt16(w)};
+    GWorldPtr g = nullptr;
+    EXPECT_EQ(NewGWorldFromPtr(&g, format, &b, nullptr, nullptr, 0, pixels, rowBytes), noErr);
+    ComponentInstance ci = nullptr;
+    EXPECT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, type, &ci), noErr);
+    GraphicsExportSetInputGWorld(ci, g);
+    GraphicsExportSetDepth(ci, depth);
+    GraphicsExportSetCompressionQuality(ci, 1024);
+    if (type == kQTFileTypeTIFF) GraphicsExportSetCompressionMethod(ci, kQTTIFFCompression_PackBits);
+    std::string path = (dir / name).string();
+    SkyloomGraphicsExportSetOutputPath(ci, path);
+    EXPECT_EQ(GraphicsExportDoExport(ci, nullptr), noErr);
+    CloseComponent(ci);
+    DisposeGWorld(g);
+    return path;
+  }
+  std::vector<UInt16> importRGB48(const std::string& path, UInt32* w = nullptr, UInt32* h = nullptr) {
+    UInt32 ww = 0, hh = 0, rb = 0;
+    Ptr buf = nullptr;
+    OSErr err = ImportFileIntoRGB48Ptr(refOf(path), &ww, &hh, &rb, &buf);
+    EXPECT_EQ(err, noErr) << path;
+    std::vector<UInt16> out;
+    if (buf) {
+      EXPECT_EQ(rb, ww * 6);
+      out.resize(size_t(ww) * hh * 3);
+      std::memcpy(out.data(), buf, out.size() * 2);
+      std::free(buf);
+    }
+    if (w) *w = ww;
+    if (h) *h = hh;
+    return out;
+  }
+  static bool have(const char* tool) {
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+  }
+};
+
+std::vector<UInt8> argbPixels(int w, int h) {
+  std::vector<UInt8> p(size_t(w) * h * 4);
+  for (int i = 0; i < w * h; ++i) {
+    p[4 * i] = 0xFF;
+    p[4 * i + 1] = UInt8(i * 37);
+    p[4 * i + 2] = UInt8(255 - i * 11);
+    p[4 * i + 3] = UInt8(i % 3 ? 200 : 9);
+  }
+  return p;
+}
+
+}  // namespace
+
+TEST_F(PictureImport, EightBitPicturesWidenByShiftNot257) {
+  UInt8 px[4] = {0xFF, 0xFF, 0x80, 0x00};
+  auto path = exportPixels(reinterpret_cast<Ptr>(px), k32ARGBPixelFormat, 1, 1, 4, kQTFileTypePNG, 24, "one.png");
+  auto rgb = importRGB48(path);
+  ASSERT_EQ(rgb.size(), 3u);
+  EXPECT_EQ(rgb[0], 0xFF00);
+  EXPECT_EQ(rgb[1], 0x8000);
+  EXPECT_EQ(rgb[2], 0x0000);
+}
+
+TEST_F(PictureImport, SixteenBitGreyGivesEqualChannels) {
+  UInt16 grey[6] = {0, 1, 0x1234, 0x8001, 0xFFFE, 0xFFFF};
+  auto path = exportPixels(reinterpret_cast<Ptr>(grey), k16GrayPixelFormat, 3, 2, 6, kQTFileTypeTIFF, 40, "g.tif");
+  auto rgb = importRGB48(path);
+  ASSERT_EQ(rgb.size(), 18u);
+  for (int i = 0; i < 6; ++i)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(rgb[3 * i + c], grey[i]) << i;
+}
+
+TEST_F(PictureImport, ChannelSelectorMasksAndSetsAlpha) {
+  UInt8 px[4] = {0x00, 0x12, 0x34, 0x56};
+  auto path = exportPixels(reinterpret_cast<Ptr>(px), k32ARGBPixelFormat, 1, 1, 4, kQTFileTypeTIFF, 24, "s.tif");
+  struct Case { UInt32 selector; UInt8 alpha; UInt8 want[4]; };
+  const Case cases[] = {{2, 0xFF, {0xFF, 0x00, 0x34, 0x00}},
+                        {1, 0x80, {0x80, 0x12, 0x00, 0x00}},
+                        {3, 0x00, {0x00, 0x00, 0x00, 0x56}},
+                        {0, 0x7F, {0x7F, 0x12, 0x34, 0x56}}};
+  for (const Case& c : cases) {
+    OSErr err = 1;
+    UInt32 w, h, rb;
+    Ptr buf = myGetAnImageinARGB32Ptr(&err, refOf(path), &w, &h, &rb, c.alpha, c.selector);
+    ASSERT_NE(buf, nullptr);
+    EXPECT_EQ(err, noErr);
+    EXPECT_EQ(rb, 4u);
+    EXPECT_EQ(0, std::memcmp(buf, c.want, 4)) << "selector " << c.selector;
+    std::free(buf);
+  }
+}
+
+TEST_F(PictureImport, ExportedFilesRoundTrip) {
+  const int w = 5, h = 3;
+  std::vector<UInt16> rgb48(w * h * 3);
+  for (size_t i = 0; i < rgb48.size(); ++i) rgb48[i] = UInt16(i * 4099 + 0x0102);
+  for (OSType type : {kQTFileTypeTIFF, kQTFileTypePNG}) {
+    auto path = exportPixels(reinterpret_cast<Ptr>(rgb48.data()), k48RGBPixelFormat, w, h, w * 6, type, 24,
+                             type == kQTFileTypeTIFF ? "rt.tif" : "rt.png");
+    EXPECT_EQ(importRGB48(path), rgb48) << path;
+  }
+  auto argb = argbPixels(w, h);
+  std::vector<UInt16> widened(w * h * 3);
+  for (int i = 0; i < w * h; ++i)
+    for (int c = 0; c < 3; ++c) widened[3 * i + c] = UInt16(argb[4 * i + 1 + c] << 8);
+  const struct { OSType type; const char* name; } eight[] = {
+      {kQTFileTypeTIFF, "e.tif"}, {kQTFileTypePNG, "e.png"}, {kQTFileTypePhotoShop, "e.psd"},
+      {kQTFileTypePicture, "e.pict"}, {kQTFileTypeBMP, "e.bmp"}};
+  for (const auto& e : eight) {
+    auto path = exportPixels(reinterpret_cast<Ptr>(argb.data()), k32ARGBPixelFormat, w, h, w * 4, e.type, 24, e.name);
+    EXPECT_EQ(importRGB48(path), widened) << e.name;
+  }
+}
+
+TEST_F(PictureImport, FitsFilesAsOurWriterMakesThem) {
+  // A 3 x 2 FITS image per BITPIX, written card by card.
+  auto fits = [&](int bitpix, const char* bzero, const std::vector<UInt8>& data, const char* name) {
+    std::string header(2880, ' ');
+    int rec = 0;
+    auto card = [&](const std::string& c) { header.replace(size_t(rec++) * 80, c.size(), c); };
+    card("SIMPLE  =                    T");
+    char b[81];
+    std::snprintf(b, sizeof b, "BITPIX  =                  %3d", bitpix);
+    card(b);
+    card("NAXIS   =                    2");
+    card("NAXIS1  =                    3");
+    card("NAXIS2  =                    2");
+    if (bzero) card(std::string("BZERO   =                     ") + bzero);
+    card("END");
+    std::string path = (dir / name).string();
+    std::ofstream out(path, std::ios::binary);
+    out << header;
+    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+    out << std::string(2880 - data.size(), '\0');
+    return path;
+  };
+  auto grey = [](const std::vector<UInt16>& v) {
+    std::vector<UInt16> out;
+    for (UInt16 s : v) out.insert(out.end(), {s, s, s});
+    return out;
+  };
+  EXPECT_EQ(importRGB48(fits(8, nullptr, {0, 1, 2, 0x80, 0xFE, 0xFF}, "a.fits")),
+            grey({0, 0x100, 0x200, 0x8000, 0xFE00, 0xFF00}));
+  // 16-bit: stored as s - 32768.
+  EXPECT_EQ(importRGB48(fits(16, "32768", {0x80, 0x00, 0x7F, 0xFF, 0x00, 0x00, 0x80, 0x01, 0x12, 0x34, 0xFF, 0xFF}, "b.fits")),
+            grey({0, 65535, 32768, 1, 0x9234, 0x7FFF}));
+  // 32-bit: stored as s - 2^31, read back >> 16.
+  EXPECT_EQ(importRGB48(fits(32, "2147483648",
+                             {0x80, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x92, 0x34, 0x56, 0x78,
+                              0x80, 0x01, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF},
+                             "c.fits")),
+            grey({0, 0xFFFF, 0x8000, 0x1234, 0x0001, 0x8000}));
+}
+
+TEST_F(PictureImport, ImageMagickFixtures) {
+  if (!have("convert")) GTEST_SKIP() << "ImageMagick not installed (scripts/deps installs it)";
+  auto make = [&](const std::string& args, const char* name) {
+    std::string path = (dir / name).string();
+    EXPECT_EQ(std::system(("convert " + args + " " + path).c_str()), 0) << args;
+    return path;
+  };
+  auto lzw = importRGB48(make("-size 4x3 xc:'#FF8000' -depth 16 -compress lzw", "lzw.tif"));
+  ASSERT_EQ(lzw.size(), 36u);
+  EXPECT_EQ(lzw[0], 0xFFFF);
+  EXPECT_EQ(lzw[1], 0x8080);
+  EXPECT_EQ(lzw[2], 0x0000);
+  auto png16 = importRGB48(make("-size 2x1 xc:'#123456789ABC' -depth 16", "hl.png"));
+  ASSERT_EQ(png16.size(), 6u);
+  EXPECT_EQ(png16[0], 0x1234);
+  EXPECT_EQ(png16[1], 0x5678);
+  EXPECT_EQ(png16[2], 0x9ABC);
+  auto jpeg = importRGB48(make("-size 8x8 xc:'#FF8000' -quality 100", "x.jpg"));
+  ASSERT_EQ(jpeg.size(), 192u);
+  EXPECT_NEAR(jpeg[0] >> 8, 0xFF, 2);
+  EXPECT_NEAR(jpeg[1] >> 8, 0x80, 2);
+  EXPECT_NEAR(jpeg[2] >> 8, 0x00, 2);
+  EXPECT_EQ(jpeg[0] & 0xFF, 0);  // 8-bit pictures widen by << 8
+}
+
+TEST_F(PictureImport, MissingOrDamagedFilesGiveAnErrorAndNoBuffer) {
+  Ptr buf = reinterpret_cast<Ptr>(1);
+  UInt32 w, h, rb;
+  // Missing: the reference cannot even be made; the importer says fnfErr for a
+  // file that vanishes after its reference was made.
+  std::string gone = (dir / "gone.tif").string();
+  { std::ofstream(gone) << "x"; }
+  FSRef ref = refOf(gone);
+  std::filesystem::remove(gone);
+  EXPECT_NE(ImportFileIntoRGB48Ptr(ref, &w, &h, &rb, &buf), noErr);
+  EXPECT_EQ(buf, nullptr);
+  // A TIFF cut short, and a file no importer reads.
+  UInt16 grey[4] = {1, 2, 3, 4};
+  auto good = exportPixels(reinterpret_cast<Ptr>(grey), k16GrayPixelFormat, 2, 2, 4, kQTFileTypeTIFF, 40, "cut.tif");
+  std::filesystem::resize_file(good, 12);
+  buf = reinterpret_cast<Ptr>(1);
+  EXPECT_NE(ImportFileIntoRGB48Ptr(refOf(good), &w, &h, &rb, &buf), noErr);
+  EXPECT_EQ(buf, nullptr);
+  std::string text = (dir / "notes.txt").string();
+  { std::ofstream(text) << "not a picture"; }
+  OSErr err = 0;
+  EXPECT_EQ(myGetAnImageinARGB32Ptr(&err, refOf(text), &w, &h, &rb, 0xFF, 0), nullptr);
+  EXPECT_EQ(err, noCodecErr);
+}
