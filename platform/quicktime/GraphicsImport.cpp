@@ -174,7 +174,9 @@ OSErr decodePNG(const UInt8* data, size_t size, SkyloomRaster* r) {
     return memFullErr;
   }
   PngSource src{data, size, 0};
-  std::vector<UInt8> row;
+  // Everything that owns memory lives outside the jump's reach.
+  std::vector<UInt8> image;
+  std::vector<png_bytep> rows;
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
     *r = SkyloomRaster{};
@@ -193,8 +195,8 @@ OSErr decodePNG(const UInt8* data, size_t size, SkyloomRaster* r) {
   const size_t rowBytes = png_get_rowbytes(png, info);
   if (rowBytes < size_t(w) * channels * (bits / 8)) png_error(png, "row size");
   // Interlaced pictures need the whole image at once.
-  std::vector<UInt8> image(rowBytes * h);
-  std::vector<png_bytep> rows(h);
+  image.resize(rowBytes * h);
+  rows.resize(h);
   for (UInt32 y = 0; y < h; ++y) rows[y] = image.data() + size_t(y) * rowBytes;
   png_read_image(png, rows.data());
   png_read_end(png, nullptr);
