@@ -11,6 +11,7 @@
 #include <cmath>
 #include <vector>
 
+#include "pixel/FusedSum.h"
 #include "pixel/RowBands.h"
 
 namespace {
@@ -37,6 +38,38 @@ inline UInt16 stretchSample(UInt32 v, double p, double k, UInt32 black) {
   return x > 0.0 ? UInt16(SInt32(x)) : UInt16(0);
 }
 
+// One fused multiply-add, through double where the caller found that exact.
+template <bool ByDouble>
+inline float fused(float a, float r, float t) {
+  if constexpr (ByDouble)
+    return myFusedSumByDouble(a, r, t);
+  else
+    return std::fma(a, r, t);
+}
+
+template <bool ByDouble>
+void saturate(UInt16* __restrict p, size_t count, float a, float b) {
+  for (size_t i = 0; i < count; ++i) {
+    const float r = float(SInt32(p[3 * i]));
+    const float g = float(SInt32(p[3 * i + 1]));
+    const float bl = float(SInt32(p[3 * i + 2]));
+    p[3 * i] = toSample(fused<ByDouble>(a, r, b * (g + bl)));
+    p[3 * i + 1] = toSample(fused<ByDouble>(a, g, b * (r + bl)));
+    p[3 * i + 2] = toSample(fused<ByDouble>(a, bl, b * (r + g)));
+  }
+}
+
+template <bool ByDouble>
+void expand(UInt16* __restrict p, size_t count, const float* k, const float* offset) {
+  const float k0 = k[0], k1 = k[1], k2 = k[2];
+  const float o0 = offset[0], o1 = offset[1], o2 = offset[2];
+  for (size_t i = 0; i < count; ++i) {
+    p[3 * i] = toSample(fused<ByDouble>(k0, float(SInt32(p[3 * i])), o0));
+    p[3 * i + 1] = toSample(fused<ByDouble>(k1, float(SInt32(p[3 * i + 1])), o1));
+    p[3 * i + 2] = toSample(fused<ByDouble>(k2, float(SInt32(p[3 * i + 2])), o2));
+  }
+}
+
 }  // namespace
 
 void myAltivecChangeSaturationRGB48(UInt16* rgb48, UInt32 width, UInt32 height, double amount,
@@ -45,16 +78,15 @@ void myAltivecChangeSaturationRGB48(UInt16* rgb48, UInt32 width, UInt32 height, 
   const double s = std::clamp(amount, -2.0, 7.0);
   const float a = float(1.0 + s);
   const float b = float(-s / 2.0);
+  // t = b (G + B) has the exponent of b plus 0 .. 18 (G + B < 2^17).
+  const bool byDouble =
+      b == 0.0f || myFusedSumFitsDouble(a, std::ilogb(b) - 1, std::ilogb(b) + 18);
   overPixels(width, height, 12, [&](size_t first, size_t count) {
-    UInt16* __restrict p = rgb48 + first * 3;
-    for (size_t i = 0; i < count; ++i) {
-      const float r = float(SInt32(p[3 * i]));
-      const float g = float(SInt32(p[3 * i + 1]));
-      const float bl = float(SInt32(p[3 * i + 2]));
-      p[3 * i] = toSample(std::fma(a, r, b * (g + bl)));
-      p[3 * i + 1] = toSample(std::fma(a, g, b * (r + bl)));
-      p[3 * i + 2] = toSample(std::fma(a, bl, b * (r + g)));
-    }
+    UInt16* p = rgb48 + first * 3;
+    if (byDouble)
+      saturate<true>(p, count, a, b);
+    else
+      saturate<false>(p, count, a, b);
   });
 }
 
@@ -109,14 +141,18 @@ void myAltivecExpandRGB48(UInt16* rgb48, UInt32 width, UInt32 height, UInt32 red
   const UInt32 lo[3] = {redMinimum, greenMinimum, blueMinimum};
   const UInt32 hi[3] = {redMaximum, greenMaximum, blueMaximum};
   float k[3], offset[3];
+  bool byDouble = true;
   for (int c = 0; c < 3; ++c) {
     k[c] = hi[c] == lo[c] ? 1.0f : float(65535.0 / (double(hi[c]) - double(lo[c])));
     offset[c] = -(k[c] * float(lo[c]));
+    if (offset[c] != 0.0f)
+      byDouble = byDouble && myFusedSumFitsDouble(k[c], std::ilogb(offset[c]), std::ilogb(offset[c]));
   }
   overPixels(width, height, 6, [&](size_t first, size_t count) {
-    UInt16* __restrict p = rgb48 + first * 3;
-    for (size_t i = 0; i < count; ++i)
-      for (int c = 0; c < 3; ++c)
-        p[3 * i + c] = toSample(std::fma(k[c], float(SInt32(p[3 * i + c])), offset[c]));
+    UInt16* p = rgb48 + first * 3;
+    if (byDouble)
+      expand<true>(p, count, k, offset);
+    else
+      expand<false>(p, count, k, offset);
   });
 }

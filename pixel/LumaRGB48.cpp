@@ -32,6 +32,9 @@ inline UInt16 mergedSample(double x) {
   return x < 1.0 ? UInt16(0) : UInt16(SInt32(x));
 }
 
+// A colour sample times a non-negative ratio: truncated, at most 65535.
+inline UInt16 ratioSample(float v) { return v >= 65535.0f ? UInt16(65535) : UInt16(SInt32(v)); }
+
 void* defaultPlaneAllocator(size_t bytes) {
   long page = sysconf(_SC_PAGESIZE);
   if (page <= 0) page = 4096;
@@ -110,10 +113,9 @@ void myAltivecLRGB64ToRGB48Adjusted(const UInt16* luma16, const UInt16* lrgb64, 
     UInt16* __restrict out = rgb48 + first * 3;
     for (size_t i = 0; i < count; ++i) {
       const float ratio = float(SInt32(luma[i]) + 1) / float(SInt32(in[4 * i]) + 1);
-      for (int c = 0; c < 3; ++c) {
-        const float v = float(SInt32(in[4 * i + 1 + c])) * ratio;
-        out[3 * i + c] = v >= 65535.0f ? UInt16(65535) : UInt16(SInt32(v));
-      }
+      out[3 * i] = ratioSample(float(SInt32(in[4 * i + 1])) * ratio);
+      out[3 * i + 1] = ratioSample(float(SInt32(in[4 * i + 2])) * ratio);
+      out[3 * i + 2] = ratioSample(float(SInt32(in[4 * i + 3])) * ratio);
     }
   });
 }

@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "pixel/FusedSum.h"
 #include "pixel/RowBands.h"
 
 const double kSharpenLevelShare[kImageWindowLevelCount] = {
@@ -57,23 +58,39 @@ void sharpenDouble(const UInt16* __restrict luma, const UInt16* __restrict blurr
   }
 }
 
-template <Rule R>
+template <Rule R, bool ByDouble>
 void sharpenSingle(const UInt16* __restrict luma, const UInt16* __restrict blurred,
-                   UInt16* __restrict out, UInt32 count, float strength, float share,
-                   SInt32 minimum, SInt32 maximum) {
-  if (luma == nullptr || blurred == nullptr || out == nullptr) return;
-  const Band band = effectiveBand(minimum, maximum);
+                   UInt16* __restrict out, UInt32 count, float strength, float share, Band band) {
+  const SInt32 lo = band.lo;
+  const SInt32 hi = band.hi;
   for (UInt32 i = 0; i < count; ++i) {
     const SInt32 s = luma[i];
     const SInt32 b = blurred[i];
     const SInt32 d = s - b;
     const SInt32 a = d < 0 ? -d : d;
-    float v = std::fma(strength, float(d), float(s)) * share;
+    float t;
+    if constexpr (ByDouble)
+      t = myFusedSumByDouble(strength, float(d), float(s));
+    else
+      t = std::fma(strength, float(d), float(s));
     if constexpr (R != Rule::kPlain) {
-      if (!(band.lo < a && a < band.hi)) v = float(R == Rule::kSmoothed ? b : s) * share;
+      const bool inside = (lo < a) & (a < hi);
+      t = inside ? t : float(R == Rule::kSmoothed ? b : s);
     }
-    out[i] = toSample(v);
+    out[i] = toSample(t * share);
   }
+}
+
+template <Rule R>
+void sharpenSingle(const UInt16* luma, const UInt16* blurred, UInt16* out, UInt32 count,
+                   float strength, float share, SInt32 minimum, SInt32 maximum) {
+  if (luma == nullptr || blurred == nullptr || out == nullptr) return;
+  const Band band = effectiveBand(minimum, maximum);
+  // The addend is a sample: exponent 0 .. 15, or zero.
+  if (myFusedSumFitsDouble(strength, 0, 15))
+    sharpenSingle<R, true>(luma, blurred, out, count, strength, share, band);
+  else
+    sharpenSingle<R, false>(luma, blurred, out, count, strength, share, band);
 }
 
 }  // namespace

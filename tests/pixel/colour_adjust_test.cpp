@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -133,4 +135,37 @@ TEST(ColourAdjust, ThreadedBandsGiveTheSameAsOneThread) {
   }
   mySetRowBandThreadLimit(0);
   EXPECT_EQ(results[0], results[1]);
+}
+
+// The single-precision fused formulas, written out with std::fma.
+namespace {
+UInt16 clampTrunc(float v) { return v >= 65535.0f ? 65535 : (v > 0.0f ? UInt16(v) : 0); }
+}  // namespace
+
+TEST(ColourAdjust, SaturationAndExpandFollowTheFusedFormulaForAnyAmount) {
+  const std::vector<UInt16> original = randomImage(300 * 200, 12);
+  for (double amount : {0.001, 0.37, -0.6, 3.3, -0.99999, 1e-6, -1e-7, 7.0, -2.0}) {
+    std::vector<UInt16> img = original;
+    myAltivecChangeSaturationRGB48(img.data(), 300, 200, amount, 0);
+    const float a = float(1.0 + amount), b = float(-amount / 2.0);
+    for (size_t i = 0; i < original.size(); i += 3) {
+      const float r = original[i], g = original[i + 1], bl = original[i + 2];
+      ASSERT_EQ(img[i], clampTrunc(std::fma(a, r, b * (g + bl)))) << amount << " " << i;
+      ASSERT_EQ(img[i + 1], clampTrunc(std::fma(a, g, b * (r + bl)))) << amount << " " << i;
+      ASSERT_EQ(img[i + 2], clampTrunc(std::fma(a, bl, b * (r + g)))) << amount << " " << i;
+    }
+  }
+  const UInt32 limits[][2] = {{1000, 3000}, {0, 65535}, {7, 64000}, {33333, 33334},
+                              {5, 5}, {40000, 70000000}, {3000000000u, 3000000001u}};
+  for (const auto& l : limits) {
+    std::vector<UInt16> img = original;
+    myAltivecExpandRGB48(img.data(), 300, 200, l[0], l[1], l[0], l[1], 0, 65535, 0);
+    const float k = l[0] == l[1] ? 1.0f : float(65535.0 / (double(l[1]) - double(l[0])));
+    const float offset = -(k * float(l[0]));
+    for (size_t i = 0; i < original.size(); i += 3) {
+      ASSERT_EQ(img[i], clampTrunc(std::fma(k, float(original[i]), offset))) << l[0] << " " << i;
+      ASSERT_EQ(img[i + 1], clampTrunc(std::fma(k, float(original[i + 1]), offset)));
+      ASSERT_EQ(img[i + 2], original[i + 2]);
+    }
+  }
 }

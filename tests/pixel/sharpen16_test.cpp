@@ -160,3 +160,35 @@ TEST(Sharpen16, VectorFormsFollowTheSameRulesWithinOneUnit) {
   myAltivecSharpenThresholdSmoothed16Bit(&s, &b, &c, 1, 1000, 2000, 2.0f, float(5.0 / 17.0), 0);
   EXPECT_EQ(c, 2941);  // w x b
 }
+
+TEST(Sharpen16, VectorFormsAreTheFusedFormulaForAnyStrength) {
+  std::mt19937 rng(21);
+  std::uniform_int_distribution<int> d(0, 65535);
+  const UInt32 n = 5000;
+  std::vector<UInt16> luma(n), blur(n), out(n);
+  for (UInt32 i = 0; i < n; ++i) {
+    luma[i] = UInt16(d(rng));
+    blur[i] = UInt16(i % 3 ? d(rng) : luma[i] ^ (d(rng) & 0xFF));
+  }
+  const float share = float(3.0 / 17.0);
+  for (float strength : {0.0f, 1.0f, 2.5f, 0.3f, -0.7f, 1e-5f, 3e11f, 12.0f}) {
+    for (int rule = 0; rule < 3; ++rule) {
+      if (rule == 0) myAltivecSharpen16Bit(luma.data(), blur.data(), out.data(), n, strength, share, 0);
+      if (rule == 1)
+        myAltivecSharpenThreshold16Bit(luma.data(), blur.data(), out.data(), n, 100, 30000,
+                                       strength, share, 0);
+      if (rule == 2)
+        myAltivecSharpenThresholdSmoothed16Bit(luma.data(), blur.data(), out.data(), n, 100,
+                                               30000, strength, share, 0);
+      for (UInt32 i = 0; i < n; ++i) {
+        const int s = luma[i], b = blur[i], diff = std::abs(s - b);
+        const bool inside = rule == 0 || (100 < diff && diff < 30000);
+        const float t = inside ? std::fma(strength, float(s - b), float(s))
+                               : float(rule == 2 ? b : s);
+        const float v = t * share;
+        const UInt16 want = v >= 65535.0f ? 65535 : (v > 0.0f ? UInt16(v) : 0);
+        ASSERT_EQ(out[i], want) << strength << " rule " << rule << " sample " << i;
+      }
+    }
+  }
+}
