@@ -9,7 +9,7 @@ std::atomic<long> gLiveObjects{0};
 
 const char* const kTypeNames[kSkyloomCFTypeCount] = {
     "CFType", "CFString", "CFNumber", "CFBoolean", "CFDictionary", "CFArray", "CFData", "CFTimeZone",
-    "CFRunLoop", "CFRunLoopSource", "CFRunLoopTimer", "CFFileDescriptor", "CFNull", "CFBundle", "CFURL"};
+    "CFRunLoop", "CFRunLoopSource", "CFRunLoopTimer", "CFFileDescriptor", "CFNull", "CFBundle", "CFURL", "CFDate"};
 }  // namespace
 
 SkyloomCFObject::SkyloomCFObject(CFTypeID type) : typeID(type) { gLiveObjects.fetch_add(1, std::memory_order_relaxed); }

@@ -21,6 +21,7 @@ enum : CFTypeID {
   kSkyloomCFTypeNull,
   kSkyloomCFTypeBundle,
   kSkyloomCFTypeURL,
+  kSkyloomCFTypeDate,
   kSkyloomCFTypeCount
 };
 

@@ -36,3 +36,15 @@ CFNumberType CFNumberGetType(CFNumberRef number);
 CFIndex CFNumberGetByteSize(CFNumberRef number);
 Boolean CFNumberIsFloatType(CFNumberRef number);
 CFComparisonResult CFNumberCompare(CFNumberRef number, CFNumberRef otherNumber, void* context);
+
+// ---- Booleans and null (constants) ----
+typedef const struct SkyloomCFNull* CFNullRef;
+CFBooleanRef SkyloomCFBooleanTrue();
+CFBooleanRef SkyloomCFBooleanFalse();
+CFNullRef SkyloomCFNullConstant();
+#define kCFBooleanTrue SkyloomCFBooleanTrue()
+#define kCFBooleanFalse SkyloomCFBooleanFalse()
+#define kCFNull SkyloomCFNullConstant()
+CFTypeID CFBooleanGetTypeID();
+Boolean CFBooleanGetValue(CFBooleanRef boolean);
+CFTypeID CFNullGetTypeID();
