@@ -692,9 +692,13 @@ OSStatus myGRDPixArrs(const UInt16* pixArr, UInt8 isGreenSite, UInt8 isRedRow, U
   return 0;
 }
 
-#define SKYLOOM_KERNEL(name, impl, L, S, grbg, ...)                                                  \
+#define SKYLOOM_KERNEL(name, impl, L, S, grbg)                                                      \
   void name(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UInt32 height, UInt8 flag) { \
-    impl<L, S>(src, dst, dstRowBytes, width, height, grbg, flag __VA_ARGS__);                          \
+    impl<L, S>(src, dst, dstRowBytes, width, height, grbg, flag);                                      \
+  }
+#define SKYLOOM_HQ_KERNEL(name, L, S, grbg, maxValue)                                                 \
+  void name(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UInt32 height, UInt8 flag) { \
+    demosaicHQ<L, S>(src, dst, dstRowBytes, width, height, grbg, flag, maxValue);                      \
   }
 
 SKYLOOM_KERNEL(BayerRGGB8_LQ_ARGB32, demosaicLQ, Load8, SinkARGB, false)
@@ -711,10 +715,10 @@ SKYLOOM_KERNEL(BayerGRBG16_MQ_RGB48, demosaicMQ, Load16, SinkRGB48, true)
 SKYLOOM_KERNEL(BayerRGGB16_MQ_ARGB32, demosaicMQ, Load16Hi, SinkARGB, false)
 SKYLOOM_KERNEL(BayerGRBG16_MQ_ARGB32, demosaicMQ, Load16Hi, SinkARGB, true)
 
-SKYLOOM_KERNEL(BayerRGGB8_HQ_ARGB32, demosaicHQ, Load8, SinkARGB, false, , 255u)
-SKYLOOM_KERNEL(BayerGRBG8_HQ_ARGB32, demosaicHQ, Load8, SinkARGB, true, , 255u)
-SKYLOOM_KERNEL(BayerRGGB16_HQ_RGB48, demosaicHQ, Load16, SinkRGB48, false, , 65535u)
-SKYLOOM_KERNEL(BayerGRBG16_HQ_RGB48, demosaicHQ, Load16, SinkRGB48, true, , 65535u)
+SKYLOOM_HQ_KERNEL(BayerRGGB8_HQ_ARGB32, Load8, SinkARGB, false, 255u)
+SKYLOOM_HQ_KERNEL(BayerGRBG8_HQ_ARGB32, Load8, SinkARGB, true, 255u)
+SKYLOOM_HQ_KERNEL(BayerRGGB16_HQ_RGB48, Load16, SinkRGB48, false, 65535u)
+SKYLOOM_HQ_KERNEL(BayerGRBG16_HQ_RGB48, Load16, SinkRGB48, true, 65535u)
 
 SKYLOOM_KERNEL(BayerRGGB8_MONO_ARGB32, demosaicMQ, Load8, SinkMonoARGB, false)
 SKYLOOM_KERNEL(BayerGRBG8_MONO_ARGB32, demosaicMQ, Load8, SinkMonoARGB, true)
