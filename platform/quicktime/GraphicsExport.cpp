@@ -10,6 +10,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/quicktime/DataReferences.h"
+
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -489,6 +491,21 @@ ComponentResult SkyloomGraphicsExportSetOutputPath(GraphicsExportComponent c, co
   if (path.empty()) return paramErr;
   ci->path = path;
   return noErr;
+}
+
+ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* theFile) {
+  if (!exporterOf(ci)) return badComponentInstance;
+  if (!theFile) return paramErr;
+  std::string path = SkyloomFSSpecPath(theFile);
+  if (path.empty()) return dirNFErr;
+  return SkyloomGraphicsExportSetOutputPath(ci, path);
+}
+
+ComponentResult GraphicsExportSetOutputDataReference(GraphicsExportComponent ci, Handle dataRef, OSType dataRefType) {
+  if (!exporterOf(ci)) return badComponentInstance;
+  std::string path = SkyloomDataReferencePath(dataRef, dataRefType);
+  if (path.empty()) return paramErr;
+  return SkyloomGraphicsExportSetOutputPath(ci, path);
 }
 
 void SkyloomSetGraphicsExportRecorder(std::function<OSErr(const GraphicsExportRecord&)> recorder) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/coreservices/Files.h"
 #include "platform/coreservices/MacTypes.h"
 #include "platform/quickdraw/QDOffscreen.h"
 #include "platform/quicktime/Components.h"
@@ -42,6 +43,8 @@ ComponentResult GraphicsExportSetCompressionMethod(GraphicsExportComponent ci, S
 // Where the file goes, as an absolute path. The File Manager's forms
 // (file specification, data reference) resolve to this.
 ComponentResult SkyloomGraphicsExportSetOutputPath(GraphicsExportComponent ci, const std::string& path);
+ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* theFile);
+ComponentResult GraphicsExportSetOutputDataReference(GraphicsExportComponent ci, Handle dataRef, OSType dataRefType);
 ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, UInt32* actualSizeWritten);
 
 // What an export was asked for; tests install a recorder to see every export

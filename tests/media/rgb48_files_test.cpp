@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <tiffio.h>
+
+#include "media/RGB48Files.h"
+#include "platform/coreservices/Files.h"
+#include "platform/quickdraw/QDOffscreen.h"
+#include "platform/quicktime/Components.h"
+#include "platform/quicktime/GraphicsExport.h"
+
+namespace {
+class RGB48Files : public ::testing::Test {
+ protected:
+  std::filesystem::path dir;
+  std::vector<GraphicsExportRecord> seen;
+  void SetUp() override {
+    char tmpl[] = "/tmp/skyloom-rgb48-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    std::filesystem::create_directory(dir / "config");
+    SkyloomSetConfigurationDirectory((dir / "config").c_str());
+    SkyloomSetGraphicsExportRecorder([this](const GraphicsExportRecord& r) {
+      seen.push_back(r);
+      return OSErr(noErr);
+    });
+  }
+  void TearDown() override {
+    SkyloomSetGraphicsExportRecorder(nullptr);
+    SkyloomSetConfigurationDirectory(nullptr);
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(SkyloomLiveComponentCount(), 0);
+    EXPECT_EQ(SkyloomLiveGWorldCount(), 0);
+  }
+  FSRef touch(const char* name) {
+    std::string path = (dir / name).string();
+    { std::ofstream(path) << ""; }
+    FSRef ref;
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
+    return ref;
+  }
+  // Reads a 16-bit TIFF: width, height, samples a pixel, compression, samples.
+  static std::vector<UInt16> readTIFF(const std::string& path, UInt32* w, UInt32* h, UInt16* spp, UInt16* comp) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    std::vector<UInt16> out;
+    if (!t) return out;
+    UInt16 bits = 0;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
+    TIFFGetField(t, TIFFTAG_COMPRESSION, comp);
+    TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    EXPECT_EQ(bits, 16);
+    std::vector<UInt16> row(size_t(*w) * *spp);
+    for (UInt32 y = 0; y < *h; ++y) {
+      TIFFReadScanline(t, row.data(), y, 0);
+      out.insert(out.end(), row.begin(), row.end());
+    }
+    TIFFClose(t);
+    return out;
+  }
+};
+}  // namespace
+
+TEST_F(RGB48Files, TIFFKeepsSixteenBitsWithPackBits) {
+  const UInt16 rgb[12] = {0, 1, 2, 0x1234, 0x5678, 0x9ABC, 0xFFFF, 0x8000, 0x7FFF, 10, 20, 30};
+  ASSERT_EQ(myRGB48ToFileFSRef(touch("c.tif"), kQTFileTypeTIFF, rgb, 2, 2, 1), noErr);
+  UInt32 w = 0, h = 0;
+  UInt16 spp = 0, comp = 0;
+  EXPECT_EQ(readTIFF((dir / "c.tif").string(), &w, &h, &spp, &comp), std::vector<UInt16>(rgb, rgb + 12));
+  EXPECT_EQ(spp, 3);
+  EXPECT_EQ(comp, COMPRESSION_PACKBITS);
+  const UInt16 grey[4] = {7, 0xFFFF, 0x8001, 0};
+  ASSERT_EQ(myRGB48ToFileFSRef(touch("g.tif"), kQTFileTypeTIFF, grey, 2, 2, 0), noErr);
+  EXPECT_EQ(readTIFF((dir / "g.tif").string(), &w, &h, &spp, &comp), std::vector<UInt16>(grey, grey + 4));
+  EXPECT_EQ(spp, 1);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].pixelFormat, k48RGBPixelFormat);
+  EXPECT_EQ(seen[0].depth, 24);
+  EXPECT_EQ(seen[0].compressionMethod, kQTTIFFCompression_PackBits);
+  EXPECT_EQ(seen[1].pixelFormat, k16GrayPixelFormat);
+  EXPECT_EQ(seen[1].depth, 40);
+}
+
+TEST_F(RGB48Files, PNGSetsNoCompressionAndSpecsWork) {
+  const UInt16 rgb[3] = {1, 2, 3};
+  FSRef folder;
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(dir.c_str()), &folder, nullptr), noErr);
+  FSCatalogInfo info{};
+  ASSERT_EQ(FSGetCatalogInfo(&folder, kFSCatInfoNodeID | kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
+  FSSpec spec{};
+  const unsigned char name[] = "\x05p.png";
+  FSMakeFSSpec(info.volume, SInt32(info.nodeID), name, &spec);
+  ASSERT_EQ(myRGB48ToFileFSSpec(spec, kQTFileTypePNG, rgb, 1, 1, 1), noErr);
+  EXPECT_TRUE(std::filesystem::exists(dir / "p.png"));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].compressionMethod, 0);
+}
+
+TEST_F(RGB48Files, CropWritesTheRectangle) {
+  const UInt32 bw = 640, bh = 100;
+  std::vector<UInt16> buf(size_t(bw) * bh * 3);
+  for (UInt32 y = 0; y < bh; ++y)
+    for (UInt32 x = 0; x < bw; ++x) {
+      UInt16* p = &buf[(size_t(y) * bw + x) * 3];
+      p[0] = UInt16(x);
+      p[1] = UInt16(y);
+      p[2] = UInt16(x * y);
+    }
+  ASSERT_EQ(myRGB48CroppedToFileFSRef(touch("crop.tif"), kQTFileTypeTIFF, buf.data(), bw, bh, 10, 20, 110, 70, 1), noErr);
+  UInt32 w = 0, h = 0;
+  UInt16 spp = 0, comp = 0;
+  auto px = readTIFF((dir / "crop.tif").string(), &w, &h, &spp, &comp);
+  EXPECT_EQ(w, 100u);
+  EXPECT_EQ(h, 50u);
+  ASSERT_EQ(px.size(), 100u * 50 * 3);
+  EXPECT_EQ(px[0], 10);
+  EXPECT_EQ(px[1], 20);
+  EXPECT_EQ(px[(49 * 100 + 99) * 3], 109);
+  EXPECT_EQ(px[(49 * 100 + 99) * 3 + 1], 69);
+  EXPECT_EQ(myRGB48CroppedToFileFSRef(touch("bad.tif"), kQTFileTypeTIFF, buf.data(), bw, bh, 600, 0, 700, 10, 1), paramErr);
+}
