@@ -3,6 +3,7 @@
 #pragma once
 #include "platform/corefoundation/CFArray.h"
 #include "platform/corefoundation/CFBase.h"
+#include "platform/corefoundation/CFBundle.h"
 #include "platform/corefoundation/CFData.h"
 #include "platform/corefoundation/CFDate.h"
 #include "platform/corefoundation/CFDictionary.h"

@@ -1,0 +1,607 @@
+// HIToolbox stand-in: windows built by name from the nib description, controls
+// reached by (signature, id), menus, Carbon events and event-loop timers on the
+// main run loop, sheets, application-modal loops, standard alerts and the
+// theme cursor.
+//
+// Threading: like the system it stands in for, every call here belongs to the
+// main thread (the thread of CFRunLoopGetMain). Other threads hand work to the
+// main thread through run-loop sources, timers or counters.
+//
+// The model is headless: what a user would see is kept in plain records that
+// tests inspect (platform/hitoolbox/UIModel.h), and what a user would do comes
+// from the installed user agent (the scripted user in tests,
+// platform/hitoolbox/ScriptedUser.h). An on-screen backend attaches to the same
+// model, so application code only ever calls the functions below.
+#pragma once
+#include "platform/corefoundation/CoreFoundation.h"
+#include "platform/coreservices/CoreServices.h"
+#include "platform/coreservices/MacTypes.h"
+
+// ---- Opaque references ----
+typedef struct OpaqueWindowPtr* WindowRef;
+typedef WindowRef WindowPtr;
+typedef struct OpaqueControlRef* ControlRef;
+typedef ControlRef ControlHandle;
+typedef ControlRef HIViewRef;
+typedef struct OpaqueMenuRef* MenuRef;
+typedef MenuRef MenuHandle;
+typedef struct OpaqueIBNibRef* IBNibRef;
+typedef struct OpaqueEventRef* EventRef;
+typedef struct OpaqueEventTargetRef* EventTargetRef;
+typedef struct OpaqueEventHandlerRef* EventHandlerRef;
+typedef struct OpaqueEventHandlerCallRef* EventHandlerCallRef;
+typedef struct OpaqueEventLoopRef* EventLoopRef;
+typedef struct OpaqueEventLoopTimerRef* EventLoopTimerRef;
+typedef struct OpaqueDialogPtr* DialogRef;
+
+// ---- Scalars ----
+typedef long SRefCon;
+typedef SInt16 MenuID;
+typedef UInt16 MenuItemIndex;
+typedef UInt32 MenuCommand;
+typedef UInt32 MenuAttributes;
+typedef UInt32 MenuItemAttributes;
+typedef SInt16 CharParameter;
+typedef SInt16 ControlPartCode;
+typedef SInt16 ControlFocusPart;
+typedef SInt16 ControlKeyFilterResult;
+typedef UInt32 WindowClass;
+typedef UInt32 WindowAttributes;
+typedef UInt16 WindowRegionCode;
+typedef SInt16 DialogItemIndex;
+typedef SInt16 AlertType;
+typedef UInt32 ThemeCursor;
+typedef UInt32 EventClass;
+typedef UInt32 EventKind;
+typedef OSType EventParamName;
+typedef OSType EventParamType;
+typedef UInt32 EventAttributes;
+typedef UInt16 EventModifiers;
+typedef double EventTime;
+typedef EventTime EventTimeout;
+typedef EventTime EventTimerInterval;
+typedef UInt32 TextEncoding;
+typedef UInt32 PropertyCreator;
+typedef UInt32 PropertyTag;
+
+struct ControlID {
+  OSType signature;
+  SInt32 id;
+};
+struct ControlKind {
+  OSType signature;  // 'appl' for the system's own kinds
+  OSType kind;
+};
+struct EventTypeSpec {
+  EventClass eventClass;
+  EventKind eventKind;
+};
+struct HICommand {
+  UInt32 attributes;
+  UInt32 commandID;
+  struct {
+    MenuRef menuRef;
+    MenuItemIndex menuItemIndex;
+  } menu;
+};
+// The same record with the source it came from; a control or window source
+// sits where the menu's reference sits in HICommand.
+struct HICommandExtended {
+  UInt32 attributes;
+  UInt32 commandID;
+  union {
+    ControlRef control;
+    WindowRef window;
+    struct {
+      MenuRef menuRef;
+      MenuItemIndex menuItemIndex;
+    } menu;
+  } source;
+};
+struct ControlEditTextSelectionRec {
+  SInt16 selStart;
+  SInt16 selEnd;
+};
+
+// ---- Callbacks (a UPP is the procedure itself) ----
+typedef OSStatus (*EventHandlerProcPtr)(EventHandlerCallRef inHandlerCallRef, EventRef inEvent, void* inUserData);
+typedef EventHandlerProcPtr EventHandlerUPP;
+typedef void (*EventLoopTimerProcPtr)(EventLoopTimerRef inTimer, void* inUserData);
+typedef EventLoopTimerProcPtr EventLoopTimerUPP;
+typedef void (*ControlActionProcPtr)(ControlRef theControl, ControlPartCode partCode);
+typedef ControlActionProcPtr ControlActionUPP;
+typedef ControlKeyFilterResult (*ControlKeyFilterProcPtr)(ControlRef theControl, SInt16* keyCode, SInt16* charCode,
+                                                          EventModifiers* modifiers);
+typedef ControlKeyFilterProcPtr ControlKeyFilterUPP;
+typedef void (*ControlUserPaneDrawProcPtr)(ControlRef control, ControlPartCode part);
+typedef ControlUserPaneDrawProcPtr ControlUserPaneDrawUPP;
+typedef Boolean (*ModalFilterProcPtr)(DialogRef theDialog, EventRef theEvent, DialogItemIndex* itemHit);
+typedef ModalFilterProcPtr ModalFilterUPP;
+
+inline EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr p) { return p; }
+inline void DisposeEventHandlerUPP(EventHandlerUPP) {}
+inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr p) { return p; }
+inline void DisposeEventLoopTimerUPP(EventLoopTimerUPP) {}
+inline ControlActionUPP NewControlActionUPP(ControlActionProcPtr p) { return p; }
+inline void DisposeControlActionUPP(ControlActionUPP) {}
+inline ControlKeyFilterUPP NewControlKeyFilterUPP(ControlKeyFilterProcPtr p) { return p; }
+inline void DisposeControlKeyFilterUPP(ControlKeyFilterUPP) {}
+inline ControlUserPaneDrawUPP NewControlUserPaneDrawUPP(ControlUserPaneDrawProcPtr p) { return p; }
+inline void DisposeControlUserPaneDrawUPP(ControlUserPaneDrawUPP) {}
+
+// ---- Result codes ----
+enum : OSStatus {
+  errInvalidWindowRef = -5600,
+  errInvalidWindowPtr = -5600,
+  menuPropertyNotFoundErr = -5604,
+  menuNotFoundErr = -5620,
+  menuItemNotFoundErr = -5622,
+  menuInvalidErr = -5623,
+  errDataNotSupported = -30581,
+  errControlDoesntSupportFocus = -30582,
+  errUnknownControl = -30584,
+  errCouldntSetFocus = -30585,
+  errInvalidPartCode = -30588,
+  errControlIsNotEmbedder = -30590,
+  errDataSizeMismatch = -30591,
+  errControlHiddenOrDisabled = -30592,
+  errCantEmbedIntoSelf = -30594,
+  controlPropertyNotFoundErr = -5604,
+  eventHandlerAlreadyInstalledErr = -9866,
+  eventInternalErr = -9868,
+  eventKindIncorrectErr = -9869,
+  eventParameterNotFoundErr = -9870,
+  eventLoopTimedOutErr = -9875,
+  eventLoopQuitErr = -9876,
+  kIBCarbonRuntimeCantFindNibFile = -10960,
+  kIBCarbonRuntimeObjectNotOfRequestedType = -10961,
+  kIBCarbonRuntimeCantFindObject = -10962,
+};
+
+// ---- Event classes, kinds, parameters and types ----
+enum : EventClass {
+  kEventClassMouse = FOUR_CHAR_CODE("mous"),
+  kEventClassKeyboard = FOUR_CHAR_CODE("keyb"),
+  kEventClassTextInput = FOUR_CHAR_CODE("text"),
+  kEventClassApplication = FOUR_CHAR_CODE("appl"),
+  kEventClassMenu = FOUR_CHAR_CODE("menu"),
+  kEventClassWindow = FOUR_CHAR_CODE("wind"),
+  kEventClassControl = FOUR_CHAR_CODE("cntl"),
+  kEventClassCommand = FOUR_CHAR_CODE("cmds"),
+};
+enum : EventKind {
+  kEventCommandProcess = 1,
+  kEventCommandUpdateStatus = 2,
+  kEventControlHit = 1,
+  kEventControlDraw = 4,
+  kEventControlValueFieldChanged = 151,
+  kEventWindowDrawContent = 2,
+  kEventWindowActivated = 5,
+  kEventWindowDeactivated = 6,
+  kEventWindowShown = 24,
+  kEventWindowHidden = 25,
+  kEventWindowBoundsChanged = 27,
+  kEventWindowClose = 72,
+  kEventWindowClosed = 73,
+  kEventMenuEnableItems = 8,
+  kEventRawKeyDown = 1,
+  kEventMouseDown = 1,
+  kEventMouseUp = 2,
+};
+enum : EventParamName {
+  kEventParamDirectObject = FOUR_CHAR_CODE("----"),
+  kEventParamWindowRef = FOUR_CHAR_CODE("wind"),
+  kEventParamControlRef = FOUR_CHAR_CODE("ctrl"),
+  kEventParamMenuRef = FOUR_CHAR_CODE("menu"),
+  kEventParamControlPart = FOUR_CHAR_CODE("cprt"),
+  kEventParamMouseLocation = FOUR_CHAR_CODE("mloc"),
+  kEventParamKeyMacCharCodes = FOUR_CHAR_CODE("kchr"),
+  kEventParamKeyCode = FOUR_CHAR_CODE("kcod"),
+  kEventParamKeyModifiers = FOUR_CHAR_CODE("kmod"),
+  kEventParamCGContextRef = FOUR_CHAR_CODE("cntx"),
+  kEventParamEnableMenuForKeyEvent = FOUR_CHAR_CODE("fork"),
+};
+enum : EventParamType {
+  typeWildCard = FOUR_CHAR_CODE("****"),
+  typeHICommand = FOUR_CHAR_CODE("hcmd"),
+  typeWindowRef = FOUR_CHAR_CODE("wind"),
+  typeControlRef = FOUR_CHAR_CODE("ctrl"),
+  typeMenuRef = FOUR_CHAR_CODE("menu"),
+  typeControlPartCode = FOUR_CHAR_CODE("cprt"),
+  typeUInt32 = FOUR_CHAR_CODE("magn"),
+  typeSInt32 = FOUR_CHAR_CODE("long"),
+  typeBoolean = FOUR_CHAR_CODE("bool"),
+  typeChar = FOUR_CHAR_CODE("TEXT"),
+  typeQDPoint = FOUR_CHAR_CODE("QDpt"),
+  typeCGContextRef = FOUR_CHAR_CODE("cntx"),
+  typeCFStringRef = FOUR_CHAR_CODE("cfst"),
+};
+enum : EventAttributes { kEventAttributeNone = 0, kEventAttributeUserEvent = 1 };
+
+// ---- Commands ----
+enum : UInt32 {
+  kHICommandOK = FOUR_CHAR_CODE("ok  "),
+  kHICommandCancel = FOUR_CHAR_CODE("not!"),
+  kHICommandQuit = FOUR_CHAR_CODE("quit"),
+  kHICommandClose = FOUR_CHAR_CODE("clos"),
+  kHICommandAbout = FOUR_CHAR_CODE("abou"),
+  kHICommandPreferences = FOUR_CHAR_CODE("pref"),
+};
+enum : UInt32 {
+  kHICommandFromMenu = 1u << 0,
+  kHICommandFromControl = 1u << 1,
+  kHICommandFromWindow = 1u << 2,
+};
+
+// ---- Windows ----
+enum : WindowClass {
+  kAlertWindowClass = 1,
+  kMovableAlertWindowClass = 2,
+  kModalWindowClass = 3,
+  kMovableModalWindowClass = 4,
+  kFloatingWindowClass = 5,
+  kDocumentWindowClass = 6,
+  kUtilityWindowClass = 8,
+  kSheetWindowClass = 11,
+  kToolbarWindowClass = 12,
+  kPlainWindowClass = 13,
+  kOverlayWindowClass = 14,
+  kSheetAlertWindowClass = 15,
+  kDrawerWindowClass = 20,
+};
+enum : WindowAttributes {
+  kWindowNoAttributes = 0,
+  kWindowCloseBoxAttribute = 1u << 0,
+  kWindowHorizontalZoomAttribute = 1u << 1,
+  kWindowVerticalZoomAttribute = 1u << 2,
+  kWindowFullZoomAttribute = (1u << 1) | (1u << 2),
+  kWindowCollapseBoxAttribute = 1u << 3,
+  kWindowResizableAttribute = 1u << 4,
+  kWindowCompositingAttribute = 1u << 19,
+  kWindowStandardHandlerAttribute = 1u << 25,
+  kWindowLiveResizeAttribute = 1u << 28,
+  kWindowStandardDocumentAttributes = (1u << 0) | (1u << 1) | (1u << 2) | (1u << 3) | (1u << 4),
+};
+enum : WindowRegionCode { kWindowStructureRgn = 32, kWindowContentRgn = 33 };
+
+// ---- Controls ----
+enum : OSType {
+  kControlKindSignatureApple = FOUR_CHAR_CODE("appl"),
+  kControlKindEditText = FOUR_CHAR_CODE("etxt"),
+  kControlKindEditUnicodeText = FOUR_CHAR_CODE("eutx"),
+  kControlKindStaticText = FOUR_CHAR_CODE("stxt"),
+  kControlKindPushButton = FOUR_CHAR_CODE("push"),
+  kControlKindBevelButton = FOUR_CHAR_CODE("bevl"),
+  kControlKindCheckBox = FOUR_CHAR_CODE("cbox"),
+  kControlKindRadioButton = FOUR_CHAR_CODE("rdio"),
+  kControlKindRadioGroup = FOUR_CHAR_CODE("rgrp"),
+  kControlKindPopupButton = FOUR_CHAR_CODE("popb"),
+  kControlKindSlider = FOUR_CHAR_CODE("sldr"),
+  kControlKindLittleArrows = FOUR_CHAR_CODE("larr"),
+  kControlKindUserPane = FOUR_CHAR_CODE("upan"),
+  kControlKindGroupBox = FOUR_CHAR_CODE("grpb"),
+  kControlKindProgressBar = FOUR_CHAR_CODE("prgb"),
+  kControlKindChasingArrows = FOUR_CHAR_CODE("carr"),
+  kControlKindTabs = FOUR_CHAR_CODE("tabs"),
+  kControlKindSeparator = FOUR_CHAR_CODE("sepa"),
+  kControlKindImageWell = FOUR_CHAR_CODE("well"),
+  kControlKindHIView = FOUR_CHAR_CODE("hivw"),  // a custom view drawn by its owner
+};
+enum : OSType {
+  kControlEditTextCFStringTag = FOUR_CHAR_CODE("cfst"),
+  kControlStaticTextCFStringTag = FOUR_CHAR_CODE("cfst"),
+  kControlEditTextTextTag = FOUR_CHAR_CODE("text"),
+  kControlStaticTextTextTag = FOUR_CHAR_CODE("text"),
+  kControlEditTextSelectionTag = FOUR_CHAR_CODE("sele"),
+  kControlEditTextKeyFilterTag = FOUR_CHAR_CODE("fltr"),
+  kControlUserPaneDrawProcTag = FOUR_CHAR_CODE("draw"),
+  kControlPushButtonDefaultTag = FOUR_CHAR_CODE("dflt"),
+  kControlPushButtonCancelTag = FOUR_CHAR_CODE("cncl"),
+  kControlPopupButtonMenuRefTag = FOUR_CHAR_CODE("mhan"),
+};
+enum : ControlPartCode {
+  kControlNoPart = 0,
+  kControlEntireControl = 0,
+  kControlEditTextPart = 5,
+  kControlButtonPart = 10,
+  kControlCheckBoxPart = 11,
+  kControlUpButtonPart = 20,
+  kControlDownButtonPart = 21,
+  kControlPageUpPart = 22,
+  kControlPageDownPart = 23,
+  kControlIndicatorPart = 129,
+};
+enum : ControlFocusPart { kControlFocusNoPart = 0, kControlFocusNextPart = -1, kControlFocusPrevPart = -2 };
+enum : ControlKeyFilterResult { kControlKeyFilterBlockKey = 0, kControlKeyFilterPassKey = 1 };
+
+// ---- Menus ----
+enum : CharParameter { noMark = 0, checkMark = 0x12 };
+enum : MenuItemAttributes { kMenuItemAttrSeparator = 1u << 6, kMenuItemAttrDisabled = 1u << 0 };
+enum : MenuID { hierMenu = -1 };
+
+// ---- Alerts ----
+enum : AlertType { kAlertStopAlert = 0, kAlertNoteAlert = 1, kAlertCautionAlert = 2, kAlertPlainAlert = 3 };
+enum : DialogItemIndex {
+  kAlertStdAlertOKButton = 1,
+  kAlertStdAlertCancelButton = 2,
+  kAlertStdAlertOtherButton = 3,
+  kAlertStdAlertHelpButton = 4,
+};
+enum : UInt32 { kStdCFStringAlertVersionOne = 1 };
+// A button text of kAlertDefaultOKText or kAlertDefaultCancelText asks for the
+// standard "OK" or "Cancel"; null means no such button.
+#define kAlertDefaultOKText ((CFStringRef)(intptr_t)-1)
+#define kAlertDefaultCancelText ((CFStringRef)(intptr_t)-1)
+#define kAlertDefaultOtherText ((CFStringRef)(intptr_t)-1)
+struct AlertStdCFStringAlertParamRec {
+  UInt32 version;
+  Boolean movable;
+  Boolean helpButton;
+  CFStringRef defaultText;
+  CFStringRef cancelText;
+  CFStringRef otherText;
+  SInt16 defaultButton;
+  SInt16 cancelButton;
+  UInt16 position;
+  OptionBits flags;
+};
+
+// ---- Cursor ----
+enum : ThemeCursor {
+  kThemeArrowCursor = 0,
+  kThemeCopyArrowCursor = 1,
+  kThemeIBeamCursor = 4,
+  kThemeCrossCursor = 5,
+  kThemePlusCursor = 6,
+  kThemeWatchCursor = 7,
+  kThemeClosedHandCursor = 8,
+  kThemeOpenHandCursor = 9,
+  kThemePointingHandCursor = 10,
+  kThemeSpinningCursor = 14,
+};
+
+// ---- Time ----
+constexpr EventTime kEventDurationSecond = 1.0;
+constexpr EventTime kEventDurationMillisecond = 0.001;
+constexpr EventTime kEventDurationMicrosecond = 0.000001;
+constexpr EventTime kEventDurationNoWait = 0.0;
+constexpr EventTime kEventDurationForever = -1.0;
+
+// ---- Text encoding: UTF-8 on this system ----
+TextEncoding GetApplicationTextEncoding();
+
+// ---- Nib files ----
+// The nib "X" is the folder resources/X.nib of window and menu descriptions.
+OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef);
+OSStatus DisposeNibReference(IBNibRef inNibRef);
+OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* outWindow);
+OSStatus CreateMenuFromNib(IBNibRef inNibRef, CFStringRef inName, MenuRef* outMenuRef);
+OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName);
+
+// ---- Windows ----
+OSStatus CreateNewWindow(WindowClass windowClass, WindowAttributes attributes, const Rect* contentBounds,
+                         WindowRef* outWindow);
+void DisposeWindow(WindowRef window);
+void ShowWindow(WindowRef window);
+void HideWindow(WindowRef window);
+Boolean IsWindowVisible(WindowRef window);
+void SelectWindow(WindowRef window);
+WindowRef FrontWindow();
+WindowRef FrontNonFloatingWindow();
+WindowRef ActiveNonFloatingWindow();
+WindowRef GetFrontWindowOfClass(WindowClass inWindowClass, Boolean mustBeVisible);
+WindowRef GetNextWindowOfClass(WindowRef inWindow, WindowClass inWindowClass, Boolean mustBeVisible);
+OSStatus GetWindowClass(WindowRef inWindow, WindowClass* outClass);
+OSStatus GetWindowAttributes(WindowRef window, WindowAttributes* outAttributes);
+OSStatus SetWindowTitleWithCFString(WindowRef inWindow, CFStringRef inString);
+OSStatus CopyWindowTitleAsCFString(WindowRef inWindow, CFStringRef* outString);
+void SetWRefCon(WindowRef window, SRefCon data);
+SRefCon GetWRefCon(WindowRef window);
+OSStatus GetWindowBounds(WindowRef window, WindowRegionCode regionCode, Rect* globalBounds);
+OSStatus SetWindowBounds(WindowRef window, WindowRegionCode regionCode, const Rect* globalBounds);
+void SizeWindow(WindowRef window, short w, short h, Boolean fUpdate);
+void MoveWindow(WindowRef window, short hGlobal, short vGlobal, Boolean front);
+OSStatus SetWindowProperty(WindowRef window, PropertyCreator creator, PropertyTag tag, ByteCount size,
+                           const void* buffer);
+OSStatus GetWindowProperty(WindowRef window, PropertyCreator creator, PropertyTag tag, ByteCount bufferSize,
+                           ByteCount* actualSize, void* buffer);
+OSStatus RemoveWindowProperty(WindowRef window, PropertyCreator creator, PropertyTag tag);
+// Marks the window's content for redrawing (counted by the model).
+OSStatus HIViewSetNeedsDisplay(HIViewRef inView, Boolean inNeedsDisplay);
+void DrawControls(WindowRef window);
+
+// ---- Sheets and modal loops ----
+OSStatus ShowSheetWindow(WindowRef inSheet, WindowRef inParentWindow);
+OSStatus HideSheetWindow(WindowRef inSheet);
+OSStatus GetSheetWindowParent(WindowRef inSheet, WindowRef* outParentWindow);
+// Runs the main run loop, and the user, until QuitAppModalLoopForWindow.
+OSStatus RunAppModalLoopForWindow(WindowRef inWindow);
+OSStatus QuitAppModalLoopForWindow(WindowRef inWindow);
+OSStatus BeginAppModalStateForWindow(WindowRef inWindow);
+OSStatus EndAppModalStateForWindow(WindowRef inWindow);
+
+// ---- Controls ----
+OSStatus GetControlByID(WindowRef inWindow, const ControlID* inID, ControlRef* outControl);
+OSStatus GetControlID(ControlRef inControl, ControlID* outID);
+OSStatus SetControlID(ControlRef inControl, const ControlID* inID);
+OSStatus GetControlKind(ControlRef inControl, ControlKind* outKind);
+WindowRef GetControlOwner(ControlRef inControl);
+OSStatus GetSuperControl(ControlRef inControl, ControlRef* outParent);
+void DisposeControl(ControlRef theControl);
+void Draw1Control(ControlRef theControl);
+SInt32 GetControl32BitValue(ControlRef theControl);
+void SetControl32BitValue(ControlRef theControl, SInt32 newValue);
+SInt32 GetControl32BitMinimum(ControlRef theControl);
+void SetControl32BitMinimum(ControlRef theControl, SInt32 newMinimum);
+SInt32 GetControl32BitMaximum(ControlRef theControl);
+void SetControl32BitMaximum(ControlRef theControl, SInt32 newMaximum);
+inline SInt16 GetControlValue(ControlRef c) { return SInt16(GetControl32BitValue(c)); }
+inline void SetControlValue(ControlRef c, SInt16 v) { SetControl32BitValue(c, v); }
+SRefCon GetControlReference(ControlRef theControl);
+void SetControlReference(ControlRef theControl, SRefCon data);
+ControlActionUPP GetControlAction(ControlRef theControl);
+void SetControlAction(ControlRef theControl, ControlActionUPP actionProc);
+OSStatus EnableControl(ControlRef inControl);
+OSStatus DisableControl(ControlRef inControl);
+Boolean IsControlEnabled(ControlRef inControl);
+OSStatus ActivateControl(ControlRef inControl);
+OSStatus DeactivateControl(ControlRef inControl);
+Boolean IsControlActive(ControlRef inControl);
+void ShowControl(ControlRef inControl);
+void HideControl(ControlRef inControl);
+OSStatus SetControlVisibility(ControlRef inControl, Boolean inIsVisible, Boolean inDoDraw);
+Boolean IsControlVisible(ControlRef inControl);
+void GetControlBounds(ControlRef control, Rect* bounds);
+void SetControlBounds(ControlRef control, const Rect* bounds);
+OSStatus SetControlTitleWithCFString(ControlRef inControl, CFStringRef inString);
+OSStatus CopyControlTitleAsCFString(ControlRef inControl, CFStringRef* outString);
+OSStatus GetControlCommandID(ControlRef inControl, UInt32* outCommandID);
+OSStatus SetControlCommandID(ControlRef inControl, UInt32 inCommandID);
+// Tags: 'cfst' (CFStringRef in and out; the copy read out is the caller's to
+// release), 'text' (bytes in the application encoding), 'sele'
+// (ControlEditTextSelectionRec), 'fltr' (ControlKeyFilterUPP), 'draw'
+// (ControlUserPaneDrawUPP), 'dflt' and 'cncl' (Boolean), 'mhan' (MenuRef).
+OSStatus SetControlData(ControlRef inControl, ControlPartCode inPart, OSType inTagName, Size inSize, const void* inData);
+OSStatus GetControlData(ControlRef inControl, ControlPartCode inPart, OSType inTagName, Size inBufferSize,
+                        void* inBuffer, Size* outActualSize);
+OSStatus GetControlDataSize(ControlRef inControl, ControlPartCode inPart, OSType inTagName, Size* outMaxSize);
+OSStatus SetControlProperty(ControlRef control, PropertyCreator creator, PropertyTag tag, ByteCount size,
+                            const void* buffer);
+OSStatus GetControlProperty(ControlRef control, PropertyCreator creator, PropertyTag tag, ByteCount bufferSize,
+                            ByteCount* actualSize, void* buffer);
+OSStatus RemoveControlProperty(ControlRef control, PropertyCreator creator, PropertyTag tag);
+// Keyboard focus: part -1 (next) or any non-zero part focuses the control,
+// 0 clears the focus.
+OSStatus SetKeyboardFocus(WindowRef inWindow, ControlRef inControl, ControlFocusPart inPart);
+OSStatus GetKeyboardFocus(WindowRef inWindow, ControlRef* outControl);
+OSStatus ClearKeyboardFocus(WindowRef inWindow);
+MenuRef GetControlPopupMenuHandle(ControlRef control);
+inline MenuRef GetControlPopupMenuRef(ControlRef control) { return GetControlPopupMenuHandle(control); }
+void SetControlPopupMenuHandle(ControlRef control, MenuRef popupMenu);
+inline void SetControlPopupMenuRef(ControlRef control, MenuRef popupMenu) { SetControlPopupMenuHandle(control, popupMenu); }
+// A control made in code (the nib description makes the rest).
+OSStatus SkyloomCreateControl(WindowRef window, const Rect* bounds, OSType kind, const ControlID* inID,
+                              ControlRef* outControl);
+OSStatus CreateUserPaneControl(WindowRef window, const Rect* boundsRect, UInt32 features, ControlRef* outControl);
+
+// ---- Menus ----
+OSStatus CreateNewMenu(MenuID inMenuID, MenuAttributes inMenuAttributes, MenuRef* outMenuRef);
+void DisposeMenu(MenuRef theMenu);
+OSStatus RetainMenu(MenuRef inMenu);
+OSStatus ReleaseMenu(MenuRef inMenu);
+MenuID GetMenuID(MenuRef menu);
+OSStatus SetMenuTitleWithCFString(MenuRef inMenu, CFStringRef inString);
+OSStatus CopyMenuTitleAsCFString(MenuRef inMenu, CFStringRef* outString);
+UInt16 CountMenuItems(MenuRef theMenu);
+OSStatus AppendMenuItemTextWithCFString(MenuRef inMenu, CFStringRef inString, MenuItemAttributes inAttributes,
+                                        MenuCommand inCommandID, MenuItemIndex* outNewItem);
+OSStatus InsertMenuItemTextWithCFString(MenuRef inMenu, CFStringRef inString, MenuItemIndex inAfterItem,
+                                        MenuItemAttributes inAttributes, MenuCommand inCommandID);
+OSStatus SetMenuItemTextWithCFString(MenuRef inMenu, MenuItemIndex inItem, CFStringRef inString);
+OSStatus CopyMenuItemTextAsCFString(MenuRef inMenu, MenuItemIndex inItem, CFStringRef* outString);
+void DeleteMenuItem(MenuRef theMenu, MenuItemIndex item);
+OSStatus DeleteMenuItems(MenuRef inMenu, MenuItemIndex inFirstItem, ItemCount inNumItems);
+void CheckMenuItem(MenuRef theMenu, MenuItemIndex item, Boolean checked);
+inline void CheckItem(MenuRef m, MenuItemIndex i, Boolean c) { CheckMenuItem(m, i, c); }
+void SetItemMark(MenuRef theMenu, MenuItemIndex item, CharParameter markChar);
+void GetItemMark(MenuRef theMenu, MenuItemIndex item, CharParameter* markChar);
+// Item 0 stands for the whole menu.
+void EnableMenuItem(MenuRef theMenu, MenuItemIndex item);
+void DisableMenuItem(MenuRef theMenu, MenuItemIndex item);
+Boolean IsMenuItemEnabled(MenuRef menu, MenuItemIndex item);
+OSStatus SetMenuItemCommandID(MenuRef inMenu, MenuItemIndex inItem, MenuCommand inCommandID);
+OSStatus GetMenuItemCommandID(MenuRef inMenu, MenuItemIndex inItem, MenuCommand* outCommandID);
+OSStatus GetIndMenuItemWithCommandID(MenuRef inMenu, MenuCommand inCommandID, UInt32 inItemIndex,
+                                     MenuRef* outMenu, MenuItemIndex* outIndex);
+void EnableMenuCommand(MenuRef inMenu, MenuCommand inCommandID);
+void DisableMenuCommand(MenuRef inMenu, MenuCommand inCommandID);
+OSStatus SetMenuItemHierarchicalMenu(MenuRef inMenu, MenuItemIndex inItem, MenuRef inHierMenu);
+OSStatus GetMenuItemHierarchicalMenu(MenuRef inMenu, MenuItemIndex inItem, MenuRef* outHierMenu);
+// The menu bar: InsertMenu before the menu beforeID (0 = at the end, hierMenu
+// = among the submenus that GetMenuRef finds without showing them in the bar).
+void InsertMenu(MenuRef theMenu, MenuID beforeID);
+void DeleteMenu(MenuID menuID);
+MenuRef GetMenuRef(MenuID menuID);
+inline MenuRef GetMenuHandle(MenuID menuID) { return GetMenuRef(menuID); }
+void DrawMenuBar();
+void InvalMenuBar();
+
+// ---- Carbon events ----
+EventTargetRef GetApplicationEventTarget();
+EventTargetRef GetWindowEventTarget(WindowRef inWindow);
+EventTargetRef GetControlEventTarget(ControlRef inControl);
+EventTargetRef GetMenuEventTarget(MenuRef inMenu);
+OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
+                             const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
+inline OSStatus InstallWindowEventHandler(WindowRef w, EventHandlerUPP h, ItemCount n, const EventTypeSpec* l,
+                                          void* u, EventHandlerRef* o) {
+  return InstallEventHandler(GetWindowEventTarget(w), h, n, l, u, o);
+}
+inline OSStatus InstallControlEventHandler(ControlRef c, EventHandlerUPP h, ItemCount n, const EventTypeSpec* l,
+                                           void* u, EventHandlerRef* o) {
+  return InstallEventHandler(GetControlEventTarget(c), h, n, l, u, o);
+}
+inline OSStatus InstallApplicationEventHandler(EventHandlerUPP h, ItemCount n, const EventTypeSpec* l, void* u,
+                                               EventHandlerRef* o) {
+  return InstallEventHandler(GetApplicationEventTarget(), h, n, l, u, o);
+}
+inline OSStatus InstallMenuEventHandler(MenuRef m, EventHandlerUPP h, ItemCount n, const EventTypeSpec* l, void* u,
+                                        EventHandlerRef* o) {
+  return InstallEventHandler(GetMenuEventTarget(m), h, n, l, u, o);
+}
+OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
+OSStatus AddEventTypesToHandler(EventHandlerRef inHandlerRef, ItemCount inNumTypes, const EventTypeSpec* inList);
+OSStatus CallNextEventHandler(EventHandlerCallRef inCallRef, EventRef inEvent);
+
+OSStatus CreateEvent(CFAllocatorRef inAllocator, EventClass inClassID, EventKind kind, EventTime when,
+                     EventAttributes flags, EventRef* outEvent);
+EventRef RetainEvent(EventRef inEvent);
+void ReleaseEvent(EventRef inEvent);
+EventClass GetEventClass(EventRef inEvent);
+EventKind GetEventKind(EventRef inEvent);
+EventTime GetEventTime(EventRef inEvent);
+EventTime GetCurrentEventTime();
+OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inType, ByteCount inSize,
+                           const void* inDataPtr);
+OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
+                           EventParamType* outActualType, ByteCount inBufferSize, ByteCount* outActualSize,
+                           void* outData);
+// Handlers of the target run newest first; an unhandled event (-9874) moves
+// on to the next handler, then to the containing target (control, embedding
+// control, window, application).
+OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget);
+// Sends the command to the focused window's target (the application's when
+// no window is up).
+OSStatus ProcessHICommand(const HICommand* inCommand);
+
+// ---- Event loop and timers (on the main run loop) ----
+EventLoopRef GetMainEventLoop();
+EventLoopRef GetCurrentEventLoop();
+CFRunLoopRef GetCFRunLoopFromEventLoop(EventLoopRef inEventLoop);
+OSStatus InstallEventLoopTimer(EventLoopRef inEventLoop, EventTimerInterval inFireDelay, EventTimerInterval inInterval,
+                               EventLoopTimerUPP inTimerProc, void* inTimerData, EventLoopTimerRef* outTimer);
+OSStatus RemoveEventLoopTimer(EventLoopTimerRef inTimer);
+OSStatus SetEventLoopTimerNextFireTime(EventLoopTimerRef inTimer, EventTimerInterval inNextFire);
+// Runs the application until QuitApplicationEventLoop.
+void RunApplicationEventLoop();
+void QuitApplicationEventLoop();
+// Runs the current run loop for up to inTimeout seconds (0: what is ready);
+// the user may act meanwhile. eventLoopTimedOutErr when the time ran out.
+OSStatus RunCurrentEventLoop(EventTimeout inTimeout);
+OSStatus QuitEventLoop(EventLoopRef inEventLoop);
+
+// ---- Standard alerts ----
+OSStatus GetStandardAlertDefaultParams(AlertStdCFStringAlertParamRec* param, UInt32 version);
+OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef explanation,
+                             const AlertStdCFStringAlertParamRec* param, DialogRef* outAlert);
+// Shows the alert application-modally, waits for a button and disposes it.
+OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP filterProc, DialogItemIndex* outItemHit);
+void DisposeDialog(DialogRef theDialog);
+
+// ---- Cursor ----
+OSStatus SetThemeCursor(ThemeCursor inCursor);
+void InitCursor();
+
+// ---- Opening addresses in the user's browser ----
+// Hands the address to the desktop's opener (xdg-open); 0 when it started.
+OSStatus SkyloomOpenURL(const char* url);

@@ -1,0 +1,558 @@
+// The model's state, resource lookup, nib references and the window records.
+#include <unistd.h>
+
+#include "platform/corefoundation/CFBundle.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "platform/hitoolbox/ModelInternal.h"
+
+using namespace skyloom::ui;
+using namespace skyloom::ui::internal;
+
+namespace skyloom::ui::internal {
+
+Model& model() {
+  static Model m;
+  return m;
+}
+
+bool isLiveWindow(WindowRef w) { return w && model().liveWindows.count(w); }
+bool isLiveControl(ControlRef c) { return c && model().liveControls.count(c); }
+bool isLiveMenu(MenuRef m) { return m && model().liveMenus.count(m); }
+
+OSStatus takeFailure(const char* call) {
+  auto& f = model().failures;
+  auto it = f.find(call);
+  if (it == f.end() || it->second.second <= 0) return noErr;
+  OSStatus s = it->second.first;
+  if (--it->second.second == 0) f.erase(it);
+  return s;
+}
+
+void notify(Change change, WindowRef w, ControlRef c, MenuRef m, DialogRef a) {
+  ChangeNote note{change, w, c, m, a};
+  std::vector<Observer*> obs = model().observers;
+  for (Observer* o : obs) o->Changed(note);
+}
+
+std::string toUtf8(CFStringRef s) {
+  if (!s) return {};
+  CFIndex len = CFStringGetLength(s);
+  CFIndex max = CFStringGetMaximumSizeForEncoding(len, kCFStringEncodingUTF8) + 1;
+  std::string buf(size_t(max), '\0');
+  if (!CFStringGetCString(s, buf.data(), max, kCFStringEncodingUTF8)) return {};
+  buf.resize(strlen(buf.c_str()));
+  return buf;
+}
+
+CFStringRef fromUtf8(const std::string& s) {
+  return CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(s.data()), CFIndex(s.size()),
+                                 kCFStringEncodingUTF8, false);
+}
+
+}  // namespace skyloom::ui::internal
+
+namespace skyloom::ui {
+
+void SetResourceDirectory(const std::string& folder) { SkyloomSetBundleResourceDirectory(folder); }
+
+std::string ResourceDirectory() { return SkyloomBundleResourceDirectory(); }
+
+void InjectFailure(const std::string& call, OSStatus status, int count) {
+  model().failures[call] = {status, count};
+}
+
+std::vector<WindowRef> Windows() { return model().windows; }
+
+WindowRef FindWindow(const std::string& nibName) {
+  for (WindowRef w : model().windows)
+    if (w->nibName == nibName) return w;
+  return nullptr;
+}
+
+std::string WindowName(WindowRef w) { return isLiveWindow(w) ? w->nibName : std::string(); }
+std::string WindowTitle(WindowRef w) { return isLiveWindow(w) ? w->title : std::string(); }
+WindowRef SheetOf(WindowRef parent) { return isLiveWindow(parent) ? parent->sheet : nullptr; }
+WindowRef ModalWindow() { return model().modalStack.empty() ? nullptr : model().modalStack.back(); }
+long WindowDrawCount(WindowRef w) { return isLiveWindow(w) ? w->drawCount : 0; }
+
+ControlRef FindControl(WindowRef w, OSType signature, SInt32 id) {
+  ControlID cid{signature, id};
+  ControlRef c = nullptr;
+  return GetControlByID(w, &cid, &c) == noErr ? c : nullptr;
+}
+
+std::vector<ControlRef> Controls(WindowRef w) {
+  std::vector<ControlRef> out;
+  if (!isLiveWindow(w)) return out;
+  for (auto& c : w->controls) out.push_back(c.get());
+  return out;
+}
+
+OSType ControlKindOf(ControlRef c) { return isLiveControl(c) ? c->kind : 0; }
+std::string ControlText(ControlRef c) { return isLiveControl(c) ? c->text : std::string(); }
+std::string ControlTitle(ControlRef c) { return isLiveControl(c) ? c->title : std::string(); }
+long ControlDrawCount(ControlRef c) { return isLiveControl(c) ? c->drawCount : 0; }
+ControlEditTextSelectionRec ControlSelection(ControlRef c) {
+  return isLiveControl(c) ? ControlEditTextSelectionRec{c->selStart, c->selEnd} : ControlEditTextSelectionRec{0, 0};
+}
+ControlKeyFilterUPP ControlKeyFilter(ControlRef c) { return isLiveControl(c) ? c->keyFilter : nullptr; }
+ControlRef FocusedControl(WindowRef w) { return isLiveWindow(w) ? w->focus : nullptr; }
+UInt32 ControlCommand(ControlRef c) { return isLiveControl(c) ? c->command : 0; }
+
+std::vector<std::string> ControlItems(ControlRef c) {
+  std::vector<std::string> out;
+  if (!isLiveControl(c)) return out;
+  if (c->menu) {
+    for (auto& i : c->menu->items) out.push_back(i.text);
+    return out;
+  }
+  return c->items;
+}
+
+ThemeCursor CurrentCursor() { return model().cursor; }
+long CursorChangeCount() { return model().cursorChanges; }
+const std::vector<std::string>& OpenedURLs() { return model().openedURLs; }
+
+void AddObserver(Observer* o) { model().observers.push_back(o); }
+void RemoveObserver(Observer* o) {
+  auto& v = model().observers;
+  v.erase(std::remove(v.begin(), v.end(), o), v.end());
+}
+
+void SetUserAgent(UserAgent* agent) { model().agent = agent; }
+UserAgent* GetUserAgent() { return model().agent; }
+
+void SetURLOpener(std::function<OSStatus(const std::string&)> opener) { model().urlOpener = std::move(opener); }
+
+void ResetModel() {
+  Model& m = model();
+  while (!m.windows.empty()) DisposeWindow(m.windows.back());
+  std::vector<MenuRef> bar = m.menuBar, hier = m.hierMenus;
+  m.menuBar.clear();
+  m.hierMenus.clear();
+  for (MenuRef menu : bar) ReleaseMenu(menu);
+  for (MenuRef menu : hier) ReleaseMenu(menu);
+  std::vector<EventLoopTimerRef> timers;
+  for (const void* t : m.liveTimers) timers.push_back(const_cast<EventLoopTimerRef>(static_cast<const OpaqueEventLoopTimerRef*>(t)));
+  for (EventLoopTimerRef t : timers) RemoveEventLoopTimer(t);
+  clearHandlers(m.appTarget);
+  m.alerts.clear();
+  m.cursor = kThemeArrowCursor;
+  m.cursorChanges = 0;
+  m.failures.clear();
+  m.openedURLs.clear();
+  m.urlOpener = nullptr;
+  m.quitAppLoop = false;
+}
+
+}  // namespace skyloom::ui
+
+// ---- Nib references ----
+
+TextEncoding GetApplicationTextEncoding() { return kCFStringEncodingUTF8; }
+
+OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef) {
+  if (!inNibName || !outNibRef) return paramErr;
+  *outNibRef = nullptr;
+  if (OSStatus s = takeFailure("CreateNibReference")) return s;
+  std::string name = toUtf8(inNibName);
+  if (name.empty() || name.find('/') != std::string::npos) return kIBCarbonRuntimeCantFindNibFile;
+  std::string folder = ResourceDirectory() + "/" + name + ".nib";
+  auto desc = std::make_shared<NibDescription>();
+  std::string error;
+  if (!LoadNibDescriptionFolder(folder, *desc, error)) {
+    fprintf(stderr, "CreateNibReference %s failed: %s\n", name.c_str(), error.c_str());
+    return access(folder.c_str(), F_OK) == 0 ? kIBCarbonRuntimeObjectNotOfRequestedType
+                                             : kIBCarbonRuntimeCantFindNibFile;
+  }
+  *outNibRef = new OpaqueIBNibRef{name, std::move(desc)};
+  return noErr;
+}
+
+OSStatus DisposeNibReference(IBNibRef inNibRef) {
+  delete inNibRef;
+  return noErr;
+}
+
+OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* outWindow) {
+  if (!inNibRef || !inName || !outWindow) return paramErr;
+  *outWindow = nullptr;
+  if (OSStatus s = takeFailure("CreateWindowFromNib")) return s;
+  std::string name = toUtf8(inName);
+  auto it = inNibRef->desc->windows.find(name);
+  if (it == inNibRef->desc->windows.end()) {
+    bool other = inNibRef->desc->menus.count(name) || inNibRef->desc->menuBars.count(name);
+    return other ? kIBCarbonRuntimeObjectNotOfRequestedType : kIBCarbonRuntimeCantFindObject;
+  }
+  return buildWindow(*inNibRef->desc, it->second, outWindow);
+}
+
+OSStatus CreateMenuFromNib(IBNibRef inNibRef, CFStringRef inName, MenuRef* outMenuRef) {
+  if (!inNibRef || !inName || !outMenuRef) return paramErr;
+  *outMenuRef = nullptr;
+  if (OSStatus s = takeFailure("CreateMenuFromNib")) return s;
+  std::string name = toUtf8(inName);
+  auto it = inNibRef->desc->menus.find(name);
+  if (it == inNibRef->desc->menus.end()) {
+    bool other = inNibRef->desc->windows.count(name) || inNibRef->desc->menuBars.count(name);
+    return other ? kIBCarbonRuntimeObjectNotOfRequestedType : kIBCarbonRuntimeCantFindObject;
+  }
+  return buildMenu(*inNibRef->desc, it->second, outMenuRef);
+}
+
+OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName) {
+  if (!inNibRef || !inName) return paramErr;
+  std::string name = toUtf8(inName);
+  auto it = inNibRef->desc->menuBars.find(name);
+  if (it == inNibRef->desc->menuBars.end()) return kIBCarbonRuntimeCantFindObject;
+  std::vector<MenuRef> made;
+  for (const MenuDesc& md : it->second.menus) {
+    MenuRef m = nullptr;
+    if (OSStatus s = buildMenu(*inNibRef->desc, md, &m)) {
+      for (MenuRef x : made) ReleaseMenu(x);
+      return s;
+    }
+    made.push_back(m);
+  }
+  Model& mdl = model();
+  std::vector<MenuRef> old = mdl.menuBar;
+  mdl.menuBar = made;  // the bar keeps the creation reference
+  for (MenuRef x : old) ReleaseMenu(x);
+  return noErr;
+}
+
+// ---- Windows ----
+
+namespace {
+
+WindowRef newWindowRecord(WindowClass cls, WindowAttributes attrs, const Rect& bounds) {
+  auto* w = new OpaqueWindowPtr;
+  w->target.owner = w;
+  w->windowClass = cls;
+  w->attributes = attrs;
+  w->bounds = bounds;
+  Model& m = model();
+  m.liveWindows.insert(w);
+  // A new window comes behind the others until it is shown.
+  m.windows.push_back(w);
+  return w;
+}
+
+void bringToFront(WindowRef w) {
+  auto& v = model().windows;
+  auto it = std::find(v.begin(), v.end(), w);
+  if (it != v.end()) {
+    v.erase(it);
+    v.insert(v.begin(), w);
+  }
+}
+
+}  // namespace
+
+namespace skyloom::ui::internal {
+
+OSStatus buildWindow(const NibDescription& nib, const WindowDesc& desc, WindowRef* outWindow) {
+  WindowRef w = newWindowRecord(desc.windowClass, desc.attributes, desc.bounds);
+  w->nibName = desc.name;
+  w->title = desc.title;
+  for (const ControlDesc& cd : desc.controls) {
+    ControlID id{cd.signature, cd.id};
+    ControlRef c = nullptr;
+    OSStatus s = SkyloomCreateControl(w, &cd.bounds, cd.kind, &id, &c);
+    if (s == noErr && cd.embedded) {
+      for (auto& p : w->controls) {
+        if (p->signature == cd.parentSignature && p->id == cd.parentId && p.get() != c) {
+          c->parent = p.get();
+          break;
+        }
+      }
+    }
+    if (s != noErr) {
+      DisposeWindow(w);
+      return s;
+    }
+    c->title = cd.title;
+    c->text = cd.text;
+    c->command = cd.command;
+    c->enabled = cd.enabled;
+    c->visible = cd.visible;
+    c->isDefault = cd.isDefault;
+    c->isCancel = cd.isCancel;
+    if (cd.kind == kControlKindPopupButton) {
+      MenuRef menu = nullptr;
+      if (!cd.menuName.empty()) {
+        auto it = nib.menus.find(cd.menuName);
+        if (it == nib.menus.end()) {
+          fprintf(stderr, "CreateWindowFromNib %s: the pop-up at line %d names no menu of the nib\n",
+                  desc.name.c_str(), cd.line);
+          DisposeWindow(w);
+          return kIBCarbonRuntimeCantFindObject;
+        }
+        if (OSStatus ms = buildMenu(nib, it->second, &menu)) {
+          DisposeWindow(w);
+          return ms;
+        }
+      } else {
+        MenuDesc md;
+        md.items = cd.items;
+        if (OSStatus ms = buildMenu(nib, md, &menu)) {
+          DisposeWindow(w);
+          return ms;
+        }
+      }
+      c->menu = menu;  // the control keeps the creation reference
+    } else {
+      for (const ItemDesc& i : cd.items) c->items.push_back(i.text);
+    }
+    // Limits first, then the value, which they clamp.
+    if (cd.hasMinimum) c->minimum = cd.minimum;
+    if (cd.hasMaximum) c->maximum = cd.maximum;
+    if (c->menu) {
+      c->minimum = c->menu->items.empty() ? 0 : 1;
+      c->maximum = SInt32(c->menu->items.size());
+    } else if (!c->items.empty()) {
+      c->minimum = 1;
+      c->maximum = SInt32(c->items.size());
+    }
+    if (c->maximum < c->minimum) c->maximum = c->minimum;
+    c->value = cd.hasValue ? cd.value : (c->menu || !c->items.empty() ? c->minimum : c->value);
+    c->value = std::clamp(c->value, c->minimum, c->maximum);
+  }
+  *outWindow = w;
+  notify(Change::WindowCreated, w);
+  return noErr;
+}
+
+}  // namespace skyloom::ui::internal
+
+OSStatus CreateNewWindow(WindowClass windowClass, WindowAttributes attributes, const Rect* contentBounds,
+                         WindowRef* outWindow) {
+  if (!contentBounds || !outWindow) return paramErr;
+  *outWindow = newWindowRecord(windowClass, attributes, *contentBounds);
+  notify(Change::WindowCreated, *outWindow);
+  return noErr;
+}
+
+void DisposeWindow(WindowRef w) {
+  if (!isLiveWindow(w)) return;
+  Model& m = model();
+  if (w->sheet) HideSheetWindow(w->sheet);
+  if (w->sheetParent && w->sheetParent->sheet == w) w->sheetParent->sheet = nullptr;
+  for (WindowRef other : m.windows)
+    if (other->sheetParent == w) other->sheetParent = nullptr;
+  // From here on no handler of the window or its controls hears anything;
+  // a dispatch still under way finds them dead by the live sets.
+  clearHandlers(w->target);
+  for (auto it = w->controls.rbegin(); it != w->controls.rend(); ++it) {
+    ControlRef c = it->get();
+    clearHandlers(c->target);
+    if (c->menu) ReleaseMenu(c->menu);
+    m.liveControls.erase(c);
+  }
+  m.windows.erase(std::remove(m.windows.begin(), m.windows.end(), w), m.windows.end());
+  m.modalStack.erase(std::remove(m.modalStack.begin(), m.modalStack.end(), w), m.modalStack.end());
+  m.liveWindows.erase(w);
+  notify(Change::WindowDisposed, w);
+  delete w;
+}
+
+void ShowWindow(WindowRef w) {
+  if (!isLiveWindow(w)) return;
+  bringToFront(w);
+  if (w->visible) return;
+  w->visible = true;
+  notify(Change::WindowShown, w);
+  sendSimpleEvent(&w->target, kEventClassWindow, kEventWindowShown, kEventParamDirectObject, typeWindowRef, &w,
+                  sizeof w);
+}
+
+void HideWindow(WindowRef w) {
+  if (!isLiveWindow(w) || !w->visible) return;
+  w->visible = false;
+  notify(Change::WindowHidden, w);
+  sendSimpleEvent(&w->target, kEventClassWindow, kEventWindowHidden, kEventParamDirectObject, typeWindowRef, &w,
+                  sizeof w);
+}
+
+Boolean IsWindowVisible(WindowRef w) { return isLiveWindow(w) && w->visible; }
+
+void SelectWindow(WindowRef w) {
+  if (isLiveWindow(w)) bringToFront(w);
+}
+
+WindowRef FrontWindow() {
+  for (WindowRef w : model().windows)
+    if (w->visible) return w;
+  return nullptr;
+}
+
+WindowRef FrontNonFloatingWindow() {
+  for (WindowRef w : model().windows)
+    if (w->visible && w->windowClass != kFloatingWindowClass && w->windowClass != kUtilityWindowClass &&
+        w->windowClass != kSheetWindowClass && w->windowClass != kSheetAlertWindowClass)
+      return w;
+  return nullptr;
+}
+
+WindowRef ActiveNonFloatingWindow() { return FrontNonFloatingWindow(); }
+
+WindowRef GetFrontWindowOfClass(WindowClass cls, Boolean mustBeVisible) {
+  for (WindowRef w : model().windows)
+    if (w->windowClass == cls && (!mustBeVisible || w->visible)) return w;
+  return nullptr;
+}
+
+WindowRef GetNextWindowOfClass(WindowRef inWindow, WindowClass cls, Boolean mustBeVisible) {
+  auto& v = model().windows;
+  auto it = std::find(v.begin(), v.end(), inWindow);
+  if (it == v.end()) return nullptr;
+  for (++it; it != v.end(); ++it)
+    if ((*it)->windowClass == cls && (!mustBeVisible || (*it)->visible)) return *it;
+  return nullptr;
+}
+
+OSStatus GetWindowClass(WindowRef w, WindowClass* outClass) {
+  if (!isLiveWindow(w) || !outClass) return errInvalidWindowRef;
+  *outClass = w->windowClass;
+  return noErr;
+}
+
+OSStatus GetWindowAttributes(WindowRef w, WindowAttributes* outAttributes) {
+  if (!isLiveWindow(w) || !outAttributes) return errInvalidWindowRef;
+  *outAttributes = w->attributes;
+  return noErr;
+}
+
+OSStatus SetWindowTitleWithCFString(WindowRef w, CFStringRef s) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  if (!s) return paramErr;
+  w->title = toUtf8(s);
+  notify(Change::WindowTitle, w);
+  return noErr;
+}
+
+OSStatus CopyWindowTitleAsCFString(WindowRef w, CFStringRef* out) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  if (!out) return paramErr;
+  *out = fromUtf8(w->title);
+  return *out ? OSStatus(noErr) : memFullErr;
+}
+
+void SetWRefCon(WindowRef w, SRefCon data) {
+  if (isLiveWindow(w)) w->refCon = data;
+}
+
+SRefCon GetWRefCon(WindowRef w) { return isLiveWindow(w) ? w->refCon : 0; }
+
+OSStatus GetWindowBounds(WindowRef w, WindowRegionCode, Rect* b) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  if (!b) return paramErr;
+  *b = w->bounds;
+  return noErr;
+}
+
+OSStatus SetWindowBounds(WindowRef w, WindowRegionCode, const Rect* b) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  if (!b) return paramErr;
+  w->bounds = *b;
+  notify(Change::WindowBounds, w);
+  sendSimpleEvent(&w->target, kEventClassWindow, kEventWindowBoundsChanged, kEventParamDirectObject, typeWindowRef,
+                  &w, sizeof w);
+  return noErr;
+}
+
+void SizeWindow(WindowRef w, short width, short height, Boolean) {
+  if (!isLiveWindow(w)) return;
+  Rect b = w->bounds;
+  b.right = short(b.left + width);
+  b.bottom = short(b.top + height);
+  SetWindowBounds(w, kWindowContentRgn, &b);
+}
+
+void MoveWindow(WindowRef w, short h, short v, Boolean front) {
+  if (!isLiveWindow(w)) return;
+  Rect b = w->bounds;
+  short width = short(b.right - b.left), height = short(b.bottom - b.top);
+  b.left = h;
+  b.top = v;
+  b.right = short(h + width);
+  b.bottom = short(v + height);
+  SetWindowBounds(w, kWindowContentRgn, &b);
+  if (front) bringToFront(w);
+}
+
+namespace {
+
+OSStatus setProperty(PropertyMap& map, PropertyCreator creator, PropertyTag tag, ByteCount size, const void* buffer) {
+  if (size && !buffer) return paramErr;
+  const UInt8* p = static_cast<const UInt8*>(buffer);
+  map[{creator, tag}] = std::vector<UInt8>(p, p + size);
+  return noErr;
+}
+
+OSStatus getProperty(const PropertyMap& map, PropertyCreator creator, PropertyTag tag, ByteCount bufferSize,
+                     ByteCount* actualSize, void* buffer) {
+  auto it = map.find({creator, tag});
+  if (it == map.end()) return controlPropertyNotFoundErr;
+  if (actualSize) *actualSize = ByteCount(it->second.size());
+  if (buffer) {
+    if (bufferSize < it->second.size()) return errDataSizeMismatch;
+    if (!it->second.empty()) memcpy(buffer, it->second.data(), it->second.size());
+  }
+  return noErr;
+}
+
+}  // namespace
+
+OSStatus SetWindowProperty(WindowRef w, PropertyCreator creator, PropertyTag tag, ByteCount size, const void* buffer) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  return setProperty(w->properties, creator, tag, size, buffer);
+}
+
+OSStatus GetWindowProperty(WindowRef w, PropertyCreator creator, PropertyTag tag, ByteCount bufferSize,
+                           ByteCount* actualSize, void* buffer) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  return getProperty(w->properties, creator, tag, bufferSize, actualSize, buffer);
+}
+
+OSStatus RemoveWindowProperty(WindowRef w, PropertyCreator creator, PropertyTag tag) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  return w->properties.erase({creator, tag}) ? OSStatus(noErr) : controlPropertyNotFoundErr;
+}
+
+OSStatus SetControlProperty(ControlRef c, PropertyCreator creator, PropertyTag tag, ByteCount size,
+                            const void* buffer) {
+  if (!isLiveControl(c)) return errUnknownControl;
+  return setProperty(c->properties, creator, tag, size, buffer);
+}
+
+OSStatus GetControlProperty(ControlRef c, PropertyCreator creator, PropertyTag tag, ByteCount bufferSize,
+                            ByteCount* actualSize, void* buffer) {
+  if (!isLiveControl(c)) return errUnknownControl;
+  return getProperty(c->properties, creator, tag, bufferSize, actualSize, buffer);
+}
+
+OSStatus RemoveControlProperty(ControlRef c, PropertyCreator creator, PropertyTag tag) {
+  if (!isLiveControl(c)) return errUnknownControl;
+  return c->properties.erase({creator, tag}) ? OSStatus(noErr) : controlPropertyNotFoundErr;
+}
+
+OSStatus HIViewSetNeedsDisplay(HIViewRef v, Boolean needs) {
+  if (!isLiveControl(v)) return errUnknownControl;
+  if (needs) Draw1Control(v);
+  return noErr;
+}
+
+void DrawControls(WindowRef w) {
+  if (!isLiveWindow(w)) return;
+  ++w->drawCount;
+  std::vector<ControlRef> cs = Controls(w);
+  for (ControlRef c : cs)
+    if (isLiveControl(c)) Draw1Control(c);
+}

@@ -1,0 +1,133 @@
+// The user-interface model behind HIToolbox.h, seen from outside the
+// application: tests inspect it and act on it as a user would; an on-screen
+// backend mirrors it (Observer) and feeds the real user's input into it (the
+// User* actions and UserAgent). Application code never includes this header.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/hitoolbox/HIToolbox.h"
+
+namespace skyloom::ui {
+
+// ---- Set-up ----
+// Folder of the bundle's resources (the nib folders and the strings table).
+// Empty restores the search from the executable (a "resources" folder beside
+// it or above it in the build tree, else <prefix>/share/skyloom).
+void SetResourceDirectory(const std::string& folder);
+std::string ResourceDirectory();
+// Disposes every window, menu-bar menu and timer the model still holds, and
+// clears the alert log, cursor record, failure injections and opened URLs.
+void ResetModel();
+// The next `count` calls of the named function fail with `status`. Names:
+// "CreateNibReference", "CreateWindowFromNib", "CreateMenuFromNib",
+// "InstallEventHandler", "CreateStandardAlert", "ShowSheetWindow".
+void InjectFailure(const std::string& call, OSStatus status, int count = 1);
+// Replaces the desktop's URL opener (tests record instead of launching).
+// An empty function restores xdg-open.
+void SetURLOpener(std::function<OSStatus(const std::string& url)> opener);
+
+// ---- Inspection ----
+std::vector<WindowRef> Windows();  // live windows, front first
+// The frontmost live window made from that nib name (null when none).
+WindowRef FindWindow(const std::string& nibName);
+std::string WindowName(WindowRef window);  // the nib name it was made from
+std::string WindowTitle(WindowRef window);
+WindowRef SheetOf(WindowRef parent);        // the sheet shown on it, or null
+WindowRef ModalWindow();                    // innermost window in an app-modal loop
+long WindowDrawCount(WindowRef window);
+ControlRef FindControl(WindowRef window, OSType signature, SInt32 id);
+std::vector<ControlRef> Controls(WindowRef window);  // creation order
+OSType ControlKindOf(ControlRef control);
+std::string ControlText(ControlRef control);  // the 'cfst' text
+std::string ControlTitle(ControlRef control);
+long ControlDrawCount(ControlRef control);  // Draw1Control calls on it
+ControlEditTextSelectionRec ControlSelection(ControlRef control);
+ControlKeyFilterUPP ControlKeyFilter(ControlRef control);
+ControlRef FocusedControl(WindowRef window);
+UInt32 ControlCommand(ControlRef control);
+// Items of a pop-up (its menu), a radio group or tabs.
+std::vector<std::string> ControlItems(ControlRef control);
+std::string MenuItemText(MenuRef menu, MenuItemIndex item);
+std::string MenuTitle(MenuRef menu);
+std::vector<MenuRef> MenuBar();
+
+struct AlertRecord {
+  AlertType type = kAlertStopAlert;
+  std::string title;    // the error text
+  std::string message;  // the explanation
+  std::vector<std::string> buttons;  // buttons[i] is item i + 1
+  DialogItemIndex answer = 0;        // 0 while it is up
+};
+// Every alert run since the last ResetModel, oldest first.
+const std::vector<AlertRecord>& Alerts();
+// The alert waiting for an answer, or null.
+DialogRef CurrentAlert();
+const AlertRecord* AlertInfo(DialogRef alert);
+
+ThemeCursor CurrentCursor();
+long CursorChangeCount();  // SetThemeCursor calls
+const std::vector<std::string>& OpenedURLs();
+
+// ---- Acting as the user ----
+// Each returns 0 when the action was possible, else a status saying why
+// (errControlHiddenOrDisabled, errUnknownControl, menuItemNotFoundErr...).
+// Clicking sends what the control's kind sends: a push button its command;
+// a check box toggles first; a radio button is set to 1.
+OSStatus UserClick(ControlRef control);
+// Focuses the field, selects all its text and types text key by key through
+// the field's key filter.
+OSStatus UserType(ControlRef control, const std::string& text);
+OSStatus UserChooseItem(ControlRef control, SInt32 item);  // pop-up, radio group, tabs
+OSStatus UserSetValue(ControlRef control, SInt32 value);    // slider: drag the thumb
+OSStatus UserClickArrow(ControlRef control, bool up);       // little arrows
+// Sends the menu-enabling event, then the item's command.
+OSStatus UserChooseMenuItem(MenuRef menu, MenuItemIndex item);
+// Sends a command as from a window's button bar or keyboard ('ok  ' for
+// Return, 'not!' for Escape): the button carrying it is clicked when there is
+// one, else the command goes to the window.
+OSStatus UserSendCommand(WindowRef window, UInt32 command);
+OSStatus UserCloseWindow(WindowRef window);  // the close box
+OSStatus UserAnswerAlert(DialogRef alert, DialogItemIndex item);
+
+// ---- Who acts ----
+enum class LoopKind { Application, AppModal, Alert, Poll };
+struct LoopState {
+  LoopKind kind;
+  WindowRef window;  // the modal window (AppModal)
+  DialogRef alert;   // the alert (Alert)
+};
+// Asked for one step of user activity whenever a loop waits for the user.
+// Act returns false when it has nothing left to do; Poll is asked from
+// RunCurrentEventLoop, where an agent acts only if it wants to.
+class UserAgent {
+ public:
+  virtual ~UserAgent() = default;
+  virtual bool Act(const LoopState& state) = 0;
+};
+// The agent in charge (null: none; loops then wait on the run loop alone).
+void SetUserAgent(UserAgent* agent);
+UserAgent* GetUserAgent();
+
+// ---- Watching ----
+enum class Change {
+  WindowCreated, WindowDisposed, WindowShown, WindowHidden, WindowTitle, WindowBounds,
+  ControlChanged, ControlDrawn, ControlDisposed, MenuChanged, AlertShown, AlertClosed, CursorChanged,
+};
+struct ChangeNote {
+  Change change;
+  WindowRef window = nullptr;
+  ControlRef control = nullptr;
+  MenuRef menu = nullptr;
+  DialogRef alert = nullptr;
+};
+class Observer {
+ public:
+  virtual ~Observer() = default;
+  virtual void Changed(const ChangeNote& note) = 0;
+};
+void AddObserver(Observer* observer);
+void RemoveObserver(Observer* observer);
+
+}  // namespace skyloom::ui

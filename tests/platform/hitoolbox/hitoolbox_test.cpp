@@ -1,0 +1,501 @@
+// The headless window model: windows and controls from a nib description,
+// control data, menus, event dispatch, timers, modal loops, sheets, alerts
+// and the scripted user.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/hitoolbox/HIToolbox.h"
+#include "platform/hitoolbox/ScriptedUser.h"
+#include "platform/hitoolbox/UIModel.h"
+#include "tests/support/UiFixture.h"
+
+using namespace skyloom::ui;
+
+namespace {
+
+const char* kPanel = R"(
+window "Panel" class=document title="Panel" bounds=40,40,400,600 attributes=close-box,resizable
+  control 'EDIT' 1 edit-text bounds=10,10,26,100 text="3.5"
+  control 'STAT' 1 static-text bounds=30,10,46,100 text="Label"
+  control 'PUSH' 1 push-button bounds=50,10,70,90 title="Go" command='GOGO'
+  control 'CHEK' 1 check-box title="On" value=1
+  control 'POPU' 0 pop-up value=2 command='POPC'
+    item "One"
+    item "Two" checked
+    item "Three" command='THRE' disabled
+  control 'SLID' 1 slider min=0 max=100 value=250
+  control 'ARRO' 1 little-arrows min=0 max=3 value=3
+  control 'GRUP' 1 group-box hidden
+  control 'INNR' 1 edit-text in='GRUP',1
+  control 'RGRP' 1 radio-group
+    item "A"
+    item "B"
+  control 'PANE' 1 user-pane
+end
+window "Sheet" class=sheet
+  control 'ok  ' 0 push-button title="OK" command='ok  '
+end
+menu "Tools" id=20 title="Tools"
+  item "Stack" command='STAK' key="K"
+  item "-"
+  item "More" submenu="MoreTools"
+end
+menu "MoreTools" id=21 title="More"
+  item "Rotate" command='FRMO'
+end
+menubar "MainMenu"
+  menu "File" id=1 title="File"
+    item "Quit" command='quit'
+  end
+end
+)";
+
+constexpr OSType kCmds = FOUR_CHAR_CODE("cmds");
+
+struct Recorded {
+  std::vector<std::string> calls;
+  OSStatus answer = eventNotHandledErr;
+  UInt32 lastCommand = 0;
+  WindowRef disposeThis = nullptr;
+};
+
+OSStatus recordingHandler(EventHandlerCallRef, EventRef e, void* ud) {
+  auto* r = static_cast<Recorded*>(ud);
+  HICommand cmd{};
+  if (GetEventClass(e) == kEventClassCommand &&
+      GetEventParameter(e, kEventParamDirectObject, typeHICommand, nullptr, sizeof cmd, nullptr, &cmd) == noErr)
+    r->lastCommand = cmd.commandID;
+  r->calls.push_back("h");
+  if (r->disposeThis) {
+    DisposeWindow(r->disposeThis);
+    r->disposeThis = nullptr;
+  }
+  return r->answer;
+}
+
+class HIToolboxTest : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    WriteNib("Test", kPanel);
+    panel_ = MakeWindow("Test", "Panel");
+    ASSERT_NE(panel_, nullptr);
+  }
+  ControlRef C(OSType sig, SInt32 id) { return FindControl(panel_, sig, id); }
+  WindowRef panel_ = nullptr;
+};
+
+TEST_F(HIToolboxTest, WindowFromTheNibHasItsControlsAndStartsHidden) {
+  EXPECT_EQ(WindowName(panel_), "Panel");
+  EXPECT_EQ(WindowTitle(panel_), "Panel");
+  EXPECT_FALSE(IsWindowVisible(panel_));
+  WindowAttributes attrs = 0;
+  ASSERT_EQ(GetWindowAttributes(panel_, &attrs), noErr);
+  EXPECT_EQ(attrs, kWindowCloseBoxAttribute | kWindowResizableAttribute);
+
+  ControlID missing{FOUR_CHAR_CODE("NONE"), 0};
+  ControlRef c = reinterpret_cast<ControlRef>(1);
+  EXPECT_EQ(GetControlByID(panel_, &missing, &c), errUnknownControl);
+  EXPECT_EQ(c, nullptr);
+  EXPECT_EQ(GetControlByID(nullptr, &missing, &c), errInvalidWindowRef);
+
+  EXPECT_EQ(ControlText(C(FOUR_CHAR_CODE("EDIT"), 1)), "3.5");
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("CHEK"), 1)), 1);
+  EXPECT_EQ(GetControl32BitMaximum(C(FOUR_CHAR_CODE("CHEK"), 1)), 1);
+  // The pop-up's range follows its items; the slider's value is clamped.
+  EXPECT_EQ(GetControl32BitMinimum(C(FOUR_CHAR_CODE("POPU"), 0)), 1);
+  EXPECT_EQ(GetControl32BitMaximum(C(FOUR_CHAR_CODE("POPU"), 0)), 3);
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("POPU"), 0)), 2);
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("SLID"), 1)), 100);
+  EXPECT_EQ(ControlItems(C(FOUR_CHAR_CODE("RGRP"), 1)), (std::vector<std::string>{"A", "B"}));
+  // An embedded control is hidden with its embedder.
+  EXPECT_TRUE(IsControlVisible(C(FOUR_CHAR_CODE("GRUP"), 1)) == false);
+  EXPECT_FALSE(IsControlVisible(C(FOUR_CHAR_CODE("INNR"), 1)));
+  ShowControl(C(FOUR_CHAR_CODE("GRUP"), 1));
+  EXPECT_TRUE(IsControlVisible(C(FOUR_CHAR_CODE("INNR"), 1)));
+}
+
+TEST_F(HIToolboxTest, NibLookupFailures) {
+  IBNibRef nib = nullptr;
+  EXPECT_EQ(CreateNibReference(CFSTR("Absent"), &nib), kIBCarbonRuntimeCantFindNibFile);
+  ASSERT_EQ(CreateNibReference(CFSTR("Test"), &nib), noErr);
+  WindowRef w = nullptr;
+  EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("Nowhere"), &w), kIBCarbonRuntimeCantFindObject);
+  EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("Tools"), &w), kIBCarbonRuntimeObjectNotOfRequestedType);
+  InjectFailure("CreateWindowFromNib", -108);
+  EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("Panel"), &w), -108);
+  EXPECT_EQ(w, nullptr);
+  EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("Panel"), &w), noErr);
+  DisposeWindow(w);
+  DisposeNibReference(nib);
+}
+
+TEST_F(HIToolboxTest, TextThroughCfstAndOtherControlData) {
+  ControlRef edit = C(FOUR_CHAR_CODE("EDIT"), 1);
+  long before = SkyloomCFLiveObjectCount();
+  CFStringRef s = CFSTR("12.5 µm");
+  ASSERT_EQ(SetControlData(edit, 0, kControlEditTextCFStringTag, sizeof s, &s), noErr);
+  CFStringRef out = nullptr;
+  Size size = 0;
+  ASSERT_EQ(GetControlDataSize(edit, 0, kControlEditTextCFStringTag, &size), noErr);
+  EXPECT_EQ(size, Size(sizeof(CFStringRef)));
+  ASSERT_EQ(GetControlData(edit, 0, kControlEditTextCFStringTag, sizeof out, &out, nullptr), noErr);
+  EXPECT_EQ(CFStringCompare(out, s, 0), kCFCompareEqualTo);
+  CFRelease(out);
+  EXPECT_EQ(SkyloomCFLiveObjectCount(), before);
+  EXPECT_EQ(ControlText(edit), "12.5 µm");
+
+  // Wrong sizes and tags the kind lacks are refused and change nothing.
+  EXPECT_EQ(SetControlData(edit, 0, kControlEditTextCFStringTag, 1, &s), errDataSizeMismatch);
+  EXPECT_EQ(SetControlData(C(FOUR_CHAR_CODE("PUSH"), 1), 0, kControlEditTextCFStringTag, sizeof s, &s), errDataNotSupported);
+  ControlKeyFilterUPP f = nullptr;
+  EXPECT_EQ(GetControlData(C(FOUR_CHAR_CODE("STAT"), 1), 0, kControlEditTextKeyFilterTag, sizeof f, &f, nullptr), errDataNotSupported);
+
+  // The selection reads back within the text.
+  ControlEditTextSelectionRec all{0, 32767}, back{};
+  ASSERT_EQ(SetControlData(edit, 0, kControlEditTextSelectionTag, sizeof all, &all), noErr);
+  ASSERT_EQ(GetControlData(edit, 0, kControlEditTextSelectionTag, sizeof back, &back, nullptr), noErr);
+  EXPECT_EQ(back.selStart, 0);
+  EXPECT_EQ(back.selEnd, 7);
+}
+
+TEST_F(HIToolboxTest, ValuesFollowTheLimits) {
+  ControlRef s = C(FOUR_CHAR_CODE("SLID"), 1);
+  SetControl32BitValue(s, -5);
+  EXPECT_EQ(GetControl32BitValue(s), 0);
+  SetControl32BitValue(s, 60);
+  SetControl32BitMaximum(s, 40);
+  EXPECT_EQ(GetControl32BitValue(s), 40);
+  SetControl32BitMinimum(s, 50);
+  EXPECT_EQ(GetControl32BitMaximum(s), 50);
+  EXPECT_EQ(GetControl32BitValue(s), 50);
+}
+
+TEST_F(HIToolboxTest, FocusOnlyOnVisibleEnabledEditFields) {
+  EXPECT_EQ(SetKeyboardFocus(panel_, C(FOUR_CHAR_CODE("PUSH"), 1), kControlFocusNextPart), errControlDoesntSupportFocus);
+  EXPECT_EQ(SetKeyboardFocus(panel_, C(FOUR_CHAR_CODE("INNR"), 1), kControlFocusNextPart), errCouldntSetFocus);
+  EXPECT_EQ(SetKeyboardFocus(panel_, C(FOUR_CHAR_CODE("EDIT"), 1), kControlFocusNextPart), noErr);
+  EXPECT_EQ(FocusedControl(panel_), C(FOUR_CHAR_CODE("EDIT"), 1));
+  DisableControl(C(FOUR_CHAR_CODE("EDIT"), 1));
+  EXPECT_EQ(SetKeyboardFocus(panel_, C(FOUR_CHAR_CODE("EDIT"), 1), kControlFocusNextPart), errCouldntSetFocus);
+  EXPECT_EQ(SetKeyboardFocus(panel_, nullptr, kControlFocusNoPart), noErr);
+  EXPECT_EQ(FocusedControl(panel_), nullptr);
+}
+
+TEST_F(HIToolboxTest, MenusItemsMarksAndThePopupRange) {
+  MenuRef m = GetControlPopupMenuHandle(C(FOUR_CHAR_CODE("POPU"), 0));
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(CountMenuItems(m), 3);
+  CharParameter mark = 0;
+  GetItemMark(m, 2, &mark);
+  EXPECT_EQ(mark, checkMark);
+  EXPECT_FALSE(IsMenuItemEnabled(m, 3));
+
+  MenuItemIndex added = 0;
+  ASSERT_EQ(AppendMenuItemTextWithCFString(m, CFSTR("Four"), 0, FOUR_CHAR_CODE("FOUR"), &added), noErr);
+  EXPECT_EQ(added, 4);
+  EXPECT_EQ(GetControl32BitMaximum(C(FOUR_CHAR_CODE("POPU"), 0)), 4);
+  SetControl32BitValue(C(FOUR_CHAR_CODE("POPU"), 0), 4);
+  DeleteMenuItem(m, 4);
+  DeleteMenuItem(m, 1);
+  EXPECT_EQ(ControlItems(C(FOUR_CHAR_CODE("POPU"), 0)), (std::vector<std::string>{"Two", "Three"}));
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("POPU"), 0)), 2);  // held to the shorter menu
+  EXPECT_EQ(SetMenuItemTextWithCFString(m, 3, CFSTR("x")), menuItemNotFoundErr);
+  EXPECT_EQ(DeleteMenuItems(m, 0, 1), menuItemNotFoundErr);
+
+  MenuCommand cmd = 0;
+  ASSERT_EQ(GetMenuItemCommandID(m, 2, &cmd), noErr);
+  EXPECT_EQ(cmd, FOUR_CHAR_CODE("THRE"));
+}
+
+TEST_F(HIToolboxTest, MenusFromTheNibAndTheMenuBar) {
+  IBNibRef nib = nullptr;
+  ASSERT_EQ(CreateNibReference(CFSTR("Test"), &nib), noErr);
+  ASSERT_EQ(SetMenuBarFromNib(nib, CFSTR("MainMenu")), noErr);
+  MenuRef tools = nullptr;
+  ASSERT_EQ(CreateMenuFromNib(nib, CFSTR("Tools"), &tools), noErr);
+  DisposeNibReference(nib);
+  InsertMenu(tools, hierMenu);
+  ReleaseMenu(tools);  // the menu bar's list keeps it
+  EXPECT_EQ(GetMenuRef(20), tools);
+  EXPECT_EQ(MenuTitle(GetMenuRef(21)), "More");  // found through the submenu
+  EXPECT_EQ(MenuTitle(GetMenuRef(1)), "File");
+  MenuRef found = nullptr;
+  MenuItemIndex idx = 0;
+  ASSERT_EQ(GetIndMenuItemWithCommandID(tools, FOUR_CHAR_CODE("FRMO"), 1, &found, &idx), noErr);
+  EXPECT_EQ(found, GetMenuRef(21));
+  EXPECT_EQ(idx, 1);
+  DisableMenuCommand(nullptr, kHICommandQuit);
+  EXPECT_FALSE(IsMenuItemEnabled(GetMenuRef(1), 1));
+}
+
+TEST_F(HIToolboxTest, HandlersRunNewestFirstAndUnhandledEventsClimb) {
+  Recorded onControl, onWindowOld, onWindowNew, onApp;
+  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  EventHandlerRef hc, hwo, hwn, ha;
+  ASSERT_EQ(InstallControlEventHandler(C(FOUR_CHAR_CODE("PUSH"), 1), recordingHandler, 1, &spec, &onControl, &hc), noErr);
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindowOld, &hwo), noErr);
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindowNew, &hwn), noErr);
+  ASSERT_EQ(InstallApplicationEventHandler(recordingHandler, 1, &spec, &onApp, &ha), noErr);
+  ShowWindow(panel_);
+
+  onWindowOld.answer = noErr;
+  ASSERT_EQ(UserClick(C(FOUR_CHAR_CODE("PUSH"), 1)), noErr);
+  EXPECT_EQ(onControl.calls.size(), 1u);
+  EXPECT_EQ(onWindowNew.calls.size(), 1u);
+  EXPECT_EQ(onWindowOld.calls.size(), 1u);
+  EXPECT_EQ(onApp.calls.size(), 0u);  // taken by the older window handler
+  EXPECT_EQ(onWindowOld.lastCommand, FOUR_CHAR_CODE("GOGO"));
+
+  // A removed handler hears nothing; a handler disposing its window ends the
+  // window's part of the chain safely, and the application still hears it.
+  RemoveEventHandler(hwn);
+  onWindowOld.answer = eventNotHandledErr;
+  onControl.disposeThis = panel_;
+  ASSERT_EQ(UserClick(C(FOUR_CHAR_CODE("PUSH"), 1)), noErr);
+  EXPECT_EQ(onWindowNew.calls.size(), 1u);
+  EXPECT_EQ(onWindowOld.calls.size(), 1u);
+  EXPECT_EQ(onApp.calls.size(), 1u);
+  EXPECT_TRUE(Windows().empty());
+  RemoveEventHandler(ha);
+}
+
+TEST_F(HIToolboxTest, EventParametersAreTyped) {
+  EventRef e = nullptr;
+  ASSERT_EQ(CreateEvent(nullptr, kCmds, kEventCommandProcess, 0, 0, &e), noErr);
+  UInt32 v = 7;
+  SetEventParameter(e, kEventParamDirectObject, typeUInt32, sizeof v, &v);
+  HICommand cmd;
+  EXPECT_EQ(GetEventParameter(e, kEventParamDirectObject, typeHICommand, nullptr, sizeof cmd, nullptr, &cmd),
+            eventParameterNotFoundErr);
+  EXPECT_EQ(GetEventParameter(e, kEventParamWindowRef, typeWindowRef, nullptr, 0, nullptr, nullptr),
+            eventParameterNotFoundErr);
+  UInt32 back = 0;
+  EventParamType type = 0;
+  EXPECT_EQ(GetEventParameter(e, kEventParamDirectObject, typeWildCard, &type, sizeof back, nullptr, &back), noErr);
+  EXPECT_EQ(type, typeUInt32);
+  EXPECT_EQ(back, 7u);
+  ReleaseEvent(e);
+}
+
+TEST_F(HIToolboxTest, UserActionsActAsTheirKinds) {
+  ShowWindow(panel_);
+  // Typing passes each key through the field's filter.
+  ControlKeyFilterUPP digitsOnly = [](ControlRef, SInt16*, SInt16* ch, EventModifiers*) -> ControlKeyFilterResult {
+    return (*ch >= '0' && *ch <= '9') || *ch == '.' ? kControlKeyFilterPassKey : kControlKeyFilterBlockKey;
+  };
+  ControlRef edit = C(FOUR_CHAR_CODE("EDIT"), 1);
+  SetControlData(edit, 0, kControlEditTextKeyFilterTag, sizeof digitsOnly, &digitsOnly);
+  ASSERT_EQ(UserType(edit, "1a2.5x"), noErr);
+  EXPECT_EQ(ControlText(edit), "12.5");
+  EXPECT_EQ(FocusedControl(panel_), edit);
+
+  ASSERT_EQ(UserClick(C(FOUR_CHAR_CODE("CHEK"), 1)), noErr);
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("CHEK"), 1)), 0);
+  EXPECT_EQ(UserChooseItem(C(FOUR_CHAR_CODE("POPU"), 0), 3), errControlHiddenOrDisabled);  // item disabled
+  EXPECT_EQ(UserChooseItem(C(FOUR_CHAR_CODE("POPU"), 0), 4), menuItemNotFoundErr);
+  EXPECT_EQ(UserClick(C(FOUR_CHAR_CODE("INNR"), 1)), errControlHiddenOrDisabled);          // hidden with its group
+  DisableControl(C(FOUR_CHAR_CODE("PUSH"), 1));
+  EXPECT_EQ(UserClick(C(FOUR_CHAR_CODE("PUSH"), 1)), errControlHiddenOrDisabled);
+
+  // Little arrows without an action procedure step the value themselves;
+  // with one, the procedure does.
+  ASSERT_EQ(UserClickArrow(C(FOUR_CHAR_CODE("ARRO"), 1), true), noErr);
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("ARRO"), 1)), 3);
+  ASSERT_EQ(UserClickArrow(C(FOUR_CHAR_CODE("ARRO"), 1), false), noErr);
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("ARRO"), 1)), 2);
+  static ControlPartCode seenPart;
+  SetControlAction(C(FOUR_CHAR_CODE("ARRO"), 1), [](ControlRef, ControlPartCode part) { seenPart = part; });
+  ASSERT_EQ(UserClickArrow(C(FOUR_CHAR_CODE("ARRO"), 1), false), noErr);
+  EXPECT_EQ(seenPart, kControlDownButtonPart);
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("ARRO"), 1)), 2);
+}
+
+TEST_F(HIToolboxTest, PopupItemCommandGoesToTheWindow) {
+  Recorded onWindow;
+  onWindow.answer = noErr;
+  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindow, nullptr), noErr);
+  ShowWindow(panel_);
+  ASSERT_EQ(UserChooseItem(C(FOUR_CHAR_CODE("POPU"), 0), 1), noErr);
+  EXPECT_EQ(onWindow.lastCommand, FOUR_CHAR_CODE("POPC"));  // the control's command: the item has none
+  EnableMenuItem(GetControlPopupMenuHandle(C(FOUR_CHAR_CODE("POPU"), 0)), 3);
+  ASSERT_EQ(UserChooseItem(C(FOUR_CHAR_CODE("POPU"), 0), 3), noErr);
+  EXPECT_EQ(onWindow.lastCommand, FOUR_CHAR_CODE("THRE"));
+  EXPECT_EQ(GetControl32BitValue(C(FOUR_CHAR_CODE("POPU"), 0)), 3);
+}
+
+TEST_F(HIToolboxTest, ScriptedUserEndsAnAppModalLoop) {
+  Recorded onWindow;
+  struct Ctx {
+    WindowRef w;
+    UInt32 cmd;
+  } ctx{panel_, 0};
+  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  ASSERT_EQ(InstallWindowEventHandler(
+                panel_,
+                [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
+                  auto* c = static_cast<Ctx*>(ud);
+                  HICommand cmd;
+                  GetEventParameter(e, kEventParamDirectObject, typeHICommand, nullptr, sizeof cmd, nullptr, &cmd);
+                  c->cmd = cmd.commandID;
+                  if (cmd.commandID != FOUR_CHAR_CODE("GOGO")) return eventNotHandledErr;
+                  QuitAppModalLoopForWindow(c->w);
+                  return noErr;
+                },
+                1, &spec, &ctx, nullptr),
+            noErr);
+  ShowWindow(panel_);
+  ScriptedUser user;
+  bool sawModal = false;
+  user.Type(FOUR_CHAR_CODE("EDIT"), 1, "42")
+      .Do([&] { sawModal = ModalWindow() == panel_; })
+      .Click(FOUR_CHAR_CODE("PUSH"), 1);
+  ASSERT_EQ(RunAppModalLoopForWindow(panel_), noErr);
+  EXPECT_TRUE(sawModal);
+  EXPECT_EQ(ctx.cmd, FOUR_CHAR_CODE("GOGO"));
+  EXPECT_EQ(ControlText(C(FOUR_CHAR_CODE("EDIT"), 1)), "42");
+  EXPECT_EQ(ModalWindow(), nullptr);
+  EXPECT_EQ(user.Pending(), 0u);
+  EXPECT_TRUE(user.Errors().empty());
+}
+
+TEST_F(HIToolboxTest, AnExhaustedScriptEscapesInsteadOfHanging) {
+  ShowWindow(panel_);
+  ScriptedUser user;
+  user.Click(FOUR_CHAR_CODE("NONE"), 9);  // a mistake in the script
+  ASSERT_EQ(RunAppModalLoopForWindow(panel_), noErr);  // nobody quits: the user gives up
+  ASSERT_EQ(user.Errors().size(), 2u);
+  EXPECT_NE(user.Errors()[0].find("click 'NONE' 9"), std::string::npos);
+  EXPECT_NE(user.Errors()[1].find("nothing left"), std::string::npos);
+}
+
+TEST_F(HIToolboxTest, AlertsAreRecordedAndAnsweredByTheUser) {
+  ScriptedUser user;
+  user.AnswerAlert(kAlertStdAlertCancelButton);
+  AlertStdCFStringAlertParamRec param;
+  ASSERT_EQ(GetStandardAlertDefaultParams(&param, kStdCFStringAlertVersionOne), noErr);
+  param.cancelText = kAlertDefaultCancelText;
+  DialogRef alert = nullptr;
+  ASSERT_EQ(CreateStandardAlert(kAlertCautionAlert, CFSTR("Title"), CFSTR("Body"), &param, &alert), noErr);
+  DialogItemIndex hit = 0;
+  ASSERT_EQ(RunStandardAlert(alert, nullptr, &hit), noErr);
+  EXPECT_EQ(hit, kAlertStdAlertCancelButton);
+  ASSERT_EQ(Alerts().size(), 1u);
+  EXPECT_EQ(Alerts()[0].title, "Title");
+  EXPECT_EQ(Alerts()[0].message, "Body");
+  EXPECT_EQ(Alerts()[0].buttons, (std::vector<std::string>{"OK", "Cancel"}));
+  EXPECT_EQ(Alerts()[0].answer, kAlertStdAlertCancelButton);
+  EXPECT_TRUE(user.Errors().empty());
+}
+
+TEST_F(HIToolboxTest, WhileAnAlertIsUpWindowsCannotBeReached) {
+  ShowWindow(panel_);
+  ScriptedUser user;
+  user.Click(FOUR_CHAR_CODE("PUSH"), 1).AnswerAlert();
+  DialogRef alert = nullptr;
+  ASSERT_EQ(CreateStandardAlert(kAlertStopAlert, CFSTR("T"), nullptr, nullptr, &alert), noErr);
+  ASSERT_EQ(RunStandardAlert(alert, nullptr, nullptr), noErr);
+  ASSERT_EQ(user.Errors().size(), 1u);
+  EXPECT_NE(user.Errors()[0].find("an alert is up"), std::string::npos);
+  EXPECT_EQ(Alerts()[0].answer, kAlertStdAlertOKButton);
+}
+
+TEST_F(HIToolboxTest, SheetsNeedTheSheetClassAndOneParent) {
+  WindowRef sheet = MakeWindow("Test", "Sheet");
+  EXPECT_EQ(ShowSheetWindow(panel_, sheet), paramErr);  // a document window is no sheet
+  ASSERT_EQ(ShowSheetWindow(sheet, panel_), noErr);
+  EXPECT_EQ(SheetOf(panel_), sheet);
+  EXPECT_TRUE(IsWindowVisible(sheet));
+  WindowRef other = MakeWindow("Test", "Sheet");
+  EXPECT_EQ(ShowSheetWindow(other, panel_), paramErr);  // the parent has one already
+  ASSERT_EQ(HideSheetWindow(sheet), noErr);
+  EXPECT_EQ(SheetOf(panel_), nullptr);
+  EXPECT_EQ(HideSheetWindow(sheet), paramErr);
+}
+
+TEST_F(HIToolboxTest, TimersFireOnTheMainRunLoopWhileTheUserWaits) {
+  struct Count {
+    int fired = 0;
+    EventLoopTimerRef self = nullptr;
+  } repeating, once;
+  EventLoopTimerRef t1 = nullptr, t2 = nullptr;
+  ASSERT_EQ(InstallEventLoopTimer(GetMainEventLoop(), 0, 0.001,
+                                  [](EventLoopTimerRef, void* d) { static_cast<Count*>(d)->fired++; }, &repeating, &t1),
+            noErr);
+  // A one-shot timer that arms itself again twice, then removes itself.
+  ASSERT_EQ(InstallEventLoopTimer(GetMainEventLoop(), 0, 0,
+                                  [](EventLoopTimerRef t, void* d) {
+                                    auto* c = static_cast<Count*>(d);
+                                    if (++c->fired < 3)
+                                      SetEventLoopTimerNextFireTime(t, 0);
+                                    else
+                                      RemoveEventLoopTimer(t);
+                                  },
+                                  &once, &t2),
+            noErr);
+  ShowWindow(panel_);
+  ScriptedUser user;
+  // The user waits until both timers have done their part (a generous guard
+  // against a hang), then the window is done.
+  user.Do([&] {
+    for (int i = 0; i < 4000 && (repeating.fired < 3 || once.fired < 3); ++i)
+      CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.005, false);
+    QuitAppModalLoopForWindow(panel_);
+  });
+  RunAppModalLoopForWindow(panel_);
+  EXPECT_GE(repeating.fired, 3);
+  EXPECT_EQ(once.fired, 3);
+  RemoveEventLoopTimer(t1);
+}
+
+TEST_F(HIToolboxTest, MenuChoiceAsksForEnablingThenSendsTheCommand) {
+  IBNibRef nib = nullptr;
+  ASSERT_EQ(CreateNibReference(CFSTR("Test"), &nib), noErr);
+  ASSERT_EQ(SetMenuBarFromNib(nib, CFSTR("MainMenu")), noErr);
+  DisposeNibReference(nib);
+  struct State {
+    int enables = 0;
+    bool allowQuit = false;
+  } st;
+  EventTypeSpec spec{kEventClassMenu, kEventMenuEnableItems};
+  ASSERT_EQ(InstallApplicationEventHandler(
+                [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
+                  auto* s = static_cast<State*>(ud);
+                  s->enables++;
+                  MenuRef m = nullptr;
+                  GetEventParameter(e, kEventParamDirectObject, typeMenuRef, nullptr, sizeof m, nullptr, &m);
+                  if (s->allowQuit)
+                    EnableMenuCommand(m, kHICommandQuit);
+                  else
+                    DisableMenuCommand(m, kHICommandQuit);
+                  return noErr;
+                },
+                1, &spec, &st, nullptr),
+            noErr);
+  ScriptedUser user;
+  user.ChooseMenuCommand(kHICommandQuit).Do([&] { st.allowQuit = true; }).ChooseMenuCommand(kHICommandQuit);
+  // Nobody handles quit: the standard handler ends the application loop.
+  RunApplicationEventLoop();
+  EXPECT_EQ(st.enables, 2);
+  ASSERT_EQ(user.Errors().size(), 1u);  // the first choice found the item disabled
+  EXPECT_EQ(user.Pending(), 0u);
+}
+
+TEST_F(HIToolboxTest, CursorAndUrlsAreRecorded) {
+  SetThemeCursor(kThemeWatchCursor);
+  EXPECT_EQ(CurrentCursor(), kThemeWatchCursor);
+  EXPECT_EQ(CursorChangeCount(), 1);
+  std::string seen;
+  SetURLOpener([&](const std::string& u) {
+    seen = u;
+    return OSStatus(noErr);
+  });
+  EXPECT_EQ(SkyloomOpenURL("https://example.org/a"), noErr);
+  EXPECT_EQ(seen, "https://example.org/a");
+  EXPECT_EQ(SkyloomOpenURL(""), paramErr);
+}
+
+}  // namespace
