@@ -9,7 +9,6 @@
 #include <array>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 #include "pixel/RowBands.h"
 
@@ -27,8 +26,8 @@ template <UInt32 B>
 using RowSet = std::array<const UInt16*, 2 * B + 1>;
 
 // Runs kernel over the interior rows of the plane, copying the border of width
-// B unchanged. kernel(rows, out, width, scratch) fills out[B .. width - B) of one
-// row from the 2B + 1 source rows centred on it; scratch holds width UInt32.
+// B unchanged. kernel(rows, out, width) fills out[B .. width - B) of one row from
+// the 2B + 1 source rows centred on it.
 // cost is a rough count of operations a sample, for the split into bands.
 template <UInt32 B, class Kernel>
 void filterPlane(const UInt16* source, UInt16* destination, UInt32 width, UInt32 height,
@@ -45,7 +44,6 @@ void filterPlane(const UInt16* source, UInt16* destination, UInt32 width, UInt32
                 rowAt(source, rowBytes, height - 1 - y), lineBytes);
   }
   myRunRowBands(height - 2 * B, UInt64(width) * cost, [&](UInt32 begin, UInt32 end) {
-    std::vector<UInt32> scratch(width);
     for (UInt32 y = begin + B; y < end + B; ++y) {
       RowSet<B> rows;
       for (UInt32 i = 0; i < 2 * B + 1; ++i) rows[i] = rowAt(source, rowBytes, y - B + i);
@@ -55,7 +53,7 @@ void filterPlane(const UInt16* source, UInt16* destination, UInt32 width, UInt32
         out[x] = centre[x];
         out[width - 1 - x] = centre[width - 1 - x];
       }
-      kernel(rows, out, width, scratch.data());
+      kernel(rows, out, width);
     }
   });
 }
@@ -132,27 +130,44 @@ void medianRow(const RowSet<1>& rows, UInt16* __restrict out, UInt32 width, UInt
 constexpr UInt32 lineShift(UInt32 B, UInt32 i) { return B - (i > B ? i - B : B - i); }
 
 template <UInt32 B, size_t... I>
-inline UInt32 columnSum(const RowSet<B>& rows, UInt32 x, std::index_sequence<I...>) {
+inline UInt32 columnSum(const RowSet<B>& rows, size_t x, std::index_sequence<I...>) {
   return ((UInt32(rows[I][x]) << lineShift(B, I)) + ...);
 }
+// Sum along the line starting at v[x] (the kernel's left end).
 template <UInt32 B, size_t... I>
-inline UInt32 lineSum(const UInt32* __restrict v, UInt32 x, std::index_sequence<I...>) {
-  return ((v[x - B + I] << lineShift(B, I)) + ...);
+inline UInt32 lineSum(const UInt32* __restrict v, size_t x, std::index_sequence<I...>) {
+  return ((v[x + I] << lineShift(B, I)) + ...);
 }
 
+// Column sums are taken for a stretch of the row at a time into a small buffer
+// on the stack, which stays in the first-level cache.
+constexpr UInt32 kColumnStretch = 1024;
+
 template <UInt32 B, bool DropCorners, UInt32 Divisor>
-void gaussianRow(const RowSet<B>& rows, UInt16* __restrict out, UInt32 width,
-                 UInt32* __restrict column) {
+void gaussianRow(const RowSet<B>& rows, UInt16* __restrict out, UInt32 width) {
   constexpr auto taps = std::make_index_sequence<2 * B + 1>();
-  for (UInt32 x = 0; x < width; ++x) column[x] = columnSum<B>(rows, x, taps);
   const UInt16* __restrict top = rows[0];
   const UInt16* __restrict bottom = rows[2 * B];
-  for (UInt32 x = B; x + B < width; ++x) {
-    UInt32 sum = lineSum<B>(column, x, taps);
-    if constexpr (DropCorners)
-      sum = (sum - (UInt32(top[x - B]) + top[x + B] + bottom[x - B] + bottom[x + B])) >> 1;
-    const UInt32 q = sum / Divisor;
-    out[x] = UInt16(q > 65535 ? 65535 : q);
+  UInt32 column[kColumnStretch + 2 * B];
+  for (UInt32 x0 = B; x0 + B < width; x0 += kColumnStretch) {
+    const UInt32 x1 = std::min(x0 + kColumnStretch, width - B);
+    // column[j] is the column sum at x0 - B + j.
+    const size_t first = x0 - B;
+    RowSet<B> shifted;
+    for (UInt32 i = 0; i < 2 * B + 1; ++i) shifted[i] = rows[i] + first;
+    const size_t columns = size_t(x1 - x0) + 2 * B;
+    for (size_t j = 0; j < columns; ++j) column[j] = columnSum<B>(shifted, j, taps);
+    const size_t outputs = x1 - x0;
+    UInt16* __restrict o = out + x0;
+    const UInt16* __restrict t = top + first;
+    const UInt16* __restrict b = bottom + first;
+    for (size_t j = 0; j < outputs; ++j) {
+      UInt32 sum = lineSum<B>(column, j, taps);
+      if constexpr (DropCorners)
+        sum = (sum - (UInt32(t[j]) + t[j + 2 * B] + b[j] + b[j + 2 * B])) >> 1;
+      const UInt32 q = sum / Divisor;
+      o[j] = UInt16(q > 65535 ? 65535 : q);
+    }
   }
 }
 
@@ -160,8 +175,8 @@ template <UInt32 B, bool DropCorners, UInt32 Divisor>
 void gaussianPlane(const UInt16* source, UInt16* destination, UInt32 width, UInt32 height,
                    UInt32 rowBytes) {
   filterPlane<B>(source, destination, width, height, rowBytes, 4 * B + 4,
-                 [](const RowSet<B>& rows, UInt16* out, UInt32 w, UInt32* column) {
-                   gaussianRow<B, DropCorners, Divisor>(rows, out, w, column);
+                 [](const RowSet<B>& rows, UInt16* out, UInt32 w) {
+                   gaussianRow<B, DropCorners, Divisor>(rows, out, w);
                  });
 }
 
@@ -170,7 +185,7 @@ void gaussianPlane(const UInt16* source, UInt16* destination, UInt32 width, UInt
 void my3by3AverageLuma16(const UInt16* source, UInt16* destination, UInt32 width, UInt32 height,
                          UInt32 rowBytes, UInt32 threshold) {
   filterPlane<1>(source, destination, width, height, rowBytes, 12,
-                 [threshold](const RowSet<1>& rows, UInt16* out, UInt32 w, UInt32*) {
+                 [threshold](const RowSet<1>& rows, UInt16* out, UInt32 w) {
                    averageRow(rows, out, w, threshold);
                  });
 }
@@ -179,7 +194,7 @@ void my3by3MinMaxAverageLuma16(const UInt16* source, UInt16* destination, UInt32
                                UInt32 height, UInt32 rowBytes, UInt32 threshold) {
   const UInt32 threshold16 = threshold & 0xFFFFu;
   filterPlane<1>(source, destination, width, height, rowBytes, 30,
-                 [threshold16](const RowSet<1>& rows, UInt16* out, UInt32 w, UInt32*) {
+                 [threshold16](const RowSet<1>& rows, UInt16* out, UInt32 w) {
                    minMaxAverageRow(rows, out, w, threshold16);
                  });
 }
@@ -188,7 +203,7 @@ void my3by3MedianLuma16(const UInt16* source, UInt16* destination, UInt32 width,
                         UInt32 rowBytes, UInt32 threshold) {
   const UInt32 threshold16 = threshold & 0xFFFFu;
   filterPlane<1>(source, destination, width, height, rowBytes, 60,
-                 [threshold16](const RowSet<1>& rows, UInt16* out, UInt32 w, UInt32*) {
+                 [threshold16](const RowSet<1>& rows, UInt16* out, UInt32 w) {
                    medianRow(rows, out, w, threshold16);
                  });
 }
