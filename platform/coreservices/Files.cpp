@@ -715,8 +715,11 @@ OSErr FSDeleteObject(const FSRef* ref) {
   if (err != noErr) return err;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return MapErrno(errno);
-  int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
-  return rc == 0 ? OSErr(noErr) : MapErrno(errno);
+  bool isDir = S_ISDIR(st.st_mode);
+  int rc = isDir ? rmdir(path.c_str()) : unlink(path.c_str());
+  if (rc != 0) return MapErrno(errno);
+  if (!isDir && st.st_nlink <= 1) ReturnGrowth(st.st_size);
+  return noErr;
 }
 
 OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
@@ -1033,6 +1036,12 @@ OSErr FSCloseFork(FSIORefNum forkRefNum) {
 
 namespace {
 
+OSStatus FreeBytesFault() {
+  std::lock_guard<std::mutex> lock(T().mutex);
+  const Faults& f = T().faults;
+  return f.installed ? f.f.failFreeBytesStatus : OSStatus(noErr);
+}
+
 UInt64 ApplyFreeLimit(UInt64 freeBytes) {
   std::lock_guard<std::mutex> lock(T().mutex);
   const Faults& f = T().faults;
@@ -1062,6 +1071,8 @@ OSErr FSGetVolumeInfo(FSVolumeRefNum volume, ItemCount volumeIndex, FSVolumeRefN
     }
     mount = it->second;
   }
+  if (OSStatus fault = FreeBytesFault(); fault != noErr && (whichInfo & kFSVolInfoSizes))
+    return OSErr(fault);
   struct statvfs vfs;
   if (statvfs(mount.c_str(), &vfs) != 0) return errno == ENOENT ? OSErr(nsvErr) : MapErrno(errno);
   if (actualVolume != nullptr) *actualVolume = volume;
@@ -1088,6 +1099,7 @@ OSStatus SkyloomGetFreeBytes(const FSRef* ref, UInt64* freeBytes) {
   std::string path;
   OSErr err = PathOfRef(ref, &path);
   if (err != noErr) return err;
+  if (OSStatus fault = FreeBytesFault(); fault != noErr) return fault;
   struct statvfs vfs;
   if (statvfs(path.c_str(), &vfs) != 0) return MapErrno(errno);
   UInt64 unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;

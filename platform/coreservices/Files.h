@@ -214,8 +214,11 @@ struct SkyloomFileFaults {
   UInt32 failWriteNumber = 0;
   OSStatus failWriteStatus = ioErr;
   // The volume takes only this many more bytes of file growth (overwriting
-  // existing bytes costs nothing); -1: no limit.
+  // existing bytes costs nothing); -1: no limit. Deleting a file gives its
+  // bytes back (shortening a fork does not).
   SInt64 volumeBytesLeft = -1;
+  // SkyloomGetFreeBytes and FSGetVolumeInfo fail with this status; 0: no fault.
+  OSStatus failFreeBytesStatus = noErr;
   // FSCreateFileUnicode fails with refuseCreateStatus without creating: every
   // create when refuseCreateNumber is 0, else only the refuseCreateNumber-th.
   OSStatus refuseCreateStatus = noErr;

@@ -217,6 +217,33 @@ TEST_F(Files, FreeBytesOfTheVolume) {
   EXPECT_EQ(FSCloseFork(fork), noErr);
 }
 
+TEST_F(Files, DeletingAFileGivesItsRoomBackAndTheFreeSpaceQueryCanFail) {
+  SkyloomFileFaults faults;
+  faults.volumeBytesLeft = 1000;
+  SkyloomSetFileFaults(faults);
+  FSRef ref;
+  ASSERT_EQ(Create(dirRef_, "reserve", &ref), noErr);
+  FSIORefNum fork = 0;
+  ASSERT_EQ(FSOpenFork(&ref, 0, nullptr, fsWrPerm, &fork), noErr);
+  std::vector<char> data(600, 'x');
+  ASSERT_EQ(FSWriteFork(fork, fsFromStart, 0, 600, data.data(), nullptr), noErr);
+  ASSERT_EQ(FSCloseFork(fork), noErr);
+  UInt64 freeBytes = 0;
+  ASSERT_EQ(SkyloomGetFreeBytes(&dirRef_, &freeBytes), noErr);
+  EXPECT_EQ(freeBytes, 400u);
+  ASSERT_EQ(FSDeleteObject(&ref), noErr);
+  ASSERT_EQ(SkyloomGetFreeBytes(&dirRef_, &freeBytes), noErr);
+  EXPECT_EQ(freeBytes, 1000u);
+
+  faults.failFreeBytesStatus = ioErr;
+  SkyloomSetFileFaults(faults);
+  EXPECT_EQ(SkyloomGetFreeBytes(&dirRef_, &freeBytes), ioErr);
+  FSCatalogInfo info;
+  ASSERT_EQ(FSGetCatalogInfo(&dirRef_, kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
+  FSVolumeInfo vol;
+  EXPECT_EQ(FSGetVolumeInfo(info.volume, 0, nullptr, kFSVolInfoSizes, &vol, nullptr, nullptr), ioErr);
+}
+
 TEST_F(Files, InjectedFaultsGiveTheirStatus) {
   {
     SCOPED_TRACE("the n-th write fails, the others go through");

@@ -1,0 +1,807 @@
+#include "media/MovieRecorder.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "media/MovieLayout.h"
+#include "media/PixelFormatKernels.h"
+#include "platform/coreservices/CoreServices.h"
+#include "platform/mach/Mach.h"
+
+namespace {
+
+MyMovieRecorderTestHooks gHooks;
+
+// The camera's vector-unit and PowerPC 970 flags, set when it was opened.
+// Hosts of this system have no vector unit; both read as 0.
+void myRecorderCameraFlags(const MyDCAMCameraStruct*, UInt8* altivec, UInt8* isG5) {
+  *altivec = 0;
+  *isG5 = 0;
+}
+
+SInt32 atomicLoad(SInt32& v) { return std::atomic_ref<SInt32>(v).load(); }
+void atomicStore(SInt32& v, SInt32 x) { std::atomic_ref<SInt32>(v).store(x); }
+
+struct Locker {
+  pthread_mutex_t* m;
+  explicit Locker(pthread_mutex_t* mutex) : m(mutex) { pthread_mutex_lock(m); }
+  ~Locker() { pthread_mutex_unlock(m); }
+};
+
+// ---- Names ----
+
+// A Pascal UTF-8 name as UTF-16; false for a malformed name.
+bool pascalToUniChars(const unsigned char* pname, std::vector<UniChar>* out) {
+  out->clear();
+  size_t n = pname[0], i = 1;
+  while (i <= n) {
+    UInt32 c = pname[i];
+    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+    if (extra < 0 || i + size_t(extra) > n) return false;
+    if (extra > 0) c &= 0x3F >> extra;
+    for (int k = 1; k <= extra; ++k) {
+      UInt32 b = pname[i + size_t(k)];
+      if ((b & 0xC0) != 0x80) return false;
+      c = (c << 6) | (b & 0x3F);
+    }
+    i += size_t(extra) + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out->push_back(UniChar(0xD800 + (c >> 10)));
+      out->push_back(UniChar(0xDC00 + (c & 0x3FF)));
+    } else {
+      out->push_back(UniChar(c));
+    }
+  }
+  return true;
+}
+
+// The folder an FSSpec lives in.
+OSErr folderRefOf(const FSSpec& spec, FSRef* folder) {
+  FSSpec dir;
+  std::memset(&dir, 0, sizeof dir);
+  dir.vRefNum = spec.vRefNum;
+  dir.parID = spec.parID;
+  return FSpMakeFSRef(&dir, folder);
+}
+
+// Creates the file an FSSpec names (which must not exist) and makes its FSRef.
+OSErr createFileFromSpec(const FSSpec& spec, FSRef* fileRef) {
+  FSRef folder;
+  OSErr err = folderRefOf(spec, &folder);
+  if (err != noErr) return err;
+  std::vector<UniChar> name;
+  if (!pascalToUniChars(spec.name, &name) || name.empty()) return bdNamErr;
+  return FSCreateFileUnicode(&folder, name.size(), name.data(), kFSCatInfoNone, nullptr, fileRef,
+                             nullptr);
+}
+
+OSErr deleteSpec(const FSSpec& spec) {
+  FSRef ref;
+  OSErr err = FSpMakeFSRef(&spec, &ref);
+  return err == noErr ? FSDeleteObject(&ref) : err;
+}
+
+// ---- Byte order ----
+
+// 16-bit samples in place, host order to big-endian (the file's order).
+void samplesToBigEndian(UInt8* p, size_t samples) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (size_t i = 0; i < samples; ++i) {
+      UInt16 v;
+      std::memcpy(&v, p + 2 * i, 2);
+      v = __builtin_bswap16(v);
+      std::memcpy(p + 2 * i, &v, 2);
+    }
+  }
+}
+
+inline void putBE16(UInt8* p, UInt32 v) {
+  p[0] = UInt8(v >> 8);
+  p[1] = UInt8(v);
+}
+
+// ---- Pixel-format codes ----
+
+struct NormalisedFormat {
+  UInt32 storedCode;
+  UInt32 bits;       // after normalisation
+  UInt32 quality;    // spatial quality of the sample description
+  UInt8 startRow;    // 'mm..': row 0 holds the red samples
+};
+
+// -50 for a code and bit count the recorder does not take.
+OSErr normaliseFormat(UInt32 code, UInt32 bits, NormalisedFormat* out) {
+  const char c0 = char(code >> 24), c1 = char(code >> 16), c2 = char(code >> 8), c3 = char(code);
+  const UInt32 pair = code & 0xFFFF;
+  const bool knownPair = pair == ('R' << 8 | 'G') || pair == ('G' << 8 | 'R') ||
+                         pair == ('G' << 8 | 'B') || pair == ('B' << 8 | 'G');
+  out->quality = codecLosslessQuality;
+  out->startRow = 0;
+  if (c0 == 'b' && (c1 == 'l' || c1 == 'm' || c1 == 'h') && knownPair) {
+    if (bits != 8 && bits != 12 && bits != 16) return paramErr;
+    switch (pair) {
+      case 'R' << 8 | 'G': out->storedCode = FOUR_CHAR_CODE("RGGB"); break;
+      case 'G' << 8 | 'R': out->storedCode = FOUR_CHAR_CODE("GRBG"); break;
+      case 'G' << 8 | 'B': out->storedCode = FOUR_CHAR_CODE("BGGR"); break;
+      default: out->storedCode = FOUR_CHAR_CODE("GBRG"); break;
+    }
+    out->bits = bits == 8 ? 8 : 16;
+    out->quality = c1 == 'l' ? 256 : c1 == 'm' ? 768 : 1024;
+    return noErr;
+  }
+  if (c0 == 'm' && (c1 == 'l' || c1 == 'm' || c1 == 'H') && knownPair) {
+    if (bits != 8 && bits != 16) return paramErr;
+    out->storedCode = (UInt32('m') << 24) | (UInt32('m') << 16) | pair;
+    out->bits = bits;
+    out->startRow = (c2 == 'R' || c3 == 'R') ? 1 : 0;
+    return noErr;
+  }
+  switch (code) {
+    case FOUR_CHAR_CODE("raw "):
+      if (bits != 8 && bits != 16 && bits != 24 && bits != 32 && bits != 48) return paramErr;
+      out->storedCode = code;
+      out->bits = bits;
+      return noErr;
+    case FOUR_CHAR_CODE("2vuy"):
+      if (bits != 16) return paramErr;
+      out->storedCode = code;
+      out->bits = 16;
+      return noErr;
+    case FOUR_CHAR_CODE("Y411"):
+      if (bits != 12) return paramErr;
+      out->storedCode = code;
+      out->bits = 16;
+      return noErr;
+    case FOUR_CHAR_CODE("v308"):
+      if (bits != 24) return paramErr;
+      out->storedCode = code;
+      out->bits = 32;
+      return noErr;
+    default:
+      return paramErr;
+  }
+}
+
+bool isBayerStored(UInt32 code) {
+  return code == FOUR_CHAR_CODE("RGGB") || code == FOUR_CHAR_CODE("GRBG") ||
+         code == FOUR_CHAR_CODE("GBRG") || code == FOUR_CHAR_CODE("BGGR");
+}
+
+bool isGreyMosaicStored(UInt32 code) { return (code >> 16) == (UInt32('m') << 8 | 'm'); }
+
+// ---- Conversions into a slot ----
+
+// 12-bit packed stream (bytes b0 b1 b2 give p0 = b0 x 16 + (b1 & 0x0F) and
+// p1 = b2 x 16 + (b1 >> 4)) to 16-bit big-endian samples, value << 4.
+void unpack12ToBigEndian16(const UInt8* src, UInt8* dst, size_t samples) {
+  size_t pairs = samples / 2;
+  for (size_t i = 0; i < pairs; ++i) {
+    const UInt8 b0 = src[3 * i], b1 = src[3 * i + 1], b2 = src[3 * i + 2];
+    putBE16(dst + 4 * i, ((UInt32(b0) << 4) | (b1 & 0x0Fu)) << 4);
+    putBE16(dst + 4 * i + 2, ((UInt32(b2) << 4) | (b1 >> 4)) << 4);
+  }
+  if (samples & 1) {  // the last sample of an odd count: its two bytes only
+    const UInt8 b0 = src[3 * pairs], b1 = src[3 * pairs + 1];
+    putBE16(dst + 4 * pairs, ((UInt32(b0) << 4) | (b1 & 0x0Fu)) << 4);
+  }
+}
+
+// Cb Y0 Cr Y1 to Y0 Cb^80 Y1 Cr^80, a row at a time.
+void convert2vuyRow(const UInt8* s, UInt8* d, UInt32 width) {
+  UInt32 groups = width / 2;
+  for (UInt32 g = 0; g < groups; ++g, s += 4, d += 4) {
+    d[0] = s[1];
+    d[1] = UInt8(s[0] ^ 0x80);
+    d[2] = s[3];
+    d[3] = UInt8(s[2] ^ 0x80);
+  }
+  if (width & 1) {  // an unpaired last pixel has no chroma of its own
+    d[0] = s[1];
+    d[1] = UInt8(s[0] ^ 0x80);
+  }
+}
+
+// U Y0 Y1 V Y2 Y3 to Y0 U' Y1 V' Y2 U' Y3 V', a row at a time; the last
+// width mod 4 pixels (no whole group) are stored black with neutral chroma.
+void convertY411Row(const UInt8* s, UInt8* d, UInt32 width) {
+  UInt32 groups = width / 4;
+  for (UInt32 g = 0; g < groups; ++g, s += 6, d += 8) {
+    const UInt8 u = UInt8(s[0] ^ 0x80), v = UInt8(s[3] ^ 0x80);
+    d[0] = s[1];
+    d[1] = u;
+    d[2] = s[2];
+    d[3] = v;
+    d[4] = s[4];
+    d[5] = u;
+    d[6] = s[5];
+    d[7] = v;
+  }
+  std::memset(d, 0, size_t(width % 4) * 2);
+}
+
+void storeFrame(MyMovieRecorderStruct* r, const UInt8* src, UInt8* dst) {
+  const UInt32 W = r->mWidth, H = r->mHeight;
+  const UInt32 code = r->mStoredCode;
+  if (isBayerStored(code)) {
+    if (r->mInputBits == 12) {
+      unpack12ToBigEndian16(src, dst, size_t(W) * H);
+    } else {
+      myCopyMovieBuffer(src, dst, H, r->mSrcRowBytes, r->mDstRowBytes);
+      if (r->mBitsPerPixel == 16) samplesToBigEndian(dst, size_t(W) * H);
+    }
+    UInt8* trailer = dst + size_t(r->mDstRowBytes) * H;
+    myPutBE32(trailer, code);  // the pattern code's characters in order
+    return;
+  }
+  if (isGreyMosaicStored(code)) {
+    // The grey kernels of the demosaic engine join with the next landing.
+    return;
+  }
+  switch (code) {
+    case FOUR_CHAR_CODE("2vuy"):
+      for (UInt32 y = 0; y < H; ++y)
+        convert2vuyRow(src + size_t(y) * r->mSrcRowBytes, dst + size_t(y) * r->mDstRowBytes, W);
+      return;
+    case FOUR_CHAR_CODE("Y411"):
+      for (UInt32 y = 0; y < H; ++y)
+        convertY411Row(src + size_t(y) * r->mSrcRowBytes, dst + size_t(y) * r->mDstRowBytes, W);
+      return;
+    case FOUR_CHAR_CODE("v308"): {
+      UInt8 altivec, isG5;
+      myRecorderCameraFlags(r->mCamera, &altivec, &isG5);
+      if (r->mSrcRowBytes == W * 3) {
+        YUV444ToARGB32(src, dst, W * H * 3, W, r->mDstRowBytes, altivec, isG5);
+      } else {
+        for (UInt32 y = 0; y < H; ++y)
+          YUV444ToARGB32(src + size_t(y) * r->mSrcRowBytes, dst + size_t(y) * r->mDstRowBytes, W * 3,
+                         W, r->mDstRowBytes, altivec, isG5);
+      }
+      return;
+    }
+    default:  // 'raw '
+      myCopyMovieBuffer(src, dst, H, r->mSrcRowBytes, r->mDstRowBytes);
+      if (r->mBitsPerPixel == 16 || r->mBitsPerPixel == 48)
+        samplesToBigEndian(dst, size_t(r->mDstRowBytes) * H / 2);
+      return;
+  }
+}
+
+// ---- Waiting ----
+
+void pollSleep() { usleep(gHooks.pollIntervalUs); }
+
+// ---- Teardown ----
+
+// Stops and joins the writer, then releases the threading objects.
+void stopWriter(MyMovieRecorderStruct* r) {
+  if (r->mHasThread) {
+    {
+      Locker lock(&r->mMutex);
+      r->mRunning = 0;
+      pthread_cond_broadcast(&r->mCond);
+    }
+    // The writer writes what is queued (at most the ring) and ends; it is
+    // joined whatever the wait, so nothing it uses is released under it.
+    bool alive = true;
+    for (UInt32 i = 0; i < gHooks.pollCount; ++i) {
+      {
+        Locker lock(&r->mMutex);
+        alive = r->mAlive != 0;
+      }
+      if (!alive) break;
+      pollSleep();
+    }
+    if (alive) {
+      std::fprintf(stderr, "ORXDCAMCloseMovie writer still writing, waiting for it\n");
+      if (gHooks.closeJoiningWriter) gHooks.closeJoiningWriter();
+    }
+    pthread_join(r->mThread, nullptr);
+    r->mHasThread = 0;
+  }
+  if (r->mSyncReady) {
+    pthread_attr_destroy(&r->mThreadAttr);
+    pthread_cond_destroy(&r->mCond);
+    pthread_mutex_destroy(&r->mMutex);
+    r->mSyncReady = 0;
+  }
+}
+
+void deleteReserve(MyMovieRecorderStruct* r) {
+  if (!r->mHasReserve) return;
+  OSErr err = deleteSpec(r->mReserveSpec);
+  if (err != noErr) std::fprintf(stderr, "ORXDCAMCloseMovie reserve delete failed Err = 0x%x %d\n", err, err);
+  r->mHasReserve = 0;
+}
+
+void freeBuffers(MyMovieRecorderStruct* r) {
+  std::free(r->mSlotBlock);
+  r->mSlotBlock = nullptr;
+  for (UInt8*& s : r->mSlots) s = nullptr;
+  std::free(r->mTimeTable);
+  r->mTimeTable = nullptr;
+  std::free(r->mScratch);
+  r->mScratch = nullptr;
+}
+
+void disposeRecord(MyMovieRecorderStruct* r) {
+  freeBuffers(r);
+  if (r->mImageDesc) DisposeHandle(reinterpret_cast<Handle>(r->mImageDesc));
+  delete r;
+}
+
+// The failure path of create: release everything, delete the files made.
+void abandonCreate(MyMovieRecorderStruct* r) {
+  stopWriter(r);
+  deleteReserve(r);
+  if (r->mForkRef != 0) FSCloseFork(r->mForkRef);
+  r->mForkRef = 0;
+  if (r->mFileCreated) FSDeleteObject(&r->mFileRef);
+  disposeRecord(r);
+}
+
+// ---- Create steps ----
+
+OSErr makeReserveFile(MyMovieRecorderStruct* r) {
+  void* block = std::calloc(1, kMovieReserveBlockBytes);
+  if (!block) return memFullErr;
+  char cname[32];
+  int n = std::snprintf(cname, sizeof cname, "temp%u", unsigned(TickCount()));
+  Str255 pname;
+  pname[0] = UInt8(n);
+  std::memcpy(pname + 1, cname, size_t(n));
+  OSErr err = FSMakeFSSpec(r->mFileSpec.vRefNum, r->mFileSpec.parID, pname, &r->mReserveSpec);
+  if (err == noErr) {  // a file of that name exists: go on without a reserve
+    std::free(block);
+    return noErr;
+  }
+  if (err != fnfErr) {
+    std::free(block);
+    return err;
+  }
+  FSRef ref;
+  err = createFileFromSpec(r->mReserveSpec, &ref);
+  if (err == noErr) {
+    FSIORefNum fork = 0;
+    err = FSOpenFork(&ref, 0, nullptr, fsWrPerm, &fork);
+    for (UInt32 i = 0; err == noErr && i < kMovieReserveBlocks; ++i)
+      err = FSWriteFork(fork, fsAtMark | noCacheMask, 0, kMovieReserveBlockBytes, block, nullptr);
+    if (fork != 0) {
+      OSErr closeErr = FSCloseFork(fork);
+      if (err == noErr) err = closeErr;
+    }
+    if (err != noErr) FSDeleteObject(&ref);
+    else r->mHasReserve = 1;
+  }
+  std::free(block);
+  return err;
+}
+
+OSErr allocateSlots(MyMovieRecorderStruct* r) {
+  const UInt64 page = vm_page_size;
+  const UInt64 F = UInt64(r->mFrameBytes);
+  UInt64 count = kMovieSlotRingBytes / F;
+  if (count < 2) count = 2;
+  if (count > kMovieMaxSlots) count = kMovieMaxSlots;
+  r->mSlotCount = UInt32(count);
+  const UInt64 total = 2 * page + (page + F) * count;
+  if (total > SIZE_MAX) return memFullErr;
+  r->mSlotBlock = std::malloc(size_t(total));
+  if (!r->mSlotBlock) return memFullErr;
+  std::memset(r->mSlotBlock, 0xFF, size_t(total));
+  uintptr_t p = reinterpret_cast<uintptr_t>(r->mSlotBlock);
+  for (UInt32 i = 0; i < r->mSlotCount; ++i) {
+    p = (p + page - 1) & ~uintptr_t(page - 1);
+    r->mSlots[i] = reinterpret_cast<UInt8*>(p);
+    p += F;
+  }
+  return noErr;
+}
+
+// Grows the time table so entry n exists; false when the table is full or
+// memory can't be had. Called by the writer holding the mutex.
+bool ensureTimeEntry(MyMovieRecorderStruct* r, UInt32 n) {
+  if (n >= r->mTimeCapacity) return false;
+  if (n < r->mTimeAllocated) return true;
+  UInt64 want = r->mTimeAllocated < 4096 ? 4096 : UInt64(r->mTimeAllocated) * 2;
+  if (want > r->mTimeCapacity) want = r->mTimeCapacity;
+  void* p = std::realloc(r->mTimeTable, size_t(want) * sizeof(float));
+  if (!p) return false;
+  r->mTimeTable = static_cast<float*>(p);
+  r->mTimeAllocated = UInt32(want);
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- row copy
+
+void myCopyMovieBuffer(const void* src, void* dst, UInt32 rows, UInt32 srcRowBytes,
+                       UInt32 dstRowBytes) {
+  const UInt8* s = static_cast<const UInt8*>(src);
+  UInt8* d = static_cast<UInt8*>(dst);
+  if (srcRowBytes == dstRowBytes) {
+    UInt64 total = UInt64(rows) * dstRowBytes;
+    while (total > 0) {  // the block copy takes 32-bit counts
+      UInt32 n = total > 0x40000000u ? 0x40000000u : UInt32(total);
+      myLocalMWMemCpy(d, s, n);
+      d += n;
+      s += n;
+      total -= n;
+    }
+    return;
+  }
+  for (UInt32 y = 0; y < rows; ++y)
+    myLocalMWMemCpy(d + size_t(y) * dstRowBytes, s + size_t(y) * srcRowBytes, dstRowBytes);
+}
+
+// ---------------------------------------------------------------- create
+
+MyMovieRecorderStruct* ORXDCAMCreateMovie(MyDCAMCameraStruct* camera, double nominalFrameMs,
+                                          SInt32 timeScale, UInt32 width, UInt32 height,
+                                          UInt32 pixelFormatCode, UInt32 bitsPerPixel,
+                                          UInt32 srcRowBytes, FSSpec fileSpec, OSErr* errOut) {
+  OSErr dummy;
+  OSErr& err = errOut ? *errOut : dummy;
+  err = paramErr;
+  if (!camera || width == 0 || height == 0 || bitsPerPixel == 0 || timeScale <= 0) return nullptr;
+  // The sample description holds 16-bit sizes.
+  if (width > 0x7FFF || height > 0x7FFF) return nullptr;
+  NormalisedFormat fmt;
+  if (normaliseFormat(pixelFormatCode, bitsPerPixel, &fmt) != noErr) return nullptr;
+  const UInt64 packedRow = (UInt64(width) * bitsPerPixel + 7) / 8;
+  if (srcRowBytes == 0) srcRowBytes = UInt32(packedRow);
+  if (srcRowBytes < UInt64(width) * bitsPerPixel / 8) return nullptr;
+  if (bitsPerPixel == 12 &&
+      UInt64(srcRowBytes) * height < (UInt64(width) * height * 3 + 1) / 2)
+    return nullptr;  // the 12-bit stream must fit the frame the caller passes
+  const UInt64 dstRowBytes = UInt64(width) * fmt.bits / 8;
+  const UInt64 frameBytes = dstRowBytes * height + (isBayerStored(fmt.storedCode) ? 4 : 0);
+  if (frameBytes > 0x7FFFFFFF) return nullptr;
+
+  auto* r = new (std::nothrow) MyMovieRecorderStruct{};
+  if (!r) {
+    err = memFullErr;
+    return nullptr;
+  }
+  r->mCamera = camera;
+  r->mTimeScale = timeScale;
+  r->mWidth = width;
+  r->mHeight = height;
+  r->mBounds = Rect{0, 0, short(height), short(width)};
+  r->mStoredCode = fmt.storedCode;
+  r->mBitsPerPixel = fmt.bits;
+  r->mInputBits = bitsPerPixel;
+  r->mStartRowFlag = fmt.startRow;
+  r->mSrcRowBytes = srcRowBytes;
+  r->mDstRowBytes = UInt32(dstRowBytes);
+  r->mFrameBytes = SInt32(frameBytes);
+  r->mNominalFrameMs = nominalFrameMs > 0 ? nominalFrameMs : -1.0;
+  r->mFileSpec = fileSpec;
+  r->mWritingSlot = r->mNextToWrite = r->mLastFilled = kMovieNoSlot;
+  r->mWaitOnCond = 1;
+
+  // Sample description (with the grey colour table for 8-bit grey).
+  OSErr e = noErr;
+  r->mImageDesc = myCreateMovieImageDescription(fmt.storedCode, fmt.bits, fmt.quality, width, height, &e);
+  if (!r->mImageDesc) {
+    err = e == noErr ? OSErr(memFullErr) : e;
+    disposeRecord(r);
+    return nullptr;
+  }
+
+  // The movie file: a new file only; an existing one is left as it is.
+  e = createFileFromSpec(fileSpec, &r->mFileRef);
+  if (e != noErr) {
+    err = e;
+    disposeRecord(r);
+    return nullptr;
+  }
+  r->mFileCreated = 1;  // files here carry no type and creator codes
+
+  // The time table counts at most the frames the volume has room for; when
+  // the volume can't say, it grows as frames come.
+  UInt64 freeBytes = 0;
+  if (SkyloomGetFreeBytes(&r->mFileRef, &freeBytes) == noErr) {
+    if (freeBytes > 10 * frameBytes) {
+      UInt64 cap = freeBytes / frameBytes;
+      r->mTimeCapacity = cap > 0xFFFFFFFFu ? 0xFFFFFFFFu : UInt32(cap);
+    }
+  } else {
+    r->mTimeCapacity = 0xFFFFFFFFu;
+  }
+  if (r->mTimeCapacity > 0) {
+    UInt32 first = r->mTimeCapacity < 65536 ? r->mTimeCapacity : 65536;
+    r->mTimeTable = static_cast<float*>(std::malloc(size_t(first) * sizeof(float)));
+    if (r->mTimeTable) r->mTimeAllocated = first;  // else it grows in the writer
+  }
+
+  // Open the fork and write the 4096-byte header area.
+  e = FSOpenFork(&r->mFileRef, 0, nullptr, fsWrPerm, &r->mForkRef);
+  if (e == noErr) {
+    void* zeros = std::calloc(1, kMovieFirstFrameOffset);
+    if (!zeros) {
+      e = memFullErr;
+    } else {
+      e = FSWriteFork(r->mForkRef, fsFromStart | noCacheMask, 0, kMovieFirstFrameOffset, zeros, nullptr);
+      std::free(zeros);
+    }
+  } else {
+    r->mForkRef = 0;
+  }
+  if (e == noErr) e = allocateSlots(r);
+  if (e == noErr && isGreyMosaicStored(fmt.storedCode)) {
+    // Work area: the packed source when the caller's rows are padded, and
+    // the ARGB32 grey frame the 8-bit kernel writes.
+    size_t bytes = size_t(width) * height * 4 + size_t(width) * height * 2;
+    r->mScratch = static_cast<UInt8*>(std::malloc(bytes));
+    if (!r->mScratch) e = memFullErr;
+  }
+  if (e == noErr) e = makeReserveFile(r);
+
+  // The writer thread.
+  if (e == noErr) {
+    int pe = pthread_mutex_init(&r->mMutex, nullptr);
+    if (pe == 0) {
+      pe = pthread_cond_init(&r->mCond, nullptr);
+      if (pe != 0) pthread_mutex_destroy(&r->mMutex);
+    }
+    if (pe == 0) {
+      pe = pthread_attr_init(&r->mThreadAttr);
+      if (pe != 0) {
+        pthread_cond_destroy(&r->mCond);
+        pthread_mutex_destroy(&r->mMutex);
+      }
+    }
+    if (pe == 0) {
+      r->mSyncReady = 1;
+      pe = pthread_attr_setdetachstate(&r->mThreadAttr, PTHREAD_CREATE_JOINABLE);
+    }
+    if (pe == 0) pe = pthread_create(&r->mThread, &r->mThreadAttr, mySaveFrameThread, r);
+    if (pe == 0) {
+      r->mHasThread = 1;
+      Locker lock(&r->mMutex);
+      while (r->mRunning == 0) pthread_cond_wait(&r->mCond, &r->mMutex);
+    } else {
+      std::fprintf(stderr, "ORXDCAMCreateMovie pthread_create failed Err = 0x%x %d\n", pe, pe);
+      e = OSErr(pe);
+    }
+  }
+  if (e != noErr) {
+    std::fprintf(stderr, "ORXDCAMCreateMovie failed Err = 0x%x %d\n", UInt16(e), e);
+    err = e;
+    abandonCreate(r);
+    return nullptr;
+  }
+  err = noErr;
+  return r;
+}
+
+// ---------------------------------------------------------------- writer
+
+void* mySaveFrameThread(void* arg) {
+  auto* r = static_cast<MyMovieRecorderStruct*>(arg);
+  pthread_mutex_lock(&r->mMutex);
+  r->mAlive = 1;
+  r->mRunning = 1;
+  pthread_cond_broadcast(&r->mCond);
+  for (;;) {
+    if (r->mNextToWrite == kMovieNoSlot) {
+      // Nothing queued: end when asked to, else wait. The producer signals
+      // every hand-off from idle to busy, so waiting always suffices.
+      if (!r->mRunning) break;
+      pthread_cond_wait(&r->mCond, &r->mMutex);
+      continue;
+    }
+    const UInt32 slot = r->mNextToWrite;
+    r->mWritingSlot = slot;
+    const UInt32 frameIndex = r->mFramesWritten;
+    pthread_mutex_unlock(&r->mMutex);
+
+    if (gHooks.beforeWrite) gHooks.beforeWrite(frameIndex);
+    OSErr err = FSWriteFork(r->mForkRef, fsAtMark | noCacheMask, 0, ByteCount(r->mFrameBytes),
+                            r->mSlots[slot], nullptr);
+
+    pthread_mutex_lock(&r->mMutex);
+    if (err == noErr) {
+      if (ensureTimeEntry(r, r->mFramesWritten)) {
+        r->mTimeTable[r->mFramesWritten] = r->mSlotTimes[slot];
+        ++r->mFramesWritten;
+      } else {
+        err = dskFulErr;  // the time table is full
+      }
+    }
+    r->mStatus = err;
+    // After close has cleared mRunning the frames queued before it are still
+    // written: a stopped recording keeps every frame it accepted.
+    if (err == noErr) {
+      if (slot == r->mLastFilled) {
+        r->mNextToWrite = kMovieNoSlot;
+        r->mWritingSlot = kMovieNoSlot;
+      } else {
+        r->mNextToWrite = (slot + 1) % r->mSlotCount;
+      }
+    } else {
+      r->mNextToWrite = kMovieNoSlot;
+      r->mWritingSlot = kMovieNoSlot;
+      r->mRunning = 0;
+    }
+  }
+  r->mAlive = 0;
+  pthread_mutex_unlock(&r->mMutex);
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- add a frame
+
+namespace {
+
+OSErr addFrame(MyMovieRecorderStruct* r, const UInt8* frame, double t) {
+  // A closing recorder takes no more frames.
+  if (atomicLoad(r->mClosing)) return noErr;
+  if (gHooks.insideAddFrame) gHooks.insideAddFrame();
+  if (!std::isfinite(t)) return kMovieFrameTimeErr;
+
+  double d;
+  if (r->mHasTimeOrigin) {
+    if (!(t > r->mLastFrameTime)) return kMovieFrameTimeErr;
+    d = std::rint(double(r->mTimeScale) * (t - r->mLastFrameTime) * 0.001);
+  } else if (r->mNominalFrameMs > 0) {
+    d = std::rint(double(r->mTimeScale) * r->mNominalFrameMs * 0.001);
+  } else {
+    // The first frame is only the time origin.
+    r->mHasTimeOrigin = 1;
+    r->mLastFrameTime = t;
+    return noErr;
+  }
+  if (!(d >= 1.0)) return kMovieFrameTimeErr;
+  // Kept for the record; the writer always waits on the condition variable,
+  // since every hand-off from idle to busy signals it.
+  r->mWaitOnCond = d > 17.0 ? 1 : 0;
+
+  UInt32 fill;
+  {
+    Locker lock(&r->mMutex);
+    if (r->mStatus != noErr) return OSErr(r->mStatus);
+    fill = r->mFillIndex;
+    const UInt32 next = (fill + 1) % r->mSlotCount;
+    if (next == r->mWritingSlot) {  // ring full: drop, the next duration spans it
+      ++r->mFramesDropped;
+      return noErr;
+    }
+  }
+  // The writer never touches the slot being filled: it stops short of it.
+  storeFrame(r, frame, r->mSlots[fill]);
+  {
+    Locker lock(&r->mMutex);
+    r->mSlotTimes[fill] = float(t);
+    r->mLastFilled = fill;
+    r->mFillIndex = (fill + 1) % r->mSlotCount;
+    ++r->mFramesQueued;
+    if (r->mNextToWrite == kMovieNoSlot) {
+      r->mNextToWrite = fill;
+      pthread_cond_signal(&r->mCond);
+    }
+  }
+  r->mLastFrameTime = t;
+  r->mHasTimeOrigin = 1;
+  return noErr;
+}
+
+}  // namespace
+
+OSErr ORXDCAMAddMovieFrame(MyMovieRecorderStruct* r, const void* frame, double frameTimeMs) {
+  if (!r || !frame) return paramErr;
+  if (!CompareAndSwap(0, 1, &r->mAddFrameBusy)) return kMovieAddFrameBusyErr;
+  IncrementAtomic(&r->mCallsInProgress);
+  OSErr result = addFrame(r, static_cast<const UInt8*>(frame), frameTimeMs);
+  DecrementAtomic(&r->mCallsInProgress);
+  atomicStore(r->mAddFrameBusy, 0);
+  return result;
+}
+
+// ---------------------------------------------------------------- close
+
+OSErr ORXDCAMCloseMovie(MyMovieRecorderStruct* r) {
+  if (!r) return noErr;
+  // 1. Add-frame calls from now on drop their frame.
+  atomicStore(r->mClosing, 1);
+  // 2. Let add-frame calls in progress finish.
+  bool told = false;
+  for (UInt32 i = 0; atomicLoad(r->mCallsInProgress) != 0; ++i) {
+    if (i == 0 && gHooks.closeWaitingForCalls) gHooks.closeWaitingForCalls();
+    if (i == gHooks.pollCount && !told) {
+      std::fprintf(stderr, "ORXDCAMCloseMovie add-frame call still running, waiting for it\n");
+      told = true;
+    }
+    pollSleep();
+  }
+  // 3. Stop and join the writer.
+  stopWriter(r);
+  // 4. The reserve's room is free before the movie atom is written.
+  deleteReserve(r);
+  // 5. A full volume or time table ends the recording normally.
+  OSStatus status = r->mStatus == dskFulErr ? OSStatus(noErr) : r->mStatus;
+  // 6. The slots.
+  std::free(r->mSlotBlock);
+  r->mSlotBlock = nullptr;
+  for (UInt8*& s : r->mSlots) s = nullptr;
+  // 7. Another writer error: the movie is deleted.
+  if (status != noErr) {
+    std::fprintf(stderr, "ORXDCAMCloseMovie writer failed Err = 0x%x %d, movie deleted\n",
+                 UInt32(status), int(status));
+    FSCloseFork(r->mForkRef);
+    FSDeleteObject(&r->mFileRef);
+    disposeRecord(r);
+    return noErr;
+  }
+  // 8. The movie atom, directly after the frames counted: anything written
+  //    after them (a frame the table could not count, part of a frame the
+  //    volume had no room for) is cut off first.
+  const UInt32 N = r->mFramesWritten;
+  const UInt32 F = UInt32(r->mFrameBytes);
+  if (r->mNominalFrameMs <= 0) {
+    r->mNominalFrameMs =
+        N >= 2 ? double(r->mTimeTable[N - 1] - r->mTimeTable[0]) / double(N - 1) : 1000.0;
+  }
+  OSErr atomErr = noErr;
+  const UInt64 dataEnd = myMovieDataEnd(N, F);
+  atomErr = FSSetForkSize(r->mForkRef, fsFromStart, SInt64(dataEnd));
+  if (atomErr == noErr && N > 0 && r->mTimeTable && r->mImageDesc && r->mNominalFrameMs > 0) {
+    UInt32 now = 0;
+    GetDateTime(&now);
+    MovieAtomParams p{r->mWidth, r->mHeight, r->mTimeScale, r->mTimeTable, N,
+                      F, r->mNominalFrameMs, r->mImageDesc, now};
+    std::vector<UInt8> atom;
+    atomErr = OSErr(myBuildMovieAtom(p, &atom));
+    if (atomErr == noErr)
+      atomErr = FSWriteFork(r->mForkRef, fsFromStart | noCacheMask, SInt64(dataEnd), atom.size(),
+                            atom.data(), nullptr);
+    if (atomErr != noErr) FSSetForkSize(r->mForkRef, fsFromStart, SInt64(dataEnd));
+  }
+  if (atomErr != noErr)
+    std::fprintf(stderr, "ORXDCAMCloseMovie movie atom failed Err = 0x%x %d\n", UInt16(atomErr), atomErr);
+  // 9. The header, then the fork is closed.
+  std::free(r->mTimeTable);
+  r->mTimeTable = nullptr;
+  UInt8 header[kMovieHeaderBytes];
+  myBuildMovieFileHeader(N, F, header);
+  OSErr headerErr =
+      FSWriteFork(r->mForkRef, fsFromStart | noCacheMask, 0, kMovieHeaderBytes, header, nullptr);
+  OSErr closeErr = FSCloseFork(r->mForkRef);
+  r->mForkRef = 0;
+  if (headerErr != noErr) {
+    std::fprintf(stderr, "ORXDCAMCloseMovie header write failed Err = 0x%x %d, movie deleted\n",
+                 UInt16(headerErr), headerErr);
+    FSDeleteObject(&r->mFileRef);
+    disposeRecord(r);
+    return headerErr;
+  }
+  // 10.
+  disposeRecord(r);
+  return atomErr != noErr ? atomErr : closeErr;
+}
+
+// ---------------------------------------------------------------- tests
+
+void myMovieRecorderGetStats(MyMovieRecorderStruct* r, MyMovieRecorderStats* s) {
+  Locker lock(&r->mMutex);
+  s->framesQueued = r->mFramesQueued;
+  s->framesDropped = r->mFramesDropped;
+  s->framesWritten = r->mFramesWritten;
+  s->slotCount = r->mSlotCount;
+  s->status = r->mStatus;
+}
+
+void myMovieRecorderSetTestHooks(const MyMovieRecorderTestHooks* hooks) {
+  gHooks = hooks ? *hooks : MyMovieRecorderTestHooks{};
+}
