@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "media/BayerDemosaic.h"
 #include "media/MovieLayout.h"
 #include "media/PixelFormatKernels.h"
 #include "platform/coreservices/CoreServices.h"
@@ -244,7 +245,29 @@ void storeFrame(MyMovieRecorderStruct* r, const UInt8* src, UInt8* dst) {
     return;
   }
   if (isGreyMosaicStored(code)) {
-    // The grey kernels of the demosaic engine join with the next landing.
+    // One luma sample a pixel: the grey kernels of the demosaic engine, RGGB
+    // family for 'mmRG' and 'mmGB', GRBG family for 'mmGR' and 'mmBG'.
+    const UInt32 pair = code & 0xFFFF;
+    const bool grbg = pair == ('G' << 8 | 'R') || pair == ('B' << 8 | 'G');
+    const UInt32 sampleBytes = r->mBitsPerPixel / 8;
+    UInt8* argb = r->mScratch;
+    UInt8* packed = r->mScratch + size_t(W) * H * 4;
+    const UInt8* mosaic = src;
+    if (r->mSrcRowBytes != W * sampleBytes) {  // the kernels take packed rows
+      myCopyMovieBuffer(src, packed, H, r->mSrcRowBytes, W * sampleBytes);
+      mosaic = packed;
+    }
+    if (r->mBitsPerPixel == 16) {
+      (grbg ? BayerGRBG16_MONO16 : BayerRGGB16_MONO16)(mosaic, dst, r->mDstRowBytes, W, H, r->mStartRowFlag);
+      samplesToBigEndian(dst, size_t(W) * H);
+    } else {
+      (grbg ? BayerGRBG8_MONO_ARGB32 : BayerRGGB8_MONO_ARGB32)(mosaic, argb, W * 4, W, H, r->mStartRowFlag);
+      for (UInt32 y = 0; y < H; ++y) {
+        const UInt8* s = argb + size_t(y) * W * 4 + 1;
+        UInt8* d = dst + size_t(y) * r->mDstRowBytes;
+        for (UInt32 x = 0; x < W; ++x) d[x] = s[4 * size_t(x)];
+      }
+    }
     return;
   }
   switch (code) {

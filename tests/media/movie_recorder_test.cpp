@@ -343,6 +343,52 @@ TEST_F(MovieRecorder, GreyMoviesDecodeToTheSamplesRecorded) {
   }
 }
 
+TEST_F(MovieRecorder, GreyMosaicCodesStoreOneLumaSampleAPixel) {
+  // A mosaic whose red, green and blue samples are each constant has the same
+  // luma everywhere, (306 R + 601 G + 117 B) >> 10; a wrong kernel family or
+  // start row swaps the colours and changes it.
+  struct Case { const char* code; UInt32 bits; };
+  const Case cases[] = {{"mlRG", 8}, {"mmGB", 8}, {"mHGR", 8}, {"mlBG", 8},
+                        {"mlRG", 16}, {"mmGB", 16}, {"mHGR", 16}, {"mlBG", 16}};
+  const UInt32 W = 12, H = 6;
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.code) + " " + std::to_string(c.bits));
+    const UInt32 code = FOUR_CHAR_CODE(*reinterpret_cast<const char(*)[5]>(c.code));
+    const UInt32 R = c.bits == 8 ? 200 : 50000, G = c.bits == 8 ? 100 : 20000, B = c.bits == 8 ? 30 : 3000;
+    const UInt32 luma = (306 * R + 601 * G + 117 * B) >> 10;
+    // Row 0 starts with the code's pair; row 1 holds the other two colours.
+    std::string row0 = std::string(1, c.code[2]) + c.code[3];
+    std::string row1 = row0 == "RG" ? "GB" : row0 == "GR" ? "BG" : row0 == "GB" ? "RG" : "GR";
+    const UInt32 srb = W * c.bits / 8 + 6;  // padded rows
+    std::vector<UInt8> in(size_t(srb) * H, 0xEE);
+    for (UInt32 y = 0; y < H; ++y)
+      for (UInt32 x = 0; x < W; ++x) {
+        char colour = (y % 2 ? row1 : row0)[x % 2];
+        UInt16 v = UInt16(colour == 'R' ? R : colour == 'G' ? G : B);
+        if (c.bits == 8) in[y * srb + x] = UInt8(v);
+        else std::memcpy(&in[y * srb + 2 * x], &v, 2);
+      }
+    std::string name = "mono" + std::to_string(i++) + ".mov";
+    OSErr err;
+    auto* rec = create(name.c_str(), code, c.bits, W, H, &err, 40.0, 600, srb);
+    ASSERT_NE(rec, nullptr) << err;
+    ASSERT_EQ(ORXDCAMAddMovieFrame(rec, in.data(), 100.0), noErr);
+    ASSERT_EQ(ORXDCAMCloseMovie(rec), noErr);
+    auto f = readFile(path(name.c_str()));
+    const UInt32 F = W * H * c.bits / 8;
+    ASSERT_EQ(be32(f, 8), 4096 + F - 8);
+    for (UInt32 p = 0; p < W * H; ++p) {
+      UInt32 got = c.bits == 8 ? f[4096 + p] : myGetBE16(f.data() + 4096 + 2 * p);
+      ASSERT_EQ(got, luma) << "pixel " << p;
+    }
+    auto desc = findAtom(f, "stsd", 4096 + F);
+    ASSERT_NE(desc, std::string::npos);
+    EXPECT_EQ(be32(f, desc + 20), c.bits == 8 ? FOUR_CHAR_CODE("raw ") : FOUR_CHAR_CODE("b16g"));
+    EXPECT_EQ(be32(f, desc + 16), c.bits == 8 ? 2142u : 86u);  // the grey colour table at 8 bits
+  }
+}
+
 // ---- Time rules ----
 
 TEST_F(MovieRecorder, FrameTimesMustAdvance) {
