@@ -727,8 +727,9 @@ OSErr ORXDCAMAddMovieFrame(MyMovieRecorderStruct* r, const void* frame, double f
   if (!CompareAndSwap(0, 1, &r->mAddFrameBusy)) return kMovieAddFrameBusyErr;
   IncrementAtomic(&r->mCallsInProgress);
   OSErr result = addFrame(r, static_cast<const UInt8*>(frame), frameTimeMs);
-  DecrementAtomic(&r->mCallsInProgress);
   atomicStore(r->mAddFrameBusy, 0);
+  // The last touch of the record: close may free it as soon as this is 0.
+  DecrementAtomic(&r->mCallsInProgress);
   return result;
 }
 
