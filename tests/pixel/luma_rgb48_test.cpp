@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -125,4 +126,38 @@ TEST(FloatPlane, AllocationFailureGivesMemFullAndNoPlane) {
   mySetFloatPlaneAllocator(previous);
   EXPECT_EQ(myFillInVImageFloatFromMono16Src(&b, 2, 2, mono), 0);
   std::free(b.data);
+}
+
+// A picture large enough to be cut into bands: every pixel against the
+// formulas, with the luma rounded by the library's own nearest-even rounding.
+TEST(LumaRGB48, WholePicturesFollowTheFormulas) {
+  const UInt32 w = 701, h = 500;
+  const size_t n = size_t(w) * h;
+  std::mt19937 rng(13);
+  std::uniform_int_distribution<int> d(0, 65535);
+  std::vector<UInt16> rgb(n * 3), lrgb(n * 4), luma(n), luma2(n), newLuma(n), back(n * 3);
+  for (auto& s : rgb) s = UInt16(d(rng));
+  for (auto& s : newLuma) s = UInt16(d(rng));
+  myRGB48ToLRGB64AndLuma16(rgb.data(), lrgb.data(), luma.data(), w, h);
+  myRGB48PtrtoLumaPtr(rgb.data(), luma2.data(), w, h);
+  myAltivecLRGB64ToRGB48Adjusted(newLuma.data(), lrgb.data(), back.data(), w, h);
+  vImage_Buffer plane{};
+  ASSERT_EQ(myFillInVImageFloatFromMono16Src(&plane, w, h, newLuma.data()), 0);
+  for (size_t i = 0; i < n; ++i) {
+    const double y = 0.299 * rgb[3 * i] + 0.587 * rgb[3 * i + 1] + 0.114 * rgb[3 * i + 2];
+    const UInt16 l = UInt16(std::nearbyint(y));
+    ASSERT_EQ(luma[i], l) << i;
+    ASSERT_EQ(luma2[i], l) << i;
+    ASSERT_EQ(lrgb[4 * i], l);
+    const float ratio = float(newLuma[i] + 1) / float(l + 1);
+    for (int c = 0; c < 3; ++c) {
+      ASSERT_EQ(lrgb[4 * i + 1 + c], rgb[3 * i + c]);
+      const float v = float(rgb[3 * i + c]) * ratio;
+      ASSERT_EQ(back[3 * i + c], v >= 65535.0f ? 65535 : UInt16(v)) << i << " " << c;
+    }
+    const float* row = reinterpret_cast<const float*>(static_cast<char*>(plane.data) +
+                                                      (i / w) * plane.rowBytes);
+    ASSERT_EQ(row[i % w], float(newLuma[i]));
+  }
+  std::free(plane.data);
 }

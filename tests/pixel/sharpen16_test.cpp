@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "pixel/RowBands.h"
 #include "pixel/Sharpen16.h"
 
 namespace {
@@ -190,5 +191,33 @@ TEST(Sharpen16, VectorFormsAreTheFusedFormulaForAnyStrength) {
         ASSERT_EQ(out[i], want) << strength << " rule " << rule << " sample " << i;
       }
     }
+  }
+}
+
+// A plane large enough to be cut into bands gives what one band gives.
+TEST(Sharpen16, BandsOfALargePlaneGiveTheSameAsOne) {
+  std::mt19937 rng(23);
+  std::uniform_int_distribution<int> d(0, 65535);
+  SharpenRecord rec(613, 480);
+  for (auto& v : rec.luma) v = UInt16(d(rng));
+  for (auto& plane : rec.blur)
+    for (auto& v : plane) v = UInt16(d(rng));
+  for (int k = 0; k < 7; ++k) rec.r.mSharpAmount[k] = 0.25f * float(k + 1);
+  rec.r.mMinSharpenThreshold = 1000;
+  rec.r.mSharpenSmooth = 1;
+  rec.sharpenAll();
+  myAltivecSharpenFilterThresholdMulti16Bit(&rec.r);
+  const std::vector<UInt16> threaded = rec.work;
+  const std::vector<UInt16> level3 = rec.detail[2];
+  mySetRowBandThreadLimit(1);
+  rec.sharpenAll();
+  myAltivecSharpenFilterThresholdMulti16Bit(&rec.r);
+  mySetRowBandThreadLimit(0);
+  EXPECT_EQ(rec.work, threaded);
+  EXPECT_EQ(rec.detail[2], level3);
+  for (size_t i = 0; i < rec.luma.size(); i += 101) {
+    const int s = rec.luma[i], b = rec.blur[2][i], diff = std::abs(s - b);
+    const double v = diff > 1000 ? 3.0 / 17.0 * (s + 0.75 * (s - b)) : 3.0 / 17.0 * b;
+    ASSERT_EQ(level3[i], UInt16(std::clamp(v, 0.0, 65535.0))) << i;
   }
 }
