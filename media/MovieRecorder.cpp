@@ -477,6 +477,7 @@ MyMovieRecorderStruct* ORXDCAMCreateMovie(MyDCAMCameraStruct* camera, double nom
   OSErr& err = errOut ? *errOut : dummy;
   err = paramErr;
   if (!camera || width == 0 || height == 0 || bitsPerPixel == 0 || timeScale <= 0) return nullptr;
+  if (std::isnan(nominalFrameMs) || std::isinf(nominalFrameMs)) return nullptr;
   // The sample description holds 16-bit sizes.
   if (width > 0x7FFF || height > 0x7FFF) return nullptr;
   NormalisedFormat fmt;

@@ -1,0 +1,188 @@
+// Movie recorder: microseconds per add-frame call (the copy or conversion of
+// one frame into its slot, the writer idle), the writer's sustained MB/s, and
+// two recordings paced in real time that must drop no frame:
+// 640x480 Mono8 at 240 frames/s and 1280x960 Mono16 at 30 frames/s.
+//
+// Movies go to $SKYLOOM_BENCH_DIR, else /var/tmp (a local disk on most
+// systems; /tmp may be memory).
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/MovieRecorder.h"
+#include "platform/coreservices/Files.h"
+
+namespace {
+
+alignas(64) unsigned char gCameraStorage[4096];
+MyDCAMCameraStruct* fakeCamera() { return reinterpret_cast<MyDCAMCameraStruct*>(gCameraStorage); }
+
+struct Folder {
+  std::filesystem::path dir;
+  SInt32 dirID = 0;
+  FSVolumeRefNum volume = 0;
+  int serial = 0;
+  Folder() {
+    const char* base = std::getenv("SKYLOOM_BENCH_DIR");
+    std::string tmpl = std::string(base && *base ? base : "/var/tmp") + "/skyloom-bench-rec-XXXXXX";
+    std::vector<char> t(tmpl.begin(), tmpl.end());
+    t.push_back(0);
+    if (!mkdtemp(t.data())) throw std::runtime_error("mkdtemp");
+    dir = t.data();
+    std::filesystem::create_directory(dir / "config");
+    SkyloomSetConfigurationDirectory((dir / "config").c_str());
+    FSRef ref;
+    FSCatalogInfo info;
+    if (FSPathMakeRef(reinterpret_cast<const UInt8*>(dir.c_str()), &ref, nullptr) != noErr ||
+        FSGetCatalogInfo(&ref, kFSCatInfoNodeID | kFSCatInfoVolume, &info, nullptr, nullptr, nullptr) != noErr)
+      throw std::runtime_error("folder");
+    dirID = SInt32(info.nodeID);
+    volume = info.volume;
+  }
+  ~Folder() {
+    SkyloomSetConfigurationDirectory(nullptr);
+    std::filesystem::remove_all(dir);
+  }
+  FSSpec next(std::string* path) {
+    std::string name = "movie" + std::to_string(serial++) + ".mov";
+    *path = (dir / name).string();
+    Str255 p;
+    p[0] = UInt8(name.size());
+    std::memcpy(p + 1, name.data(), name.size());
+    FSSpec s;
+    FSMakeFSSpec(volume, dirID, p, &s);
+    return s;
+  }
+};
+
+Folder& folder() {
+  static Folder f;
+  return f;
+}
+
+struct Recording {
+  MyMovieRecorderStruct* rec = nullptr;
+  std::string path;
+  Recording(UInt32 code, UInt32 bits, UInt32 w, UInt32 h) {
+    OSErr err = 0;
+    rec = ORXDCAMCreateMovie(fakeCamera(), 0, 600, w, h, code, bits, 0, folder().next(&path), &err);
+    if (!rec) throw std::runtime_error("create failed " + std::to_string(err));
+  }
+  ~Recording() {
+    if (rec) ORXDCAMCloseMovie(rec);
+    std::filesystem::remove(path);
+  }
+  MyMovieRecorderStats stats() {
+    MyMovieRecorderStats s;
+    myMovieRecorderGetStats(rec, &s);
+    return s;
+  }
+  void drain() {
+    while (true) {
+      auto s = stats();
+      if (s.framesWritten >= s.framesQueued || s.status != noErr) return;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  }
+};
+
+std::vector<UInt8> frameOf(UInt32 w, UInt32 h, UInt32 bits) {
+  std::vector<UInt8> f(size_t(w) * h * bits / 8);
+  UInt32 s = 12345;
+  for (auto& b : f) {
+    s = s * 1664525u + 1013904223u;
+    b = UInt8(s >> 24);
+  }
+  return f;
+}
+
+// One add-frame call with the writer idle: the slot copy or conversion.
+void BM_AddFrame(benchmark::State& state, UInt32 code, UInt32 bits, UInt32 w, UInt32 h) {
+  Recording r(code, bits, w, h);
+  auto frame = frameOf(w, h, bits);
+  double t = 1.0;
+  ORXDCAMAddMovieFrame(r.rec, frame.data(), t);  // the time origin
+  for (auto _ : state) {
+    t += 5.0;
+    OSErr err = ORXDCAMAddMovieFrame(r.rec, frame.data(), t);
+    state.PauseTiming();
+    if (err != noErr) state.SkipWithError("add-frame failed");
+    r.drain();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frame.size()));
+  state.counters["dropped"] = double(r.stats().framesDropped);
+}
+
+// Frames handed over as fast as the ring takes them: the writer's rate.
+void BM_WriterSustained(benchmark::State& state, UInt32 code, UInt32 bits, UInt32 w, UInt32 h) {
+  auto frame = frameOf(w, h, bits);
+  const int frames = int(state.range(0));
+  for (auto _ : state) {
+    Recording r(code, bits, w, h);
+    double t = 1.0;
+    ORXDCAMAddMovieFrame(r.rec, frame.data(), t);
+    for (int i = 0; i < frames; ++i) {
+      for (;;) {  // wait for room: frames are never dropped here
+        auto s = r.stats();
+        if (s.framesQueued - s.framesWritten + 2 < s.slotCount) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+      t += 5.0;
+      if (ORXDCAMAddMovieFrame(r.rec, frame.data(), t) != noErr) state.SkipWithError("add-frame failed");
+    }
+    r.drain();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * frames * int64_t(frame.size()));
+}
+
+// A recording paced in real time on the delivery thread's clock; "dropped"
+// must stay 0.
+void BM_KeepUp(benchmark::State& state, UInt32 code, UInt32 bits, UInt32 w, UInt32 h, double fps) {
+  auto frame = frameOf(w, h, bits);
+  const int frames = int(state.range(0));
+  double dropped = 0, written = 0;
+  for (auto _ : state) {
+    Recording r(code, bits, w, h);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i <= frames; ++i) {
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(i / fps));
+      if (ORXDCAMAddMovieFrame(r.rec, frame.data(), 1.0 + 1000.0 * i / fps) != noErr)
+        state.SkipWithError("add-frame failed");
+    }
+    r.drain();
+    auto s = r.stats();
+    dropped += double(s.framesDropped);
+    written += double(s.framesWritten);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * frames * int64_t(frame.size()));
+  state.counters["dropped"] = dropped;
+  state.counters["written"] = written;
+}
+
+constexpr UInt32 kRaw = FOUR_CHAR_CODE("raw ");
+constexpr UInt32 kGreyRG = FOUR_CHAR_CODE("mlRG");
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_AddFrame, mono8_640x480, kRaw, 8, 640, 480)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_AddFrame, mono16_1280x960, kRaw, 16, 1280, 960)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_AddFrame, luma8_640x480, kGreyRG, 8, 640, 480)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_AddFrame, luma16_1280x960, kGreyRG, 16, 1280, 960)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_WriterSustained, mono16_1280x960, kRaw, 16, 1280, 960)
+    ->Arg(120)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(BM_KeepUp, mono8_640x480_240fps, kRaw, 8, 640, 480, 240.0)
+    ->Arg(720)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_KeepUp, mono16_1280x960_30fps, kRaw, 16, 1280, 960, 30.0)
+    ->Arg(90)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+BENCHMARK_MAIN();
