@@ -8,5 +8,6 @@
 #include "platform/corefoundation/CFDate.h"
 #include "platform/corefoundation/CFDictionary.h"
 #include "platform/corefoundation/CFNumber.h"
+#include "platform/corefoundation/CFPreferences.h"
 #include "platform/corefoundation/CFRunLoop.h"
 #include "platform/corefoundation/CFString.h"
