@@ -7,11 +7,9 @@
 #include <cstdlib>
 
 #include "platform/corefoundation/CFPreferences.h"
+#include "platform/hitoolbox/HIToolbox.h"
 
 namespace {
-
-// The application text encoding.
-constexpr CFStringEncoding kTextEncoding = kCFStringEncodingUTF8;
 
 locale_t CNumericLocale() {
   static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -27,7 +25,7 @@ OSStatus myWriteOutCFStrForDblApplicationID(CFStringRef applicationID, CFStringR
   const locale_t previous = uselocale(CNumericLocale());
   snprintf(text, sizeof text, "%f", double(rounded));
   uselocale(previous);
-  CFStringRef s = CFStringCreateWithCString(kCFAllocatorDefault, text, kTextEncoding);
+  CFStringRef s = CFStringCreateWithCString(kCFAllocatorDefault, text, GetApplicationTextEncoding());
   if (s == nullptr) return memFullErr;
   CFPreferencesSetAppValue(key, s, applicationID);
   CFRelease(s);
@@ -45,7 +43,7 @@ OSStatus myVerifyCFStrForApplicationID(CFStringRef applicationID, CFStringRef ke
   char text[256];
   double v = 0.0;
   if (CFGetTypeID(stored) != CFStringGetTypeID() ||
-      !CFStringGetCString(static_cast<CFStringRef>(stored), text, sizeof text, kTextEncoding)) {
+      !CFStringGetCString(static_cast<CFStringRef>(stored), text, sizeof text, GetApplicationTextEncoding())) {
     result = memFullErr;
   } else if (text[0] == '\0') {
     result = kPrefTextEmpty;
