@@ -80,6 +80,8 @@ struct MyCameraWindowDataStruct {
   UInt8 mGammaOn;                      // 1 = the pipeline applies mGammaLUT
   double mGamma;                       // kept while gamma is off
   void* mGammaLUT;                     // LUT8Bit or LUT16Bit; null = no table
+  void* mGammaLUTSpare;                // second table of the same size; new tables are
+                                       // built here, then swapped with mGammaLUT
 
   // ---- histogram
   WindowRef mControlWindow;            // null = none
