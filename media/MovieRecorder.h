@@ -1,13 +1,15 @@
 // The movie recorder: frames of a live camera stream go straight into a movie
-// file of our own layout (MovieLayout.h), one detached-from-the-caller writer
-// thread per recording moving them from a ring of page-aligned slots to disk.
+// file of our own layout (MovieLayout.h); one writer thread per recording
+// moves them from a ring of page-aligned slots to disk.
 //
 // Calling order: create once; add frames from one thread (the camera's
 // delivery thread); close once, from any thread, after the caller has stopped
 // adding frames. Close frees the record, also on error.
 //
 // Time: every frame carries its time in milliseconds. Without a nominal frame
-// duration the first frame passed is only the time origin and is not stored.
+// duration the first frame passed is only the time origin and is not stored
+// (whatever its time, 0 included). Frames still queued when close is called
+// are written before the movie is finished.
 // Sample durations are the intervals between the stored frames; a frame the
 // ring had no room for is dropped without an error, and its time shows in the
 // duration of the frame before it.

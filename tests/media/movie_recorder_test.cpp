@@ -409,6 +409,15 @@ TEST_F(MovieRecorder, FrameTimesMustAdvance) {
   auto f = readFile(path("times.mov"));
   EXPECT_EQ(stts(f, 4096 + 3 * 16), (std::vector<std::pair<UInt32, UInt32>>{{1, 24}, {2, 48}}));
   EXPECT_EQ(ORXDCAMCloseMovie(nullptr), noErr);
+
+  // Without a nominal duration the first frame is the time origin, also at 0 ms.
+  rec = create("origin.mov", FOUR_CHAR_CODE("raw "), 8, 8, 2, &err, 0, 600);
+  ASSERT_NE(rec, nullptr);
+  for (double t : {0.0, 40.0, 80.0}) EXPECT_EQ(ORXDCAMAddMovieFrame(rec, frame.data(), t), noErr);
+  ASSERT_EQ(ORXDCAMCloseMovie(rec), noErr);
+  f = readFile(path("origin.mov"));
+  EXPECT_EQ(be32(f, 8), 4096u + 2 * 16 - 8);
+  EXPECT_EQ(stts(f, 4096 + 2 * 16), (std::vector<std::pair<UInt32, UInt32>>{{2, 24}}));
 }
 
 TEST_F(MovieRecorder, OneFrameTakesItsNominalDuration) {
