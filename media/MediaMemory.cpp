@@ -4,17 +4,20 @@
 #include <cstdlib>
 
 namespace {
-std::atomic<UInt32> gFailuresPending{0};
+std::atomic<UInt32> gFailCountdown{0};
 }
 
 void* myMediaAlloc(size_t bytes) {
-  UInt32 pending = gFailuresPending.load(std::memory_order_relaxed);
-  while (pending != 0) {
-    if (gFailuresPending.compare_exchange_weak(pending, pending - 1, std::memory_order_relaxed)) return nullptr;
+  UInt32 n = gFailCountdown.load(std::memory_order_relaxed);
+  while (n != 0) {
+    if (gFailCountdown.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
+      if (n == 1) return nullptr;
+      break;
+    }
   }
   return std::malloc(bytes == 0 ? 1 : bytes);
 }
 
 void myMediaFree(void* p) { std::free(p); }
 
-void SkyloomFailMediaAllocations(UInt32 count) { gFailuresPending.store(count, std::memory_order_relaxed); }
+void SkyloomFailMediaAllocation(UInt32 nth) { gFailCountdown.store(nth, std::memory_order_relaxed); }

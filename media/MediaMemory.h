@@ -12,5 +12,6 @@
 void* myMediaAlloc(size_t bytes);
 void myMediaFree(void* p);
 
-// Test hook: the next count calls of myMediaAlloc return null (any thread).
-void SkyloomFailMediaAllocations(UInt32 count);
+// Test hook: the nth call of myMediaAlloc from now (1 = the next, on any
+// thread) returns null; the others succeed. 0 cancels.
+void SkyloomFailMediaAllocation(UInt32 nth);

@@ -353,7 +353,7 @@ TEST(TwelveBitFrames, AllocationFailureThenSuccess) {
     const UInt32 w = 4, h = 2;
     const std::vector<UInt8> packed = pack12(random12(w * h, 8));
     std::vector<UInt8> d(w * h * 6, 0x5A);
-    SkyloomFailMediaAllocations(1);
+    SkyloomFailMediaAllocation(1);
     EXPECT_EQ(ORXDCAMConvertRawFrameToARGB32(testCamera(), packed.data(), w, h, code("raw "), 12, d.data(), w * 4),
               -108);
     EXPECT_EQ(d, std::vector<UInt8>(w * h * 6, 0x5A));
@@ -363,13 +363,13 @@ TEST(TwelveBitFrames, AllocationFailureThenSuccess) {
     const UInt32 w = 4, h = 2;
     const std::vector<UInt8> packed = pack12(random12(w * h, 9));
     std::vector<UInt8> d(w * h * 6, 0x5A);
-    SkyloomFailMediaAllocations(1);
+    SkyloomFailMediaAllocation(1);
     EXPECT_EQ(ORXDCAMConvertRaw16FrameToRGB48(testCamera(), packed.data(), w, h, code("bmRG"), 12, d.data(), w * 6),
               -108);
     EXPECT_EQ(d, std::vector<UInt8>(w * h * 6, 0x5A));
     EXPECT_EQ(ORXDCAMConvertRaw16FrameToRGB48(testCamera(), packed.data(), w, h, code("bmRG"), 12, d.data(), w * 6), 0);
   }).join();
-  SkyloomFailMediaAllocations(0);
+  SkyloomFailMediaAllocation(0);
 }
 
 // The live pipeline converts on the delivery thread while a grab converts on
