@@ -74,21 +74,22 @@ OSStatus CreateUserPaneControl(WindowRef w, const Rect* bounds, UInt32, ControlR
 }
 
 void DisposeControl(ControlRef c) {
-  if (!isLiveControl(c)) return;
+  if (!isLiveControl(c) || c->isRoot) return;
   WindowRef w = c->window;
   // Embedded controls go with their embedder.
   std::vector<ControlRef> doomed{c};
-  for (size_t i = 0; i < doomed.size(); ++i)
-    for (auto& o : w->controls)
-      if (o->parent == doomed[i]) doomed.push_back(o.get());
+  if (w)
+    for (size_t i = 0; i < doomed.size(); ++i)
+      for (auto& o : w->controls)
+        if (o->parent == doomed[i]) doomed.push_back(o.get());
+  for (ControlRef d : doomed) destructView(d);
   for (ControlRef d : doomed) {
-    clearHandlers(d->target);
     if (d->menu) ReleaseMenu(d->menu);
-    if (w->focus == d) w->focus = nullptr;
+    if (w && w->focus == d) w->focus = nullptr;
     model().liveControls.erase(d);
     notify(Change::ControlDisposed, w, d);
   }
-  auto& v = w->controls;
+  auto& v = w ? w->controls : model().looseViews;
   v.erase(std::remove_if(v.begin(), v.end(),
                          [&](const std::unique_ptr<OpaqueControlRef>& o) {
                            return std::find(doomed.begin(), doomed.end(), o.get()) != doomed.end();
@@ -233,7 +234,7 @@ Boolean IsControlActive(ControlRef c) { return isLiveControl(c) && c->active; }
 OSStatus SetControlVisibility(ControlRef c, Boolean visible, Boolean doDraw) {
   if (!isLiveControl(c)) return errUnknownControl;
   c->visible = visible;
-  if (!visible && c->window->focus) {
+  if (!visible && c->window && c->window->focus) {
     for (ControlRef f = c->window->focus; f; f = f->parent)
       if (f == c) c->window->focus = nullptr;
   }

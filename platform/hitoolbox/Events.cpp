@@ -35,7 +35,8 @@ EventTargetRef containingTarget(EventTargetRef t) {
   switch (t->kind) {
     case OpaqueEventTargetRef::Kind::Control: {
       auto c = static_cast<ControlRef>(t->owner);
-      return c->parent ? &c->parent->target : &c->window->target;
+      if (c->parent) return &c->parent->target;
+      return c->window ? &c->window->target : &model().appTarget;
     }
     case OpaqueEventTargetRef::Kind::Window:
     case OpaqueEventTargetRef::Kind::Menu:

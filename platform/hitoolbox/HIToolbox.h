@@ -406,6 +406,12 @@ OSStatus SetWindowProperty(WindowRef window, PropertyCreator creator, PropertyTa
 OSStatus GetWindowProperty(WindowRef window, PropertyCreator creator, PropertyTag tag, ByteCount bufferSize,
                            ByteCount* actualSize, void* buffer);
 OSStatus RemoveWindowProperty(WindowRef window, PropertyCreator creator, PropertyTag tag);
+// The content area in the window's own coordinates (0, 0 at the top left).
+Rect* GetWindowPortBounds(WindowRef window, Rect* bounds);
+// The screen: one main device; its available bounds leave out the menu bar.
+typedef void* GDHandle;  // as QuickDraw has it
+GDHandle GetMainDevice();
+OSStatus GetAvailableWindowPositioningBounds(GDHandle inDevice, Rect* outAvailableRect);
 // Marks the window's content for redrawing (counted by the model).
 OSStatus HIViewSetNeedsDisplay(HIViewRef inView, Boolean inNeedsDisplay);
 void DrawControls(WindowRef window);
@@ -483,6 +489,40 @@ inline void SetControlPopupMenuRef(ControlRef control, MenuRef popupMenu) { SetC
 OSStatus SkyloomCreateControl(WindowRef window, const Rect* bounds, OSType kind, const ControlID* inID,
                               ControlRef* outControl);
 OSStatus CreateUserPaneControl(WindowRef window, const Rect* boundsRect, UInt32 features, ControlRef* outControl);
+
+// ---- Views and their subclasses ----
+// A view is a control; a subclass of the base view class "com.apple.hiview"
+// gets the construct, initialize and destruct events and whatever events it
+// registered, with its own record (set in the construct event's
+// kEventParamHIObjectInstance as typeVoidPtr) as the handler's user data.
+// The nib makes one with: control 'SIGN' id view class="com.example.view".
+typedef ControlRef HIObjectRef;
+typedef struct OpaqueHIObjectClassRef* HIObjectClassRef;
+typedef ControlID HIViewID;
+#define kHIViewClassID CFSTR("com.apple.hiview")
+enum : EventClass { kEventClassHIObject = FOUR_CHAR_CODE("hiob") };
+enum : EventKind { kEventHIObjectConstruct = 1, kEventHIObjectInitialize = 2, kEventHIObjectDestruct = 3 };
+enum : EventParamName { kEventParamHIObjectInstance = FOUR_CHAR_CODE("hioi") };
+enum : EventParamType { typeHIObjectRef = FOUR_CHAR_CODE("hiob"), typeVoidPtr = FOUR_CHAR_CODE("void") };
+enum : OSStatus {
+  hiObjectClassExistsErr = -22080,
+  hiObjectClassHasInstancesErr = -22081,
+};
+OSStatus HIObjectRegisterSubclass(CFStringRef inClassID, CFStringRef inBaseClassID, OptionBits inOptions,
+                                  EventHandlerUPP inConstructProc, UInt32 inNumEvents, const EventTypeSpec* inEventList,
+                                  void* inConstructData, HIObjectClassRef* outClassRef);
+OSStatus HIObjectUnregisterClass(HIObjectClassRef inClassRef);
+// A new view of the class, in no window until HIViewAddSubview; dispose of it
+// with DisposeControl (or with its window).
+OSStatus HIObjectCreate(CFStringRef inClassID, EventRef inConstructData, HIObjectRef* outObject);
+// The window's root view: the top-level controls are its subviews.
+HIViewRef HIViewGetRoot(WindowRef inWindow);
+OSStatus HIViewAddSubview(HIViewRef inParent, HIViewRef inNewChild);
+OSStatus HIViewRemoveFromSuperview(HIViewRef inView);
+HIViewRef HIViewGetSuperview(HIViewRef inView);
+OSStatus HIViewFindByID(HIViewRef inStartView, HIViewID inID, HIViewRef* outControl);
+OSStatus HIViewSetVisible(HIViewRef inView, Boolean inVisible);
+Boolean HIViewIsVisible(HIViewRef inView);
 
 // ---- Menus ----
 OSStatus CreateNewMenu(MenuID inMenuID, MenuAttributes inMenuAttributes, MenuRef* outMenuRef);

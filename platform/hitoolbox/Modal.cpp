@@ -287,7 +287,8 @@ bool reachable(WindowRef w) {
 
 OSStatus checkUsable(ControlRef c) {
   if (!isLiveControl(c)) return errUnknownControl;
-  if (!IsControlVisible(c) || !IsControlEnabled(c) || !reachable(c->window)) return errControlHiddenOrDisabled;
+  if (!c->window || !IsControlVisible(c) || !IsControlEnabled(c) || !reachable(c->window))
+    return errControlHiddenOrDisabled;
   return noErr;
 }
 
@@ -480,6 +481,33 @@ OSStatus UserCloseWindow(WindowRef w) {
   // The standard window handler closes what nobody else took.
   if (s == eventNotHandledErr && isLiveWindow(w)) DisposeWindow(w);
   return noErr;
+}
+
+namespace {
+
+bool findKey(MenuRef m, char key, MenuRef* outMenu, MenuItemIndex* outItem) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < m->items.size(); ++i) {
+    const MenuItemRec& it = m->items[i];
+    if (it.key.size() == 1 && lower(it.key[0]) == lower(key)) {
+      *outMenu = m;
+      *outItem = MenuItemIndex(i + 1);
+      return true;
+    }
+    if (it.submenu && findKey(it.submenu, key, outMenu, outItem)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+OSStatus UserPressMenuKey(char key) {
+  for (MenuRef m : model().menuBar) {
+    MenuRef found = nullptr;
+    MenuItemIndex item = 0;
+    if (findKey(m, key, &found, &item)) return UserChooseMenuItem(found, item);
+  }
+  return menuItemNotFoundErr;
 }
 
 OSStatus UserAnswerAlert(DialogRef d, DialogItemIndex item) {

@@ -63,6 +63,11 @@ void SetResourceDirectory(const std::string& folder) { SkyloomSetBundleResourceD
 
 std::string ResourceDirectory() { return SkyloomBundleResourceDirectory(); }
 
+void SetScreenBounds(const Rect& full, const Rect& available) {
+  model().screen = full;
+  model().availableScreen = available;
+}
+
 void InjectFailure(const std::string& call, OSStatus status, int count) {
   model().failures[call] = {status, count};
 }
@@ -133,6 +138,10 @@ void SetURLOpener(std::function<OSStatus(const std::string&)> opener) { model().
 void ResetModel() {
   Model& m = model();
   while (!m.windows.empty()) DisposeWindow(m.windows.back());
+  while (!m.looseViews.empty()) DisposeControl(m.looseViews.back().get());
+  std::vector<HIObjectClassRef> classes;
+  for (auto& [id, cls] : m.classes) classes.push_back(cls);
+  for (HIObjectClassRef cls : classes) HIObjectUnregisterClass(cls);
   std::vector<MenuRef> bar = m.menuBar, hier = m.hierMenus;
   m.menuBar.clear();
   m.hierMenus.clear();
@@ -284,6 +293,16 @@ OSStatus buildWindow(const NibDescription& nib, const WindowDesc& desc, WindowRe
     c->visible = cd.visible;
     c->isDefault = cd.isDefault;
     c->isCancel = cd.isCancel;
+    if (!cd.className.empty()) {
+      HIObjectClassRef cls = findClass(cd.className);
+      OSStatus vs = cls ? constructView(c, cls, nullptr) : OSStatus(kIBCarbonRuntimeCantFindObject);
+      if (vs != noErr) {
+        fprintf(stderr, "CreateWindowFromNib %s: the view at line %d (class %s) could not be made: %d\n",
+                desc.name.c_str(), cd.line, cd.className.c_str(), int(vs));
+        DisposeWindow(w);
+        return vs;
+      }
+    }
     if (cd.kind == kControlKindPopupButton) {
       MenuRef menu = nullptr;
       if (!cd.menuName.empty()) {
@@ -348,12 +367,16 @@ void DisposeWindow(WindowRef w) {
     if (other->sheetParent == w) other->sheetParent = nullptr;
   // From here on no handler of the window or its controls hears anything;
   // a dispatch still under way finds them dead by the live sets.
+  for (auto it = w->controls.rbegin(); it != w->controls.rend(); ++it) destructView(it->get());
   clearHandlers(w->target);
   for (auto it = w->controls.rbegin(); it != w->controls.rend(); ++it) {
     ControlRef c = it->get();
-    clearHandlers(c->target);
     if (c->menu) ReleaseMenu(c->menu);
     m.liveControls.erase(c);
+  }
+  if (w->root) {
+    clearHandlers(w->root->target);
+    m.liveControls.erase(w->root.get());
   }
   m.windows.erase(std::remove(m.windows.begin(), m.windows.end(), w), m.windows.end());
   m.modalStack.erase(std::remove(m.modalStack.begin(), m.modalStack.end(), w), m.modalStack.end());
@@ -454,6 +477,27 @@ OSStatus GetWindowBounds(WindowRef w, WindowRegionCode, Rect* b) {
   if (!isLiveWindow(w)) return errInvalidWindowRef;
   if (!b) return paramErr;
   *b = w->bounds;
+  return noErr;
+}
+
+Rect* GetWindowPortBounds(WindowRef w, Rect* b) {
+  if (!b) return b;
+  *b = Rect{0, 0, 0, 0};
+  if (isLiveWindow(w)) {
+    b->bottom = short(w->bounds.bottom - w->bounds.top);
+    b->right = short(w->bounds.right - w->bounds.left);
+  }
+  return b;
+}
+
+GDHandle GetMainDevice() {
+  static int mainDevice;
+  return &mainDevice;
+}
+
+OSStatus GetAvailableWindowPositioningBounds(GDHandle device, Rect* out) {
+  if (!device || device != GetMainDevice() || !out) return paramErr;
+  *out = model().availableScreen;
   return noErr;
 }
 

@@ -74,6 +74,9 @@ struct OpaqueControlRef {
   bool isDefault = false, isCancel = false;
   long drawCount = 0;
   PropertyMap properties;
+  HIObjectClassRef hiClass = nullptr;  // a view of a registered subclass
+  void* instance = nullptr;            // the subclass's own record
+  bool isRoot = false;
 };
 
 struct OpaqueWindowPtr {
@@ -86,6 +89,7 @@ struct OpaqueWindowPtr {
   bool visible = false;
   SRefCon refCon = 0;
   std::vector<std::unique_ptr<OpaqueControlRef>> controls;
+  std::unique_ptr<OpaqueControlRef> root;  // made when first asked for
   ControlRef focus = nullptr;
   WindowRef sheet = nullptr;        // the sheet shown on this window
   WindowRef sheetParent = nullptr;  // the window this sheet is shown on
@@ -133,6 +137,8 @@ namespace skyloom::ui::internal {
 struct Model {
   OpaqueEventTargetRef appTarget{OpaqueEventTargetRef::Kind::Application, nullptr, {}};
   std::vector<WindowRef> windows;  // front first; the model owns them
+  std::vector<std::unique_ptr<OpaqueControlRef>> looseViews;  // views in no window yet
+  std::map<std::string, HIObjectClassRef> classes;
   std::set<const void*> liveWindows, liveControls, liveMenus, liveEvents, liveDialogs, liveTimers;
   std::vector<MenuRef> menuBar;    // retained
   std::vector<MenuRef> hierMenus;  // retained
@@ -146,6 +152,8 @@ struct Model {
   std::map<std::string, std::pair<OSStatus, int>> failures;
   std::function<OSStatus(const std::string&)> urlOpener;
   std::vector<std::string> openedURLs;
+  Rect screen{0, 0, 1200, 1920};
+  Rect availableScreen{22, 0, 1200, 1920};
   int appLoopRuns = 0;
   bool quitAppLoop = false;
 };
@@ -175,6 +183,13 @@ OSStatus sendSimpleEvent(EventTargetRef target, EventClass cls, EventKind kind, 
                          EventParamType directType, const void* direct, ByteCount directSize);
 // Removes every handler of the target (its owner is going away).
 void clearHandlers(OpaqueEventTargetRef& target);
+
+// A view of a registered subclass: construct, install the class's handler,
+// initialize (with the parameters of init, when given).
+OSStatus constructView(ControlRef view, HIObjectClassRef cls, EventRef init);
+// Tells a subclass view that it goes away, then forgets its handlers.
+void destructView(ControlRef view);
+HIObjectClassRef findClass(const std::string& id);
 
 // Keeps the pop-up's range in step with its menu.
 void syncPopupRange(ControlRef c);

@@ -399,6 +399,12 @@ bool parseControl(const std::vector<Token>& toks, const WindowDesc& w, ControlDe
       if (!oneCode(a, c.command, what)) return false;
     } else if (a.key == "menu") {
       if (!oneString(a, c.menuName, what)) return false;
+    } else if (a.key == "class") {
+      if (!oneString(a, c.className, what)) return false;
+      if (c.kind != kControlKindHIView || c.className.empty()) {
+        what = "class belongs to a view";
+        return false;
+      }
     } else if (a.key == "in") {
       if (a.values.size() != 2 || a.values[0].kind != Tok::Code || a.values[1].kind != Tok::Word ||
           !parseInt(a.values[1].text, c.parentId)) {

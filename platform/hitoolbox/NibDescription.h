@@ -36,7 +36,8 @@
 // group-box, progress-bar, chasing-arrows, tabs, separator, image-well, view.
 // Control attributes: bounds, title, text, value, min, max, command='xxxx',
 // in='SIG ',id (embedded in an earlier control of the window), menu="Name"
-// (a pop-up's items from a menu of the nib), and the flags default, cancel,
+// (a pop-up's items from a menu of the nib), class="id" (a view of a
+// registered view subclass), and the flags default, cancel,
 // hidden, disabled. "item" lines after a pop-up, radio group or tabs control
 // give its items (value 1 is the first).
 // Item attributes: command, key, submenu="Name", and the flags checked,
@@ -82,6 +83,7 @@ struct ControlDesc {
   OSType parentSignature = 0;
   SInt32 parentId = 0;
   std::string menuName;
+  std::string className;  // a view's registered class
   std::vector<ItemDesc> items;
   int line = 0;
 };

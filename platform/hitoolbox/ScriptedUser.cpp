@@ -43,6 +43,7 @@ std::string ScriptedUser::Step::Describe() const {
     case Kind::ClickArrow: return std::string("click the ") + (number ? "up" : "down") + " arrow of " + control + where;
     case Kind::MenuItem: return "choose item " + std::to_string(number) + " of menu " + std::to_string(id);
     case Kind::MenuCommand: return "choose the menu command " + code(UInt32(number));
+    case Kind::MenuKey: return std::string("press command-") + char(number);
     case Kind::Close: return "close the window" + where;
     case Kind::Alert: return "answer the alert with button " + std::to_string(number);
     case Kind::Wait: return "wait " + std::to_string(seconds) + " s";
@@ -111,6 +112,12 @@ ScriptedUser& ScriptedUser::ChooseMenuItem(MenuID menuID, MenuItemIndex item) {
 ScriptedUser& ScriptedUser::ChooseMenuCommand(MenuCommand command) {
   Step s = NewStep(Kind::MenuCommand, "");
   s.number = SInt32(command);
+  return Add(std::move(s));
+}
+
+ScriptedUser& ScriptedUser::PressMenuKey(char key) {
+  Step s = NewStep(Kind::MenuKey, "");
+  s.number = key;
   return Add(std::move(s));
 }
 
@@ -189,6 +196,8 @@ OSStatus ScriptedUser::Perform(const Step& s, const LoopState& state) {
       if (OSStatus st = GetIndMenuItemWithCommandID(nullptr, MenuCommand(s.number), 1, &m, &i)) return st;
       return UserChooseMenuItem(m, i);
     }
+    case Kind::MenuKey:
+      return UserPressMenuKey(char(s.number));
     case Kind::Alert: {
       DialogRef a = CurrentAlert();
       if (!a) return paramErr;
@@ -229,11 +238,12 @@ bool ScriptedUser::Escape(const LoopState& state) {
 bool ScriptedUser::Act(const LoopState& state) {
   if (state.kind == LoopKind::Poll) {
     // While the application polls (a long job pumping events), only a step
-    // aimed at a window or menu that is there now is taken.
+    // aimed at a menu, or at a named window that is on screen now, is taken.
     if (steps_.empty()) return false;
     const Step& s = steps_.front();
     if (s.kind == Kind::Wait || s.kind == Kind::Do || s.kind == Kind::Alert) return false;
-    if (s.kind != Kind::MenuItem && s.kind != Kind::MenuCommand && (s.window.empty() || !FindWindow(s.window)))
+    bool menu = s.kind == Kind::MenuItem || s.kind == Kind::MenuCommand || s.kind == Kind::MenuKey;
+    if (!menu && (s.window.empty() || !IsWindowVisible(FindWindow(s.window))))
       return false;
   }
   if (steps_.empty()) return Escape(state);

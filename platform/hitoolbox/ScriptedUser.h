@@ -46,6 +46,7 @@ class ScriptedUser : public UserAgent {
   ScriptedUser& ClickArrow(OSType signature, SInt32 id, bool up, const std::string& window = "");
   ScriptedUser& ChooseMenuItem(MenuID menuID, MenuItemIndex item);
   ScriptedUser& ChooseMenuCommand(MenuCommand command);  // the first menu-bar item carrying it
+  ScriptedUser& PressMenuKey(char key);                  // command-key equivalent
   ScriptedUser& CloseWindow(const std::string& window = "");
   ScriptedUser& AnswerAlert(DialogItemIndex item = kAlertStdAlertOKButton);
   // Lets the run loop go on (timers fire) for that long before the next step.
@@ -59,7 +60,7 @@ class ScriptedUser : public UserAgent {
   bool Act(const LoopState& state) override;
 
  private:
-  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, Close, Alert, Wait, Do };
+  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, Close, Alert, Wait, Do };
   struct Step {
     Kind kind = Kind::Do;
     std::string window;

@@ -28,6 +28,10 @@ void InjectFailure(const std::string& call, OSStatus status, int count = 1);
 // An empty function restores xdg-open.
 void SetURLOpener(std::function<OSStatus(const std::string& url)> opener);
 
+// The main screen's full and available bounds (default 1920 x 1200 with a
+// 22-pixel menu bar).
+void SetScreenBounds(const Rect& full, const Rect& available);
+
 // ---- Inspection ----
 std::vector<WindowRef> Windows();  // live windows, front first
 // The frontmost live window made from that nib name (null when none).
@@ -90,6 +94,8 @@ OSStatus UserChooseMenuItem(MenuRef menu, MenuItemIndex item);
 OSStatus UserSendCommand(WindowRef window, UInt32 command);
 OSStatus UserCloseWindow(WindowRef window);  // the close box
 OSStatus UserAnswerAlert(DialogRef alert, DialogItemIndex item);
+// The command key with that letter: the menu-bar item carrying it.
+OSStatus UserPressMenuKey(char key);
 
 // ---- Who acts ----
 enum class LoopKind { Application, AppModal, Alert, Poll };

@@ -499,3 +499,169 @@ TEST_F(HIToolboxTest, CursorAndUrlsAreRecorded) {
 }
 
 }  // namespace
+
+namespace {
+
+// A view subclass that counts what it hears in its own record.
+struct Magnifier {
+  ControlRef view;
+  int initialized = 0;
+  int draws = 0;
+  int* destructed;
+};
+
+Magnifier* lastMagnifier = nullptr;
+
+OSStatus magnifierHandler(EventHandlerCallRef call, EventRef e, void* ud) {
+  if (GetEventClass(e) == kEventClassHIObject) {
+    switch (GetEventKind(e)) {
+      case kEventHIObjectConstruct: {
+        auto* m = new Magnifier;
+        GetEventParameter(e, kEventParamHIObjectInstance, typeHIObjectRef, nullptr, sizeof m->view, nullptr, &m->view);
+        m->destructed = static_cast<int*>(ud);  // the class's construct data
+        SetEventParameter(e, kEventParamHIObjectInstance, typeVoidPtr, sizeof m, &m);
+        lastMagnifier = m;
+        return noErr;
+      }
+      case kEventHIObjectInitialize: {
+        auto* m = static_cast<Magnifier*>(ud);
+        OSStatus base = CallNextEventHandler(call, e);
+        if (base != noErr && base != eventNotHandledErr) return base;
+        m->initialized++;
+        return noErr;
+      }
+      case kEventHIObjectDestruct: {
+        auto* m = static_cast<Magnifier*>(ud);
+        (*m->destructed)++;
+        delete m;
+        return noErr;
+      }
+    }
+  }
+  if (GetEventClass(e) == kEventClassControl && GetEventKind(e) == kEventControlDraw) {
+    static_cast<Magnifier*>(ud)->draws++;
+    return noErr;
+  }
+  return eventNotHandledErr;
+}
+
+class ViewTest : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    const EventTypeSpec events[] = {{kEventClassHIObject, kEventHIObjectConstruct},
+                                    {kEventClassHIObject, kEventHIObjectInitialize},
+                                    {kEventClassHIObject, kEventHIObjectDestruct},
+                                    {kEventClassControl, kEventControlDraw}};
+    ASSERT_EQ(HIObjectRegisterSubclass(CFSTR("com.skyloom.test.magnifier"), kHIViewClassID, 0, magnifierHandler, 4,
+                                       events, &destructed_, &cls_),
+              noErr);
+  }
+  int destructed_ = 0;
+  HIObjectClassRef cls_ = nullptr;
+};
+
+TEST_F(ViewTest, NibViewsOfARegisteredClassLiveAndDieWithTheirWindow) {
+  WriteNib("Test", "window \"W\"\n control 'MAGN' 1 view class=\"com.skyloom.test.magnifier\"\nend\n"
+                   "window \"Bad\"\n control 'MAGN' 1 view class=\"com.skyloom.test.unknown\"\nend\n");
+  WindowRef w = MakeWindow("Test", "W");
+  ControlRef view = FindControl(w, FOUR_CHAR_CODE("MAGN"), 1);
+  ASSERT_NE(view, nullptr);
+  Draw1Control(view);
+  Draw1Control(view);
+  // The class's handler hears the view's events with the view's own record.
+  ASSERT_NE(lastMagnifier, nullptr);
+  EXPECT_EQ(lastMagnifier->view, view);
+  EXPECT_EQ(lastMagnifier->initialized, 1);
+  EXPECT_EQ(lastMagnifier->draws, 2);
+  EXPECT_EQ(HIObjectUnregisterClass(cls_), hiObjectClassHasInstancesErr);
+  IBNibRef nib = nullptr;
+  ASSERT_EQ(CreateNibReference(CFSTR("Test"), &nib), noErr);
+  WindowRef bad = nullptr;
+  EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("Bad"), &bad), kIBCarbonRuntimeCantFindObject);
+  DisposeNibReference(nib);
+  EXPECT_EQ(Windows().size(), 1u);
+  DisposeWindow(w);
+  EXPECT_EQ(destructed_, 1);
+  EXPECT_EQ(HIObjectUnregisterClass(cls_), noErr);
+}
+
+TEST_F(ViewTest, ViewsMadeInCodeJoinAWindowThroughItsRoot) {
+  WriteNib("Test", "window \"W\"\n control 'GRUP' 1 group-box\nend\n");
+  WindowRef w = MakeWindow("Test", "W");
+  HIObjectRef view = nullptr;
+  ASSERT_EQ(HIObjectCreate(CFSTR("com.skyloom.test.magnifier"), nullptr, &view), noErr);
+  EXPECT_EQ(HIObjectCreate(CFSTR("com.skyloom.test.unknown"), nullptr, &view), paramErr);
+  ASSERT_EQ(HIObjectCreate(CFSTR("com.skyloom.test.magnifier"), nullptr, &view), noErr);
+  ControlID id{FOUR_CHAR_CODE("MAGN"), 2};
+  SetControlID(view, &id);
+  EXPECT_EQ(GetControlOwner(view), nullptr);
+  ControlRef group = FindControl(w, FOUR_CHAR_CODE("GRUP"), 1);
+  ASSERT_EQ(HIViewAddSubview(group, view), noErr);
+  EXPECT_EQ(GetControlOwner(view), w);
+  EXPECT_EQ(HIViewGetSuperview(view), group);
+  EXPECT_EQ(HIViewGetSuperview(group), HIViewGetRoot(w));
+  HIViewRef found = nullptr;
+  ASSERT_EQ(HIViewFindByID(HIViewGetRoot(w), id, &found), noErr);
+  EXPECT_EQ(found, view);
+  EXPECT_EQ(HIViewAddSubview(view, group), errCantEmbedIntoSelf);
+  HideControl(group);
+  EXPECT_FALSE(HIViewIsVisible(view));
+  ASSERT_EQ(HIViewRemoveFromSuperview(view), noErr);
+  EXPECT_EQ(GetControlOwner(view), nullptr);
+  DisposeControl(view);
+  EXPECT_EQ(destructed_, 1);
+  ResetModel();  // the first view, never placed, goes too
+  EXPECT_EQ(destructed_, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HIToolboxTest, ScreenAndPortBounds) {
+  SetScreenBounds(Rect{0, 0, 800, 1000}, Rect{22, 0, 800, 1000});
+  Rect r{};
+  ASSERT_EQ(GetAvailableWindowPositioningBounds(GetMainDevice(), &r), noErr);
+  EXPECT_EQ(r.top, 22);
+  EXPECT_EQ(r.right, 1000);
+  GetWindowPortBounds(panel_, &r);  // bounds 40,40,400,600
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.bottom, 360);
+  EXPECT_EQ(r.right, 560);
+  SetScreenBounds(Rect{0, 0, 1200, 1920}, Rect{22, 0, 1200, 1920});
+}
+
+TEST_F(HIToolboxTest, ALongJobPollingEventsSeesTheUsersClickAndMenuKeys) {
+  IBNibRef nib = nullptr;
+  ASSERT_EQ(CreateNibReference(CFSTR("Test"), &nib), noErr);
+  MenuRef tools = nullptr;
+  ASSERT_EQ(CreateMenuFromNib(nib, CFSTR("Tools"), &tools), noErr);
+  DisposeNibReference(nib);
+  InsertMenu(tools, 0);
+  ReleaseMenu(tools);
+  Recorded onApp, onWindow;
+  onApp.answer = noErr;
+  onWindow.answer = noErr;
+  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  ASSERT_EQ(InstallApplicationEventHandler(recordingHandler, 1, &spec, &onApp, nullptr), noErr);
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindow, nullptr), noErr);
+  ScriptedUser user;
+  user.PressMenuKey('k').Click(FOUR_CHAR_CODE("PUSH"), 1, "Panel").Click(FOUR_CHAR_CODE("PUSH"), 1);
+  // No window is up yet: the poll leaves the window step for later, but the
+  // menu key works at once (no window: it goes to the application).
+  RunCurrentEventLoop(kEventDurationNoWait);
+  EXPECT_EQ(onApp.lastCommand, FOUR_CHAR_CODE("STAK"));
+  RunCurrentEventLoop(kEventDurationNoWait);
+  EXPECT_EQ(onWindow.calls.size(), 0u);
+  EXPECT_EQ(user.Pending(), 2u);
+  ShowWindow(panel_);
+  RunCurrentEventLoop(kEventDurationNoWait);
+  EXPECT_EQ(onWindow.lastCommand, FOUR_CHAR_CODE("GOGO"));
+  // A step without a window name is never taken by a poll.
+  RunCurrentEventLoop(kEventDurationNoWait);
+  EXPECT_EQ(user.Pending(), 1u);
+}
+
+}  // namespace
