@@ -82,6 +82,10 @@ QDErr NewGWorld(GWorldPtr* out, SInt16 pixelDepth, const Rect* bounds, CTabHandl
   return make(out, format, bounds, nullptr, 0);
 }
 
+QDErr QTNewGWorld(GWorldPtr* out, OSType pixelFormat, const Rect* bounds, CTabHandle, GDHandle, UInt32) {
+  return make(out, pixelFormat, bounds, nullptr, 0);
+}
+
 QDErr NewGWorldFromPtr(GWorldPtr* out, UInt32 pixelFormat, const Rect* bounds, CTabHandle, GDHandle,
                        UInt32, Ptr newBuffer, SInt32 rowBytes) {
   if (!newBuffer || rowBytes <= 0) return paramErr;

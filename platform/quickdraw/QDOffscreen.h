@@ -40,6 +40,9 @@ typedef void* GDHandle;
 // A new picture that owns its pixels (32 bits a pixel for depth 32, cleared).
 QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* boundsRect,
                 CTabHandle cTable, GDHandle aGDevice, UInt32 flags);
+// A new owned picture of any pixel format ('b48r', 'b16g', 'b64a', ...).
+QDErr QTNewGWorld(GWorldPtr* offscreenGWorld, OSType pixelFormat, const Rect* boundsRect, CTabHandle cTable,
+                  GDHandle aGDevice, UInt32 flags);
 // A picture laid over the caller's memory; nothing is copied.
 QDErr NewGWorldFromPtr(GWorldPtr* offscreenGWorld, UInt32 pixelFormat, const Rect* boundsRect,
                        CTabHandle cTable, GDHandle aGDevice, UInt32 flags, Ptr newBuffer,

@@ -1,0 +1,1039 @@
+#include "platform/quicktime/Movies.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include "media/BayerDemosaic.h"
+#include "media/PixelFormatKernels.h"
+#include "platform/coreservices/CoreServices.h"
+#include "platform/quicktime/DataReferences.h"
+#include "platform/quicktime/MovieAtoms.h"
+
+namespace {
+
+thread_local OSErr tMoviesError = noErr;
+
+OSErr setError(OSErr e) { return tMoviesError = e; }
+
+UInt16 be16(const UInt8* p) { return UInt16((p[0] << 8) | p[1]); }
+UInt32 be32(const UInt8* p) { return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3]; }
+
+// ---------------------------------------------------------------- descriptions
+
+// Sample descriptions travel big-endian in files and in host order in
+// memory. Swapping the same fields converts either way; fromFile says which
+// side the counts (colour table ID, table size) are read from.
+void swapField(std::vector<UInt8>& d, size_t off, size_t width) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (off + width <= d.size()) std::reverse(d.begin() + long(off), d.begin() + long(off + width));
+#else
+  (void)d, (void)off, (void)width;
+#endif
+}
+UInt32 readField(const std::vector<UInt8>& d, size_t off, size_t width, bool bigEndian) {
+  if (off + width > d.size()) return 0;
+  UInt32 v = 0;
+  if (bigEndian) {
+    for (size_t i = 0; i < width; ++i) v = (v << 8) | d[off + i];
+  } else {
+    std::memcpy(&v, &d[off], width);  // host order, little- or big-endian width-aligned
+    if (width == 2) {
+      UInt16 s;
+      std::memcpy(&s, &d[off], 2);
+      v = s;
+    }
+  }
+  return v;
+}
+
+void convertDescription(std::vector<UInt8>& d, OSType mediaType, bool fromFile) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  (void)d, (void)mediaType, (void)fromFile;
+  return;
+#else
+  const bool hostIsBE = false;
+  (void)hostIsBE;
+  if (mediaType == VideoMediaType && d.size() >= 86) {
+    const SInt16 clutID = SInt16(readField(d, 84, 2, fromFile));
+    static const UInt8 widths[] = {4, 4, 4, 2, 2, 2, 2, 4, 4, 4, 2, 2, 4, 4, 4, 2};
+    size_t off = 0;
+    for (UInt8 w : widths) {
+      swapField(d, off, w);
+      off += w;
+    }
+    swapField(d, 82, 2);
+    swapField(d, 84, 2);
+    if (clutID == 0 && d.size() >= 86 + 8) {
+      const SInt16 ctSize = SInt16(readField(d, 86 + 6, 2, fromFile));
+      swapField(d, 86, 4);
+      swapField(d, 90, 2);
+      swapField(d, 92, 2);
+      for (long i = 0; i <= ctSize && 94 + size_t(i) * 8 + 8 <= d.size(); ++i)
+        for (int k = 0; k < 4; ++k) swapField(d, 94 + size_t(i) * 8 + 2 * size_t(k), 2);
+    }
+    return;
+  }
+  if (d.size() >= 16) {
+    swapField(d, 0, 4);
+    swapField(d, 4, 4);
+    swapField(d, 8, 4);
+    swapField(d, 12, 2);
+    swapField(d, 14, 2);
+  }
+  if (mediaType == TimeCodeMediaType && d.size() >= 32) {
+    swapField(d, 16, 4);  // reserved
+    swapField(d, 20, 4);  // flags
+    swapField(d, 24, 4);  // time scale
+    swapField(d, 28, 4);  // frame duration
+  }
+#endif
+}
+
+// ---------------------------------------------------------------- native decoding
+
+// A decoded frame before it meets the destination picture: either 8-bit
+// ARGB (bytes A R G B) or 16-bit RGBA in host order.
+struct Frame {
+  int width = 0, height = 0;
+  bool wide = false;
+  std::vector<UInt8> argb;     // width x height x 4
+  std::vector<UInt16> rgba16;  // width x height x 4
+};
+
+Boolean nativeCodec(CodecType c) {
+  switch (c) {
+    case FOUR_CHAR_CODE("raw "): case FOUR_CHAR_CODE("b16g"): case FOUR_CHAR_CODE("b32a"):
+    case FOUR_CHAR_CODE("b48r"): case FOUR_CHAR_CODE("b64a"): case FOUR_CHAR_CODE("yuv2"):
+    case FOUR_CHAR_CODE("2vuy"): case FOUR_CHAR_CODE("v308"): case FOUR_CHAR_CODE("BGGR"):
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+// Bayer trailer to (family, start row): RGGB and GBRG use the RGGB kernels,
+// GRBG and BGGR the GRBG ones; row 0 red for RGGB and GRBG.
+void bayerKernels(OSType pattern, bool* grbgFamily, UInt8* startRow) {
+  switch (pattern) {
+    case FOUR_CHAR_CODE("RGGB"): *grbgFamily = false; *startRow = 1; break;
+    case FOUR_CHAR_CODE("GBRG"): *grbgFamily = false; *startRow = 0; break;
+    case FOUR_CHAR_CODE("GRBG"): *grbgFamily = true; *startRow = 1; break;
+    default: *grbgFamily = true; *startRow = 0; break;  // 'BGGR' and anything else
+  }
+}
+
+OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, const std::vector<UInt8>& descBytes,
+                   CodecQ accuracy, Frame* f) {
+  const int w = d.width, h = d.height;
+  if (w <= 0 || h <= 0) return badImageDescription;
+  const size_t n = size_t(w) * size_t(h);
+  f->width = w;
+  f->height = h;
+  auto need = [&](size_t bytes) { return size >= bytes; };
+  switch (d.cType) {
+    case FOUR_CHAR_CODE("raw "): {
+      f->wide = false;
+      f->argb.resize(n * 4);
+      UInt8* o = f->argb.data();
+      if (d.depth == 8 || d.depth == 40) {
+        if (!need(n)) return codecBadDataErr;
+        UInt8 lut[256][3];
+        for (int i = 0; i < 256; ++i) lut[i][0] = lut[i][1] = lut[i][2] = UInt8(i);
+        if (d.depth == 8 && d.clutID == 0 && descBytes.size() >= 86 + 8) {
+          SInt16 ctSize;
+          std::memcpy(&ctSize, &descBytes[92], 2);
+          for (int i = 0; i <= ctSize && i < 256 && 94 + size_t(i) * 8 + 8 <= descBytes.size(); ++i) {
+            ColorSpec cs;
+            std::memcpy(&cs, &descBytes[94 + size_t(i) * 8], 8);
+            int index = (cs.value >= 0 && cs.value < 256) ? cs.value : i;
+            lut[index][0] = UInt8(cs.rgb.red >> 8);
+            lut[index][1] = UInt8(cs.rgb.green >> 8);
+            lut[index][2] = UInt8(cs.rgb.blue >> 8);
+          }
+        }
+        for (size_t i = 0; i < n; ++i) {
+          o[4 * i] = 0xFF;
+          o[4 * i + 1] = lut[data[i]][0];
+          o[4 * i + 2] = lut[data[i]][1];
+          o[4 * i + 3] = lut[data[i]][2];
+        }
+      } else if (d.depth == 24) {
+        if (!need(n * 3)) return codecBadDataErr;
+        RGB24ToARGB32(data, o, UInt32(n * 3), UInt32(w), UInt32(w * 4), 0, 0);
+      } else if (d.depth == 32) {
+        if (!need(n * 4)) return codecBadDataErr;
+        std::memcpy(o, data, n * 4);
+      } else {
+        return noCodecErr;
+      }
+      return noErr;
+    }
+    case FOUR_CHAR_CODE("2vuy"):
+    case FOUR_CHAR_CODE("yuv2"): {
+      if (w % 2 || !need(n * 2)) return codecBadDataErr;
+      f->argb.resize(n * 4);
+      std::vector<UInt8> uyvy(n * 2);
+      if (d.cType == FOUR_CHAR_CODE("yuv2")) {
+        for (size_t i = 0; i + 3 < n * 2; i += 4) {  // Y0 U Y1 V, chroma signed
+          uyvy[i] = UInt8(data[i + 1] ^ 0x80);
+          uyvy[i + 1] = data[i];
+          uyvy[i + 2] = UInt8(data[i + 3] ^ 0x80);
+          uyvy[i + 3] = data[i + 2];
+        }
+      } else {
+        std::memcpy(uyvy.data(), data, n * 2);
+      }
+      YUV422ToARGB32(uyvy.data(), f->argb.data(), UInt32(n * 2), UInt32(w), UInt32(w * 4), 0, 0);
+      return noErr;
+    }
+    case FOUR_CHAR_CODE("v308"): {
+      if (!need(n * 3)) return codecBadDataErr;
+      f->argb.resize(n * 4);
+      YUV444ToARGB32(data, f->argb.data(), UInt32(n * 3), UInt32(w), UInt32(w * 4), 0, 0);
+      return noErr;
+    }
+    case FOUR_CHAR_CODE("b16g"):
+    case FOUR_CHAR_CODE("b32a"):
+    case FOUR_CHAR_CODE("b48r"):
+    case FOUR_CHAR_CODE("b64a"): {
+      const size_t per = d.cType == FOUR_CHAR_CODE("b16g") ? 1 : d.cType == FOUR_CHAR_CODE("b32a") ? 2
+                         : d.cType == FOUR_CHAR_CODE("b48r") ? 3 : 4;
+      if (!need(n * per * 2)) return codecBadDataErr;
+      f->wide = true;
+      f->rgba16.resize(n * 4);
+      UInt16* o = f->rgba16.data();
+      for (size_t i = 0; i < n; ++i) {
+        const UInt8* p = data + i * per * 2;
+        UInt16 r, g, b, a = 0xFFFF;
+        if (per == 1) {
+          r = g = b = be16(p);
+        } else if (per == 2) {
+          a = be16(p);
+          r = g = b = be16(p + 2);
+        } else if (per == 3) {
+          r = be16(p);
+          g = be16(p + 2);
+          b = be16(p + 4);
+        } else {
+          a = be16(p);
+          r = be16(p + 2);
+          g = be16(p + 4);
+          b = be16(p + 6);
+        }
+        o[4 * i] = r;
+        o[4 * i + 1] = g;
+        o[4 * i + 2] = b;
+        o[4 * i + 3] = a;
+      }
+      return noErr;
+    }
+    case FOUR_CHAR_CODE("BGGR"): {
+      const bool sixteen = d.depth > 8;
+      const size_t samples = n * (sixteen ? 2 : 1);
+      if (!need(samples)) return codecBadDataErr;
+      OSType pattern = FOUR_CHAR_CODE("BGGR");
+      if (size >= samples + 4) pattern = be32(data + samples);
+      bool grbg;
+      UInt8 startRow;
+      bayerKernels(pattern, &grbg, &startRow);
+      // The description's spatial quality picks the demosaic: low, medium, high.
+      const int q = accuracy < codecNormalQuality ? 0 : accuracy < codecLosslessQuality ? 1 : 2;
+      if (!sixteen) {
+        f->argb.resize(n * 4);
+        static const BayerDemosaicKernel k8[2][3] = {
+            {BayerRGGB8_LQ_ARGB32, BayerRGGB8_MQ_ARGB32, BayerRGGB8_HQ_ARGB32},
+            {BayerGRBG8_LQ_ARGB32, BayerGRBG8_MQ_ARGB32, BayerGRBG8_HQ_ARGB32}};
+        k8[grbg][q](data, f->argb.data(), UInt32(w * 4), UInt32(w), UInt32(h), startRow);
+        return noErr;
+      }
+      std::vector<UInt16> host(n), rgb(n * 3);
+      for (size_t i = 0; i < n; ++i) host[i] = be16(data + 2 * i);
+      static const BayerDemosaicKernel k16[2][3] = {
+          {BayerRGGB16_LQ_RGB48, BayerRGGB16_MQ_RGB48, BayerRGGB16_HQ_RGB48},
+          {BayerGRBG16_LQ_RGB48, BayerGRBG16_MQ_RGB48, BayerGRBG16_HQ_RGB48}};
+      k16[grbg][q](host.data(), rgb.data(), UInt32(w * 6), UInt32(w), UInt32(h), startRow);
+      f->wide = true;
+      f->rgba16.resize(n * 4);
+      for (size_t i = 0; i < n; ++i) {
+        f->rgba16[4 * i] = rgb[3 * i];
+        f->rgba16[4 * i + 1] = rgb[3 * i + 1];
+        f->rgba16[4 * i + 2] = rgb[3 * i + 2];
+        f->rgba16[4 * i + 3] = 0xFFFF;
+      }
+      return noErr;
+    }
+    default:
+      return noCodecErr;
+  }
+}
+
+// ---------------------------------------------------------------- drawing a frame
+
+// One source pixel at 16 bits a channel (A, R, G, B).
+inline void sample16(const Frame& f, int x, int y, UInt32 out[4]) {
+  const size_t i = size_t(y) * f.width + x;
+  if (f.wide) {
+    out[0] = f.rgba16[4 * i + 3];
+    out[1] = f.rgba16[4 * i];
+    out[2] = f.rgba16[4 * i + 1];
+    out[3] = f.rgba16[4 * i + 2];
+  } else {
+    for (int c = 0; c < 4; ++c) out[c] = f.argb[4 * i + c] * 257u;
+  }
+}
+
+void putPixel(const PixMap& p, UInt8* row, long x, const UInt32 v[4]) {
+  switch (p.pixelFormat) {
+    case k32ARGBPixelFormat:
+      for (int c = 0; c < 4; ++c) row[4 * x + c] = UInt8(v[c] >> 8);
+      break;
+    case k24RGBPixelFormat:
+      for (int c = 0; c < 3; ++c) row[3 * x + c] = UInt8(v[c + 1] >> 8);
+      break;
+    case k48RGBPixelFormat: {
+      UInt16 o[3] = {UInt16(v[1]), UInt16(v[2]), UInt16(v[3])};
+      std::memcpy(row + 6 * x, o, 6);
+      break;
+    }
+    case k64ARGBPixelFormat: {
+      UInt16 o[4] = {UInt16(v[0]), UInt16(v[1]), UInt16(v[2]), UInt16(v[3])};
+      std::memcpy(row + 8 * x, o, 8);
+      break;
+    }
+    case k16GrayPixelFormat: {
+      UInt16 g = UInt16((306u * v[1] + 601u * v[2] + 117u * v[3]) >> 10);
+      std::memcpy(row + 2 * x, &g, 2);
+      break;
+    }
+    case k8IndexedGrayPixelFormat:
+      row[x] = UInt8(((306u * v[1] + 601u * v[2] + 117u * v[3]) >> 10) >> 8);
+      break;
+    default:
+      break;
+  }
+}
+
+// The source rectangle of the frame onto the destination rectangle of the
+// picture; bilinear where the sizes differ.
+OSErr drawFrame(const Frame& f, const Rect& src, const Rect& dstRect, const PixMap& p) {
+  const long dw = long(dstRect.right) - dstRect.left, dh = long(dstRect.bottom) - dstRect.top;
+  const long sw = long(src.right) - src.left, sh = long(src.bottom) - src.top;
+  if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return paramErr;
+  if (src.left < 0 || src.top < 0 || src.right > f.width || src.bottom > f.height) return paramErr;
+  const long pw = long(p.bounds.right) - p.bounds.left, ph = long(p.bounds.bottom) - p.bounds.top;
+  const bool same = dw == sw && dh == sh;
+  // The common case: an 8-bit frame straight into a 32-bit picture.
+  if (same && !f.wide && p.pixelFormat == k32ARGBPixelFormat && dstRect.left == 0 && dstRect.top == 0 && dw <= pw &&
+      dh <= ph) {
+    for (long y = 0; y < dh; ++y)
+      std::memcpy(reinterpret_cast<UInt8*>(p.baseAddr) + size_t(y) * size_t(p.rowBytes),
+                  &f.argb[(size_t(y + src.top) * f.width + size_t(src.left)) * 4], size_t(dw) * 4);
+    return noErr;
+  }
+  for (long y = 0; y < dh; ++y) {
+    const long py = dstRect.top - p.bounds.top + y;
+    if (py < 0 || py >= ph) continue;
+    UInt8* row = reinterpret_cast<UInt8*>(p.baseAddr) + size_t(py) * size_t(p.rowBytes);
+    const double fy = same ? double(y) : (y + 0.5) * double(sh) / double(dh) - 0.5;
+    for (long x = 0; x < dw; ++x) {
+      const long px = dstRect.left - p.bounds.left + x;
+      if (px < 0 || px >= pw) continue;
+      UInt32 v[4];
+      if (same) {
+        sample16(f, int(src.left + x), int(src.top + y), v);
+      } else {
+        const double fx = (x + 0.5) * double(sw) / double(dw) - 0.5;
+        const double cx = std::clamp(fx, 0.0, double(sw - 1)), cy = std::clamp(fy, 0.0, double(sh - 1));
+        const int x0 = int(cx), y0 = int(cy);
+        const int x1 = std::min<int>(x0 + 1, int(sw - 1)), y1 = std::min<int>(y0 + 1, int(sh - 1));
+        const double ax = cx - x0, ay = cy - y0;
+        UInt32 a[4], b[4], c[4], d[4];
+        sample16(f, int(src.left + x0), int(src.top + y0), a);
+        sample16(f, int(src.left + x1), int(src.top + y0), b);
+        sample16(f, int(src.left + x0), int(src.top + y1), c);
+        sample16(f, int(src.left + x1), int(src.top + y1), d);
+        for (int k = 0; k < 4; ++k) {
+          double top = a[k] + (double(b[k]) - a[k]) * ax, bottom = c[k] + (double(d[k]) - c[k]) * ax;
+          v[k] = UInt32(std::lround(top + (bottom - top) * ay));
+        }
+      }
+      putPixel(p, row, px, v);
+    }
+  }
+  return noErr;
+}
+
+// ---------------------------------------------------------------- FFmpeg
+
+// Decodes frames of one stream of a file through libavformat/libavcodec,
+// keeping its place so that reading forward frame by frame stays cheap.
+struct FFDecoder {
+  AVFormatContext* fmt = nullptr;
+  AVCodecContext* codec = nullptr;
+  SwsContext* sws = nullptr;
+  AVFrame* frame = nullptr;
+  AVPacket* packet = nullptr;
+  int stream = -1;
+  SInt64 lastPts = INT64_MIN;  // of the frame in `frame`
+  bool haveFrame = false;
+  ~FFDecoder() {
+    if (sws) sws_freeContext(sws);
+    if (frame) av_frame_free(&frame);
+    if (packet) av_packet_free(&packet);
+    if (codec) avcodec_free_context(&codec);
+    if (fmt) avformat_close_input(&fmt);
+  }
+  bool open(const std::string& path, int wantStream) {
+    av_log_set_level(AV_LOG_QUIET);
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+    if (avformat_find_stream_info(fmt, nullptr) < 0) return false;
+    stream = wantStream >= 0 ? wantStream : av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0 || stream >= int(fmt->nb_streams)) return false;
+    const AVCodecParameters* par = fmt->streams[stream]->codecpar;
+    const AVCodec* dec = avcodec_find_decoder(par->codec_id);
+    if (!dec) return false;
+    codec = avcodec_alloc_context3(dec);
+    if (!codec || avcodec_parameters_to_context(codec, par) < 0) return false;
+    codec->thread_count = 1;
+    if (avcodec_open2(codec, dec, nullptr) < 0) return false;
+    frame = av_frame_alloc();
+    packet = av_packet_alloc();
+    return frame && packet;
+  }
+  // Decodes the next frame in order; false at the end.
+  bool next() {
+    for (;;) {
+      int r = avcodec_receive_frame(codec, frame);
+      if (r == 0) {
+        lastPts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+        haveFrame = true;
+        return true;
+      }
+      if (r == AVERROR_EOF) return false;
+      if (r != AVERROR(EAGAIN)) return false;
+      int rr;
+      while ((rr = av_read_frame(fmt, packet)) >= 0 && packet->stream_index != stream) av_packet_unref(packet);
+      if (rr < 0) {
+        avcodec_send_packet(codec, nullptr);
+        continue;
+      }
+      avcodec_send_packet(codec, packet);
+      av_packet_unref(packet);
+    }
+  }
+  // The frame shown at pts (stream time base): the last frame starting at or before it.
+  bool frameAt(SInt64 pts) {
+    if (!haveFrame || pts < lastPts || pts > lastPts + 10 * std::max<SInt64>(1, frameDuration())) {
+      av_seek_frame(fmt, stream, pts, AVSEEK_FLAG_BACKWARD);
+      avcodec_flush_buffers(codec);
+      haveFrame = false;
+      lastPts = INT64_MIN;
+      if (!next()) return false;
+    }
+    // Step forward while the next frame still starts at or before pts.
+    while (true) {
+      if (lastPts >= pts) return true;
+      AVFrame* keep = av_frame_clone(frame);
+      SInt64 keepPts = lastPts;
+      if (!next()) {
+        if (keep) {
+          av_frame_unref(frame);
+          av_frame_move_ref(frame, keep);
+          av_frame_free(&keep);
+          lastPts = keepPts;
+          haveFrame = true;
+          return true;
+        }
+        return false;
+      }
+      if (lastPts > pts && keep) {
+        av_frame_unref(frame);
+        av_frame_move_ref(frame, keep);
+        av_frame_free(&keep);
+        lastPts = keepPts;
+        // The decoder has moved one frame on; the next call reseeks if needed.
+        haveFrame = true;
+        return true;
+      }
+      if (keep) av_frame_free(&keep);
+    }
+  }
+  SInt64 frameDuration() const {
+    const AVStream* s = fmt->streams[stream];
+    if (s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0)
+      return av_rescale_q(1, av_inv_q(s->avg_frame_rate), s->time_base);
+    return 1;
+  }
+  // Converts the current frame to the decoder's frame form.
+  bool toFrame(Frame* f) {
+    if (!haveFrame) return false;
+    const bool wide = av_pix_fmt_desc_get(AVPixelFormat(frame->format)) &&
+                      av_pix_fmt_desc_get(AVPixelFormat(frame->format))->comp[0].depth > 8;
+    f->width = frame->width;
+    f->height = frame->height;
+    f->wide = wide;
+    AVPixelFormat out = wide ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_ARGB;
+    sws = sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+                               frame->height, out, SWS_POINT, nullptr, nullptr, nullptr);
+    if (!sws) return false;
+    UInt8* dst[4] = {nullptr};
+    int stride[4] = {0};
+    if (wide) {
+      f->rgba16.resize(size_t(frame->width) * frame->height * 4);
+      dst[0] = reinterpret_cast<UInt8*>(f->rgba16.data());
+      stride[0] = frame->width * 8;
+    } else {
+      f->argb.resize(size_t(frame->width) * frame->height * 4);
+      dst[0] = f->argb.data();
+      stride[0] = frame->width * 4;
+    }
+    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
+    return true;
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- the objects
+
+struct MediaRecord {
+  TrackRecord* track = nullptr;
+};
+
+struct TrackRecord {
+  MovieRecord* movie = nullptr;
+  size_t index = 0;
+  MediaRecord media;
+};
+
+struct MovieRecord {
+  std::string path;
+  int fd = -1;
+  MovieModel model;
+  bool viaFFmpeg = false;  // tracks and samples from FFmpeg's index, not our parser
+  std::vector<std::unique_ptr<TrackRecord>> tracks;
+  std::vector<std::vector<std::vector<UInt8>>> hostDescriptions;  // per track, per description
+  TimeValue time = 0;
+  GWorldPtr gworld = nullptr;
+  Rect box{0, 0, 0, 0};
+  std::map<size_t, std::unique_ptr<FFDecoder>> decoders;  // per track index
+  ~MovieRecord() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+namespace {
+
+std::mutex gRefLock;
+std::map<short, std::string> gOpenFiles;
+short gNextRef = 1;
+
+MovieTrackModel* modelOf(Track t) { return t ? &t->movie->model.tracks[t->index] : nullptr; }
+
+// Builds the model of a non-QuickTime file from FFmpeg's packet index.
+bool modelFromFFmpeg(const std::string& path, MovieModel* m, std::vector<std::vector<UInt8>>* firstDescs) {
+  av_log_set_level(AV_LOG_QUIET);
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> holder(fmt, [](AVFormatContext* f) {
+    avformat_close_input(&f);
+  });
+  if (avformat_find_stream_info(fmt, nullptr) < 0) return false;
+  *m = MovieModel{};
+  m->timeScale = 600;
+  for (unsigned s = 0; s < fmt->nb_streams; ++s) {
+    const AVStream* st = fmt->streams[s];
+    MovieTrackModel t;
+    t.trackID = s + 1;
+    t.enabled = 1;
+    t.handlerType = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO   ? VideoMediaType
+                    : st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO ? SoundMediaType
+                                                                     : FOUR_CHAR_CODE("data");
+    t.mediaTimeScale = st->time_base.num == 1 ? UInt32(st->time_base.den) : 90000;
+    t.width = Long2Fix(st->codecpar->width);
+    t.height = Long2Fix(st->codecpar->height);
+    // A video description: the codec's four-character tag, size and depth 24.
+    std::vector<UInt8> d(86, 0);
+    auto put32 = [&](size_t o, UInt32 v) { for (int k = 0; k < 4; ++k) d[o + k] = UInt8(v >> (24 - 8 * k)); };
+    auto put16 = [&](size_t o, UInt16 v) { d[o] = UInt8(v >> 8); d[o + 1] = UInt8(v); };
+    put32(0, 86);
+    UInt32 tag = st->codecpar->codec_tag;
+    UInt32 fourcc = tag ? ((tag & 0xFF) << 24) | ((tag >> 8 & 0xFF) << 16) | ((tag >> 16 & 0xFF) << 8) | (tag >> 24)
+                        : FOUR_CHAR_CODE("ffmp");
+    put32(4, fourcc);
+    put16(16, 1);
+    put32(20, FOUR_CHAR_CODE("appl"));
+    put32(28, codecNormalQuality);
+    put16(32, UInt16(st->codecpar->width));
+    put16(34, UInt16(st->codecpar->height));
+    put32(36, 0x00480000);
+    put32(40, 0x00480000);
+    put16(48, 1);
+    put16(82, 24);
+    put16(84, 0xFFFF);
+    t.descriptions.push_back(d);
+    m->tracks.push_back(std::move(t));
+  }
+  // The packet index: where each sample of each stream lies and when it starts.
+  AVPacket* pkt = av_packet_alloc();
+  if (!pkt) return false;
+  while (av_read_frame(fmt, pkt) >= 0) {
+    MovieTrackModel& t = m->tracks[size_t(pkt->stream_index)];
+    const AVStream* st = fmt->streams[pkt->stream_index];
+    SInt64 pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (pts == AV_NOPTS_VALUE) pts = t.sampleTime.empty() ? 0 : SInt64(t.sampleTime.back()) + 1;
+    SInt64 start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    UInt64 mediaTime = UInt64(std::max<SInt64>(0, av_rescale_q(pts - start, st->time_base, AVRational{1, SInt32(t.mediaTimeScale)})));
+    t.sampleOffset.push_back(pkt->pos >= 0 ? UInt64(pkt->pos) : 0);
+    t.sampleSize.push_back(UInt32(pkt->size));
+    t.sampleTime.push_back(mediaTime);
+    t.sampleDescription.push_back(1);
+    if (!(pkt->flags & AV_PKT_FLAG_KEY)) {
+    } else {
+      t.syncSamples.push_back(UInt32(t.sampleSize.size()));
+    }
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+  for (MovieTrackModel& t : m->tracks) {
+    // Presentation order, durations from the gaps.
+    std::vector<size_t> order(t.sampleTime.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return t.sampleTime[a] < t.sampleTime[b]; });
+    auto permute = [&](auto& v) {
+      auto copy = v;
+      for (size_t i = 0; i < order.size(); ++i) v[i] = copy[order[i]];
+    };
+    permute(t.sampleOffset);
+    permute(t.sampleSize);
+    permute(t.sampleTime);
+    permute(t.sampleDescription);
+    UInt32 last = 1;
+    for (size_t i = 0; i < t.sampleTime.size(); ++i) {
+      UInt32 dur = i + 1 < t.sampleTime.size() ? UInt32(t.sampleTime[i + 1] - t.sampleTime[i]) : last;
+      if (dur == 0) dur = 1;
+      last = dur;
+      if (!t.timeToSample.empty() && t.timeToSample.back().duration == dur) t.timeToSample.back().count++;
+      else t.timeToSample.push_back({1, dur});
+    }
+    if (!t.sampleTime.empty()) t.mediaDuration = t.sampleTime.back() + t.timeToSample.back().duration;
+    t.trackDuration = t.mediaTimeScale ? UInt64(double(t.mediaDuration) * 600.0 / t.mediaTimeScale + 0.5) : 0;
+    m->duration = std::max(m->duration, t.trackDuration);
+  }
+  (void)firstDescs;
+  return true;
+}
+
+OSErr openMovie(const std::string& path, Movie* out) {
+  if (!out) return setError(paramErr);
+  *out = nullptr;
+  auto movie = std::make_unique<MovieRecord>();
+  movie->path = path;
+  OSErr err = SkyloomReadMovieFile(path, &movie->model);
+  if (err == OSErr(fnfErr) || err == -54 || err == OSErr(ioErr)) return setError(err);
+  if (err != noErr) {
+    if (!modelFromFFmpeg(path, &movie->model, nullptr)) return setError(err == -2048 ? OSErr(invalidMovie) : err);
+    movie->viaFFmpeg = true;
+  }
+  movie->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (movie->fd < 0) return setError(fnfErr);
+  for (size_t i = 0; i < movie->model.tracks.size(); ++i) {
+    auto t = std::make_unique<TrackRecord>();
+    t->movie = movie.get();
+    t->index = i;
+    t->media.track = t.get();
+    movie->tracks.push_back(std::move(t));
+    std::vector<std::vector<UInt8>> hosts;
+    for (const auto& d : movie->model.tracks[i].descriptions) {
+      hosts.push_back(d);
+      convertDescription(hosts.back(), movie->model.tracks[i].handlerType, true);
+    }
+    movie->hostDescriptions.push_back(std::move(hosts));
+  }
+  // The movie box: the first video track's size.
+  for (const auto& t : movie->model.tracks) {
+    if (t.handlerType == VideoMediaType && t.width > 0 && t.height > 0) {
+      movie->box = Rect{0, 0, SInt16(Fix2Long(t.height)), SInt16(Fix2Long(t.width))};
+      break;
+    }
+  }
+  *out = movie.release();
+  return setError(noErr);
+}
+
+// The frame of a track at a media time, decoded.
+OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accuracyOverride, Frame* f) {
+  const MovieTrackModel& t = m->model.tracks[trackIndex];
+  long s = SkyloomSampleAtMediaTime(t, UInt64(std::max<SInt64>(0, mediaTime)));
+  if (s < 0) return invalidTime;
+  const std::vector<UInt8>& host = m->hostDescriptions[trackIndex][t.sampleDescription[size_t(s)] - 1];
+  ImageDescription d;
+  std::memcpy(&d, host.data(), std::min(host.size(), sizeof d));
+  if (!m->viaFFmpeg && nativeCodec(d.cType)) {
+    std::vector<UInt8> data(t.sampleSize[size_t(s)]);
+    if (!data.empty() && pread(m->fd, data.data(), data.size(), off_t(t.sampleOffset[size_t(s)])) != ssize_t(data.size()))
+      return ioErr;
+    return decodeNative(data.data(), data.size(), d, host, accuracyOverride ? accuracyOverride : d.spatialQuality, f);
+  }
+  auto& dec = m->decoders[trackIndex];
+  if (!dec) {
+    dec = std::make_unique<FFDecoder>();
+    if (!dec->open(m->path, int(trackIndex))) {
+      dec.reset();
+      return noCodecErr;
+    }
+  }
+  // Media time to the stream's own time base.
+  const AVStream* st = dec->fmt->streams[dec->stream];
+  SInt64 start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  SInt64 pts = start + av_rescale_q(SInt64(t.sampleTime[size_t(s)]), AVRational{1, SInt32(t.mediaTimeScale)}, st->time_base);
+  if (!dec->frameAt(pts) || !dec->toFrame(f)) return codecErr;
+  return noErr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- public calls
+
+OSErr EnterMovies() { return setError(noErr); }
+void ExitMovies() {}
+OSErr GetMoviesError() { return tMoviesError; }
+
+OSErr OpenMovieFile(const FSSpec* fileSpec, short* resRefNum, SInt8) {
+  if (!fileSpec || !resRefNum) return setError(paramErr);
+  FSRef ref;
+  OSErr err = FSpMakeFSRef(fileSpec, &ref);
+  if (err != noErr) return setError(err);
+  std::string path = SkyloomFSSpecPath(fileSpec);
+  if (path.empty()) return setError(fnfErr);
+  std::lock_guard<std::mutex> lock(gRefLock);
+  short n = gNextRef++;
+  if (gNextRef <= 0) gNextRef = 1;
+  gOpenFiles[n] = path;
+  *resRefNum = n;
+  return setError(noErr);
+}
+
+OSErr CloseMovieFile(short resRefNum) {
+  std::lock_guard<std::mutex> lock(gRefLock);
+  return setError(gOpenFiles.erase(resRefNum) ? OSErr(noErr) : OSErr(-51));
+}
+
+OSErr NewMovieFromFile(Movie* theMovie, short resRefNum, short* resId, StringPtr, short, Boolean* changed) {
+  if (changed) *changed = 0;
+  if (resId) *resId = 0;
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(gRefLock);
+    auto it = gOpenFiles.find(resRefNum);
+    if (it == gOpenFiles.end()) return setError(OSErr(-51));
+    path = it->second;
+  }
+  return openMovie(path, theMovie);
+}
+
+OSErr NewMovieFromDataRef(Movie* m, short, short* id, Handle dataRef, OSType dataRefType) {
+  if (id) *id = 0;
+  std::string path = SkyloomDataReferencePath(dataRef, dataRefType);
+  if (path.empty()) return setError(couldNotResolveDataRef);
+  return openMovie(path, m);
+}
+
+void DisposeMovie(Movie m) { delete m; }
+const char* SkyloomMoviePath(Movie m) { return m ? m->path.c_str() : ""; }
+
+TimeScale GetMovieTimeScale(Movie m) { return m ? TimeScale(m->model.timeScale) : 0; }
+TimeValue GetMovieDuration(Movie m) { return m ? TimeValue(std::min<UInt64>(m->model.duration, 0x7FFFFFFF)) : 0; }
+void GetMovieBox(Movie m, Rect* r) {
+  if (m && r) *r = m->box;
+}
+void SetMovieBox(Movie m, const Rect* r) {
+  if (m && r) m->box = *r;
+}
+long GetMovieTrackCount(Movie m) { return m ? long(m->tracks.size()) : 0; }
+Track GetMovieIndTrack(Movie m, long index) {
+  if (!m || index < 1 || size_t(index) > m->tracks.size()) {
+    setError(invalidTrack);
+    return nullptr;
+  }
+  setError(noErr);
+  return m->tracks[size_t(index - 1)].get();
+}
+Track GetMovieIndTrackType(Movie m, long index, OSType type, long) {
+  if (!m) return nullptr;
+  long seen = 0;
+  for (auto& t : m->tracks)
+    if (m->model.tracks[t->index].handlerType == type && ++seen == index) return t.get();
+  return nullptr;
+}
+Boolean GetTrackEnabled(Track t) { return t ? modelOf(t)->enabled : 0; }
+void SetTrackEnabled(Track t, Boolean e) {
+  if (t) modelOf(t)->enabled = e ? 1 : 0;
+}
+Media GetTrackMedia(Track t) { return t ? &t->media : nullptr; }
+Track GetMediaTrack(Media m) { return m ? m->track : nullptr; }
+Movie GetTrackMovie(Track t) { return t ? t->movie : nullptr; }
+long GetTrackID(Track t) { return t ? long(modelOf(t)->trackID) : 0; }
+TimeValue GetTrackDuration(Track t) { return t ? TimeValue(std::min<UInt64>(modelOf(t)->trackDuration, 0x7FFFFFFF)) : 0; }
+
+void GetMediaHandlerDescription(Media media, OSType* mediaType, Str255 creatorName, OSType* creatorManufacturer) {
+  if (mediaType) *mediaType = media ? modelOf(media->track)->handlerType : 0;
+  if (creatorName) creatorName[0] = 0;
+  if (creatorManufacturer) *creatorManufacturer = FOUR_CHAR_CODE("appl");
+}
+TimeScale GetMediaTimeScale(Media media) { return media ? TimeScale(modelOf(media->track)->mediaTimeScale) : 0; }
+TimeValue GetMediaDuration(Media media) {
+  return media ? TimeValue(std::min<UInt64>(modelOf(media->track)->mediaDuration, 0x7FFFFFFF)) : 0;
+}
+long GetMediaSampleCount(Media media) { return media ? long(modelOf(media->track)->sampleSize.size()) : 0; }
+long GetMediaSampleDescriptionCount(Media media) {
+  return media ? long(modelOf(media->track)->descriptions.size()) : 0;
+}
+
+void GetMediaSampleDescription(Media media, long index, SampleDescriptionHandle descH) {
+  if (!media || !descH) {
+    setError(paramErr);
+    return;
+  }
+  const auto& descs = media->track->movie->hostDescriptions[media->track->index];
+  if (index < 1 || size_t(index) > descs.size()) {
+    SetHandleSize(descH, 0);
+    setError(badImageDescription);
+    return;
+  }
+  const auto& d = descs[size_t(index - 1)];
+  SetHandleSize(descH, Size(d.size()));
+  if (MemError() != noErr) {
+    setError(memFullErr);
+    return;
+  }
+  std::memcpy(*descH, d.data(), d.size());
+  setError(noErr);
+}
+
+namespace {
+std::atomic<long> gDescriptionWrites{0};
+}
+long SkyloomSampleDescriptionWrites() { return gDescriptionWrites.load(); }
+
+OSErr SetMediaSampleDescription(Media media, long index, SampleDescriptionHandle descH) {
+  if (!media || !descH) return setError(paramErr);
+  ++gDescriptionWrites;
+  auto& hosts = media->track->movie->hostDescriptions[media->track->index];
+  auto& files = modelOf(media->track)->descriptions;
+  if (index < 1 || size_t(index) > hosts.size()) return setError(badImageDescription);
+  Size n = GetHandleSize(descH);
+  if (n < 16) return setError(paramErr);
+  std::vector<UInt8> host(reinterpret_cast<UInt8*>(*descH), reinterpret_cast<UInt8*>(*descH) + n);
+  std::vector<UInt8> file = host;
+  convertDescription(file, modelOf(media->track)->handlerType, false);
+  hosts[size_t(index - 1)] = std::move(host);
+  files[size_t(index - 1)] = std::move(file);
+  return setError(noErr);
+}
+
+OSErr GetMediaSample(Media media, Handle dataOut, long maxSizeToGrow, long* size, TimeValue time,
+                     TimeValue* sampleTime, TimeValue* durationPerSample, SampleDescriptionHandle descH,
+                     long* descIndex, long, long* numberOfSamples, short* sampleFlags) {
+  if (size) *size = 0;
+  if (numberOfSamples) *numberOfSamples = 0;
+  if (!media) return setError(invalidMedia);
+  Movie m = media->track->movie;
+  const MovieTrackModel& t = *modelOf(media->track);
+  if (time < 0) return setError(invalidTime);
+  long s = SkyloomSampleAtMediaTime(t, UInt64(time));
+  if (s < 0) return setError(invalidTime);
+  const size_t i = size_t(s);
+  const UInt32 bytes = t.sampleSize[i];
+  if (sampleTime) *sampleTime = TimeValue(t.sampleTime[i]);
+  if (durationPerSample) {
+    UInt64 next = i + 1 < t.sampleTime.size() ? t.sampleTime[i + 1] : t.sampleTime[i] + (t.timeToSample.empty() ? 0 : t.timeToSample.back().duration);
+    *durationPerSample = TimeValue(next - t.sampleTime[i]);
+  }
+  if (descIndex) *descIndex = long(t.sampleDescription[i]);
+  if (sampleFlags) {
+    bool sync = t.syncSamples.empty() ||
+                std::binary_search(t.syncSamples.begin(), t.syncSamples.end(), UInt32(i + 1));
+    *sampleFlags = sync ? short(0) : short(mediaSampleNotSync);
+  }
+  if (numberOfSamples) *numberOfSamples = 1;
+  if (descH) GetMediaSampleDescription(media, long(t.sampleDescription[i]), descH);
+  if (dataOut) {
+    // Read what fits: a limit smaller than the sample gives the leading
+    // bytes and end-of-file, as a short read does.
+    UInt32 want = bytes;
+    OSErr status = noErr;
+    if (maxSizeToGrow > 0 && UInt32(maxSizeToGrow) < bytes) {
+      want = UInt32(maxSizeToGrow);
+      status = OSErr(eofErr);
+    }
+    SetHandleSize(dataOut, Size(want));
+    if (MemError() != noErr) return setError(memFullErr);
+    if (want && pread(m->fd, *dataOut, want, off_t(t.sampleOffset[i])) != ssize_t(want)) return setError(ioErr);
+    if (size) *size = long(want);
+    return setError(status);
+  }
+  if (size) *size = long(bytes);
+  return setError(noErr);
+}
+
+TimeValue TrackTimeToMediaTime(TimeValue value, Track t) {
+  if (!t || value < 0) return -1;
+  SInt64 mt = SkyloomMediaTimeForMovieTime(t->movie->model, *modelOf(t), UInt64(value));
+  return mt < 0 ? -1 : TimeValue(std::min<SInt64>(mt, 0x7FFFFFFF));
+}
+
+void SetMovieGWorld(Movie m, GWorldPtr port, GDHandle) {
+  if (m) m->gworld = port;
+}
+void GetMovieGWorld(Movie m, GWorldPtr* port, GDHandle* gdh) {
+  if (port) *port = m ? m->gworld : nullptr;
+  if (gdh) *gdh = nullptr;
+}
+void SetMovieTimeValue(Movie m, TimeValue t) {
+  if (m) m->time = t < 0 ? 0 : t;
+}
+TimeValue GetMovieTime(Movie m, void*) { return m ? m->time : 0; }
+OSErr UpdateMovie(Movie m) { return setError(m ? OSErr(noErr) : OSErr(invalidMovie)); }
+
+void MoviesTask(Movie m, long) {
+  if (!m || !m->gworld) return;
+  PixMapHandle pm = GetGWorldPixMap(m->gworld);
+  if (!pm || !*pm || !(*pm)->baseAddr) return;
+  for (auto& tr : m->tracks) {
+    const MovieTrackModel& t = m->model.tracks[tr->index];
+    if (!t.enabled || t.handlerType != VideoMediaType) continue;
+    SInt64 mediaTime = SkyloomMediaTimeForMovieTime(m->model, t, UInt64(m->time));
+    if (mediaTime < 0) continue;
+    Frame f;
+    OSErr err = decodeTrackFrame(m, tr->index, mediaTime, 0, &f);
+    if (err != noErr) {
+      setError(err);
+      continue;
+    }
+    Rect src{0, 0, SInt16(f.height), SInt16(f.width)};
+    Rect dst = m->box;
+    if (dst.right <= dst.left || dst.bottom <= dst.top) dst = src;
+    setError(drawFrame(f, src, dst, **pm));
+    return;  // the first enabled video track is the picture
+  }
+}
+
+void GetMovieNextInterestingTime(Movie m, short flags, short numMediaTypes, const OSType* types, TimeValue time,
+                                 Fixed rate, TimeValue* interestingTime, TimeValue* interestingDuration) {
+  if (interestingTime) *interestingTime = -1;
+  if (interestingDuration) *interestingDuration = 0;
+  if (!m) return;
+  const bool backward = rate < 0;
+  SInt64 best = -1;
+  SInt64 bestDuration = 0;
+  for (const MovieTrackModel& t : m->model.tracks) {
+    if (!t.enabled || t.mediaTimeScale == 0 || m->model.timeScale == 0) continue;
+    if (numMediaTypes > 0 && types &&
+        std::find(types, types + numMediaTypes, t.handlerType) == types + numMediaTypes)
+      continue;
+    if (t.sampleTime.empty()) continue;
+    // Sample start times in movie time (edits taken as starting at media 0).
+    SInt64 mediaOffset = 0;
+    if (!t.edits.empty() && t.edits[0].mediaTime > 0) mediaOffset = t.edits[0].mediaTime;
+    const bool syncOnly = flags & nextTimeSyncSample;
+    for (size_t i = 0; i < t.sampleTime.size(); ++i) {
+      if (syncOnly && !t.syncSamples.empty() &&
+          !std::binary_search(t.syncSamples.begin(), t.syncSamples.end(), UInt32(i + 1)))
+        continue;
+      SInt64 mt = SInt64(t.sampleTime[i]) - mediaOffset;
+      if (mt < 0) continue;
+      SInt64 movieT = SInt64((unsigned __int128)UInt64(mt) * m->model.timeScale / t.mediaTimeScale);
+      bool hit = backward ? (movieT < time || ((flags & nextTimeEdgeOK) && movieT == time))
+                          : (movieT > time || ((flags & nextTimeEdgeOK) && movieT == time));
+      if (!hit) continue;
+      if (best < 0 || (backward ? movieT > best : movieT < best)) {
+        best = movieT;
+        UInt64 next = i + 1 < t.sampleTime.size() ? t.sampleTime[i + 1] : t.mediaDuration;
+        bestDuration = SInt64((unsigned __int128)(next - t.sampleTime[i]) * m->model.timeScale / t.mediaTimeScale);
+      }
+      if (!backward) break;  // samples are in time order
+    }
+  }
+  if (best >= 0) {
+    if (interestingTime) *interestingTime = TimeValue(std::min<SInt64>(best, 0x7FFFFFFF));
+    if (interestingDuration) *interestingDuration = TimeValue(std::min<SInt64>(bestDuration, 0x7FFFFFFF));
+  }
+  setError(noErr);
+}
+
+OSErr DetachMovieFromCurrentThread(Movie m) { return setError(m ? OSErr(noErr) : OSErr(invalidMovie)); }
+OSErr AttachMovieToCurrentThread(Movie m) { return setError(m ? OSErr(noErr) : OSErr(invalidMovie)); }
+
+void SetIdentityMatrix(MatrixRecord* matrix) {
+  if (!matrix) return;
+  std::memset(matrix, 0, sizeof *matrix);
+  matrix->matrix[0][0] = fixed1;
+  matrix->matrix[1][1] = fixed1;
+  matrix->matrix[2][2] = 0x40000000;  // 1.0 in 2.30
+}
+
+void RectMatrix(MatrixRecord* matrix, const Rect* s, const Rect* d) {
+  SetIdentityMatrix(matrix);
+  if (!matrix || !s || !d || s->right == s->left || s->bottom == s->top) return;
+  matrix->matrix[0][0] = FixRatio(short(d->right - d->left), short(s->right - s->left));
+  matrix->matrix[1][1] = FixRatio(short(d->bottom - d->top), short(s->bottom - s->top));
+  matrix->matrix[2][0] = Long2Fix(d->left) - FixMul(Long2Fix(s->left), matrix->matrix[0][0]);
+  matrix->matrix[2][1] = Long2Fix(d->top) - FixMul(Long2Fix(s->top), matrix->matrix[1][1]);
+}
+
+Boolean SkyloomCanDecompress(CodecType codec) { return nativeCodec(codec); }
+
+OSErr FDecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, const Rect* srcRect,
+                       const MatrixRecord* matrix, short, void*, PixMapHandle, const Rect*, CodecQ accuracy, void*,
+                       long dataSize, void*, void*) {
+  if (!data || !desc || !*desc || !dst || !*dst) return paramErr;
+  const ImageDescription& d = **desc;
+  std::vector<UInt8> host(reinterpret_cast<UInt8*>(*desc),
+                          reinterpret_cast<UInt8*>(*desc) + GetHandleSize(reinterpret_cast<Handle>(desc)));
+  if (!nativeCodec(d.cType)) return noCodecErr;
+  Frame f;
+  const size_t size = dataSize > 0 ? size_t(dataSize) : size_t(d.dataSize > 0 ? d.dataSize : 0);
+  if (size == 0) return paramErr;
+  OSErr err = decodeNative(reinterpret_cast<const UInt8*>(data), size, d, host, accuracy, &f);
+  if (err != noErr) return err;
+  Rect src = srcRect ? *srcRect : Rect{0, 0, SInt16(f.height), SInt16(f.width)};
+  // The matrix scales and offsets the source rectangle onto the picture.
+  Rect to = src;
+  if (matrix) {
+    const double sx = Fix2X(matrix->matrix[0][0]), sy = Fix2X(matrix->matrix[1][1]);
+    const double tx = Fix2X(matrix->matrix[2][0]), ty = Fix2X(matrix->matrix[2][1]);
+    to.left = SInt16(std::lround(src.left * sx + tx));
+    to.right = SInt16(std::lround(src.right * sx + tx));
+    to.top = SInt16(std::lround(src.top * sy + ty));
+    to.bottom = SInt16(std::lround(src.bottom * sy + ty));
+  }
+  return drawFrame(f, src, to, **dst);
+}
+
+OSErr DecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, const Rect* srcRect,
+                      const Rect* dstRect, short mode, void* mask) {
+  MatrixRecord m;
+  Rect s = srcRect ? *srcRect : Rect{0, 0, desc && *desc ? (*desc)->height : SInt16(0), desc && *desc ? (*desc)->width : SInt16(0)};
+  RectMatrix(&m, &s, dstRect ? dstRect : &s);
+  return FDecompressImage(data, desc, dst, srcRect, &m, mode, mask, nullptr, nullptr, codecNormalQuality, nullptr, 0,
+                          nullptr, nullptr);
+}

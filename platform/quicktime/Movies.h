@@ -1,0 +1,146 @@
+// Movie Toolbox stand-in, reading side: movies opened from files, their
+// tracks and media, samples by media time, sample descriptions, and drawing
+// the frame at the movie time into an offscreen picture.
+//
+// QuickTime files are read by our own atom parser; the uncompressed codecs
+// ('raw ' 8/16/24/32 with colour tables, 'b16g', 'b32a', 'b48r', 'b64a',
+// 'yuv2', '2vuy', 'v308') and raw Bayer ('BGGR', through the demosaic engine)
+// are decoded here. Every other codec, and files in other containers (AVI,
+// MPEG-4, DV, MPEG...), are decoded through FFmpeg behind the same calls.
+//
+// Samples come back as the file holds them (16-bit samples big-endian);
+// sample descriptions are records in host order. Movie objects share no state:
+// separate movies may be read on separate threads at once. GetMoviesError is
+// per thread.
+#pragma once
+#include "platform/coreservices/Files.h"
+#include "platform/coreservices/MacTypes.h"
+#include "platform/quickdraw/QDOffscreen.h"
+#include "platform/quicktime/Components.h"
+#include "platform/quicktime/ImageCompression.h"
+
+struct MovieRecord;
+struct TrackRecord;
+struct MediaRecord;
+typedef MovieRecord* Movie;
+typedef TrackRecord* Track;
+typedef MediaRecord* Media;
+typedef Handle SampleDescriptionHandle;
+
+enum : OSErr {
+  invalidMovie = -2010,
+  invalidTrack = -2009,
+  invalidMedia = -2008,
+  invalidTime = -2015,
+  invalidDuration = -2014,
+  badImageDescription = -2001,
+  couldNotResolveDataRef = -2000,
+  noMovieFound = -2048,
+  cantOpenHandler = -2042,
+};
+
+enum : OSType {
+  VideoMediaType = FOUR_CHAR_CODE("vide"),
+  SoundMediaType = FOUR_CHAR_CODE("soun"),
+  TimeCodeMediaType = FOUR_CHAR_CODE("tmcd"),
+};
+
+enum : short {
+  newMovieActive = 1 << 0,
+  newMovieDontResolveDataRefs = 1 << 1,
+  newMovieDontAskUnresolvedDataRefs = 1 << 2,
+};
+enum : UInt16 {
+  nextTimeMediaSample = 1 << 0,
+  nextTimeMediaEdit = 1 << 1,
+  nextTimeTrackEdit = 1 << 2,
+  nextTimeSyncSample = 1 << 3,
+  nextTimeStep = 1 << 4,
+  nextTimeEdgeOK = 1 << 14,
+  nextTimeIgnoreActiveSegment = 1 << 15,
+};
+enum : short { mediaSampleNotSync = 1 };
+
+OSErr EnterMovies();
+void ExitMovies();
+OSErr GetMoviesError();
+
+// Files: OpenMovieFile gives a reference number that NewMovieFromFile reads.
+OSErr OpenMovieFile(const FSSpec* fileSpec, short* resRefNum, SInt8 permission);
+OSErr CloseMovieFile(short resRefNum);
+OSErr NewMovieFromFile(Movie* theMovie, short resRefNum, short* resId, StringPtr resName, short newMovieFlags,
+                       Boolean* dataRefWasChanged);
+OSErr NewMovieFromDataRef(Movie* m, short flags, short* id, Handle dataRef, OSType dataRefType);
+void DisposeMovie(Movie theMovie);
+// The path of the file a movie was opened from (for layers that add to it).
+const char* SkyloomMoviePath(Movie theMovie);
+
+TimeScale GetMovieTimeScale(Movie theMovie);
+TimeValue GetMovieDuration(Movie theMovie);
+void GetMovieBox(Movie theMovie, Rect* boxRect);
+void SetMovieBox(Movie theMovie, const Rect* boxRect);
+long GetMovieTrackCount(Movie theMovie);
+Track GetMovieIndTrack(Movie theMovie, long index);  // 1-based
+Track GetMovieIndTrackType(Movie theMovie, long index, OSType trackType, long flags);
+Boolean GetTrackEnabled(Track theTrack);
+void SetTrackEnabled(Track theTrack, Boolean isEnabled);
+Media GetTrackMedia(Track theTrack);
+Track GetMediaTrack(Media theMedia);
+Movie GetTrackMovie(Track theTrack);
+long GetTrackID(Track theTrack);
+TimeValue GetTrackDuration(Track theTrack);
+
+void GetMediaHandlerDescription(Media theMedia, OSType* mediaType, Str255 creatorName, OSType* creatorManufacturer);
+TimeScale GetMediaTimeScale(Media theMedia);
+TimeValue GetMediaDuration(Media theMedia);
+long GetMediaSampleCount(Media theMedia);
+long GetMediaSampleDescriptionCount(Media theMedia);
+// Fills descH (resized) with description index (1-based), in host order.
+void GetMediaSampleDescription(Media theMedia, long index, SampleDescriptionHandle descH);
+// Replaces description index in memory (the file is not changed).
+OSErr SetMediaSampleDescription(Media theMedia, long index, SampleDescriptionHandle descH);
+// How many descriptions have been replaced since start (tests spy on writes).
+long SkyloomSampleDescriptionWrites();
+// The one sample at media time `time` into dataOut (grown as needed, but no
+// further than maxSizeToGrow when that is nonzero).
+OSErr GetMediaSample(Media theMedia, Handle dataOut, long maxSizeToGrow, long* size, TimeValue time,
+                     TimeValue* sampleTime, TimeValue* durationPerSample, SampleDescriptionHandle sampleDescriptionH,
+                     long* sampleDescriptionIndex, long maxNumberOfSamples, long* numberOfSamples,
+                     short* sampleFlags);
+TimeValue TrackTimeToMediaTime(TimeValue value, Track theTrack);
+
+// Playback position and drawing: MoviesTask draws the frame of the first
+// enabled video track at the movie time into the movie's picture, scaled to
+// the movie box.
+void SetMovieGWorld(Movie theMovie, GWorldPtr port, GDHandle gdh);
+void GetMovieGWorld(Movie theMovie, GWorldPtr* port, GDHandle* gdh);
+void SetMovieTimeValue(Movie theMovie, TimeValue newtime);
+TimeValue GetMovieTime(Movie theMovie, void* currentTime);
+OSErr UpdateMovie(Movie theMovie);
+void MoviesTask(Movie theMovie, long maxMilliSecToUse);
+void GetMovieNextInterestingTime(Movie theMovie, short interestingTimeFlags, short numMediaTypes,
+                                 const OSType* whichMediaTypes, TimeValue time, Fixed rate,
+                                 TimeValue* interestingTime, TimeValue* interestingDuration);
+// Thread hand-over: movies here belong to no thread, so both succeed.
+OSErr DetachMovieFromCurrentThread(Movie m);
+OSErr AttachMovieToCurrentThread(Movie m);
+
+// ---- Image decompression ----
+struct MatrixRecord {
+  Fixed matrix[3][3];
+};
+void SetIdentityMatrix(MatrixRecord* matrix);
+// The matrix that maps fromRect onto toRect.
+void RectMatrix(MatrixRecord* matrix, const Rect* srcRect, const Rect* dstRect);
+enum : short { srcCopy = 0, ditherCopy = 64 };
+// Decodes one sample of the description's codec into the picture (scaled by
+// the matrix's scale and offset; bilinear where sizes differ). accuracy is
+// the codec quality; for raw Bayer it picks the demosaic quality.
+OSErr FDecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, const Rect* srcRect,
+                       const MatrixRecord* matrix, short mode, void* mask, PixMapHandle matte,
+                       const Rect* matteRect, CodecQ accuracy, void* decompressor, long dataSize, void* dataProc,
+                       void* progressProc);
+OSErr DecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, const Rect* srcRect,
+                      const Rect* dstRect, short mode, void* mask);
+// A decoder for a sample description, chosen by codec; false when none here.
+Boolean SkyloomCanDecompress(CodecType codec);
