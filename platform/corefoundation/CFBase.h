@@ -35,6 +35,7 @@ typedef struct SkyloomCFRunLoop* CFRunLoopRef;
 typedef struct SkyloomCFRunLoopSource* CFRunLoopSourceRef;
 typedef struct SkyloomCFRunLoopTimer* CFRunLoopTimerRef;
 typedef struct SkyloomCFFileDescriptor* CFFileDescriptorRef;
+typedef const struct SkyloomCFURL* CFURLRef;
 
 // Only the default allocator exists; every allocator argument may be null.
 #define kCFAllocatorDefault ((CFAllocatorRef) nullptr)

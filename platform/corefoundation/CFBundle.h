@@ -12,6 +12,7 @@
 
 #include "platform/corefoundation/CFBase.h"
 #include "platform/corefoundation/CFString.h"
+#include "platform/corefoundation/CFURL.h"
 
 typedef struct SkyloomCFBundle* CFBundleRef;
 
@@ -24,6 +25,17 @@ CFBundleRef CFBundleGetMainBundle();
 CFStringRef CFBundleCopyLocalizedString(CFBundleRef bundle, CFStringRef key, CFStringRef value, CFStringRef tableName);
 #define CFCopyLocalizedString(key, comment) \
   CFBundleCopyLocalizedString(CFBundleGetMainBundle(), (key), (key), nullptr)
+#define CFCopyLocalizedStringFromTable(key, tbl, comment) \
+  CFBundleCopyLocalizedString(CFBundleGetMainBundle(), (key), (key), (tbl))
+
+// The resources folder and its files as URLs (caller releases). A resource
+// is "name.type" (type may be null when name has its extension) in subDirName,
+// looked for in the resources folder, then in its "en.lproj" and
+// "English.lproj" folders; null when there is none.
+CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle);
+CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle);
+CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName, CFStringRef resourceType,
+                                 CFStringRef subDirName);
 
 // The main bundle's resources folder; setting it (tests) also forgets the
 // strings tables read so far. An empty folder restores the search.

@@ -1,5 +1,6 @@
 // CoreFoundation stand-in: objects, strings, numbers, collections, data,
-// absolute time, time zones and Gregorian dates, run loops.
+// absolute time, time zones and Gregorian dates, run loops, file URLs, the
+// main bundle's resources and localized strings.
 #pragma once
 #include "platform/corefoundation/CFArray.h"
 #include "platform/corefoundation/CFBase.h"
@@ -11,3 +12,4 @@
 #include "platform/corefoundation/CFPreferences.h"
 #include "platform/corefoundation/CFRunLoop.h"
 #include "platform/corefoundation/CFString.h"
+#include "platform/corefoundation/CFURL.h"
