@@ -1,0 +1,95 @@
+// CoreGraphics stand-in: path-and-fill drawing contexts on cairo, with the
+// calls our windows' drawing code makes. User space has its origin at the
+// bottom left with y growing upwards, as on the system it stands in for;
+// contexts for a window's port are made in QuickDrawPorts.h.
+//
+// Every context call can be recorded (SkyloomCGSetRecording) so that tests
+// check the exact sequence of drawing operations and their arguments beside
+// the pixels that came out. Main thread only, like the windows it draws into.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "platform/coreservices/MacTypes.h"
+
+typedef double CGFloat;
+
+struct CGPoint {
+  CGFloat x;
+  CGFloat y;
+};
+struct CGSize {
+  CGFloat width;
+  CGFloat height;
+};
+struct CGRect {
+  CGPoint origin;
+  CGSize size;
+};
+
+inline CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat width, CGFloat height) {
+  return CGRect{{x, y}, {width, height}};
+}
+CGFloat CGRectGetMinX(CGRect rect);
+CGFloat CGRectGetMinY(CGRect rect);
+CGFloat CGRectGetMaxX(CGRect rect);
+CGFloat CGRectGetMaxY(CGRect rect);
+CGFloat CGRectGetWidth(CGRect rect);
+CGFloat CGRectGetHeight(CGRect rect);
+
+enum CGLineJoin : SInt32 { kCGLineJoinMiter = 0, kCGLineJoinRound = 1, kCGLineJoinBevel = 2 };
+enum CGLineCap : SInt32 { kCGLineCapButt = 0, kCGLineCapRound = 1, kCGLineCapSquare = 2 };
+
+typedef struct CGContext* CGContextRef;
+
+CGContextRef CGContextRetain(CGContextRef c);
+void CGContextRelease(CGContextRef c);
+
+// Graphics state: line settings, colours and the transformation.
+void CGContextSaveGState(CGContextRef c);
+void CGContextRestoreGState(CGContextRef c);
+void CGContextSetLineWidth(CGContextRef c, CGFloat width);
+void CGContextSetLineJoin(CGContextRef c, CGLineJoin join);
+void CGContextSetLineCap(CGContextRef c, CGLineCap cap);
+void CGContextSetMiterLimit(CGContextRef c, CGFloat limit);
+void CGContextSetRGBFillColor(CGContextRef c, CGFloat red, CGFloat green, CGFloat blue,
+                              CGFloat alpha);
+void CGContextSetRGBStrokeColor(CGContextRef c, CGFloat red, CGFloat green, CGFloat blue,
+                                CGFloat alpha);
+
+// Painting. FillRect leaves the current path alone; StrokePath and FillPath
+// paint it and then clear it.
+void CGContextFillRect(CGContextRef c, CGRect rect);
+void CGContextStrokeRect(CGContextRef c, CGRect rect);
+void CGContextBeginPath(CGContextRef c);
+void CGContextMoveToPoint(CGContextRef c, CGFloat x, CGFloat y);
+void CGContextAddLineToPoint(CGContextRef c, CGFloat x, CGFloat y);
+void CGContextAddRect(CGContextRef c, CGRect rect);
+void CGContextClosePath(CGContextRef c);
+void CGContextStrokePath(CGContextRef c);
+void CGContextFillPath(CGContextRef c);
+
+// Pixels reach the window's backing image at once; these only mark the
+// points where the system would push them to the screen.
+void CGContextFlush(CGContextRef c);
+void CGContextSynchronize(CGContextRef c);
+
+// ---- Test support ----
+// One recorded call: the function's name and its numeric arguments in order
+// (colours as four components, rectangles as x, y, width, height).
+struct SkyloomCGCall {
+  std::string name;
+  std::vector<double> args;
+};
+// Recording is off until turned on; turning it on clears the log.
+void SkyloomCGSetRecording(bool on);
+std::vector<SkyloomCGCall> SkyloomCGRecordedCalls();
+// Contexts alive now (every drawing path must release what it creates).
+long SkyloomCGLiveContextCount();
+
+// For the port layer: a context drawing into a cairo image surface of the
+// given height, user space flipped so that y grows upwards from the bottom.
+// The surface is a cairo_surface_t*; the context keeps a reference to it.
+CGContextRef SkyloomCGCreateContextForSurface(void* cairoSurface, CGFloat height);
+// Adds a call to the log (the port layer records its own calls here too).
+void SkyloomCGRecord(const char* name, std::vector<double> args);
