@@ -4,8 +4,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "platform/corefoundation/CoreFoundation.h"
+#include "platform/hitoolbox/HIToolbox.h"
+#include "utilities/FileDialogs.h"
 
 namespace {
 
@@ -39,4 +42,26 @@ void myGetDateTimePaddedString(char* out, SInt32 useUTC, SInt32 fractionalSecond
     for (char* p = out; *p != '\0'; ++p)
       if (*p == ' ') *p = '0';
   }
+}
+
+FILE* myCreateLogFileWriteOnly(const char* message, const char* prefix, UInt32 preferenceKey) {
+  char stamp[kStampBytes];
+  myGetDateTimePaddedString(stamp, 0, 0, 1);
+  const std::string name = std::string(prefix != nullptr ? prefix : "") + stamp + ".txt";
+  CFStringRef text = message != nullptr
+                         ? CFStringCreateWithCString(kCFAllocatorDefault, message, GetApplicationTextEncoding())
+                         : nullptr;
+  CFStringRef defaultName = CFStringCreateWithCString(kCFAllocatorDefault, name.c_str(), GetApplicationTextEncoding());
+  FILE* file = nullptr;
+  if (text != nullptr && defaultName != nullptr && CFStringGetLength(defaultName) > 0) {
+    FSRef ref;
+    // No type pop-up, no translation items.
+    const NavDialogOptionFlags flags = kNavNoTypePopup | kNavDontAddTranslateItems;
+    if (myNavServSaveFileFSRef(nullptr, text, defaultName, &ref, FOUR_CHAR_CODE("ttxt"), FOUR_CHAR_CODE("TEXT"), flags,
+                               preferenceKey) == noErr)
+      file = myFSREF_fopenWriteOnly(&ref);
+  }
+  if (text) CFRelease(text);
+  if (defaultName) CFRelease(defaultName);
+  return file;
 }

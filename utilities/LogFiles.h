@@ -11,3 +11,9 @@
 // ("%5.2f"), else rounded to whole seconds, so 59.5 s or more print as 60 in
 // the same minute. zeroPad not 0 turns every blank into '0'.
 void myGetDateTimePaddedString(char* out, SInt32 useUTC, SInt32 fractionalSeconds, SInt32 zeroPad);
+
+// Creates a text log through the save dialog: the default name is prefix +
+// local whole-second stamp + ".txt" ("Guiding Log 20260307_040506.txt").
+// Returns the new file open for appending, or null when the user cancelled or
+// anything failed. The caller writes tab-separated lines and closes it.
+FILE* myCreateLogFileWriteOnly(const char* message, const char* prefix, UInt32 preferenceKey);

@@ -1,0 +1,8 @@
+#include "platform/coreservices/Threads.h"
+
+#include <sched.h>
+
+OSErr YieldToAnyThread() {
+  sched_yield();
+  return noErr;
+}
