@@ -343,6 +343,17 @@ OSStatus SetControlData(ControlRef c, ControlPartCode, OSType tag, Size size, co
       changed(c);
       return noErr;
     }
+    case FOUR_CHAR_CODE("inde"):
+    case FOUR_CHAR_CODE("anim"): {
+      bool ok = c->kind == kControlKindProgressBar ||
+                (tag == FOUR_CHAR_CODE("anim") && c->kind == kControlKindChasingArrows);
+      if (!ok) return errDataNotSupported;
+      if (size != Size(sizeof(Boolean))) return errDataSizeMismatch;
+      bool on = *static_cast<const Boolean*>(data) != 0;
+      (tag == FOUR_CHAR_CODE("inde") ? c->indeterminate : c->animating) = on;
+      changed(c);
+      return noErr;
+    }
     case FOUR_CHAR_CODE("mhan"): {
       if (c->kind != kControlKindPopupButton) return errDataNotSupported;
       if (size != Size(sizeof(MenuRef))) return errDataSizeMismatch;
@@ -402,6 +413,14 @@ OSStatus GetControlData(ControlRef c, ControlPartCode, OSType tag, Size bufferSi
     case FOUR_CHAR_CODE("mhan"):
       if (c->kind != kControlKindPopupButton) return errDataNotSupported;
       return fixed(&c->menu, sizeof c->menu);
+    case FOUR_CHAR_CODE("inde"):
+    case FOUR_CHAR_CODE("anim"): {
+      bool ok = c->kind == kControlKindProgressBar ||
+                (tag == FOUR_CHAR_CODE("anim") && c->kind == kControlKindChasingArrows);
+      if (!ok) return errDataNotSupported;
+      Boolean b = (tag == FOUR_CHAR_CODE("inde") ? c->indeterminate : c->animating) ? 1 : 0;
+      return fixed(&b, sizeof b);
+    }
     default:
       return errDataNotSupported;
   }

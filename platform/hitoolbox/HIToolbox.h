@@ -187,6 +187,7 @@ enum : EventKind {
   kEventRawKeyDown = 1,
   kEventMouseDown = 1,
   kEventMouseUp = 2,
+  kEventMouseDragged = 6,
 };
 enum : EventParamName {
   kEventParamDirectObject = FOUR_CHAR_CODE("----"),
@@ -200,6 +201,8 @@ enum : EventParamName {
   kEventParamKeyModifiers = FOUR_CHAR_CODE("kmod"),
   kEventParamCGContextRef = FOUR_CHAR_CODE("cntx"),
   kEventParamEnableMenuForKeyEvent = FOUR_CHAR_CODE("fork"),
+  kEventParamMouseButton = FOUR_CHAR_CODE("mbtn"),
+  kEventParamClickCount = FOUR_CHAR_CODE("ccnt"),
 };
 enum : EventParamType {
   typeWildCard = FOUR_CHAR_CODE("****"),
@@ -215,7 +218,11 @@ enum : EventParamType {
   typeQDPoint = FOUR_CHAR_CODE("QDpt"),
   typeCGContextRef = FOUR_CHAR_CODE("cntx"),
   typeCFStringRef = FOUR_CHAR_CODE("cfst"),
+  typeMouseButton = FOUR_CHAR_CODE("mbtn"),
 };
+typedef UInt16 EventMouseButton;
+enum : EventMouseButton { kEventMouseButtonPrimary = 1, kEventMouseButtonSecondary = 2 };
+enum : UInt32 { shiftKey = 1u << 9, optionKey = 1u << 11, controlKey = 1u << 12, cmdKey = 1u << 8 };
 enum : EventAttributes { kEventAttributeNone = 0, kEventAttributeUserEvent = 1 };
 
 // ---- Commands ----
@@ -298,6 +305,9 @@ enum : OSType {
   kControlPushButtonDefaultTag = FOUR_CHAR_CODE("dflt"),
   kControlPushButtonCancelTag = FOUR_CHAR_CODE("cncl"),
   kControlPopupButtonMenuRefTag = FOUR_CHAR_CODE("mhan"),
+  kControlProgressBarIndeterminateTag = FOUR_CHAR_CODE("inde"),
+  kControlProgressBarAnimatingTag = FOUR_CHAR_CODE("anim"),
+  kControlChasingArrowsAnimatingTag = FOUR_CHAR_CODE("anim"),
 };
 enum : ControlPartCode {
   kControlNoPart = 0,
@@ -466,7 +476,8 @@ OSStatus SetControlCommandID(ControlRef inControl, UInt32 inCommandID);
 // Tags: 'cfst' (CFStringRef in and out; the copy read out is the caller's to
 // release), 'text' (bytes in the application encoding), 'sele'
 // (ControlEditTextSelectionRec), 'fltr' (ControlKeyFilterUPP), 'draw'
-// (ControlUserPaneDrawUPP), 'dflt' and 'cncl' (Boolean), 'mhan' (MenuRef).
+// (ControlUserPaneDrawUPP), 'dflt' and 'cncl' (Boolean), 'mhan' (MenuRef),
+// 'inde' and 'anim' (Boolean; progress bars, and 'anim' for chasing arrows).
 OSStatus SetControlData(ControlRef inControl, ControlPartCode inPart, OSType inTagName, Size inSize, const void* inData);
 OSStatus GetControlData(ControlRef inControl, ControlPartCode inPart, OSType inTagName, Size inBufferSize,
                         void* inBuffer, Size* outActualSize);

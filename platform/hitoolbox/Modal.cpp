@@ -483,6 +483,25 @@ OSStatus UserCloseWindow(WindowRef w) {
   return noErr;
 }
 
+OSStatus UserMouse(ControlRef c, EventKind kind, Point where, UInt32 modifiers, UInt32 clickCount) {
+  if (OSStatus s = checkUsable(c)) return s;
+  if (kind != kEventMouseDown && kind != kEventMouseDragged && kind != kEventMouseUp) return paramErr;
+  EventRef e = nullptr;
+  OSStatus s = CreateEvent(nullptr, kEventClassMouse, kind, GetCurrentEventTime(), 0, &e);
+  if (s) return s;
+  WindowRef w = c->window;
+  EventMouseButton button = kEventMouseButtonPrimary;
+  SetEventParameter(e, kEventParamMouseLocation, typeQDPoint, sizeof where, &where);
+  SetEventParameter(e, kEventParamControlRef, typeControlRef, sizeof c, &c);
+  SetEventParameter(e, kEventParamWindowRef, typeWindowRef, sizeof w, &w);
+  SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof modifiers, &modifiers);
+  SetEventParameter(e, kEventParamMouseButton, typeMouseButton, sizeof button, &button);
+  SetEventParameter(e, kEventParamClickCount, typeUInt32, sizeof clickCount, &clickCount);
+  SendEventToEventTarget(e, &c->target);
+  ReleaseEvent(e);
+  return noErr;
+}
+
 namespace {
 
 bool findKey(MenuRef m, char key, MenuRef* outMenu, MenuItemIndex* outItem) {

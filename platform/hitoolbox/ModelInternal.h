@@ -77,6 +77,8 @@ struct OpaqueControlRef {
   HIObjectClassRef hiClass = nullptr;  // a view of a registered subclass
   void* instance = nullptr;            // the subclass's own record
   bool isRoot = false;
+  bool indeterminate = false;
+  bool animating = true;
 };
 
 struct OpaqueWindowPtr {

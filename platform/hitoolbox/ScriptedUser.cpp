@@ -44,6 +44,11 @@ std::string ScriptedUser::Step::Describe() const {
     case Kind::MenuItem: return "choose item " + std::to_string(number) + " of menu " + std::to_string(id);
     case Kind::MenuCommand: return "choose the menu command " + code(UInt32(number));
     case Kind::MenuKey: return std::string("press command-") + char(number);
+    case Kind::ClickAt:
+      return "click " + control + " at (" + std::to_string(from.h) + ", " + std::to_string(from.v) + ")" + where;
+    case Kind::Drag:
+      return "drag in " + control + " from (" + std::to_string(from.h) + ", " + std::to_string(from.v) + ") to (" +
+             std::to_string(to.h) + ", " + std::to_string(to.v) + ")" + where;
     case Kind::Close: return "close the window" + where;
     case Kind::Alert: return "answer the alert with button " + std::to_string(number);
     case Kind::Wait: return "wait " + std::to_string(seconds) + " s";
@@ -118,6 +123,24 @@ ScriptedUser& ScriptedUser::ChooseMenuCommand(MenuCommand command) {
 ScriptedUser& ScriptedUser::PressMenuKey(char key) {
   Step s = NewStep(Kind::MenuKey, "");
   s.number = key;
+  return Add(std::move(s));
+}
+
+ScriptedUser& ScriptedUser::ClickAt(OSType sig, SInt32 id, Point where, UInt32 modifiers, const std::string& window) {
+  Step s = NewStep(Kind::ClickAt, window);
+  s.signature = sig;
+  s.id = id;
+  s.from = s.to = where;
+  s.number = SInt32(modifiers);
+  return Add(std::move(s));
+}
+
+ScriptedUser& ScriptedUser::Drag(OSType sig, SInt32 id, Point from, Point to, const std::string& window) {
+  Step s = NewStep(Kind::Drag, window);
+  s.signature = sig;
+  s.id = id;
+  s.from = from;
+  s.to = to;
   return Add(std::move(s));
 }
 
@@ -198,6 +221,15 @@ OSStatus ScriptedUser::Perform(const Step& s, const LoopState& state) {
     }
     case Kind::MenuKey:
       return UserPressMenuKey(char(s.number));
+    case Kind::ClickAt:
+    case Kind::Drag: {
+      if (OSStatus st = control(&c)) return st;
+      UInt32 mods = s.kind == Kind::ClickAt ? UInt32(s.number) : 0;
+      if (OSStatus st = UserMouse(c, kEventMouseDown, s.from, mods)) return st;
+      // A press may close what was pressed; the rest of the gesture is then moot.
+      if (s.kind == Kind::Drag && ControlKindOf(c)) UserMouse(c, kEventMouseDragged, s.to, mods);
+      return ControlKindOf(c) ? UserMouse(c, kEventMouseUp, s.to, mods) : OSStatus(noErr);
+    }
     case Kind::Alert: {
       DialogRef a = CurrentAlert();
       if (!a) return paramErr;

@@ -47,6 +47,11 @@ class ScriptedUser : public UserAgent {
   ScriptedUser& ChooseMenuItem(MenuID menuID, MenuItemIndex item);
   ScriptedUser& ChooseMenuCommand(MenuCommand command);  // the first menu-bar item carrying it
   ScriptedUser& PressMenuKey(char key);                  // command-key equivalent
+  // Mouse down and up at a point of the control's own coordinates.
+  ScriptedUser& ClickAt(OSType signature, SInt32 id, Point where, UInt32 modifiers = 0,
+                        const std::string& window = "");
+  // Mouse down at from, dragged to to (one step), up at to.
+  ScriptedUser& Drag(OSType signature, SInt32 id, Point from, Point to, const std::string& window = "");
   ScriptedUser& CloseWindow(const std::string& window = "");
   ScriptedUser& AnswerAlert(DialogItemIndex item = kAlertStdAlertOKButton);
   // Lets the run loop go on (timers fire) for that long before the next step.
@@ -60,7 +65,7 @@ class ScriptedUser : public UserAgent {
   bool Act(const LoopState& state) override;
 
  private:
-  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, Close, Alert, Wait, Do };
+  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, ClickAt, Drag, Close, Alert, Wait, Do };
   struct Step {
     Kind kind = Kind::Do;
     std::string window;
@@ -69,6 +74,7 @@ class ScriptedUser : public UserAgent {
     SInt32 number = 0;  // item, value, command, direction
     std::string text;
     double seconds = 0;
+    Point from{0, 0}, to{0, 0};
     std::function<void()> fn;
     std::string Describe() const;
   };

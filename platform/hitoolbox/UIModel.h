@@ -17,8 +17,9 @@ namespace skyloom::ui {
 // it or above it in the build tree, else <prefix>/share/skyloom).
 void SetResourceDirectory(const std::string& folder);
 std::string ResourceDirectory();
-// Disposes every window, menu-bar menu and timer the model still holds, and
-// clears the alert log, cursor record, failure injections and opened URLs.
+// Disposes every window, view, menu-bar menu and timer the model still holds,
+// unregisters the view classes, and clears the alert log, cursor record,
+// failure injections and opened URLs.
 void ResetModel();
 // The next `count` calls of the named function fail with `status`. Names:
 // "CreateNibReference", "CreateWindowFromNib", "CreateMenuFromNib",
@@ -94,6 +95,14 @@ OSStatus UserChooseMenuItem(MenuRef menu, MenuItemIndex item);
 OSStatus UserSendCommand(WindowRef window, UInt32 command);
 OSStatus UserCloseWindow(WindowRef window);  // the close box
 OSStatus UserAnswerAlert(DialogRef alert, DialogItemIndex item);
+// The mouse in a control or view: kind kEventMouseDown, kEventMouseDragged or
+// kEventMouseUp at a point of the control's own coordinates (0, 0 at its top
+// left). The event goes to the control's handlers first, then climbs to its
+// window and the application, carrying kEventParamMouseLocation (typeQDPoint,
+// the control's coordinates), kEventParamControlRef, kEventParamWindowRef,
+// kEventParamKeyModifiers (typeUInt32), kEventParamMouseButton and
+// kEventParamClickCount (typeUInt32).
+OSStatus UserMouse(ControlRef control, EventKind kind, Point where, UInt32 modifiers = 0, UInt32 clickCount = 1);
 // The command key with that letter: the menu-bar item carrying it.
 OSStatus UserPressMenuKey(char key);
 

@@ -665,3 +665,48 @@ TEST_F(HIToolboxTest, ALongJobPollingEventsSeesTheUsersClickAndMenuKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HIToolboxTest, MouseGesturesInAViewClimbToTheWindow) {
+  struct Seen {
+    std::vector<std::pair<EventKind, Point>> events;
+    ControlRef control = nullptr;
+    UInt32 modifiers = 0;
+  } seen;
+  const EventTypeSpec mouse[] = {
+      {kEventClassMouse, kEventMouseDown}, {kEventClassMouse, kEventMouseDragged}, {kEventClassMouse, kEventMouseUp}};
+  ASSERT_EQ(InstallWindowEventHandler(
+                panel_,
+                [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
+                  auto* s = static_cast<Seen*>(ud);
+                  Point p{};
+                  GetEventParameter(e, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof p, nullptr, &p);
+                  GetEventParameter(e, kEventParamControlRef, typeControlRef, nullptr, sizeof s->control, nullptr,
+                                    &s->control);
+                  GetEventParameter(e, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof s->modifiers, nullptr,
+                                    &s->modifiers);
+                  s->events.push_back({GetEventKind(e), p});
+                  return noErr;
+                },
+                3, mouse, &seen, nullptr),
+            noErr);
+  ShowWindow(panel_);
+  ScriptedUser user;
+  user.ClickAt(FOUR_CHAR_CODE("PANE"), 1, Point{5, 7}, shiftKey)
+      .Drag(FOUR_CHAR_CODE("PANE"), 1, Point{1, 2}, Point{30, 40})
+      .Do([&] { QuitAppModalLoopForWindow(panel_); });
+  RunAppModalLoopForWindow(panel_);
+  ASSERT_EQ(seen.events.size(), 5u);
+  EXPECT_EQ(seen.events[0].first, kEventMouseDown);
+  EXPECT_EQ(seen.events[0].second.v, 5);
+  EXPECT_EQ(seen.events[0].second.h, 7);
+  EXPECT_EQ(seen.events[3].first, kEventMouseDragged);
+  EXPECT_EQ(seen.events[4].first, kEventMouseUp);
+  EXPECT_EQ(seen.events[4].second.h, 40);
+  EXPECT_EQ(seen.control, FindControl(panel_, FOUR_CHAR_CODE("PANE"), 1));
+  EXPECT_EQ(seen.modifiers, 0u);  // the drag had none
+  EXPECT_TRUE(user.Errors().empty());
+}
+
+}  // namespace
