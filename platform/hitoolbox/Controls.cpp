@@ -26,6 +26,20 @@ SInt32 charCount(const std::string& s) {
 
 void changed(ControlRef c) { notify(Change::ControlChanged, c->window, c); }
 
+void sendControlEvent(ControlRef c, EventKind kind) {
+  EventRef e = nullptr;
+  if (CreateEvent(nullptr, kEventClassControl, kind, GetCurrentEventTime(), 0, &e) != noErr) return;
+  SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof c, &c);
+  SendEventToEventTarget(e, &c->target);
+  ReleaseEvent(e);
+}
+
+// Every change of a value is announced, whoever made it.
+void valueMayHaveChanged(ControlRef c, SInt32 before) {
+  changed(c);
+  if (c->value != before) sendControlEvent(c, kEventControlValueFieldChanged);
+}
+
 }  // namespace
 
 namespace skyloom::ui::internal {
@@ -158,28 +172,31 @@ SInt32 GetControl32BitValue(ControlRef c) { return isLiveControl(c) ? c->value :
 
 void SetControl32BitValue(ControlRef c, SInt32 v) {
   if (!isLiveControl(c)) return;
+  SInt32 before = c->value;
   c->value = std::clamp(v, c->minimum, c->maximum);
-  changed(c);
+  valueMayHaveChanged(c, before);
 }
 
 SInt32 GetControl32BitMinimum(ControlRef c) { return isLiveControl(c) ? c->minimum : 0; }
 
 void SetControl32BitMinimum(ControlRef c, SInt32 v) {
   if (!isLiveControl(c)) return;
+  SInt32 before = c->value;
   c->minimum = v;
   if (c->maximum < v) c->maximum = v;
   if (c->value < v) c->value = v;
-  changed(c);
+  valueMayHaveChanged(c, before);
 }
 
 SInt32 GetControl32BitMaximum(ControlRef c) { return isLiveControl(c) ? c->maximum : 0; }
 
 void SetControl32BitMaximum(ControlRef c, SInt32 v) {
   if (!isLiveControl(c)) return;
+  SInt32 before = c->value;
   c->maximum = v;
   if (c->minimum > v) c->minimum = v;
   if (c->value > v) c->value = v;
-  changed(c);
+  valueMayHaveChanged(c, before);
 }
 
 SRefCon GetControlReference(ControlRef c) { return isLiveControl(c) ? c->reference : 0; }
@@ -217,15 +234,19 @@ Boolean IsControlEnabled(ControlRef c) {
 
 OSStatus ActivateControl(ControlRef c) {
   if (!isLiveControl(c)) return errUnknownControl;
+  bool was = c->active;
   c->active = true;
   changed(c);
+  if (!was) sendControlEvent(c, kEventControlActivate);
   return noErr;
 }
 
 OSStatus DeactivateControl(ControlRef c) {
   if (!isLiveControl(c)) return errUnknownControl;
+  bool was = c->active;
   c->active = false;
   changed(c);
+  if (was) sendControlEvent(c, kEventControlDeactivate);
   return noErr;
 }
 

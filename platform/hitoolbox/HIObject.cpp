@@ -49,6 +49,13 @@ OSStatus constructView(ControlRef view, HIObjectClassRef cls, EventRef init) {
   if (init) e->params = init->params;
   err = SendEventToEventTarget(e, &view->target);
   ReleaseEvent(e);
+  if (err != noErr && err != eventNotHandledErr) return err;
+  // The base view's own initialization, which subclasses hear as well.
+  err = CreateEvent(nullptr, kEventClassControl, kEventControlInitialize, 0, 0, &e);
+  if (err) return err;
+  SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof view, &view);
+  err = SendEventToEventTarget(e, &view->target);
+  ReleaseEvent(e);
   return err == eventNotHandledErr ? OSStatus(noErr) : err;
 }
 

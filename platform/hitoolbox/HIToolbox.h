@@ -174,7 +174,11 @@ enum : EventKind {
   kEventCommandUpdateStatus = 2,
   kEventControlHit = 1,
   kEventControlDraw = 4,
+  kEventControlActivate = 9,
+  kEventControlDeactivate = 10,
+  kEventControlClick = 13,
   kEventControlValueFieldChanged = 151,
+  kEventControlInitialize = 1000,
   kEventWindowDrawContent = 2,
   kEventWindowActivated = 5,
   kEventWindowDeactivated = 6,
@@ -185,8 +189,11 @@ enum : EventKind {
   kEventWindowClosed = 73,
   kEventMenuEnableItems = 8,
   kEventRawKeyDown = 1,
+  kEventRawKeyRepeat = 2,
+  kEventRawKeyUp = 3,
   kEventMouseDown = 1,
   kEventMouseUp = 2,
+  kEventMouseMoved = 5,
   kEventMouseDragged = 6,
 };
 enum : EventParamName {
@@ -201,6 +208,7 @@ enum : EventParamName {
   kEventParamKeyModifiers = FOUR_CHAR_CODE("kmod"),
   kEventParamCGContextRef = FOUR_CHAR_CODE("cntx"),
   kEventParamEnableMenuForKeyEvent = FOUR_CHAR_CODE("fork"),
+  kEventParamWindowMouseLocation = FOUR_CHAR_CODE("wmou"),
   kEventParamMouseButton = FOUR_CHAR_CODE("mbtn"),
   kEventParamClickCount = FOUR_CHAR_CODE("ccnt"),
 };

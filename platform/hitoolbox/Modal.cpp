@@ -483,21 +483,59 @@ OSStatus UserCloseWindow(WindowRef w) {
   return noErr;
 }
 
-OSStatus UserMouse(ControlRef c, EventKind kind, Point where, UInt32 modifiers, UInt32 clickCount) {
-  if (OSStatus s = checkUsable(c)) return s;
-  if (kind != kEventMouseDown && kind != kEventMouseDragged && kind != kEventMouseUp) return paramErr;
+OSStatus UserMouseInWindow(WindowRef w, EventKind kind, Point where, UInt32 modifiers, UInt32 clickCount,
+                           ControlRef over) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  if (!reachable(w)) return errControlHiddenOrDisabled;
+  if (kind != kEventMouseDown && kind != kEventMouseDragged && kind != kEventMouseUp && kind != kEventMouseMoved)
+    return paramErr;
+  if (over && (!isLiveControl(over) || over->window != w)) return errUnknownControl;
   EventRef e = nullptr;
   OSStatus s = CreateEvent(nullptr, kEventClassMouse, kind, GetCurrentEventTime(), 0, &e);
   if (s) return s;
-  WindowRef w = c->window;
+  Point global{short(w->bounds.top + where.v), short(w->bounds.left + where.h)};
   EventMouseButton button = kEventMouseButtonPrimary;
-  SetEventParameter(e, kEventParamMouseLocation, typeQDPoint, sizeof where, &where);
-  SetEventParameter(e, kEventParamControlRef, typeControlRef, sizeof c, &c);
+  SetEventParameter(e, kEventParamMouseLocation, typeQDPoint, sizeof global, &global);
+  SetEventParameter(e, kEventParamWindowMouseLocation, typeQDPoint, sizeof where, &where);
   SetEventParameter(e, kEventParamWindowRef, typeWindowRef, sizeof w, &w);
   SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof modifiers, &modifiers);
   SetEventParameter(e, kEventParamMouseButton, typeMouseButton, sizeof button, &button);
   SetEventParameter(e, kEventParamClickCount, typeUInt32, sizeof clickCount, &clickCount);
-  SendEventToEventTarget(e, &c->target);
+  if (over) SetEventParameter(e, kEventParamControlRef, typeControlRef, sizeof over, &over);
+  s = SendEventToEventTarget(e, &w->target);
+  ReleaseEvent(e);
+  // What the standard window handler does with a press nobody took.
+  if (kind == kEventMouseDown && s == eventNotHandledErr && over && isLiveControl(over)) {
+    if (CreateEvent(nullptr, kEventClassControl, kEventControlClick, GetCurrentEventTime(), 0, &e) == noErr) {
+      Point local{short(where.v - over->bounds.top), short(where.h - over->bounds.left)};
+      SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof over, &over);
+      SetEventParameter(e, kEventParamMouseLocation, typeQDPoint, sizeof local, &local);
+      SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof modifiers, &modifiers);
+      SetEventParameter(e, kEventParamClickCount, typeUInt32, sizeof clickCount, &clickCount);
+      SendEventToEventTarget(e, &over->target);
+      ReleaseEvent(e);
+    }
+  }
+  return noErr;
+}
+
+OSStatus UserMouse(ControlRef c, EventKind kind, Point where, UInt32 modifiers, UInt32 clickCount) {
+  if (OSStatus s = checkUsable(c)) return s;
+  Point inWindow{short(c->bounds.top + where.v), short(c->bounds.left + where.h)};
+  return UserMouseInWindow(c->window, kind, inWindow, modifiers, clickCount, c);
+}
+
+OSStatus UserKey(WindowRef w, char charCode, UInt32 keyCode, UInt32 modifiers, bool repeat) {
+  if (!isLiveWindow(w)) return errInvalidWindowRef;
+  if (!reachable(w)) return errControlHiddenOrDisabled;
+  EventRef e = nullptr;
+  OSStatus s = CreateEvent(nullptr, kEventClassKeyboard, repeat ? kEventRawKeyRepeat : kEventRawKeyDown,
+                           GetCurrentEventTime(), 0, &e);
+  if (s) return s;
+  SetEventParameter(e, kEventParamKeyMacCharCodes, typeChar, 1, &charCode);
+  SetEventParameter(e, kEventParamKeyCode, typeUInt32, sizeof keyCode, &keyCode);
+  SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof modifiers, &modifiers);
+  SendEventToEventTarget(e, w->focus ? &w->focus->target : &w->target);
   ReleaseEvent(e);
   return noErr;
 }

@@ -95,14 +95,27 @@ OSStatus UserChooseMenuItem(MenuRef menu, MenuItemIndex item);
 OSStatus UserSendCommand(WindowRef window, UInt32 command);
 OSStatus UserCloseWindow(WindowRef window);  // the close box
 OSStatus UserAnswerAlert(DialogRef alert, DialogItemIndex item);
-// The mouse in a control or view: kind kEventMouseDown, kEventMouseDragged or
-// kEventMouseUp at a point of the control's own coordinates (0, 0 at its top
-// left). The event goes to the control's handlers first, then climbs to its
-// window and the application, carrying kEventParamMouseLocation (typeQDPoint,
-// the control's coordinates), kEventParamControlRef, kEventParamWindowRef,
-// kEventParamKeyModifiers (typeUInt32), kEventParamMouseButton and
-// kEventParamClickCount (typeUInt32).
+// The mouse over a window: kind kEventMouseDown, kEventMouseUp,
+// kEventMouseDragged or kEventMouseMoved at a point of the window's content
+// (0, 0 at its top left; control bounds are in the same coordinates). The
+// mouse event goes to the window's handlers (then the application's) with
+// kEventParamMouseLocation (typeQDPoint, global: the window's bounds give its
+// place on the screen), kEventParamWindowMouseLocation (typeQDPoint, the
+// content point), kEventParamWindowRef, kEventParamKeyModifiers (typeUInt32),
+// kEventParamMouseButton (typeMouseButton), kEventParamClickCount (typeUInt32)
+// and, over a control, kEventParamControlRef. A mouse-down nobody took becomes
+// kEventControlClick on that control (climbing like other control events),
+// with kEventParamDirectObject, kEventParamMouseLocation (typeQDPoint, in the
+// control's own coordinates) and kEventParamKeyModifiers.
+OSStatus UserMouseInWindow(WindowRef window, EventKind kind, Point where, UInt32 modifiers = 0, UInt32 clickCount = 1,
+                           ControlRef over = nullptr);
+// The same at a point of the control's own coordinates (0, 0 at its top left).
 OSStatus UserMouse(ControlRef control, EventKind kind, Point where, UInt32 modifiers = 0, UInt32 clickCount = 1);
+// A key: kEventRawKeyDown (or kEventRawKeyRepeat) to the focused control of
+// the window, climbing to the window and the application, with
+// kEventParamKeyMacCharCodes (typeChar), kEventParamKeyCode and
+// kEventParamKeyModifiers (typeUInt32).
+OSStatus UserKey(WindowRef window, char charCode, UInt32 keyCode, UInt32 modifiers = 0, bool repeat = false);
 // The command key with that letter: the menu-bar item carrying it.
 OSStatus UserPressMenuKey(char key);
 

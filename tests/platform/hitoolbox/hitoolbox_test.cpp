@@ -668,11 +668,14 @@ TEST_F(HIToolboxTest, ALongJobPollingEventsSeesTheUsersClickAndMenuKeys) {
 
 namespace {
 
-TEST_F(HIToolboxTest, MouseGesturesInAViewClimbToTheWindow) {
+TEST_F(HIToolboxTest, MouseGesturesGoToTheWindowThenBecomeControlClicks) {
   struct Seen {
-    std::vector<std::pair<EventKind, Point>> events;
+    std::vector<std::pair<EventKind, Point>> events;  // window-local points
+    Point global{0, 0};
     ControlRef control = nullptr;
     UInt32 modifiers = 0;
+    OSStatus answerDown = noErr;
+    std::vector<Point> clicks;  // control-local points
   } seen;
   const EventTypeSpec mouse[] = {
       {kEventClassMouse, kEventMouseDown}, {kEventClassMouse, kEventMouseDragged}, {kEventClassMouse, kEventMouseUp}};
@@ -681,32 +684,87 @@ TEST_F(HIToolboxTest, MouseGesturesInAViewClimbToTheWindow) {
                 [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
                   auto* s = static_cast<Seen*>(ud);
                   Point p{};
-                  GetEventParameter(e, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof p, nullptr, &p);
+                  GetEventParameter(e, kEventParamWindowMouseLocation, typeQDPoint, nullptr, sizeof p, nullptr, &p);
+                  GetEventParameter(e, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof s->global, nullptr,
+                                    &s->global);
                   GetEventParameter(e, kEventParamControlRef, typeControlRef, nullptr, sizeof s->control, nullptr,
                                     &s->control);
                   GetEventParameter(e, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof s->modifiers, nullptr,
                                     &s->modifiers);
                   s->events.push_back({GetEventKind(e), p});
-                  return noErr;
+                  return GetEventKind(e) == kEventMouseDown ? s->answerDown : noErr;
                 },
                 3, mouse, &seen, nullptr),
+            noErr);
+  const EventTypeSpec click{kEventClassControl, kEventControlClick};
+  ControlRef pane = FindControl(panel_, FOUR_CHAR_CODE("PANE"), 1);
+  Rect paneBounds{100, 200, 150, 300};
+  SetControlBounds(pane, &paneBounds);
+  ASSERT_EQ(InstallControlEventHandler(
+                pane,
+                [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
+                  Point p{};
+                  GetEventParameter(e, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof p, nullptr, &p);
+                  static_cast<Seen*>(ud)->clicks.push_back(p);
+                  return noErr;
+                },
+                1, &click, &seen, nullptr),
             noErr);
   ShowWindow(panel_);
   ScriptedUser user;
   user.ClickAt(FOUR_CHAR_CODE("PANE"), 1, Point{5, 7}, shiftKey)
+      .Do([&] { seen.answerDown = eventNotHandledErr; })
       .Drag(FOUR_CHAR_CODE("PANE"), 1, Point{1, 2}, Point{30, 40})
       .Do([&] { QuitAppModalLoopForWindow(panel_); });
   RunAppModalLoopForWindow(panel_);
   ASSERT_EQ(seen.events.size(), 5u);
   EXPECT_EQ(seen.events[0].first, kEventMouseDown);
-  EXPECT_EQ(seen.events[0].second.v, 5);
-  EXPECT_EQ(seen.events[0].second.h, 7);
+  EXPECT_EQ(seen.events[0].second.v, 105);  // the pane's top plus 5
+  EXPECT_EQ(seen.events[0].second.h, 207);
   EXPECT_EQ(seen.events[3].first, kEventMouseDragged);
   EXPECT_EQ(seen.events[4].first, kEventMouseUp);
-  EXPECT_EQ(seen.events[4].second.h, 40);
-  EXPECT_EQ(seen.control, FindControl(panel_, FOUR_CHAR_CODE("PANE"), 1));
+  EXPECT_EQ(seen.events[4].second.h, 240);
+  EXPECT_EQ(seen.global.v, 40 + 130);  // the window's place on the screen, plus the point
+  EXPECT_EQ(seen.global.h, 40 + 240);
+  EXPECT_EQ(seen.control, pane);
   EXPECT_EQ(seen.modifiers, 0u);  // the drag had none
+  // Only the press the window let pass became a click of the pane.
+  ASSERT_EQ(seen.clicks.size(), 1u);
+  EXPECT_EQ(seen.clicks[0].v, 1);
+  EXPECT_EQ(seen.clicks[0].h, 2);
   EXPECT_TRUE(user.Errors().empty());
+}
+
+TEST_F(HIToolboxTest, ValueChangesAndKeysAreAnnounced) {
+  struct Seen {
+    int valueChanges = 0;
+    std::string keys;
+  } seen;
+  const EventTypeSpec events[] = {{kEventClassControl, kEventControlValueFieldChanged},
+                                  {kEventClassKeyboard, kEventRawKeyDown}};
+  ASSERT_EQ(InstallWindowEventHandler(
+                panel_,
+                [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
+                  auto* s = static_cast<Seen*>(ud);
+                  if (GetEventClass(e) == kEventClassKeyboard) {
+                    char ch = 0;
+                    GetEventParameter(e, kEventParamKeyMacCharCodes, typeChar, nullptr, 1, nullptr, &ch);
+                    s->keys += ch;
+                  } else {
+                    s->valueChanges++;
+                  }
+                  return noErr;
+                },
+                2, events, &seen, nullptr),
+            noErr);
+  ControlRef slider = FindControl(panel_, FOUR_CHAR_CODE("SLID"), 1);
+  SetControl32BitValue(slider, 10);
+  SetControl32BitValue(slider, 10);   // no change, no event
+  SetControl32BitMaximum(slider, 5);  // the value follows the limit
+  EXPECT_EQ(seen.valueChanges, 2);
+  ShowWindow(panel_);
+  EXPECT_EQ(UserKey(panel_, 'q', 12), noErr);
+  EXPECT_EQ(seen.keys, "q");
 }
 
 }  // namespace
