@@ -1,0 +1,91 @@
+// The camera library: IIDC cameras on FireWire and USB cameras of vendor
+// 0x1E10 that speak the same register set. Cameras are listed, opened by
+// their 32-bit id, programmed through their registers and closed again; the
+// handle (MyDCAMCameraStruct, DCAMCameraStruct.h) holds everything that
+// belongs to one open camera.
+//
+// Threads: listing, opening and closing run on the caller's thread (the
+// application's main thread). Register access may come from any thread; a
+// second access of the same kind while one is in progress anywhere in the
+// process answers -9074 at once instead of waiting.
+#pragma once
+#include <cstddef>
+
+#include "platform/coreservices/MacTypes.h"
+
+struct MyDCAMCameraStruct;
+
+// ---- the camera list ----
+constexpr UInt32 kDCAMMaxCameras = 31;
+
+struct MyDCAMCameraListEntry {
+  UInt8 mInUse;       // 1: held open by another program (its name could not be read)
+  UInt32 mVendor;     // FireWire: GUID high word; USB: 0x1E10
+  UInt32 mCameraID;   // FireWire: GUID low word; USB: the serial number read as hex
+  char mName[80];     // at most 79 characters, NUL-terminated
+};
+
+struct MyDCAMCameraListStruct {
+  UInt32 mCount;
+  MyDCAMCameraListEntry mEntries[kDCAMMaxCameras];
+};
+
+// ---- the capability block (384 bytes, byte flags 0 or 1) ----
+// Features, in the block's order; kDCAMFeatureInquiry gives each one's
+// inquiry register (offset from the command base).
+enum : UInt32 {
+  kDCAMBrightness, kDCAMAutoExposure, kDCAMSharpness, kDCAMWhiteBalance, kDCAMHue, kDCAMSaturation,
+  kDCAMGain, kDCAMGamma, kDCAMShutter, kDCAMIris, kDCAMFocus, kDCAMTemperature, kDCAMTrigger,
+  kDCAMZoom, kDCAMPan, kDCAMTilt, kDCAMOpticalFilter, kDCAMTriggerDelay, kDCAMWhiteShading,
+  kDCAMFrameRate, kDCAMFeatureCount
+};
+extern const UInt32 kDCAMFeatureInquiry[kDCAMFeatureCount];
+
+struct MyDCAMFormatProperties {
+  UInt8 mFormatSupported;
+  UInt8 mModeSupported[8];
+  UInt8 mRateSupported[8][8];  // [mode][rate index 0 = 1.875 .. 7 = 240 fps]
+};
+
+struct MyDCAMCameraPropertiesStruct {
+  UInt32 mVersion;                         // 0x00030000 (native order)
+  MyDCAMFormatProperties mFormat[3];       // Formats 0, 1, 2
+  UInt8 mFormat7Supported;
+  UInt8 mFormat7ModeSupported[32];
+  UInt8 mFeaturePresent[kDCAMFeatureCount];
+  // Identity, filled at opening (these bytes were reserved).
+  UInt32 mCameraID;                        // the id that opens the camera
+  UInt32 mVendor;                          // FireWire: GUID high word; USB: 0x1E10
+  char mName[80];
+  UInt8 mAbsoluteCapable[kDCAMFeatureCount];
+};
+static_assert(offsetof(MyDCAMCameraPropertiesStruct, mFormat) == 4);
+static_assert(offsetof(MyDCAMCameraPropertiesStruct, mFormat7Supported) == 223);
+static_assert(offsetof(MyDCAMCameraPropertiesStruct, mFeaturePresent) == 256);
+static_assert(offsetof(MyDCAMCameraPropertiesStruct, mCameraID) == 276);
+static_assert(offsetof(MyDCAMCameraPropertiesStruct, mAbsoluteCapable) == 364);
+static_assert(sizeof(MyDCAMCameraPropertiesStruct) == 384);
+
+// ---- the frame callback ----
+// Called on the delivery thread with width, height, frame bytes, the frame
+// (valid only during the call), the reference value given when it was
+// assigned, the last frame interval and the accumulated time (ms).
+typedef void (*MyDCAMFrameCallback)(UInt32 width, UInt32 height, UInt32 byteCount, void* frame,
+                                    void* refCon, double interval, double accumulated);
+
+// ---- operations ----
+// Fills the caller's list: FireWire cameras first, then USB cameras.
+// 0xE00002C0 for a null list; -108 (and an empty list) when a FireWire unit
+// has no GUID; otherwise 0 or the status of the step that ended a pass.
+OSStatus ORX_DCAM_GetListOfCameras(MyDCAMCameraListStruct* list);
+// The handle, or null when no camera has the id or it cannot be opened.
+MyDCAMCameraStruct* ORX_DCAM_OpenACamera(UInt32 cameraID);
+// 0, 0xE00002C0 for a null handle, or -9074 when the camera's I/O thread
+// did not leave (the handle is then kept rather than freed under it).
+OSStatus ORX_DCAM_CloseACamera(MyDCAMCameraStruct* camera);
+// absolute == 1: (addressHi, addressLo) is the register's bus address;
+// otherwise addressLo is an offset from the command base.
+OSStatus ORX_DCAM_ReadQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
+                              UInt32* value);
+OSStatus ORX_DCAM_WriteQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
+                               UInt32 value);

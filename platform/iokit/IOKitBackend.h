@@ -1,0 +1,118 @@
+// The table of operations behind the IOKit layer.
+//
+// The layer (IOKitLib.h, IOFireWireLib.h, IOUSBLib.h) owns registry objects,
+// plug-in interfaces, exclusive-access bookkeeping and the parsing of
+// configuration ROMs and USB descriptors. A back end only moves bytes: it
+// lists the units and devices on its bus, hands out raw ROM quadlets and
+// descriptors, and performs quadlet transactions and USB transfers. The
+// simulated camera is the first back end; libusb and firewire-cdev back ends
+// fill the same table.
+//
+// Back ends are called from any thread (main, I/O, guide pulses) and must be
+// thread-safe. Quadlets are host-order values; a back end converts from the
+// bus's big-endian wire order.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "platform/iokit/IOReturn.h"
+
+// A back end's own name for one unit or device; stable while it stays plugged.
+typedef UInt64 IOKitBackendKey;
+
+struct IOKitFireWireUnitInfo {
+  IOKitBackendKey key = 0;
+  bool hasGUID = true;
+  UInt64 guid = 0;
+  UInt32 unitSpecID = 0;
+  bool hasUnitSWVersion = false;
+  UInt32 unitSWVersion = 0;
+};
+
+struct IOKitUSBDeviceInfo {
+  IOKitBackendKey key = 0;
+  UInt16 idVendor = 0;
+  UInt16 idProduct = 0;
+};
+
+// Steps of the layer itself that a back end may refuse (the simulator's fault
+// injection); real back ends accept them all.
+enum class IOKitStep {
+  FireWirePlugIn,        // IOCreatePlugInInterfaceForService on a unit
+  FireWireDeviceV3,      // QueryInterface for the newer device interface
+  FireWireDeviceV2,      // QueryInterface for the older device interface
+  FireWireConfigDirectory,
+  FireWireCallbackDispatcher,
+  FireWireIsochDispatcher,
+  USBDevicePlugIn,
+  USBDeviceInterface,
+  USBInterfaceIterator,
+  USBInterfacePlugIn,
+  USBInterfaceInterface,
+  USBGetPipeProperties,
+};
+
+// A USB setup packet as it travels on the wire (values host order).
+struct IOKitUSBSetup {
+  UInt8 bmRequestType = 0;
+  UInt8 bRequest = 0;
+  UInt16 wValue = 0;
+  UInt16 wIndex = 0;
+  UInt16 wLength = 0;
+};
+
+class IOKitBackend {
+ public:
+  virtual ~IOKitBackend() = default;
+  virtual const char* Name() const = 0;
+
+  // ---- enumeration (registry order) ----
+  virtual std::vector<IOKitFireWireUnitInfo> FireWireUnits() = 0;
+  virtual std::vector<IOKitUSBDeviceInfo> USBDevices() = 0;
+  virtual IOReturn Preflight(IOKitBackendKey key, IOKitStep step) {
+    (void)key, (void)step;
+    return kIOReturnSuccess;
+  }
+
+  // ---- FireWire ----
+  // Open answers kIOReturnExclusiveAccess when another program holds the unit.
+  virtual IOReturn FWOpen(IOKitBackendKey key) = 0;
+  virtual void FWClose(IOKitBackendKey key) = 0;
+  // The whole configuration ROM as host-order quadlets, and the quadlet index
+  // of this unit's unit directory in it.
+  virtual IOReturn FWConfigROM(IOKitBackendKey key, std::vector<UInt32>* rom,
+                               UInt32* unitDirectoryIndex) = 0;
+  virtual IOReturn FWReadQuadlet(IOKitBackendKey key, UInt16 addressHi, UInt32 addressLo,
+                                 UInt32* value) = 0;
+  virtual IOReturn FWWriteQuadlet(IOKitBackendKey key, UInt16 addressHi, UInt32 addressLo,
+                                  UInt32 value) = 0;
+  virtual IOReturn FWBusGeneration(IOKitBackendKey key, UInt32* generation) = 0;
+  // IOKit speed codes: 0 S100, 1 S200, 2 S400, 3 S800, 4 S1600.
+  virtual IOReturn FWSpeedToNode(IOKitBackendKey key, UInt32 generation, UInt32* speed) = 0;
+
+  // ---- USB ----
+  // Open answers kIOReturnExclusiveAccess when another program holds the device.
+  virtual IOReturn USBOpen(IOKitBackendKey key) = 0;
+  virtual void USBClose(IOKitBackendKey key) = 0;
+  // Cached descriptors, as the host read them at enumeration.
+  virtual IOReturn USBDeviceDescriptor(IOKitBackendKey key, std::vector<UInt8>* bytes) = 0;
+  virtual IOReturn USBConfigDescriptor(IOKitBackendKey key, UInt8 index,
+                                       std::vector<UInt8>* bytes) = 0;
+  virtual IOReturn USBSetConfiguration(IOKitBackendKey key, UInt8 configurationValue) = 0;
+  virtual IOReturn USBClaimInterface(IOKitBackendKey key, UInt8 interfaceNumber) = 0;
+  virtual void USBReleaseInterface(IOKitBackendKey key, UInt8 interfaceNumber) = 0;
+  virtual IOReturn USBSetAlternateSetting(IOKitBackendKey key, UInt8 interfaceNumber,
+                                          UInt8 alternateSetting) = 0;
+  // A control transfer on the default pipe. data holds wLength bytes; lenDone
+  // receives the bytes moved. Time-outs in ms (0 = none).
+  virtual IOReturn USBControl(IOKitBackendKey key, const IOKitUSBSetup& setup, void* data,
+                              UInt32* lenDone, UInt32 noDataTimeout,
+                              UInt32 completionTimeout) = 0;
+  // Clears a halt on both ends of an endpoint (address 0 = the default pipe).
+  virtual IOReturn USBClearStall(IOKitBackendKey key, UInt8 endpointAddress) = 0;
+};
+
+// The back ends the layer asks, in order. With none installed the layer uses
+// the simulated camera's default rig.
+void IOKitSetBackends(std::vector<IOKitBackend*> backends);
+std::vector<IOKitBackend*> IOKitGetBackends();

@@ -1,0 +1,33 @@
+// Shared by the IOKit layer's sources: the registry object table and the
+// plug-in interface constructors.
+#pragma once
+#include <atomic>
+#include <vector>
+
+#include "platform/iokit/IOKitLib.h"
+
+enum class IOKitObjectKind { Iterator, FireWireUnit, USBDevice, USBInterface };
+
+// What a registry object stands for; copied out of the table under its lock.
+struct IOKitObjectInfo {
+  IOKitObjectKind kind = IOKitObjectKind::Iterator;
+  IOKitBackend* backend = nullptr;
+  IOKitBackendKey key = 0;
+  IOKitFireWireUnitInfo unit;
+  IOKitUSBDeviceInfo device;
+  UInt8 interfaceNumber = 0;  // USB interfaces
+};
+
+io_object_t IOKitNewObject(const IOKitObjectInfo& info);
+// False when the object does not exist.
+bool IOKitLookup(io_object_t object, IOKitObjectInfo* info);
+// An iterator that owns one reference to each of `items`.
+io_iterator_t IOKitNewIterator(const std::vector<io_object_t>& items);
+
+// Interface objects count themselves here while alive.
+extern std::atomic<long> gIOKitLiveInterfaces;
+
+// Constructors used by the plug-in's QueryInterface; each retains `service`.
+void* IOKitCreateFireWireDevice(io_service_t service, const IOKitObjectInfo& info, int generation);
+void* IOKitCreateUSBDevice(io_service_t service, const IOKitObjectInfo& info);
+void* IOKitCreateUSBInterface(io_service_t service, const IOKitObjectInfo& info);

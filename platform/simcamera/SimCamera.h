@@ -1,0 +1,243 @@
+// The simulated IIDC camera: what stands behind the IOKit layer when no real
+// camera is attached, and what the tests drive.
+//
+// One SimCamera is one FireWire unit or one USB device of vendor 0x1E10. It
+// carries a personality (identity, configuration ROM, USB descriptors and the
+// initial IIDC register file), answers quadlet transactions and USB control
+// requests like the camera would, logs every bus access with a microsecond
+// time stamp, fails chosen registers or steps on request, and can hold one
+// access open inside the bus so that a concurrent access meets the driver's
+// own re-entry guard.
+//
+// Registers are addressed by their offset from the command-register base
+// (0xFFFF:F0F00000 unless the personality says otherwise). Format 7 blocks
+// sit at 0x8000 + 0x100 x mode and absolute-value blocks at 0x2400 + 0x10 x
+// feature, so their low 16 bits stay distinct on USB, where only those travel.
+//
+// All methods are thread-safe.
+#pragma once
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/iokit/IOKitBackend.h"
+
+enum class SimBusKind { FireWire, USB };
+
+struct SimCameraPersonality {
+  SimBusKind bus = SimBusKind::FireWire;
+  std::string label;  // for test messages only
+
+  // ---- FireWire identity ----
+  bool hasGUID = true;
+  UInt64 guid = 0;
+  bool hasUnitSWVersion = true;
+  UInt32 unitSWVersion = 0x102;  // IIDC 1.31
+  // The model-name leaf of the unit-dependent directory; absent when empty
+  // and modelLeafAbsent is set.
+  std::string modelName;
+  bool modelLeafAbsent = false;
+  UInt32 commandBase = 0xF0F00000;
+  // Quirks of the command_regs_base entry: report the base as an immediate
+  // value of 16 bits (an old camera's habit), or under a key other than 0 so
+  // the first entry has to be taken.
+  bool baseAsImmediate16 = false;
+  bool baseUnderOtherKey = false;
+  int speedCode = 2;  // IOKit speed code 0..4 reported by the bus; -1: not reported
+
+  // ---- held by another program (open answers exclusive access) ----
+  bool inUse = false;
+
+  // ---- USB identity ----
+  UInt16 idVendor = 0x1E10;
+  UInt16 idProduct = 0x0001;
+  std::string manufacturer;
+  std::string product;
+  std::string serial;
+  UInt8 numConfigurations = 1;
+  // Raw string descriptors that replace the built ones, by index (odd
+  // lengths, wrong types, long names...).
+  std::map<UInt8, std::vector<UInt8>> rawStringDescriptors;
+  // String reads shorter than the descriptor answer overrun, as some host
+  // stacks do.
+  bool shortStringReadOverruns = false;
+
+  // ---- the IIDC register file: offset from the command base -> value ----
+  std::map<UInt32, UInt32> registers;
+};
+
+// Personalities the rigs are built from.
+SimCameraPersonality SimDefaultColourPersonality();  // the camera of the default rig
+SimCameraPersonality SimMonoFireWirePersonality();   // Format 0 modes 5, 6, Format 7 mode 0
+SimCameraPersonality SimColourFireWirePersonality(); // Format 7 modes 0, 1; WB, trigger, temperature
+SimCameraPersonality SimUSBPersonality();            // vendor 0x1E10, serial "1A2B"
+
+// Feature register helpers shared by the personalities and the tests.
+constexpr UInt32 kSimAbsoluteBlockBase = 0x2400;     // + 0x10 x feature index
+constexpr UInt32 kSimFormat7BlockBase = 0x8000;      // + 0x100 x mode
+// The quadlet offset a CSR-offset inquiry register reports for a block that
+// lies `offset` bytes above the command base.
+UInt32 SimQuadletOffsetFor(UInt32 commandBase, UInt32 offset);
+UInt32 SimFloatBits(float f);
+
+enum class SimAccessKind { Read, Write };
+
+enum class SimLogKind {
+  FWRead,
+  FWWrite,
+  USBControl,
+  USBClearStall,
+  Open,
+  Close,
+  USBSetConfiguration,
+  USBClaimInterface,
+  USBReleaseInterface,
+  USBSetAlternate,
+};
+
+struct SimLogEntry {
+  UInt64 micros = 0;
+  SimLogKind kind = SimLogKind::FWRead;
+  IOReturn status = 0;
+  // Quadlet accesses (also USB register requests): the address on the bus,
+  // the register offset it reached and the value read or written.
+  UInt16 addressHi = 0;
+  UInt32 addressLo = 0;
+  UInt32 offset = 0;
+  UInt32 value = 0;
+  // USB control transfers: the setup packet and the data stage as it travelled.
+  IOKitUSBSetup setup;
+  std::vector<UInt8> data;
+  UInt8 endpoint = 0;  // stall clears, alternate settings (the setting)
+};
+
+// Steps of the back end that can be told to fail (beside single registers).
+enum class SimOp {
+  FWOpen,
+  FWConfigROM,
+  FWSpeed,
+  USBOpen,
+  USBDeviceDescriptor,
+  USBConfigDescriptor,
+  USBSetConfiguration,
+  USBClaimInterface,
+  USBSetAlternate,
+  USBStringDescriptor,
+};
+
+class SimCamera {
+ public:
+  explicit SimCamera(SimCameraPersonality personality);
+  SimCamera(const SimCamera&) = delete;
+  SimCamera& operator=(const SimCamera&) = delete;
+
+  const SimCameraPersonality& Personality() const { return personality_; }
+  IOKitBackendKey Key() const { return key_; }
+
+  // ---- bus side (the back end calls these) ----
+  IOReturn ReadQuadlet(UInt16 addressHi, UInt32 addressLo, UInt32* value);
+  IOReturn WriteQuadlet(UInt16 addressHi, UInt32 addressLo, UInt32 value);
+  IOReturn USBControl(const IOKitUSBSetup& setup, void* data, UInt32* lenDone);
+  IOReturn USBClearStall(UInt8 endpoint);
+  IOReturn Open();  // FireWire unit or USB device
+  void Close();
+  IOReturn SetConfiguration(UInt8 value);
+  IOReturn ClaimInterface(UInt8 number);
+  void ReleaseInterface(UInt8 number);
+  IOReturn SetAlternate(UInt8 interfaceNumber, UInt8 alternate);
+  IOReturn OpFault(SimOp op) const;
+  IOReturn StepFault(IOKitStep step) const;
+
+  // ---- what the camera publishes ----
+  std::vector<UInt32> ConfigROM(UInt32* unitDirectoryIndex) const;
+  std::vector<UInt8> DeviceDescriptor() const;
+  std::vector<UInt8> ConfigDescriptor() const;
+  std::vector<UInt8> StringDescriptor(UInt8 index) const;  // empty: none
+
+  // ---- register file, behind the bus (no log, no faults) ----
+  UInt32 Peek(UInt32 offset) const;
+  void Poke(UInt32 offset, UInt32 value);
+  // Behaviour added by later modules (formats, streaming, features): a read
+  // hook may compute the value; a write hook may refuse or act on a write and
+  // returns false to keep the plain store from happening.
+  using ReadHook = std::function<void(SimCamera&, UInt32 offset, UInt32* value)>;
+  using WriteHook = std::function<bool(SimCamera&, UInt32 offset, UInt32 value)>;
+  void AddReadHook(UInt32 first, UInt32 last, ReadHook hook);
+  void AddWriteHook(UInt32 first, UInt32 last, WriteHook hook);
+
+  // ---- fault injection ----
+  // Accesses of `kind` to the register at `offset` answer `status` (and
+  // leave the register alone) `count` times, or always with count < 0.
+  void FailRegister(UInt32 offset, SimAccessKind kind, IOReturn status, int count = -1);
+  // USB register reads of `offset` move only `bytes` bytes (a short transfer).
+  void ShortRegisterRead(UInt32 offset, UInt32 bytes);
+  void FailOp(SimOp op, IOReturn status);
+  void FailStep(IOKitStep step, IOReturn status);
+  void ClearFaults();
+
+  // ---- access gate: hold the next access of a kind open inside the bus ----
+  void HoldNextAccess(SimAccessKind kind);
+  // Waits (at most `timeoutMs`) until an access is held; false on time-out.
+  bool WaitUntilHeld(int timeoutMs = 10000);
+  void ReleaseHeldAccess();
+
+  // ---- log ----
+  std::vector<SimLogEntry> Log() const;
+  size_t LogSize() const;
+  void ClearLog();
+
+  // ---- bookkeeping ----
+  int OpenCount() const;             // device opens not yet closed
+  int ClaimedInterfaceCount() const;
+  UInt8 AlternateSetting() const;
+  void SetPlugged(bool plugged);
+  bool Plugged() const;
+  void SetInUse(bool inUse);
+  void SetSpeedCode(int code);
+  int SpeedCode() const;
+
+ private:
+  struct RegisterFault {
+    IOReturn status;
+    int count;
+  };
+  struct HookRange {
+    UInt32 first, last;
+    ReadHook read;
+    WriteHook write;
+  };
+  bool AddressToOffset(UInt16 addressHi, UInt32 addressLo, UInt32* offset) const;
+  IOReturn RegisterRead(UInt32 offset, UInt32* value, SimAccessKind kind);
+  IOReturn RegisterWrite(UInt32 offset, UInt32 value);
+  bool TakeRegisterFault(UInt32 offset, SimAccessKind kind, IOReturn* status);
+  void PassGate(SimAccessKind kind);
+  void Append(SimLogEntry entry);
+  static bool Writable(UInt32 offset);
+
+  SimCameraPersonality personality_;
+  const IOKitBackendKey key_;
+  mutable std::mutex mutex_;
+  std::map<UInt32, UInt32> registers_;
+  std::vector<HookRange> hooks_;
+  std::map<std::pair<UInt32, int>, RegisterFault> registerFaults_;
+  std::map<UInt32, UInt32> shortReads_;
+  std::map<SimOp, IOReturn> opFaults_;
+  std::map<IOKitStep, IOReturn> stepFaults_;
+  std::vector<SimLogEntry> log_;
+  int openCount_ = 0;
+  int claimedInterfaces_ = 0;
+  UInt8 configuration_ = 0;
+  UInt8 alternate_ = 0;
+  bool plugged_ = true;
+
+  std::mutex gateMutex_;
+  std::condition_variable gateCond_;
+  std::optional<SimAccessKind> gateArmed_;
+  bool gateHeld_ = false;
+  bool gateRelease_ = false;
+};
