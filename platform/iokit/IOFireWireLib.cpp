@@ -1,6 +1,8 @@
 #include "platform/iokit/IOFireWireLib.h"
 
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -155,6 +157,72 @@ IOFireWireLibConfigDirectoryRef NewDirectory(std::shared_ptr<const std::vector<U
 
 // ---------------------------------------------------------------- device
 
+// A callback dispatcher: a source on the run loop it was added to. Work
+// posted to it (bus callbacks, DCL call-procs) runs on that loop's thread.
+// The loop is retained, so removing the source later is safe even after the
+// loop's thread has ended.
+struct Dispatcher {
+  std::mutex mutex;
+  CFRunLoopRef loop = nullptr;
+  CFRunLoopSourceRef source = nullptr;
+  std::deque<std::function<void()>> work;
+};
+
+void DispatcherPerform(void* info) {
+  auto* d = static_cast<Dispatcher*>(info);
+  for (;;) {
+    std::function<void()> job;
+    {
+      std::lock_guard<std::mutex> lock(d->mutex);
+      if (d->work.empty()) return;
+      job = std::move(d->work.front());
+      d->work.pop_front();
+    }
+    job();
+  }
+}
+
+void DispatcherDetach(Dispatcher& d) {
+  CFRunLoopRef loop;
+  CFRunLoopSourceRef source;
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    loop = d.loop;
+    source = d.source;
+    d.loop = nullptr;
+    d.source = nullptr;
+    d.work.clear();
+  }
+  if (source) {
+    CFRunLoopSourceInvalidate(source);
+    CFRelease(source);
+  }
+  if (loop) CFRelease(loop);
+}
+
+void DispatcherAttach(Dispatcher& d, CFRunLoopRef loop) {
+  DispatcherDetach(d);
+  CFRunLoopSourceContext context = {};
+  context.info = &d;
+  context.perform = DispatcherPerform;
+  CFRunLoopSourceRef source = CFRunLoopSourceCreate(nullptr, 0, &context);
+  CFRetain(loop);
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.loop = loop;
+    d.source = source;
+  }
+  CFRunLoopAddSource(loop, source, kCFRunLoopDefaultMode);
+}
+
+bool DispatcherPost(Dispatcher& d, std::function<void()> job) {
+  std::lock_guard<std::mutex> lock(d.mutex);
+  if (!d.source) return false;
+  d.work.push_back(std::move(job));
+  CFRunLoopSourceSignal(d.source);
+  return true;
+}
+
 struct Device {
   const IOFireWireDeviceInterface* vtbl;
   std::atomic<int> refs{1};
@@ -162,8 +230,8 @@ struct Device {
   IOKitObjectInfo info;
   std::mutex mutex;
   bool open = false;
-  CFRunLoopRef callbackRunLoop = nullptr;
-  CFRunLoopRef isochRunLoop = nullptr;
+  Dispatcher callbackDispatcher;
+  Dispatcher isochDispatcher;
 };
 
 Device* Dev(void* self) { return static_cast<Device*>(self); }
@@ -184,6 +252,8 @@ ULONG DevRelease(void* self) {
   int left = --d->refs;
   if (left == 0) {
     DevClose(reinterpret_cast<IOFireWireLibDeviceRef>(d));
+    DispatcherDetach(d->callbackDispatcher);
+    DispatcherDetach(d->isochDispatcher);
     IOObjectRelease(d->service);
     delete d;
     gIOKitLiveInterfaces--;
@@ -252,28 +322,24 @@ IOFireWireLibConfigDirectoryRef DevGetConfigDirectory(IOFireWireLibDeviceRef sel
 
 IOReturn DevAddCallbackDispatcherToRunLoop(IOFireWireLibDeviceRef self, CFRunLoopRef runLoop) {
   Device* d = Dev(self);
+  if (!runLoop) return kIOReturnBadArgument;
   if (IOReturn r = d->info.backend->Preflight(d->info.key, IOKitStep::FireWireCallbackDispatcher)) return r;
-  std::lock_guard<std::mutex> lock(d->mutex);
-  d->callbackRunLoop = runLoop;
+  DispatcherAttach(d->callbackDispatcher, runLoop);
   return kIOReturnSuccess;
 }
 void DevRemoveCallbackDispatcherFromRunLoop(IOFireWireLibDeviceRef self) {
-  Device* d = Dev(self);
-  std::lock_guard<std::mutex> lock(d->mutex);
-  d->callbackRunLoop = nullptr;
+  DispatcherDetach(Dev(self)->callbackDispatcher);
 }
 Boolean DevAddIsochCallbackDispatcherToRunLoop(IOFireWireLibDeviceRef self, CFRunLoopRef runLoop) {
   Device* d = Dev(self);
+  if (!runLoop) return false;
   if (d->info.backend->Preflight(d->info.key, IOKitStep::FireWireIsochDispatcher) != kIOReturnSuccess)
     return false;
-  std::lock_guard<std::mutex> lock(d->mutex);
-  d->isochRunLoop = runLoop;
+  DispatcherAttach(d->isochDispatcher, runLoop);
   return true;
 }
 void DevRemoveIsochCallbackDispatcherFromRunLoop(IOFireWireLibDeviceRef self) {
-  Device* d = Dev(self);
-  std::lock_guard<std::mutex> lock(d->mutex);
-  d->isochRunLoop = nullptr;
+  DispatcherDetach(Dev(self)->isochDispatcher);
 }
 IOReturn DevGetBusGeneration(IOFireWireLibDeviceRef self, UInt32* generation) {
   Device* d = Dev(self);
@@ -330,13 +396,21 @@ UInt32 CFBundleGetVersionNumber(CFBundleRef bundle) {
 void SkyloomIOFireWireLibSetVersion(UInt32 version) { gBundle.version = version; }
 
 CFRunLoopRef SkyloomIOFireWireCallbackRunLoop(IOFireWireLibDeviceRef device) {
-  Device* d = Dev(device);
-  std::lock_guard<std::mutex> lock(d->mutex);
-  return d->callbackRunLoop;
+  Dispatcher& d = Dev(device)->callbackDispatcher;
+  std::lock_guard<std::mutex> lock(d.mutex);
+  return d.loop;
 }
 
 CFRunLoopRef SkyloomIOFireWireIsochRunLoop(IOFireWireLibDeviceRef device) {
-  Device* d = Dev(device);
-  std::lock_guard<std::mutex> lock(d->mutex);
-  return d->isochRunLoop;
+  Dispatcher& d = Dev(device)->isochDispatcher;
+  std::lock_guard<std::mutex> lock(d.mutex);
+  return d.loop;
+}
+
+bool SkyloomIOFireWirePostIsoch(IOFireWireLibDeviceRef device, std::function<void()> job) {
+  return DispatcherPost(Dev(device)->isochDispatcher, std::move(job));
+}
+
+bool SkyloomIOFireWirePostCallback(IOFireWireLibDeviceRef device, std::function<void()> job) {
+  return DispatcherPost(Dev(device)->callbackDispatcher, std::move(job));
 }

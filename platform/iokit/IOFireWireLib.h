@@ -6,6 +6,8 @@
 // kIOReturnExclusiveAccess to every other open in this process, and a back
 // end answers it for units another program holds.
 #pragma once
+#include <functional>
+
 #include "platform/iokit/IOKitLib.h"
 
 struct FWAddress {
@@ -52,7 +54,7 @@ struct DCLCallProc;
 typedef DCLCallProc* DCLCallProcPtr;
 
 // Which configuration directory GetConfigDirectory returns.
-enum : IOKitUUID { kIOFireWireUnitDirectoryID = kIOFireWireConfigDirectoryInterfaceID };
+constexpr IOKitUUID kIOFireWireUnitDirectoryID = kIOFireWireConfigDirectoryInterfaceID;
 
 struct IOFireWireConfigDirectoryInterface {
   void* _reserved;
@@ -112,7 +114,12 @@ UInt32 CFBundleGetVersionNumber(CFBundleRef bundle);
 // Tests: the version the bundle reports (0 makes the bundle unknown).
 void SkyloomIOFireWireLibSetVersion(UInt32 version);
 
-// ---- test hooks ----
-// The run loops the dispatchers were added to (null when none), by unit.
+// ---- dispatchers ----
+// The run loops the dispatchers were added to (null when none).
 CFRunLoopRef SkyloomIOFireWireCallbackRunLoop(IOFireWireLibDeviceRef device);
 CFRunLoopRef SkyloomIOFireWireIsochRunLoop(IOFireWireLibDeviceRef device);
+// For the isochronous machinery and the back ends: run `job` on the thread of
+// the isochronous (or general) dispatcher's run loop. False when that
+// dispatcher is not on a run loop.
+bool SkyloomIOFireWirePostIsoch(IOFireWireLibDeviceRef device, std::function<void()> job);
+bool SkyloomIOFireWirePostCallback(IOFireWireLibDeviceRef device, std::function<void()> job);

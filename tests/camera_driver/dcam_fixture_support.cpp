@@ -1,0 +1,48 @@
+#include "tests/camera_driver/dcam_fixture.h"
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "platform/iokit/IOFireWireLib.h"
+
+int ProcessThreadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  return -1;
+}
+
+bool WaitForThreadCount(int baseline) {
+  for (int i = 0; i < 10000; i++) {
+    if (ProcessThreadCount() <= baseline) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+void DCAMTest::SetUp() {
+  baselineObjects_ = SkyloomIOKitLiveObjectCount();
+  baselineThreads_ = ProcessThreadCount();
+  SkyloomIOFireWireLibSetVersion(0x01700000);
+}
+
+void DCAMTest::TearDown() {
+  SimRemoveRig();
+  SkyloomIOFireWireLibSetVersion(0x01700000);
+}
+
+std::vector<std::shared_ptr<SimCamera>> DCAMTest::Rig(const std::vector<SimCameraPersonality>& personalities) {
+  cameras_ = SimInstallRig(personalities);
+  return cameras_;
+}
+
+void DCAMTest::ExpectNothingLeft() {
+  EXPECT_EQ(SkyloomIOKitLiveObjectCount(), baselineObjects_);
+  for (auto& c : cameras_) {
+    EXPECT_EQ(c->OpenCount(), 0) << c->Personality().label;
+    EXPECT_EQ(c->ClaimedInterfaceCount(), 0) << c->Personality().label;
+  }
+  EXPECT_TRUE(WaitForThreadCount(baselineThreads_));
+}
