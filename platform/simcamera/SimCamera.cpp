@@ -24,8 +24,8 @@ UInt16 RomCRC16(const std::vector<UInt32>& rom, size_t first, size_t count) {
 }
 
 // Closes a directory or leaf that starts at `header`: length and CRC.
-void SealBlock(std::vector<UInt32>& rom, size_t header) {
-  size_t length = rom.size() - header - 1;
+void SealBlock(std::vector<UInt32>& rom, size_t header, size_t end) {
+  size_t length = end - header - 1;
   rom[header] = (UInt32(length) << 16) | RomCRC16(rom, header + 1, length);
 }
 
@@ -127,7 +127,7 @@ void SimCamera::Append(SimLogEntry entry) {
 
 IOReturn SimCamera::ReadQuadlet(UInt16 addressHi, UInt32 addressLo, UInt32* value) {
   PassGate(SimAccessKind::Read);
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::FWRead;
   e.addressHi = addressHi;
@@ -148,7 +148,7 @@ IOReturn SimCamera::ReadQuadlet(UInt16 addressHi, UInt32 addressLo, UInt32* valu
 
 IOReturn SimCamera::WriteQuadlet(UInt16 addressHi, UInt32 addressLo, UInt32 value) {
   PassGate(SimAccessKind::Write);
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::FWWrite;
   e.addressHi = addressHi;
@@ -171,7 +171,7 @@ IOReturn SimCamera::USBControl(const IOKitUSBSetup& setup, void* data, UInt32* l
   const bool registerWrite = setup.bmRequestType == 0x40 && setup.bRequest == 0x7F;
   if (registerRead) PassGate(SimAccessKind::Read);
   if (registerWrite) PassGate(SimAccessKind::Write);
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   UInt8* bytes = static_cast<UInt8*>(data);
   *lenDone = 0;
   SimLogEntry e;
@@ -233,7 +233,7 @@ IOReturn SimCamera::USBControl(const IOKitUSBSetup& setup, void* data, UInt32* l
 }
 
 IOReturn SimCamera::USBClearStall(UInt8 endpoint) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::USBClearStall;
   e.endpoint = endpoint;
@@ -243,7 +243,7 @@ IOReturn SimCamera::USBClearStall(UInt8 endpoint) {
 }
 
 IOReturn SimCamera::Open() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::Open;
   auto f = opFaults_.find(personality_.bus == SimBusKind::FireWire ? SimOp::FWOpen : SimOp::USBOpen);
@@ -256,7 +256,7 @@ IOReturn SimCamera::Open() {
 }
 
 void SimCamera::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (openCount_ > 0) openCount_--;
   SimLogEntry e;
   e.kind = SimLogKind::Close;
@@ -264,7 +264,7 @@ void SimCamera::Close() {
 }
 
 IOReturn SimCamera::SetConfiguration(UInt8 value) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::USBSetConfiguration;
   e.value = value;
@@ -278,7 +278,7 @@ IOReturn SimCamera::SetConfiguration(UInt8 value) {
 }
 
 IOReturn SimCamera::ClaimInterface(UInt8 number) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::USBClaimInterface;
   e.value = number;
@@ -293,7 +293,7 @@ IOReturn SimCamera::ClaimInterface(UInt8 number) {
 }
 
 void SimCamera::ReleaseInterface(UInt8 number) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (claimedInterfaces_ > 0) claimedInterfaces_--;
   SimLogEntry e;
   e.kind = SimLogKind::USBReleaseInterface;
@@ -302,7 +302,7 @@ void SimCamera::ReleaseInterface(UInt8 number) {
 }
 
 IOReturn SimCamera::SetAlternate(UInt8 interfaceNumber, UInt8 alternate) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::USBSetAlternate;
   e.value = interfaceNumber;
@@ -317,14 +317,14 @@ IOReturn SimCamera::SetAlternate(UInt8 interfaceNumber, UInt8 alternate) {
 }
 
 IOReturn SimCamera::OpFault(SimOp op) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!plugged_) return kIOReturnNoDevice;
   auto f = opFaults_.find(op);
   return f == opFaults_.end() ? kIOReturnSuccess : f->second;
 }
 
 IOReturn SimCamera::StepFault(IOKitStep step) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   auto f = stepFaults_.find(step);
   return f == stepFaults_.end() ? kIOReturnSuccess : f->second;
 }
@@ -343,7 +343,8 @@ std::vector<UInt32> SimCamera::ConfigROM(UInt32* unitDirectoryIndex) const {
   rom.push_back(Entry(0x0C, 0x0083C0));
   size_t unitEntry = rom.size();
   rom.push_back(0);
-  SealBlock(rom, root);
+  std::vector<std::pair<size_t, size_t>> blocks;  // header, end: sealed once every pointer is in
+  blocks.push_back({root, rom.size()});
   // Unit directory.
   size_t unit = rom.size();
   rom[unitEntry] = Entry(0xD1, UInt32(unit - unitEntry));
@@ -352,7 +353,7 @@ std::vector<UInt32> SimCamera::ConfigROM(UInt32* unitDirectoryIndex) const {
   if (p.hasUnitSWVersion) rom.push_back(Entry(0x13, p.unitSWVersion));
   size_t depEntry = rom.size();
   rom.push_back(0);
-  SealBlock(rom, unit);
+  blocks.push_back({unit, rom.size()});
   // Unit-dependent directory: command_regs_base, then the model-name leaf.
   size_t dep = rom.size();
   rom[depEntry] = Entry(0xD4, UInt32(dep - depEntry));
@@ -366,7 +367,7 @@ std::vector<UInt32> SimCamera::ConfigROM(UInt32* unitDirectoryIndex) const {
     leafEntry = rom.size();
     rom.push_back(0);
   }
-  SealBlock(rom, dep);
+  blocks.push_back({dep, rom.size()});
   if (!p.modelLeafAbsent) {
     size_t leaf = rom.size();
     rom[leafEntry] = Entry(0x82, UInt32(leaf - leafEntry));
@@ -379,8 +380,9 @@ std::vector<UInt32> SimCamera::ConfigROM(UInt32* unitDirectoryIndex) const {
         q |= UInt32(i + k < p.modelName.size() ? UInt8(p.modelName[i + k]) : 0) << (24 - 8 * k);
       rom.push_back(q);
     }
-    SealBlock(rom, leaf);
+    blocks.push_back({leaf, rom.size()});
   }
+  for (auto [header, end] : blocks) SealBlock(rom, header, end);
   // Bus info block header: info length 4, CRC over the whole ROM.
   size_t crcLength = std::min<size_t>(rom.size() - 1, 255);
   rom[0] = (4u << 24) | (UInt32(crcLength) << 16) | RomCRC16(rom, 1, crcLength);
@@ -425,48 +427,48 @@ std::vector<UInt8> SimCamera::StringDescriptor(UInt8 index) const {
 // ------------------------------------------------------------ test side
 
 UInt32 SimCamera::Peek(UInt32 offset) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   auto it = registers_.find(offset);
   return it == registers_.end() ? 0 : it->second;
 }
 
 void SimCamera::Poke(UInt32 offset, UInt32 value) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   registers_[offset] = value;
 }
 
 void SimCamera::AddReadHook(UInt32 first, UInt32 last, ReadHook hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   hooks_.push_back({first, last, std::move(hook), nullptr});
 }
 
 void SimCamera::AddWriteHook(UInt32 first, UInt32 last, WriteHook hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   hooks_.push_back({first, last, nullptr, std::move(hook)});
 }
 
 void SimCamera::FailRegister(UInt32 offset, SimAccessKind kind, IOReturn status, int count) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   registerFaults_[{offset, int(kind)}] = {status, count};
 }
 
 void SimCamera::ShortRegisterRead(UInt32 offset, UInt32 bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   shortReads_[offset] = bytes;
 }
 
 void SimCamera::FailOp(SimOp op, IOReturn status) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   opFaults_[op] = status;
 }
 
 void SimCamera::FailStep(IOKitStep step, IOReturn status) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   stepFaults_[step] = status;
 }
 
 void SimCamera::ClearFaults() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   registerFaults_.clear();
   shortReads_.clear();
   opFaults_.clear();
@@ -491,56 +493,56 @@ void SimCamera::ReleaseHeldAccess() {
 }
 
 std::vector<SimLogEntry> SimCamera::Log() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return log_;
 }
 
 size_t SimCamera::LogSize() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return log_.size();
 }
 
 void SimCamera::ClearLog() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   log_.clear();
 }
 
 int SimCamera::OpenCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return openCount_;
 }
 
 int SimCamera::ClaimedInterfaceCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return claimedInterfaces_;
 }
 
 UInt8 SimCamera::AlternateSetting() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return alternate_;
 }
 
 void SimCamera::SetPlugged(bool plugged) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   plugged_ = plugged;
 }
 
 bool SimCamera::Plugged() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return plugged_;
 }
 
 void SimCamera::SetInUse(bool inUse) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   personality_.inUse = inUse;
 }
 
 void SimCamera::SetSpeedCode(int code) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   personality_.speedCode = code;
 }
 
 int SimCamera::SpeedCode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return personality_.speedCode;
 }

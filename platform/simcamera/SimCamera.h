@@ -221,7 +221,7 @@ class SimCamera {
 
   SimCameraPersonality personality_;
   const IOKitBackendKey key_;
-  mutable std::mutex mutex_;
+  mutable std::recursive_mutex mutex_;  // hooks run under it and may Peek and Poke
   std::map<UInt32, UInt32> registers_;
   std::vector<HookRange> hooks_;
   std::map<std::pair<UInt32, int>, RegisterFault> registerFaults_;

@@ -19,7 +19,9 @@ Block Image(const MyDCAMCameraStruct* cam) {
 }
 
 void ExpectBlock(const Block& actual, const Block& expected) {
-  for (size_t i = 0; i < 384; i++) EXPECT_EQ(int(actual[i]), int(expected[i])) << "byte " << i;
+  for (size_t i = 0; i < 384; i++) {
+    EXPECT_EQ(int(actual[i]), int(expected[i])) << "byte " << i;
+  }
 }
 
 class PropertiesTest : public DCAMTest {
@@ -29,7 +31,9 @@ class PropertiesTest : public DCAMTest {
     return cam_;
   }
   void TearDown() override {
-    if (cam_) EXPECT_EQ(ORX_DCAM_CloseACamera(cam_), 0);
+    if (cam_) {
+      EXPECT_EQ(ORX_DCAM_CloseACamera(cam_), 0);
+    }
     ExpectNothingLeft();
     DCAMTest::TearDown();
   }
@@ -83,8 +87,11 @@ TEST_F(PropertiesTest, MonoGolden) {
   ASSERT_NE(Open(0x1001), nullptr);
   ExpectBlock(Image(cam_), MonoGolden());
   EXPECT_EQ(cam_->mAbsOffset[kDCAMShutter], 0x2470u);
-  for (UInt32 f = 0; f < kDCAMFeatureCount; f++)
-    if (f != kDCAMShutter) EXPECT_EQ(cam_->mAbsOffset[f], 0u) << f;
+  for (UInt32 f = 0; f < kDCAMFeatureCount; f++) {
+    if (f != kDCAMShutter) {
+      EXPECT_EQ(cam_->mAbsOffset[f], 0u) << f;
+    }
+  }
 }
 
 TEST_F(PropertiesTest, ColourGolden) {
