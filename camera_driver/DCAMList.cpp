@@ -13,8 +13,9 @@ const char kInUseName[] = "Camera In Use - can not read name";
 const char kUnknownModel[] = "Unknown Model";
 
 void CopyName(char name[80], const char* text) {
-  std::strncpy(name, text, 79);
-  name[79] = 0;
+  size_t n = 0;
+  for (; n < 79 && text[n]; n++) name[n] = text[n];
+  name[n] = 0;
 }
 
 // A registry number property, or false when the entry lacks it.

@@ -24,6 +24,9 @@ bool WaitForThreadCount(int baseline) {
 
 void DCAMTest::SetUp() {
   baselineObjects_ = SkyloomIOKitLiveObjectCount();
+  // A first thread makes the sanitizers start their own helper threads; let
+  // that happen before the count is taken.
+  std::thread([] {}).join();
   baselineThreads_ = ProcessThreadCount();
   SkyloomIOFireWireLibSetVersion(0x01700000);
 }
