@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "pixel/PixelOps.h"
@@ -145,6 +147,41 @@ TEST_F(GammaFixture, AFrameKeepsItsTableWhileANewOneIsPublished) {
   EXPECT_EQ(tableA[127], 64);
   ASSERT_EQ(myCalculateGamma8Bit(&record, 1.0), 0);
   EXPECT_EQ(myGammaTableForFrame(&record), nullptr);
+}
+
+// The controls handler rebuilds the table on the main thread while frames
+// take it on the delivery thread. Each frame, a ramp of all 256 values, must
+// come out as one whole table: the one in use before or after a rebuild.
+TEST_F(GammaFixture, FramesSeeWholeTablesWhileTheyAreRebuilt) {
+  const double gammas[2] = {0.5, 2.0};
+  std::vector<std::vector<UInt8>> expected;
+  for (double g : gammas) {
+    ASSERT_EQ(myCalculateGamma8Bit(&record, g), 0);
+    const UInt8* t = static_cast<const UInt8*>(myGammaTableForFrame(&record));
+    expected.emplace_back(t, t + 256);
+  }
+  std::atomic<UInt32> framesDone{0};
+  std::atomic<bool> stop{false};
+  UInt32 mixedFrames = 0;
+  std::thread delivery([&] {
+    std::vector<UInt8> frame(256);
+    while (!stop.load(std::memory_order_acquire)) {
+      for (UInt32 i = 0; i < 256; ++i) frame[i] = UInt8(i);
+      const void* table = myGammaTableForFrame(&record);
+      if (table != nullptr) myApply8BitLUT(frame.data(), static_cast<const UInt8*>(table), 256);
+      mixedFrames += frame != expected[0] && frame != expected[1];
+      framesDone.fetch_add(1, std::memory_order_release);
+    }
+  });
+  // One rebuild a frame at most: the spare is the table of the frame before.
+  for (UInt32 k = 0; k < 200; ++k) {
+    const UInt32 seen = framesDone.load(std::memory_order_acquire);
+    while (framesDone.load(std::memory_order_acquire) < seen + 2) std::this_thread::yield();
+    ASSERT_EQ(myCalculateGamma8Bit(&record, gammas[k & 1]), 0);
+  }
+  stop.store(true, std::memory_order_release);
+  delivery.join();
+  EXPECT_EQ(mixedFrames, 0u);
 }
 
 TEST(Invert, TwiceRestoresAndBothFormsAgree) {
