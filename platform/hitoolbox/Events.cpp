@@ -67,7 +67,10 @@ OSStatus runChain(OpaqueEventHandlerCallRef& call, EventRef e) {
 namespace skyloom::ui::internal {
 
 void clearHandlers(OpaqueEventTargetRef& target) {
-  for (auto& h : target.handlers) h->removed = true;
+  for (auto& h : target.handlers) {
+    h->removed = true;
+    model().liveHandlers.erase(h.get());
+  }
   target.handlers.clear();
 }
 
@@ -124,35 +127,23 @@ OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, Ite
   h->types.assign(list, list + numTypes);
   h->userData = userData;
   target->handlers.push_back(h);
+  model().liveHandlers.insert(h.get());
   if (outRef) *outRef = h.get();
   return noErr;
 }
 
 namespace {
 
+// The installed handler behind ref, or null when it was removed (or its
+// target went away), so that a stale reference is refused, not followed.
 std::shared_ptr<OpaqueEventHandlerRef> findHandler(EventHandlerRef ref, EventTargetRef* where) {
-  if (!ref) return nullptr;
-  auto search = [&](EventTargetRef t) -> std::shared_ptr<OpaqueEventHandlerRef> {
-    for (auto& h : t->handlers)
-      if (h.get() == ref) {
-        *where = t;
-        return h;
-      }
-    return nullptr;
-  };
-  // The handler's own record says where it was installed, but that target may
-  // be gone: only a live target is searched.
-  Model& m = model();
-  if (auto h = search(&m.appTarget)) return h;
-  for (WindowRef w : m.windows) {
-    if (auto h = search(&w->target)) return h;
-    for (auto& c : w->controls)
-      if (auto h = search(&c->target)) return h;
-  }
-  for (const void* p : m.liveMenus) {
-    auto menu = const_cast<MenuRef>(static_cast<const OpaqueMenuRef*>(p));
-    if (auto h = search(&menu->target)) return h;
-  }
+  if (!ref || !model().liveHandlers.count(ref)) return nullptr;
+  EventTargetRef t = ref->target;
+  for (auto& h : t->handlers)
+    if (h.get() == ref) {
+      *where = t;
+      return h;
+    }
   return nullptr;
 }
 
@@ -163,6 +154,7 @@ OSStatus RemoveEventHandler(EventHandlerRef ref) {
   auto h = findHandler(ref, &t);
   if (!h) return paramErr;
   h->removed = true;
+  model().liveHandlers.erase(h.get());
   t->handlers.erase(std::remove(t->handlers.begin(), t->handlers.end(), h), t->handlers.end());
   return noErr;
 }

@@ -135,6 +135,54 @@ UserAgent* GetUserAgent() { return model().agent; }
 
 void SetURLOpener(std::function<OSStatus(const std::string&)> opener) { model().urlOpener = std::move(opener); }
 
+namespace {
+
+std::string codeText(UInt32 c) {
+  std::string s = "'";
+  for (int sh = 24; sh >= 0; sh -= 8) {
+    char ch = char((c >> sh) & 0xFF);
+    s += (ch >= 32 && ch < 127) ? ch : '?';
+  }
+  return s + "'";
+}
+
+}  // namespace
+
+std::string DescribeWindow(WindowRef w) {
+  if (!isLiveWindow(w)) return "(no window)\n";
+  std::string out = "window \"" + w->nibName + "\" title=\"" + w->title + "\"" + (w->visible ? " shown" : " hidden");
+  if (w->sheetParent) out += " sheet-on=\"" + w->sheetParent->nibName + "\"";
+  if (w->modalRuns) out += " modal";
+  out += "\n";
+  for (auto& c : w->controls) {
+    out += "  " + codeText(c->signature) + " " + std::to_string(c->id) + " " + codeText(c->kind);
+    out += " value=" + std::to_string(c->value) + " [" + std::to_string(c->minimum) + "," +
+           std::to_string(c->maximum) + "]";
+    if (!c->title.empty()) out += " title=\"" + c->title + "\"";
+    if (!c->text.empty() || c->kind == kControlKindEditUnicodeText) out += " text=\"" + c->text + "\"";
+    if (!IsControlEnabled(c.get())) out += " disabled";
+    if (!IsControlVisible(c.get())) out += " hidden";
+    if (w->focus == c.get()) out += " focus";
+    if (c->command) out += " command=" + codeText(c->command);
+    std::vector<std::string> items = ControlItems(c.get());
+    for (size_t i = 0; i < items.size(); ++i) {
+      out += i ? "|" : " items=";
+      out += items[i];
+      if (c->menu && c->menu->items[i].mark) out += "*";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+std::string DescribeModel() {
+  std::string out;
+  for (WindowRef w : model().windows) out += DescribeWindow(w);
+  for (const AlertRecord& a : model().alerts)
+    out += "alert \"" + a.title + "\" \"" + a.message + "\" answer=" + std::to_string(a.answer) + "\n";
+  return out;
+}
+
 void ResetModel() {
   Model& m = model();
   while (!m.windows.empty()) DisposeWindow(m.windows.back());

@@ -141,7 +141,7 @@ struct Model {
   std::vector<WindowRef> windows;  // front first; the model owns them
   std::vector<std::unique_ptr<OpaqueControlRef>> looseViews;  // views in no window yet
   std::map<std::string, HIObjectClassRef> classes;
-  std::set<const void*> liveWindows, liveControls, liveMenus, liveEvents, liveDialogs, liveTimers;
+  std::set<const void*> liveWindows, liveControls, liveMenus, liveEvents, liveDialogs, liveTimers, liveHandlers;
   std::vector<MenuRef> menuBar;    // retained
   std::vector<MenuRef> hierMenus;  // retained
   ThemeCursor cursor = kThemeArrowCursor;

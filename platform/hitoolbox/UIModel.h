@@ -71,6 +71,11 @@ const std::vector<AlertRecord>& Alerts();
 DialogRef CurrentAlert();
 const AlertRecord* AlertInfo(DialogRef alert);
 
+// Readable dumps of what the user would see, for test messages:
+// one window with its controls, or every window and the alert log.
+std::string DescribeWindow(WindowRef window);
+std::string DescribeModel();
+
 ThemeCursor CurrentCursor();
 long CursorChangeCount();  // SetThemeCursor calls
 const std::vector<std::string>& OpenedURLs();

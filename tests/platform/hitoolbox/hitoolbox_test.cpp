@@ -768,3 +768,30 @@ TEST_F(HIToolboxTest, ValueChangesAndKeysAreAnnounced) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HIToolboxTest, StaleHandlerReferencesAreRefused) {
+  Recorded r;
+  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  EventHandlerRef onWindow = nullptr, onRoot = nullptr;
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &r, &onWindow), noErr);
+  ASSERT_EQ(InstallControlEventHandler(HIViewGetRoot(panel_), recordingHandler, 1, &spec, &r, &onRoot), noErr);
+  EXPECT_EQ(RemoveEventHandler(onRoot), noErr);
+  EXPECT_EQ(RemoveEventHandler(onRoot), paramErr);
+  DisposeWindow(panel_);
+  EXPECT_EQ(RemoveEventHandler(onWindow), paramErr);  // went with its window
+}
+
+TEST_F(HIToolboxTest, DescriptionsShowWhatTheUserSees) {
+  ShowWindow(panel_);
+  SetKeyboardFocus(panel_, FindControl(panel_, FOUR_CHAR_CODE("EDIT"), 1), kControlFocusNextPart);
+  std::string d = DescribeWindow(panel_);
+  EXPECT_NE(d.find("window \"Panel\" title=\"Panel\" shown"), std::string::npos) << d;
+  EXPECT_NE(d.find("'EDIT' 1 'eutx' value=0 [0,0] text=\"3.5\" focus"), std::string::npos) << d;
+  EXPECT_NE(d.find("items=One|Two*|Three"), std::string::npos) << d;
+  EXPECT_NE(d.find("'INNR' 1 'eutx' value=0 [0,0] text=\"\" hidden"), std::string::npos) << d;
+  EXPECT_EQ(DescribeModel(), d);
+}
+
+}  // namespace
