@@ -84,5 +84,16 @@ void DateToSeconds(const DateTimeRec* d, UInt32* secs);
 // Tests inject the clock: the function returns local seconds since 1904.
 // An empty function restores the system clock.
 void SkyloomSetDateTimeSource(std::function<UInt32()> source);
+// A UTC date-time: seconds since 1904-01-01 00:00:00 UTC (48 bits) and a
+// fraction of a second in 1/65536.
+#pragma pack(push, 2)
+struct UTCDateTime {
+  UInt16 highSeconds;
+  UInt32 lowSeconds;
+  UInt16 fraction;
+};
+#pragma pack(pop)
+static_assert(sizeof(UTCDateTime) == 8, "a UTC date-time is 8 bytes");
+
 // Seconds between 1904-01-01 and 1970-01-01.
 constexpr UInt32 kMacEpochToUnixSeconds = 2082844800u;

@@ -282,13 +282,22 @@ OSErr SkyloomParseMovieAtom(const UInt8* body, size_t size, UInt64 fileSize, Mov
     out->nextTrackID = be32(mvhd->body + 96);
   }
   out->fileSize = fileSize;
+  out->rawMvhd.assign(mvhd->body, mvhd->body + mvhd->size);
   for (const Atom& a : kids) {
-    if (a.type != 0x7472616B) continue;  // 'trak'
+    if (a.type == 0x6D766864) continue;  // 'mvhd'
+    if (a.type != 0x7472616B) {          // not 'trak': kept whole
+      const UInt8* start = a.body - 8;
+      // The atom's header is 8 bytes unless it used the 64-bit size form.
+      if (start >= body && be32(start + 4) != a.type) start = a.body - 16;
+      if (start >= body) out->otherAtoms.emplace_back(start, a.body + a.size);
+      continue;
+    }
     MovieTrackModel t;
     if (!parseTrack(a, fileSize, &t)) {
       *out = MovieModel{};
       return kBadData;
     }
+    t.rawTrak.assign(a.body, a.body + a.size);
     out->tracks.push_back(std::move(t));
   }
   return 0;

@@ -44,8 +44,11 @@ struct MovieTrackModel {
   std::vector<UInt32> sampleDescription;
   // Sync samples (1-based, from 'stss'); empty when every sample is one.
   std::vector<UInt32> syncSamples;
-  // The 'tref' entries and the track's user data, kept for time-code readers.
+  // The 'tref' entries.
   std::vector<std::pair<OSType, std::vector<UInt32>>> references;
+  // The 'trak' atom's body as the file holds it, so that a movie written back
+  // keeps the track byte for byte (empty for a track made in memory).
+  std::vector<UInt8> rawTrak;
 };
 
 struct MovieModel {
@@ -58,6 +61,10 @@ struct MovieModel {
   UInt64 fileSize = 0;
   UInt64 moovOffset = 0;  // where the movie atom starts in the file
   UInt64 moovSize = 0;
+  // Whole atoms of the movie atom other than 'mvhd' and 'trak' (user data...),
+  // kept as they are for writing the movie back.
+  std::vector<std::vector<UInt8>> otherAtoms;
+  std::vector<UInt8> rawMvhd;  // the 'mvhd' body
 };
 
 // Parses a 'moov' atom's contents (the bytes after its 8- or 16-byte header).

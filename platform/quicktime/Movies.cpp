@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -524,8 +526,19 @@ struct TrackRecord {
   MediaRecord media;
 };
 
+// What a track gains in memory before the movie is written back.
+struct TrackExtra {
+  std::vector<std::vector<UInt8>> pendingSamples;  // appended at the next write
+  MatrixRecord matrix{};
+  bool matrixSet = false;
+  SInt32 tcFlags = 0;
+  TCTextOptions text{};
+  bool created = false;  // made in memory: its atom is built, not copied
+};
+
 struct MovieRecord {
   std::string path;
+  std::vector<TrackExtra> extras;
   int fd = -1;
   MovieModel model;
   bool viaFFmpeg = false;  // tracks and samples from FFmpeg's index, not our parser
@@ -606,10 +619,8 @@ bool modelFromFFmpeg(const std::string& path, MovieModel* m, std::vector<std::ve
     t.sampleSize.push_back(UInt32(pkt->size));
     t.sampleTime.push_back(mediaTime);
     t.sampleDescription.push_back(1);
-    if (!(pkt->flags & AV_PKT_FLAG_KEY)) {
-    } else {
-      t.syncSamples.push_back(UInt32(t.sampleSize.size()));
-    }
+    // Sync flags ride in syncSamples as 0/1 per packet until the samples are put in order.
+    t.syncSamples.push_back((pkt->flags & AV_PKT_FLAG_KEY) ? 1 : 0);
     av_packet_unref(pkt);
   }
   av_packet_free(&pkt);
@@ -626,6 +637,11 @@ bool modelFromFFmpeg(const std::string& path, MovieModel* m, std::vector<std::ve
     permute(t.sampleSize);
     permute(t.sampleTime);
     permute(t.sampleDescription);
+    permute(t.syncSamples);
+    std::vector<UInt32> sync;
+    for (size_t i = 0; i < t.syncSamples.size(); ++i)
+      if (t.syncSamples[i]) sync.push_back(UInt32(i + 1));
+    t.syncSamples = sync.size() == t.sampleTime.size() ? std::vector<UInt32>() : sync;
     UInt32 last = 1;
     for (size_t i = 0; i < t.sampleTime.size(); ++i) {
       UInt32 dur = i + 1 < t.sampleTime.size() ? UInt32(t.sampleTime[i + 1] - t.sampleTime[i]) : last;
@@ -667,6 +683,7 @@ OSErr openMovie(const std::string& path, Movie* out) {
       convertDescription(hosts.back(), movie->model.tracks[i].handlerType, true);
     }
     movie->hostDescriptions.push_back(std::move(hosts));
+    movie->extras.emplace_back();
   }
   // The movie box: the first video track's size.
   for (const auto& t : movie->model.tracks) {
@@ -860,7 +877,8 @@ OSErr GetMediaSample(Media media, Handle dataOut, long maxSizeToGrow, long* size
   const MovieTrackModel& t = *modelOf(media->track);
   if (time < 0) return setError(invalidTime);
   long s = SkyloomSampleAtMediaTime(t, UInt64(time));
-  if (s < 0) return setError(invalidTime);
+  // Samples added in memory have no bytes to read until the movie is written.
+  if (s < 0 || size_t(s) >= t.sampleSize.size()) return setError(invalidTime);
   const size_t i = size_t(s);
   const UInt32 bytes = t.sampleSize[i];
   if (sampleTime) *sampleTime = TimeValue(t.sampleTime[i]);
@@ -955,22 +973,39 @@ void GetMovieNextInterestingTime(Movie m, short flags, short numMediaTypes, cons
     SInt64 mediaOffset = 0;
     if (!t.edits.empty() && t.edits[0].mediaTime > 0) mediaOffset = t.edits[0].mediaTime;
     const bool syncOnly = flags & nextTimeSyncSample;
-    for (size_t i = 0; i < t.sampleTime.size(); ++i) {
-      if (syncOnly && !t.syncSamples.empty() &&
-          !std::binary_search(t.syncSamples.begin(), t.syncSamples.end(), UInt32(i + 1)))
-        continue;
+    auto isSync = [&](size_t i) {
+      return !syncOnly || t.syncSamples.empty() ||
+             std::binary_search(t.syncSamples.begin(), t.syncSamples.end(), UInt32(i + 1));
+    };
+    auto movieTimeOf = [&](size_t i) -> SInt64 {
       SInt64 mt = SInt64(t.sampleTime[i]) - mediaOffset;
-      if (mt < 0) continue;
-      SInt64 movieT = SInt64((unsigned __int128)UInt64(mt) * m->model.timeScale / t.mediaTimeScale);
+      return mt < 0 ? -1 : SInt64((unsigned __int128)UInt64(mt) * m->model.timeScale / t.mediaTimeScale);
+    };
+    // Samples are in time order: start from the one nearest the time asked.
+    const SInt64 mediaAt = SInt64((unsigned __int128)UInt64(std::max<TimeValue>(time, 0)) * t.mediaTimeScale /
+                                  m->model.timeScale) + mediaOffset;
+    long i0 = long(std::upper_bound(t.sampleTime.begin(), t.sampleTime.end(), UInt64(std::max<SInt64>(mediaAt, 0))) -
+                   t.sampleTime.begin()) - 1;
+    if (i0 < 0) i0 = 0;
+    auto consider = [&](size_t i) {
+      SInt64 movieT = movieTimeOf(i);
+      if (movieT < 0 || !isSync(i)) return false;
       bool hit = backward ? (movieT < time || ((flags & nextTimeEdgeOK) && movieT == time))
                           : (movieT > time || ((flags & nextTimeEdgeOK) && movieT == time));
-      if (!hit) continue;
+      if (!hit) return false;
       if (best < 0 || (backward ? movieT > best : movieT < best)) {
         best = movieT;
         UInt64 next = i + 1 < t.sampleTime.size() ? t.sampleTime[i + 1] : t.mediaDuration;
         bestDuration = SInt64((unsigned __int128)(next - t.sampleTime[i]) * m->model.timeScale / t.mediaTimeScale);
       }
-      if (!backward) break;  // samples are in time order
+      return true;
+    };
+    if (backward) {
+      for (long i = std::min<long>(i0 + 1, long(t.sampleTime.size()) - 1); i >= 0; --i)
+        if (consider(size_t(i))) break;
+    } else {
+      for (size_t i = size_t(i0); i < t.sampleTime.size(); ++i)
+        if (consider(i)) break;
     }
   }
   if (best >= 0) {
@@ -1036,4 +1071,667 @@ OSErr DecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, c
   RectMatrix(&m, &s, dstRect ? dstRect : &s);
   return FDecompressImage(data, desc, dst, srcRect, &m, mode, mask, nullptr, nullptr, codecNormalQuality, nullptr, 0,
                           nullptr, nullptr);
+}
+
+// ================================================================ editing
+
+struct UserDataRecord {
+  std::vector<std::pair<OSType, std::vector<UInt8>>> items;
+};
+
+struct DataHandlerRecord {
+  std::string path;
+};
+
+namespace {
+
+// Big-endian atom building.
+struct Out {
+  std::vector<UInt8> b;
+  void u8(UInt32 v) { b.push_back(UInt8(v)); }
+  void u16(UInt32 v) { u8(v >> 8); u8(v); }
+  void u32(UInt32 v) { u16(v >> 16); u16(v); }
+  void u64(UInt64 v) { u32(UInt32(v >> 32)); u32(UInt32(v)); }
+  void bytes(const std::vector<UInt8>& v) { b.insert(b.end(), v.begin(), v.end()); }
+  void zeros(size_t n) { b.insert(b.end(), n, 0); }
+  // Opens an atom; close() patches its size.
+  size_t open(OSType type) {
+    size_t at = b.size();
+    u32(0);
+    u32(type);
+    return at;
+  }
+  void close(size_t at) {
+    UInt32 n = UInt32(b.size() - at);
+    b[at] = UInt8(n >> 24);
+    b[at + 1] = UInt8(n >> 16);
+    b[at + 2] = UInt8(n >> 8);
+    b[at + 3] = UInt8(n);
+  }
+  void matrix(const MatrixRecord& m) {
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) u32(UInt32(m.matrix[r][c]));
+  }
+};
+
+void pascal(Out& o, const char* s) {
+  size_t n = std::strlen(s);
+  o.u8(UInt32(n));
+  o.b.insert(o.b.end(), s, s + n);
+}
+
+MatrixRecord identity() {
+  MatrixRecord m;
+  SetIdentityMatrix(&m);
+  return m;
+}
+
+// A track made in memory, as a whole 'trak' body.
+std::vector<UInt8> buildTrak(const MovieModel& mv, const MovieTrackModel& t, const TrackExtra& x) {
+  Out o;
+  const UInt32 ctime = mv.creationTime, mtime = mv.modificationTime;
+  size_t tkhd = o.open(FOUR_CHAR_CODE("tkhd"));
+  o.u32((t.tkhdFlags & ~1u) | (t.enabled ? 1u : 0u));
+  o.u32(ctime);
+  o.u32(mtime);
+  o.u32(t.trackID);
+  o.u32(0);
+  o.u32(UInt32(t.trackDuration));
+  o.zeros(8);
+  o.u16(0);  // layer
+  o.u16(0);  // alternate group
+  o.u16(0);  // volume
+  o.u16(0);
+  o.matrix(x.matrixSet ? x.matrix : identity());
+  o.u32(UInt32(t.width));
+  o.u32(UInt32(t.height));
+  o.close(tkhd);
+  if (!t.references.empty()) {
+    size_t tref = o.open(FOUR_CHAR_CODE("tref"));
+    for (const auto& r : t.references) {
+      size_t a = o.open(r.first);
+      for (UInt32 id : r.second) o.u32(id);
+      o.close(a);
+    }
+    o.close(tref);
+  }
+  if (!t.edits.empty()) {
+    size_t edts = o.open(FOUR_CHAR_CODE("edts"));
+    size_t elst = o.open(FOUR_CHAR_CODE("elst"));
+    o.u32(0);
+    o.u32(UInt32(t.edits.size()));
+    for (const MovieEdit& e : t.edits) {
+      o.u32(UInt32(e.trackDuration));
+      o.u32(UInt32(SInt32(e.mediaTime)));
+      o.u32(UInt32(e.rate));
+    }
+    o.close(elst);
+    o.close(edts);
+  }
+  size_t mdia = o.open(FOUR_CHAR_CODE("mdia"));
+  size_t mdhd = o.open(FOUR_CHAR_CODE("mdhd"));
+  o.u32(0);
+  o.u32(ctime);
+  o.u32(mtime);
+  o.u32(t.mediaTimeScale);
+  o.u32(UInt32(t.mediaDuration));
+  o.u16(t.language);
+  o.u16(0);
+  o.close(mdhd);
+  size_t hdlr = o.open(FOUR_CHAR_CODE("hdlr"));
+  o.u32(0);
+  o.u32(FOUR_CHAR_CODE("mhlr"));
+  o.u32(t.handlerType);
+  o.u32(FOUR_CHAR_CODE("appl"));
+  o.u32(0);
+  o.u32(0);
+  pascal(o, t.handlerType == TimeCodeMediaType ? "Time Code Media Handler" : "Media Handler");
+  o.close(hdlr);
+  size_t minf = o.open(FOUR_CHAR_CODE("minf"));
+  if (t.handlerType == VideoMediaType) {
+    size_t vmhd = o.open(FOUR_CHAR_CODE("vmhd"));
+    o.u32(1);
+    o.u16(0x40);
+    o.u16(0x8000);
+    o.u16(0x8000);
+    o.u16(0x8000);
+    o.close(vmhd);
+  } else {
+    size_t gmhd = o.open(FOUR_CHAR_CODE("gmhd"));
+    size_t gmin = o.open(FOUR_CHAR_CODE("gmin"));
+    o.u32(0);
+    o.u16(0x40);
+    o.u16(0x8000);
+    o.u16(0x8000);
+    o.u16(0x8000);
+    o.u16(0);
+    o.u16(0);
+    o.close(gmin);
+    if (t.handlerType == TimeCodeMediaType) {
+      size_t tmcd = o.open(FOUR_CHAR_CODE("tmcd"));
+      size_t tcmi = o.open(FOUR_CHAR_CODE("tcmi"));
+      o.u32(0);
+      o.u16(UInt32(x.text.txFont));
+      o.u16(UInt32(x.text.txFace));
+      o.u16(UInt32(x.text.txSize));
+      o.u16(0);
+      o.u16(x.text.foreColor.red);
+      o.u16(x.text.foreColor.green);
+      o.u16(x.text.foreColor.blue);
+      o.u16(x.text.backColor.red);
+      o.u16(x.text.backColor.green);
+      o.u16(x.text.backColor.blue);
+      o.u8(0);  // font name: empty Pascal string
+      o.close(tcmi);
+      o.close(tmcd);
+    }
+    o.close(gmhd);
+  }
+  size_t dhlr = o.open(FOUR_CHAR_CODE("hdlr"));
+  o.u32(0);
+  o.u32(FOUR_CHAR_CODE("dhlr"));
+  o.u32(FOUR_CHAR_CODE("alis"));
+  o.u32(FOUR_CHAR_CODE("appl"));
+  o.u32(0x10000001);
+  o.u32(0x00010163);
+  pascal(o, "Apple Alias Data Handler");
+  o.close(dhlr);
+  size_t dinf = o.open(FOUR_CHAR_CODE("dinf"));
+  size_t dref = o.open(FOUR_CHAR_CODE("dref"));
+  o.u32(0);
+  o.u32(1);
+  size_t alis = o.open(FOUR_CHAR_CODE("alis"));
+  o.u32(1);
+  o.close(alis);
+  o.close(dref);
+  o.close(dinf);
+  size_t stbl = o.open(FOUR_CHAR_CODE("stbl"));
+  size_t stsd = o.open(FOUR_CHAR_CODE("stsd"));
+  o.u32(0);
+  o.u32(UInt32(t.descriptions.size()));
+  for (const auto& d : t.descriptions) o.bytes(d);
+  o.close(stsd);
+  size_t stts = o.open(FOUR_CHAR_CODE("stts"));
+  o.u32(0);
+  o.u32(UInt32(t.timeToSample.size()));
+  for (const auto& r : t.timeToSample) {
+    o.u32(r.count);
+    o.u32(r.duration);
+  }
+  o.close(stts);
+  size_t stsc = o.open(FOUR_CHAR_CODE("stsc"));
+  o.u32(0);
+  o.u32(t.sampleSize.empty() ? 0 : 1);
+  if (!t.sampleSize.empty()) {
+    o.u32(1);
+    o.u32(1);
+    o.u32(t.sampleDescription.empty() ? 1 : t.sampleDescription[0]);
+  }
+  o.close(stsc);
+  size_t stsz = o.open(FOUR_CHAR_CODE("stsz"));
+  o.u32(0);
+  o.u32(0);
+  o.u32(UInt32(t.sampleSize.size()));
+  for (UInt32 sz : t.sampleSize) o.u32(sz);
+  o.close(stsz);
+  bool wide = false;
+  for (UInt64 off : t.sampleOffset) wide |= off > 0xFFFFFFFFull;
+  size_t co = o.open(wide ? FOUR_CHAR_CODE("co64") : FOUR_CHAR_CODE("stco"));
+  o.u32(0);
+  o.u32(UInt32(t.sampleOffset.size()));
+  for (UInt64 off : t.sampleOffset) {
+    if (wide) o.u64(off);
+    else o.u32(UInt32(off));
+  }
+  o.close(co);
+  o.close(stbl);
+  o.close(minf);
+  o.close(mdia);
+  return o.b;
+}
+
+// A track read from the file, copied with its enabled flag and references
+// brought up to date.
+std::vector<UInt8> rewriteTrak(const MovieTrackModel& t) {
+  Out o;
+  const std::vector<UInt8>& raw = t.rawTrak;
+  size_t pos = 0;
+  bool wroteRefs = false;
+  auto writeRefs = [&] {
+    if (wroteRefs || t.references.empty()) return;
+    size_t tref = o.open(FOUR_CHAR_CODE("tref"));
+    for (const auto& r : t.references) {
+      size_t a = o.open(r.first);
+      for (UInt32 id : r.second) o.u32(id);
+      o.close(a);
+    }
+    o.close(tref);
+    wroteRefs = true;
+  };
+  while (pos + 8 <= raw.size()) {
+    UInt64 size = be32(&raw[pos]);
+    const OSType type = be32(&raw[pos + 4]);
+    if (size == 1 && pos + 16 <= raw.size()) size = (UInt64(be32(&raw[pos + 8])) << 32) | be32(&raw[pos + 12]);
+    if (size == 0) size = raw.size() - pos;
+    if (size < 8 || size > raw.size() - pos) break;
+    if (type == FOUR_CHAR_CODE("tref")) {
+      writeRefs();
+    } else {
+      const size_t start = o.b.size();
+      o.b.insert(o.b.end(), raw.begin() + long(pos), raw.begin() + long(pos + size));
+      if (type == FOUR_CHAR_CODE("tkhd") && size >= 12) {
+        // Flags live in the low bits of the version-and-flags word.
+        o.b[start + 11] = UInt8((o.b[start + 11] & ~1u) | (t.enabled ? 1u : 0u));
+        writeRefs();  // references follow the header
+      }
+    }
+    pos += size_t(size);
+  }
+  writeRefs();
+  return o.b;
+}
+
+std::vector<UInt8> buildMoov(const MovieModel& m, const std::vector<TrackExtra>& extras) {
+  Out o;
+  size_t moov = o.open(FOUR_CHAR_CODE("moov"));
+  size_t mvhd = o.open(FOUR_CHAR_CODE("mvhd"));
+  std::vector<UInt8> body = m.rawMvhd;
+  UInt32 maxID = 0;
+  for (const auto& t : m.tracks) maxID = std::max(maxID, t.trackID);
+  const size_t nextAt = !body.empty() && body[0] == 1 ? 108 : 96;
+  if (body.size() >= nextAt + 4) {
+    UInt32 next = std::max(be32(&body[nextAt]), maxID + 1);
+    for (int k = 0; k < 4; ++k) body[nextAt + size_t(k)] = UInt8(next >> (24 - 8 * k));
+  }
+  o.bytes(body);
+  o.close(mvhd);
+  for (size_t i = 0; i < m.tracks.size(); ++i) {
+    size_t trak = o.open(FOUR_CHAR_CODE("trak"));
+    const MovieTrackModel& t = m.tracks[i];
+    o.bytes(extras[i].created ? buildTrak(m, t, extras[i]) : rewriteTrak(t));
+    o.close(trak);
+  }
+  for (const auto& a : m.otherAtoms) o.bytes(a);
+  o.close(moov);
+  return o.b;
+}
+
+OSErr writeMovieBack(Movie m, const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? OSErr(fnfErr) : errno == EACCES ? OSErr(permErr) : OSErr(ioErr);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  const off_t end = lseek(fd, 0, SEEK_END);
+  if (end < 0) return ioErr;
+  // Place the new samples in an 'mdat' at the end of the file.
+  MovieModel model = m->model;
+  UInt64 pending = 0;
+  for (const auto& x : m->extras)
+    for (const auto& s : x.pendingSamples) pending += s.size();
+  std::vector<UInt8> mdat;
+  if (pending) {
+    Out o;
+    o.u32(UInt32(8 + pending));
+    o.u32(FOUR_CHAR_CODE("mdat"));
+    UInt64 offset = UInt64(end) + 8;
+    for (size_t i = 0; i < model.tracks.size(); ++i) {
+      for (const auto& s : m->extras[i].pendingSamples) {
+        model.tracks[i].sampleOffset.push_back(offset);
+        model.tracks[i].sampleSize.push_back(UInt32(s.size()));
+        o.bytes(s);
+        offset += s.size();
+      }
+    }
+    mdat = std::move(o.b);
+  }
+  const std::vector<UInt8> moov = buildMoov(model, m->extras);
+  // New data and movie atom first; only then does the old atom stop counting.
+  std::vector<UInt8> tail = mdat;
+  tail.insert(tail.end(), moov.begin(), moov.end());
+  if (pwrite(fd, tail.data(), tail.size(), end) != ssize_t(tail.size())) {
+    if (ftruncate(fd, end) != 0) {
+    }
+    return errno == ENOSPC || errno == EDQUOT ? OSErr(dskFulErr) : OSErr(ioErr);
+  }
+  if (fsync(fd) != 0) return ioErr;
+  if (m->model.moovSize) {
+    static const char kFree[4] = {'f', 'r', 'e', 'e'};
+    if (pwrite(fd, kFree, 4, off_t(m->model.moovOffset + 4)) != 4) return ioErr;
+    fsync(fd);
+  }
+  // The movie in memory now matches the file.
+  model.moovOffset = UInt64(end) + mdat.size();
+  model.moovSize = moov.size();
+  model.fileSize = UInt64(end) + tail.size();
+  for (size_t i = 0; i < model.tracks.size(); ++i) {
+    if (m->extras[i].created) model.tracks[i].rawTrak = buildTrak(model, model.tracks[i], m->extras[i]);
+    else model.tracks[i].rawTrak = rewriteTrak(model.tracks[i]);
+    m->extras[i].pendingSamples.clear();
+    m->extras[i].created = false;
+  }
+  m->model = std::move(model);
+  return noErr;
+}
+
+MovieTrackModel* trackModel(Track t) { return t ? &t->movie->model.tracks[t->index] : nullptr; }
+TrackExtra* extraOf(Track t) { return t ? &t->movie->extras[t->index] : nullptr; }
+
+}  // namespace
+
+Track NewMovieTrack(Movie m, Fixed width, Fixed height, short) {
+  if (!m) {
+    setError(invalidMovie);
+    return nullptr;
+  }
+  MovieTrackModel t;
+  UInt32 maxID = 0;
+  for (const auto& e : m->model.tracks) maxID = std::max(maxID, e.trackID);
+  t.trackID = maxID + 1;
+  t.enabled = 1;
+  t.tkhdFlags = 0xF;
+  t.width = width;
+  t.height = height;
+  m->model.tracks.push_back(t);
+  m->hostDescriptions.emplace_back();
+  m->extras.emplace_back();
+  m->extras.back().created = true;
+  auto tr = std::make_unique<TrackRecord>();
+  tr->movie = m;
+  tr->index = m->model.tracks.size() - 1;
+  tr->media.track = tr.get();
+  m->tracks.push_back(std::move(tr));
+  setError(noErr);
+  return m->tracks.back().get();
+}
+
+Media NewTrackMedia(Track t, OSType mediaType, TimeScale timeScale, Handle, OSType) {
+  MovieTrackModel* tm = trackModel(t);
+  if (!tm || timeScale <= 0) {
+    setError(tm ? OSErr(paramErr) : OSErr(invalidTrack));
+    return nullptr;
+  }
+  tm->handlerType = mediaType;
+  tm->handlerSubtype = mediaType;
+  tm->mediaTimeScale = UInt32(timeScale);
+  setError(noErr);
+  return &t->media;
+}
+
+OSErr BeginMediaEdits(Media media) { return setError(media ? OSErr(noErr) : OSErr(invalidMedia)); }
+OSErr EndMediaEdits(Media media) { return setError(media ? OSErr(noErr) : OSErr(invalidMedia)); }
+
+OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long size, TimeValue duration,
+                     SampleDescriptionHandle descH, long numberOfSamples, short, TimeValue* sampleTime) {
+  if (!media || !dataIn || numberOfSamples != 1 || duration <= 0 || inOffset < 0) return setError(paramErr);
+  if (Size(inOffset) + Size(size) > GetHandleSize(dataIn)) return setError(paramErr);
+  Track t = media->track;
+  MovieTrackModel& tm = *trackModel(t);
+  Movie m = t->movie;
+  // A description that differs from the last one is added.
+  if (descH) {
+    std::vector<UInt8> host(reinterpret_cast<UInt8*>(*descH), reinterpret_cast<UInt8*>(*descH) + GetHandleSize(descH));
+    auto& hosts = m->hostDescriptions[t->index];
+    if (hosts.empty() || hosts.back() != host) {
+      std::vector<UInt8> file = host;
+      convertDescription(file, tm.handlerType, false);
+      hosts.push_back(host);
+      tm.descriptions.push_back(file);
+    }
+  }
+  if (tm.descriptions.empty()) return setError(badImageDescription);
+  const UInt64 start = tm.sampleTime.empty() ? 0 : tm.sampleTime.back() + tm.timeToSample.back().duration;
+  tm.sampleTime.push_back(start);
+  tm.sampleDescription.push_back(UInt32(tm.descriptions.size()));
+  if (!tm.timeToSample.empty() && tm.timeToSample.back().duration == UInt32(duration)) tm.timeToSample.back().count++;
+  else tm.timeToSample.push_back({1, UInt32(duration)});
+  tm.mediaDuration = start + UInt64(duration);
+  m->extras[t->index].pendingSamples.emplace_back(reinterpret_cast<UInt8*>(*dataIn) + inOffset,
+                                                  reinterpret_cast<UInt8*>(*dataIn) + inOffset + size);
+  if (sampleTime) *sampleTime = TimeValue(start);
+  return setError(noErr);
+}
+
+OSErr InsertMediaIntoTrack(Track t, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration, Fixed rate) {
+  MovieTrackModel* tm = trackModel(t);
+  if (!tm || trackStart < 0 || mediaDuration <= 0 || tm->mediaTimeScale == 0) return setError(paramErr);
+  Movie m = t->movie;
+  const UInt64 movieDuration =
+      UInt64(std::llround(double(mediaDuration) * m->model.timeScale / double(tm->mediaTimeScale)));
+  if (trackStart > 0) tm->edits.push_back({UInt64(trackStart), -1, fixed1});
+  tm->edits.push_back({movieDuration, mediaTime, rate});
+  tm->trackDuration = UInt64(trackStart) + movieDuration;
+  m->model.duration = std::max(m->model.duration, tm->trackDuration);
+  return setError(noErr);
+}
+
+OSErr AddTrackReference(Track t, Track refTrack, OSType refType, long* addedIndex) {
+  MovieTrackModel* tm = trackModel(t);
+  MovieTrackModel* rm = trackModel(refTrack);
+  if (!tm || !rm || t->movie != refTrack->movie) return setError(invalidTrack);
+  for (auto& r : tm->references) {
+    if (r.first == refType) {
+      r.second.push_back(rm->trackID);
+      if (addedIndex) *addedIndex = long(r.second.size());
+      return setError(noErr);
+    }
+  }
+  tm->references.push_back({refType, {rm->trackID}});
+  if (addedIndex) *addedIndex = 1;
+  return setError(noErr);
+}
+
+void SetTrackMatrix(Track t, const MatrixRecord* matrix) {
+  if (TrackExtra* x = extraOf(t); x && matrix) {
+    x->matrix = *matrix;
+    x->matrixSet = true;
+  }
+}
+void GetTrackMatrix(Track t, MatrixRecord* matrix) {
+  if (!matrix) return;
+  TrackExtra* x = extraOf(t);
+  *matrix = x && x->matrixSet ? x->matrix : identity();
+}
+void SetTrackDimensions(Track t, Fixed w, Fixed h) {
+  if (MovieTrackModel* tm = trackModel(t)) {
+    tm->width = w;
+    tm->height = h;
+  }
+}
+void GetTrackDimensions(Track t, Fixed* w, Fixed* h) {
+  MovieTrackModel* tm = trackModel(t);
+  if (w) *w = tm ? tm->width : 0;
+  if (h) *h = tm ? tm->height : 0;
+}
+
+OSErr UpdateMovieResource(Movie m, short, short, ConstStr255Param) {
+  if (!m) return setError(invalidMovie);
+  return setError(writeMovieBack(m, m->path));
+}
+
+OSErr OpenMovieStorage(Handle dataRef, OSType dataRefType, long, DataHandler* out) {
+  if (!out) return setError(paramErr);
+  *out = nullptr;
+  std::string path = SkyloomDataReferencePath(dataRef, dataRefType);
+  if (path.empty()) return setError(couldNotResolveDataRef);
+  if (access(path.c_str(), W_OK) != 0) return setError(errno == ENOENT ? OSErr(fnfErr) : OSErr(permErr));
+  *out = new DataHandlerRecord{path};
+  return setError(noErr);
+}
+OSErr UpdateMovieInStorage(Movie m, DataHandler dh) {
+  if (!m || !dh) return setError(paramErr);
+  return setError(writeMovieBack(m, dh->path));
+}
+OSErr CloseMovieStorage(DataHandler dh) {
+  delete dh;
+  return setError(noErr);
+}
+
+// ---------------------------------------------------------------- user data
+
+OSErr NewUserData(UserData* ud) {
+  if (!ud) return paramErr;
+  *ud = new (std::nothrow) UserDataRecord;
+  return *ud ? noErr : memFullErr;
+}
+OSErr DisposeUserData(UserData ud) {
+  delete ud;
+  return noErr;
+}
+OSErr AddUserDataText(UserData ud, Handle data, OSType type, long index, short region) {
+  if (!ud || !data || index < 1) return paramErr;
+  const Size n = GetHandleSize(data);
+  if (n > 0xFFFF) return paramErr;
+  std::vector<UInt8> item;
+  item.push_back(UInt8(n >> 8));
+  item.push_back(UInt8(n));
+  item.push_back(UInt8(UInt16(region) >> 8));
+  item.push_back(UInt8(region));
+  item.insert(item.end(), *data, *data + n);
+  long seen = 0;
+  for (auto& it : ud->items)
+    if (it.first == type && ++seen == index) {
+      it.second = item;
+      return noErr;
+    }
+  ud->items.emplace_back(type, std::move(item));
+  return noErr;
+}
+OSErr GetUserDataItem(UserData ud, Handle data, OSType type, long index) {
+  if (!ud || !data) return paramErr;
+  long seen = 0;
+  for (const auto& it : ud->items)
+    if (it.first == type && ++seen == index) {
+      SetHandleSize(data, Size(it.second.size()));
+      if (MemError() != noErr) return memFullErr;
+      if (!it.second.empty()) std::memcpy(*data, it.second.data(), it.second.size());
+      return noErr;
+    }
+  return -2026;  // userDataItemNotFound
+}
+
+// ---------------------------------------------------------------- time code
+
+MediaHandler GetMediaHandler(Media media) {
+  if (!media) {
+    setError(invalidMedia);
+    return nullptr;
+  }
+  setError(noErr);
+  return reinterpret_cast<MediaHandler>(media);
+}
+
+namespace {
+Media mediaOf(MediaHandler mh) { return reinterpret_cast<Media>(mh); }
+}  // namespace
+
+void SkyloomFontMetrics(SInt16, SInt16 size, SInt16* ascent, SInt16* descent) {
+  // A fixed model: the 12-point system font, or the size asked for.
+  const SInt16 s = size > 0 ? size : 12;
+  if (ascent) *ascent = s;
+  if (descent) *descent = SInt16((s + 3) / 4);
+}
+
+ComponentResult TCSetDisplayOptions(MediaHandler mh, const TCTextOptions* o) {
+  if (!mh || !o) return paramErr;
+  extraOf(mediaOf(mh)->track)->text = *o;
+  return noErr;
+}
+ComponentResult TCGetDisplayOptions(MediaHandler mh, TCTextOptions* o) {
+  if (!mh || !o) return paramErr;
+  *o = extraOf(mediaOf(mh)->track)->text;
+  return noErr;
+}
+
+ComponentResult TCTimeCodeToString(MediaHandler, const TimeCodeDef* d, const TimeCodeRecord* r, StringPtr s) {
+  if (!d || !r || !s) return paramErr;
+  char buf[32];
+  int n = std::snprintf(buf, sizeof buf, "%02u:%02u:%02u%c%02u", r->t.hours, r->t.minutes, r->t.seconds,
+                        (d->flags & tcDropFrame) ? ';' : ':', r->t.frames);
+  s[0] = UInt8(n);
+  std::memcpy(s + 1, buf, size_t(n));
+  return noErr;
+}
+
+ComponentResult TCTimeCodeToFrameNumber(MediaHandler, const TimeCodeDef* d, const TimeCodeRecord* r, SInt32* frameNumber) {
+  if (!d || !r || !frameNumber || d->numFrames == 0) return paramErr;
+  const SInt64 seconds = SInt64(r->t.hours) * 3600 + SInt64(r->t.minutes) * 60 + r->t.seconds;
+  *frameNumber = SInt32(seconds * d->numFrames + r->t.frames);
+  return noErr;
+}
+
+ComponentResult TCFrameNumberToTimeCode(MediaHandler, SInt32 frameNumber, const TimeCodeDef* d, TimeCodeRecord* r) {
+  if (!d || !r || d->numFrames == 0 || frameNumber < 0) return paramErr;
+  const SInt32 fps = d->numFrames;
+  SInt32 seconds = frameNumber / fps;
+  r->t.frames = UInt8(frameNumber % fps);
+  r->t.seconds = UInt8(seconds % 60);
+  r->t.minutes = UInt8(seconds / 60 % 60);
+  r->t.hours = UInt8(seconds / 3600 % ((d->flags & tc24HourMax) ? 24 : 256));
+  return noErr;
+}
+
+ComponentResult TCSetTimeCodeFlags(MediaHandler mh, SInt32 flags, SInt32 mask) {
+  if (!mh) return paramErr;
+  SInt32& f = extraOf(mediaOf(mh)->track)->tcFlags;
+  f = (f & ~mask) | (flags & mask);
+  return noErr;
+}
+ComponentResult TCGetTimeCodeFlags(MediaHandler mh, SInt32* flags) {
+  if (!mh || !flags) return paramErr;
+  *flags = extraOf(mediaOf(mh)->track)->tcFlags;
+  return noErr;
+}
+
+ComponentResult TCSetSourceRef(MediaHandler, TimeCodeDescriptionHandle tcdH, UserData sref) {
+  if (!tcdH || !*tcdH || !sref) return paramErr;
+  // The source reference follows the definition as flattened user data atoms.
+  std::vector<UInt8> flat;
+  for (const auto& it : sref->items) {
+    const UInt32 size = UInt32(8 + it.second.size());
+    for (int k = 0; k < 4; ++k) flat.push_back(UInt8(size >> (24 - 8 * k)));
+    for (int k = 0; k < 4; ++k) flat.push_back(UInt8(it.first >> (24 - 8 * k)));
+    flat.insert(flat.end(), it.second.begin(), it.second.end());
+  }
+  const Size base = offsetof(TimeCodeDescription, srcRef);
+  SetHandleSize(reinterpret_cast<Handle>(tcdH), base + Size(flat.size()));
+  if (MemError() != noErr) return memFullErr;
+  std::memcpy(reinterpret_cast<char*>(*tcdH) + base, flat.data(), flat.size());
+  (*tcdH)->descSize = SInt32(base + Size(flat.size()));
+  return noErr;
+}
+
+ComponentResult TCGetTimeCodeAtTime(MediaHandler mh, TimeValue mediaTime, SInt32* frameNum, TimeCodeDef* def,
+                                    TimeCodeRecord* rec, UserData* srcRef) {
+  if (srcRef) *srcRef = nullptr;
+  if (!mh) return paramErr;
+  Media media = mediaOf(mh);
+  Handle sample = NewHandle(0), desc = NewHandle(0);
+  long size = 0;
+  OSErr err = GetMediaSample(media, sample, 0, &size, mediaTime, nullptr, nullptr, desc, nullptr, 1, nullptr, nullptr);
+  if (err == noErr && (size < 4 || GetHandleSize(desc) < Size(offsetof(TimeCodeDescription, srcRef)))) err = invalidMedia;
+  if (err == noErr) {
+    const auto* d = reinterpret_cast<const TimeCodeDescription*>(*desc);
+    const SInt32 frame = SInt32(be32(reinterpret_cast<const UInt8*>(*sample)));
+    if (frameNum) *frameNum = frame;
+    if (def) *def = d->timeCodeDef;
+    if (rec) err = OSErr(TCFrameNumberToTimeCode(mh, frame, &d->timeCodeDef, rec));
+    if (err == noErr && srcRef) {
+      UserData ud = nullptr;
+      NewUserData(&ud);
+      const UInt8* p = reinterpret_cast<const UInt8*>(*desc) + offsetof(TimeCodeDescription, srcRef);
+      const UInt8* end = reinterpret_cast<const UInt8*>(*desc) + GetHandleSize(desc);
+      while (ud && end - p >= 8) {
+        const UInt32 n = be32(p);
+        if (n < 8 || n > UInt32(end - p)) break;
+        ud->items.emplace_back(be32(p + 4), std::vector<UInt8>(p + 8, p + n));
+        p += n;
+      }
+      *srcRef = ud;
+    }
+  }
+  DisposeHandle(sample);
+  DisposeHandle(desc);
+  return err;
 }

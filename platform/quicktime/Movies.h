@@ -144,3 +144,109 @@ OSErr DecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, c
                       const Rect* dstRect, short mode, void* mask);
 // A decoder for a sample description, chosen by codec; false when none here.
 Boolean SkyloomCanDecompress(CodecType codec);
+
+// ---- Editing and writing back ----
+// New tracks and media live in memory until the movie is written back. The
+// write appends the new media data and a new movie atom to the file, then
+// marks the old movie atom 'free': the file holds a readable movie atom at
+// every moment, even if the process dies between the steps.
+Track NewMovieTrack(Movie theMovie, Fixed width, Fixed height, short trackVolume);
+Media NewTrackMedia(Track theTrack, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType);
+OSErr BeginMediaEdits(Media theMedia);
+OSErr EndMediaEdits(Media theMedia);
+OSErr AddMediaSample(Media theMedia, Handle dataIn, long inOffset, unsigned long size, TimeValue durationPerSample,
+                     SampleDescriptionHandle sampleDescriptionH, long numberOfSamples, short sampleFlags,
+                     TimeValue* sampleTime);
+OSErr InsertMediaIntoTrack(Track theTrack, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
+                           Fixed mediaRate);
+OSErr AddTrackReference(Track theTrack, Track refTrack, OSType refType, long* addedIndex);
+void SetTrackMatrix(Track theTrack, const MatrixRecord* m);
+void GetTrackMatrix(Track theTrack, MatrixRecord* m);
+void SetTrackDimensions(Track theTrack, Fixed width, Fixed height);
+void GetTrackDimensions(Track theTrack, Fixed* width, Fixed* height);
+// Writes the movie back into the file it came from.
+OSErr UpdateMovieResource(Movie theMovie, short resRefNum, short resId, ConstStr255Param resName);
+// Storage opened from a data reference, for writing a movie back.
+struct DataHandlerRecord;
+typedef DataHandlerRecord* DataHandler;
+OSErr OpenMovieStorage(Handle dataRef, OSType dataRefType, long flags, DataHandler* outDataHandler);
+OSErr UpdateMovieInStorage(Movie theMovie, DataHandler dh);
+OSErr CloseMovieStorage(DataHandler dh);
+
+// ---- User data ----
+struct UserDataRecord;
+typedef UserDataRecord* UserData;
+OSErr NewUserData(UserData* theUserData);
+OSErr DisposeUserData(UserData theUserData);
+// A text item: 2 bytes of text length, 2 of language, then the text.
+OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long index, short itlRegionTag);
+OSErr GetUserDataItem(UserData theUserData, Handle data, OSType udType, long index);
+
+// ---- The time-code media handler ----
+struct MediaHandlerRecord;
+typedef MediaHandlerRecord* MediaHandler;
+MediaHandler GetMediaHandler(Media theMedia);
+
+#pragma pack(push, 2)
+struct TimeCodeDef {
+  SInt32 flags;
+  TimeScale fTimeScale;
+  TimeValue frameDuration;
+  UInt8 numFrames;
+  UInt8 padding;
+};
+struct TimeCodeTime {
+  UInt8 hours;
+  UInt8 minutes;
+  UInt8 seconds;
+  UInt8 frames;
+};
+union TimeCodeRecord {
+  TimeCodeTime t;
+  SInt32 c;
+};
+struct TimeCodeDescription {
+  SInt32 descSize;
+  SInt32 dataFormat;
+  SInt32 resvd1;
+  SInt16 resvd2;
+  SInt16 dataRefIndex;
+  SInt32 flags;
+  TimeCodeDef timeCodeDef;
+  SInt32 srcRef[1];
+};
+#pragma pack(pop)
+static_assert(sizeof(TimeCodeDescription) == 38, "a time-code description is 38 bytes");
+typedef TimeCodeDescription* TimeCodeDescriptionPtr;
+typedef TimeCodeDescriptionPtr* TimeCodeDescriptionHandle;
+
+struct TCTextOptions {
+  SInt16 txFont;
+  SInt16 txFace;
+  SInt16 txSize;
+  SInt16 pad;
+  RGBColor foreColor;
+  RGBColor backColor;
+};
+enum : SInt32 { tcDropFrame = 1 << 0, tc24HourMax = 1 << 1, tcNegTimesOK = 1 << 2, tcCounter = 1 << 3 };
+enum : SInt32 { tcdfShowTimeCode = 1 << 0 };
+
+ComponentResult TCSetDisplayOptions(MediaHandler mh, const TCTextOptions* textOptions);
+ComponentResult TCGetDisplayOptions(MediaHandler mh, TCTextOptions* textOptions);
+// "hh:mm:ss:ff" as a Pascal string.
+ComponentResult TCTimeCodeToString(MediaHandler mh, const TimeCodeDef* tcdef, const TimeCodeRecord* tcrec,
+                                   StringPtr tcStr);
+ComponentResult TCTimeCodeToFrameNumber(MediaHandler mh, const TimeCodeDef* tcdef, const TimeCodeRecord* tcrec,
+                                        SInt32* frameNumber);
+ComponentResult TCFrameNumberToTimeCode(MediaHandler mh, SInt32 frameNumber, const TimeCodeDef* tcdef,
+                                        TimeCodeRecord* tcrec);
+ComponentResult TCSetTimeCodeFlags(MediaHandler mh, SInt32 flags, SInt32 flagsMask);
+ComponentResult TCGetTimeCodeFlags(MediaHandler mh, SInt32* flags);
+// Puts the source reference (flattened user data) into the description.
+ComponentResult TCSetSourceRef(MediaHandler mh, TimeCodeDescriptionHandle tcdH, UserData srefH);
+// The time code at a media time: frame number, definition, record and a new
+// user data holding the source reference (the caller disposes of it).
+ComponentResult TCGetTimeCodeAtTime(MediaHandler mh, TimeValue mediaTime, SInt32* frameNum, TimeCodeDef* tcdef,
+                                    TimeCodeRecord* tcrec, UserData* srcRefH);
+// Font metrics of the fixed display model: size 0 is the 12-point default.
+void SkyloomFontMetrics(SInt16 font, SInt16 size, SInt16* ascent, SInt16* descent);

@@ -1,0 +1,27 @@
+// Time-code tracks: every finished recording gets a 'tmcd' track holding the
+// time of day its recording started, with a UTC start stamp as its source
+// name ("STARTED%4d%2d%2d_%2d%2d%2d.%2dUTC", blanks as '0'). Photometry reads
+// the stamp back; processed movies get a hidden copy of the track; the user
+// can show or hide it.
+#pragma once
+#include "platform/coreservices/CoreServices.h"
+#include "platform/coreservices/Files.h"
+#include "platform/quicktime/Movies.h"
+
+// The start stamp of a UTC date-time, rounded to hundredths of a second
+// first so that a carry reaches the seconds, minutes and the date.
+void myMakeStartStampUTC(const UTCDateTime& start, char stamp[32]);
+
+// Adds the time-code track to a finished recording and writes it back into
+// the file. -1 without a video track, -2 for a movie shorter than 2 time
+// units (the file untouched in both cases), -108 when the movie can't be made.
+OSErr myAddInATC(UTCDateTime start, FSSpec file, const char* stamp, UInt8 show, SInt32* frames);
+// The first time-code track's definition, start record and source name
+// (at most 254 bytes, NUL-terminated); -1 when the movie has none.
+OSErr myExtractTimeCodeData(Movie movie, TimeCodeDef* def, TimeCodeRecord* record, char text[255]);
+// A hidden copy of a time-code track for a processed movie (written with it).
+OSErr myCopyTCToMovie(Movie movie, Track videoTrack, const TimeCodeDef* def, const TimeCodeRecord* record,
+                      const char* text);
+// Shows (1) or hides (0) every time-code track of a movie file; -1 when it
+// has none. The status the show/hide command reports.
+OSErr myHideShowTCTForFile(const FSRef& file, UInt8 show);

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "media/MovieLayout.h"
+#include "media/MovieReading.h"
+#include "media/TimeCode.h"
+#include "platform/coreservices/CoreServices.h"
+#include "platform/coreservices/Files.h"
+#include "platform/quicktime/DataReferences.h"
+#include "platform/quicktime/Movies.h"
+
+namespace {
+
+constexpr UInt32 W = 4, H = 2;
+
+// A recording of n 8-bit grey frames, one every `intervalMs`, media time scale 600.
+std::vector<UInt8> recording(UInt32 n, float intervalMs, double nominalMs = 40.0) {
+  OSErr err;
+  ImageDescriptionHandle d = myCreateMovieImageDescription(FOUR_CHAR_CODE("raw "), 8, 1024, W, H, &err);
+  std::vector<float> times;
+  for (UInt32 k = 0; k < n; ++k) times.push_back(1000.0f + intervalMs * float(k));
+  MovieAtomParams p{W, H, 600, times.data(), n, W * H, nominalMs, d, 3029529600u};
+  std::vector<UInt8> moov;
+  EXPECT_EQ(myBuildMovieAtom(p, &moov), noErr);
+  DisposeHandle(reinterpret_cast<Handle>(d));
+  std::vector<UInt8> file(kMovieFirstFrameOffset, 0);
+  myBuildMovieFileHeader(n, W * H, file.data());
+  for (UInt32 k = 0; k < n; ++k)
+    for (UInt32 i = 0; i < W * H; ++i) file.push_back(UInt8(k * 8 + i));
+  file.insert(file.end(), moov.begin(), moov.end());
+  return file;
+}
+
+UTCDateTime utc(short y, short mo, short d, short h, short mi, short s, UInt16 fraction) {
+  DateTimeRec r{y, mo, d, h, mi, s, 0};
+  UInt32 secs = 0;
+  DateToSeconds(&r, &secs);
+  return UTCDateTime{0, secs, fraction};
+}
+
+std::vector<UInt8> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<UInt8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class TimeCode : public ::testing::Test {
+ protected:
+  std::filesystem::path dir;
+  void SetUp() override {
+    char tmpl[] = "/tmp/skyloom-tc-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    std::filesystem::create_directory(dir / "config");
+    SkyloomSetConfigurationDirectory((dir / "config").c_str());
+  }
+  void TearDown() override {
+    SkyloomSetConfigurationDirectory(nullptr);
+    std::filesystem::remove_all(dir);
+  }
+  std::string write(const char* name, const std::vector<UInt8>& bytes) {
+    std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+  }
+  FSSpec specOf(const std::string& path) {
+    FSRef ref;
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
+    FSSpec spec{};
+    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), noErr);
+    return spec;
+  }
+  FSRef refOf(const std::string& path) {
+    FSRef ref;
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
+    return ref;
+  }
+  Movie open(const std::string& path) {
+    Handle h = nullptr;
+    PtrToHand(path.c_str(), &h, long(path.size() + 1));
+    Movie m = nullptr;
+    EXPECT_EQ(NewMovieFromDataRef(&m, 0, nullptr, h, AliasDataHandlerSubType), noErr);
+    DisposeHandle(h);
+    return m;
+  }
+  static std::string run(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST(StartStamp, FormatsAndCarriesHundredths) {
+  char s[32];
+  myMakeStartStampUTC(utc(2007, 3, 14, 21, 5, 3, 4588), s);  // .07 of a second
+  EXPECT_STREQ(s, "STARTED20070314_210503.07UTC");
+  myMakeStartStampUTC(utc(2006, 12, 31, 23, 59, 59, 65535), s);  // .99998 rounds to the next year
+  EXPECT_STREQ(s, "STARTED20070101_000000.00UTC");
+  myMakeStartStampUTC(utc(2008, 2, 29, 1, 2, 3, 0), s);
+  EXPECT_STREQ(s, "STARTED20080229_010203.00UTC");
+}
+
+TEST_F(TimeCode, AddedTrackReadsInStandardToolsAndBackHere) {
+  // 300 frames 33.33 ms apart at time scale 600: 20 units each, 10 seconds.
+  std::string path = write("rec.mov", recording(300, 100.0f / 3.0f));
+  char stamp[32];
+  const UTCDateTime start = utc(2007, 3, 14, 21, 5, 3, 4588);
+  myMakeStartStampUTC(start, stamp);
+  SInt32 frames = 0;
+  ASSERT_EQ(myAddInATC(start, specOf(path), stamp, 1, &frames), noErr);
+  EXPECT_EQ(frames, 300);
+
+  Movie m = open(path);
+  ASSERT_NE(m, nullptr);
+  TimeCodeDef def{};
+  TimeCodeRecord rec{};
+  char text[255];
+  ASSERT_EQ(myExtractTimeCodeData(m, &def, &rec, text), noErr);
+  EXPECT_EQ(def.fTimeScale, 30000);
+  EXPECT_EQ(def.frameDuration, 1000);
+  EXPECT_EQ(def.numFrames, 30);
+  EXPECT_EQ(def.flags, 0);
+  EXPECT_EQ(rec.t.hours, 21);
+  EXPECT_EQ(rec.t.minutes, 5);
+  EXPECT_EQ(rec.t.seconds, 3);
+  EXPECT_EQ(rec.t.frames, 2);  // trunc(30 x 4588 / 65535)
+  EXPECT_STREQ(text, "STARTED20070314_210503.07UTC");
+  // The recording still reads frame-exactly.
+  Media video = GetTrackMedia(GetMovieIndTrackType(m, 1, VideoMediaType, 0));
+  std::vector<UInt8> raw(W * H * 4);
+  Handle sample = NewHandle(0);
+  for (int k : {0, 150, 299}) {
+    ASSERT_EQ(myGet8BitMediaSampleInARGB32Buffer(m, video, sample, raw.data(), W, H, TimeValue(20 * k), nullptr, 1), noErr);
+    for (UInt32 i = 0; i < W * H; ++i) ASSERT_EQ(raw[i], UInt8(k * 8 + i)) << k;
+  }
+  DisposeHandle(sample);
+  DisposeMovie(m);
+  if (std::system("command -v ffprobe >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe not installed";
+  std::string out = run("ffprobe -v error -select_streams d -show_entries stream=codec_tag_string:stream_tags=timecode,reel_name -of default=nw=1 " + path);
+  EXPECT_NE(out.find("codec_tag_string=tmcd"), std::string::npos) << out;
+  EXPECT_NE(out.find("TAG:reel_name=STARTED20070314_210503.07UTC"), std::string::npos) << out;
+  EXPECT_NE(out.find("TAG:timecode=21:05:03:02"), std::string::npos) << out;
+  EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " + path), "300\n");
+}
+
+TEST_F(TimeCode, FrameRatesAndFrameNumbers) {
+  // The handler's numbering: ((21 x 3600 + 5 x 60 + 3) x 30 + 15).
+  TimeCodeDef def{0, 30000, 1000, 30, 0};
+  TimeCodeRecord rec{};
+  rec.t = TimeCodeTime{21, 5, 3, 15};
+  SInt32 n = 0;
+  ASSERT_EQ(TCTimeCodeToFrameNumber(nullptr, &def, &rec, &n), noErr);
+  EXPECT_EQ(n, 2277105);
+  // A fraction of 32768 at 30 fps is frame 15 of the second.
+  std::string path = write("half.mov", recording(300, 100.0f / 3.0f));
+  char stamp[32];
+  myMakeStartStampUTC(utc(2007, 3, 14, 21, 5, 3, 32768), stamp);
+  ASSERT_EQ(myAddInATC(utc(2007, 3, 14, 21, 5, 3, 32768), specOf(path), stamp, 0, nullptr), noErr);
+  Movie m = open(path);
+  char text[255];
+  ASSERT_EQ(myExtractTimeCodeData(m, &def, &rec, text), noErr);
+  EXPECT_EQ(rec.t.frames, 15);
+  DisposeMovie(m);
+  // Few frames over a long time: fps stays at least 1.
+  std::string slow = write("slow.mov", recording(3, 2000.0f));
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(slow), "STARTED", 1, nullptr), noErr);
+  m = open(slow);
+  ASSERT_EQ(myExtractTimeCodeData(m, &def, &rec, text), noErr);
+  EXPECT_EQ(def.numFrames, 1);
+  EXPECT_EQ(def.fTimeScale, 1000);
+  DisposeMovie(m);
+}
+
+TEST_F(TimeCode, RefusalsLeaveTheFileUntouched) {
+  std::string shortOne = write("short.mov", recording(1, 40.0f, 1.0));  // duration 0
+  auto before = readFile(shortOne);
+  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(shortOne), "STARTED", 1, nullptr), -2);
+  EXPECT_EQ(readFile(shortOne), before);
+  auto noVideo = recording(10, 40.0f);
+  for (size_t i = 0; i + 4 <= noVideo.size(); ++i)
+    if (std::memcmp(&noVideo[i], "vide", 4) == 0) std::memcpy(&noVideo[i], "soun", 4);
+  std::string nv = write("nv.mov", noVideo);
+  before = readFile(nv);
+  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(nv), "STARTED", 1, nullptr), -1);
+  EXPECT_EQ(readFile(nv), before);
+  Movie m = open(nv);
+  TimeCodeDef def;
+  TimeCodeRecord rec;
+  char text[255];
+  EXPECT_EQ(myExtractTimeCodeData(m, &def, &rec, text), -1);
+  DisposeMovie(m);
+}
+
+TEST_F(TimeCode, HideShowFlipsEveryTrackAndCopiesAreHidden) {
+  std::string path = write("two.mov", recording(20, 40.0f));
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), specOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), specOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
+  auto enabledStates = [&] {
+    Movie m = open(path);
+    std::vector<int> states;
+    for (long i = 1; i <= GetMovieTrackCount(m); ++i) {
+      OSType type = 0;
+      GetMediaHandlerDescription(GetTrackMedia(GetMovieIndTrack(m, i)), &type, nullptr, nullptr);
+      if (type == TimeCodeMediaType) states.push_back(GetTrackEnabled(GetMovieIndTrack(m, i)));
+    }
+    DisposeMovie(m);
+    return states;
+  };
+  EXPECT_EQ(enabledStates(), std::vector<int>({1, 1}));
+  ASSERT_EQ(myHideShowTCTForFile(refOf(path), 0), noErr);
+  EXPECT_EQ(enabledStates(), std::vector<int>({0, 0}));
+  ASSERT_EQ(myHideShowTCTForFile(refOf(path), 1), noErr);
+  EXPECT_EQ(enabledStates(), std::vector<int>({1, 1}));
+  std::string plain = write("plain.mov", recording(5, 40.0f));
+  EXPECT_EQ(myHideShowTCTForFile(refOf(plain), 1), -1);
+
+  // A processed movie takes a hidden copy of the source's time code.
+  Movie src = open(path);
+  TimeCodeDef def;
+  TimeCodeRecord rec;
+  char text[255];
+  ASSERT_EQ(myExtractTimeCodeData(src, &def, &rec, text), noErr);
+  DisposeMovie(src);
+  std::string out = write("out.mov", recording(8, 40.0f));
+  short ref = 0;
+  FSSpec spec = specOf(out);
+  ASSERT_EQ(OpenMovieFile(&spec, &ref, fsRdWrPerm), noErr);
+  Movie dst = nullptr;
+  ASSERT_EQ(NewMovieFromFile(&dst, ref, nullptr, nullptr, 0, nullptr), noErr);
+  ASSERT_EQ(myCopyTCToMovie(dst, GetMovieIndTrackType(dst, 1, VideoMediaType, 0), &def, &rec, text), noErr);
+  ASSERT_EQ(UpdateMovieResource(dst, ref, 0, nullptr), noErr);
+  CloseMovieFile(ref);
+  DisposeMovie(dst);
+  Movie copy = open(out);
+  TimeCodeDef def2;
+  TimeCodeRecord rec2;
+  char text2[255];
+  ASSERT_EQ(myExtractTimeCodeData(copy, &def2, &rec2, text2), noErr);
+  EXPECT_STREQ(text2, text);
+  EXPECT_EQ(rec2.c, rec.c);
+  EXPECT_EQ(GetTrackEnabled(GetMovieIndTrackType(copy, 1, TimeCodeMediaType, 0)), 0);
+  DisposeMovie(copy);
+}
+
+TEST_F(TimeCode, LongNamesComeBackCut) {
+  std::string path = write("long.mov", recording(10, 40.0f));
+  std::string name(300, 'x');
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(path), name.c_str(), 1, nullptr), noErr);
+  Movie m = open(path);
+  TimeCodeDef def;
+  TimeCodeRecord rec;
+  char text[255];
+  ASSERT_EQ(myExtractTimeCodeData(m, &def, &rec, text), noErr);
+  EXPECT_EQ(std::strlen(text), 254u);
+  DisposeMovie(m);
+}
