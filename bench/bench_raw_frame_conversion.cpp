@@ -1,7 +1,8 @@
 // Camera frames to the ARGB32 preview through the display converter, in MP/s
 // (the "pixels" counter: 1.25G/s is 1250 MP/s): Mono8, raw Bayer 8-bit in
 // each quality and as grey, 12-bit grey and Bayer frames (unpacked first),
-// 16-bit grey and Bayer, and the YUV layouts, at 640x480 and 1280x960.
+// 16-bit grey and Bayer, RGB24 and RGB48, and the YUV layouts, at 640x480
+// and 1280x960.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -41,6 +42,8 @@ void sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Mono8, "raw ", 8)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Mono12, "raw ", 12)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Mono16, "raw ", 16)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_RawFrameToARGB32, RGB24, "raw ", 24)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_RawFrameToARGB32, RGB48, "raw ", 48)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Raw8_LQ, "blRG", 8)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Raw8_MQ, "bmRG", 8)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Raw8_HQ, "bhRG", 8)->Apply(sizes);
@@ -48,6 +51,7 @@ BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Raw8_Grey, "mmRG", 8)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Raw12_MQ, "bmRG", 12)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Raw16_MQ, "bmRG", 16)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, Raw16_HQ, "bhRG", 16)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_RawFrameToARGB32, YUV444, "v308", 24)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, YUV422, "2vuy", 16)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_RawFrameToARGB32, YUV411, "Y411", 12)->Apply(sizes);
 
