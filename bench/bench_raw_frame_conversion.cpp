@@ -8,13 +8,14 @@
 #include <random>
 #include <vector>
 
+#include "camera_driver/DCAMCameraStruct.h"
 #include "media/RawFrameConversion.h"
 
 namespace {
 
 MyDCAMCameraStruct* benchCamera() {
-  alignas(64) static unsigned char block[1 << 16] = {};
-  return reinterpret_cast<MyDCAMCameraStruct*>(block);
+  static MyDCAMCameraStruct camera{};
+  return &camera;
 }
 
 void BM_RawFrameToARGB32(benchmark::State& state, const char* code, UInt32 bits) {

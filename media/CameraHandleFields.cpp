@@ -1,13 +1,7 @@
 #include "media/CameraHandleFields.h"
 
-#include <atomic>
+#include "camera_driver/DCAMCameraStruct.h"
 
-// TODO(rawconv): read the handle's fields once the camera library's handle is in.
-namespace {
-std::atomic<OSType> gStandInPixelFormat{FOUR_CHAR_CODE("raw ")};
-}
-
-UInt8 myCameraVectorUnitFlag(const MyDCAMCameraStruct*) { return 0; }
-UInt8 myCameraPPC970Flag(const MyDCAMCameraStruct*) { return 0; }
-OSType myCameraPixelFormat(const MyDCAMCameraStruct*) { return gStandInPixelFormat.load(); }
-void SkyloomSetStandInCameraPixelFormat(OSType code) { gStandInPixelFormat.store(code); }
+UInt8 myCameraVectorUnitFlag(const MyDCAMCameraStruct* camera) { return camera->mHasVectorUnit; }
+UInt8 myCameraPPC970Flag(const MyDCAMCameraStruct* camera) { return camera->mIsPPC970; }
+OSType myCameraPixelFormat(const MyDCAMCameraStruct* camera) { return camera->mPixelFormat; }

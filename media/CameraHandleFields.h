@@ -10,7 +10,3 @@ struct MyDCAMCameraStruct;
 UInt8 myCameraVectorUnitFlag(const MyDCAMCameraStruct* camera);
 UInt8 myCameraPPC970Flag(const MyDCAMCameraStruct* camera);
 OSType myCameraPixelFormat(const MyDCAMCameraStruct* camera);
-
-// Until the camera library's handle is in, the code reported for every
-// camera; tests set it.
-void SkyloomSetStandInCameraPixelFormat(OSType code);

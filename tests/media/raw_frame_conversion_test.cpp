@@ -1,23 +1,26 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "camera_driver/DCAMCameraStruct.h"
 #include "media/BayerDemosaic.h"
 #include "media/MediaMemory.h"
 #include "media/MediaSIMD.h"
 #include "media/RawFrameConversion.h"
+#include "platform/simcamera/SimScene.h"
 
 namespace {
 
-// The converters read only the flags of the handle; an all-zero handle is a
-// camera without a vector unit.
+// The converters read only the flags of the handle: a camera without a
+// vector unit, as on every host of this system.
 MyDCAMCameraStruct* testCamera() {
-  alignas(64) static unsigned char block[1 << 16] = {};
-  return reinterpret_cast<MyDCAMCameraStruct*>(block);
+  static MyDCAMCameraStruct camera{};
+  return &camera;
 }
 
 UInt32 code(const char* s) {
@@ -163,6 +166,37 @@ TEST(TwelveBitFrames, FullFrameShowsTopEightBitsOfEverySample) {
     ASSERT_TRUE(p[0] == 0xFF && p[1] == top && p[2] == top && p[3] == top) << "pixel " << i;
   }
   for (size_t i = size_t(w) * 4 * h; i < dst.size(); ++i) ASSERT_EQ(dst[i], 0x5A);
+}
+
+// Frames of the simulated sky at 12 bits, packed as the camera sends them:
+// the grey preview shows the top 8 bits of every scene sample, and a GBRG
+// mosaic (BayerFormat 2, code 'bmBG') widens to exactly the scene's samples
+// << 4 before the demosaic.
+TEST(TwelveBitFrames, SimulatedSkyDecodesToTheSceneSamples) {
+  SimSceneSettings settings;
+  settings.kind = SimSceneKind::Planet;
+  const UInt32 w = settings.width, h = settings.height;
+  const SimScene scene(settings);
+  std::vector<UInt16> mono(size_t(w) * h), mosaic(size_t(w) * h);
+  scene.RenderMono(3, 1.0, 12, mono.data());
+  const double balance[3] = {1.0, 1.0, 1.0};
+  scene.RenderBayer(3, 1.0, balance, 2, 12, mosaic.data());
+
+  const std::vector<UInt8> packedMono = pack12(mono);
+  std::vector<UInt8> argb(size_t(w) * h * 4);
+  ASSERT_EQ(ORXDCAMConvertRawFrameToARGB32(testCamera(), packedMono.data(), w, h, code("raw "), 12, argb.data(), w * 4),
+            0);
+  for (size_t i = 0; i < mono.size(); ++i) ASSERT_EQ(argb[i * 4 + 1], mono[i] >> 4) << i;
+
+  const std::vector<UInt8> packedMosaic = pack12(mosaic);
+  std::vector<UInt16> wide(mosaic.size()), want(mosaic.size() * 3), got(mosaic.size() * 3);
+  for (size_t i = 0; i < mosaic.size(); ++i) wide[i] = UInt16(mosaic[i] << 4);
+  myUnpack12BitTo16(packedMosaic.data(), got.data(), w, h);
+  EXPECT_TRUE(std::equal(wide.begin(), wide.end(), got.begin()));
+  BayerRGGB16_MQ_RGB48(wide.data(), want.data(), w * 6, w, h, 0);
+  ASSERT_EQ(ORXDCAMConvertRaw16FrameToRGB48(testCamera(), packedMosaic.data(), w, h, code("bmBG"), 12, got.data(), w * 6),
+            0);
+  EXPECT_EQ(got, want);
 }
 
 // 5 x 3 = 15 samples in 22 bytes: seven whole triples, then the top 8 bits

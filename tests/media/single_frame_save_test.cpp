@@ -14,8 +14,8 @@
 
 #include <tiffio.h>
 
+#include "camera_driver/DCAMCameraStruct.h"
 #include "media/BayerDemosaic.h"
-#include "media/CameraHandleFields.h"
 #include "media/FITSWriter.h"
 #include "media/MediaMemory.h"
 #include "media/RawFrameConversion.h"
@@ -33,9 +33,9 @@ UInt32 code(const char* s) {
 
 // A camera whose current mode delivers frames of the given code.
 MyDCAMCameraStruct* cameraWithCode(const char* c) {
-  alignas(64) static unsigned char block[1 << 16] = {};
-  SkyloomSetStandInCameraPixelFormat(code(c));
-  return reinterpret_cast<MyDCAMCameraStruct*>(block);
+  static MyDCAMCameraStruct camera{};
+  camera.mPixelFormat = code(c);
+  return &camera;
 }
 
 std::string run(const std::string& cmd) {
@@ -81,7 +81,6 @@ class SingleFrameSave : public ::testing::Test {
     SkyloomSetFITSClock(nullptr);
     SkyloomFailMediaAllocation(0);
     SkyloomFailGWorldCreation(0);
-    SkyloomSetStandInCameraPixelFormat(code("raw "));
     SkyloomSetConfigurationDirectory(nullptr);
     std::filesystem::remove_all(dir);
     EXPECT_EQ(SkyloomLiveComponentCount(), 0);
