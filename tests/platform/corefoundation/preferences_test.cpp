@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <thread>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -252,6 +253,29 @@ TEST_F(Preferences, ConfigurationFolderThatCannotBeMadeFailsTheSynchronize) {
   Set("k", a.obj);
   EXPECT_FALSE(CFPreferencesAppSynchronize(domain_));
   EXPECT_EQ(CopyText("k"), "a");
+}
+
+TEST_F(Preferences, ThreadsShareTheStore) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < 50; ++i) {
+        const std::string key = "t" + std::to_string(t) + "k" + std::to_string(i % 5);
+        CF v(Str(std::to_string(i).c_str()));
+        Set(key.c_str(), v.obj);
+        CF back(Copy(key.c_str()));
+        EXPECT_TRUE(CFEqual(back.obj, v.obj));
+        if (i % 10 == t) {
+          EXPECT_TRUE(CFPreferencesAppSynchronize(domain_));
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  ASSERT_TRUE(CFPreferencesAppSynchronize(domain_));
+  SkyloomPreferencesForgetAll();
+  for (int t = 0; t < 4; ++t)
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(CopyText(("t" + std::to_string(t) + "k" + std::to_string(k)).c_str()), std::to_string(45 + k));
 }
 
 // Child half of ADomainWrittenByAnotherProcessIsReadBack: this program started
