@@ -445,12 +445,41 @@ OSStatus UserClickArrow(ControlRef c, bool up) {
   return hitAndCommand(c, part, c->command);
 }
 
+namespace {
+
+// The menus the user opens on the way to menu: from the menu bar down.
+bool pathTo(MenuRef from, MenuRef menu, std::vector<MenuRef>& path) {
+  path.push_back(from);
+  if (from == menu) return true;
+  for (MenuItemRec& i : from->items)
+    if (i.submenu && pathTo(i.submenu, menu, path)) return true;
+  path.pop_back();
+  return false;
+}
+
+}  // namespace
+
 OSStatus UserChooseMenuItem(MenuRef menu, MenuItemIndex item) {
   Model& m = model();
   if (!isLiveMenu(menu)) return menuInvalidErr;
   if (!m.alertStack.empty()) return errControlHiddenOrDisabled;
-  sendSimpleEvent(&menu->target, kEventClassMenu, kEventMenuEnableItems, kEventParamDirectObject, typeMenuRef, &menu,
-                  sizeof menu);
+  std::vector<MenuRef> path;
+  for (MenuRef top : m.menuBar)
+    if (pathTo(top, menu, path)) break;
+  if (path.empty()) path.push_back(menu);
+  // Each menu on the way is asked to enable its items as it opens; a menu
+  // or item it disables stops the way.
+  for (size_t k = 0; k < path.size(); ++k) {
+    MenuRef p = path[k];
+    if (!isLiveMenu(p)) return menuInvalidErr;
+    sendSimpleEvent(&p->target, kEventClassMenu, kEventMenuEnableItems, kEventParamDirectObject, typeMenuRef, &p,
+                    sizeof p);
+    if (!isLiveMenu(p) || !p->enabled) return errControlHiddenOrDisabled;
+    if (k + 1 < path.size()) {
+      auto it = std::find_if(p->items.begin(), p->items.end(), [&](const MenuItemRec& i) { return i.submenu == path[k + 1]; });
+      if (it == p->items.end() || !it->enabled) return errControlHiddenOrDisabled;
+    }
+  }
   if (!isLiveMenu(menu)) return menuInvalidErr;
   if (item < 1 || item > menu->items.size()) return menuItemNotFoundErr;
   const MenuItemRec& it = menu->items[item - 1];

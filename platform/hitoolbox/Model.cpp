@@ -1,4 +1,5 @@
 // The model's state, resource lookup, nib references and the window records.
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/corefoundation/CFBundle.h"
@@ -17,6 +18,14 @@ using namespace skyloom::ui::internal;
 namespace skyloom::ui::internal {
 
 Model& model() {
+  // Windows belong to the main thread; say so once per thread that forgets it.
+  thread_local int checked = 0;
+  if (!checked) {
+    checked = 1;
+    if (pid_t(syscall(SYS_gettid)) != getpid())
+      fprintf(stderr, "HIToolbox called off the main thread (thread %ld); the window model is not locked\n",
+              long(syscall(SYS_gettid)));
+  }
   static Model m;
   return m;
 }

@@ -795,3 +795,51 @@ TEST_F(HIToolboxTest, DescriptionsShowWhatTheUserSees) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HIToolboxTest, ChoosingFromASubmenuOpensEachMenuOnTheWay) {
+  IBNibRef nib = nullptr;
+  ASSERT_EQ(CreateNibReference(CFSTR("Test"), &nib), noErr);
+  MenuRef tools = nullptr;
+  ASSERT_EQ(CreateMenuFromNib(nib, CFSTR("Tools"), &tools), noErr);
+  DisposeNibReference(nib);
+  InsertMenu(tools, 0);
+  ReleaseMenu(tools);
+  struct Opened {
+    std::vector<MenuID> order;
+    bool blockMore = false;
+  } opened;
+  EventTypeSpec spec{kEventClassMenu, kEventMenuEnableItems};
+  auto handler = [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
+    auto* o = static_cast<Opened*>(ud);
+    MenuRef m = nullptr;
+    GetEventParameter(e, kEventParamDirectObject, typeMenuRef, nullptr, sizeof m, nullptr, &m);
+    o->order.push_back(GetMenuID(m));
+    if (GetMenuID(m) == 20) {
+      if (o->blockMore)
+        DisableMenuItem(m, 3);
+      else
+        EnableMenuItem(m, 3);
+    }
+    return noErr;
+  };
+  ASSERT_EQ(InstallMenuEventHandler(tools, handler, 1, &spec, &opened, nullptr), noErr);
+  ASSERT_EQ(InstallMenuEventHandler(GetMenuRef(21), handler, 1, &spec, &opened, nullptr), noErr);
+  Recorded onApp;
+  onApp.answer = noErr;
+  EventTypeSpec cmd{kCmds, kEventCommandProcess};
+  ASSERT_EQ(InstallApplicationEventHandler(recordingHandler, 1, &cmd, &onApp, nullptr), noErr);
+  MenuRef more = GetMenuRef(21);
+  EXPECT_EQ(UserChooseMenuItem(more, 1), noErr);
+  EXPECT_EQ(opened.order, (std::vector<MenuID>{20, 21}));
+  EXPECT_EQ(onApp.lastCommand, FOUR_CHAR_CODE("FRMO"));
+  opened.blockMore = true;
+  opened.order.clear();
+  onApp.lastCommand = 0;
+  EXPECT_EQ(UserChooseMenuItem(more, 1), errControlHiddenOrDisabled);
+  EXPECT_EQ(opened.order, (std::vector<MenuID>{20}));  // the way stopped at the disabled item
+  EXPECT_EQ(onApp.lastCommand, 0u);
+}
+
+}  // namespace
