@@ -7,6 +7,8 @@
 #include <string>
 
 #include "platform/quicktime/DataReferences.h"
+#include "utilities/Alerts.h"
+#include "utilities/FileDialogs.h"
 
 namespace {
 
@@ -229,4 +231,20 @@ OSErr myHideShowTCTForFile(const FSRef& file, UInt8 show) {
   if (movie) DisposeMovie(movie);
   DisposeHandle(dataRef);
   return err;
+}
+
+void myHideShowTCT(UInt8 show) {
+  static const OSType kMovieTypes[6] = {FOUR_CHAR_CODE("MooV"), FOUR_CHAR_CODE("VfW "), FOUR_CHAR_CODE("FLC "),
+                                        FOUR_CHAR_CODE("mpg4"), FOUR_CHAR_CODE("dvc!"), FOUR_CHAR_CODE("mpeg")};
+  FSRef file;
+  OSStatus err = myGetFSRefForReading(nullptr, nullptr, &file, FOUR_CHAR_CODE("TVOD"), 6, kMovieTypes, 0, 0);
+  if (err == noErr) err = myHideShowTCTForFile(file, show);
+  if (err == -1) {
+    SysBeep(30);
+    myPostAlertByKeyString("USRER", "NOTIMECODETRACK");
+  } else if (err != noErr && err != userCanceledErr) {
+    char message[96];
+    std::snprintf(message, sizeof message, "A %d 0x%X error orccured in myHideShowTCT", int(err), unsigned(err));
+    myPostAlert("", message);  // beeps first
+  }
 }

@@ -22,6 +22,9 @@ OSErr myExtractTimeCodeData(Movie movie, TimeCodeDef* def, TimeCodeRecord* recor
 // A hidden copy of a time-code track for a processed movie (written with it).
 OSErr myCopyTCToMovie(Movie movie, Track videoTrack, const TimeCodeDef* def, const TimeCodeRecord* record,
                       const char* text);
-// Shows (1) or hides (0) every time-code track of a movie file; -1 when it
-// has none. The status the show/hide command reports.
+// The "STCT" (1) and "HTCT" (0) commands: the user picks a movie, and every
+// time-code track of it is shown or hidden; a movie without one, or an error
+// other than a cancelled dialog, is reported in an alert.
+void myHideShowTCT(UInt8 show);
+// The same on a given file: 0, -1 when it has no time-code track, or the error.
 OSErr myHideShowTCTForFile(const FSRef& file, UInt8 show);

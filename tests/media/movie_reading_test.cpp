@@ -195,7 +195,9 @@ TEST_F(MovieReading, RawBayerSamplesTrailersAndDemosaic) {
   auto raw = read16(media, 0, 1);
   EXPECT_TRUE(std::equal(mosaic.begin(), mosaic.end(), raw.begin()));
   EXPECT_EQ(0, std::memcmp(reinterpret_cast<UInt8*>(raw.data()) + W * H * 2, "GRBG", 4));
-  // Through the demosaic engine: the GRBG family with row 0 red, medium quality.
+  // Interim decoder: raw Bayer draws through the demosaic engine until the
+  // raw Bayer decompressor takes its place behind the same call.
+  // The GRBG family with row 0 red, medium quality.
   std::vector<UInt16> want(W * H * 3);
   BayerGRBG16_MQ_RGB48(mosaic.data(), want.data(), W * 6, W, H, 1);
   EXPECT_EQ(read16(media, 0, 0, codecHighQuality), want);

@@ -17,7 +17,11 @@
 #include "platform/coreservices/CoreServices.h"
 #include "platform/coreservices/Files.h"
 #include "platform/quicktime/DataReferences.h"
+#include "platform/hitoolbox/ScriptedUser.h"
+#include "platform/hitoolbox/UIModel.h"
+#include "platform/navigation/NavScript.h"
 #include "platform/quicktime/Movies.h"
+#include "utilities/Alerts.h"
 
 namespace {
 
@@ -269,4 +273,48 @@ TEST_F(TimeCode, LongNamesComeBackCut) {
   ASSERT_EQ(myExtractTimeCodeData(m, &def, &rec, text), noErr);
   EXPECT_EQ(std::strlen(text), 254u);
   DisposeMovie(m);
+}
+
+TEST_F(TimeCode, ShowHideCommandThroughTheDialog) {
+  std::string path = write("cmd.mov", recording(20, 40.0f));
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), specOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
+  skyloom::ui::ResetModel();
+  {
+    skyloom::ui::ScriptedUser user;
+    skyloom::nav::Choose(user, {path});
+    myHideShowTCT(0);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  Movie m = open(path);
+  EXPECT_EQ(GetTrackEnabled(GetMovieIndTrackType(m, 1, TimeCodeMediaType, 0)), 0);
+  DisposeMovie(m);
+  EXPECT_TRUE(skyloom::ui::Alerts().empty());
+  // A movie without a time code: the user is told so, after a beep.
+  std::string plain = write("plain.mov", recording(5, 40.0f));
+  long beeps = SkyloomBeepCount();
+  {
+    skyloom::ui::ScriptedUser user;
+    skyloom::nav::Choose(user, {plain}).AnswerAlert();
+    myHideShowTCT(1);
+  }
+  ASSERT_EQ(skyloom::ui::Alerts().size(), 1u);
+  auto localized = [](const char* key) {
+    CFStringRef s = myGetLocalizedCFString(key);
+    char buf[256] = {0};
+    if (s) {
+      CFStringGetCString(s, buf, sizeof buf, kCFStringEncodingUTF8);
+      CFRelease(s);
+    }
+    return std::string(buf);
+  };
+  EXPECT_EQ(skyloom::ui::Alerts()[0].title, localized("USRER"));
+  EXPECT_EQ(skyloom::ui::Alerts()[0].message, localized("NOTIMECODETRACK"));
+  EXPECT_EQ(SkyloomBeepCount(), beeps + 1);
+  // A cancelled dialog says nothing.
+  {
+    skyloom::ui::ScriptedUser user;
+    skyloom::nav::Cancel(user);
+    myHideShowTCT(1);
+  }
+  EXPECT_EQ(skyloom::ui::Alerts().size(), 1u);
 }
