@@ -20,10 +20,12 @@ namespace {
 struct GraphicsExporter : ComponentInstanceRecord {
   OSType subtype = 0;
   GWorldPtr input = nullptr;
+  CGImageRef image = nullptr;
   SInt32 depth = 0;
   UInt32 quality = 0;
   SInt32 compressionMethod = 0;
   std::string path;
+  ~GraphicsExporter() override { CGImageRelease(image); }
 };
 GraphicsExporter* exporterOf(ComponentInstance ci) {
   if (!ci || ci->componentType != GraphicsExporterComponentType) return nullptr;
@@ -111,6 +113,56 @@ OSErr rasterFrom(GWorldPtr gw, SInt32 depth, Raster* out) {
       }
     }
   }
+  *out = std::move(r);
+  return noErr;
+}
+
+// The depth a CGImage is written at when none was set: its own channels.
+SInt32 naturalDepth(CGImageRef im) {
+  if (CGColorSpaceGetNumberOfComponents(CGImageGetColorSpace(im)) == 1) return 40;
+  switch (CGImageGetAlphaInfo(im)) {
+    case kCGImageAlphaPremultipliedFirst:
+    case kCGImageAlphaPremultipliedLast:
+    case kCGImageAlphaFirst:
+    case kCGImageAlphaLast:
+      return 32;
+    default:
+      return 24;
+  }
+}
+
+// The QuickDraw format of a CGImage's pixel size, for the export record.
+OSType pixelFormatOf(CGImageRef im) {
+  switch (CGImageGetBitsPerPixel(im)) {
+    case 8: return k8IndexedGrayPixelFormat;
+    case 16: return k16GrayPixelFormat;
+    case 24: return k24RGBPixelFormat;
+    case 32: return k32ARGBPixelFormat;
+    case 48: return k48RGBPixelFormat;
+    default: return k64ARGBPixelFormat;
+  }
+}
+
+OSErr rasterFromImage(CGImageRef im, SInt32 depth, Raster* out) {
+  Raster r;
+  r.width = int(std::min<size_t>(CGImageGetWidth(im), 0x7FFFFFFF));
+  r.height = int(std::min<size_t>(CGImageGetHeight(im), 0x7FFFFFFF));
+  if (r.width <= 0 || r.height <= 0) return paramErr;
+  r.bits = int(CGImageGetBitsPerComponent(im));
+  r.channels = depth == 40 ? 1 : depth == 32 ? 4 : 3;
+  const bool grey = CGColorSpaceGetNumberOfComponents(CGImageGetColorSpace(im)) == 1;
+  r.s.resize(size_t(r.width) * r.height * r.channels);
+  UInt16 px[4];
+  for (int y = 0; y < r.height; ++y)
+    for (int x = 0; x < r.width; ++x) {
+      if (!SkyloomCGImagePixel(im, size_t(x), size_t(y), px)) return paramErr;
+      UInt16* o = &r.s[(size_t(y) * r.width + x) * r.channels];
+      if (r.channels == 1) {
+        o[0] = grey ? px[0] : luma(px[0], px[1], px[2]);
+      } else {
+        for (int c = 0; c < r.channels; ++c) o[c] = px[c];
+      }
+    }
   *out = std::move(r);
   return noErr;
 }
@@ -460,6 +512,19 @@ ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent c, GWorldPt
   if (!ci) return badComponentInstance;
   if (!gworld) return paramErr;
   ci->input = gworld;
+  CGImageRelease(ci->image);
+  ci->image = nullptr;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetInputCGImage(GraphicsExportComponent c, CGImageRef image) {
+  GraphicsExporter* ci = exporterOf(c);
+  if (!ci) return badComponentInstance;
+  if (!image) return paramErr;
+  CGImageRetain(image);
+  CGImageRelease(ci->image);
+  ci->image = image;
+  ci->input = nullptr;
   return noErr;
 }
 
@@ -518,9 +583,8 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent c, UInt32* actual
   if (actualSizeWritten) *actualSizeWritten = 0;
   GraphicsExporter* ci = exporterOf(c);
   if (!ci) return badComponentInstance;
-  if (!ci->input || ci->path.empty()) return paramErr;
-  PixMapHandle pm = GetGWorldPixMap(ci->input);
-  SInt32 depth = ci->depth ? ci->depth : 32;
+  if ((!ci->input && !ci->image) || ci->path.empty()) return paramErr;
+  SInt32 depth = ci->depth ? ci->depth : ci->image ? naturalDepth(ci->image) : 32;
   {
     std::function<OSErr(const GraphicsExportRecord&)> recorder;
     {
@@ -528,15 +592,23 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent c, UInt32* actual
       recorder = gRecorder;
     }
     if (recorder) {
-      GraphicsExportRecord rec{ci->subtype, ci->depth, ci->quality, ci->compressionMethod,
-                               (*pm)->pixelFormat, (*pm)->bounds.right - (*pm)->bounds.left,
-                               (*pm)->bounds.bottom - (*pm)->bounds.top, ci->path};
+      GraphicsExportRecord rec{ci->subtype, ci->depth, ci->quality, ci->compressionMethod, 0, 0, 0, ci->path};
+      if (ci->image) {
+        rec.pixelFormat = pixelFormatOf(ci->image);
+        rec.width = SInt32(std::min<size_t>(CGImageGetWidth(ci->image), 0x7FFFFFFF));
+        rec.height = SInt32(std::min<size_t>(CGImageGetHeight(ci->image), 0x7FFFFFFF));
+      } else {
+        PixMapHandle pm = GetGWorldPixMap(ci->input);
+        rec.pixelFormat = (*pm)->pixelFormat;
+        rec.width = (*pm)->bounds.right - (*pm)->bounds.left;
+        rec.height = (*pm)->bounds.bottom - (*pm)->bounds.top;
+      }
       OSErr e = recorder(rec);
       if (e != noErr) return e;
     }
   }
   Raster r;
-  OSErr err = rasterFrom(ci->input, depth, &r);
+  OSErr err = ci->image ? rasterFromImage(ci->image, depth, &r) : rasterFrom(ci->input, depth, &r);
   if (err != noErr) return err;
   switch (ci->subtype) {
     case kQTFileTypeTIFF: err = writeTIFF(ci->path, r, ci->compressionMethod); break;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/coregraphics/CGImage.h"
 #include "platform/coreservices/Files.h"
 #include "platform/coreservices/MacTypes.h"
 #include "platform/quickdraw/QDOffscreen.h"
@@ -37,6 +38,12 @@ enum : SInt32 {
 // subtype that has none. Output goes to a path, a file specification or a data
 // reference (Movies.h makes one from a file reference).
 ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gworld);
+// A CoreGraphics image as the input, kept (retained) until another input is
+// set or the exporter closes. Without a depth set, the file has the image's
+// own channels: grey, RGB, or RGB with alpha when the image has alpha (stored
+// straight, premultiplied samples divided back); 16-bit components stay 16
+// bits where the format holds them.
+ComponentResult GraphicsExportSetInputCGImage(GraphicsExportComponent ci, CGImageRef image);
 ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, SInt32 depth);
 ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, UInt32 quality);
 ComponentResult GraphicsExportSetCompressionMethod(GraphicsExportComponent ci, SInt32 method);
@@ -55,7 +62,7 @@ struct GraphicsExportRecord {
   SInt32 depth;
   UInt32 quality;
   SInt32 compressionMethod;  // 0 = none set
-  OSType pixelFormat;        // of the input picture
+  OSType pixelFormat;        // of the input picture (a CGImage: the format of its pixel size)
   SInt32 width;
   SInt32 height;
   std::string path;
