@@ -157,15 +157,19 @@ void Draw1Control(ControlRef c) {
   notify(Change::ControlDrawn, c->window, c);
   if (c->drawProc) c->drawProc(c, kControlEntireControl);
   if (!isLiveControl(c)) return;
+  // Only the control's own handlers draw it.
+  if (c->target.handlers.empty()) return;
   ControlPartCode part = kControlEntireControl;
   EventRef e = nullptr;
-  if (CreateEvent(nullptr, kEventClassControl, kEventControlDraw, GetCurrentEventTime(), 0, &e) == noErr) {
-    SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof c, &c);
-    SetEventParameter(e, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-    // Only the control's own handlers draw it; the event does not travel on.
-    if (!c->target.handlers.empty()) SendEventToEventTarget(e, &c->target);
-    ReleaseEvent(e);
-  }
+  if (CreateEvent(nullptr, kEventClassControl, kEventControlDraw, GetCurrentEventTime(), 0, &e) != noErr) return;
+  SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof c, &c);
+  SetEventParameter(e, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+  DrawContextProvider drawing = model().drawing;
+  void* context = drawing.begin ? drawing.begin(c) : nullptr;
+  if (context) SetEventParameter(e, kEventParamCGContextRef, typeCGContextRef, sizeof context, &context);
+  SendEventToEventTarget(e, &c->target);
+  if (context && drawing.end) drawing.end(c, context);
+  ReleaseEvent(e);
 }
 
 SInt32 GetControl32BitValue(ControlRef c) { return isLiveControl(c) ? c->value : 0; }

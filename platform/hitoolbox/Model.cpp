@@ -133,6 +133,8 @@ ThemeCursor CurrentCursor() { return model().cursor; }
 long CursorChangeCount() { return model().cursorChanges; }
 const std::vector<std::string>& OpenedURLs() { return model().openedURLs; }
 
+void SetDrawContextProvider(DrawContextProvider provider) { model().drawing = std::move(provider); }
+
 void AddObserver(Observer* o) { model().observers.push_back(o); }
 void RemoveObserver(Observer* o) {
   auto& v = model().observers;

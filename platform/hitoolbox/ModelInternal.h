@@ -151,6 +151,7 @@ struct Model {
   std::vector<WindowRef> modalStack;
   UserAgent* agent = nullptr;
   std::vector<Observer*> observers;
+  DrawContextProvider drawing;
   std::map<std::string, std::pair<OSStatus, int>> failures;
   std::function<OSStatus(const std::string&)> urlOpener;
   std::vector<std::string> openedURLs;

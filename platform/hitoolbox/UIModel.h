@@ -143,6 +143,18 @@ class UserAgent {
 void SetUserAgent(UserAgent* agent);
 UserAgent* GetUserAgent();
 
+// ---- Drawing ----
+// The drawing layer plugs in here (the window model does not draw): when set,
+// Draw1Control asks begin for a context to draw the control with, passes it
+// to the control's handlers in kEventControlDraw as kEventParamCGContextRef
+// (typeCGContextRef), then hands it back to end. A null context from begin
+// means the draw event carries none.
+struct DrawContextProvider {
+  std::function<void*(ControlRef control)> begin;
+  std::function<void(ControlRef control, void* context)> end;
+};
+void SetDrawContextProvider(DrawContextProvider provider);
+
 // ---- Watching ----
 enum class Change {
   WindowCreated, WindowDisposed, WindowShown, WindowHidden, WindowTitle, WindowBounds,

@@ -843,3 +843,40 @@ TEST_F(HIToolboxTest, ChoosingFromASubmenuOpensEachMenuOnTheWay) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HIToolboxTest, TheDrawingLayerLendsAContextForEachDraw) {
+  static int fakeContext;
+  std::vector<std::string> log;
+  SetDrawContextProvider(DrawContextProvider{
+      [&](ControlRef c) -> void* {
+        log.push_back("begin " + std::to_string(ControlKindOf(c) == kControlKindUserPane));
+        return &fakeContext;
+      },
+      [&](ControlRef, void* ctx) { log.push_back(ctx == &fakeContext ? "end" : "end?"); }});
+  struct Got {
+    void* context = nullptr;
+    std::vector<std::string>* log;
+  } got{nullptr, &log};
+  EventTypeSpec draw{kEventClassControl, kEventControlDraw};
+  ControlRef pane = FindControl(panel_, FOUR_CHAR_CODE("PANE"), 1);
+  Draw1Control(pane);  // no draw handler: nobody to lend a context to
+  EXPECT_TRUE(log.empty());
+  ASSERT_EQ(InstallControlEventHandler(
+                pane,
+                [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
+                  auto* g = static_cast<Got*>(ud);
+                  g->log->push_back("draw");
+                  return GetEventParameter(e, kEventParamCGContextRef, typeCGContextRef, nullptr, sizeof g->context,
+                                           nullptr, &g->context);
+                },
+                1, &draw, &got, nullptr),
+            noErr);
+  Draw1Control(pane);
+  EXPECT_EQ(got.context, &fakeContext);
+  EXPECT_EQ(log, (std::vector<std::string>{"begin 1", "draw", "end"}));
+  SetDrawContextProvider(DrawContextProvider{});
+}
+
+}  // namespace
