@@ -18,13 +18,16 @@
 #include <thread>
 #include <vector>
 
+#include "camera_driver/DCAMCameraStruct.h"
 #include "media/MovieRecorder.h"
 #include "platform/coreservices/Files.h"
 
 namespace {
 
-alignas(64) unsigned char gCameraStorage[4096];
-MyDCAMCameraStruct* fakeCamera() { return reinterpret_cast<MyDCAMCameraStruct*>(gCameraStorage); }
+MyDCAMCameraStruct* fakeCamera() {
+  static MyDCAMCameraStruct* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
+  return camera;
+}
 
 struct Folder {
   std::filesystem::path dir;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_driver/DCAMCameraStruct.h"
 #include "media/BayerDemosaic.h"
 #include "media/MovieLayout.h"
 #include "media/PixelFormatKernels.h"
@@ -23,10 +24,9 @@ namespace {
 MyMovieRecorderTestHooks gHooks;
 
 // The camera's vector-unit and PowerPC 970 flags, set when it was opened.
-// Hosts of this system have no vector unit; both read as 0.
-void myRecorderCameraFlags(const MyDCAMCameraStruct*, UInt8* altivec, UInt8* isG5) {
-  *altivec = 0;
-  *isG5 = 0;
+void myRecorderCameraFlags(const MyDCAMCameraStruct* camera, UInt8* altivec, UInt8* isG5) {
+  *altivec = camera->mHasVectorUnit;
+  *isG5 = camera->mIsPPC970;
 }
 
 SInt32 atomicLoad(SInt32& v) { return std::atomic_ref<SInt32>(v).load(); }

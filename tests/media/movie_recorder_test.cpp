@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "media/MovieLayout.h"
+#include "camera_driver/DCAMCameraStruct.h"
 #include "media/MovieRecorder.h"
 #include "media/PixelFormatKernels.h"
 #include "platform/coreservices/CoreServices.h"
@@ -23,9 +25,11 @@
 
 namespace {
 
-// The recorder only reads the camera's vector-unit flags; any handle will do.
-alignas(64) unsigned char gCameraStorage[4096];
-MyDCAMCameraStruct* fakeCamera() { return reinterpret_cast<MyDCAMCameraStruct*>(gCameraStorage); }
+// The recorder only reads the camera's vector-unit flags: a zeroed handle.
+MyDCAMCameraStruct* fakeCamera() {
+  static MyDCAMCameraStruct* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
+  return camera;
+}
 
 std::vector<UInt8> readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
