@@ -73,6 +73,32 @@ static_assert(sizeof(MyDCAMCameraPropertiesStruct) == 384);
 typedef void (*MyDCAMFrameCallback)(UInt32 width, UInt32 height, UInt32 byteCount, void* frame,
                                     void* refCon, double interval, double accumulated);
 
+// ---- camera features ----
+// A feature is named by its inquiry register's offset from the command base
+// (0x500 brightness, 0x50C white balance, 0x51C shutter, 0x520 gain, 0x52C
+// temperature, 0x530 trigger, ...). Selectors of the value operations:
+// 0 value, 1 auto, 2 on/off, 3 one-push, 4 and 5 the white balance's U/B
+// and V/R halves, 6 and 7 the temperature's target and current value (7 is
+// read only), 8 trigger polarity, 9 trigger mode, 10 trigger parameter,
+// 12 trigger source; the absolute operations take 0 (value) and 11
+// (absolute control on, 1.0, or off, 0.0).
+// Results: -2201 when the feature, its capability for the selector, the
+// selector or the absolute block is missing; -50 for a value outside the
+// camera's range, an offset outside the feature registers, or white balance
+// read while the camera balances by itself; register statuses pass through.
+OSStatus ORX_DCAM_GetPropertyCapability(MyDCAMCameraStruct* camera, SInt32 feature, UInt32* min, UInt32* max,
+                                        UInt8* onePush, UInt8* readOut, UInt8* onOff, UInt8* autoMode,
+                                        UInt8* manual);
+OSStatus ORX_DCAM_GetPropertyValue(MyDCAMCameraStruct* camera, SInt32 feature, SInt32 selector, UInt32* value);
+// Value writes switch the feature on and (except the selectors that move a
+// single bit) to manual.
+OSStatus ORX_DCAM_SetPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, SInt32 selector, UInt32 value);
+OSStatus ORX_DCAM_GetABSPropertyCapability(MyDCAMCameraStruct* camera, UInt32 feature, float* min, float* max,
+                                           UInt8* readOut, UInt8* manual);
+OSStatus ORX_DCAM_GetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, float* value);
+// Selector 0 clamps the value to the camera's absolute range.
+OSStatus ORX_DCAM_SetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, double value);
+
 // ---- operations ----
 // Fills the caller's list: FireWire cameras first, then USB cameras.
 // 0xE00002C0 for a null list; -108 (and an empty list) when a FireWire unit

@@ -1,4 +1,5 @@
 #include "platform/simcamera/SimCamera.h"
+#include "platform/simcamera/SimFeatures.h"
 
 #include <atomic>
 #include <chrono>
@@ -59,6 +60,7 @@ UInt32 SimFloatBits(float f) {
 SimCamera::SimCamera(SimCameraPersonality personality)
     : personality_(std::move(personality)), key_(gNextKey++) {
   registers_ = personality_.registers;
+  SimInstallFeatureBehaviour(*this);
 }
 
 // ---------------------------------------------------------------- bus side

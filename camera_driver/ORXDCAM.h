@@ -1,0 +1,37 @@
+// The camera driver as the application sees it. Every function stands for
+// one operation of the camera library: same arguments in the same order,
+// and its result handed back unchanged (0xE00002C0 for a null handle). The
+// one exception, ORXDCAMGetCameraProperties3, copies the capability block
+// out of the handle.
+//
+// The handle (MyDCAMCameraStruct) is opaque here; the shared records
+// (MyDCAMCameraListStruct, MyDCAMCameraListEntry,
+// MyDCAMCameraPropertiesStruct) and the frame callback type
+// (MyDCAMFrameCallback) come with the library's header.
+#pragma once
+#include "camera_driver/ORX_DCAM.h"
+
+// ---- cameras ----
+OSStatus ORXDCAMGetListOfCameras(MyDCAMCameraListStruct* list);
+MyDCAMCameraStruct* ORXDCAMOpenACamera(UInt32 cameraID);
+OSStatus ORXDCAMCloseACamera(MyDCAMCameraStruct* camera);
+// Copies the 384-byte capability block to `destination`; 0xE00002C0 when
+// either pointer is null.
+OSStatus ORXDCAMGetCameraProperties3(MyDCAMCameraStruct* camera, UInt8* destination);
+
+// ---- registers (absolute == 1: bus address; otherwise offset from the command base) ----
+OSStatus ORXDCAMSetQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
+                           UInt32 value);
+OSStatus ORXDCAMGetQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
+                           UInt32* value);
+
+// ---- features (see ORX_DCAM.h for features and selectors) ----
+OSStatus ORXDCAMGetPropertyCapability(MyDCAMCameraStruct* camera, SInt32 feature, UInt32* min, UInt32* max,
+                                      UInt8* onePush, UInt8* readOut, UInt8* onOff, UInt8* autoMode,
+                                      UInt8* manual);
+OSStatus ORXDCAMGetPropertyValue(MyDCAMCameraStruct* camera, SInt32 feature, SInt32 selector, UInt32* value);
+OSStatus ORXDCAMSetPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, SInt32 selector, UInt32 value);
+OSStatus ORXDCAMGetABSPropertyCapability(MyDCAMCameraStruct* camera, UInt32 feature, float* min, float* max,
+                                         UInt8* readOut, UInt8* manual);
+OSStatus ORXDCAMGetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, float* value);
+OSStatus ORXDCAMSetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, double value);

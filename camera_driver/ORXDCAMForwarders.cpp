@@ -1,0 +1,55 @@
+// The application's entry points into the camera library.
+#include "camera_driver/ORXDCAM.h"
+
+#include <cstring>
+
+#include "camera_driver/DCAMCameraStruct.h"
+
+OSStatus ORXDCAMGetListOfCameras(MyDCAMCameraListStruct* list) { return ORX_DCAM_GetListOfCameras(list); }
+
+MyDCAMCameraStruct* ORXDCAMOpenACamera(UInt32 cameraID) { return ORX_DCAM_OpenACamera(cameraID); }
+
+OSStatus ORXDCAMCloseACamera(MyDCAMCameraStruct* camera) { return ORX_DCAM_CloseACamera(camera); }
+
+OSStatus ORXDCAMGetCameraProperties3(MyDCAMCameraStruct* camera, UInt8* destination) {
+  if (!camera || !destination) return kIOReturnNoDevice;
+  std::memcpy(destination, &camera->mProperties, sizeof camera->mProperties);
+  return noErr;
+}
+
+OSStatus ORXDCAMSetQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
+                           UInt32 value) {
+  return ORX_DCAM_WriteQuadlet(camera, addressHi, addressLo, absolute, value);
+}
+
+OSStatus ORXDCAMGetQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
+                           UInt32* value) {
+  return ORX_DCAM_ReadQuadlet(camera, addressHi, addressLo, absolute, value);
+}
+
+OSStatus ORXDCAMGetPropertyCapability(MyDCAMCameraStruct* camera, SInt32 feature, UInt32* min, UInt32* max,
+                                      UInt8* onePush, UInt8* readOut, UInt8* onOff, UInt8* autoMode,
+                                      UInt8* manual) {
+  return ORX_DCAM_GetPropertyCapability(camera, feature, min, max, onePush, readOut, onOff, autoMode, manual);
+}
+
+OSStatus ORXDCAMGetPropertyValue(MyDCAMCameraStruct* camera, SInt32 feature, SInt32 selector, UInt32* value) {
+  return ORX_DCAM_GetPropertyValue(camera, feature, selector, value);
+}
+
+OSStatus ORXDCAMSetPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, SInt32 selector, UInt32 value) {
+  return ORX_DCAM_SetPropertyValue(camera, feature, selector, value);
+}
+
+OSStatus ORXDCAMGetABSPropertyCapability(MyDCAMCameraStruct* camera, UInt32 feature, float* min, float* max,
+                                         UInt8* readOut, UInt8* manual) {
+  return ORX_DCAM_GetABSPropertyCapability(camera, feature, min, max, readOut, manual);
+}
+
+OSStatus ORXDCAMGetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, float* value) {
+  return ORX_DCAM_GetABSPropertyValue(camera, feature, selector, value);
+}
+
+OSStatus ORXDCAMSetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, double value) {
+  return ORX_DCAM_SetABSPropertyValue(camera, feature, selector, value);
+}

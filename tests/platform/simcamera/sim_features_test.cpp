@@ -1,0 +1,128 @@
+// The simulated camera's feature registers, as the bus sees them, and what
+// they do to the picture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "platform/simcamera/SimFeatures.h"
+
+namespace {
+
+class SimFeaturesTest : public ::testing::Test {
+ protected:
+  SimFeaturesTest() : cam_(SimDefaultColourPersonality()) {}
+  UInt32 Read(UInt32 offset) {
+    UInt32 v = 0;
+    EXPECT_EQ(cam_.ReadQuadlet(0xFFFF, 0xF0F00000 + offset, &v), kIOReturnSuccess);
+    return v;
+  }
+  void Write(UInt32 offset, UInt32 value) {
+    EXPECT_EQ(cam_.WriteQuadlet(0xFFFF, 0xF0F00000 + offset, value), kIOReturnSuccess);
+  }
+  SimCamera cam_;
+};
+
+TEST_F(SimFeaturesTest, ControlWordsKeepWhatTheFeatureOffers) {
+  struct Row {
+    const char* what;
+    UInt32 offset, written, stored;
+  };
+  // Gain 0xCB0002A8: absolute, auto, manual, no on/off, no one-push, 0..0x2A8.
+  // White balance 0x9B0003FF: one-push, auto, manual, no absolute.
+  // Trigger 0x8E808000: on/off, polarity.
+  const Row rows[] = {
+      {"gain: no one-push, cannot be switched off", 0x820, 0x04000010, 0x82000010},
+      {"gain: auto and absolute kept", 0x820, 0xC3000010, 0xC3000010},
+      {"gain: value clamped to the maximum", 0x820, 0x82000FFF, 0x820002A8},
+      {"white balance: no absolute, halves clamped", 0x80C, 0xC2FFF1FF, 0x823FF1FF},
+      {"trigger: as written", 0x830, 0x83E5A123, 0x83E5A123},
+      {"trigger: switched off", 0x830, 0x81E5A123, 0x81E5A123},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    Write(r.offset, r.written);
+    EXPECT_EQ(cam_.Peek(r.offset), r.stored);
+  }
+  // Hue has no presence bit: its control register takes nothing.
+  Write(0x810, 0x82000010);
+  EXPECT_EQ(cam_.Peek(0x810), 0u);
+}
+
+TEST_F(SimFeaturesTest, OnePushClearsItself) {
+  Write(0x80C, 0x861E0200);
+  EXPECT_EQ(Read(0x80C), 0x861E0200u);
+  EXPECT_EQ(Read(0x80C), 0x821E0200u);
+  EXPECT_EQ(Read(0x80C), 0x821E0200u);
+  // Again, and a bit found set without a write.
+  Write(0x80C, 0x861E0200);
+  EXPECT_EQ(Read(0x80C), 0x861E0200u);
+  EXPECT_EQ(Read(0x80C), 0x821E0200u);
+  cam_.Poke(0x80C, 0x861E0200);
+  EXPECT_EQ(Read(0x80C), 0x861E0200u);
+  EXPECT_EQ(Read(0x80C), 0x821E0200u);
+}
+
+TEST_F(SimFeaturesTest, TemperatureSettlesTowardsItsTarget) {
+  // Target 0x100 from 0: each read answers, then closes a quarter of the gap.
+  Write(0x82C, 0x82100ABC);  // the current bits written are ignored
+  const UInt32 expected[] = {0x000, 0x040, 0x070, 0x094};
+  for (UInt32 e : expected) EXPECT_EQ(Read(0x82C), 0x82100000u | e);
+  // The last steps are of 1, and it stays there.
+  for (int i = 0; i < 40; i++) Read(0x82C);
+  EXPECT_EQ(Read(0x82C), 0x82100100u);
+  EXPECT_EQ(Read(0x82C), 0x82100100u);
+  // Downwards.
+  Write(0x82C, 0x820F0000);
+  EXPECT_EQ(Read(0x82C), 0x820F0100u);
+  EXPECT_EQ(Read(0x82C), 0x820F00FCu);
+}
+
+TEST_F(SimFeaturesTest, AbsoluteValueClampedToItsBlock) {
+  const UInt32 gainValue = kSimAbsoluteBlockBase + 0x80 + 8;  // 0 .. 24 dB
+  Write(gainValue, SimFloatBits(30.0f));
+  EXPECT_EQ(cam_.Peek(gainValue), SimFloatBits(24.0f));
+  Write(gainValue, SimFloatBits(-1.0f));
+  EXPECT_EQ(cam_.Peek(gainValue), SimFloatBits(0.0f));
+  Write(gainValue, SimFloatBits(6.0f));
+  Write(gainValue, SimFloatBits(std::numeric_limits<float>::quiet_NaN()));
+  EXPECT_EQ(cam_.Peek(gainValue), SimFloatBits(6.0f));
+  // Minimum and maximum are the camera's own.
+  Write(gainValue - 4, SimFloatBits(99.0f));
+  EXPECT_EQ(cam_.Peek(gainValue - 4), SimFloatBits(24.0f));
+}
+
+TEST_F(SimFeaturesTest, ShutterAndGainMakeTheExposure) {
+  // Shutter raw 0x200 x 20 us = 10.24 ms; gain raw 0: exposure 1.024.
+  EXPECT_NEAR(SimExposure(cam_), 1.024, 1e-12);
+  // Gain at its raw maximum 0x2A8: 24 dB, a factor 10^1.2.
+  Write(0x820, 0x820002A8);
+  EXPECT_NEAR(SimExposure(cam_), 16.2293062908018, 1e-9);
+  // Gain switched off: no gain.
+  cam_.Poke(0x820, 0x800002A8);
+  EXPECT_NEAR(SimExposure(cam_), 1.024, 1e-12);
+  // Absolute control: shutter 0.02 s, gain 6 dB.
+  Write(0x81C, 0xC2000200);
+  Write(0x820, 0xC2000000);
+  Write(kSimAbsoluteBlockBase + 0x80 + 8, SimFloatBits(6.0f));
+  Write(kSimAbsoluteBlockBase + 0x70 + 8, SimFloatBits(0.02f));
+  EXPECT_NEAR(SimExposure(cam_), 3.990524629937759, 1e-6);
+}
+
+TEST_F(SimFeaturesTest, WhiteBalanceTints) {
+  double g[3];
+  SimWhiteBalance(cam_, g);  // 0x821E0200: U/B 0x1E0, V/R 0x200
+  EXPECT_EQ(g[0], 1.0);
+  EXPECT_EQ(g[1], 1.0);
+  EXPECT_EQ(g[2], 0.9375);
+  Write(0x80C, 0x82300100);
+  SimWhiteBalance(cam_, g);
+  EXPECT_EQ(g[0], 0.5);
+  EXPECT_EQ(g[2], 1.5);
+  cam_.Poke(0x80C, 0x80300100);  // off
+  SimWhiteBalance(cam_, g);
+  EXPECT_EQ(g[0], 1.0);
+  EXPECT_EQ(g[2], 1.0);
+}
+
+}  // namespace
