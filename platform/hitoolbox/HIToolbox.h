@@ -12,6 +12,17 @@
 // from the installed user agent (the scripted user in tests,
 // platform/hitoolbox/ScriptedUser.h). An on-screen backend attaches to the same
 // model, so application code only ever calls the functions below.
+//
+// A window of the application: describe it in a file of the nib folder
+// resources/ORX_DCAM.nib (format in NibDescription.h), then
+//   IBNibRef nib;  CreateNibReference(CFSTR("ORX_DCAM"), &nib);
+//   CreateWindowFromNib(nib, CFSTR("StackAlign"), &window);  DisposeNibReference(nib);
+//   InstallWindowEventHandler(window, NewEventHandlerUPP(myHandler), n, events, record, &ref);
+//   ShowWindow(window);  RunAppModalLoopForWindow(window);  // or leave it to the application loop
+// and reach its controls with GetControlByID (utilities/Controls.h wraps the
+// usual steps). Tests drive it with skyloom::ui::ScriptedUser and inspect it
+// through UIModel.h; tests/support/UiFixture.h gives them a private resources
+// folder and a clean model.
 #pragma once
 #include "platform/corefoundation/CoreFoundation.h"
 #include "platform/coreservices/CoreServices.h"

@@ -3,6 +3,7 @@
 // and the scripted user.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -877,6 +878,46 @@ TEST_F(HIToolboxTest, TheDrawingLayerLendsAContextForEachDraw) {
   EXPECT_EQ(got.context, &fakeContext);
   EXPECT_EQ(log, (std::vector<std::string>{"begin 1", "draw", "end"}));
   SetDrawContextProvider(DrawContextProvider{});
+}
+
+}  // namespace
+
+namespace {
+
+// What an on-screen backend would hear.
+struct Watcher : Observer {
+  std::vector<Change> changes;
+  void Changed(const ChangeNote& n) override { changes.push_back(n.change); }
+  int Count(Change c) const { return int(std::count(changes.begin(), changes.end(), c)); }
+};
+
+TEST_F(HIToolboxTest, ObserversHearEveryVisibleChange) {
+  Watcher w;
+  AddObserver(&w);
+  ShowWindow(panel_);
+  SetControl32BitValue(FindControl(panel_, FOUR_CHAR_CODE("SLID"), 1), 3);
+  Draw1Control(FindControl(panel_, FOUR_CHAR_CODE("SLID"), 1));
+  SetWindowTitleWithCFString(panel_, CFSTR("New"));
+  CheckMenuItem(GetControlPopupMenuHandle(FindControl(panel_, FOUR_CHAR_CODE("POPU"), 0)), 1, true);
+  {
+    ScriptedUser user;
+    user.AnswerAlert();
+    DialogRef a = nullptr;
+    ASSERT_EQ(CreateStandardAlert(kAlertNoteAlert, CFSTR("T"), nullptr, nullptr, &a), noErr);
+    RunStandardAlert(a, nullptr, nullptr);
+  }
+  HideWindow(panel_);
+  DisposeWindow(panel_);
+  RemoveObserver(&w);
+  EXPECT_EQ(w.Count(Change::WindowShown), 1);
+  EXPECT_GE(w.Count(Change::ControlChanged), 1);
+  EXPECT_EQ(w.Count(Change::ControlDrawn), 1);
+  EXPECT_EQ(w.Count(Change::WindowTitle), 1);
+  EXPECT_EQ(w.Count(Change::MenuChanged), 1);
+  EXPECT_EQ(w.Count(Change::AlertShown), 1);
+  EXPECT_EQ(w.Count(Change::AlertClosed), 1);
+  EXPECT_EQ(w.Count(Change::WindowHidden), 1);
+  EXPECT_EQ(w.Count(Change::WindowDisposed), 1);
 }
 
 }  // namespace
