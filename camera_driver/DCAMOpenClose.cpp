@@ -274,6 +274,8 @@ OSStatus OpenUSBCamera(MyDCAMCameraStruct* camera, UInt32 cameraID) {
 
 // ------------------------------------------------------------ the I/O thread
 
+SInt32 gDCAMTestHoldIOThreadExit = 0;
+
 void* myISOCHThreadLoop(void* arg) {
   auto* camera = static_cast<MyDCAMCameraStruct*>(arg);
   pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
@@ -287,6 +289,7 @@ void* myISOCHThreadLoop(void* arg) {
     // With no source on the loop yet the run returns at once; do not spin.
     if (CFRunLoopRunInMode(kCFRunLoopDefaultMode, 1.0, false) == kCFRunLoopRunFinished) usleep(1000);
   }
+  while (myAtomicLoad(&gDCAMTestHoldIOThreadExit)) usleep(1000);
   myAtomicStore(&camera->mIOAlive, 0);
   return nullptr;
 }

@@ -115,3 +115,30 @@ OSStatus ORX_DCAM_ReadQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt
                               UInt32* value);
 OSStatus ORX_DCAM_WriteQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
                                UInt32 value);
+
+// ---- formats, modes and rates ----
+// Rate indices 0..7 stand for 1.875, 3.75, 7.5, 15, 30, 60, 120, 240 fps; a
+// requested rate the mode lacks falls back to a supported one. -2201 when
+// the format, mode or rate is not available.
+OSStatus ORX_DCAM_SetFMR(MyDCAMCameraStruct* camera, UInt32 format, UInt32 mode, double fps);
+// A Format 7 region (width or height 0: the whole sensor along that axis),
+// colour coding id and bytes per packet (0: the largest allowed). -50 when
+// the camera refuses the region, coding or packet size.
+OSStatus ORX_DCAM_SetModeSeven(MyDCAMCameraStruct* camera, UInt32 mode, UInt32 left, UInt32 top, UInt32 width,
+                               UInt32 height, UInt32 colorCodingID, UInt32 bytesPerPacket);
+// Nine results, in this order: maximum width, maximum height, unit width,
+// unit height, unit-position width, unit-position height, packet unit
+// (bytes-per-packet step), packet maximum, colour-coding bits (bit 31 -
+// id). Formats above 2 mean Format 7 (the rate is then ignored); for fixed
+// formats a rate the mode lacks gives the validator's -1, -2 or -3.
+OSStatus ORX_DCAM_GetFMRProperties(MyDCAMCameraStruct* camera, UInt32 format, UInt32 mode, double fps,
+                                   UInt32* maxWidth, UInt32* maxHeight, UInt32* unitWidth, UInt32* unitHeight,
+                                   UInt32* unitPosWidth, UInt32* unitPosHeight, UInt32* packetUnit,
+                                   UInt32* packetMax, UInt32* codingBits);
+// The current settings: format, mode, frames per second (Format 7: bytes per
+// packet x 8000 / frame bytes), region, camera pixel-format code and bits
+// per pixel. -50 before a format is set.
+OSStatus ORX_DCAM_GetFMRWHOB(MyDCAMCameraStruct* camera, UInt32* format, UInt32* mode, double* fps, UInt32* left,
+                             UInt32* top, UInt32* width, UInt32* height, UInt32* pixelFormat, UInt32* bits);
+// The address low word of a Format 7 mode's register block (high word 0xFFFF).
+OSStatus ORX_DCAM_GetModeSevenBaseAddress(MyDCAMCameraStruct* camera, UInt32 mode, UInt32* addressLo);

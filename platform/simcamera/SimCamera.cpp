@@ -61,6 +61,7 @@ SimCamera::SimCamera(SimCameraPersonality personality)
     : personality_(std::move(personality)), key_(gNextKey++) {
   registers_ = personality_.registers;
   SimInstallFeatureBehaviour(*this);
+  SimInstallFormat7Behaviour(*this);
 }
 
 // ---------------------------------------------------------------- bus side

@@ -67,6 +67,15 @@ struct SimCameraPersonality {
   // stacks do.
   bool shortStringReadOverruns = false;
 
+  // ---- Format 7 behaviour ----
+  // Reads of a block's value-setting register (+0x7C) that still show
+  // "setting" (bit 30) after a setting was asked for; -1: it never clears.
+  int valueSettingReads = 1;
+  // The bytes-per-packet step the camera reports (+0x40); 0 for a broken camera.
+  UInt32 format7PacketUnit = 4;
+  // The camera refuses every region (error 1, bit 23, on value setting).
+  bool format7RefuseRegions = false;
+
   // ---- the IIDC register file: offset from the command base -> value ----
   std::map<UInt32, UInt32> registers;
 };
@@ -129,6 +138,11 @@ enum class SimOp {
   USBSetAlternate,
   USBStringDescriptor,
 };
+
+class SimCamera;
+// Installs the Format 7 block behaviour (packet parameters from the region
+// and the bus, value setting, error bits) for every mode the camera lists.
+void SimInstallFormat7Behaviour(SimCamera& camera);
 
 class SimCamera {
  public:

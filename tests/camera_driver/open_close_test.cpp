@@ -220,6 +220,20 @@ TEST_F(OpenCloseTest, CloseFreesTheScratchBufferAndTheRing) {
   ExpectNothingLeft();
 }
 
+TEST_F(OpenCloseTest, AnIOThreadThatDoesNotLeaveKeepsTheHandle) {
+  Rig({SimMonoFireWirePersonality()});
+  MyDCAMCameraStruct* cam = ORX_DCAM_OpenACamera(0x1001);
+  ASSERT_NE(cam, nullptr);
+  myAtomicStore(&gDCAMTestHoldIOThreadExit, 1);
+  EXPECT_EQ(ORX_DCAM_CloseACamera(cam), -9074);  // after 1000 polls; the handle stays valid
+  EXPECT_EQ(myAtomicLoad(&cam->mIOAlive), 1);
+  EXPECT_NE(cam->mFWDevice, nullptr);
+  myAtomicStore(&gDCAMTestHoldIOThreadExit, 0);
+  for (int i = 0; i < 10000 && myAtomicLoad(&cam->mIOAlive); i++) usleep(1000);
+  EXPECT_EQ(ORX_DCAM_CloseACamera(cam), 0);  // now everything goes
+  ExpectNothingLeft();
+}
+
 TEST_F(OpenCloseTest, HundredOpenCloseCyclesPerBus) {
   Rig({SimMonoFireWirePersonality(), SimUSBPersonality()});
   for (UInt32 id : {0x1001u, 0x1A2Bu}) {
