@@ -496,11 +496,13 @@ OSErr decodeFITS(const UInt8* data, size_t size, SkyloomRaster* r) {
     std::string value = card.substr(10, 70);
     char* endp = nullptr;
     double v = std::strtod(value.c_str(), &endp);
-    if (endp == value.c_str()) continue;
-    if (key == "BITPIX") bitpix = long(v);
-    else if (key == "NAXIS") naxis = long(v);
-    else if (key == "NAXIS1") n1 = long(v);
-    else if (key == "NAXIS2") n2 = long(v);
+    if (endp == value.c_str() || !std::isfinite(v)) continue;
+    // Whole-number keywords far out of range read as -1, which every check refuses.
+    const long whole = (v >= -1e9 && v <= 1e9) ? long(v) : -1;
+    if (key == "BITPIX") bitpix = whole;
+    else if (key == "NAXIS") naxis = whole;
+    else if (key == "NAXIS1") n1 = whole;
+    else if (key == "NAXIS2") n2 = whole;
     else if (key == "BZERO") bzero = v;
     else if (key == "BSCALE") bscale = v;
   }
@@ -524,7 +526,7 @@ OSErr decodeFITS(const UInt8* data, size_t size, SkyloomRaster* r) {
       phys = (raw * bscale + bzero) / 65536.0;  // 32-bit values >> 16
     }
     phys = std::floor(phys);
-    r->samples[i] = UInt16(phys <= 0.0 ? 0 : phys >= 65535.0 ? 65535 : phys);
+    r->samples[i] = UInt16(!(phys > 0.0) ? 0 : phys >= 65535.0 ? 65535 : phys);  // NaN reads as 0
   }
   return noErr;
 }
