@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,21 +18,8 @@
 
 namespace {
 
-std::vector<UInt8> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<UInt8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using skyloom::test::ReadFile;
 
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 class FITSWriter : public ::testing::Test {
  protected:
@@ -69,7 +58,7 @@ class FITSWriter : public ::testing::Test {
 TEST_F(FITSWriter, GoldenSixteenBitFrame) {
   const UInt16 s[12] = {0, 1, 32767, 32768, 65535, 4660, 22136, 39612, 65534, 2, 100, 40000};
   ASSERT_EQ(myMonoToFITSFileFSSPEC(specFor("m42.fits"), s, 2, 4, 3), noErr);
-  EXPECT_EQ(readFile((dir / "m42.fits").string()), readFile(SKYLOOM_SOURCE_DIR "/tests/media/golden/grey16.fits"));
+  EXPECT_EQ(ReadFile((dir / "m42.fits").string()), ReadFile(SKYLOOM_SOURCE_DIR "/tests/media/golden/grey16.fits"));
 }
 
 TEST_F(FITSWriter, SizesPaddingAndCardPlacement) {
@@ -78,12 +67,12 @@ TEST_F(FITSWriter, SizesPaddingAndCardPlacement) {
   EXPECT_EQ(std::filesystem::file_size(dir / "a.fits"), 619200u);
   std::vector<UInt8> s8(1440 * 1080, 9);
   ASSERT_EQ(myMonoToFITSFileFSSPEC(specFor("b.fits"), s8.data(), 1, 1440, 1080), noErr);
-  auto b = readFile((dir / "b.fits").string());
+  auto b = ReadFile((dir / "b.fits").string());
   EXPECT_EQ(b.size(), 2880u + 1555200u);  // no padding
   EXPECT_EQ(std::string(b.begin() + 6 * 80, b.begin() + 6 * 80 + 20), "OBJECT  = 'b.fits'  ");
   const UInt32 s32[2] = {0, 0xFFFFFFFFu};
   ASSERT_EQ(myMonoToFITSFileFSSPEC(specFor("c.fits"), s32, 4, 2, 1), noErr);
-  auto c = readFile((dir / "c.fits").string());
+  auto c = ReadFile((dir / "c.fits").string());
   EXPECT_EQ(std::string(c.begin() + 6 * 80, c.begin() + 6 * 80 + 39), "BZERO   =                    2147483648");
   ASSERT_EQ(c.size(), 5760u);
   EXPECT_EQ(c[2880], 0x80);
@@ -102,7 +91,7 @@ TEST_F(FITSWriter, ObjectNamesAreMadeValidCards) {
   EXPECT_EQ(v.size(), 68u);  // 34 doubled quotes fill the card to column 80
   const UInt8 s[1] = {1};
   ASSERT_EQ(myMonoToFITSFileFSSPEC(specFor("M42's core.fits"), s, 1, 1, 1), noErr);
-  auto f = readFile((dir / "M42's core.fits").string());
+  auto f = ReadFile((dir / "M42's core.fits").string());
   EXPECT_EQ(std::string(f.begin() + 480, f.begin() + 480 + 28), "OBJECT  = 'M42''s core.fits'");
 }
 
@@ -110,7 +99,7 @@ TEST_F(FITSWriter, ExistingFileIsLeftAloneAndFailuresRemoveTheFile) {
   { std::ofstream(dir / "old.fits") << "keep me"; }
   const UInt8 s[4] = {1, 2, 3, 4};
   EXPECT_EQ(myMonoToFITSFileFSSPEC(specFor("old.fits"), s, 1, 2, 2), dupFNErr);
-  EXPECT_EQ(readFile((dir / "old.fits").string()), std::vector<UInt8>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+  EXPECT_EQ(ReadFile((dir / "old.fits").string()), std::vector<UInt8>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
   for (UInt32 nth : {1u, 2u, 3u}) {  // header, data row, padding
     SkyloomFileFaults faults;
     faults.failWriteNumber = nth;
@@ -138,7 +127,7 @@ TEST_F(FITSWriter, StandardToolsReadEveryDepth) {
   ASSERT_EQ(myMonoToFITSFileFSSPEC(specFor("d16.fits"), s16, 2, 3, 2), noErr);
   ASSERT_EQ(myMonoToFITSFileFSSPEC(specFor("d32.fits"), s32, 4, 3, 2), noErr);
   for (const char* name : {"d8.fits", "d16.fits", "d32.fits"}) {
-    std::string out = run("fitsverify " + (dir / name).string());
+    std::string out = skyloom::test::Run("fitsverify " + (dir / name).string());
     EXPECT_NE(out.find("**** Verification found 0 warning(s) and 0 error(s). ****"), std::string::npos) << out;
   }
   // Debian's own python3 has astropy (the first python3 on PATH may not).
@@ -146,9 +135,9 @@ TEST_F(FITSWriter, StandardToolsReadEveryDepth) {
     const char* script =
         "/usr/bin/python3 -c \"import sys; from astropy.io import fits; "
         "d=fits.getdata(sys.argv[1]); print(d.dtype.kind, d.dtype.itemsize, ' '.join(str(int(v)) for v in d.ravel()))\" ";
-    EXPECT_EQ(run(std::string(script) + (dir / "d8.fits").string()), "u 1 0 1 2 3 254 255\n");
-    EXPECT_EQ(run(std::string(script) + (dir / "d16.fits").string()), "u 2 0 1 2 32768 65534 65535\n");
-    EXPECT_EQ(run(std::string(script) + (dir / "d32.fits").string()),
+    EXPECT_EQ(skyloom::test::Run(std::string(script) + (dir / "d8.fits").string()), "u 1 0 1 2 3 254 255\n");
+    EXPECT_EQ(skyloom::test::Run(std::string(script) + (dir / "d16.fits").string()), "u 2 0 1 2 32768 65534 65535\n");
+    EXPECT_EQ(skyloom::test::Run(std::string(script) + (dir / "d32.fits").string()),
               "u 4 0 1 2 2147483648 4294967294 4294967295\n");
   }
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <array>
@@ -19,10 +21,7 @@ namespace {
 const float kTimes[] = {1000.0f, 1040.0f, 1080.0f};
 constexpr UInt32 kCreation = 3029529600u;  // 2000-01-01, 1904 epoch
 
-std::vector<UInt8> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<UInt8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using skyloom::test::ReadFile;
 
 std::string golden(const char* name) { return std::string(SKYLOOM_SOURCE_DIR "/tests/media/golden/") + name; }
 
@@ -69,10 +68,10 @@ TEST(MovieLayout, GoldenFilesFromTheLayoutTables) {
   auto moov = buildMoov(FOUR_CHAR_CODE("raw "), 8, 1024, 8);
   EXPECT_EQ(moov.size(), 484u + 2158 + 24 + 28 + 20 + 28);
   auto file = buildFile(grey8Frames(), 8, 3, moov);
-  EXPECT_EQ(file, readFile(golden("raw8_grey.mov")));
+  EXPECT_EQ(file, ReadFile(golden("raw8_grey.mov")));
   // 16-bit grey and 16-bit raw Bayer (medium quality): the movie atoms.
-  EXPECT_EQ(buildMoov(FOUR_CHAR_CODE("raw "), 16, 1024, 16), readFile(golden("b16g.moov")));
-  EXPECT_EQ(buildMoov(FOUR_CHAR_CODE("BGGR"), 16, 768, 2 * 8 + 4), readFile(golden("bayer16.moov")));
+  EXPECT_EQ(buildMoov(FOUR_CHAR_CODE("raw "), 16, 1024, 16), ReadFile(golden("b16g.moov")));
+  EXPECT_EQ(buildMoov(FOUR_CHAR_CODE("BGGR"), 16, 768, 2 * 8 + 4), ReadFile(golden("bayer16.moov")));
 }
 
 TEST(MovieLayout, SampleDurations) {
@@ -250,7 +249,7 @@ class MovieInterop : public ::testing::Test {
   // "size,pos" per packet; the palette side data of the first packet adds
   // fields and blank lines of its own, which are dropped.
   static std::string packets(const std::string& path) {
-    std::string raw = run("ffprobe -v error -select_streams v:0 -show_entries packet=pos,size -of csv=p=0 " + path);
+    std::string raw = skyloom::test::RunStdout("ffprobe -v error -select_streams v:0 -show_entries packet=pos,size -of csv=p=0 " + path);
     std::string out, line;
     for (size_t i = 0; i <= raw.size(); ++i) {
       if (i == raw.size() || raw[i] == '\n') {
@@ -266,28 +265,18 @@ class MovieInterop : public ::testing::Test {
     }
     return out;
   }
-  static std::string run(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-  }
 };
 }  // namespace
 
 TEST_F(MovieInterop, Grey8ReadsAndDecodesThroughItsPalette) {
   auto frames = grey8Frames();
   auto path = write("rec.mov", buildFile(frames, 8, 3, buildMoov(FOUR_CHAR_CODE("raw "), 8, 1024, 8)));
-  EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames,time_base,duration_ts "
+  EXPECT_EQ(skyloom::test::RunStdout("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames,time_base,duration_ts "
                 "-of default=nw=1 " + path),
             "codec_tag_string=raw \nwidth=4\nheight=2\ntime_base=1/600\nduration_ts=72\nnb_frames=3\n");
   EXPECT_EQ(packets(path),
             "8,4096\n8,4104\n8,4112\n");
-  std::string rgb = run("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt rgb24 -");
+  std::string rgb = skyloom::test::RunStdout("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt rgb24 -");
   ASSERT_EQ(rgb.size(), frames.size() * 3);
   for (size_t i = 0; i < frames.size(); ++i)
     for (int c = 0; c < 3; ++c) ASSERT_EQ(UInt8(rgb[i * 3 + c]), frames[i]) << i;
@@ -299,9 +288,9 @@ TEST_F(MovieInterop, Grey16DecodesToTheSameSamples) {
   for (int i = 0; i < 24; ++i) samples.push_back(UInt16(i * 2731 + 17));
   for (UInt16 s : samples) { frames.push_back(UInt8(s >> 8)); frames.push_back(UInt8(s)); }
   auto path = write("rec16.mov", buildFile(frames, 16, 3, buildMoov(FOUR_CHAR_CODE("raw "), 16, 1024, 16)));
-  EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of default=nw=1 " + path),
+  EXPECT_EQ(skyloom::test::RunStdout("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of default=nw=1 " + path),
             "codec_tag_string=b16g\nwidth=4\nheight=2\nnb_frames=3\n");
-  std::string out = run("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt gray16be -");
+  std::string out = skyloom::test::RunStdout("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt gray16be -");
   EXPECT_EQ(std::vector<UInt8>(out.begin(), out.end()), frames);
 }
 
@@ -313,7 +302,7 @@ TEST_F(MovieInterop, RawBayerPacketsSitWhereTheTablesSay) {
     for (char c : std::string("GBRG")) frames.push_back(UInt8(c));
   }
   auto path = write("bayer.mov", buildFile(frames, F, 3, buildMoov(FOUR_CHAR_CODE("GBRG"), 16, 768, F)));
-  EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of default=nw=1 " + path),
+  EXPECT_EQ(skyloom::test::RunStdout("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of default=nw=1 " + path),
             "codec_tag_string=BGGR\nwidth=4\nheight=2\nnb_frames=3\n");
   EXPECT_EQ(packets(path),
             "20,4096\n20,4116\n20,4136\n");

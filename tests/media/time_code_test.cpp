@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -52,10 +54,7 @@ UTCDateTime utc(short y, short mo, short d, short h, short mi, short s, UInt16 f
   return UTCDateTime{0, secs, fraction};
 }
 
-std::vector<UInt8> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<UInt8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using skyloom::test::ReadFile;
 
 class TimeCode : public ::testing::Test {
  protected:
@@ -95,16 +94,6 @@ class TimeCode : public ::testing::Test {
     EXPECT_EQ(NewMovieFromDataRef(&m, 0, nullptr, h, AliasDataHandlerSubType), noErr);
     DisposeHandle(h);
     return m;
-  }
-  static std::string run(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
   }
 };
 
@@ -156,11 +145,11 @@ TEST_F(TimeCode, AddedTrackReadsInStandardToolsAndBackHere) {
   DisposeHandle(sample);
   DisposeMovie(m);
   if (std::system("command -v ffprobe >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe not installed";
-  std::string out = run("ffprobe -v error -select_streams d -show_entries stream=codec_tag_string:stream_tags=timecode,reel_name -of default=nw=1 " + path);
+  std::string out = skyloom::test::Run("ffprobe -v error -select_streams d -show_entries stream=codec_tag_string:stream_tags=timecode,reel_name -of default=nw=1 " + path);
   EXPECT_NE(out.find("codec_tag_string=tmcd"), std::string::npos) << out;
   EXPECT_NE(out.find("TAG:reel_name=STARTED20070314_210503.07UTC"), std::string::npos) << out;
   EXPECT_NE(out.find("TAG:timecode=21:05:03:02"), std::string::npos) << out;
-  EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " + path), "300\n");
+  EXPECT_EQ(skyloom::test::Run("ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " + path), "300\n");
 }
 
 TEST_F(TimeCode, FrameRatesAndFrameNumbers) {
@@ -193,16 +182,16 @@ TEST_F(TimeCode, FrameRatesAndFrameNumbers) {
 
 TEST_F(TimeCode, RefusalsLeaveTheFileUntouched) {
   std::string shortOne = write("short.mov", recording(1, 40.0f, 1.0));  // duration 0
-  auto before = readFile(shortOne);
+  auto before = ReadFile(shortOne);
   EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(shortOne), "STARTED", 1, nullptr), -2);
-  EXPECT_EQ(readFile(shortOne), before);
+  EXPECT_EQ(ReadFile(shortOne), before);
   auto noVideo = recording(10, 40.0f);
   for (size_t i = 0; i + 4 <= noVideo.size(); ++i)
     if (std::memcmp(&noVideo[i], "vide", 4) == 0) std::memcpy(&noVideo[i], "soun", 4);
   std::string nv = write("nv.mov", noVideo);
-  before = readFile(nv);
+  before = ReadFile(nv);
   EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(nv), "STARTED", 1, nullptr), -1);
-  EXPECT_EQ(readFile(nv), before);
+  EXPECT_EQ(ReadFile(nv), before);
   Movie m = open(nv);
   TimeCodeDef def;
   TimeCodeRecord rec;

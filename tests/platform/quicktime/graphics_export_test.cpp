@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,18 +20,7 @@
 
 namespace {
 
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
-bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 class GraphicsExport : public ::testing::Test {
  protected:
@@ -94,8 +85,8 @@ TEST_F(GraphicsExport, SixteenBitTIFFKeepsEverySample) {
     }
     TIFFClose(t);
   }
-  if (have("tiffinfo")) {
-    std::string info = run("tiffinfo " + p48);
+  if (skyloom::test::HaveTool("tiffinfo")) {
+    std::string info = skyloom::test::Run("tiffinfo " + p48);
     EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
     EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos);
     EXPECT_NE(info.find("PackBits"), std::string::npos);
@@ -106,7 +97,7 @@ TEST_F(GraphicsExport, SixteenBitTIFFKeepsEverySample) {
 }
 
 TEST_F(GraphicsExport, EveryFormatReadsBackInStandardTools) {
-  if (!have("identify")) GTEST_SKIP() << "ImageMagick not installed (scripts/deps installs it)";
+  if (!skyloom::test::HaveTool("identify")) GTEST_SKIP() << "ImageMagick not installed (scripts/deps installs it)";
   const int w = 37, h = 11;  // odd sizes exercise row padding
   GWorldPtr g = nullptr;
   Rect b{0, 0, h, w};
@@ -133,7 +124,7 @@ TEST_F(GraphicsExport, EveryFormatReadsBackInStandardTools) {
   };
   for (const Case& c : cases) {
     auto path = exportPicture(g, c.type, c.depth, 512, 0, c.name);
-    std::string out = run(std::string("identify -format '%m %w %h %[bit-depth]' ") + c.format + ":" + path);
+    std::string out = skyloom::test::Run(std::string("identify -format '%m %w %h %[bit-depth]' ") + c.format + ":" + path);
     // A BMP with the 40-byte info header is what ImageMagick calls BMP3.
     std::string magick = std::string(c.format) == "BMP" ? "BMP3" : c.format;
     EXPECT_EQ(out, magick + " 37 11 8") << c.name;
@@ -141,7 +132,7 @@ TEST_F(GraphicsExport, EveryFormatReadsBackInStandardTools) {
   // The pixels survive the lossless formats: compare with ImageMagick's reading.
   for (const char* name : {"a.tif", "a.png", "a.bmp", "a.psd", "a.pict"}) {
     std::string fmt = std::string(name).substr(std::string(name).find('.') + 1);
-    std::string rgb = run("convert " + (dir / name).string() + " -depth 8 rgb:-");
+    std::string rgb = skyloom::test::Run("convert " + (dir / name).string() + " -depth 8 rgb:-");
     ASSERT_EQ(rgb.size(), size_t(w * h * 3)) << name << rgb.substr(0, 200);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
@@ -151,8 +142,8 @@ TEST_F(GraphicsExport, EveryFormatReadsBackInStandardTools) {
         ASSERT_EQ(UInt8(rgb[i + 2]), x < 20 ? 200 : 50) << name;
       }
   }
-  if (have("pngcheck")) {
-    std::string out = run("pngcheck " + (dir / "a.png").string() + " " + (dir / "g.png").string());
+  if (skyloom::test::HaveTool("pngcheck")) {
+    std::string out = skyloom::test::Run("pngcheck " + (dir / "a.png").string() + " " + (dir / "g.png").string());
     EXPECT_EQ(out.find("ERROR"), std::string::npos) << out;
   }
   DisposeGWorld(g);

@@ -1,0 +1,71 @@
+// Small helpers the file-writing tests share: a temporary folder that goes
+// away with the test, whole-file reads, and running the outside tools
+// (ffprobe, tiffinfo, fitsverify, ImageMagick...) that check what we write.
+#pragma once
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace skyloom::test {
+
+// stdout of a shell command (binary output stays clean of messages).
+inline std::string RunStdout(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// stdout and stderr of a shell command.
+inline std::string Run(const std::string& command) {
+  std::string out;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+inline bool HaveTool(const std::string& tool) {
+  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+inline std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return path.string();
+}
+
+// A fresh folder under /tmp, removed (with everything in it) at the end.
+struct TempDir {
+  std::filesystem::path path;
+  explicit TempDir(const std::string& prefix = "skyloom-test") {
+    std::string tmpl = "/tmp/" + prefix + "-XXXXXX";
+    if (char* made = mkdtemp(tmpl.data())) path = made;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::filesystem::path operator/(const std::string& name) const { return path / name; }
+};
+
+}  // namespace skyloom::test
