@@ -1,0 +1,15 @@
+// A test-only tool around the camera driver: lists the cameras of the
+// simulated rig and what their features offer and hold. Not part of the
+// product.
+//
+//   dcamtool [--rig all|default] list
+//   dcamtool [--rig all|default] features [camera id in hex]
+//
+// --rig all (the default) installs one simulated camera of each kind
+// (default colour, FireWire mono, FireWire colour, USB); --rig default keeps
+// the simulated bus as the application finds it.
+#pragma once
+#include <cstdio>
+
+// Runs the tool and writes its report to `out`; the exit status.
+int DCAMToolRun(int argc, const char* const* argv, FILE* out);

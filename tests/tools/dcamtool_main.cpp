@@ -1,0 +1,3 @@
+#include "tests/tools/dcamtool.h"
+
+int main(int argc, char** argv) { return DCAMToolRun(argc, argv, stdout); }

@@ -1,0 +1,147 @@
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "camera_driver/ORXDCAM.h"
+#include "platform/simcamera/SimBus.h"
+#include "tests/tools/dcamtool.h"
+
+namespace {
+
+const char* const kFeatureNames[kDCAMFeatureCount] = {
+    "brightness", "auto exposure", "sharpness", "white balance", "hue", "saturation", "gain",
+    "gamma", "shutter", "iris", "focus", "temperature", "trigger", "zoom", "pan", "tilt",
+    "optical filter", "trigger delay", "white shading", "frame rate"};
+
+constexpr UInt32 kWhiteBalance = 0x50C, kTemperature = 0x52C, kTrigger = 0x530;
+
+int Usage(FILE* out) {
+  std::fprintf(out, "usage: dcamtool [--rig all|default] list | features [camera id in hex]\n");
+  return 2;
+}
+
+// "name=value" of one selector, or "name=-2201" style when it fails.
+void PrintSelector(FILE* out, MyDCAMCameraStruct* cam, UInt32 feature, SInt32 selector, const char* name,
+                   bool hex) {
+  UInt32 v = 0;
+  OSStatus err = ORXDCAMGetPropertyValue(cam, SInt32(feature), selector, &v);
+  if (err != noErr)
+    std::fprintf(out, " %s=err %d", name, int(err));
+  else
+    std::fprintf(out, hex ? " %s=0x%03X" : " %s=%u", name, unsigned(v));
+}
+
+void PrintFeature(FILE* out, MyDCAMCameraStruct* cam, int index, bool absoluteCapable) {
+  const UInt32 feature = kDCAMFeatureInquiry[index];
+  std::fprintf(out, "  0x%03X %-15s", unsigned(feature), kFeatureNames[index]);
+  UInt32 min = 0, max = 0;
+  UInt8 onePush = 0, readOut = 0, onOff = 0, autoMode = 0, manual = 0;
+  OSStatus err =
+      ORXDCAMGetPropertyCapability(cam, SInt32(feature), &min, &max, &onePush, &readOut, &onOff, &autoMode, &manual);
+  if (err != noErr) {
+    std::fprintf(out, " capability err %d\n", int(err));
+    return;
+  }
+  std::fprintf(out, " min=%u max=%u one-push=%u read-out=%u on/off=%u auto=%u manual=%u |", unsigned(min),
+               unsigned(max), onePush, readOut, onOff, autoMode, manual);
+  switch (feature) {
+    case kWhiteBalance:
+      PrintSelector(out, cam, feature, 4, "U/B", false);
+      PrintSelector(out, cam, feature, 5, "V/R", false);
+      break;
+    case kTemperature:
+      PrintSelector(out, cam, feature, 6, "target", false);
+      PrintSelector(out, cam, feature, 7, "current", false);
+      break;
+    case kTrigger:
+      PrintSelector(out, cam, feature, 2, "on", false);
+      PrintSelector(out, cam, feature, 8, "polarity", false);
+      PrintSelector(out, cam, feature, 12, "source", false);
+      PrintSelector(out, cam, feature, 9, "mode", false);
+      PrintSelector(out, cam, feature, 10, "parameter", false);
+      break;
+    default:
+      PrintSelector(out, cam, feature, 0, "value", false);
+      break;
+  }
+  if (autoMode && feature != kTrigger) PrintSelector(out, cam, feature, 1, "auto", false);
+  if (onOff && feature != kTrigger) PrintSelector(out, cam, feature, 2, "on", false);
+  if (absoluteCapable) {
+    float amin = 0, amax = 0, value = 0, mode = 0;
+    UInt8 absReadOut = 0, absManual = 0;
+    err = ORXDCAMGetABSPropertyCapability(cam, feature, &amin, &amax, &absReadOut, &absManual);
+    if (err == noErr) err = ORXDCAMGetABSPropertyValue(cam, feature, 0, &value);
+    if (err == noErr) err = ORXDCAMGetABSPropertyValue(cam, feature, 11, &mode);
+    if (err != noErr)
+      std::fprintf(out, " | absolute err %d", int(err));
+    else
+      std::fprintf(out, " | absolute [%g, %g] value=%g %s", double(amin), double(amax), double(value),
+                   mode != 0.0f ? "on" : "off");
+  }
+  std::fprintf(out, "\n");
+}
+
+int Features(FILE* out, const MyDCAMCameraListEntry& entry) {
+  std::fprintf(out, "camera 0x%08X vendor 0x%08X \"%s\"\n", unsigned(entry.mCameraID), unsigned(entry.mVendor),
+               entry.mName);
+  MyDCAMCameraStruct* cam = ORXDCAMOpenACamera(entry.mCameraID);
+  if (!cam) {
+    std::fprintf(out, "  cannot be opened\n");
+    return 1;
+  }
+  MyDCAMCameraPropertiesStruct properties;
+  OSStatus err = ORXDCAMGetCameraProperties3(cam, reinterpret_cast<UInt8*>(&properties));
+  if (err == noErr)
+    for (int i = 0; i < int(kDCAMFeatureCount); i++)
+      if (properties.mFeaturePresent[i]) PrintFeature(out, cam, i, properties.mAbsoluteCapable[i] != 0);
+  OSStatus closeErr = ORXDCAMCloseACamera(cam);
+  return err == noErr && closeErr == noErr ? 0 : 1;
+}
+
+}  // namespace
+
+int DCAMToolRun(int argc, const char* const* argv, FILE* out) {
+  int i = 1;
+  std::string rig = "all";
+  if (i + 1 < argc && std::strcmp(argv[i], "--rig") == 0) {
+    rig = argv[i + 1];
+    i += 2;
+  }
+  if (i >= argc || (rig != "all" && rig != "default")) return Usage(out);
+  const std::string command = argv[i++];
+  if (rig == "all")
+    SimInstallRig({SimDefaultColourPersonality(), SimMonoFireWirePersonality(), SimColourFireWirePersonality(),
+                   SimUSBPersonality()});
+  else
+    SimRemoveRig();
+
+  MyDCAMCameraListStruct list;
+  std::memset(&list, 0, sizeof list);
+  OSStatus err = ORXDCAMGetListOfCameras(&list);
+  if (err != noErr) std::fprintf(out, "listing answered %d\n", int(err));
+  const UInt32 count = list.mCount < kDCAMMaxCameras ? list.mCount : kDCAMMaxCameras;
+
+  int status = 0;
+  if (command == "list") {
+    for (UInt32 c = 0; c < count; c++)
+      std::fprintf(out, "0x%08X vendor 0x%08X in-use %u \"%s\"\n", unsigned(list.mEntries[c].mCameraID),
+                   unsigned(list.mEntries[c].mVendor), list.mEntries[c].mInUse, list.mEntries[c].mName);
+  } else if (command == "features") {
+    bool one = i < argc;
+    UInt32 id = one ? UInt32(std::strtoul(argv[i], nullptr, 16)) : 0;
+    bool found = false;
+    for (UInt32 c = 0; c < count; c++) {
+      if (one && list.mEntries[c].mCameraID != id) continue;
+      found = true;
+      status |= Features(out, list.mEntries[c]);
+    }
+    if (one && !found) {
+      std::fprintf(out, "no camera 0x%08X\n", unsigned(id));
+      status = 1;
+    }
+  } else {
+    status = Usage(out);
+  }
+  SimRemoveRig();
+  return err == noErr ? status : 1;
+}
