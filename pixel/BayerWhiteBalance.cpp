@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "pixel/WhiteBalanceCamera.h"
+#include "camera_driver/ORXDCAM.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ void balanceComponent(MyDCAMCameraStruct* camera, SInt32 selector, UInt8 average
   const UInt32 next = UInt32((UInt64(far) + *current) >> 1);
   *previous = *current;
   *current = next;
-  mySendWhiteBalanceValue(camera, kMyWhiteBalanceFeature, selector, next);
+  ORXDCAMSetPropertyValue(camera, kMyWhiteBalanceFeature, selector, next);
 }
 
 }  // namespace

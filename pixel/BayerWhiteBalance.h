@@ -57,7 +57,9 @@ constexpr SInt32 kMyWhiteBalanceTolerance = 11;
 // mBalanceR/G/B: each component not yet done either comes within tolerance
 // (its done flag is set, nothing is sent) or is sent a new value halfway
 // between its current value and the far end of its search. Returns 1 when
-// both components are done, else 0. The camera's answer is not examined: a
+// both components are done, else 0. Values go to the camera through
+// ORXDCAMSetPropertyValue (feature 0x50C, selector 5 for red, 4 for blue)
+// on the calling thread. The camera's answer is not examined: a
 // refused value leaves the colour as it was and the search goes on from the
 // recorded values.
 UInt32 myBalanceBayer_RB8Bit(MyCameraWindowDataStruct* record);
