@@ -160,57 +160,86 @@ IOFireWireLibConfigDirectoryRef NewDirectory(std::shared_ptr<const std::vector<U
 // A callback dispatcher: a source on the run loop it was added to. Work
 // posted to it (bus callbacks, DCL call-procs) runs on that loop's thread.
 // The loop is retained, so removing the source later is safe even after the
-// loop's thread has ended.
-struct Dispatcher {
+// loop's thread has ended; the queue belongs to the source as much as to the
+// device, so a perform already running when the device goes away finishes on
+// memory that is still there.
+struct DispatchQueue {
+  std::atomic<int> refs{1};
   std::mutex mutex;
-  CFRunLoopRef loop = nullptr;
-  CFRunLoopSourceRef source = nullptr;
   std::deque<std::function<void()>> work;
 };
 
-void DispatcherPerform(void* info) {
-  auto* d = static_cast<Dispatcher*>(info);
+const void* QueueRetain(const void* info) {
+  static_cast<DispatchQueue*>(const_cast<void*>(info))->refs++;
+  return info;
+}
+
+void QueueRelease(const void* info) {
+  auto* q = static_cast<DispatchQueue*>(const_cast<void*>(info));
+  if (--q->refs == 0) delete q;
+}
+
+void QueuePerform(void* info) {
+  auto* q = static_cast<DispatchQueue*>(info);
   for (;;) {
     std::function<void()> job;
     {
-      std::lock_guard<std::mutex> lock(d->mutex);
-      if (d->work.empty()) return;
-      job = std::move(d->work.front());
-      d->work.pop_front();
+      std::lock_guard<std::mutex> lock(q->mutex);
+      if (q->work.empty()) return;
+      job = std::move(q->work.front());
+      q->work.pop_front();
     }
     job();
   }
 }
 
+struct Dispatcher {
+  std::mutex mutex;
+  CFRunLoopRef loop = nullptr;
+  CFRunLoopSourceRef source = nullptr;
+  DispatchQueue* queue = nullptr;
+};
+
 void DispatcherDetach(Dispatcher& d) {
   CFRunLoopRef loop;
   CFRunLoopSourceRef source;
+  DispatchQueue* queue;
   {
     std::lock_guard<std::mutex> lock(d.mutex);
     loop = d.loop;
     source = d.source;
+    queue = d.queue;
     d.loop = nullptr;
     d.source = nullptr;
-    d.work.clear();
+    d.queue = nullptr;
+  }
+  if (queue) {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    queue->work.clear();
   }
   if (source) {
     CFRunLoopSourceInvalidate(source);
     CFRelease(source);
   }
   if (loop) CFRelease(loop);
+  if (queue) QueueRelease(queue);
 }
 
 void DispatcherAttach(Dispatcher& d, CFRunLoopRef loop) {
   DispatcherDetach(d);
+  auto* queue = new DispatchQueue;
   CFRunLoopSourceContext context = {};
-  context.info = &d;
-  context.perform = DispatcherPerform;
+  context.info = queue;
+  context.retain = QueueRetain;
+  context.release = QueueRelease;
+  context.perform = QueuePerform;
   CFRunLoopSourceRef source = CFRunLoopSourceCreate(nullptr, 0, &context);
   CFRetain(loop);
   {
     std::lock_guard<std::mutex> lock(d.mutex);
     d.loop = loop;
     d.source = source;
+    d.queue = queue;
   }
   CFRunLoopAddSource(loop, source, kCFRunLoopDefaultMode);
 }
@@ -218,7 +247,10 @@ void DispatcherAttach(Dispatcher& d, CFRunLoopRef loop) {
 bool DispatcherPost(Dispatcher& d, std::function<void()> job) {
   std::lock_guard<std::mutex> lock(d.mutex);
   if (!d.source) return false;
-  d.work.push_back(std::move(job));
+  {
+    std::lock_guard<std::mutex> queueLock(d.queue->mutex);
+    d.queue->work.push_back(std::move(job));
+  }
   CFRunLoopSourceSignal(d.source);
   return true;
 }

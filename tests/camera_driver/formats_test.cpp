@@ -312,6 +312,26 @@ TEST_F(FormatsTest, FormatSevenGeometryAndRate) {
   EXPECT_EQ(fps, 15.0);
 }
 
+TEST_F(FormatsTest, FormatSevenModesAboveSevenUseTheModeBank) {
+  auto p = SimMonoFireWirePersonality();
+  for (UInt32 mode : {9u, 17u, 30u}) {
+    const UInt32 block = 0x8000 + 0x100 * mode;
+    p.registers[0x19C] |= 1u << (31 - mode);
+    p.registers[0x2E0 + 4 * mode] = SimQuadletOffsetFor(p.commandBase, block);
+    for (UInt32 r = 0; r < 0x80; r += 4)
+      if (p.registers.count(0x8000 + r)) p.registers[block + r] = p.registers[0x8000 + r];
+  }
+  auto cams = Rig({p});
+  MyDCAMCameraStruct* cam = Open(0x1001);
+  ASSERT_NE(cam, nullptr);
+  const std::pair<UInt32, UInt32> cases[] = {{9, 0x21000000}, {17, 0x22000000}, {30, 0xC3000000}};
+  for (auto [mode, register604] : cases) {
+    EXPECT_EQ(ORX_DCAM_SetModeSeven(cam, mode, 0, 0, 0, 0, 0, 0), 0) << mode;
+    EXPECT_EQ(cams[0]->Peek(0x604), register604) << mode;
+    EXPECT_EQ(cams[0]->Peek(0x8000 + 0x100 * mode + 0x0C), 640u << 16 | 480) << mode;
+  }
+}
+
 TEST_F(FormatsTest, FormatSevenPacketClampedToTheBusMaximum) {
   auto usb = SimUSBPersonality();
   usb.speedCode = 3;  // the camera would send 8192-byte packets; USB takes 0x1000
