@@ -25,6 +25,20 @@ OSStatus ORXDCAMSetQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 
 OSStatus ORXDCAMGetQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 addressLo, SInt32 absolute,
                            UInt32* value);
 
+// ---- formats, modes and rates (see ORX_DCAM.h) ----
+OSStatus ORXDCAMGetModeSevenBaseAddress(MyDCAMCameraStruct* camera, UInt32 mode, UInt32* addressLo);
+OSStatus ORXDCAMGetFMRProperties(MyDCAMCameraStruct* camera, UInt32 format, UInt32 mode, double fps,
+                                 UInt32* maxWidth, UInt32* maxHeight, UInt32* unitWidth, UInt32* unitHeight,
+                                 UInt32* unitPosWidth, UInt32* unitPosHeight, UInt32* packetUnit, UInt32* packetMax,
+                                 UInt32* codingBits);
+OSStatus ORXDCAMSetFMR(MyDCAMCameraStruct* camera, UInt32 format, UInt32 mode, double fps);
+// Format 7: mode, region, colour coding id and bytes per packet.
+OSStatus ORXDCAMSet7MR(MyDCAMCameraStruct* camera, UInt32 mode, UInt32 left, UInt32 top, UInt32 width,
+                       UInt32 height, UInt32 colorCodingID, UInt32 bytesPerPacket);
+// The current format, mode, rate, region, camera pixel-format code and bits per pixel.
+OSStatus ORXDCAMGetFMRLTWHCB(MyDCAMCameraStruct* camera, UInt32* format, UInt32* mode, double* fps, UInt32* left,
+                             UInt32* top, UInt32* width, UInt32* height, UInt32* pixelFormat, UInt32* bits);
+
 // ---- features (see ORX_DCAM.h for features and selectors) ----
 OSStatus ORXDCAMGetPropertyCapability(MyDCAMCameraStruct* camera, SInt32 feature, UInt32* min, UInt32* max,
                                       UInt8* onePush, UInt8* readOut, UInt8* onOff, UInt8* autoMode,

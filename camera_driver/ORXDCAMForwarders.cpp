@@ -27,6 +27,32 @@ OSStatus ORXDCAMGetQuadlet(MyDCAMCameraStruct* camera, UInt32 addressHi, UInt32 
   return ORX_DCAM_ReadQuadlet(camera, addressHi, addressLo, absolute, value);
 }
 
+OSStatus ORXDCAMGetModeSevenBaseAddress(MyDCAMCameraStruct* camera, UInt32 mode, UInt32* addressLo) {
+  return ORX_DCAM_GetModeSevenBaseAddress(camera, mode, addressLo);
+}
+
+OSStatus ORXDCAMGetFMRProperties(MyDCAMCameraStruct* camera, UInt32 format, UInt32 mode, double fps,
+                                 UInt32* maxWidth, UInt32* maxHeight, UInt32* unitWidth, UInt32* unitHeight,
+                                 UInt32* unitPosWidth, UInt32* unitPosHeight, UInt32* packetUnit, UInt32* packetMax,
+                                 UInt32* codingBits) {
+  return ORX_DCAM_GetFMRProperties(camera, format, mode, fps, maxWidth, maxHeight, unitWidth, unitHeight,
+                                   unitPosWidth, unitPosHeight, packetUnit, packetMax, codingBits);
+}
+
+OSStatus ORXDCAMSetFMR(MyDCAMCameraStruct* camera, UInt32 format, UInt32 mode, double fps) {
+  return ORX_DCAM_SetFMR(camera, format, mode, fps);
+}
+
+OSStatus ORXDCAMSet7MR(MyDCAMCameraStruct* camera, UInt32 mode, UInt32 left, UInt32 top, UInt32 width,
+                       UInt32 height, UInt32 colorCodingID, UInt32 bytesPerPacket) {
+  return ORX_DCAM_SetModeSeven(camera, mode, left, top, width, height, colorCodingID, bytesPerPacket);
+}
+
+OSStatus ORXDCAMGetFMRLTWHCB(MyDCAMCameraStruct* camera, UInt32* format, UInt32* mode, double* fps, UInt32* left,
+                             UInt32* top, UInt32* width, UInt32* height, UInt32* pixelFormat, UInt32* bits) {
+  return ORX_DCAM_GetFMRWHOB(camera, format, mode, fps, left, top, width, height, pixelFormat, bits);
+}
+
 OSStatus ORXDCAMGetPropertyCapability(MyDCAMCameraStruct* camera, SInt32 feature, UInt32* min, UInt32* max,
                                       UInt8* onePush, UInt8* readOut, UInt8* onOff, UInt8* autoMode,
                                       UInt8* manual) {

@@ -26,11 +26,18 @@ TEST_F(ForwardersTest, NullHandleTable) {
   UInt32 u = 0;
   UInt8 b = 0, block[384];
   float f = 0;
+  double d = 0;
   const std::pair<const char*, std::function<OSStatus()>> rows[] = {
       {"CloseACamera", [] { return ORXDCAMCloseACamera(nullptr); }},
       {"GetCameraProperties3", [&] { return ORXDCAMGetCameraProperties3(nullptr, block); }},
       {"SetQuadlet", [] { return ORXDCAMSetQuadlet(nullptr, 0, 0x614, 0, 0); }},
       {"GetQuadlet", [&] { return ORXDCAMGetQuadlet(nullptr, 0, 0x614, 0, &u); }},
+      {"GetModeSevenBaseAddress", [&] { return ORXDCAMGetModeSevenBaseAddress(nullptr, 0, &u); }},
+      {"GetFMRProperties",
+       [&] { return ORXDCAMGetFMRProperties(nullptr, 7, 0, 0.0, &u, &u, &u, &u, &u, &u, &u, &u, &u); }},
+      {"SetFMR", [] { return ORXDCAMSetFMR(nullptr, 0, 5, 30.0); }},
+      {"Set7MR", [] { return ORXDCAMSet7MR(nullptr, 0, 0, 0, 640, 480, 0, 0); }},
+      {"GetFMRLTWHCB", [&] { return ORXDCAMGetFMRLTWHCB(nullptr, &u, &u, &d, &u, &u, &u, &u, &u, &u); }},
       {"GetPropertyCapability",
        [&] { return ORXDCAMGetPropertyCapability(nullptr, 0x520, &u, &u, &b, &b, &b, &b, &b); }},
       {"GetPropertyValue", [&] { return ORXDCAMGetPropertyValue(nullptr, 0x520, 0, &u); }},
@@ -101,6 +108,45 @@ TEST_F(ForwardersTest, SameAnswersAsTheLibrary) {
   EXPECT_EQ(ORXDCAMGetABSPropertyValue(cam_, 0x51C, 0, &f1), 0);
   EXPECT_EQ(f1, 0.5f);
   EXPECT_EQ(ORXDCAMGetABSPropertyValue(cam_, 0x51C, 2, &f1), -2201);
+}
+
+TEST_F(ForwardersTest, FormatsThroughTheForwarders) {
+  auto sim = Rig({SimDefaultColourPersonality()})[0];
+  cam_ = ORXDCAMOpenACamera(0x3003);
+  ASSERT_NE(cam_, nullptr);
+
+  UInt32 r1[9], r2[9];
+  EXPECT_EQ(ORXDCAMGetFMRProperties(cam_, 7, 0, 0.0, &r1[0], &r1[1], &r1[2], &r1[3], &r1[4], &r1[5], &r1[6],
+                                    &r1[7], &r1[8]),
+            ORX_DCAM_GetFMRProperties(cam_, 7, 0, 0.0, &r2[0], &r2[1], &r2[2], &r2[3], &r2[4], &r2[5], &r2[6],
+                                      &r2[7], &r2[8]));
+  EXPECT_EQ(std::memcmp(r1, r2, sizeof r1), 0);
+  EXPECT_EQ(r1[0], 1280u);
+  EXPECT_EQ(r1[1], 960u);
+
+  UInt32 a1 = 0, a2 = 1;
+  EXPECT_EQ(ORXDCAMGetModeSevenBaseAddress(cam_, 1, &a1), ORX_DCAM_GetModeSevenBaseAddress(cam_, 1, &a2));
+  EXPECT_EQ(a1, a2);
+  EXPECT_EQ(a1, 0xF0F08100u);
+
+  UInt32 g[8];
+  double fps = 0;
+  EXPECT_EQ(ORXDCAMGetFMRLTWHCB(cam_, &g[0], &g[1], &fps, &g[2], &g[3], &g[4], &g[5], &g[6], &g[7]), -50);
+  ASSERT_EQ(ORXDCAMSetFMR(cam_, 0, 5, 30.0), 0);
+  ASSERT_EQ(ORXDCAMGetFMRLTWHCB(cam_, &g[0], &g[1], &fps, &g[2], &g[3], &g[4], &g[5], &g[6], &g[7]), 0);
+  EXPECT_EQ(g[0], 0u);
+  EXPECT_EQ(g[1], 5u);
+  EXPECT_EQ(fps, 30.0);
+  EXPECT_EQ(g[4], 640u);
+  EXPECT_EQ(g[5], 480u);
+  EXPECT_EQ(ORXDCAMSetFMR(cam_, 0, 1, 30.0), -2201);
+
+  ASSERT_EQ(ORXDCAMSet7MR(cam_, 1, 0, 0, 320, 240, 9, 0), 0);
+  ASSERT_EQ(ORXDCAMGetFMRLTWHCB(cam_, &g[0], &g[1], &fps, &g[2], &g[3], &g[4], &g[5], &g[6], &g[7]), 0);
+  EXPECT_EQ(g[1], 1u);
+  EXPECT_EQ(g[4], 320u);
+  EXPECT_EQ(g[5], 240u);
+  EXPECT_EQ(ORXDCAMSet7MR(cam_, 5, 0, 0, 320, 240, 9, 0), -2201);
 }
 
 TEST_F(ForwardersTest, CameraPropertiesCopy) {
