@@ -37,13 +37,13 @@ SInt32 myCalcOptimumWindowSizeforHIView(WindowRef window, OSType signature, SInt
   if (GetAvailableWindowPositioningBounds(GetMainDevice(), &screen) != noErr) return 0;
   const SInt64 SW = SInt64(screen.right) - screen.left;
   const SInt64 SH = SInt64(screen.bottom) - screen.top;
-  ControlID cid = {signature, id};
-  ControlRef view = nullptr;
-  if (GetControlByID(window, &cid, &view) != noErr || !view) return 0;
-  Rect viewBounds{};
-  GetControlBounds(view, &viewBounds);
-  const SInt64 VW = SInt64(viewBounds.right) - viewBounds.left;
-  const SInt64 VH = SInt64(viewBounds.bottom) - viewBounds.top;
+  HIViewRef view = nullptr;
+  HIRect viewBounds{};
+  if (HIViewFindByID(HIViewGetRoot(window), HIViewID{signature, id}, &view) != noErr ||
+      HIViewGetBounds(view, &viewBounds) != noErr)
+    return 0;
+  const SInt64 VW = SInt64(viewBounds.size.width);
+  const SInt64 VH = SInt64(viewBounds.size.height);
   const SInt64 iw = imageWidth, ih = imageHeight;
   if (VW >= iw && VH >= ih) return 0;
   const SInt64 usableHeight = SH - kScreenHeightReserve;

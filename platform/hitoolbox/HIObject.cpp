@@ -225,5 +225,14 @@ OSStatus HIViewFindByID(HIViewRef start, HIViewID id, HIViewRef* out) {
   return errUnknownControl;
 }
 
+OSStatus HIViewGetBounds(HIViewRef view, HIRect* out) {
+  if (!out) return paramErr;
+  if (!isLiveControl(view)) return errUnknownControl;
+  Rect b = view->bounds;
+  if (view->isRoot) GetWindowPortBounds(view->window, &b);  // the root view is the whole content
+  *out = CGRectMake(0, 0, CGFloat(b.right - b.left), CGFloat(b.bottom - b.top));
+  return noErr;
+}
+
 OSStatus HIViewSetVisible(HIViewRef view, Boolean visible) { return SetControlVisibility(view, visible, false); }
 Boolean HIViewIsVisible(HIViewRef view) { return IsControlVisible(view); }

@@ -24,6 +24,7 @@
 // through UIModel.h; tests/support/UiFixture.h gives them a private resources
 // folder and a clean model.
 #pragma once
+#include "platform/coregraphics/CoreGraphics.h"
 #include "platform/corefoundation/CoreFoundation.h"
 #include "platform/coreservices/CoreServices.h"
 #include "platform/coreservices/MacTypes.h"
@@ -551,6 +552,9 @@ OSStatus HIViewAddSubview(HIViewRef inParent, HIViewRef inNewChild);
 OSStatus HIViewRemoveFromSuperview(HIViewRef inView);
 HIViewRef HIViewGetSuperview(HIViewRef inView);
 OSStatus HIViewFindByID(HIViewRef inStartView, HIViewID inID, HIViewRef* outControl);
+typedef CGRect HIRect;
+// The view's bounds in its own coordinates: origin (0, 0), its width and height.
+OSStatus HIViewGetBounds(HIViewRef inView, HIRect* outRect);
 OSStatus HIViewSetVisible(HIViewRef inView, Boolean inVisible);
 Boolean HIViewIsVisible(HIViewRef inView);
 

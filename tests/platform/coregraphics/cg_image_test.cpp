@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/coregraphics/CGImage.h"
@@ -89,6 +91,35 @@ TEST(CGImage, KeepsTheProviderUntilTheLastReleaseThenHandsTheBytesBack) {
   CGImageRelease(im);
   EXPECT_EQ(released, 1);
   EXPECT_EQ(releasedData, bytes.data());
+}
+
+TEST(CGImage, ThreadsMayRetainAndReleaseOneImageAtOnce) {
+  static std::atomic<int> released;
+  released = 0;
+  std::vector<UInt8> bytes(16);
+  CGDataProviderRef provider = CGDataProviderCreateWithData(
+      nullptr, bytes.data(), bytes.size(), [](void*, const void*, size_t) { released.fetch_add(1); });
+  CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
+  CGImageRef im = CGImageCreate(2, 2, 8, 32, 8, space, kCGImageAlphaNoneSkipFirst, provider, nullptr, false,
+                                kCGRenderingIntentDefault);
+  CGDataProviderRelease(provider);
+  CGColorSpaceRelease(space);
+  ASSERT_NE(im, nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    CGImageRetain(im);  // each thread ends by letting go of its own reference
+    threads.emplace_back([im] {
+      for (int i = 0; i < 2000; ++i) {
+        CGImageRetain(im);
+        CGImageRelease(im);
+      }
+      CGImageRelease(im);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(released.load(), 0);
+  CGImageRelease(im);
+  EXPECT_EQ(released.load(), 1);
 }
 
 TEST(CGImage, ReadsPixelsOfEveryLayoutAsStraightSamples) {
