@@ -234,6 +234,34 @@ TEST_F(OpenCloseTest, AnIOThreadThatDoesNotLeaveKeepsTheHandle) {
   ExpectNothingLeft();
 }
 
+TEST_F(OpenCloseTest, UnplugAndPlugAgain) {
+  auto cams = Rig({SimMonoFireWirePersonality(), SimUSBPersonality()});
+  MyDCAMCameraStruct* fw = ORX_DCAM_OpenACamera(0x1001);
+  MyDCAMCameraStruct* usb = ORX_DCAM_OpenACamera(0x1A2B);
+  ASSERT_TRUE(fw && usb);
+  SimUnplug(cams[0]);
+  SimUnplug(cams[1]);
+  MyDCAMCameraListStruct list;
+  EXPECT_EQ(ORX_DCAM_GetListOfCameras(&list), 0);
+  EXPECT_EQ(list.mCount, 0u);
+  UInt32 v = 1;
+  EXPECT_EQ(ORX_DCAM_ReadQuadlet(fw, 0, 0x100, 0, &v), kIOReturnNoDevice);
+  EXPECT_EQ(v, 0u);
+  EXPECT_EQ(ORX_DCAM_WriteQuadlet(usb, 0, 0x614, 0, 0), kIOReturnNoDevice);
+  EXPECT_EQ(ORX_DCAM_OpenACamera(0x1001), nullptr);
+  EXPECT_EQ(ORX_DCAM_CloseACamera(fw), 0);  // closing a camera that went away still frees it all
+  EXPECT_EQ(ORX_DCAM_CloseACamera(usb), 0);
+  SimPlug(cams[0]);
+  SimPlug(cams[1]);
+  EXPECT_EQ(ORX_DCAM_GetListOfCameras(&list), 0);
+  EXPECT_EQ(list.mCount, 2u);
+  fw = ORX_DCAM_OpenACamera(0x1001);
+  ASSERT_NE(fw, nullptr);
+  EXPECT_EQ(ORX_DCAM_ReadQuadlet(fw, 0, 0x100, 0, &v), 0);
+  EXPECT_EQ(ORX_DCAM_CloseACamera(fw), 0);
+  ExpectNothingLeft();
+}
+
 TEST_F(OpenCloseTest, HundredOpenCloseCyclesPerBus) {
   Rig({SimMonoFireWirePersonality(), SimUSBPersonality()});
   for (UInt32 id : {0x1001u, 0x1A2Bu}) {
