@@ -85,6 +85,8 @@ OSStatus ValidRate(const MyDCAMCameraPropertiesStruct* p, UInt32 format, UInt32 
 
 // The three-slot ring: 4 pages + 3 frames, slots on page boundaries.
 OSStatus AllocateFrameRing(MyDCAMCameraStruct* camera, UInt32 frameBytes) {
+  // A USB slot takes a whole bulk read: the frame rounded up to the packet size.
+  if (camera->mVendor == kDCAMUSBVendor) frameBytes = myUSBBulkReadSize(frameBytes, camera->mUSBPipeMaxPacketSize);
   std::free(camera->mRingBlock);
   camera->mRingBlock = nullptr;
   camera->mSlot[0] = camera->mSlot[1] = camera->mSlot[2] = nullptr;

@@ -72,8 +72,63 @@ OSStatus myRestartAfterReprogramming(MyDCAMCameraStruct* camera, bool wasTransmi
 void myFinalizeISOCHChanel(MyDCAMCameraStruct* camera);
 // False when the delivery thread did not leave.
 bool myDeallocateWFFSThread(MyDCAMCameraStruct* camera);
-void myStopQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera);
+// False when the USB I/O thread did not leave (its objects are then kept).
+bool myStopQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera);
+
+// ---- frame delivery ----
+void* myWFFS(void* camera);
+OSStatus myStartStopChannel(MyDCAMCameraStruct* camera, UInt32 on);
+// The delivery mutex and condition live from the first assigned callback to
+// close, so the I/O side can always signal them.
+void myDestroyWFFSObjects(MyDCAMCameraStruct* camera);
+// A frame is complete in the filling slot: when the callback is not busy
+// (and, with `needEnabled`, delivery is enabled) it becomes the delivered
+// slot, the ring advances and the delivery thread is woken once.
+void myAdvanceRingAndSignal(MyDCAMCameraStruct* camera, bool needEnabled);
+// Polls every 1 ms while the frame callback runs; false after the bound.
+bool myWaitForCallbackIdle(MyDCAMCameraStruct* camera);
+// Polls allowed for a running callback or a leaving delivery thread (10000
+// x 1 ms); tests shorten it.
+extern UInt32 gDCAMCallbackWaitPolls;
+// Test-only pause points of the delivery thread (null in the product):
+// where 0 = after the run test, before waiting; 1 = after waking with a
+// frame ready, before raising the busy count.
+extern void (*volatile gDCAMTestWFFSPausePoint)(MyDCAMCameraStruct* camera, int where);
+
+// ---- USB bulk reception ----
+OSStatus myStartQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera, UInt8 pipe);
+void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0);
+UInt32 myUSBBulkReadSize(UInt32 frameBytes, UInt32 maxPacketSize);
+// Whether a completion of `bytes` is a whole frame.
+bool myUSBIsGoodFrame(UInt32 frameBytes, UInt32 readSize, IOReturn status, UInt32 bytes);
+
+// ---- FireWire isochronous reception ----
+OSStatus myInitializeISOCHChanel(MyDCAMCameraStruct* camera);
+OSStatus myStartFWStream(MyDCAMCameraStruct* camera);
+void myStopFWStream(MyDCAMCameraStruct* camera);
+
+// ---- frame timing ----
+// Host-order conversion of 16-bit wire samples in place.
+void mySwap16InPlace(UInt8* bytes, UInt32 count);
+constexpr bool kDCAMHostIsLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 // ---- atomics on the handle's shared 32-bit fields ----
 inline SInt32 myAtomicLoad(const SInt32* p) { return __atomic_load_n(p, __ATOMIC_SEQ_CST); }
 inline void myAtomicStore(SInt32* p, SInt32 v) { __atomic_store_n(p, v, __ATOMIC_SEQ_CST); }
+// Any other field shared between the main, I/O and delivery threads (byte
+// flags, slot indices, the callback, the timing doubles).
+template <typename T>
+inline T myALoad(const T* p) {
+  T v;
+  __atomic_load(p, &v, __ATOMIC_SEQ_CST);
+  return v;
+}
+template <typename T>
+inline void myAStore(T* p, T v) {
+  __atomic_store(p, &v, __ATOMIC_SEQ_CST);
+}
+// Lowers a 0/1 flag when set; true when this call lowered it.
+inline bool myAtomicClearFlag(SInt32* p) {
+  SInt32 expected = 1;
+  return __atomic_compare_exchange_n(p, &expected, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+}

@@ -7,3 +7,15 @@ void myFinalizeISOCHChanel(MyDCAMCameraStruct* camera) {
   camera->mTransmitting = 0;
   camera->mChannelAllocated = 0;
 }
+
+OSStatus myInitializeISOCHChanel(MyDCAMCameraStruct* camera) {
+  (void)camera;
+  return kIOReturnUnsupported;
+}
+
+OSStatus myStartFWStream(MyDCAMCameraStruct* camera) {
+  (void)camera;
+  return kIOReturnUnsupported;
+}
+
+void myStopFWStream(MyDCAMCameraStruct* camera) { (void)camera; }

@@ -424,12 +424,14 @@ OSStatus ORX_DCAM_CloseACamera(MyDCAMCameraStruct* camera) {
   if (camera->mVendor == kDCAMUSBVendor) {
     // A USB camera may still be streaming when its caller forgot to stop it:
     // stop delivery and the bulk reads before the objects go.
+    // The bulk reads go first, so no completion signals a leaving thread.
+    if (!myStopQuedAsynchBulkReadsUSB(camera)) return kDCAMBusyErr;
     if (!myDeallocateWFFSThread(camera)) return kDCAMBusyErr;
-    myStopQuedAsynchBulkReadsUSB(camera);
     myFinalizeUSBDevice(camera);
   } else if (!myFinalizeFWInterface(camera)) {
     return kDCAMBusyErr;
   }
+  myDestroyWFFSObjects(camera);
   std::free(camera->mRingBlock);
   std::free(camera->m12BitScratch);
   std::free(camera);

@@ -99,6 +99,34 @@ OSStatus ORX_DCAM_GetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature
 // Selector 0 clamps the value to the camera's absolute range.
 OSStatus ORX_DCAM_SetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, double value);
 
+// ---- streaming ----
+// The order a client follows: open, set a format (ORX_DCAM_SetFMR or
+// ORX_DCAM_SetModeSeven), ORX_DCAM_StartStopISOCHTransfer(1), assign the
+// callback, ORX_DCAM_StartStopVideo(1); frames then arrive on the delivery
+// thread. Shutdown runs the same steps backwards. The callback must not
+// pause, stop or reassign delivery of its own camera.
+//
+// A null callback stops delivery and leaves no delivery thread. -9074 when
+// the old callback did not return in time (delivery then stays disabled).
+OSStatus ORX_DCAM_AssignCallback(MyDCAMCameraStruct* camera, MyDCAMFrameCallback callback, void* refCon);
+// run 1 resumes (from the next frame start), 0 pauses and restarts the
+// accumulated time. -50 before a format is set; -9074 when a pause finds
+// the callback still running after about 10 s.
+OSStatus ORX_DCAM_ResumePauseVideo(MyDCAMCameraStruct* camera, UInt32 run);
+// Allocates (1) or releases (other values) the receive path: the
+// isochronous channel on FireWire, the queued bulk reads on USB. -50 before
+// a format is set.
+OSStatus ORX_DCAM_StartStopISOCHTransfer(MyDCAMCameraStruct* camera, UInt32 on);
+// Starts (1) or stops (0) the camera's transmission. -50 unless a format is
+// set and the receive path allocated; -9074 when a stop finds the callback
+// still running after about 10 s.
+OSStatus ORX_DCAM_StartStopVideo(MyDCAMCameraStruct* camera, UInt32 on);
+// FireWire 16-bit frames: shift samples up by 0..7 bits (-50 above 7), and
+// swap their bytes against the usual host order. Both apply from the next
+// packet on.
+OSStatus ORX_DCAM_SixteenBitUpShiftAmount(MyDCAMCameraStruct* camera, UInt32 shift);
+OSStatus ORX_DCAM_SixteenBitEndianSwap(MyDCAMCameraStruct* camera, UInt32 swap);
+
 // ---- operations ----
 // Fills the caller's list: FireWire cameras first, then USB cameras.
 // 0xE00002C0 for a null list; -108 (and an empty list) when a FireWire unit

@@ -12,6 +12,7 @@
 // thread-safe. Quadlets are host-order values; a back end converts from the
 // bus's big-endian wire order.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ enum class IOKitStep {
   USBInterfacePlugIn,
   USBInterfaceInterface,
   USBGetPipeProperties,
+  USBAsyncEventSource,
 };
 
 // A USB setup packet as it travels on the wire (values host order).
@@ -110,6 +112,25 @@ class IOKitBackend {
                               UInt32 completionTimeout) = 0;
   // Clears a halt on both ends of an endpoint (address 0 = the default pipe).
   virtual IOReturn USBClearStall(IOKitBackendKey key, UInt8 endpointAddress) = 0;
+  // Bulk IN: queue one transfer into `buffer`; `done` is called once, from
+  // any thread, with the status and the bytes moved (kIOReturnAborted after
+  // an abort). The buffer stays the caller's until then.
+  virtual IOReturn USBBulkReadAsync(IOKitBackendKey key, UInt8 endpointAddress, void* buffer, UInt32 size,
+                                    std::function<void(IOReturn, UInt32)> done) {
+    (void)key, (void)endpointAddress, (void)buffer, (void)size, (void)done;
+    return kIOReturnUnsupported;
+  }
+  // Completes the endpoint's outstanding transfers with kIOReturnAborted
+  // before it returns (address 0: every endpoint).
+  virtual IOReturn USBAbortPipe(IOKitBackendKey key, UInt8 endpointAddress) {
+    (void)key, (void)endpointAddress;
+    return kIOReturnSuccess;
+  }
+  // 0, or kIOUSBPipeStalled while the endpoint is halted.
+  virtual IOReturn USBPipeStatus(IOKitBackendKey key, UInt8 endpointAddress) {
+    (void)key, (void)endpointAddress;
+    return kIOReturnSuccess;
+  }
 };
 
 // The back ends the layer asks, in order. With none installed the layer uses

@@ -1,5 +1,7 @@
 #include "platform/iokit/IOUSBLib.h"
 
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -204,6 +206,36 @@ const IOUSBDeviceInterface kDeviceTable = {
 
 // ---------------------------------------------------------------- interface
 
+// The interface's asynchronous event source: completions that back ends
+// report from any thread wait here until the source is performed on the run
+// loop it was added to. Shared with pending completions, so a completion
+// arriving after the interface is gone finds a live queue.
+struct AsyncPort {
+  struct Completion {
+    IOAsyncCallback1 callback;
+    void* refcon;
+    IOReturn result;
+    UInt32 bytes;
+  };
+  std::mutex mutex;
+  CFRunLoopSourceRef source = nullptr;
+  std::deque<Completion> done;
+};
+
+void AsyncPerform(void* info) {
+  auto* port = static_cast<AsyncPort*>(info);
+  for (;;) {
+    AsyncPort::Completion c;
+    {
+      std::lock_guard<std::mutex> lock(port->mutex);
+      if (port->done.empty()) return;
+      c = port->done.front();
+      port->done.pop_front();
+    }
+    if (c.callback) c.callback(c.refcon, c.result, reinterpret_cast<void*>(uintptr_t(c.bytes)));
+  }
+}
+
 struct Interface {
   const IOUSBInterfaceInterface* vtbl;
   std::atomic<int> refs{1};
@@ -213,6 +245,7 @@ struct Interface {
   bool open = false;
   UInt8 alternate = 0;
   USBConfigurationInfo config;
+  std::shared_ptr<AsyncPort> async;
 };
 
 Interface* Intf(void* self) { return static_cast<Interface*>(self); }
@@ -221,6 +254,8 @@ IOReturn IntfClose(IOUSBInterfaceRef self) {
   Interface* i = Intf(self);
   std::lock_guard<std::mutex> lock(i->mutex);
   if (!i->open) return kIOReturnNotOpen;
+  // Transfers still queued complete (aborted) before the buffers go.
+  i->info.backend->USBAbortPipe(i->info.key, 0);
   i->open = false;
   i->info.backend->USBReleaseInterface(i->info.key, i->info.interfaceNumber);
   std::lock_guard<std::mutex> openLock(gOpenMutex);
@@ -234,6 +269,19 @@ ULONG IntfRelease(void* self) {
   int left = --i->refs;
   if (left == 0) {
     IntfClose(reinterpret_cast<IOUSBInterfaceRef>(i));
+    if (i->async) {
+      CFRunLoopSourceRef source;
+      {
+        std::lock_guard<std::mutex> lock(i->async->mutex);
+        source = i->async->source;
+        i->async->source = nullptr;
+        i->async->done.clear();
+      }
+      if (source) {
+        CFRunLoopSourceInvalidate(source);
+        CFRelease(source);
+      }
+    }
     IOObjectRelease(i->service);
     delete i;
     gIOKitLiveInterfaces--;
@@ -356,10 +404,91 @@ IOReturn IntfGetDevice(IOUSBInterfaceRef self, io_service_t* device) {
   return kIOReturnSuccess;
 }
 
+// The endpoint address of a pipe of the current alternate setting (0 when
+// there is none); call with the interface's mutex held.
+UInt8 PipeEndpoint(Interface* i, UInt8 pipeRef) {
+  const USBAlternateInfo* a = Current(i);
+  if (!a || pipeRef == 0 || pipeRef > a->endpoints.size()) return 0;
+  return a->endpoints[pipeRef - 1].address;
+}
+
+IOReturn IntfCreateAsyncEventSource(IOUSBInterfaceRef self, CFRunLoopSourceRef* source) {
+  Interface* i = Intf(self);
+  if (source) *source = nullptr;
+  if (!source) return kIOReturnBadArgument;
+  if (IOReturn r = i->info.backend->Preflight(i->info.key, IOKitStep::USBAsyncEventSource)) return r;
+  std::lock_guard<std::mutex> lock(i->mutex);
+  if (!i->async) {
+    auto port = std::make_shared<AsyncPort>();
+    CFRunLoopSourceContext context = {};
+    context.info = port.get();
+    context.perform = AsyncPerform;
+    port->source = CFRunLoopSourceCreate(nullptr, 0, &context);
+    if (!port->source) return kIOReturnNoMemory;
+    i->async = port;
+  }
+  CFRetain(i->async->source);
+  *source = i->async->source;
+  return kIOReturnSuccess;
+}
+
+CFRunLoopSourceRef IntfGetAsyncEventSource(IOUSBInterfaceRef self) {
+  Interface* i = Intf(self);
+  std::lock_guard<std::mutex> lock(i->mutex);
+  return i->async ? i->async->source : nullptr;
+}
+
+IOReturn IntfReadPipeAsync(IOUSBInterfaceRef self, UInt8 pipeRef, void* buffer, UInt32 size,
+                           IOAsyncCallback1 callback, void* refcon) {
+  Interface* i = Intf(self);
+  std::shared_ptr<AsyncPort> port;
+  UInt8 endpoint;
+  {
+    std::lock_guard<std::mutex> lock(i->mutex);
+    if (!i->open) return kIOReturnNotOpen;
+    if (!i->async) return kIOReturnNotReady;
+    port = i->async;
+    endpoint = PipeEndpoint(i, pipeRef);
+  }
+  if (!endpoint || !(endpoint & 0x80)) return kIOUSBUnknownPipeErr;
+  if (!buffer && size) return kIOReturnBadArgument;
+  return i->info.backend->USBBulkReadAsync(
+      i->info.key, endpoint, buffer, size, [port, callback, refcon](IOReturn result, UInt32 bytes) {
+        std::lock_guard<std::mutex> lock(port->mutex);
+        if (!port->source) return;
+        port->done.push_back({callback, refcon, result, bytes});
+        CFRunLoopSourceSignal(port->source);
+      });
+}
+
+IOReturn IntfGetPipeStatus(IOUSBInterfaceRef self, UInt8 pipeRef) {
+  Interface* i = Intf(self);
+  UInt8 endpoint;
+  {
+    std::lock_guard<std::mutex> lock(i->mutex);
+    endpoint = PipeEndpoint(i, pipeRef);
+  }
+  if (!endpoint) return kIOUSBUnknownPipeErr;
+  return i->info.backend->USBPipeStatus(i->info.key, endpoint);
+}
+
+IOReturn IntfAbortPipe(IOUSBInterfaceRef self, UInt8 pipeRef) {
+  Interface* i = Intf(self);
+  UInt8 endpoint;
+  {
+    std::lock_guard<std::mutex> lock(i->mutex);
+    if (!i->open) return kIOReturnNotOpen;
+    endpoint = PipeEndpoint(i, pipeRef);
+  }
+  if (!endpoint) return kIOUSBUnknownPipeErr;
+  return i->info.backend->USBAbortPipe(i->info.key, endpoint);
+}
+
 const IOUSBInterfaceInterface kInterfaceTable = {
     nullptr, IntfQueryInterface, IntfAddRef, IntfRelease, IntfOpen, IntfClose, IntfNumber, IntfAlternate,
     IntfNumEndpoints, IntfSetAlternate, IntfPipeProperties, IntfControlRequest, IntfControlRequestTO,
-    IntfClearPipeStallBothEnds, IntfGetDevice};
+    IntfClearPipeStallBothEnds, IntfGetDevice, IntfCreateAsyncEventSource, IntfGetAsyncEventSource,
+    IntfReadPipeAsync, IntfGetPipeStatus, IntfAbortPipe};
 
 }  // namespace
 

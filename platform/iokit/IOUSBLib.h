@@ -57,6 +57,9 @@ struct IOUSBConfigurationDescriptor {
 };
 typedef IOUSBConfigurationDescriptor* IOUSBConfigurationDescriptorPtr;
 
+// Completion of an asynchronous request: arg0 carries the bytes moved.
+typedef void (*IOAsyncCallback1)(void* refcon, IOReturn result, void* arg0);
+
 struct IOUSBDeviceInterface;
 typedef IOUSBDeviceInterface** IOUSBDeviceRef;
 struct IOUSBInterfaceInterface;
@@ -108,4 +111,16 @@ struct IOUSBInterfaceInterface {
   IOReturn (*ControlRequestTO)(IOUSBInterfaceRef self, UInt8 pipeRef, IOUSBDevRequestTO* request);
   IOReturn (*ClearPipeStallBothEnds)(IOUSBInterfaceRef self, UInt8 pipeRef);
   IOReturn (*GetDevice)(IOUSBInterfaceRef self, io_service_t* device);
+  // Asynchronous requests complete through the interface's event source, on
+  // the run loop it has been added to (one source per interface).
+  IOReturn (*CreateInterfaceAsyncEventSource)(IOUSBInterfaceRef self, CFRunLoopSourceRef* source);
+  CFRunLoopSourceRef (*GetInterfaceAsyncEventSource)(IOUSBInterfaceRef self);
+  // One bulk IN transfer of up to `size` bytes into `buffer`; the callback
+  // gets the status and the byte count. Needs the event source.
+  IOReturn (*ReadPipeAsync)(IOUSBInterfaceRef self, UInt8 pipeRef, void* buffer, UInt32 size,
+                            IOAsyncCallback1 callback, void* refcon);
+  // 0, or kIOUSBPipeStalled while the endpoint is halted.
+  IOReturn (*GetPipeStatus)(IOUSBInterfaceRef self, UInt8 pipeRef);
+  // Outstanding transfers complete with kIOReturnAborted.
+  IOReturn (*AbortPipe)(IOUSBInterfaceRef self, UInt8 pipeRef);
 };

@@ -159,6 +159,19 @@ class SimBackend final : public IOKitBackend {
     auto c = Find(key);
     return c ? c->USBClearStall(endpoint) : kIOReturnNoDevice;
   }
+  IOReturn USBBulkReadAsync(IOKitBackendKey key, UInt8 endpoint, void* buffer, UInt32 size,
+                            std::function<void(IOReturn, UInt32)> done) override {
+    auto c = Find(key);
+    return c ? c->Stream().SubmitBulkRead(endpoint, buffer, size, std::move(done)) : kIOReturnNoDevice;
+  }
+  IOReturn USBAbortPipe(IOKitBackendKey key, UInt8 endpoint) override {
+    auto c = Find(key);
+    return c ? c->Stream().AbortBulk(endpoint) : kIOReturnNoDevice;
+  }
+  IOReturn USBPipeStatus(IOKitBackendKey key, UInt8 endpoint) override {
+    auto c = Find(key);
+    return c ? c->Stream().BulkPipeStatus(endpoint) : kIOReturnNoDevice;
+  }
 };
 
 }  // namespace

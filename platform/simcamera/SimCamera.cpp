@@ -60,6 +60,7 @@ UInt32 SimFloatBits(float f) {
 SimCamera::SimCamera(SimCameraPersonality personality)
     : personality_(std::move(personality)), key_(gNextKey++) {
   registers_ = personality_.registers;
+  stream_ = std::make_unique<SimStream>(*this);
   SimInstallFeatureBehaviour(*this);
   SimInstallFormat7Behaviour(*this);
 }
@@ -236,6 +237,7 @@ IOReturn SimCamera::USBControl(const IOKitUSBSetup& setup, void* data, UInt32* l
 }
 
 IOReturn SimCamera::USBClearStall(UInt8 endpoint) {
+  if (endpoint == 0x81 && Plugged()) stream_->ClearHalt();  // outside our lock: the stream locks first
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   SimLogEntry e;
   e.kind = SimLogKind::USBClearStall;
@@ -493,6 +495,11 @@ void SimCamera::ReleaseHeldAccess() {
   gateArmed_.reset();
   gateRelease_ = true;
   gateCond_.notify_all();
+}
+
+void SimCamera::Record(SimLogEntry entry) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Append(std::move(entry));
 }
 
 std::vector<SimLogEntry> SimCamera::Log() const {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/iokit/IOKitBackend.h"
+#include "platform/simcamera/SimStream.h"
 
 enum class SimBusKind { FireWire, USB };
 
@@ -107,6 +108,8 @@ enum class SimLogKind {
   USBClaimInterface,
   USBReleaseInterface,
   USBSetAlternate,
+  USBBulkRead,  // value: the read size; endpoint
+  USBAbort,
 };
 
 struct SimLogEntry {
@@ -200,7 +203,12 @@ class SimCamera {
   bool WaitUntilHeld(int timeoutMs = 10000);
   void ReleaseHeldAccess();
 
+  // ---- video stream (frames, bulk endpoint, isochronous talker) ----
+  SimStream& Stream() { return *stream_; }
+
   // ---- log ----
+  // Adds an entry stamped now (the stream logs its transfers here).
+  void Record(SimLogEntry entry);
   std::vector<SimLogEntry> Log() const;
   size_t LogSize() const;
   void ClearLog();
@@ -248,6 +256,8 @@ class SimCamera {
   UInt8 configuration_ = 0;
   UInt8 alternate_ = 0;
   bool plugged_ = true;
+
+  std::unique_ptr<SimStream> stream_;
 
   std::mutex gateMutex_;
   std::condition_variable gateCond_;

@@ -1,0 +1,447 @@
+#include "platform/simcamera/SimStream.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/simcamera/SimCamera.h"
+#include "platform/simcamera/SimScene.h"
+
+namespace {
+
+constexpr OSType kRaw = FOUR_CHAR_CODE("raw "), k2vuy = FOUR_CHAR_CODE("2vuy"), kY411 = FOUR_CHAR_CODE("Y411"),
+                 kV308 = FOUR_CHAR_CODE("v308");
+
+// The camera's fixed IIDC modes: size, code, bits, and bytes per packet =
+// base >> (top - rate index).
+struct FixedMode {
+  UInt32 width, height;
+  OSType code;
+  UInt32 bits, base, top;
+};
+const FixedMode kFixedModes[3][8] = {
+    {{160, 120, kV308, 24, 1920, 7},
+     {320, 240, k2vuy, 16, 5120, 7},
+     {640, 480, kY411, 12, 15360, 7},
+     {640, 480, k2vuy, 16, 20480, 7},
+     {640, 480, kRaw, 24, 30720, 7},
+     {640, 480, kRaw, 8, 10240, 7},
+     {640, 480, kRaw, 16, 20480, 7},
+     {0, 0, 0, 0, 0, 0}},
+    {{800, 600, k2vuy, 16, 32000, 7},
+     {800, 600, kRaw, 24, 24000, 6},
+     {800, 600, kRaw, 8, 16000, 7},
+     {1024, 768, k2vuy, 16, 24576, 6},
+     {1024, 768, kRaw, 24, 18432, 5},
+     {1024, 768, kRaw, 8, 24576, 7},
+     {800, 600, kRaw, 16, 32000, 7},
+     {1024, 768, kRaw, 16, 24576, 6}},
+    {{1280, 960, k2vuy, 16, 20480, 5},
+     {1280, 960, kRaw, 24, 30720, 5},
+     {1280, 960, kRaw, 8, 20480, 6},
+     {1600, 1200, k2vuy, 16, 32000, 5},
+     {1600, 1200, kRaw, 24, 24000, 4},
+     {1600, 1200, kRaw, 8, 32000, 6},
+     {1280, 960, kRaw, 16, 20480, 5},
+     {1600, 1200, kRaw, 16, 32000, 5}},
+};
+const double kRates[8] = {1.875, 3.75, 7.5, 15, 30, 60, 120, 240};
+
+bool CodingToPixel(UInt32 id, OSType* code, UInt32* bits) {
+  switch (id) {
+    case 0: case 9: *code = kRaw, *bits = 8; return true;
+    case 1: *code = kY411, *bits = 12; return true;
+    case 2: *code = k2vuy, *bits = 16; return true;
+    case 3: *code = kV308, *bits = 24; return true;
+    case 4: *code = kRaw, *bits = 24; return true;
+    case 5: case 10: *code = kRaw, *bits = 16; return true;
+    case 6: *code = kRaw, *bits = 48; return true;
+    case 11: case 12: *code = kRaw, *bits = 12; return true;
+    default: return false;
+  }
+}
+
+void PutBE32(UInt8* p, UInt32 v) {
+  p[0] = UInt8(v >> 24);
+  p[1] = UInt8(v >> 16);
+  p[2] = UInt8(v >> 8);
+  p[3] = UInt8(v);
+}
+
+}  // namespace
+
+SimStream::SimStream(SimCamera& camera) : camera_(camera) {}
+
+SimStream::~SimStream() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  cond_.notify_all();
+  if (realTime_.joinable()) realTime_.join();
+}
+
+// ---------------------------------------------------------------- what is sent
+
+SimStreamGeometry SimStream::Geometry() const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (override_) return *override_;
+  }
+  SimStreamGeometry g;
+  const UInt32 format = camera_.Peek(0x608) >> 29, mode = camera_.Peek(0x604) >> 29;
+  const UInt32 rate = camera_.Peek(0x600) >> 29;
+  if (format <= 2) {
+    const FixedMode& m = kFixedModes[format][mode];
+    if (!m.width || rate > m.top) return g;
+    g.width = m.width, g.height = m.height, g.code = m.code, g.bits = m.bits;
+    g.bytesPerPacket = m.base >> (m.top - rate);
+    g.fps = kRates[rate];
+  } else if (format == 7) {
+    const UInt32 block = kSimFormat7BlockBase + 0x100 * mode;
+    const UInt32 size = camera_.Peek(block + 0x0C);
+    if (!CodingToPixel(camera_.Peek(block + 0x10) >> 24, &g.code, &g.bits)) return g;
+    g.width = size >> 16, g.height = size & 0xFFFF;
+    g.bytesPerPacket = camera_.Peek(block + 0x44) >> 16;
+    g.fps = g.FrameBytes() ? g.bytesPerPacket * 8000.0 / g.FrameBytes() : 0.0;
+  }
+  return g;
+}
+
+void SimStream::SetGeometryOverride(std::optional<SimStreamGeometry> geometry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  override_ = geometry;
+}
+
+const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g) const {
+  auto key = std::make_tuple(g.width, g.height, g.bits, g.code);
+  auto it = baseFrames_.find(key);
+  if (it != baseFrames_.end()) return it->second;
+  SimSceneSettings settings;
+  settings.width = g.width;
+  settings.height = g.height;
+  SimScene scene(settings);
+  const size_t pixels = size_t(g.width) * g.height;
+  std::vector<UInt8> bytes(g.FrameBytes());
+  std::vector<UInt16> samples;
+  const double whiteBalance[3] = {1, 1, 1};
+  if (g.code == kRaw && g.bits == 16) {
+    samples.resize(pixels);
+    scene.RenderMono(0, 1.0, 16, samples.data());
+    for (size_t i = 0; i < pixels; i++) bytes[2 * i] = UInt8(samples[i] >> 8), bytes[2 * i + 1] = UInt8(samples[i]);
+  } else if (g.code == kRaw && g.bits == 12) {
+    samples.resize(pixels);
+    scene.RenderMono(0, 1.0, 12, samples.data());
+    for (size_t i = 0; i + 1 < pixels && 3 * (i / 2) + 2 < bytes.size(); i += 2) {
+      const UInt16 a = samples[i], b = samples[i + 1];
+      UInt8* p = &bytes[3 * (i / 2)];
+      p[0] = UInt8(a >> 4);
+      p[1] = UInt8((b & 0xF) << 4 | (a & 0xF));
+      p[2] = UInt8(b >> 4);
+    }
+  } else if (g.code == kRaw && (g.bits == 24 || g.bits == 48)) {
+    samples.resize(pixels * 3);
+    scene.RenderRGB(0, 1.0, whiteBalance, g.bits / 3, samples.data());
+    for (size_t i = 0; i < samples.size(); i++) {
+      if (g.bits == 24) {
+        bytes[i] = UInt8(samples[i]);
+      } else {
+        bytes[2 * i] = UInt8(samples[i] >> 8);
+        bytes[2 * i + 1] = UInt8(samples[i]);
+      }
+    }
+  } else {
+    // Mono 8-bit, and the YUV layouts with neutral chroma.
+    samples.resize(pixels);
+    scene.RenderMono(0, 1.0, 8, samples.data());
+    size_t o = 0;
+    auto put = [&](UInt8 v) {
+      if (o < bytes.size()) bytes[o++] = v;
+    };
+    for (size_t i = 0; i < pixels; i++) {
+      const UInt8 y = UInt8(samples[i]);
+      if (g.code == k2vuy) {
+        if (i % 2 == 0) put(128);
+        put(y);
+        if (i % 2 == 0) put(128);
+      } else if (g.code == kY411) {
+        if (i % 4 == 0) put(128);
+        put(y);
+        if (i % 4 == 1) put(128);
+      } else if (g.code == kV308) {
+        put(128), put(y), put(128);
+      } else {
+        put(y);
+      }
+    }
+  }
+  return baseFrames_.emplace(key, std::move(bytes)).first->second;
+}
+
+std::vector<UInt8> SimStream::FrameLocked(const SimStreamGeometry& g, UInt32 id) const {
+  std::vector<UInt8> frame = BaseFrame(g);
+  if (frame.size() >= 8) {
+    PutBE32(frame.data(), id);
+    PutBE32(frame.data() + frame.size() - 4, id);
+  }
+  return frame;
+}
+
+std::vector<UInt8> SimStream::ReferenceFrame(UInt32 id) const {
+  SimStreamGeometry g = Geometry();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return FrameLocked(g, id);
+}
+
+UInt32 SimStream::NextFrameID() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return nextID_;
+}
+
+bool SimStream::IsoEnabled() const { return (camera_.Peek(0x614) & 0x80000000u) != 0; }
+
+void SimStream::SetClock(SimClock clock) {
+  std::thread leaving;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clock_ = clock;
+    if (clock == SimClock::RealTime && !realTime_.joinable()) realTime_ = std::thread([this] { RealTimeLoop(); });
+    if (clock == SimClock::Stepped) leaving.swap(realTime_);
+  }
+  cond_.notify_all();
+  if (leaving.joinable()) leaving.join();
+}
+
+SimClock SimStream::Clock() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return clock_;
+}
+
+// ---------------------------------------------------------------- USB bulk
+
+IOReturn SimStream::SubmitBulkRead(UInt8 endpoint, void* buffer, UInt32 size,
+                                   std::function<void(IOReturn, UInt32)> done) {
+  SimLogEntry e;
+  e.kind = SimLogKind::USBBulkRead;
+  e.endpoint = endpoint;
+  e.value = size;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!camera_.Plugged()) {
+      e.status = kIOReturnNoDevice;
+    } else if (endpoint != 0x81) {
+      e.status = kIOReturnBadArgument;
+    } else if (halted_) {
+      e.status = kIOUSBPipeStalled;
+    } else if (bulkRead_) {
+      e.status = kIOReturnBusy;
+    } else {
+      bulkRead_ = BulkRead{static_cast<UInt8*>(buffer), size, std::move(done)};
+      bulkReadsSubmitted_++;
+      if (clock_ == SimClock::RealTime && !realTime_.joinable())
+        realTime_ = std::thread([this] { RealTimeLoop(); });
+    }
+    camera_.Record(e);  // logged before a stepping test sees the read
+  }
+  cond_.notify_all();
+  return e.status;
+}
+
+IOReturn SimStream::AbortBulk(UInt8 endpoint) {
+  std::optional<BulkRead> read;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (endpoint != 0 && endpoint != 0x81) return kIOReturnBadArgument;
+    read.swap(bulkRead_);
+  }
+  SimLogEntry e;
+  e.kind = SimLogKind::USBAbort;
+  e.endpoint = endpoint;
+  camera_.Record(e);
+  if (read) read->done(kIOReturnAborted, 0);
+  cond_.notify_all();
+  return kIOReturnSuccess;
+}
+
+IOReturn SimStream::BulkPipeStatus(UInt8 endpoint) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (endpoint != 0x81) return kIOReturnBadArgument;
+  return halted_ ? kIOUSBPipeStalled : kIOReturnSuccess;
+}
+
+void SimStream::ClearHalt() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  halted_ = false;
+}
+
+void SimStream::InjectBulkFault(SimBulkFault fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bulkFaults_.push_back(fault);
+}
+
+bool SimStream::BulkReadOutstanding() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bulkRead_.has_value();
+}
+
+bool SimStream::WaitForBulkRead(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return bulkRead_.has_value(); });
+}
+
+// Sends one frame into the outstanding read; false when none came in time
+// while ISO_EN was on.
+bool SimStream::SendOneBulkFrame(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // ISO_EN lives in the register file, which does not notify; look every ms.
+  while (!quit_ && !(bulkRead_ && IsoEnabled())) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    cond_.wait_for(lock, std::chrono::milliseconds(1));
+  }
+  if (quit_) return false;
+  SimStreamGeometry g = override_ ? *override_ : SimStreamGeometry{};
+  if (!override_) {
+    lock.unlock();
+    g = Geometry();
+    lock.lock();
+    if (!bulkRead_) return false;  // aborted meanwhile
+  }
+  BulkRead read = std::move(*bulkRead_);
+  bulkRead_.reset();
+  SimBulkFault fault = SimBulkFault::Slow;
+  bool faulted = !bulkFaults_.empty();
+  if (faulted) {
+    fault = bulkFaults_.front();
+    bulkFaults_.pop_front();
+  }
+  std::vector<UInt8> frame = FrameLocked(g, nextID_++);
+  UInt32 bytes = std::min<UInt32>(UInt32(frame.size()), read.size);
+  IOReturn status = frame.size() > read.size ? kIOReturnOverrun : kIOReturnSuccess;
+  if (faulted) {
+    switch (fault) {
+      case SimBulkFault::Short: bytes = bytes ? bytes - 1 : 0; break;
+      case SimBulkFault::Stall:
+        status = kIOUSBPipeStalled, bytes = 0;
+        halted_ = true;
+        break;
+      case SimBulkFault::StallAfter: halted_ = true; break;
+      case SimBulkFault::Overrun: status = kIOReturnOverrun, bytes = read.size; break;
+      case SimBulkFault::Slow: break;
+    }
+  }
+  if (bytes && read.buffer) std::memcpy(read.buffer, frame.data(), std::min<size_t>(bytes, frame.size()));
+  lock.unlock();
+  if (faulted && fault == SimBulkFault::Slow) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  read.done(status, bytes);
+  lock.lock();
+  return true;
+}
+
+int SimStream::StepBulkFrames(int n, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  int sent = 0;
+  for (; sent < n; sent++) {
+    const UInt64 before = bulkReadsSubmitted_;
+    if (!SendOneBulkFrame(lock, timeoutMs)) break;
+    // The driver has taken the frame once it queued its next read.
+    cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                   [&] { return quit_ || bulkReadsSubmitted_ > before; });
+  }
+  return sent;
+}
+
+void SimStream::RealTimeLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!quit_ && clock_ == SimClock::RealTime) {
+    double fps = override_ ? override_->fps : 0.0;
+    if (!override_) {
+      lock.unlock();
+      fps = Geometry().fps;
+      lock.lock();
+    }
+    if (fps <= 0) fps = 30;
+    cond_.wait_for(lock, std::chrono::microseconds(UInt64(1e6 / fps)),
+                   [this] { return quit_ || clock_ != SimClock::RealTime; });
+    if (quit_ || clock_ != SimClock::RealTime) break;
+    if (bulkRead_ && IsoEnabled()) SendOneBulkFrame(lock, 0);
+  }
+}
+
+// ---------------------------------------------------------------- isochronous talker
+
+IOReturn SimStream::AllocateIsochChannel(UInt64 channelMask, UInt32* channel) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (isochAllocFault_ != kIOReturnSuccess) return isochAllocFault_;
+  for (UInt32 c = 0; c < 64; c++) {
+    if (channelMask & (0x8000000000000000ull >> c)) {
+      *channel = c;
+      return kIOReturnSuccess;
+    }
+  }
+  return kIOReturnNoResources;
+}
+
+void SimStream::ReleaseIsochChannel(UInt32 channel) { (void)channel; }
+
+void SimStream::FailIsochAllocation(IOReturn status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  isochAllocFault_ = status;
+}
+
+void SimStream::InjectIsochFault(SimIsochFault fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  isochFaults_.push_back(fault);
+}
+
+UInt32 SimStream::CyclesPerFrame() const {
+  SimStreamGeometry g = Geometry();
+  const UInt32 packets = g.PacketsPerFrame();
+  const UInt32 period = g.fps > 0 ? UInt32(8000.0 / g.fps) : packets;
+  return std::max(packets, period);
+}
+
+UInt32 SimStream::IsochCycle(UInt32 channel, UInt8* slot, UInt32 capacity) {
+  const UInt32 reg = camera_.Peek(0x60C);
+  const UInt32 programmed = (reg & 0x8000) ? (reg >> 8) & 0x3F : reg >> 28;
+  if (!IsoEnabled() || channel != programmed || !camera_.Plugged()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    isochFrame_.clear();  // the camera starts a new frame when it sends again
+    return 0;
+  }
+  SimStreamGeometry g = Geometry();
+  const UInt32 packets = g.PacketsPerFrame();
+  if (!packets) return 0;
+  const UInt32 period = std::max(packets, g.fps > 0 ? UInt32(8000.0 / g.fps) : packets);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (isochFrame_.empty()) {
+    isochFrame_ = FrameLocked(g, nextID_++);
+    isochFrame_.resize(size_t(packets) * g.bytesPerPacket, 0);  // the last packet is padded
+    isochPacket_ = 0;
+    isochCycle_ = 0;
+    isochMissingSync_ = false;
+    isochOversizedPacket_ = isochLostPacket_ = ~0u;
+    if (!isochFaults_.empty()) {
+      switch (isochFaults_.front()) {
+        case SimIsochFault::Oversized: isochOversizedPacket_ = packets / 2; break;
+        case SimIsochFault::Lost: isochLostPacket_ = packets / 2; break;
+        case SimIsochFault::MissingSync: isochMissingSync_ = true; break;
+      }
+      isochFaults_.pop_front();
+    }
+  }
+  UInt32 written = 0;
+  if (isochCycle_ < packets) {
+    const UInt32 p = isochPacket_++;
+    if (p != isochLostPacket_) {
+      UInt32 length = g.bytesPerPacket + (p == isochOversizedPacket_ ? 4 : 0);
+      const UInt32 sync = (p == 0 && !isochMissingSync_) ? 1 : 0;
+      PutBE32(slot, length << 16 | 1u << 14 | (channel & 0x3F) << 8 | 0xA << 4 | sync);
+      const UInt32 room = capacity > 4 ? capacity - 4 : 0;
+      const UInt32 copy = std::min(std::min(length, g.bytesPerPacket), room);
+      std::memcpy(slot + 4, isochFrame_.data() + size_t(p) * g.bytesPerPacket, copy);
+      if (length > copy && room > copy) std::memset(slot + 4 + copy, 0, std::min(length, room) - copy);
+      written = 4 + std::min(length, room);
+    }
+  }
+  if (++isochCycle_ >= period) isochFrame_.clear();
+  return written;
+}
