@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/iokit/ConfigROM.h"
+#include "platform/iokit/HardwareTranslate.h"
 
 namespace {
 
@@ -23,5 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<UInt32> rom = ConfigROMFromBytes(data, size);
   if (rom.empty()) return 0;
   Walk(rom, 1 + (rom[0] >> 24), 0);  // the root directory follows the bus information block
+  ConfigROMParseIdentity(rom);       // what enumeration of real nodes reads
   return 0;
 }

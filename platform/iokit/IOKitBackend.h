@@ -134,6 +134,8 @@ class IOKitBackend {
 };
 
 // The back ends the layer asks, in order. With none installed the layer uses
-// the simulated camera's default rig.
+// IOKitDefaultBackends(): the real cameras of the host when it has any, else
+// the simulated camera's rig.
 void IOKitSetBackends(std::vector<IOKitBackend*> backends);
 std::vector<IOKitBackend*> IOKitGetBackends();
+std::vector<IOKitBackend*> IOKitDefaultBackends();

@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "platform/iokit/IOKitInternal.h"
-#include "platform/simcamera/SimBus.h"
 
 std::atomic<long> gIOKitLiveInterfaces{0};
 
@@ -110,9 +109,10 @@ void IOKitSetBackends(std::vector<IOKitBackend*> backends) {
 
 std::vector<IOKitBackend*> IOKitGetBackends() {
   ObjectTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  if (t.backends.empty()) return {SimCameraBackend()};
-  return t.backends;
+  std::unique_lock<std::mutex> lock(t.mutex);
+  if (!t.backends.empty()) return t.backends;
+  lock.unlock();
+  return IOKitDefaultBackends();
 }
 
 // ------------------------------------------------------------ objects

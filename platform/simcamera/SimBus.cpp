@@ -7,6 +7,7 @@ namespace {
 struct Rig {
   std::mutex mutex;
   bool installed = false;
+  bool pinned = false;  // a test chose the rig
   std::vector<std::shared_ptr<SimCamera>> cameras;
   UInt32 generation = 1;
 };
@@ -183,6 +184,7 @@ std::vector<std::shared_ptr<SimCamera>> SimInstallRig(const std::vector<SimCamer
   std::lock_guard<std::mutex> lock(rig.mutex);
   rig.cameras = cameras;
   rig.installed = true;
+  rig.pinned = true;
   return cameras;
 }
 
@@ -190,7 +192,14 @@ void SimRemoveRig() {
   Rig& rig = TheRig();
   std::lock_guard<std::mutex> lock(rig.mutex);
   rig.installed = false;
+  rig.pinned = true;
   rig.cameras.clear();
+}
+
+bool SimRigPinned() {
+  Rig& rig = TheRig();
+  std::lock_guard<std::mutex> lock(rig.mutex);
+  return rig.pinned;
 }
 
 std::vector<std::shared_ptr<SimCamera>> SimRigCameras() {

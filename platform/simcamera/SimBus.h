@@ -14,6 +14,9 @@
 std::vector<std::shared_ptr<SimCamera>> SimInstallRig(const std::vector<SimCameraPersonality>& personalities);
 // Back to the default rig.
 void SimRemoveRig();
+// True once a test has installed or removed a rig: the layer then serves the
+// simulator even when real cameras are plugged in.
+bool SimRigPinned();
 // The cameras of the current rig, plugged or not.
 std::vector<std::shared_ptr<SimCamera>> SimRigCameras();
 // Plug and unplug change what enumeration sees; an unplugged camera answers
