@@ -2,12 +2,14 @@
 // simulated rig and what their features offer and hold. Not part of the
 // product.
 //
-//   dcamtool [--rig all|default] list
-//   dcamtool [--rig all|default] features [camera id in hex]
+//   dcamtool [--rig all|default|host] list
+//   dcamtool [--rig all|default|host] features [camera id in hex]
 //
 // --rig all (the default) installs one simulated camera of each kind
 // (default colour, FireWire mono, FireWire colour, USB); --rig default keeps
-// the simulated bus as the application finds it.
+// the simulated bus as the application finds it; --rig host installs nothing,
+// so real cameras are used when the host has any (the simulated rig
+// otherwise), as the application does.
 #pragma once
 #include <cstdio>
 

@@ -16,7 +16,7 @@ const char* const kFeatureNames[kDCAMFeatureCount] = {
 constexpr UInt32 kWhiteBalance = 0x50C, kTemperature = 0x52C, kTrigger = 0x530;
 
 int Usage(FILE* out) {
-  std::fprintf(out, "usage: dcamtool [--rig all|default] list | features [camera id in hex]\n");
+  std::fprintf(out, "usage: dcamtool [--rig all|default|host] list | features [camera id in hex]\n");
   return 2;
 }
 
@@ -107,13 +107,14 @@ int DCAMToolRun(int argc, const char* const* argv, FILE* out) {
     rig = argv[i + 1];
     i += 2;
   }
-  if (i >= argc || (rig != "all" && rig != "default")) return Usage(out);
+  if (i >= argc || (rig != "all" && rig != "default" && rig != "host")) return Usage(out);
   const std::string command = argv[i++];
   if (rig == "all")
     SimInstallRig({SimDefaultColourPersonality(), SimMonoFireWirePersonality(), SimColourFireWirePersonality(),
                    SimUSBPersonality()});
-  else
+  else if (rig == "default")
     SimRemoveRig();
+  // "host": no rig of our own, so the layer serves what the application finds.
 
   MyDCAMCameraListStruct list;
   std::memset(&list, 0, sizeof list);
