@@ -103,7 +103,7 @@ IOReturn ErrnoToIOReturn(int error) {
     case EWOULDBLOCK: return kIOReturnExclusiveAccess;
     case ENOMEM: return kIOReturnNoMemory;
     case EINVAL: return kIOReturnBadArgument;
-    case EBUSY: return kIOReturnBusyStatus;
+    case EBUSY: return kIOReturnBusy;
     default: return kIOReturnError;
   }
 }

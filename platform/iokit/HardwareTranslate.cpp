@@ -27,7 +27,7 @@ IOReturn LibUSBErrorToIOReturn(int libusbError) {
     case LIBUSB_ERROR_TIMEOUT: return kIOUSBTransactionTimeout;
     case LIBUSB_ERROR_OVERFLOW: return kIOReturnOverrun;
     case LIBUSB_ERROR_NO_DEVICE: return kIOReturnNoDevice;
-    case LIBUSB_ERROR_BUSY: return kIOReturnBusyStatus;
+    case LIBUSB_ERROR_BUSY: return kIOReturnBusy;
     case LIBUSB_ERROR_ACCESS: return kIOReturnNotPrivilegedStatus;
     case LIBUSB_ERROR_INVALID_PARAM: return kIOReturnBadArgument;
     case LIBUSB_ERROR_NOT_FOUND: return kIOReturnNotFound;
@@ -55,7 +55,7 @@ IOReturn FWCdevRcodeToIOReturn(UInt32 rcode) {
     case RCODE_TYPE_ERROR:
     case RCODE_ADDRESS_ERROR: return IOReturn(UInt32(kIOFireWireResponseBase) + rcode);
     case RCODE_CANCELLED: return kIOReturnAborted;
-    case RCODE_BUSY: return kIOReturnBusyStatus;
+    case RCODE_BUSY: return kIOReturnBusy;
     case RCODE_GENERATION: return kIOFireWireBusReset;
     case RCODE_NO_ACK: return kIOReturnNotResponding;
     case RCODE_SEND_ERROR:

@@ -16,7 +16,6 @@
 constexpr IOReturn kIOFireWireBusReset = (IOReturn)0xE0008001;
 constexpr IOReturn kIOFireWireResponseBase = (IOReturn)0xE0008010;  // + the response code
 constexpr IOReturn kIOReturnNotPrivilegedStatus = (IOReturn)0xE00002C1;
-constexpr IOReturn kIOReturnBusyStatus = (IOReturn)0xE00002D5;
 
 // ---- libusb ----
 // A finished transfer's status (enum libusb_transfer_status).

@@ -3,6 +3,8 @@
 #include <libusb.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,19 +52,77 @@ std::vector<LibUSBDeviceRecord> ListFromBus() {
 }
 
 // A device handle in its own context; closed when the last user lets go.
+// Bulk transfers complete on the handle's own event thread, which runs while
+// any were queued and leaves only after every one of them was reaped.
+struct Handle;
+struct InFlight {
+  Handle* owner;
+  UInt8 endpoint;
+  std::function<void(IOReturn, UInt32)> done;
+};
+
 struct Handle {
   libusb_context* ctx = nullptr;
   libusb_device_handle* handle = nullptr;
   std::mutex mutex;
+  std::condition_variable reaped;
   std::set<UInt8> claimed;
+  std::map<libusb_transfer*, UInt8> inFlight;  // transfer -> endpoint
+  std::thread events;
+  std::atomic<bool> stopEvents{false};
+
   ~Handle() {
     if (handle) {
+      Abort(0);
+      if (events.joinable()) {
+        stopEvents = true;
+        libusb_interrupt_event_handler(ctx);
+        events.join();
+      }
       for (UInt8 i : claimed) libusb_release_interface(handle, i);
       libusb_close(handle);
     }
     if (ctx) libusb_exit(ctx);
   }
+
+  void EnsureEventThread() {
+    if (events.joinable()) return;
+    events = std::thread([this] {
+      while (!stopEvents) {
+        timeval tv = {0, 200000};
+        libusb_handle_events_timeout_completed(ctx, &tv, nullptr);
+      }
+    });
+  }
+
+  // Cancels the endpoint's transfers (0: all) and waits until each has
+  // completed through its callback.
+  IOReturn Abort(UInt8 endpoint) {
+    std::unique_lock<std::mutex> lock(mutex);
+    auto mine = [&] {
+      for (const auto& [t, ep] : inFlight)
+        if (endpoint == 0 || ep == endpoint) return true;
+      return false;
+    };
+    for (const auto& [t, ep] : inFlight)
+      if (endpoint == 0 || ep == endpoint) libusb_cancel_transfer(t);
+    // The guard is for a host controller that never gives a transfer back.
+    return reaped.wait_for(lock, std::chrono::seconds(5), [&] { return !mine(); }) ? kIOReturnSuccess
+                                                                                    : kIOReturnTimeout;
+  }
 };
+
+void LIBUSB_CALL TransferDone(libusb_transfer* t) {
+  auto* f = static_cast<InFlight*>(t->user_data);
+  const IOReturn status = LibUSBTransferStatusToIOReturn(t->status);
+  f->done(status, t->actual_length > 0 ? UInt32(t->actual_length) : 0);
+  Handle* h = f->owner;
+  delete f;
+  libusb_free_transfer(t);
+  std::lock_guard<std::mutex> lock(h->mutex);
+  h->inFlight.erase(t);
+  h->reaped.notify_all();
+}
 
 IOReturn OpenHandle(UInt8 bus, UInt8 address, std::shared_ptr<Handle>* out) {
   auto h = std::make_shared<Handle>();
@@ -214,6 +274,45 @@ class LibUSBBackend final : public IOKitBackend {
     std::shared_ptr<Handle> h = Open(key);
     if (!h) return kIOReturnNotOpen;
     return LibUSBErrorToIOReturn(libusb_clear_halt(h->handle, endpoint));
+  }
+
+  IOReturn USBBulkReadAsync(IOKitBackendKey key, UInt8 endpoint, void* buffer, UInt32 size,
+                            std::function<void(IOReturn, UInt32)> done) override {
+    std::shared_ptr<Handle> h = Open(key);
+    if (!h) return kIOReturnNotOpen;
+    if (size > 0x7FFFFFFF) return kIOReturnBadArgument;
+    libusb_transfer* t = libusb_alloc_transfer(0);
+    if (!t) return kIOReturnNoMemory;
+    auto* f = new InFlight{h.get(), endpoint, std::move(done)};
+    libusb_fill_bulk_transfer(t, h->handle, endpoint, static_cast<unsigned char*>(buffer), int(size), TransferDone,
+                              f, 0);
+    std::lock_guard<std::mutex> lock(h->mutex);
+    int status = libusb_submit_transfer(t);
+    if (status != 0) {
+      delete f;
+      libusb_free_transfer(t);
+      return LibUSBErrorToIOReturn(status);
+    }
+    h->inFlight[t] = endpoint;
+    h->EnsureEventThread();
+    return kIOReturnSuccess;
+  }
+
+  IOReturn USBAbortPipe(IOKitBackendKey key, UInt8 endpoint) override {
+    std::shared_ptr<Handle> h = Open(key);
+    if (!h) return kIOReturnNotOpen;
+    return h->Abort(endpoint);
+  }
+
+  // GET_STATUS on the endpoint: bit 0 is the halt.
+  IOReturn USBPipeStatus(IOKitBackendKey key, UInt8 endpoint) override {
+    std::shared_ptr<Handle> h = Open(key);
+    if (!h) return kIOReturnNotOpen;
+    unsigned char status[2] = {};
+    int n = libusb_control_transfer(h->handle, UInt8(LIBUSB_ENDPOINT_IN) | UInt8(LIBUSB_RECIPIENT_ENDPOINT),
+                                    LIBUSB_REQUEST_GET_STATUS, 0, endpoint, status, 2, 5000);
+    if (n < 0) return LibUSBErrorToIOReturn(n);
+    return (n >= 1 && (status[0] & 1)) ? kIOUSBPipeStalled : kIOReturnSuccess;
   }
 
   void SetLister(std::function<std::vector<LibUSBDeviceRecord>()> lister) {

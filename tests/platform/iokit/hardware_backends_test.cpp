@@ -406,6 +406,16 @@ TEST_F(RealBackendRegistry, USBDevicesFromDescriptors) {
   EXPECT_EQ((*dev)->SetConfiguration(dev, 1), kIOReturnNotOpen);
   (*dev)->Release(dev);
   IOObjectRelease(devices[0]);
+  // Streaming calls on a device that is not open refuse without queueing.
+  IOKitBackend* backend = LibUSBCameraBackend();
+  UInt8 buffer[512];
+  bool called = false;
+  EXPECT_EQ(backend->USBBulkReadAsync(0x307, 0x81, buffer, sizeof buffer, [&](IOReturn, UInt32) { called = true; }),
+            kIOReturnNotOpen);
+  EXPECT_EQ(backend->USBAbortPipe(0x307, 0x81), kIOReturnNotOpen);
+  EXPECT_EQ(backend->USBPipeStatus(0x307, 0x81), kIOReturnNotOpen);
+  EXPECT_EQ(backend->USBClearStall(0x307, 0x81), kIOReturnNotOpen);
+  EXPECT_FALSE(called);
 }
 
 TEST(LibUSBDescriptors, RebuiltFromTheParsedForm) {
