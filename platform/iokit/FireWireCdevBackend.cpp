@@ -8,9 +8,11 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <chrono>
@@ -247,6 +249,214 @@ class Node {
   std::map<UInt64, Pending*> pending_;
 };
 
+// Isochronous reception on a descriptor of its own (the kernel gives each
+// descriptor one context and one buffer mapping): a channel and bandwidth
+// from the resource manager, a receive context whose packets wait in a queue
+// of slots until the DCL engine takes them, one per bus cycle. After a bus
+// reset the channel is asked for again; when that fails nothing more arrives.
+class IsoReceiver {
+ public:
+  ~IsoReceiver() { Stop(); }
+
+  IOReturn Start(const std::string& path, UInt64 iokitMask, UInt32 packetSize, UInt32 speed, UInt32* channel) {
+    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0) return ErrnoToIOReturn(errno);
+    wake_ = eventfd(0, EFD_CLOEXEC);
+    if (wake_ < 0) return ErrnoToIOReturn(errno);
+    reader_ = std::thread([this] { Read(); });
+    bandwidth_ = FWCdevBandwidthUnits(packetSize, speed);
+    SInt32 got = -1;
+    if (IOReturn r = Allocate(FWCdevChannelsFromIOKitMask(iokitMask), &got)) return r;
+    channel_ = UInt32(got);
+    allocated_ = true;
+    stride_ = (std::max<UInt32>(packetSize, 4) + 3) / 4 * 4 + 4;  // a few spare bytes, as a DCL takes
+    bufferBytes_ = stride_ * kChunks;
+    slotBytes_ = 4 + stride_;
+    fifo_.assign(slotBytes_ * kQueueSlots, 0);
+    fw_cdev_create_iso_context create = {};
+    create.type = FW_CDEV_ISO_CONTEXT_RECEIVE;
+    create.header_size = 8;  // the iso header and the time stamp
+    create.channel = channel_;
+    create.speed = std::min<UInt32>(speed, 4);
+    if (ioctl(fd_, FW_CDEV_IOC_CREATE_ISO_CONTEXT, &create) < 0) return ErrnoToIOReturn(errno);
+    handle_ = create.handle;
+    hasContext_ = true;
+    void* map = mmap(nullptr, bufferBytes_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) return ErrnoToIOReturn(errno);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      buffer_ = static_cast<UInt8*>(map);
+      if (IOReturn r = Queue(0, kChunks)) return r;
+    }
+    fw_cdev_start_iso start = {};
+    start.cycle = -1;
+    start.tags = FW_CDEV_ISO_CONTEXT_MATCH_ALL_TAGS;
+    start.handle = handle_;
+    if (ioctl(fd_, FW_CDEV_IOC_START_ISO, &start) < 0) return ErrnoToIOReturn(errno);
+    *channel = channel_;
+    return kIOReturnSuccess;
+  }
+
+  // The oldest received packet (header quadlet, then payload) into `slot`,
+  // cut to `capacity`; the bytes written, or 0 when none is waiting.
+  UInt32 NextPacket(UInt8* slot, UInt32 capacity) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count_ == 0 || !slot) return 0;
+    const UInt8* p = fifo_.data() + head_ * slotBytes_;
+    const size_t length = std::min<size_t>(4 + (size_t(p[0]) << 8 | p[1]), slotBytes_);
+    const size_t n = std::min<size_t>(length, capacity);
+    std::memcpy(slot, p, n);
+    head_ = (head_ + 1) % kQueueSlots;
+    count_--;
+    return UInt32(n);
+  }
+
+  UInt32 Channel() const { return channel_; }
+
+ private:
+  static constexpr size_t kChunks = 512;        // packets in the receive buffer
+  static constexpr size_t kSegment = 32;        // packets an interrupt
+  static constexpr size_t kQueueSlots = 4096;   // packets waiting for the engine
+
+  void Stop() {
+    if (fd_ >= 0 && hasContext_) {
+      fw_cdev_stop_iso stop = {handle_};
+      ioctl(fd_, FW_CDEV_IOC_STOP_ISO, &stop);
+    }
+    if (fd_ >= 0 && allocated_) {
+      fw_cdev_allocate_iso_resource release = {};
+      release.channels = UInt64(1) << channel_;
+      release.bandwidth = bandwidth_;
+      ioctl(fd_, FW_CDEV_IOC_DEALLOCATE_ISO_RESOURCE_ONCE, &release);
+    }
+    if (reader_.joinable()) {
+      UInt64 one = 1;
+      (void)!write(wake_, &one, sizeof one);
+      reader_.join();
+    }
+    if (buffer_) munmap(buffer_, bufferBytes_);
+    buffer_ = nullptr;
+    if (wake_ >= 0) close(wake_);
+    if (fd_ >= 0) close(fd_);  // frees the context
+    wake_ = fd_ = -1;
+  }
+
+  IOReturn Allocate(UInt64 channels, SInt32* channel) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    resourceDone_ = false;
+    fw_cdev_allocate_iso_resource request = {};
+    request.channels = channels;
+    request.bandwidth = bandwidth_;
+    if (ioctl(fd_, FW_CDEV_IOC_ALLOCATE_ISO_RESOURCE_ONCE, &request) < 0) return ErrnoToIOReturn(errno);
+    if (!cv_.wait_for(lock, std::chrono::seconds(5), [&] { return resourceDone_ || gone_; })) return kIOReturnTimeout;
+    if (!resourceDone_) return kIOReturnNoDevice;
+    if (resourceChannel_ < 0) return kIOReturnNoResources;
+    if (bandwidth_ && resourceBandwidth_ <= 0) {
+      // The channel came without the bandwidth: give it back.
+      request.channels = UInt64(1) << resourceChannel_;
+      request.bandwidth = 0;
+      ioctl(fd_, FW_CDEV_IOC_DEALLOCATE_ISO_RESOURCE_ONCE, &request);
+      return kIOReturnNoBandwidth;
+    }
+    *channel = resourceChannel_;
+    return kIOReturnSuccess;
+  }
+
+  // Queues chunks [first, first + count) of the receive buffer, an interrupt
+  // at each segment's end; call with mutex_ held.
+  IOReturn Queue(size_t first, size_t count) {
+    std::vector<UInt32> control(count);
+    for (size_t i = 0; i < count; i++) {
+      control[i] = FW_CDEV_ISO_PAYLOAD_LENGTH(UInt32(stride_)) | FW_CDEV_ISO_HEADER_LENGTH(8u);
+      if ((first + i + 1) % kSegment == 0) control[i] |= FW_CDEV_ISO_INTERRUPT;
+    }
+    fw_cdev_queue_iso queue = {};
+    queue.packets = UInt64(uintptr_t(control.data()));
+    queue.data = UInt64(uintptr_t(buffer_ + first * stride_));
+    queue.size = UInt32(count * sizeof(UInt32));
+    queue.handle = handle_;
+    return ioctl(fd_, FW_CDEV_IOC_QUEUE_ISO, &queue) < 0 ? ErrnoToIOReturn(errno) : kIOReturnSuccess;
+  }
+
+  // The packets of one interrupt into the queue of slots (a full queue drops
+  // them, as hardware overruns a late handler), then their chunks go back to
+  // the kernel in buffer order.
+  void Received(const UInt8* headers, size_t headerLength) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!buffer_) return;
+    const size_t packets = std::min(headerLength / 8, kChunks);
+    const size_t first = next_;
+    for (size_t i = 0; i < packets; i++) {
+      if (count_ == kQueueSlots) break;
+      const size_t chunk = (first + i) % kChunks;
+      const size_t tail = (head_ + count_) % kQueueSlots;
+      IsoSlotLayout layout{fifo_.data() + tail * slotBytes_, slotBytes_, 1, nullptr};
+      IsoInterruptToSlots(headers + 8 * i, 8, 8, 0, buffer_ + chunk * stride_, stride_, stride_, 0, layout);
+      count_++;
+    }
+    next_ = (first + packets) % kChunks;
+    for (size_t done = 0; done < packets;) {
+      const size_t at = (first + done) % kChunks;
+      const size_t n = std::min(packets - done, kChunks - at);
+      Queue(at, n);
+      done += n;
+    }
+  }
+
+  void Read() {
+    std::vector<UInt8> buffer(64 * 1024 + 64);
+    FWCdevEventHandlers handlers;
+    handlers.isoResource = [this](UInt64, bool allocated, SInt32 channel, SInt32 bandwidth) {
+      if (!allocated) return;
+      std::lock_guard<std::mutex> lock(mutex_);
+      resourceDone_ = true;
+      resourceChannel_ = channel;
+      resourceBandwidth_ = bandwidth;
+      cv_.notify_all();
+    };
+    handlers.isoInterrupt = [this](UInt64, UInt32, const UInt8* headers, size_t length) { Received(headers, length); };
+    handlers.busReset = [this](UInt32, UInt32, UInt32) {
+      // A one-shot allocation does not outlive the bus generation.
+      if (!allocated_) return;
+      fw_cdev_allocate_iso_resource again = {};
+      again.channels = UInt64(1) << channel_;
+      again.bandwidth = bandwidth_;
+      ioctl(fd_, FW_CDEV_IOC_ALLOCATE_ISO_RESOURCE_ONCE, &again);
+    };
+    for (;;) {
+      pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (fds[1].revents || (fds[0].revents & (POLLHUP | POLLERR))) break;
+      ssize_t n = read(fd_, buffer.data(), buffer.size());
+      if (n < 0) {
+        if (errno == EINTR || errno == EAGAIN) continue;
+        break;
+      }
+      FWCdevDispatchEvent(buffer.data(), size_t(n), handlers);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone_ = true;
+    cv_.notify_all();
+  }
+
+  int fd_ = -1, wake_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool gone_ = false, resourceDone_ = false;
+  SInt32 resourceChannel_ = -1, resourceBandwidth_ = 0;
+  std::atomic<bool> allocated_{false};
+  UInt32 channel_ = 0, bandwidth_ = 0, handle_ = 0;
+  bool hasContext_ = false;
+  UInt8* buffer_ = nullptr;
+  size_t bufferBytes_ = 0, stride_ = 0, next_ = 0;
+  std::vector<UInt8> fifo_;
+  size_t slotBytes_ = 0, head_ = 0, count_ = 0;
+};
+
 struct UnitRecord {
   FWCdevNodeRecord node;
   UInt32 unitDirectory = 0;
@@ -286,8 +496,17 @@ class CdevBackend final : public IOKitBackend {
 
   void FWClose(IOKitBackendKey key) override {
     std::shared_ptr<Node> node;
+    std::vector<std::shared_ptr<IsoReceiver>> receivers;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      for (auto it = receivers_.begin(); it != receivers_.end();) {
+        if (it->first.first != key) {
+          ++it;
+          continue;
+        }
+        receivers.push_back(std::move(it->second));
+        it = receivers_.erase(it);
+      }
       auto it = open_.find(key);
       if (it == open_.end()) return;
       node = std::move(it->second);
@@ -333,6 +552,36 @@ class CdevBackend final : public IOKitBackend {
     if (!node) return kIOReturnNotOpen;
     if (generation != node->Generation()) return kIOReturnNotResponding;
     return node->Speed(speed);
+  }
+
+  IOReturn StartIsochReception(IOKitBackendKey key, UInt64 channelMask, UInt32 packetSize, UInt32 speed,
+                               UInt32* channel) {
+    UnitRecord r;
+    if (!Unit(key, &r)) return kIOReturnNoDevice;
+    if (!OpenNode(key)) return kIOReturnNotOpen;
+    auto rx = std::make_shared<IsoReceiver>();
+    if (IOReturn status = rx->Start(r.node.devicePath, channelMask, packetSize, speed, channel)) return status;
+    std::lock_guard<std::mutex> lock(mutex_);
+    receivers_[{key, *channel}] = std::move(rx);
+    return kIOReturnSuccess;
+  }
+  void StopIsochReception(IOKitBackendKey key, UInt32 channel) {
+    std::shared_ptr<IsoReceiver> rx;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = receivers_.find({key, channel});
+    if (it == receivers_.end()) return;
+    rx = std::move(it->second);
+    receivers_.erase(it);
+  }
+  UInt32 NextIsochPacket(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) {
+    std::shared_ptr<IsoReceiver> rx;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = receivers_.find({key, channel});
+      if (it == receivers_.end()) return 0;
+      rx = it->second;
+    }
+    return rx->NextPacket(slot, capacity);
   }
 
   // USB: not on this bus.
@@ -382,6 +631,7 @@ class CdevBackend final : public IOKitBackend {
   std::function<std::vector<FWCdevNodeRecord>()> lister_;
   std::map<IOKitBackendKey, UnitRecord> units_;
   std::map<IOKitBackendKey, std::shared_ptr<Node>> open_;
+  std::map<std::pair<IOKitBackendKey, UInt32>, std::shared_ptr<IsoReceiver>> receivers_;
 };
 
 CdevBackend& TheBackend() {

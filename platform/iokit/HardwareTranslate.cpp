@@ -63,6 +63,18 @@ IOReturn FWCdevRcodeToIOReturn(UInt32 rcode) {
   }
 }
 
+UInt64 FWCdevChannelsFromIOKitMask(UInt64 iokitMask) {
+  UInt64 channels = 0;
+  for (int n = 0; n < 64; n++)
+    if (iokitMask >> (63 - n) & 1) channels |= UInt64(1) << n;
+  return channels;
+}
+
+UInt32 FWCdevBandwidthUnits(UInt32 payloadBytes, UInt32 speed) {
+  const UInt64 quadlets = (UInt64(payloadBytes) + 3) / 4 + 3;
+  return UInt32(std::min<UInt64>(512 + quadlets * (16u >> std::min<UInt32>(speed, 4)), 0xFFFFFFFFu));
+}
+
 UInt32 FWCdevSpeedToIOKit(int scode) { return UInt32(std::clamp(scode, 0, 4)); }
 
 ConfigROMIdentity ConfigROMParseIdentity(const std::vector<UInt32>& rom) {

@@ -37,6 +37,15 @@ IOReturn FWCdevRcodeToIOReturn(UInt32 rcode);
 // numbering is the same, anything beyond is clamped to S1600.
 UInt32 FWCdevSpeedToIOKit(int scode);
 
+// The channel candidates of an isochronous allocation: IOKit masks give
+// channel n as bit 63 - n, firewire-cdev as bit n.
+UInt64 FWCdevChannelsFromIOKitMask(UInt64 iokitMask);
+// Bandwidth allocation units (the time of one quadlet at S1600) for one
+// packet of `payloadBytes` a cycle at IOKit speed `speed`: the payload and
+// three quadlets of header and CRCs, plus the arbitration overhead of an
+// unoptimised bus (512 units).
+UInt32 FWCdevBandwidthUnits(UInt32 payloadBytes, UInt32 speed);
+
 // ---- registry properties of real devices ----
 // The units of a configuration ROM (host-order quadlets, as the kernel and
 // the simulator hand them out): GUID from the bus information block,

@@ -92,6 +92,21 @@ TEST(HardwareStatus, CdevResponseCodes) {
   EXPECT_EQ(FWCdevSpeedToIOKit(-1), 0u);
 }
 
+TEST(HardwareStatus, CdevIsochronousResources) {
+  // IOKit masks count channel n from the top bit, the kernel from the bottom.
+  EXPECT_EQ(FWCdevChannelsFromIOKitMask(0x8000000000000000ull), 0x1ull);
+  EXPECT_EQ(FWCdevChannelsFromIOKitMask(0x1ull), 0x8000000000000000ull);
+  EXPECT_EQ(FWCdevChannelsFromIOKitMask(0xFFFFFFFF00000000ull), 0x00000000FFFFFFFFull);
+  EXPECT_EQ(FWCdevChannelsFromIOKitMask(0x2000000000000000ull), 0x4ull);  // channel 2
+  EXPECT_EQ(FWCdevChannelsFromIOKitMask(0), 0u);
+  // 512 units of overhead, then (payload quadlets + 3) x (16 >> speed).
+  EXPECT_EQ(FWCdevBandwidthUnits(4096, 2), 4620u);  // 1027 quadlets at S400, 4 units each
+  EXPECT_EQ(FWCdevBandwidthUnits(0, 0), 560u);      // header and CRCs only, at S100
+  EXPECT_EQ(FWCdevBandwidthUnits(5, 3), 522u);      // 2 + 3 quadlets at S800
+  EXPECT_EQ(FWCdevBandwidthUnits(8, 4), 517u);      // S1600: one unit a quadlet
+  EXPECT_EQ(FWCdevBandwidthUnits(8, 9), 517u);
+}
+
 // ---------------------------------------------------------------- ROMs
 
 // A node with two units: an IIDC camera (version 0x102) and another unit.
