@@ -4,6 +4,11 @@
 //
 //   dcamtool [--rig all|default|host] list
 //   dcamtool [--rig all|default|host] features [camera id in hex]
+//   dcamtool [--rig ...] stream <camera id in hex> <frames> <folder>
+//            fixed <format> <mode> <fps> | seven <mode> <colour id> [<width> <height>]
+//
+// stream writes the frames the driver delivers (host order, as the
+// application gets them) to <folder>/frame-0001.raw and on.
 //
 // --rig all (the default) installs one simulated camera of each kind
 // (default colour, FireWire mono, FireWire colour, USB); --rig default keeps
