@@ -39,6 +39,16 @@ OSStatus ORXDCAMSet7MR(MyDCAMCameraStruct* camera, UInt32 mode, UInt32 left, UIn
 OSStatus ORXDCAMGetFMRLTWHCB(MyDCAMCameraStruct* camera, UInt32* format, UInt32* mode, double* fps, UInt32* left,
                              UInt32* top, UInt32* width, UInt32* height, UInt32* pixelFormat, UInt32* bits);
 
+// ---- streaming (see ORX_DCAM.h for the order of the calls) ----
+// on 1 allocates the receive path (isochronous channel or bulk reads), other values release it.
+OSStatus ORXDCAMAllocateReleaseIsochChannel(MyDCAMCameraStruct* camera, UInt32 on);
+OSStatus ORXDCAMStartStopVideo(MyDCAMCameraStruct* camera, UInt32 on);
+OSStatus ORXDCAMResumePauseVideo(MyDCAMCameraStruct* camera, UInt32 run);
+// A null callback stops delivery.
+OSStatus ORXDCAMAssignCallback(MyDCAMCameraStruct* camera, MyDCAMFrameCallback callback, void* refCon);
+OSStatus ORXDCAMSixteenBitUpShiftAmount(MyDCAMCameraStruct* camera, UInt32 shift);
+OSStatus ORXDCAMSixteenBitEndianSwap(MyDCAMCameraStruct* camera, UInt32 swap);
+
 // ---- features (see ORX_DCAM.h for features and selectors) ----
 OSStatus ORXDCAMGetPropertyCapability(MyDCAMCameraStruct* camera, SInt32 feature, UInt32* min, UInt32* max,
                                       UInt8* onePush, UInt8* readOut, UInt8* onOff, UInt8* autoMode,

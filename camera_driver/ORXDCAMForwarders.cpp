@@ -53,6 +53,28 @@ OSStatus ORXDCAMGetFMRLTWHCB(MyDCAMCameraStruct* camera, UInt32* format, UInt32*
   return ORX_DCAM_GetFMRWHOB(camera, format, mode, fps, left, top, width, height, pixelFormat, bits);
 }
 
+OSStatus ORXDCAMAllocateReleaseIsochChannel(MyDCAMCameraStruct* camera, UInt32 on) {
+  return ORX_DCAM_StartStopISOCHTransfer(camera, on);
+}
+
+OSStatus ORXDCAMStartStopVideo(MyDCAMCameraStruct* camera, UInt32 on) { return ORX_DCAM_StartStopVideo(camera, on); }
+
+OSStatus ORXDCAMResumePauseVideo(MyDCAMCameraStruct* camera, UInt32 run) {
+  return ORX_DCAM_ResumePauseVideo(camera, run);
+}
+
+OSStatus ORXDCAMAssignCallback(MyDCAMCameraStruct* camera, MyDCAMFrameCallback callback, void* refCon) {
+  return ORX_DCAM_AssignCallback(camera, callback, refCon);
+}
+
+OSStatus ORXDCAMSixteenBitUpShiftAmount(MyDCAMCameraStruct* camera, UInt32 shift) {
+  return ORX_DCAM_SixteenBitUpShiftAmount(camera, shift);
+}
+
+OSStatus ORXDCAMSixteenBitEndianSwap(MyDCAMCameraStruct* camera, UInt32 swap) {
+  return ORX_DCAM_SixteenBitEndianSwap(camera, swap);
+}
+
 OSStatus ORXDCAMGetPropertyCapability(MyDCAMCameraStruct* camera, SInt32 feature, UInt32* min, UInt32* max,
                                       UInt8* onePush, UInt8* readOut, UInt8* onOff, UInt8* autoMode,
                                       UInt8* manual) {

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "camera_driver/ORXDCAM.h"
-#include "tests/camera_driver/dcam_fixture.h"
+#include "tests/camera_driver/stream_fixture.h"
 
 namespace {
 
@@ -38,6 +38,12 @@ TEST_F(ForwardersTest, NullHandleTable) {
       {"SetFMR", [] { return ORXDCAMSetFMR(nullptr, 0, 5, 30.0); }},
       {"Set7MR", [] { return ORXDCAMSet7MR(nullptr, 0, 0, 0, 640, 480, 0, 0); }},
       {"GetFMRLTWHCB", [&] { return ORXDCAMGetFMRLTWHCB(nullptr, &u, &u, &d, &u, &u, &u, &u, &u, &u); }},
+      {"AllocateReleaseIsochChannel", [] { return ORXDCAMAllocateReleaseIsochChannel(nullptr, 1); }},
+      {"StartStopVideo", [] { return ORXDCAMStartStopVideo(nullptr, 1); }},
+      {"ResumePauseVideo", [] { return ORXDCAMResumePauseVideo(nullptr, 1); }},
+      {"AssignCallback", [] { return ORXDCAMAssignCallback(nullptr, FrameCollector::Callback, nullptr); }},
+      {"SixteenBitUpShiftAmount", [] { return ORXDCAMSixteenBitUpShiftAmount(nullptr, 4); }},
+      {"SixteenBitEndianSwap", [] { return ORXDCAMSixteenBitEndianSwap(nullptr, 1); }},
       {"GetPropertyCapability",
        [&] { return ORXDCAMGetPropertyCapability(nullptr, 0x520, &u, &u, &b, &b, &b, &b, &b); }},
       {"GetPropertyValue", [&] { return ORXDCAMGetPropertyValue(nullptr, 0x520, 0, &u); }},
@@ -147,6 +153,44 @@ TEST_F(ForwardersTest, FormatsThroughTheForwarders) {
   EXPECT_EQ(g[4], 320u);
   EXPECT_EQ(g[5], 240u);
   EXPECT_EQ(ORXDCAMSet7MR(cam_, 5, 0, 0, 320, 240, 9, 0), -2201);
+}
+
+TEST_F(ForwardersTest, StreamingThroughTheForwarders) {
+  auto sim = Rig({SimUSBPersonality()})[0];
+  sim->Stream().SetClock(SimClock::Stepped);
+  cam_ = ORXDCAMOpenACamera(0x1A2B);
+  ASSERT_NE(cam_, nullptr);
+  // Out of order: no format yet.
+  EXPECT_EQ(ORXDCAMAllocateReleaseIsochChannel(cam_, 1), ORX_DCAM_StartStopISOCHTransfer(cam_, 1));
+  EXPECT_EQ(ORXDCAMResumePauseVideo(cam_, 1), -50);
+  EXPECT_EQ(ORXDCAMSixteenBitUpShiftAmount(cam_, 8), -50);
+  EXPECT_EQ(ORXDCAMSixteenBitUpShiftAmount(cam_, 8), ORX_DCAM_SixteenBitUpShiftAmount(cam_, 8));
+  EXPECT_EQ(ORXDCAMSixteenBitUpShiftAmount(cam_, 3), 0);
+  EXPECT_EQ(cam_->mUpShift, 3u);
+  EXPECT_EQ(ORXDCAMSixteenBitEndianSwap(cam_, 1), 0);
+  EXPECT_EQ(cam_->mSwap16, 1);
+  EXPECT_EQ(ORXDCAMSixteenBitUpShiftAmount(cam_, 0), 0);
+  EXPECT_EQ(ORXDCAMSixteenBitEndianSwap(cam_, 0), 0);
+
+  FrameCollector frames;
+  SetStreamMode(cam_, *sim, kMono8VGA);
+  ASSERT_EQ(ORXDCAMAllocateReleaseIsochChannel(cam_, 1), 0);
+  ASSERT_EQ(ORXDCAMAssignCallback(cam_, FrameCollector::Callback, &frames), 0);
+  ASSERT_EQ(ORXDCAMStartStopVideo(cam_, 1), 0);
+  const UInt32 first = sim->Stream().NextFrameID();
+  for (int i = 0; i < 2; i++) {
+    ASSERT_EQ(sim->Stream().StepBulkFrames(1), 1);
+    ASSERT_TRUE(frames.WaitFor(i + 1));
+    ASSERT_TRUE(WaitCallbackIdle(cam_));
+  }
+  EXPECT_EQ(ORXDCAMResumePauseVideo(cam_, 0), 0);
+  EXPECT_EQ(ORXDCAMResumePauseVideo(cam_, 1), 0);
+  EXPECT_EQ(ORXDCAMAssignCallback(cam_, nullptr, nullptr), 0);
+  EXPECT_EQ(ORXDCAMStartStopVideo(cam_, 0), 0);
+  EXPECT_EQ(ORXDCAMAllocateReleaseIsochChannel(cam_, 0), 0);
+  ASSERT_EQ(frames.count, 2);
+  EXPECT_EQ(frames.frames[0], HostOrderReference(*sim, first, false));
+  EXPECT_EQ(frames.frames[1], HostOrderReference(*sim, first + 1, false));
 }
 
 TEST_F(ForwardersTest, CameraPropertiesCopy) {
