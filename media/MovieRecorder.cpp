@@ -626,6 +626,11 @@ void* mySaveFrameThread(void* arg) {
       pthread_cond_wait(&r->mCond, &r->mMutex);
       continue;
     }
+    if (gHooks.beforeTakingSlot) {
+      pthread_mutex_unlock(&r->mMutex);
+      gHooks.beforeTakingSlot();
+      pthread_mutex_lock(&r->mMutex);
+    }
     const UInt32 slot = r->mNextToWrite;
     r->mWritingSlot = slot;
     const UInt32 frameIndex = r->mFramesWritten;
@@ -698,7 +703,10 @@ OSErr addFrame(MyMovieRecorderStruct* r, const UInt8* frame, double t) {
     if (r->mStatus != noErr) return OSErr(r->mStatus);
     fill = r->mFillIndex;
     const UInt32 next = (fill + 1) % r->mSlotCount;
-    if (next == r->mWritingSlot) {  // ring full: drop, the next duration spans it
+    // The oldest slot the writer still needs: the one it writes, or, before it
+    // has woken to take it, the one handed to it. The producer stops short of it.
+    const UInt32 oldest = r->mWritingSlot != kMovieNoSlot ? r->mWritingSlot : r->mNextToWrite;
+    if (next == oldest) {  // ring full: drop, the next duration spans it
       ++r->mFramesDropped;
       return noErr;
     }

@@ -133,6 +133,7 @@ struct MyMovieRecorderTestHooks {
   UInt32 pollIntervalUs = 1000;  // close polls every interval ...
   UInt32 pollCount = 10000;      // ... this many times before it says so and waits on
   std::function<void(UInt32 frameIndex)> beforeWrite;  // writer, before each frame write
+  std::function<void()> beforeTakingSlot;  // writer, handed a slot, before it takes it (mutex released)
   std::function<void()> insideAddFrame;    // add-frame, holding its re-entry guard
   std::function<void()> closeWaitingForCalls;  // close, add-frame calls still running
   std::function<void()> closeJoiningWriter;    // close, the writer outlived the poll

@@ -774,6 +774,40 @@ TEST_F(MovieRecorder, ReentryIsRefusedPerRecorder) {
 
 // A producer at 1 kHz of camera time and a close from another thread that
 // starts while a frame is being added.
+TEST_F(MovieRecorder, ASlotHandedToASleepingWriterIsNotRefilled) {
+  // Frames of 4 MB give five slots. The writer is handed slot 0 but has not
+  // yet taken it when the producer laps the ring: the producer must stop
+  // short of slot 0, not overwrite the frame the writer is about to write.
+  Gate writerMayTake;
+  std::atomic<int> takes{0};
+  MyMovieRecorderTestHooks hooks;
+  hooks.pollIntervalUs = 50;
+  hooks.beforeTakingSlot = [&] {
+    if (takes.fetch_add(1) == 0) writerMayTake.wait();
+  };
+  myMovieRecorderSetTestHooks(&hooks);
+  const UInt32 W = 2048, H = 2048, F = W * H;
+  OSErr err;
+  auto* rec = create("lap.mov", FOUR_CHAR_CODE("raw "), 8, W, H, &err, 0, 600);
+  ASSERT_NE(rec, nullptr);
+  std::vector<UInt8> frame(F);
+  for (UInt32 k = 0; k < 9; ++k) {  // frame 0 is the time origin
+    std::fill(frame.begin(), frame.end(), UInt8(k));
+    ASSERT_EQ(ORXDCAMAddMovieFrame(rec, frame.data(), 100.0 * (k + 1)), noErr);
+  }
+  writerMayTake.release();
+  ASSERT_EQ(ORXDCAMCloseMovie(rec), noErr);
+  myMovieRecorderSetTestHooks(nullptr);
+  // Frames 1 to 4 fill slots 0 to 3; frames 5 to 8 find the ring full.
+  std::ifstream in(path("lap.mov"), std::ios::binary);
+  for (UInt32 k = 0; k < 4; ++k) {
+    in.seekg(std::streamoff(4096 + UInt64(k) * F));
+    char c = 0;
+    in.get(c);
+    EXPECT_EQ(UInt8(c), k + 1) << "frame " << k;
+  }
+}
+
 TEST_F(MovieRecorder, ProducerAndCloseOnDifferentThreads) {
   std::atomic<bool> stop{false};
   std::atomic<bool> closeStarted{false};
