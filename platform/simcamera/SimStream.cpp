@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/simcamera/SimCamera.h"
+#include "platform/simcamera/SimFeatures.h"
 #include "platform/simcamera/SimScene.h"
 
 namespace {
@@ -112,7 +113,28 @@ void SimStream::SetGeometryOverride(std::optional<SimStreamGeometry> geometry) {
   override_ = geometry;
 }
 
+// The mosaic of a Format 7 raw colour coding (Raw8, Raw16, Raw12), from the
+// mode's colour filter register: 1 RGGB, 2 GBRG, 3 GRBG, 4 BGGR; 0 for a
+// grey picture.
+int SimStream::BayerCodeNow() const {
+  if (camera_.Peek(0x608) >> 29 != 7) return 0;
+  const UInt32 block = kSimFormat7BlockBase + 0x100 * (camera_.Peek(0x604) >> 29);
+  const UInt32 coding = camera_.Peek(block + 0x10) >> 24;
+  if (coding != 9 && coding != 10 && coding != 12) return 0;
+  return int((camera_.Peek(block + 0x58) >> 24) & 3) + 1;
+}
+
 const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g) const {
+  // Shutter and gain scale the sky; white balance tints colour pictures.
+  const double exposure = SimExposure(camera_);
+  double whiteBalance[3];
+  SimWhiteBalance(camera_, whiteBalance);
+  const int bayer = BayerCodeNow();
+  const auto look = std::make_tuple(exposure, whiteBalance[0], whiteBalance[2], bayer);
+  if (look != baseLook_) {
+    baseFrames_.clear();
+    baseLook_ = look;
+  }
   auto key = std::make_tuple(g.width, g.height, g.bits, g.code);
   auto it = baseFrames_.find(key);
   if (it != baseFrames_.end()) return it->second;
@@ -123,14 +145,19 @@ const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g) const
   const size_t pixels = size_t(g.width) * g.height;
   std::vector<UInt8> bytes(g.FrameBytes());
   std::vector<UInt16> samples;
-  const double whiteBalance[3] = {1, 1, 1};
+  auto grey = [&](UInt32 bits) {
+    if (bayer)
+      scene.RenderBayer(0, exposure, whiteBalance, bayer, bits, samples.data());
+    else
+      scene.RenderMono(0, exposure, bits, samples.data());
+  };
   if (g.code == kRaw && g.bits == 16) {
     samples.resize(pixels);
-    scene.RenderMono(0, 1.0, 16, samples.data());
+    grey(16);
     for (size_t i = 0; i < pixels; i++) bytes[2 * i] = UInt8(samples[i] >> 8), bytes[2 * i + 1] = UInt8(samples[i]);
   } else if (g.code == kRaw && g.bits == 12) {
     samples.resize(pixels);
-    scene.RenderMono(0, 1.0, 12, samples.data());
+    grey(12);
     for (size_t i = 0; i + 1 < pixels && 3 * (i / 2) + 2 < bytes.size(); i += 2) {
       const UInt16 a = samples[i], b = samples[i + 1];
       UInt8* p = &bytes[3 * (i / 2)];
@@ -140,7 +167,7 @@ const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g) const
     }
   } else if (g.code == kRaw && (g.bits == 24 || g.bits == 48)) {
     samples.resize(pixels * 3);
-    scene.RenderRGB(0, 1.0, whiteBalance, g.bits / 3, samples.data());
+    scene.RenderRGB(0, exposure, whiteBalance, g.bits / 3, samples.data());
     for (size_t i = 0; i < samples.size(); i++) {
       if (g.bits == 24) {
         bytes[i] = UInt8(samples[i]);
@@ -152,7 +179,10 @@ const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g) const
   } else {
     // Mono 8-bit, and the YUV layouts with neutral chroma.
     samples.resize(pixels);
-    scene.RenderMono(0, 1.0, 8, samples.data());
+    if (g.code == kRaw)
+      grey(8);
+    else
+      scene.RenderMono(0, exposure, 8, samples.data());
     size_t o = 0;
     auto put = [&](UInt8 v) {
       if (o < bytes.size()) bytes[o++] = v;

@@ -109,6 +109,7 @@ class SimStream {
     std::function<void(IOReturn, UInt32)> done;
   };
   const std::vector<UInt8>& BaseFrame(const SimStreamGeometry& g) const;  // call with mutex_ held
+  int BayerCodeNow() const;
   std::vector<UInt8> FrameLocked(const SimStreamGeometry& g, UInt32 id) const;
   bool SendOneBulkFrame(std::unique_lock<std::mutex>& lock, int timeoutMs);
   void RealTimeLoop();
@@ -118,6 +119,9 @@ class SimStream {
   std::condition_variable cond_;
   std::optional<SimStreamGeometry> override_;
   mutable std::map<std::tuple<UInt32, UInt32, UInt32, OSType>, std::vector<UInt8>> baseFrames_;
+  // What the cached frames were drawn with: exposure, red and blue gains,
+  // Bayer code (0: grey); a change of look empties the cache.
+  mutable std::tuple<double, double, double, int> baseLook_{1.0, 1.0, 1.0, 0};
   UInt32 nextID_ = 1;
   SimClock clock_ = SimClock::RealTime;
 

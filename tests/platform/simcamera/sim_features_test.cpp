@@ -6,6 +6,8 @@
 #include <limits>
 
 #include "platform/simcamera/SimFeatures.h"
+#include "platform/simcamera/SimScene.h"
+#include "platform/simcamera/SimStream.h"
 
 namespace {
 
@@ -123,6 +125,58 @@ TEST_F(SimFeaturesTest, WhiteBalanceTints) {
   SimWhiteBalance(cam_, g);
   EXPECT_EQ(g[0], 1.0);
   EXPECT_EQ(g[2], 1.0);
+}
+
+// The frames the camera sends are drawn with its shutter, gain and white
+// balance: compared with the scene drawn directly at the exposure and gains
+// worked out by hand (frame id bytes at both ends left aside).
+TEST_F(SimFeaturesTest, FramesFollowShutterGainAndWhiteBalance) {
+  // Format 7 mode 0 at 64 x 48, Raw8 (coding 9), colour filter 0 (RGGB).
+  cam_.Poke(0x608, 7u << 29);
+  cam_.Poke(0x604, 0);
+  cam_.Poke(kSimFormat7BlockBase + 0x0C, 64u << 16 | 48);
+  cam_.Poke(kSimFormat7BlockBase + 0x10, 9u << 24);
+  SimSceneSettings settings;
+  settings.width = 64;
+  settings.height = 48;
+  const SimScene scene(settings);
+  auto expectFrame = [&](double exposure, double red, double blue, bool mosaic) {
+    std::vector<UInt16> samples(64 * 48);
+    const double gains[3] = {red, 1.0, blue};
+    if (mosaic)
+      scene.RenderBayer(0, exposure, gains, 1, 8, samples.data());
+    else
+      scene.RenderMono(0, exposure, 8, samples.data());
+    const std::vector<UInt8> frame = cam_.Stream().ReferenceFrame(7);
+    ASSERT_EQ(frame.size(), samples.size());
+    size_t differ = 0;
+    for (size_t i = 4; i + 4 < frame.size(); i++) differ += frame[i] != samples[i];
+    EXPECT_EQ(differ, 0u);
+  };
+  {
+    SCOPED_TRACE("as the camera starts: shutter 0x200, gain 0, U/B 0x1E0, V/R 0x200");
+    expectFrame(0x200 * 20e-6 / 0.01, 1.0, 0x1E0 / 512.0, true);
+  }
+  {
+    SCOPED_TRACE("shutter 0x400");
+    Write(0x81C, 0x82000400);
+    expectFrame(0x400 * 20e-6 / 0.01, 1.0, 0x1E0 / 512.0, true);
+  }
+  {
+    SCOPED_TRACE("white balance U/B 0x200, V/R 0x100");
+    Write(0x80C, 0x82200100);
+    expectFrame(0x400 * 20e-6 / 0.01, 0.5, 1.0, true);
+  }
+  {
+    SCOPED_TRACE("gain 0x154 of 0x2A8: 12 dB");
+    Write(0x820, 0x82000154);
+    expectFrame(0x400 * 20e-6 / 0.01 * std::pow(10.0, 0x154 * 24.0 / 0x2A8 / 20.0), 0.5, 1.0, true);
+  }
+  {
+    SCOPED_TRACE("Mono8 coding: grey");
+    cam_.Poke(kSimFormat7BlockBase + 0x10, 0);
+    expectFrame(0x400 * 20e-6 / 0.01 * std::pow(10.0, 0x154 * 24.0 / 0x2A8 / 20.0), 1.0, 1.0, false);
+  }
 }
 
 }  // namespace
