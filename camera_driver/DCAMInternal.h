@@ -103,7 +103,22 @@ UInt32 myUSBBulkReadSize(UInt32 frameBytes, UInt32 maxPacketSize);
 bool myUSBIsGoodFrame(UInt32 frameBytes, UInt32 readSize, IOReturn status, UInt32 bytes);
 
 // ---- FireWire isochronous reception ----
+// The per-segment work of the handler: `packets` slots of 16384 bytes
+// (big-endian header quadlet, then payload) and the segment's time stamp.
+void myProcessIsochSegment(MyDCAMCameraStruct* camera, UInt8* segment, UInt32 timeStamp, UInt32 packets);
+// Each 16-bit sample shifted left (0 for shifts of 16 or more); unaligned
+// buffers are fine.
+void myUpshiftPacketData(const UInt16* source, UInt16* destination, UInt32 byteCount, UInt32 shift);
+// Register 0x60C for a speed code and channel (legacy or 1394b form).
+UInt32 myIsochChannelRegister(UInt32 speed, UInt32 channel);
+// The I/O thread's time-constraint policy for one segment of `packets`;
+// false when it cannot be computed (no bus clock rate).
+bool myIsochTimeConstraint(UInt32 numer, UInt32 denom, UInt32 packets, double processorMHz, double busHz,
+                           UInt32* period, UInt32* computation, UInt32* constraint);
 OSStatus myInitializeISOCHChanel(MyDCAMCameraStruct* camera);
+// Test-only pause point at the start of every segment handler (null in the
+// product).
+extern void (*volatile gDCAMTestIsochHandlerPausePoint)();
 OSStatus myStartFWStream(MyDCAMCameraStruct* camera);
 void myStopFWStream(MyDCAMCameraStruct* camera);
 

@@ -382,16 +382,34 @@ IOReturn DevGetSpeedToNode(IOFireWireLibDeviceRef self, UInt32 checkGeneration, 
   return d->info.backend->FWSpeedToNode(d->info.key, checkGeneration, speed);
 }
 
+IOFireWireLibDCLCommandPoolRef DevCreateDCLCommandPool(IOFireWireLibDeviceRef self, UInt32, REFIID) {
+  return IOKitCreateDCLPool(self);
+}
+IOFireWireLibRemoteIsochPortRef DevCreateRemoteIsochPort(IOFireWireLibDeviceRef self, Boolean talking, REFIID) {
+  return talking ? IOKitCreateRemoteIsochPort(self) : nullptr;
+}
+IOFireWireLibLocalIsochPortRef DevCreateLocalIsochPort(IOFireWireLibDeviceRef self, Boolean talking,
+                                                       DCLCommandPtr program, UInt32, UInt32, UInt32,
+                                                       IOVirtualRange*, UInt32, IOVirtualRange*, UInt32, REFIID) {
+  return talking || !program ? nullptr : IOKitCreateLocalIsochPort(self, program);
+}
+IOFireWireLibIsochChannelRef DevCreateIsochChannel(IOFireWireLibDeviceRef self, Boolean, UInt32 packetSize,
+                                                   IOFWSpeed speed, REFIID) {
+  return IOKitCreateIsochChannel(self, packetSize, speed);
+}
+
 const IOFireWireDeviceInterface kDeviceTableV3 = {
     nullptr, DevQueryInterface, DevAddRef, DevRelease, 3, 0, DevInterfaceIsInited, DevGetDevice, DevOpen,
     DevClose, DevReadQuadlet, DevWriteQuadlet, DevGetConfigDirectory, DevAddCallbackDispatcherToRunLoop,
     DevRemoveCallbackDispatcherFromRunLoop, DevAddIsochCallbackDispatcherToRunLoop,
-    DevRemoveIsochCallbackDispatcherFromRunLoop, DevGetBusGeneration, DevGetSpeedToNode};
+    DevRemoveIsochCallbackDispatcherFromRunLoop, DevGetBusGeneration, DevGetSpeedToNode,
+    DevCreateDCLCommandPool, DevCreateRemoteIsochPort, DevCreateLocalIsochPort, DevCreateIsochChannel};
 const IOFireWireDeviceInterface kDeviceTableV2 = {
     nullptr, DevQueryInterface, DevAddRef, DevRelease, 2, 0, DevInterfaceIsInited, DevGetDevice, DevOpen,
     DevClose, DevReadQuadlet, DevWriteQuadlet, DevGetConfigDirectory, DevAddCallbackDispatcherToRunLoop,
     DevRemoveCallbackDispatcherFromRunLoop, DevAddIsochCallbackDispatcherToRunLoop,
-    nullptr, DevGetBusGeneration, DevGetSpeedToNode};
+    nullptr, DevGetBusGeneration, DevGetSpeedToNode,
+    DevCreateDCLCommandPool, DevCreateRemoteIsochPort, DevCreateLocalIsochPort, DevCreateIsochChannel};
 
 // ---------------------------------------------------------------- bundle
 
@@ -445,4 +463,10 @@ bool SkyloomIOFireWirePostIsoch(IOFireWireLibDeviceRef device, std::function<voi
 
 bool SkyloomIOFireWirePostCallback(IOFireWireLibDeviceRef device, std::function<void()> job) {
   return DispatcherPost(Dev(device)->callbackDispatcher, std::move(job));
+}
+
+void IOKitFireWireDeviceTarget(IOFireWireLibDeviceRef device, IOKitBackend** backend, IOKitBackendKey* key) {
+  Device* d = Dev(device);
+  *backend = d->info.backend;
+  *key = d->info.key;
 }

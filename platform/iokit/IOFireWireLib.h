@@ -53,6 +53,131 @@ typedef DCLJump* DCLJumpPtr;
 struct DCLCallProc;
 typedef DCLCallProc* DCLCallProcPtr;
 
+// ---- DCL programs ----
+// A program is a linked list of commands that the bus engine runs: packet
+// receives into their own buffers, time stamps, call-procs (posted to the
+// isochronous dispatcher's run loop without waiting, as hardware does) and
+// jumps, which the running program follows as they are modified.
+typedef UInt64 DCLCallProcDataType;
+typedef void (*DCLCallCommandProc)(DCLCommandPtr dcl);
+enum : UInt32 {
+  kDCLLabelOp = 1,
+  kDCLReceivePacketStartOp = 2,
+  kDCLPtrTimeStampOp = 3,
+  kDCLUpdateDCLListOp = 4,
+  kDCLCallProcOp = 5,
+  kDCLJumpOp = 6,
+};
+struct DCLCommand {
+  DCLCommandPtr pNextDCLCommand;
+  UInt32 compilerData;
+  UInt32 opcode;
+};
+struct DCLLabel : DCLCommand {};
+struct DCLTransferPacket : DCLCommand {
+  void* buffer;
+  UInt32 size;  // the packet (header quadlet and payload) is cut to this
+};
+typedef DCLTransferPacket* DCLTransferPacketPtr;
+struct DCLPtrTimeStamp : DCLCommand {
+  UInt32* timeStampPtr;  // receives (seconds mod 8) << 25 | cycle << 12
+};
+struct DCLUpdateDCLList : DCLCommand {
+  DCLCommandPtr* dclCommandList;
+  UInt32 numDCLCommands;
+};
+struct DCLCallProc : DCLCommand {
+  DCLCallCommandProc proc;  // none: the command is skipped
+  DCLCallProcDataType procData;
+};
+struct DCLJump : DCLCommand {
+  DCLLabelPtr pJumpDCLLabel;
+};
+
+struct IOVirtualRange {
+  UInt64 address;
+  UInt64 length;
+};
+
+typedef IOReturn (*IOFireWireLibIsochPortGetSupportedCallback)(IOFireWireLibRemoteIsochPortRef port,
+                                                               IOFWSpeed* maxSpeed, UInt64* channelsSupported);
+typedef IOReturn (*IOFireWireLibIsochPortAllocateCallback)(IOFireWireLibRemoteIsochPortRef port, IOFWSpeed speed,
+                                                           UInt32 channel);
+typedef IOReturn (*IOFireWireLibIsochPortCallback)(IOFireWireLibRemoteIsochPortRef port);
+typedef IOReturn (*IOFireWireLibIsochPortFinalizeCallback)(void* refcon);
+
+struct IOFireWireDCLCommandPoolInterface {
+  void* _reserved;
+  HRESULT (*QueryInterface)(void* self, REFIID iid, LPVOID* ppv);
+  ULONG (*AddRef)(void* self);
+  ULONG (*Release)(void* self);
+  // Each allocates a command, links it after `dcl` (when not null) and
+  // returns it; the pool owns it. Null when out of memory.
+  DCLCommandPtr (*AllocateLabelDCL)(IOFireWireLibDCLCommandPoolRef self, DCLCommandPtr dcl);
+  DCLCommandPtr (*AllocateReceivePacketStartDCL)(IOFireWireLibDCLCommandPoolRef self, DCLCommandPtr dcl,
+                                                 void* buffer, UInt32 size);
+  DCLCommandPtr (*AllocatePtrTimeStampDCL)(IOFireWireLibDCLCommandPoolRef self, DCLCommandPtr dcl,
+                                           UInt32* timeStampPtr);
+  DCLCommandPtr (*AllocateUpdateDCLListDCL)(IOFireWireLibDCLCommandPoolRef self, DCLCommandPtr dcl,
+                                            DCLCommandPtr* list, UInt32 count);
+  DCLCommandPtr (*AllocateCallProcDCL)(IOFireWireLibDCLCommandPoolRef self, DCLCommandPtr dcl,
+                                       DCLCallCommandProc proc, DCLCallProcDataType procData);
+  DCLCommandPtr (*AllocateJumpDCL)(IOFireWireLibDCLCommandPoolRef self, DCLCommandPtr dcl, DCLLabelPtr label);
+};
+
+// The camera's side of the stream: its handlers program and switch the
+// camera's transmission.
+struct IOFireWireRemoteIsochPortInterface {
+  void* _reserved;
+  HRESULT (*QueryInterface)(void* self, REFIID iid, LPVOID* ppv);
+  ULONG (*AddRef)(void* self);
+  ULONG (*Release)(void* self);
+  void (*SetRefCon)(IOFireWireLibRemoteIsochPortRef self, void* refCon);
+  void* (*GetRefCon)(IOFireWireLibRemoteIsochPortRef self);
+  IOFireWireLibIsochPortGetSupportedCallback (*SetGetSupportedHandler)(
+      IOFireWireLibRemoteIsochPortRef self, IOFireWireLibIsochPortGetSupportedCallback handler);
+  IOFireWireLibIsochPortAllocateCallback (*SetAllocatePortHandler)(IOFireWireLibRemoteIsochPortRef self,
+                                                                    IOFireWireLibIsochPortAllocateCallback handler);
+  IOFireWireLibIsochPortCallback (*SetReleasePortHandler)(IOFireWireLibRemoteIsochPortRef self,
+                                                          IOFireWireLibIsochPortCallback handler);
+  IOFireWireLibIsochPortCallback (*SetStartHandler)(IOFireWireLibRemoteIsochPortRef self,
+                                                    IOFireWireLibIsochPortCallback handler);
+  IOFireWireLibIsochPortCallback (*SetStopHandler)(IOFireWireLibRemoteIsochPortRef self,
+                                                   IOFireWireLibIsochPortCallback handler);
+};
+
+// Our side: the DCL program over the receive buffers.
+struct IOFireWireLocalIsochPortInterface {
+  void* _reserved;
+  HRESULT (*QueryInterface)(void* self, REFIID iid, LPVOID* ppv);
+  ULONG (*AddRef)(void* self);
+  ULONG (*Release)(void* self);
+  void (*SetRefCon)(IOFireWireLibLocalIsochPortRef self, void* refCon);
+  void* (*GetRefCon)(IOFireWireLibLocalIsochPortRef self);
+  // Re-points a jump of the program, also while it runs.
+  IOReturn (*ModifyJumpDCL)(IOFireWireLibLocalIsochPortRef self, DCLJumpPtr jump, DCLLabelPtr label);
+  // Called on the isochronous dispatcher's run loop once the port is
+  // released and every call-proc already posted has run.
+  IOReturn (*SetFinalizeCallback)(IOFireWireLibLocalIsochPortRef self,
+                                  IOFireWireLibIsochPortFinalizeCallback finalize);
+};
+
+struct IOFireWireIsochChannelInterface {
+  void* _reserved;
+  HRESULT (*QueryInterface)(void* self, REFIID iid, LPVOID* ppv);
+  ULONG (*AddRef)(void* self);
+  ULONG (*Release)(void* self);
+  IOReturn (*SetTalker)(IOFireWireLibIsochChannelRef self, IOFireWireLibRemoteIsochPortRef talker);
+  IOReturn (*AddListener)(IOFireWireLibIsochChannelRef self, IOFireWireLibLocalIsochPortRef listener);
+  // Asks the talker what it supports, allocates channel and bandwidth at the
+  // resource manager (kIOReturnNoBandwidth when the bus is full) and tells
+  // the talker its channel.
+  IOReturn (*AllocateChannel)(IOFireWireLibIsochChannelRef self);
+  IOReturn (*ReleaseChannel)(IOFireWireLibIsochChannelRef self);
+  IOReturn (*Start)(IOFireWireLibIsochChannelRef self);
+  IOReturn (*Stop)(IOFireWireLibIsochChannelRef self);
+};
+
 // Which configuration directory GetConfigDirectory returns.
 constexpr IOKitUUID kIOFireWireUnitDirectoryID = kIOFireWireConfigDirectoryInterfaceID;
 
@@ -103,6 +228,19 @@ struct IOFireWireDeviceInterface {
   void (*RemoveIsochCallbackDispatcherFromRunLoop)(IOFireWireLibDeviceRef self);
   IOReturn (*GetBusGeneration)(IOFireWireLibDeviceRef self, UInt32* generation);
   IOReturn (*GetSpeedToNode)(IOFireWireLibDeviceRef self, UInt32 checkGeneration, IOFWSpeed* speed);
+  // ---- isochronous objects (null on failure) ----
+  // The pool's size is a hint; it never limits the program.
+  IOFireWireLibDCLCommandPoolRef (*CreateDCLCommandPool)(IOFireWireLibDeviceRef self, UInt32 size, REFIID iid);
+  IOFireWireLibRemoteIsochPortRef (*CreateRemoteIsochPort)(IOFireWireLibDeviceRef self, Boolean talking,
+                                                           REFIID iid);
+  IOFireWireLibLocalIsochPortRef (*CreateLocalIsochPort)(IOFireWireLibDeviceRef self, Boolean talking,
+                                                         DCLCommandPtr program, UInt32 startEvent,
+                                                         UInt32 startState, UInt32 startMask,
+                                                         IOVirtualRange* programRanges, UInt32 programRangeCount,
+                                                         IOVirtualRange* bufferRanges, UInt32 bufferRangeCount,
+                                                         REFIID iid);
+  IOFireWireLibIsochChannelRef (*CreateIsochChannel)(IOFireWireLibDeviceRef self, Boolean doIRM,
+                                                     UInt32 packetSize, IOFWSpeed speed, REFIID iid);
 };
 
 // ---- the IOFireWireLib bundle and its version ----
@@ -123,3 +261,14 @@ CFRunLoopRef SkyloomIOFireWireIsochRunLoop(IOFireWireLibDeviceRef device);
 // dispatcher is not on a run loop.
 bool SkyloomIOFireWirePostIsoch(IOFireWireLibDeviceRef device, std::function<void()> job);
 bool SkyloomIOFireWirePostCallback(IOFireWireLibDeviceRef device, std::function<void()> job);
+
+// ---- the bus clock of the isochronous engine ----
+// Real time (the default: 8000 cycles a second on a thread per running
+// channel) or stepped: channels then run only inside
+// SkyloomFireWireBusStepCycles, on the caller's thread, which returns once
+// every call-proc posted meanwhile has run.
+void SkyloomFireWireBusSetStepped(bool stepped);
+// False when the call-procs did not all run within the hang guard (10 s).
+bool SkyloomFireWireBusStepCycles(UInt32 cycles);
+// The cycle time at which channels started from now on begin.
+void SkyloomFireWireBusSetStartCycleTime(UInt32 seconds, UInt32 cycle);

@@ -91,6 +91,21 @@ class IOKitBackend {
   virtual IOReturn FWBusGeneration(IOKitBackendKey key, UInt32* generation) = 0;
   // IOKit speed codes: 0 S100, 1 S200, 2 S400, 3 S800, 4 S1600.
   virtual IOReturn FWSpeedToNode(IOKitBackendKey key, UInt32 generation, UInt32* speed) = 0;
+  // Isochronous resources at the bus's resource manager: a channel from the
+  // mask (bit 63 - n = channel n) and bandwidth for packets of `packetSize`.
+  virtual IOReturn FWAllocateIsochChannel(IOKitBackendKey key, UInt64 channelMask, UInt32 packetSize,
+                                          UInt32 speed, UInt32* channel) {
+    (void)key, (void)channelMask, (void)packetSize, (void)speed, (void)channel;
+    return kIOReturnUnsupported;
+  }
+  virtual void FWReleaseIsochChannel(IOKitBackendKey key, UInt32 channel) { (void)key, (void)channel; }
+  // One bus cycle of reception on `channel`: the packet (big-endian header
+  // quadlet, then payload, cut to `capacity`) written to `slot`; its length,
+  // or 0 for a cycle without a packet.
+  virtual UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) {
+    (void)key, (void)channel, (void)slot, (void)capacity;
+    return 0;
+  }
 
   // ---- USB ----
   // Open answers kIOReturnExclusiveAccess when another program holds the device.

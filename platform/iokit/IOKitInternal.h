@@ -4,6 +4,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/iokit/IOFireWireLib.h"
 #include "platform/iokit/IOKitLib.h"
 
 enum class IOKitObjectKind { Iterator, FireWireUnit, USBDevice, USBInterface };
@@ -31,3 +32,13 @@ extern std::atomic<long> gIOKitLiveInterfaces;
 void* IOKitCreateFireWireDevice(io_service_t service, const IOKitObjectInfo& info, int generation);
 void* IOKitCreateUSBDevice(io_service_t service, const IOKitObjectInfo& info);
 void* IOKitCreateUSBInterface(io_service_t service, const IOKitObjectInfo& info);
+
+// ---- isochronous objects of a FireWire device (IOFireWireIsoch.cpp) ----
+struct IOFireWireDeviceInterface;
+// The back end and key behind a device interface.
+void IOKitFireWireDeviceTarget(IOFireWireDeviceInterface** device, IOKitBackend** backend, IOKitBackendKey* key);
+IOFireWireDCLCommandPoolInterface** IOKitCreateDCLPool(IOFireWireDeviceInterface** device);
+IOFireWireRemoteIsochPortInterface** IOKitCreateRemoteIsochPort(IOFireWireDeviceInterface** device);
+IOFireWireLocalIsochPortInterface** IOKitCreateLocalIsochPort(IOFireWireDeviceInterface** device, DCLCommand* program);
+IOFireWireIsochChannelInterface** IOKitCreateIsochChannel(IOFireWireDeviceInterface** device, UInt32 packetSize,
+                                                          UInt32 speed);

@@ -113,6 +113,18 @@ class SimBackend final : public IOKitBackend {
     return kIOReturnSuccess;
   }
 
+  IOReturn FWAllocateIsochChannel(IOKitBackendKey key, UInt64 mask, UInt32, UInt32, UInt32* channel) override {
+    auto c = Find(key);
+    return c ? c->Stream().AllocateIsochChannel(mask, channel) : kIOReturnNoDevice;
+  }
+  void FWReleaseIsochChannel(IOKitBackendKey key, UInt32 channel) override {
+    if (auto c = Find(key)) c->Stream().ReleaseIsochChannel(channel);
+  }
+  UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) override {
+    auto c = Find(key);
+    return c ? c->Stream().IsochCycle(channel, slot, capacity) : 0;
+  }
+
   IOReturn USBOpen(IOKitBackendKey key) override {
     auto c = Find(key);
     return c ? c->Open() : kIOReturnNoDevice;

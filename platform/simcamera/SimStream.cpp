@@ -70,7 +70,12 @@ void PutBE32(UInt8* p, UInt32 v) {
 
 }  // namespace
 
-SimStream::SimStream(SimCamera& camera) : camera_(camera) {}
+SimStream::SimStream(SimCamera& camera) : camera_(camera) {
+  camera_.AddWriteHook(0x614, 0x614, [this](SimCamera&, UInt32, UInt32) {
+    isoRestart_ = true;
+    return true;
+  });
+}
 
 SimStream::~SimStream() {
   {
@@ -442,6 +447,7 @@ UInt32 SimStream::IsochCycle(UInt32 channel, UInt8* slot, UInt32 capacity) {
   if (!packets) return 0;
   const UInt32 period = std::max(packets, g.fps > 0 ? UInt32(8000.0 / g.fps) : packets);
   std::lock_guard<std::mutex> lock(mutex_);
+  if (isoRestart_.exchange(false)) isochFrame_.clear();
   if (isochFrame_.empty()) {
     isochFrame_ = FrameLocked(g, nextID_++);
     isochFrame_.resize(size_t(packets) * g.bytesPerPacket, 0);  // the last packet is padded
@@ -462,7 +468,7 @@ UInt32 SimStream::IsochCycle(UInt32 channel, UInt8* slot, UInt32 capacity) {
   if (isochCycle_ < packets) {
     const UInt32 p = isochPacket_++;
     if (p != isochLostPacket_) {
-      UInt32 length = g.bytesPerPacket + (p == isochOversizedPacket_ ? 4 : 0);
+      UInt32 length = g.bytesPerPacket + (p == isochOversizedPacket_ ? 8 : 0);
       const UInt32 sync = (p == 0 && !isochMissingSync_) ? 1 : 0;
       PutBE32(slot, length << 16 | 1u << 14 | (channel & 0x3F) << 8 | 0xA << 4 | sync);
       const UInt32 room = capacity > 4 ? capacity - 4 : 0;

@@ -11,6 +11,7 @@
 // has taken them) or real time (the application's default: frames at the
 // mode's rate). All methods are thread-safe.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -46,7 +47,7 @@ enum class SimBulkFault {
 };
 
 enum class SimIsochFault {
-  Oversized,    // one packet longer than the receive size (payload + 4 bytes)
+  Oversized,    // one packet longer than the receive size (its length says 8 bytes more)
   Lost,         // one packet of the frame never arrives
   MissingSync,  // the frame's first packet carries sync 0
 };
@@ -139,6 +140,9 @@ class SimStream {
   bool isochMissingSync_ = false;
   UInt32 isochOversizedPacket_ = ~0u;
   UInt32 isochLostPacket_ = ~0u;
+
+  // Set by writes of ISO_EN: the camera begins a new frame when it sends again.
+  std::atomic<bool> isoRestart_{false};
 
   bool quit_ = false;
   std::thread realTime_;

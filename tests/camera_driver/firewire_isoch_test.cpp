@@ -1,0 +1,413 @@
+// FireWire isochronous reception: the segment handler on hand-built
+// segments, and whole streams from the simulated camera on a stepped bus.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/coreservices/CoreServices.h"
+#include "platform/iokit/IOFireWireLib.h"
+#include "tests/camera_driver/stream_fixture.h"
+
+namespace {
+
+// ---- the segment handler on a fake handle ----
+
+struct FakeCamera {
+  MyDCAMCameraStruct* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
+  std::vector<UInt8> slots[3];
+  std::vector<UInt8> segment;
+  UInt32 packets = 0;
+
+  FakeCamera(UInt32 frameBytes, UInt32 bits, UInt32 bytesPerPacket) {
+    for (auto& s : slots) s.assign(frameBytes, 0xEE);  // exactly one frame: ASan sees any overrun
+    for (int i = 0; i < 3; i++) camera->mSlot[i] = slots[i].data();
+    camera->mFrameByteCount = frameBytes;
+    camera->mBitsPerPixel = bits;
+    camera->mPixelFormat = kRawCode;
+    camera->mBytesPerPacket = bytesPerPacket;
+    camera->mRecvPacketSize = bytesPerPacket + 4;
+    camera->mDeliveredSlot = 0xFF;
+    camera->mDeliveryEnabled = 1;
+    camera->mWaitForFrameStart = 1;
+  }
+  ~FakeCamera() { std::free(camera); }
+  // Appends a packet: header (length, sync) and payload bytes.
+  void Packet(UInt32 length, UInt32 sync, const std::vector<UInt8>& payload) {
+    segment.resize(size_t(packets + 1) * 16384, 0);
+    UInt8* p = &segment[size_t(packets) * 16384];
+    const UInt32 h = length << 16 | 1u << 14 | 0xA << 4 | sync;
+    p[0] = UInt8(h >> 24), p[1] = UInt8(h >> 16), p[2] = UInt8(h >> 8), p[3] = UInt8(h);
+    std::memcpy(p + 4, payload.data(), payload.size());
+    packets++;
+  }
+  void Run(UInt32 seconds = 0, UInt32 cycle = 0) {
+    myProcessIsochSegment(camera, segment.data(), seconds << 25 | cycle << 12, packets);
+    segment.clear();
+    packets = 0;
+  }
+};
+
+std::vector<UInt8> Bytes(std::initializer_list<int> list) {
+  std::vector<UInt8> v;
+  for (int b : list) v.push_back(UInt8(b));
+  return v;
+}
+
+TEST(IsochHandler, AFrameThatOverrunsPutsExactlyTheOverrunIntoTheNextSlot) {
+  FakeCamera f(10, 8, 4);
+  f.Packet(4, 1, Bytes({1, 2, 3, 4}));
+  f.Packet(4, 0, Bytes({5, 6, 7, 8}));
+  f.Packet(4, 0, Bytes({9, 10, 11, 12}));
+  f.Run();
+  EXPECT_EQ(f.slots[0], Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(f.slots[1][0], 11);
+  EXPECT_EQ(f.slots[1][1], 12);
+  EXPECT_EQ(f.slots[1][2], 0xEE);
+  EXPECT_EQ(f.camera->mBytesReceived, 2u);
+  EXPECT_EQ(f.camera->mDeliveredSlot, 0u);
+  EXPECT_EQ(f.camera->mFillingSlot, 1u);
+  EXPECT_EQ(f.camera->mFrameCounter, 1u);
+}
+
+TEST(IsochHandler, AFrameSmallerThanOnePacketNeverWritesPastTheSlot) {
+  FakeCamera f(6, 8, 16);
+  f.Packet(16, 1, Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+  f.Run();
+  EXPECT_EQ(f.slots[0], Bytes({1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(f.slots[1], Bytes({7, 8, 9, 10, 11, 12}));  // at most one frame of padding
+  EXPECT_EQ(f.camera->mBytesReceived, 6u);
+}
+
+TEST(IsochHandler, AnOversizedPacketDropsTheFrameUntilTheNextStart) {
+  FakeCamera f(8, 8, 4);
+  f.Packet(4, 1, Bytes({1, 2, 3, 4}));
+  f.Packet(12, 0, Bytes({9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}));  // longer than 4 + 4
+  f.Packet(4, 0, Bytes({5, 6, 7, 8}));                          // dropped
+  f.Packet(4, 1, Bytes({21, 22, 23, 24}));
+  f.Packet(4, 0, Bytes({25, 26, 27, 28}));
+  f.Run();
+  EXPECT_EQ(f.camera->mFrameCounter, 1u);
+  EXPECT_EQ(f.slots[0], Bytes({21, 22, 23, 24, 25, 26, 27, 28}));
+}
+
+TEST(IsochHandler, SwapAndShiftApplyOnlyToSixteenBitRawSamples) {
+  struct Case {
+    UInt32 bits;
+    OSType code;
+    UInt8 userSwap;
+    UInt32 shift;
+    std::vector<UInt8> expected;  // host-order bytes in the slot
+  };
+  // Wire bytes 01 23 45 67: big-endian samples 0x0123 and 0x4567.
+  auto host16 = [](UInt16 a, UInt16 b) {
+    std::vector<UInt8> v(4);
+    std::memcpy(&v[0], &a, 2);
+    std::memcpy(&v[2], &b, 2);
+    return v;
+  };
+  const Case cases[] = {
+      {8, kRawCode, 1, 4, Bytes({0x01, 0x23, 0x45, 0x67})},
+      {12, kRawCode, 1, 4, Bytes({0x01, 0x23, 0x45, 0x67})},
+      {16, FOUR_CHAR_CODE("2vuy"), 1, 4, Bytes({0x01, 0x23, 0x45, 0x67})},
+      {16, kRawCode, 0, 0, host16(0x0123, 0x4567)},
+      {16, kRawCode, 0, 4, host16(0x1230, 0x5670)},
+      // The user's flag swaps against host order.
+      {16, kRawCode, 1, 0, kDCAMHostIsLittleEndian ? Bytes({0x01, 0x23, 0x45, 0x67}) : Bytes({0x23, 0x01, 0x67, 0x45})},
+  };
+  for (const Case& c : cases) {
+    FakeCamera f(8, c.bits, 4);
+    f.camera->mPixelFormat = c.code;
+    f.camera->mSwap16 = c.userSwap;
+    f.camera->mUpShift = c.shift;
+    f.Packet(4, 1, Bytes({0x01, 0x23, 0x45, 0x67}));
+    f.Run();
+    EXPECT_EQ(std::vector<UInt8>(f.slots[0].begin(), f.slots[0].begin() + 4), c.expected) << c.bits << " " << c.shift;
+  }
+}
+
+TEST(IsochHandler, TimeStampsThatWrapGiveAPositiveInterval) {
+  FakeCamera f(1000, 8, 4);
+  f.Packet(4, 1, Bytes({1, 2, 3, 4}));
+  f.Run(7, 7999);
+  EXPECT_EQ(f.camera->mCycleTimeAccumulator, 0.0);  // the frame started in this segment
+  f.Packet(4, 0, Bytes({5, 6, 7, 8}));
+  f.Run(0, 1);
+  EXPECT_DOUBLE_EQ(f.camera->mCycleTimeAccumulator, 0.25);
+  // Seven-bit seconds from a careless source count modulo 8 all the same.
+  f.Packet(4, 0, Bytes({5, 6, 7, 8}));
+  f.Run(0x48, 3);  // 72 s = 0 mod 8
+  EXPECT_DOUBLE_EQ(f.camera->mCycleTimeAccumulator, 0.5);
+}
+
+TEST(IsochHandler, WhileTheCallbackIsBusyTheSameSlotIsOverwritten) {
+  FakeCamera f(4, 8, 4);
+  f.camera->mCallbackBusy = 1;
+  f.Packet(4, 1, Bytes({1, 2, 3, 4}));
+  f.Packet(4, 1, Bytes({5, 6, 7, 8}));
+  f.Run();
+  EXPECT_EQ(f.camera->mFillingSlot, 0u);
+  EXPECT_EQ(f.camera->mDeliveredSlot, 0xFFu);
+  EXPECT_EQ(f.slots[0], Bytes({5, 6, 7, 8}));
+  EXPECT_EQ(f.camera->mFrameCounter, 2u);
+}
+
+TEST(IsochHandler, WithDeliveryDisabledNothingIsTouched) {
+  FakeCamera f(4, 8, 4);
+  f.camera->mDeliveryEnabled = 0;
+  f.Packet(4, 1, Bytes({1, 2, 3, 4}));
+  f.Run();
+  EXPECT_EQ(f.slots[0], Bytes({0xEE, 0xEE, 0xEE, 0xEE}));
+  EXPECT_EQ(f.camera->mFrameCounter, 0u);
+}
+
+TEST(IsochRegisters, ChannelRegisterAndSchedulingPolicy) {
+  EXPECT_EQ(myIsochChannelRegister(2, 5), 5u << 28 | 2u << 24);
+  EXPECT_EQ(myIsochChannelRegister(0, 14), 14u << 28);
+  EXPECT_EQ(myIsochChannelRegister(3, 5), 3u | 5u << 8 | 0x8000);
+  UInt32 period, computation, constraint;
+  ASSERT_TRUE(myIsochTimeConstraint(1, 1, 240, 2000, 100000000, &period, &computation, &constraint));
+  EXPECT_EQ(period, 29999625u);  // 1e6 x 240 x 0.124998437519531
+  EXPECT_EQ(computation, period);  // the formula always exceeds the period
+  EXPECT_EQ(constraint, period);
+  EXPECT_FALSE(myIsochTimeConstraint(1, 1, 240, 2000, 0, &period, &computation, &constraint));
+}
+
+// ---- streams from the simulated camera ----
+
+class FireWireStreamTest : public DCAMTest {
+ protected:
+  void SetUp() override {
+    DCAMTest::SetUp();
+    SkyloomFireWireBusSetStepped(true);
+    SkyloomFireWireBusSetStartCycleTime(0, 0);
+    sim_ = Rig({SimMonoFireWirePersonality()})[0];
+    sim_->Stream().SetClock(SimClock::Stepped);
+    camera_ = ORX_DCAM_OpenACamera(0x1001);
+    ASSERT_NE(camera_, nullptr);
+  }
+  void TearDown() override {
+    if (camera_) {
+      EXPECT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
+    }
+    camera_ = nullptr;
+    gDCAMTestIsochHandlerPausePoint = nullptr;
+    SkyloomFireWireBusSetStepped(false);
+    SkyloomFireWireBusSetStartCycleTime(0, 0);
+    ExpectNothingLeft();
+    DCAMTest::TearDown();
+  }
+  void Start(FrameCollector* collector) {
+    ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+    if (collector) {
+      ASSERT_EQ(ORX_DCAM_AssignCallback(camera_, FrameCollector::Callback, collector), noErr);
+    }
+    ASSERT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+  }
+  void Stop() {
+    EXPECT_EQ(ORX_DCAM_AssignCallback(camera_, nullptr, nullptr), noErr);
+    EXPECT_EQ(ORX_DCAM_StartStopVideo(camera_, 0), noErr);
+    EXPECT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 0), noErr);
+  }
+  // Steps one frame period and waits until its callback has returned.
+  void StepFrame(FrameCollector& frames, int expected) {
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(SkyloomFireWireBusStepCycles(sim_->Stream().CyclesPerFrame()));
+    ASSERT_TRUE(frames.WaitFor(expected)) << expected;
+    ASSERT_TRUE(WaitCallbackIdle(camera_));
+  }
+  // Fifty frames that equal the camera's, in host order.
+  void ExpectFiftyFrames(bool swap16) {
+    FrameCollector frames;
+    frames.swapped16 = swap16;
+    const UInt32 first = sim_->Stream().NextFrameID();
+    Start(&frames);
+    // A segment at a time: each completes at most one frame, and its
+    // callback returns before the next one.
+    for (int guard = 0; frames.count < 50 && guard < 100000; guard++) {
+      ASSERT_TRUE(SkyloomFireWireBusStepCycles(camera_->mPacketsPerSegment));
+      ASSERT_TRUE(WaitCallbackIdle(camera_));
+    }
+    Stop();
+    ASSERT_EQ(frames.count, 50);
+    for (int i = 0; i < 50; i++) {
+      EXPECT_EQ(frames.startIDs[size_t(i)], first + UInt32(i));
+      ASSERT_EQ(frames.frames[size_t(i)], HostOrderReference(*sim_, first + UInt32(i), swap16)) << i;
+    }
+  }
+  std::shared_ptr<SimCamera> sim_;
+  MyDCAMCameraStruct* camera_ = nullptr;
+};
+
+TEST_F(FireWireStreamTest, Mono8FramesArriveByteForByte) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  ExpectFiftyFrames(false);
+}
+
+TEST_F(FireWireStreamTest, Mono16FramesArriveInHostOrder) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 6, 15), noErr);
+  ExpectFiftyFrames(kDCAMHostIsLittleEndian);
+}
+
+TEST_F(FireWireStreamTest, AFormat7FrameOfManyPacketsAndSegments) {
+  // 307200 bytes in 998 packets of 308 (the last one padded): more packets
+  // than the three segments of the ring hold at once.
+  ASSERT_EQ(ORX_DCAM_SetModeSeven(camera_, 0, 0, 0, 640, 480, 0, 308), noErr);
+  ASSERT_EQ(camera_->mFrameByteCount, 307200u);
+  ASSERT_GT((camera_->mFrameByteCount + 307) / 308, 3 * camera_->mPacketsPerSegment);
+  ExpectFiftyFrames(false);
+}
+
+TEST_F(FireWireStreamTest, TheOlderLibraryGetsItsCallProcsAtTheStart) {
+  ASSERT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
+  SkyloomIOFireWireLibSetVersion(0x01600000);
+  camera_ = ORX_DCAM_OpenACamera(0x1001);
+  ASSERT_NE(camera_, nullptr);
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+  EXPECT_EQ(camera_->mSegmentCallProc[0]->proc, nullptr);
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 0), noErr);
+  ExpectFiftyFrames(false);
+}
+
+TEST_F(FireWireStreamTest, IntervalsStayPositiveAcrossTheSecondsWrap) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  SkyloomFireWireBusSetStartCycleTime(7, 7000);  // the wrap comes after 4 frames
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(&frames);
+  for (int i = 0; i < 10; i++) StepFrame(frames, i + 1);
+  Stop();
+  const double period = sim_->Stream().CyclesPerFrame() * 0.125;
+  for (int i = 1; i < 10; i++) EXPECT_DOUBLE_EQ(frames.intervals[size_t(i)], period) << i;
+  for (int i = 2; i < 10; i++) EXPECT_DOUBLE_EQ(frames.accumulated[size_t(i)], period * (i - 1)) << i;
+}
+
+TEST_F(FireWireStreamTest, TheRegisterProtocolOfTheTalker) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  sim_->ClearLog();
+  Start(nullptr);
+  std::vector<std::pair<UInt32, UInt32>> writes;
+  for (const SimLogEntry& e : sim_->Log())
+    if (e.kind == SimLogKind::FWWrite) writes.push_back({e.offset, e.value});
+  EXPECT_EQ(writes, (std::vector<std::pair<UInt32, UInt32>>{{0x60C, 0u << 28 | 2u << 24}, {0x614, 0x80000000}}));
+  sim_->ClearLog();
+  Stop();
+  writes.clear();
+  for (const SimLogEntry& e : sim_->Log())
+    if (e.kind == SimLogKind::FWWrite) writes.push_back({e.offset, e.value});
+  EXPECT_EQ(writes, (std::vector<std::pair<UInt32, UInt32>>{{0x614, 0}, {0x614, 0}}));
+  // The I/O thread outlives the channel, and the port was finalized.
+  EXPECT_EQ(myAtomicLoad(&camera_->mIOAlive), 1);
+  EXPECT_EQ(myAtomicLoad(&camera_->mLocalPortFinalized), 1);
+}
+
+TEST_F(FireWireStreamTest, NoBandwidthReachesTheCaller) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+  sim_->Stream().FailIsochAllocation(kIOReturnNoBandwidth);
+  EXPECT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), kIOReturnNoBandwidth);
+  EXPECT_EQ(camera_->mTransmitting, 0);
+  sim_->Stream().FailIsochAllocation(kIOReturnSuccess);
+  EXPECT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+}
+
+TEST_F(FireWireStreamTest, InjectedFaultsDropOnlyTheirFrames) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(&frames);
+  StepFrame(frames, 1);
+  const UInt32 next = sim_->Stream().NextFrameID();
+  for (SimIsochFault fault : {SimIsochFault::Oversized, SimIsochFault::MissingSync})
+    sim_->Stream().InjectIsochFault(fault);
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(2 * sim_->Stream().CyclesPerFrame()));
+  StepFrame(frames, 2);
+  Stop();
+  EXPECT_EQ(frames.count, 2);
+  EXPECT_EQ(frames.startIDs[1], next + 2);
+  EXPECT_EQ(frames.endIDs[1], next + 2);
+}
+
+TEST_F(FireWireStreamTest, ReprogrammingWhileStreaming) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  FrameCollector frames;
+  Start(&frames);
+  StepFrame(frames, 1);
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 6, 15), noErr);
+  EXPECT_EQ(camera_->mTransmitting, 1);
+  const UInt32 next = sim_->Stream().NextFrameID();
+  frames.swapped16 = kDCAMHostIsLittleEndian;
+  StepFrame(frames, 2);
+  Stop();
+  ASSERT_EQ(frames.count, 2);
+  EXPECT_EQ(frames.frames[1].size(), 640u * 480 * 2);
+  EXPECT_EQ(frames.frames[1], HostOrderReference(*sim_, next, kDCAMHostIsLittleEndian));
+}
+
+TEST_F(FireWireStreamTest, ASlowLastCallProcKeepsTheProgramAlive) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  Start(nullptr);
+  static std::atomic<bool> reached, release;
+  reached = false;
+  release = false;
+  gDCAMTestIsochHandlerPausePoint = [] {
+    reached = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  std::thread bus([&] { SkyloomFireWireBusStepCycles(sim_->Stream().CyclesPerFrame()); });
+  for (int i = 0; i < 10000 && !reached; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(reached);
+  std::thread stopper([&] {
+    EXPECT_EQ(ORX_DCAM_StartStopVideo(camera_, 0), noErr);
+    EXPECT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 0), noErr);
+  });
+  // The release waits for the port's finalize, which comes after the
+  // handler still blocked in its call-proc; let the handler go once the
+  // camera was told to stop.
+  for (int i = 0; i < 10000; i++) {
+    int offs = 0;
+    for (const SimLogEntry& e : sim_->Log())
+      if (e.kind == SimLogKind::FWWrite && e.offset == 0x614 && e.value == 0) offs++;
+    if (offs >= 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  release = true;
+  stopper.join();
+  bus.join();
+  gDCAMTestIsochHandlerPausePoint = nullptr;
+  EXPECT_EQ(myAtomicLoad(&camera_->mLocalPortFinalized), 1);
+  EXPECT_EQ(camera_->mDCLCommandPool, nullptr);
+}
+
+TEST_F(FireWireStreamTest, ClosingAStreamingCamera) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(&frames);
+  StepFrame(frames, 1);
+  EXPECT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
+  camera_ = nullptr;
+  EXPECT_FALSE(sim_->Stream().IsoEnabled());
+}
+
+TEST_F(FireWireStreamTest, TwoHundredStartStopCyclesInRealTime) {
+  SkyloomFireWireBusSetStepped(false);
+  ASSERT_EQ(ORX_DCAM_SetModeSeven(camera_, 0, 0, 0, 64, 48, 0, 512), noErr);
+  FrameCollector frames;
+  frames.keepFrames = false;
+  for (int i = 0; i < 200; i++) {
+    ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+    ASSERT_EQ(ORX_DCAM_AssignCallback(camera_, FrameCollector::Callback, &frames), noErr);
+    ASSERT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+    if (i % 50 == 0) {
+      ASSERT_TRUE(frames.WaitFor(frames.count + 1));
+    }
+    ASSERT_EQ(ORX_DCAM_StartStopVideo(camera_, 0), noErr);
+    ASSERT_EQ(ORX_DCAM_AssignCallback(camera_, nullptr, nullptr), noErr);
+    ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 0), noErr);
+  }
+  for (int i = 0; i < frames.count; i++) EXPECT_EQ(frames.startIDs[size_t(i)], frames.endIDs[size_t(i)]);
+}
+
+}  // namespace
