@@ -207,8 +207,8 @@ HRESULT QueryT(void* self, REFIID, LPVOID* ppv) {
 struct Pool {
   const IOFireWireDCLCommandPoolInterface* vtbl;
   std::atomic<int> refs{1};
-  std::deque<std::unique_ptr<DCLCommand>> commands;
-  ~Pool() = default;
+  // Commands are plain structs of several kinds: each is freed as its own.
+  std::deque<std::unique_ptr<DCLCommand, void (*)(DCLCommand*)>> commands;
 };
 
 template <typename T>
@@ -216,7 +216,7 @@ DCLCommandPtr Link(IOFireWireLibDCLCommandPoolRef self, DCLCommandPtr after, T* 
   command->pNextDCLCommand = nullptr;
   command->compilerData = 0;
   command->opcode = opcode;
-  Self<Pool>(self)->commands.emplace_back(command);
+  Self<Pool>(self)->commands.emplace_back(command, [](DCLCommand* c) { delete static_cast<T*>(c); });
   if (after) after->pNextDCLCommand = command;
   return command;
 }

@@ -191,7 +191,7 @@ class FireWireStreamTest : public DCAMTest {
       EXPECT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
     }
     camera_ = nullptr;
-    gDCAMTestIsochHandlerPausePoint = nullptr;
+    __atomic_store_n(&gDCAMTestIsochHandlerPausePoint, nullptr, __ATOMIC_SEQ_CST);
     SkyloomFireWireBusSetStepped(false);
     SkyloomFireWireBusSetStartCycleTime(0, 0);
     ExpectNothingLeft();
@@ -351,10 +351,11 @@ TEST_F(FireWireStreamTest, ASlowLastCallProcKeepsTheProgramAlive) {
   static std::atomic<bool> reached, release;
   reached = false;
   release = false;
-  gDCAMTestIsochHandlerPausePoint = [] {
+  void (*hook)() = [] {
     reached = true;
     while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   };
+  __atomic_store_n(&gDCAMTestIsochHandlerPausePoint, hook, __ATOMIC_SEQ_CST);
   std::thread bus([&] { SkyloomFireWireBusStepCycles(sim_->Stream().CyclesPerFrame()); });
   for (int i = 0; i < 10000 && !reached; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(reached);
@@ -375,7 +376,7 @@ TEST_F(FireWireStreamTest, ASlowLastCallProcKeepsTheProgramAlive) {
   release = true;
   stopper.join();
   bus.join();
-  gDCAMTestIsochHandlerPausePoint = nullptr;
+  __atomic_store_n(&gDCAMTestIsochHandlerPausePoint, nullptr, __ATOMIC_SEQ_CST);
   EXPECT_EQ(myAtomicLoad(&camera_->mLocalPortFinalized), 1);
   EXPECT_EQ(camera_->mDCLCommandPool, nullptr);
 }

@@ -21,7 +21,7 @@ class USBStreamTest : public DCAMTest {
       EXPECT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
     }
     camera_ = nullptr;
-    gDCAMCallbackWaitPolls = 10000;
+    myAStore(&gDCAMCallbackWaitPolls, UInt32(10000));
     ExpectNothingLeft();
     DCAMTest::TearDown();
   }
@@ -261,7 +261,7 @@ TEST_F(USBStreamTest, ASlowCallbackGetsTheNewestWholeFrames) {
 }
 
 TEST_F(USBStreamTest, ACallbackThatDoesNotReturnMakesPauseAndStopAnswerBusy) {
-  gDCAMCallbackWaitPolls = 50;
+  myAStore(&gDCAMCallbackWaitPolls, UInt32(50));
   FrameCollector frames;
   frames.keepFrames = false;
   frames.block = true;
@@ -277,7 +277,7 @@ TEST_F(USBStreamTest, ACallbackThatDoesNotReturnMakesPauseAndStopAnswerBusy) {
   EXPECT_EQ(myALoad(&camera_->mDeliveryEnabled), 0);
   frames.block = false;
   ASSERT_TRUE(frames.WaitFor(1));
-  gDCAMCallbackWaitPolls = 10000;
+  myAStore(&gDCAMCallbackWaitPolls, UInt32(10000));
   Stop();
 }
 
@@ -320,11 +320,11 @@ struct PauseGate {
     reached = false;
     release = false;
     where = w;
-    gDCAMTestWFFSPausePoint = Hook;
+    __atomic_store_n(&gDCAMTestWFFSPausePoint, &Hook, __ATOMIC_SEQ_CST);
   }
   static void Disarm() {
     release = true;
-    gDCAMTestWFFSPausePoint = nullptr;
+    __atomic_store_n(&gDCAMTestWFFSPausePoint, nullptr, __ATOMIC_SEQ_CST);
   }
 };
 
