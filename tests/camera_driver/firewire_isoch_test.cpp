@@ -297,9 +297,59 @@ TEST_F(FireWireStreamTest, TheRegisterProtocolOfTheTalker) {
   for (const SimLogEntry& e : sim_->Log())
     if (e.kind == SimLogKind::FWWrite) writes.push_back({e.offset, e.value});
   EXPECT_EQ(writes, (std::vector<std::pair<UInt32, UInt32>>{{0x614, 0}, {0x614, 0}}));
+  // The I/O thread runs under a time-constraint policy of one segment
+  // (240 packets; this host's time base is 1/1).
+  EXPECT_EQ(SkyloomLastThreadPolicy().policy.period, 29999625u);
   // The I/O thread outlives the channel, and the port was finalized.
   EXPECT_EQ(myAtomicLoad(&camera_->mIOAlive), 1);
   EXPECT_EQ(myAtomicLoad(&camera_->mLocalPortFinalized), 1);
+}
+
+TEST_F(FireWireStreamTest, AfterAPauseDeliveryResumesAtAFrameStart) {
+  // Mono16: a frame is two segments of 240 packets.
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 6, 15), noErr);
+  FrameCollector frames;
+  frames.swapped16 = kDCAMHostIsLittleEndian;
+  Start(&frames);
+  StepFrame(frames, 1);
+  const UInt32 second = sim_->Stream().NextFrameID();
+  ASSERT_EQ(ORX_DCAM_ResumePauseVideo(camera_, 0), noErr);
+  EXPECT_EQ(myALoad(&camera_->mAccumulatedTime), 0.0);
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(240));  // the first half goes by unseen
+  ASSERT_EQ(ORX_DCAM_ResumePauseVideo(camera_, 1), noErr);
+  // The second half must not start a frame, nor may the next frame, whose
+  // start packet lost its sync; the one after is the first delivered.
+  sim_->Stream().InjectIsochFault(SimIsochFault::MissingSync);
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(sim_->Stream().CyclesPerFrame() - 240));
+  ASSERT_TRUE(WaitCallbackIdle(camera_));
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(sim_->Stream().CyclesPerFrame()));
+  ASSERT_TRUE(WaitCallbackIdle(camera_));
+  StepFrame(frames, 2);
+  Stop();
+  ASSERT_EQ(frames.count, 2);
+  EXPECT_EQ(frames.startIDs[1], second + 2);
+  EXPECT_EQ(frames.frames[1], HostOrderReference(*sim_, second + 2, kDCAMHostIsLittleEndian));
+}
+
+TEST_F(FireWireStreamTest, ABusyRegisterIsTriedThreeTimes) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+  auto isoEnWrites = [&] {
+    std::vector<OSStatus> statuses;
+    for (const SimLogEntry& e : sim_->Log())
+      if (e.kind == SimLogKind::FWWrite && e.offset == 0x614 && e.value) statuses.push_back(e.status);
+    return statuses;
+  };
+  sim_->ClearLog();
+  sim_->FailRegister(0x614, SimAccessKind::Write, kDCAMBusyErr, 2);
+  EXPECT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+  EXPECT_EQ(isoEnWrites(), (std::vector<OSStatus>{kDCAMBusyErr, kDCAMBusyErr, noErr}));
+  EXPECT_EQ(ORX_DCAM_StartStopVideo(camera_, 0), noErr);
+  sim_->ClearLog();
+  sim_->FailRegister(0x614, SimAccessKind::Write, kDCAMBusyErr, 3);
+  EXPECT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), kDCAMBusyErr);
+  EXPECT_EQ(isoEnWrites().size(), 3u);
+  EXPECT_EQ(camera_->mTransmitting, 0);
 }
 
 TEST_F(FireWireStreamTest, NoBandwidthReachesTheCaller) {
