@@ -3,12 +3,14 @@
 // second through the simulated camera.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "camera_driver/DCAMInternal.h"
+#include "platform/coreservices/CoreServices.h"
 #include "platform/simcamera/SimBus.h"
 
 namespace {
@@ -90,6 +92,45 @@ void BM_USBFrames_640x480_8(benchmark::State& state) { USBFrames(state, 640, 480
 void BM_USBFrames_1280x960_16(benchmark::State& state) { USBFrames(state, 1280, 960, 16); }
 BENCHMARK(BM_USBFrames_640x480_8)->UseRealTime();
 BENCHMARK(BM_USBFrames_1280x960_16)->UseRealTime();
+
+// From a frame's completion on the I/O side to the callback's entry on the
+// delivery thread: mean, median and 99th percentile in microseconds.
+std::atomic<UInt64> gEntered{0};
+void StampEntry(UInt32, UInt32, UInt32, void*, void*, double, double) { gEntered = SkyloomMicroseconds(); }
+
+void BM_DeliveryLatency(benchmark::State& state) {
+  auto* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
+  std::vector<UInt8> ring(3 * 4096);
+  for (int s = 0; s < 3; s++) camera->mSlot[s] = ring.data() + 4096 * s;
+  camera->mWidth = 64, camera->mHeight = 64, camera->mFrameByteCount = 4096;
+  camera->mDeliveredSlot = 0xFF;
+  camera->mDeliveryEnabled = 1;
+  ORX_DCAM_AssignCallback(camera, StampEntry, nullptr);
+  std::vector<double> latencies;
+  for (auto _ : state) {
+    // The frame before has been taken completely.
+    while (myAtomicLoad(&camera->mFrameReady) || myAtomicLoad(&camera->mCallbackBusy)) {
+    }
+    gEntered = 0;
+    const UInt64 completed = SkyloomMicroseconds();
+    myAdvanceRingAndSignal(camera, true);
+    UInt64 entered;
+    while ((entered = gEntered.load()) == 0) {
+    }
+    latencies.push_back(double(entered - completed));
+  }
+  ORX_DCAM_AssignCallback(camera, nullptr, nullptr);
+  myDestroyWFFSObjects(camera);
+  std::free(camera);
+  if (latencies.empty()) return;
+  std::sort(latencies.begin(), latencies.end());
+  double sum = 0;
+  for (double l : latencies) sum += l;
+  state.counters["mean_us"] = sum / double(latencies.size());
+  state.counters["median_us"] = latencies[latencies.size() / 2];
+  state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
+}
+BENCHMARK(BM_DeliveryLatency)->UseRealTime();
 
 }  // namespace
 

@@ -152,10 +152,15 @@ TEST_F(USBStreamTest, ShortAndOverrunTransfersAreDroppedAndTheSlotReused) {
   ASSERT_EQ(sim_->Stream().StepBulkFrames(3), 3);
   ASSERT_TRUE(frames.WaitFor(1));
   EXPECT_EQ(myALoad(&camera_->mFrameCounter), 1u);
+  ASSERT_TRUE(WaitCallbackIdle(camera_));
+  sim_->Stream().InjectBulkFault(SimBulkFault::Slow);  // late, but whole
+  ASSERT_EQ(sim_->Stream().StepBulkFrames(1), 1);
+  ASSERT_TRUE(frames.WaitFor(2));
   Stop();
-  ASSERT_EQ(frames.count, 1);
+  ASSERT_EQ(frames.count, 2);
   EXPECT_EQ(frames.startIDs[0], first + 2);
   EXPECT_EQ(frames.endIDs[0], first + 2);
+  EXPECT_EQ(frames.startIDs[1], first + 3);
 }
 
 TEST_F(USBStreamTest, StopAbortsTheOutstandingReadAndQueuesNoMore) {
