@@ -557,7 +557,7 @@ class CdevBackend final : public IOKitBackend {
   // Isochronous reception for the DCL engine: allocation starts the receive
   // context, each bus cycle takes the oldest packet, release stops it.
   IOReturn FWAllocateIsochChannel(IOKitBackendKey key, UInt64 channelMask, UInt32 packetSize, UInt32 speed,
-                                  UInt32* channel) {
+                                  UInt32* channel) override {
     UnitRecord r;
     if (!Unit(key, &r)) return kIOReturnNoDevice;
     if (!OpenNode(key)) return kIOReturnNotOpen;
@@ -567,7 +567,7 @@ class CdevBackend final : public IOKitBackend {
     receivers_[{key, *channel}] = std::move(rx);
     return kIOReturnSuccess;
   }
-  void FWReleaseIsochChannel(IOKitBackendKey key, UInt32 channel) {
+  void FWReleaseIsochChannel(IOKitBackendKey key, UInt32 channel) override {
     std::shared_ptr<IsoReceiver> rx;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = receivers_.find({key, channel});
@@ -575,7 +575,7 @@ class CdevBackend final : public IOKitBackend {
     rx = std::move(it->second);
     receivers_.erase(it);
   }
-  UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) {
+  UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) override {
     std::shared_ptr<IsoReceiver> rx;
     {
       std::lock_guard<std::mutex> lock(mutex_);
