@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestTIFF.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -45,26 +47,13 @@ class RGB48Files : public ::testing::Test {
     EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
     return ref;
   }
-  // Reads a 16-bit TIFF: width, height, samples a pixel, compression, samples.
   static std::vector<UInt16> readTIFF(const std::string& path, UInt32* w, UInt32* h, UInt16* spp, UInt16* comp) {
-    TIFF* t = TIFFOpen(path.c_str(), "r");
-    std::vector<UInt16> out;
-    if (!t) return out;
     UInt16 bits = 0;
-    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, w);
-    TIFFGetField(t, TIFFTAG_IMAGELENGTH, h);
-    TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
-    TIFFGetField(t, TIFFTAG_COMPRESSION, comp);
-    TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    auto samples = skyloom::test::ReadTIFF16(path, w, h, spp, comp, &bits);
     EXPECT_EQ(bits, 16);
-    std::vector<UInt16> row(size_t(*w) * *spp);
-    for (UInt32 y = 0; y < *h; ++y) {
-      TIFFReadScanline(t, row.data(), y, 0);
-      out.insert(out.end(), row.begin(), row.end());
-    }
-    TIFFClose(t);
-    return out;
+    return samples;
   }
+
 };
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestTIFF.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -122,19 +124,7 @@ std::string readFile(const std::string& p) {
 }
 
 std::vector<UInt16> readTIFF16(const std::string& p, UInt32* w, UInt32* h, UInt16* spp) {
-  std::vector<UInt16> out;
-  TIFF* t = TIFFOpen(p.c_str(), "r");
-  if (!t) return out;
-  TIFFGetField(t, TIFFTAG_IMAGEWIDTH, w);
-  TIFFGetField(t, TIFFTAG_IMAGELENGTH, h);
-  TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
-  std::vector<UInt16> row(size_t(*w) * *spp);
-  for (UInt32 y = 0; y < *h; ++y) {
-    TIFFReadScanline(t, row.data(), y, 0);
-    out.insert(out.end(), row.begin(), row.end());
-  }
-  TIFFClose(t);
-  return out;
+  return skyloom::test::ReadTIFF16(p, w, h, spp);
 }
 
 }  // namespace
