@@ -52,23 +52,23 @@ std::string myFITSObjectValue(const unsigned char* name, size_t length) {
   return v;
 }
 
-OSStatus myMonoToFITSFileFSSPEC(FSSpec spec, const void* samples, UInt32 bytesPerSample, UInt32 width,
+OSStatus myMonoToFITSFileFSSPEC(FSSpec location, const void* samples, UInt32 bytesPerSample, UInt32 width,
                                 UInt32 height) {
   if (!samples || (bytesPerSample != 1 && bytesPerSample != 2 && bytesPerSample != 4) || width == 0 ||
       height == 0)
     return paramErr;
 
-  // Create the file in the specification's folder; an existing name fails here.
-  FSSpec folderSpec;
+  // Create the file in the location's folder; an existing name fails here.
+  FSSpec folderLocation;
   FSRef folder;
-  OSErr err = FSMakeFSSpec(spec.vRefNum, spec.parID, nullptr, &folderSpec);
-  if (err == noErr) err = FSpMakeFSRef(&folderSpec, &folder);
+  OSErr err = FSMakeFSSpec(location.vRefNum, location.parID, nullptr, &folderLocation);
+  if (err == noErr) err = FSpMakeFSRef(&folderLocation, &folder);
   if (err != noErr) return err;
   std::vector<UniChar> name;
   {
     // The Pascal name is UTF-8; the File Manager takes UTF-16.
-    const unsigned char* p = spec.name + 1;
-    const size_t n = spec.name[0];
+    const unsigned char* p = location.name + 1;
+    const size_t n = location.name[0];
     for (size_t i = 0; i < n;) {
       UInt32 c = p[i];
       size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
@@ -112,7 +112,7 @@ OSStatus myMonoToFITSFileFSSPEC(FSSpec spec, const void* samples, UInt32 bytesPe
   card("EXTEND  =                    T");
   if (bytesPerSample == 2) card("BZERO   =                    32768");
   if (bytesPerSample == 4) card("BZERO   =                    2147483648");
-  card("OBJECT  = '" + myFITSObjectValue(spec.name + 1, spec.name[0]) + "'");
+  card("OBJECT  = '" + myFITSObjectValue(location.name + 1, location.name[0]) + "'");
   card("ORIGIN  = 'Quillfeather Imaging And Services'");
   time_t t = nowUTC();
   struct tm utc;

@@ -12,7 +12,7 @@
 // samples: packed rows of width samples in host order; bytesPerSample 1, 2 or 4.
 // The file must not exist (its creation status is returned and it is left
 // alone). Any later failure deletes the file.
-OSStatus myMonoToFITSFileFSSPEC(FSSpec spec, const void* samples, UInt32 bytesPerSample, UInt32 width,
+OSStatus myMonoToFITSFileFSSPEC(FSSpec location, const void* samples, UInt32 bytesPerSample, UInt32 width,
                                 UInt32 height);
 
 // The OBJECT card's value: quotes doubled, bytes outside ASCII 32-126 as '_',

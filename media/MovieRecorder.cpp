@@ -67,28 +67,28 @@ bool pascalToUniChars(const unsigned char* pname, std::vector<UniChar>* out) {
 }
 
 // The folder an FSSpec lives in.
-OSErr folderRefOf(const FSSpec& spec, FSRef* folder) {
+OSErr folderRefOf(const FSSpec& location, FSRef* folder) {
   FSSpec dir;
   std::memset(&dir, 0, sizeof dir);
-  dir.vRefNum = spec.vRefNum;
-  dir.parID = spec.parID;
+  dir.vRefNum = location.vRefNum;
+  dir.parID = location.parID;
   return FSpMakeFSRef(&dir, folder);
 }
 
 // Creates the file an FSSpec names (which must not exist) and makes its FSRef.
-OSErr createFileFromSpec(const FSSpec& spec, FSRef* fileRef) {
+OSErr createFileAt(const FSSpec& location, FSRef* fileRef) {
   FSRef folder;
-  OSErr err = folderRefOf(spec, &folder);
+  OSErr err = folderRefOf(location, &folder);
   if (err != noErr) return err;
   std::vector<UniChar> name;
-  if (!pascalToUniChars(spec.name, &name) || name.empty()) return bdNamErr;
+  if (!pascalToUniChars(location.name, &name) || name.empty()) return bdNamErr;
   return FSCreateFileUnicode(&folder, name.size(), name.data(), kFSCatInfoNone, nullptr, fileRef,
                              nullptr);
 }
 
-OSErr deleteSpec(const FSSpec& spec) {
+OSErr deleteLocation(const FSSpec& location) {
   FSRef ref;
-  OSErr err = FSpMakeFSRef(&spec, &ref);
+  OSErr err = FSpMakeFSRef(&location, &ref);
   return err == noErr ? FSDeleteObject(&ref) : err;
 }
 
@@ -341,7 +341,7 @@ void stopWriter(MyMovieRecorderStruct* r) {
 
 void deleteReserve(MyMovieRecorderStruct* r) {
   if (!r->mHasReserve) return;
-  OSErr err = deleteSpec(r->mReserveSpec);
+  OSErr err = deleteLocation(r->mReserveSpec);
   if (err != noErr) std::fprintf(stderr, "ORXDCAMCloseMovie reserve delete failed Err = 0x%x %d\n", err, err);
   r->mHasReserve = 0;
 }
@@ -392,7 +392,7 @@ OSErr makeReserveFile(MyMovieRecorderStruct* r) {
     return err;
   }
   FSRef ref;
-  err = createFileFromSpec(r->mReserveSpec, &ref);
+  err = createFileAt(r->mReserveSpec, &ref);
   if (err == noErr) {
     FSIORefNum fork = 0;
     err = FSOpenFork(&ref, 0, nullptr, fsWrPerm, &fork);
@@ -472,7 +472,7 @@ void myCopyMovieBuffer(const void* src, void* dst, UInt32 rows, UInt32 srcRowByt
 MyMovieRecorderStruct* ORXDCAMCreateMovie(MyDCAMCameraStruct* camera, double nominalFrameMs,
                                           SInt32 timeScale, UInt32 width, UInt32 height,
                                           UInt32 pixelFormatCode, UInt32 bitsPerPixel,
-                                          UInt32 srcRowBytes, FSSpec fileSpec, OSErr* errOut) {
+                                          UInt32 srcRowBytes, FSSpec fileLocation, OSErr* errOut) {
   OSErr dummy;
   OSErr& err = errOut ? *errOut : dummy;
   err = paramErr;
@@ -510,7 +510,7 @@ MyMovieRecorderStruct* ORXDCAMCreateMovie(MyDCAMCameraStruct* camera, double nom
   r->mDstRowBytes = UInt32(dstRowBytes);
   r->mFrameBytes = SInt32(frameBytes);
   r->mNominalFrameMs = nominalFrameMs > 0 ? nominalFrameMs : -1.0;
-  r->mFileSpec = fileSpec;
+  r->mFileSpec = fileLocation;
   r->mWritingSlot = r->mNextToWrite = r->mLastFilled = kMovieNoSlot;
   r->mWaitOnCond = 1;
 
@@ -524,7 +524,7 @@ MyMovieRecorderStruct* ORXDCAMCreateMovie(MyDCAMCameraStruct* camera, double nom
   }
 
   // The movie file: a new file only; an existing one is left as it is.
-  e = createFileFromSpec(fileSpec, &r->mFileRef);
+  e = createFileAt(fileLocation, &r->mFileRef);
   if (e != noErr) {
     err = e;
     disposeRecord(r);

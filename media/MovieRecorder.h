@@ -103,7 +103,7 @@ struct MyMovieRecorderStruct {
 MyMovieRecorderStruct* ORXDCAMCreateMovie(MyDCAMCameraStruct* camera, double nominalFrameMs,
                                           SInt32 timeScale, UInt32 width, UInt32 height,
                                           UInt32 pixelFormatCode, UInt32 bitsPerPixel,
-                                          UInt32 srcRowBytes, FSSpec fileSpec, OSErr* err);
+                                          UInt32 srcRowBytes, FSSpec fileLocation, OSErr* err);
 // 0 (queued, or dropped because the ring was full), -50, -2015, -9074, or the
 // writer's status once it has ended.
 OSErr ORXDCAMAddMovieFrame(MyMovieRecorderStruct* recorder, const void* frame, double frameTimeMs);

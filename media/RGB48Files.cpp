@@ -7,9 +7,9 @@
 
 namespace {
 
-// The output of an export: a file specification or a data reference.
+// The output of an export: a file location (FSSpec) or a data reference.
 struct Output {
-  const FSSpec* spec = nullptr;
+  const FSSpec* location = nullptr;
   Handle dataRef = nullptr;
   OSType dataRefType = 0;
 };
@@ -29,7 +29,7 @@ OSErr exportPicture(const Output& out, OSType exporterType, const void* base, UI
   if (err == noErr && exporterType == kQTFileTypeTIFF)
     err = OSErr(GraphicsExportSetCompressionMethod(exporter, kQTTIFFCompression_PackBits));
   if (err == noErr) {
-    err = out.spec ? OSErr(GraphicsExportSetOutputFile(exporter, out.spec))
+    err = out.location ? OSErr(GraphicsExportSetOutputFile(exporter, out.location))
                    : OSErr(GraphicsExportSetOutputDataReference(exporter, out.dataRef, out.dataRefType));
   }
   if (err == noErr) err = OSErr(GraphicsExportDoExport(exporter, nullptr));
@@ -50,11 +50,11 @@ OSErr exportToRef(const FSRef& ref, OSType exporterType, const void* base, UInt3
 
 }  // namespace
 
-OSErr myRGB48ToFileFSSpec(FSSpec spec, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
+OSErr myRGB48ToFileFSSpec(FSSpec location, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
                           Boolean is48Bit) {
   if (!buffer) return paramErr;
   Output out;
-  out.spec = &spec;
+  out.location = &location;
   return exportPicture(out, exporterType, buffer, width, height, width * (is48Bit ? 6 : 2), is48Bit);
 }
 

@@ -6,7 +6,7 @@
 #include "platform/coreservices/MacTypes.h"
 
 // is48Bit 1: RGB48 ('b48r', exported at depth 24); 0: 16-bit grey ('b16g', depth 40).
-OSErr myRGB48ToFileFSSpec(FSSpec spec, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
+OSErr myRGB48ToFileFSSpec(FSSpec location, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
                           Boolean is48Bit);
 OSErr myRGB48ToFileFSRef(FSRef ref, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
                          Boolean is48Bit);

@@ -20,7 +20,7 @@ bool fitsPicture(UInt32 width, UInt32 height) { return width <= 0x7FFF && height
 
 // The exporter steps shared by 32-bit pictures and 16-bit buffers; the depth
 // and quality statuses are not errors of the save.
-OSStatus exportPicture(const FSSpec& spec, OSType exporterType, GWorldPtr picture, SInt32 depth, UInt32 quality) {
+OSStatus exportPicture(const FSSpec& location, OSType exporterType, GWorldPtr picture, SInt32 depth, UInt32 quality) {
   ComponentInstance exporter = nullptr;
   OSStatus err = OpenADefaultComponent(GraphicsExporterComponentType, exporterType, &exporter);
   if (err != noErr) return err;
@@ -28,7 +28,7 @@ OSStatus exportPicture(const FSSpec& spec, OSType exporterType, GWorldPtr pictur
   if (err == noErr) {
     GraphicsExportSetDepth(exporter, depth);
     GraphicsExportSetCompressionQuality(exporter, quality);
-    err = GraphicsExportSetOutputFile(exporter, &spec);
+    err = GraphicsExportSetOutputFile(exporter, &location);
   }
   if (err == noErr) err = GraphicsExportDoExport(exporter, nullptr);
   CloseComponent(exporter);
@@ -63,18 +63,18 @@ OSStatus frameToPicture(MyDCAMCameraStruct* camera, const void* frame, UInt32 wi
 }
 
 OSStatus saveThroughPicture(MyDCAMCameraStruct* camera, const void* frame, UInt32 width, UInt32 height, UInt32 code,
-                            UInt32 bits, const FSSpec& spec, OSType kind, SInt32 depth) {
+                            UInt32 bits, const FSSpec& location, OSType kind, SInt32 depth) {
   GWorldPtr picture;
   OSStatus err = frameToPicture(camera, frame, width, height, code, bits, &picture);
   if (err != noErr) return err;
-  err = myGWTo8bppFile(spec, kind, picture, depth);
+  err = myGWTo8bppFile(location, kind, picture, depth);
   DisposeGWorld(picture);
   return err;
 }
 
 OSStatus saveFITS(MyDCAMCameraStruct* camera, const void* frame, UInt32 width, UInt32 height, UInt32 code,
-                  UInt32 bits, const FSSpec& spec) {
-  if (code == kRaw && (bits == 8 || bits == 16)) return myMonoToFITSFileFSSPEC(spec, frame, bits / 8, width, height);
+                  UInt32 bits, const FSSpec& location) {
+  if (code == kRaw && (bits == 8 || bits == 16)) return myMonoToFITSFileFSSPEC(location, frame, bits / 8, width, height);
   GWorldPtr picture;
   OSStatus err = frameToPicture(camera, frame, width, height, code, bits, &picture);
   if (err != noErr) return err;
@@ -92,7 +92,7 @@ OSStatus saveFITS(MyDCAMCameraStruct* camera, const void* frame, UInt32 width, U
     for (UInt32 x = 0; x < width; ++x, p += 4)
       *out++ = UInt8((306u * p[1] + 601u * p[2] + 117u * p[3]) >> 10);
   }
-  err = myMonoToFITSFileFSSPEC(spec, luma, 1, width, height);
+  err = myMonoToFITSFileFSSPEC(location, luma, 1, width, height);
   myMediaFree(luma);
   DisposeGWorld(picture);
   return err;
@@ -127,12 +127,12 @@ BayerDemosaicKernel bayerSaveKernel(UInt32 code) {
 
 }  // namespace
 
-OSStatus myGWTo8bppFile(FSSpec spec, OSType exporterType, GWorldPtr picture, SInt32 depth) {
+OSStatus myGWTo8bppFile(FSSpec location, OSType exporterType, GWorldPtr picture, SInt32 depth) {
   const UInt32 quality = (exporterType == kQTFileTypeJPEG || exporterType == kQTFileTypePNG) ? 512 : 1024;
-  return exportPicture(spec, exporterType, picture, depth, quality);
+  return exportPicture(location, exporterType, picture, depth, quality);
 }
 
-OSStatus myBufferTo16bppFile(FSSpec spec, OSType exporterType, const void* samples, UInt32 width, UInt32 height,
+OSStatus myBufferTo16bppFile(FSSpec location, OSType exporterType, const void* samples, UInt32 width, UInt32 height,
                              Boolean is48Bit) {
   if (samples == nullptr || !fitsPicture(width, height)) return paramErr;
   const Rect bounds{0, 0, SInt16(height), SInt16(width)};
@@ -141,13 +141,13 @@ OSStatus myBufferTo16bppFile(FSSpec spec, OSType exporterType, const void* sampl
                                   nullptr, 0, static_cast<Ptr>(const_cast<void*>(samples)),
                                   SInt32(width * (is48Bit ? 6 : 2)));
   if (err != noErr) return err;
-  err = exportPicture(spec, exporterType, picture, is48Bit ? 24 : 40, 1024);
+  err = exportPicture(location, exporterType, picture, is48Bit ? 24 : 40, 1024);
   DisposeGWorld(picture);
   return err;
 }
 
 OSStatus myBayerBufferTo16bppFile(UInt32 pixelFormat, const UInt16* samples, UInt32 width, UInt32 height,
-                                  FSSpec spec, OSType exporterType) {
+                                  FSSpec location, OSType exporterType) {
   const BayerDemosaicKernel kernel = bayerSaveKernel(pixelFormat);
   if (kernel == nullptr || samples == nullptr || !fitsPicture(width, height)) return paramErr;
   const UInt8 startRowFlag = (char(pixelFormat >> 8) == 'R' || char(pixelFormat) == 'R') ? 1 : 0;
@@ -156,13 +156,13 @@ OSStatus myBayerBufferTo16bppFile(UInt32 pixelFormat, const UInt16* samples, UIn
   void* image = myMediaAlloc(size_t(bytesPerPixel) * width * height + 16);
   if (image == nullptr) return memFullErr;
   kernel(samples, image, bytesPerPixel * width, width, height, startRowFlag);
-  const OSStatus err = myBufferTo16bppFile(spec, exporterType, image, width, height, colour);
+  const OSStatus err = myBufferTo16bppFile(location, exporterType, image, width, height, colour);
   myMediaFree(image);
   return err;
 }
 
 OSStatus ORXDCAMSaveRAWFrametoDisk(MyDCAMCameraStruct* camera, const void* frame, UInt32 width, UInt32 height,
-                                   UInt32 bits, FSSpec spec, OSType saveKind, UInt32 pixelFormat) {
+                                   UInt32 bits, FSSpec location, OSType saveKind, UInt32 pixelFormat) {
   if (camera == nullptr) return kIOReturnNoDevice;
   if (frame == nullptr) return paramErr;
 
@@ -175,32 +175,32 @@ OSStatus ORXDCAMSaveRAWFrametoDisk(MyDCAMCameraStruct* camera, const void* frame
     case kQTFileTypePicture:
     case kQTFileTypeBMP:
     case kQTFileTypePhotoShop:
-      return saveThroughPicture(camera, frame, width, height, code, bits, spec, saveKind, 32);
+      return saveThroughPicture(camera, frame, width, height, code, bits, location, saveKind, 32);
 
     case kQTFileTypePNG:
     case kQTFileTypeTIFF: {
       if (!wide) {
         const bool grey = code == kRaw || char(code >> 24) == 'm';
-        return saveThroughPicture(camera, frame, width, height, code, bits, spec, saveKind,
+        return saveThroughPicture(camera, frame, width, height, code, bits, location, saveKind,
                                   grey && bits == 8 ? 40 : 24);
       }
-      if (fromCamera) return myBufferTo16bppFile(spec, saveKind, frame, width, height, bits == 48);
+      if (fromCamera) return myBufferTo16bppFile(location, saveKind, frame, width, height, bits == 48);
       if (bits == 12) {
         if (bayerSaveKernel(code) == nullptr) return paramErr;
         UInt16* unpacked = static_cast<UInt16*>(myMediaAlloc(size_t(width) * height * 2 + 16));
         if (unpacked == nullptr) return memFullErr;
         myUnpack12BitTo16(frame, unpacked, width, height);
-        const OSStatus err = myBayerBufferTo16bppFile(code, unpacked, width, height, spec, saveKind);
+        const OSStatus err = myBayerBufferTo16bppFile(code, unpacked, width, height, location, saveKind);
         myMediaFree(unpacked);
         return err;
       }
       // The demosaic reads two bytes a sample; a 9- to 15-bit frame is smaller.
       if (bits < 16) return paramErr;
-      return myBayerBufferTo16bppFile(code, static_cast<const UInt16*>(frame), width, height, spec, saveKind);
+      return myBayerBufferTo16bppFile(code, static_cast<const UInt16*>(frame), width, height, location, saveKind);
     }
 
     case kFITS:
-      return saveFITS(camera, frame, width, height, code, bits, spec);
+      return saveFITS(camera, frame, width, height, code, bits, location);
 
     default:
       return paramErr;

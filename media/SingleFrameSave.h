@@ -27,20 +27,20 @@ struct MyDCAMCameraStruct;
 // is the frame's code, and the frame is wide above 8 bits a pixel. A null
 // camera returns 0xE00002C0, a null frame -50.
 OSStatus ORXDCAMSaveRAWFrametoDisk(MyDCAMCameraStruct* camera, const void* frame, UInt32 width, UInt32 height,
-                                   UInt32 bitsPerPixel, FSSpec spec, OSType saveKind, UInt32 pixelFormat);
+                                   UInt32 bitsPerPixel, FSSpec location, OSType saveKind, UInt32 pixelFormat);
 
 // Exports a 32-bit picture through the default exporter of the type at the
 // given depth, compression quality 512 for 'JPEG' and 'PNGf', 1024 otherwise.
 // The first failing status of opening, input, output or export is returned.
-OSStatus myGWTo8bppFile(FSSpec spec, OSType exporterType, GWorldPtr picture, SInt32 depth);
+OSStatus myGWTo8bppFile(FSSpec location, OSType exporterType, GWorldPtr picture, SInt32 depth);
 
 // Exports packed 16-bit samples: RGB48 ('b48r', depth 24) when is48Bit, else
 // 16-bit grey ('b16g', depth 40); quality 1024. Nothing is copied.
-OSStatus myBufferTo16bppFile(FSSpec spec, OSType exporterType, const void* samples, UInt32 width, UInt32 height,
+OSStatus myBufferTo16bppFile(FSSpec location, OSType exporterType, const void* samples, UInt32 width, UInt32 height,
                              Boolean is48Bit);
 
 // Demosaics a 16-bit raw Bayer frame of a 'b'/'m' code (RGB48 for colour,
 // 16-bit grey for 'm') and exports it with myBufferTo16bppFile. -50 for any
 // other code, with nothing written.
 OSStatus myBayerBufferTo16bppFile(UInt32 pixelFormat, const UInt16* samples, UInt32 width, UInt32 height,
-                                  FSSpec spec, OSType exporterType);
+                                  FSSpec location, OSType exporterType);

@@ -14,7 +14,7 @@ constexpr CFIndex kMaxNameUnits = 255;
 constexpr TextEncoding kNameEncodingHint = 0x100;
 // Folder dialogs of the FSSpec form: no type pop-up, no automatic translation,
 // no translation items, start at the default location.
-constexpr NavDialogOptionFlags kFSSpecFolderFlags =
+constexpr NavDialogOptionFlags kFSLocationFolderFlags =
     kNavNoTypePopup | kNavDontAutoTranslate | kNavDontAddTranslateItems | kNavSelectDefaultLocation;
 
 // The callback's answer before the user acts: nothing was chosen.
@@ -154,7 +154,7 @@ OSStatus myUseNavServSelectLocationFSSpec(FSSpec* folder, UInt32 preferenceKey) 
   NavEventUPP upp = NewNavEventUPP(myNavEventCallBackWithWindowProc);
   if (upp == nullptr) return memFullErr;
   NavDialogCreationOptions options;
-  SetOptions(&options, nullptr, nullptr, kFSSpecFolderFlags, preferenceKey);
+  SetOptions(&options, nullptr, nullptr, kFSLocationFolderFlags, preferenceKey);
   OSStatus answer = kNoAnswer;
   NavDialogRef dialog = nullptr;
   OSStatus err = NavCreateChooseFolderDialog(&options, upp, nullptr, &answer, &dialog);
@@ -303,9 +303,9 @@ FILE* OpenThroughPath(const FSRef* ref, const char* mode) {
 
 }  // namespace
 
-FILE* myFSp_fopenRW(const FSSpec* spec) {
+FILE* myFSp_fopenRW(const FSSpec* location) {
   FSRef ref;
-  if (spec == nullptr || FSpMakeFSRef(spec, &ref) != noErr) return nullptr;
+  if (location == nullptr || FSpMakeFSRef(location, &ref) != noErr) return nullptr;
   return OpenThroughPath(&ref, "r+");
 }
 

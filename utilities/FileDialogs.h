@@ -63,6 +63,6 @@ void mySortFSRefArray(FSRef* items, UInt32 count);
 
 // The C library's FILE on a file through its path (at most 1024 bytes): "r+"
 // (the file must exist) or "a" (append, created when missing). Null on failure.
-FILE* myFSp_fopenRW(const FSSpec* spec);
+FILE* myFSp_fopenRW(const FSSpec* location);
 FILE* myFSREF_fopenRW(const FSRef* ref);
 FILE* myFSREF_fopenWriteOnly(const FSRef* ref);

@@ -285,7 +285,7 @@ struct Arg {
   const void* p = nullptr;
 };
 
-struct Spec {
+struct Conversion {
   std::string literalBefore;
   std::string flags;
   int width = -1;          // -1: none
@@ -368,7 +368,7 @@ std::string pad(std::string text, const std::string& flags, int width, int preci
 }
 
 std::string formatText(const std::string& f, va_list ap) {
-  std::vector<Spec> specs;
+  std::vector<Conversion> conversions;
   std::string tail;
   int nextArg = 0;
   size_t i = 0;
@@ -378,7 +378,7 @@ std::string formatText(const std::string& f, va_list ap) {
     if (c != '%') { literal.push_back(c); ++i; continue; }
     if (i + 1 < f.size() && f[i + 1] == '%') { literal.push_back('%'); i += 2; continue; }
     size_t start = i++;
-    Spec s;
+    Conversion s;
     int pos = readPosition(f, i);
     while (i < f.size() && strchr("-+ #0'", f[i])) s.flags.push_back(f[i++]);
     if (i < f.size() && f[i] == '*') {
@@ -408,15 +408,15 @@ std::string formatText(const std::string& f, va_list ap) {
     s.argIndex = pos >= 0 ? pos : nextArg++;
     s.literalBefore = std::move(literal);
     literal.clear();
-    specs.push_back(std::move(s));
+    conversions.push_back(std::move(s));
   }
   tail = std::move(literal);
 
   // Arguments are fetched in position order once their kinds are known.
   int argCount = 0;
-  for (const Spec& s : specs) argCount = std::max({argCount, s.argIndex + 1, s.widthArg + 1, s.precisionArg + 1});
+  for (const Conversion& s : conversions) argCount = std::max({argCount, s.argIndex + 1, s.widthArg + 1, s.precisionArg + 1});
   std::vector<Arg> args(static_cast<size_t>(argCount));
-  for (const Spec& s : specs) {
+  for (const Conversion& s : conversions) {
     args[size_t(s.argIndex)].kind = kindFor(s.length, s.conversion);
     if (s.widthArg >= 0) args[size_t(s.widthArg)].kind = ArgKind::Int;
     if (s.precisionArg >= 0) args[size_t(s.precisionArg)].kind = ArgKind::Int;
@@ -429,7 +429,7 @@ std::string formatText(const std::string& f, va_list ap) {
   CLocaleScope cLocale;
   std::string out;
   std::vector<char> buf(256);
-  for (const Spec& s : specs) {
+  for (const Conversion& s : conversions) {
     out += s.literalBefore;
     int width = s.widthArg >= 0 ? int(args[size_t(s.widthArg)].i) : s.width;
     int precision = s.precisionArg >= 0 ? int(args[size_t(s.precisionArg)].i) : s.precision;
@@ -461,33 +461,33 @@ std::string formatText(const std::string& f, va_list ap) {
       default:
         break;
     }
-    std::string spec = "%" + flags;
-    if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
+    std::string format = "%" + flags;
+    if (width >= 0) format += std::to_string(width);
+    if (precision >= 0) format += "." + std::to_string(precision);
     char conv = s.conversion;
     std::string len = s.length == "q" ? "ll" : s.length;
     if (conv == 'D' || conv == 'O' || conv == 'U') { conv = char(conv + 32); len = "l"; }
-    spec += len;
-    spec.push_back(conv);
+    format += len;
+    format.push_back(conv);
     for (;;) {
       int n = 0;
       switch (a.kind) {
         case ArgKind::Int:
-          if (conv == 'c') n = snprintf(buf.data(), buf.size(), spec.c_str(), int(a.i));
-          else if (len == "hh") n = snprintf(buf.data(), buf.size(), spec.c_str(), int(a.i));
-          else n = snprintf(buf.data(), buf.size(), spec.c_str(), int(a.i));
+          if (conv == 'c') n = snprintf(buf.data(), buf.size(), format.c_str(), int(a.i));
+          else if (len == "hh") n = snprintf(buf.data(), buf.size(), format.c_str(), int(a.i));
+          else n = snprintf(buf.data(), buf.size(), format.c_str(), int(a.i));
           break;
-        case ArgKind::Long: n = snprintf(buf.data(), buf.size(), spec.c_str(), long(a.i)); break;
-        case ArgKind::LongLong: n = snprintf(buf.data(), buf.size(), spec.c_str(), a.i); break;
-        case ArgKind::SizeT: n = snprintf(buf.data(), buf.size(), spec.c_str(), size_t(a.i)); break;
-        case ArgKind::PtrDiff: n = snprintf(buf.data(), buf.size(), spec.c_str(), ptrdiff_t(a.i)); break;
-        case ArgKind::IntMax: n = snprintf(buf.data(), buf.size(), spec.c_str(), intmax_t(a.i)); break;
-        case ArgKind::Double: n = snprintf(buf.data(), buf.size(), spec.c_str(), a.d); break;
-        case ArgKind::LongDouble: n = snprintf(buf.data(), buf.size(), spec.c_str(), a.ld); break;
+        case ArgKind::Long: n = snprintf(buf.data(), buf.size(), format.c_str(), long(a.i)); break;
+        case ArgKind::LongLong: n = snprintf(buf.data(), buf.size(), format.c_str(), a.i); break;
+        case ArgKind::SizeT: n = snprintf(buf.data(), buf.size(), format.c_str(), size_t(a.i)); break;
+        case ArgKind::PtrDiff: n = snprintf(buf.data(), buf.size(), format.c_str(), ptrdiff_t(a.i)); break;
+        case ArgKind::IntMax: n = snprintf(buf.data(), buf.size(), format.c_str(), intmax_t(a.i)); break;
+        case ArgKind::Double: n = snprintf(buf.data(), buf.size(), format.c_str(), a.d); break;
+        case ArgKind::LongDouble: n = snprintf(buf.data(), buf.size(), format.c_str(), a.ld); break;
         case ArgKind::CString:
-          n = snprintf(buf.data(), buf.size(), spec.c_str(), a.p ? static_cast<const char*>(a.p) : "(null)");
+          n = snprintf(buf.data(), buf.size(), format.c_str(), a.p ? static_cast<const char*>(a.p) : "(null)");
           break;
-        case ArgKind::Pointer: n = snprintf(buf.data(), buf.size(), spec.c_str(), a.p); break;
+        case ArgKind::Pointer: n = snprintf(buf.data(), buf.size(), format.c_str(), a.p); break;
         default: n = 0; break;
       }
       if (n < 0) break;

@@ -467,7 +467,7 @@ FSVolumeRefNum VolumeOf(const std::string& path) {
 
 // The name an FSSpec holds: the leaf itself when it fits in 63 bytes, else its
 // start cut at a character boundary and "#<path id>".
-void SpecName(const std::string& path, Str63 out) {
+void LocationName(const std::string& path, Str63 out) {
   std::string leaf = LeafOf(path);
   if (leaf.size() > 63) {
     UInt32 id;
@@ -487,7 +487,7 @@ void SpecName(const std::string& path, Str63 out) {
 
 // Finds the object an FSSpec name stands for in dir: the name itself, or a
 // shortened "<start>#<path id>" name. False when neither exists.
-bool ResolveSpecName(const std::string& dir, const std::string& name, std::string* path,
+bool ResolveLocationName(const std::string& dir, const std::string& name, std::string* path,
                      int* err) {
   *path = Join(dir, name);
   struct stat st;
@@ -515,7 +515,7 @@ bool ResolveSpecName(const std::string& dir, const std::string& name, std::strin
 }
 
 // The folder of an FSSpec's parent id, checked to exist.
-OSErr SpecFolder(SInt32 dirID, std::string* dir) {
+OSErr LocationFolder(SInt32 dirID, std::string* dir) {
   if (dirID == fsRtParID) {
     *dir = "/";
     return noErr;
@@ -526,19 +526,19 @@ OSErr SpecFolder(SInt32 dirID, std::string* dir) {
   return noErr;
 }
 
-OSErr FillSpec(const std::string& path, FSSpec* spec) {
-  std::memset(spec, 0, sizeof *spec);
-  spec->vRefNum = VolumeOf(path);
+OSErr FillLocation(const std::string& path, FSSpec* location) {
+  std::memset(location, 0, sizeof *location);
+  location->vRefNum = VolumeOf(path);
   if (path == "/") {
-    spec->parID = fsRtParID;
-    spec->name[0] = 1;
-    spec->name[1] = '/';
+    location->parID = fsRtParID;
+    location->name[0] = 1;
+    location->name[1] = '/';
     return noErr;
   }
   SInt32 parent = DirIDOf(ParentOf(path));
   if (parent == 0) return ioErr;
-  spec->parID = parent;
-  SpecName(path, spec->name);
+  location->parID = parent;
+  LocationName(path, location->name);
   return noErr;
 }
 
@@ -686,7 +686,7 @@ OSErr FSMakeFSRefUnicode(const FSRef* parentRef, UniCharCount nameLength, const 
 
 OSErr FSCreateFileUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
                           FSCatalogInfoBitmap, const FSCatalogInfo*, FSRef* newRef,
-                          FSSpec* newSpec) {
+                          FSSpec* newLocation) {
   std::string dir, leaf;
   OSErr err = PathOfRef(parentRef, &dir);
   if (err == noErr) err = NameFromUnicode(nameLength, name, &leaf);
@@ -705,7 +705,7 @@ OSErr FSCreateFileUnicode(const FSRef* parentRef, UniCharCount nameLength, const
   if (fd < 0) return MapErrno(errno);
   close(fd);
   if (newRef != nullptr) MakeRef(path, newRef);
-  if (newSpec != nullptr) return FillSpec(path, newSpec);
+  if (newLocation != nullptr) return FillLocation(path, newLocation);
   return noErr;
 }
 
@@ -723,7 +723,7 @@ OSErr FSDeleteObject(const FSRef* ref) {
 }
 
 OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
-                       HFSUniStr255* outName, FSSpec* fsSpec, FSRef* parentRef) {
+                       HFSUniStr255* outName, FSSpec* fileLocation, FSRef* parentRef) {
   std::string path;
   OSErr err = PathOfRef(ref, &path);
   if (err != noErr) return err;
@@ -753,8 +753,8 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
     }
   }
   if (outName != nullptr) Utf8ToHFSUniStr(LeafOf(path), outName);
-  if (fsSpec != nullptr) {
-    err = FillSpec(path, fsSpec);
+  if (fileLocation != nullptr) {
+    err = FillLocation(path, fileLocation);
     if (err != noErr) return err;
   }
   if (parentRef != nullptr) {
@@ -766,36 +766,36 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
 
 // ---- FSSpec ----
 
-OSErr FSMakeFSSpec(SInt16, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) {
-  if (spec == nullptr) return paramErr;
+OSErr FSMakeFSSpec(SInt16, SInt32 dirID, ConstStr255Param fileName, FSSpec* location) {
+  if (location == nullptr) return paramErr;
   std::string dir;
-  OSErr err = SpecFolder(dirID, &dir);
+  OSErr err = LocationFolder(dirID, &dir);
   if (err != noErr) return err;
   if (fileName == nullptr || fileName[0] == 0) {
     std::string canonical;
     int e = 0;
     if (!Canonical(dir, &canonical, &e)) return dirNFErr;
-    return FillSpec(canonical, spec);
+    return FillLocation(canonical, location);
   }
   std::string name(reinterpret_cast<const char*>(fileName + 1), fileName[0]);
   if (name.size() > 63) return bdNamErr;
   err = CheckName(name);
   if (err != noErr) return err == errFSNameTooLong ? OSErr(bdNamErr) : err;
-  std::memset(spec, 0, sizeof *spec);
-  spec->vRefNum = VolumeOf(dir);
-  spec->parID = dirID == 0 ? DirIDOf(dir) : dirID;
-  if (spec->parID == 0) return ioErr;
-  std::memcpy(spec->name, fileName, size_t(fileName[0]) + 1);
+  std::memset(location, 0, sizeof *location);
+  location->vRefNum = VolumeOf(dir);
+  location->parID = dirID == 0 ? DirIDOf(dir) : dirID;
+  if (location->parID == 0) return ioErr;
+  std::memcpy(location->name, fileName, size_t(fileName[0]) + 1);
   std::string path;
   int e = 0;
-  if (ResolveSpecName(dir, name, &path, &e)) return noErr;
+  if (ResolveLocationName(dir, name, &path, &e)) return noErr;
   return MapErrno(e);
 }
 
 OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) {
   if (source == nullptr || newRef == nullptr) return paramErr;
   std::string dir;
-  OSErr err = SpecFolder(source->parID, &dir);
+  OSErr err = LocationFolder(source->parID, &dir);
   if (err != noErr) return err;
   std::string path;
   if (source->parID == fsRtParID || source->name[0] == 0) {
@@ -807,7 +807,7 @@ OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) {
     err = CheckName(name);
     if (err != noErr) return err;
     int e = 0;
-    if (!ResolveSpecName(dir, name, &path, &e)) return MapErrno(e);
+    if (!ResolveLocationName(dir, name, &path, &e)) return MapErrno(e);
   }
   MakeRef(path, newRef);
   return noErr;

@@ -155,23 +155,23 @@ OSErr FSMakeFSRefUnicode(const FSRef* parentRef, UniCharCount nameLength, const 
                          TextEncoding textEncodingHint, FSRef* newRef);
 // Creates an empty file; dupFNErr (-48) when the name is taken, leaving that
 // object as it was. whichInfo/catalogInfo are accepted and ignored; newRef and
-// newSpec may be null.
+// newLocation may be null.
 OSErr FSCreateFileUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
                           FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo,
-                          FSRef* newRef, FSSpec* newSpec);
+                          FSRef* newRef, FSSpec* newLocation);
 // Deletes a file or an empty folder.
 OSErr FSDeleteObject(const FSRef* ref);
 // Any output may be null. The root "/" has parent id fsRtParID and a zeroed parentRef.
 OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
-                       HFSUniStr255* outName, FSSpec* fsSpec, FSRef* parentRef);
+                       HFSUniStr255* outName, FSSpec* fileLocation, FSRef* parentRef);
 
 // ---- FSSpec ----
 // An empty or null fileName gives the FSSpec of the folder dirID itself.
-// Otherwise the spec is filled whether or not the object exists: noErr when it
+// Otherwise the location is filled whether or not the object exists: noErr when it
 // does, fnfErr when it does not (a name for a new file). dirNFErr when the
 // folder is unknown or gone. dirID 0 is the working directory; vRefNum is not
 // needed to find a folder and is not checked.
-OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* location);
 OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
 
 // ---- Forks (the data fork only; its name is empty) ----

@@ -1,4 +1,4 @@
-// Tables of the IIDC 1394-based digital camera specification that both the
+// Tables of the IIDC 1394-based digital camera standard that both the
 // camera library and the simulated camera read: the fixed video modes of
 // Formats 0, 1 and 2 (size, pixel code, bits per pixel, and the bytes per
 // isochronous packet, base >> (top - rate index)), the frame rates, and the

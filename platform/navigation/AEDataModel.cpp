@@ -39,14 +39,14 @@ OSErr AEGetNthPtr(const AEDescList* list, long index, DescType desiredType, AEKe
   FSRef ref;
   OSErr err = OSErr(FSPathMakeRef(reinterpret_cast<const UInt8*>(paths[size_t(index - 1)].c_str()), &ref, nullptr));
   if (err != noErr) return err;
-  FSSpec spec;
+  FSSpec location;
   const void* record = &ref;
   Size size = sizeof ref;
   if (desiredType == typeFSS) {
-    err = FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr);
+    err = FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &location, nullptr);
     if (err != noErr) return err;
-    record = &spec;
-    size = sizeof spec;
+    record = &location;
+    size = sizeof location;
   }
   if (maximumSize > 0) memcpy(dataPtr, record, size_t(std::min(size, maximumSize)));
   if (keyword) *keyword = FOUR_CHAR_CODE("----");

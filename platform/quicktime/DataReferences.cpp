@@ -44,21 +44,21 @@ std::string SkyloomDataReferencePath(Handle dataRef, OSType dataRefType) {
   return std::string(*dataRef);
 }
 
-std::string SkyloomFSSpecPath(const FSSpec* spec) {
-  if (!spec) return {};
+std::string SkyloomFSSpecPath(const FSSpec* location) {
+  if (!location) return {};
   std::vector<UInt8> path(4096);
   FSRef ref;
-  if (FSpMakeFSRef(spec, &ref) == noErr && FSRefMakePath(&ref, path.data(), UInt32(path.size())) == noErr)
+  if (FSpMakeFSRef(location, &ref) == noErr && FSRefMakePath(&ref, path.data(), UInt32(path.size())) == noErr)
     return reinterpret_cast<const char*>(path.data());
   // A file still to be made: its folder exists, the name is taken as it is.
   FSSpec folder{};
   FSRef parent;
   Str63 empty = {0};
-  if (FSMakeFSSpec(spec->vRefNum, spec->parID, empty, &folder) != noErr) return {};
+  if (FSMakeFSSpec(location->vRefNum, location->parID, empty, &folder) != noErr) return {};
   if (FSpMakeFSRef(&folder, &parent) != noErr) return {};
   if (FSRefMakePath(&parent, path.data(), UInt32(path.size())) != noErr) return {};
   std::string p = reinterpret_cast<const char*>(path.data());
   if (p.empty() || p.back() != '/') p += '/';
-  p.append(reinterpret_cast<const char*>(spec->name + 1), spec->name[0]);
+  p.append(reinterpret_cast<const char*>(location->name + 1), location->name[0]);
   return p;
 }

@@ -16,5 +16,5 @@ OSErr QTNewDataReferenceFromFSRefCFString(const FSRef* directoryRef, const char*
                                           Handle* outDataRef, OSType* outDataRefType);
 // The path a data reference names; empty when it is not one of ours.
 std::string SkyloomDataReferencePath(Handle dataRef, OSType dataRefType);
-// The path of a file specification (the file need not exist); empty on failure.
-std::string SkyloomFSSpecPath(const FSSpec* spec);
+// The path of a file location (the file need not exist); empty on failure.
+std::string SkyloomFSSpecPath(const FSSpec* location);

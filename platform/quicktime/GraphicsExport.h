@@ -35,7 +35,7 @@ enum : SInt32 {
   kQTTIFFCompression_PackBits = 32773,
 };
 // OpenADefaultComponent('grex', subtype) opens one; invalidComponentID for a
-// subtype that has none. Output goes to a path, a file specification or a data
+// subtype that has none. Output goes to a path, a file location (FSSpec) or a data
 // reference (Movies.h makes one from a file reference).
 ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gworld);
 // A CoreGraphics image as the input, kept (retained) until another input is
@@ -48,7 +48,7 @@ ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, SInt32 depth)
 ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, UInt32 quality);
 ComponentResult GraphicsExportSetCompressionMethod(GraphicsExportComponent ci, SInt32 method);
 // Where the file goes, as an absolute path. The File Manager's forms
-// (file specification, data reference) resolve to this.
+// (file location, data reference) resolve to this.
 ComponentResult SkyloomGraphicsExportSetOutputPath(GraphicsExportComponent ci, const std::string& path);
 ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* theFile);
 ComponentResult GraphicsExportSetOutputDataReference(GraphicsExportComponent ci, Handle dataRef, OSType dataRefType);

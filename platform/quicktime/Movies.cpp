@@ -734,12 +734,12 @@ OSErr EnterMovies() { return setError(noErr); }
 void ExitMovies() {}
 OSErr GetMoviesError() { return tMoviesError; }
 
-OSErr OpenMovieFile(const FSSpec* fileSpec, short* resRefNum, SInt8) {
-  if (!fileSpec || !resRefNum) return setError(paramErr);
+OSErr OpenMovieFile(const FSSpec* fileLocation, short* resRefNum, SInt8) {
+  if (!fileLocation || !resRefNum) return setError(paramErr);
   FSRef ref;
-  OSErr err = FSpMakeFSRef(fileSpec, &ref);
+  OSErr err = FSpMakeFSRef(fileLocation, &ref);
   if (err != noErr) return setError(err);
-  std::string path = SkyloomFSSpecPath(fileSpec);
+  std::string path = SkyloomFSSpecPath(fileLocation);
   if (path.empty()) return setError(fnfErr);
   std::lock_guard<std::mutex> lock(gRefLock);
   short n = gNextRef++;

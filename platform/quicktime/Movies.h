@@ -66,7 +66,7 @@ void ExitMovies();
 OSErr GetMoviesError();
 
 // Files: OpenMovieFile gives a reference number that NewMovieFromFile reads.
-OSErr OpenMovieFile(const FSSpec* fileSpec, short* resRefNum, SInt8 permission);
+OSErr OpenMovieFile(const FSSpec* fileLocation, short* resRefNum, SInt8 permission);
 OSErr CloseMovieFile(short resRefNum);
 OSErr NewMovieFromFile(Movie* theMovie, short resRefNum, short* resId, StringPtr resName, short newMovieFlags,
                        Boolean* dataRefWasChanged);

@@ -7,7 +7,7 @@ namespace {
 
 constexpr OSType kRaw = FOUR_CHAR_CODE("raw ");
 
-// Most tests shorten the specified 10 ms and 30 ms pauses; the ones that
+// Most tests shorten the 10 ms and 30 ms pauses the camera needs; the ones that
 // check the spacing and the value-setting patience keep them.
 class FormatsTest : public DCAMTest {
  protected:
@@ -117,7 +117,7 @@ TEST_F(FormatsTest, RateValidation) {
 }
 
 TEST_F(FormatsTest, SetFMRWritesInOrderOnceAndAgainAfterAFailure) {
-  gDCAMWriteSpacingMicros = 10000;  // the specified spacing, checked below
+  gDCAMWriteSpacingMicros = 10000;  // the real spacing, checked below
   auto cams = Rig({SimMonoFireWirePersonality()});
   SimCamera& sim = *cams[0];
   MyDCAMCameraStruct* cam = Open(0x1001);
@@ -377,7 +377,7 @@ TEST_F(FormatsTest, FormatSevenCameraQuirksAndRefusals) {
 }
 
 TEST_F(FormatsTest, FormatSevenVendorQuirkAndPatientValueSetting) {
-  gDCAMValueSettingPollMicros = 30000;  // the specified patience, grouped in this one test
+  gDCAMValueSettingPollMicros = 30000;  // the real patience, grouped in this one test
   auto quirky = SimMonoFireWirePersonality();
   quirky.guid = 0x0001680100001001ull;  // vendor word with 0x168 in its upper 24 bits
   quirky.valueSettingReads = -1;         // "setting" never clears

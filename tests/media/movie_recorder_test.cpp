@@ -147,7 +147,7 @@ class MovieRecorder : public ::testing::Test {
     if (!dir.empty()) std::filesystem::remove_all(dir);
   }
   std::string path(const char* name) const { return (dir / "movies" / name).string(); }
-  FSSpec spec(const char* name) const {
+  FSSpec location(const char* name) const {
     Str255 p;
     p[0] = UInt8(std::strlen(name));
     std::memcpy(p + 1, name, p[0]);
@@ -167,7 +167,7 @@ class MovieRecorder : public ::testing::Test {
   }
   MyMovieRecorderStruct* create(const char* name, UInt32 code, UInt32 bits, UInt32 w, UInt32 h,
                                 OSErr* err, double nominal = 0, SInt32 scale = 600, UInt32 rowBytes = 0) {
-    return ORXDCAMCreateMovie(fakeCamera(), nominal, scale, w, h, code, bits, rowBytes, spec(name), err);
+    return ORXDCAMCreateMovie(fakeCamera(), nominal, scale, w, h, code, bits, rowBytes, location(name), err);
   }
 };
 
@@ -469,12 +469,12 @@ TEST_F(MovieRecorder, RefusesWhatItCannotStore) {
     SCOPED_TRACE(std::string(c.code) + " " + std::to_string(c.bits));
     OSErr err = 0;
     const UInt32 code = FOUR_CHAR_CODE(*reinterpret_cast<const char(*)[5]>(c.code));
-    EXPECT_EQ(ORXDCAMCreateMovie(fakeCamera(), 0, c.scale, c.w, c.h, code, c.bits, c.rowBytes, spec("x.mov"), &err),
+    EXPECT_EQ(ORXDCAMCreateMovie(fakeCamera(), 0, c.scale, c.w, c.h, code, c.bits, c.rowBytes, location("x.mov"), &err),
               nullptr);
     EXPECT_EQ(err, paramErr);
   }
   OSErr err = 0;
-  EXPECT_EQ(ORXDCAMCreateMovie(nullptr, 0, 600, 8, 8, FOUR_CHAR_CODE("raw "), 8, 0, spec("x.mov"), &err), nullptr);
+  EXPECT_EQ(ORXDCAMCreateMovie(nullptr, 0, 600, 8, 8, FOUR_CHAR_CODE("raw "), 8, 0, location("x.mov"), &err), nullptr);
   EXPECT_EQ(err, paramErr);
   EXPECT_TRUE(strayFiles({}).empty());
 }

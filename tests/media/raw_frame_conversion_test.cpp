@@ -318,7 +318,7 @@ TEST(BayerFrames, EveryCodeDecodesWithTheKernelItsLettersName) {
   }
 }
 
-// The Part's own examples, checked on the mosaic itself: a row 0 of G B
+// The documented examples, checked on the mosaic itself: a row 0 of G B
 // under 'bmBG' is GBRG; a row 0 of B G under 'mmBG' is BGGR. A frame with
 // only the blue sites lit shows blue only where a GBRG (BGGR) reading puts it.
 TEST(BayerFrames, LetterPairExamplesDecodeTheIntendedMosaic) {

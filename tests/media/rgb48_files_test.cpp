@@ -77,16 +77,16 @@ TEST_F(RGB48Files, TIFFKeepsSixteenBitsWithPackBits) {
   EXPECT_EQ(seen[1].depth, 40);
 }
 
-TEST_F(RGB48Files, PNGSetsNoCompressionAndSpecsWork) {
+TEST_F(RGB48Files, PNGSetsNoCompressionAndLocationsWork) {
   const UInt16 rgb[3] = {1, 2, 3};
   FSRef folder;
   ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(dir.c_str()), &folder, nullptr), noErr);
   FSCatalogInfo info{};
   ASSERT_EQ(FSGetCatalogInfo(&folder, kFSCatInfoNodeID | kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
-  FSSpec spec{};
+  FSSpec location{};
   const unsigned char name[] = "\x05p.png";
-  FSMakeFSSpec(info.volume, SInt32(info.nodeID), name, &spec);
-  ASSERT_EQ(myRGB48ToFileFSSpec(spec, kQTFileTypePNG, rgb, 1, 1, 1), noErr);
+  FSMakeFSSpec(info.volume, SInt32(info.nodeID), name, &location);
+  ASSERT_EQ(myRGB48ToFileFSSpec(location, kQTFileTypePNG, rgb, 1, 1, 1), noErr);
   EXPECT_TRUE(std::filesystem::exists(dir / "p.png"));
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].compressionMethod, 0);

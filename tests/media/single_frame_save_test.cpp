@@ -88,7 +88,7 @@ class SingleFrameSave : public ::testing::Test {
     EXPECT_EQ(SkyloomLiveComponentCount(), 0);
     EXPECT_EQ(SkyloomLiveGWorldCount(), 0);
   }
-  FSSpec specFor(const std::string& name) {
+  FSSpec locationFor(const std::string& name) {
     FSRef folder;
     EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(dir.c_str()), &folder, nullptr), noErr);
     FSCatalogInfo info{};
@@ -97,10 +97,10 @@ class SingleFrameSave : public ::testing::Test {
     Str255 pname;
     pname[0] = UInt8(name.size());
     std::memcpy(pname + 1, name.data(), name.size());
-    FSSpec spec{};
-    const OSErr err = FSMakeFSSpec(info.volume, SInt32(info.nodeID), pname, &spec);
+    FSSpec location{};
+    const OSErr err = FSMakeFSSpec(info.volume, SInt32(info.nodeID), pname, &location);
     EXPECT_TRUE(err == noErr || err == fnfErr);
-    return spec;
+    return location;
   }
   std::string path(const std::string& name) const { return (dir / name).string(); }
   bool exists(const std::string& name) const { return std::filesystem::exists(dir / name); }
@@ -184,7 +184,7 @@ TEST_F(SingleFrameSave, RoutingTable) {
     seen.clear();
     const std::string name = "f" + std::to_string(i++);
     const OSStatus st = ORXDCAMSaveRAWFrametoDisk(cameraWithCode(c.cameraCode), frame.data(), w, h, c.bits,
-                                                  specFor(name), code(c.kind), code(c.codeArg));
+                                                  locationFor(name), code(c.kind), code(c.codeArg));
     const std::string what = std::string(c.kind) + " " + c.cameraCode + " " + c.codeArg + " " + std::to_string(c.bits);
     EXPECT_EQ(st, c.status) << what;
     if (c.picture == 0) {
@@ -208,9 +208,9 @@ TEST_F(SingleFrameSave, RoutingTable) {
 
 TEST_F(SingleFrameSave, NullCameraAndNullFrame) {
   const UInt8 frame[4] = {};
-  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(nullptr, frame, 2, 2, 8, specFor("a"), code("TIFF"), code("ARGB")),
+  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(nullptr, frame, 2, 2, 8, locationFor("a"), code("TIFF"), code("ARGB")),
             OSStatus(0xE00002C0));
-  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), nullptr, 2, 2, 8, specFor("a"), code("TIFF"),
+  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), nullptr, 2, 2, 8, locationFor("a"), code("TIFF"),
                                       code("ARGB")),
             -50);
   EXPECT_TRUE(seen.empty());
@@ -226,7 +226,7 @@ TEST_F(SingleFrameSave, TwelveBitBayerGrabKeepsSixteenBits) {
     frame.insert(frame.end(), {0xAB, 0xCD, 0xEF});
     wide.insert(wide.end(), {0xABD0, 0xEFC0});
   }
-  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 12, specFor("g.tif"),
+  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 12, locationFor("g.tif"),
                                       code("TIFF"), code("bhGR")),
             0);
   std::vector<UInt16> want(w * h * 3);
@@ -253,7 +253,7 @@ TEST_F(SingleFrameSave, SixteenBitGreyFrameReadsBackExactly) {
   for (auto& s : frame) s = UInt16(rng());
   frame[0] = 0;
   frame[1] = 0xFFFF;
-  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 16, specFor("m.tif"),
+  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 16, locationFor("m.tif"),
                                       code("TIFF"), code("ARGB")),
             0);
   UInt32 tw = 0, th = 0;
@@ -266,7 +266,7 @@ TEST_F(SingleFrameSave, FITSKeepsSixteenBitGreyAndWritesLumaOfColour) {
   const UInt32 w = 6, h = 4;
   std::vector<UInt16> grey(w * h);
   for (UInt32 i = 0; i < w * h; ++i) grey[i] = UInt16(i * 2731);
-  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), grey.data(), w, h, 16, specFor("g.fits"),
+  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), grey.data(), w, h, 16, locationFor("g.fits"),
                                       code("FITS"), code("ARGB")),
             0);
   std::string f = readFile(path("g.fits"));
@@ -279,7 +279,7 @@ TEST_F(SingleFrameSave, FITSKeepsSixteenBitGreyAndWritesLumaOfColour) {
 
   // An 8-bit colour mosaic: luma (306 R + 601 G + 117 B) >> 10 of the preview.
   const std::vector<UInt8> mosaic = randomBytes(w * h, 3);
-  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), mosaic.data(), w, h, 8, specFor("c.fits"),
+  ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), mosaic.data(), w, h, 8, locationFor("c.fits"),
                                       code("FITS"), code("bmRG")),
             0);
   std::vector<UInt8> argb(w * h * 4);
@@ -293,7 +293,7 @@ TEST_F(SingleFrameSave, FITSKeepsSixteenBitGreyAndWritesLumaOfColour) {
   EXPECT_TRUE(seen.empty()) << "FITS goes to its own writer, not an exporter";
 
   // The writer's own refusal comes back: the file exists already.
-  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), grey.data(), w, h, 16, specFor("g.fits"),
+  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), grey.data(), w, h, 16, locationFor("g.fits"),
                                       code("FITS"), code("ARGB")),
             dupFNErr);
 }
@@ -320,7 +320,7 @@ TEST_F(SingleFrameSave, AllocationFailuresReleaseEverything) {
       std::thread([&] {
         SkyloomFailMediaAllocation(nth);
         st = ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, c.bits,
-                                       specFor(std::string("a") + std::to_string(nth) + c.kind), code(c.kind),
+                                       locationFor(std::string("a") + std::to_string(nth) + c.kind), code(c.kind),
                                        code(c.codeArg));
       }).join();
       EXPECT_EQ(st, -108) << c.kind << " " << c.codeArg << " allocation " << nth;
@@ -332,7 +332,7 @@ TEST_F(SingleFrameSave, AllocationFailuresReleaseEverything) {
   // The 32-bit picture itself.
   for (const char* kind : {"JPEG", "FITS", "TIFF"}) {
     SkyloomFailGWorldCreation(1);
-    EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 8, specFor(std::string("p.") + kind),
+    EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 8, locationFor(std::string("p.") + kind),
                                         code(kind), code("bmRG")),
               -108)
         << kind;
@@ -347,12 +347,12 @@ TEST_F(SingleFrameSave, ExportFailurePassesThrough) {
   SkyloomSetGraphicsExportRecorder([](const GraphicsExportRecord&) { return OSErr(ioErr); });
   const std::vector<UInt8> frame = randomBytes(8 * 6 * 2, 5);
   for (const char* kind : {"JPEG", "TIFF"})
-    EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), 8, 6, 16, specFor(kind), code(kind),
+    EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), 8, 6, 16, locationFor(kind), code(kind),
                                         code("ARGB")),
               ioErr)
         << kind;
   EXPECT_EQ(myBayerBufferTo16bppFile(code("bhGR"), reinterpret_cast<const UInt16*>(frame.data()), 8, 6,
-                                     specFor("b.tif"), code("TIFF")),
+                                     locationFor("b.tif"), code("TIFF")),
             ioErr);
 }
 
@@ -361,7 +361,7 @@ TEST_F(SingleFrameSave, ExportFailurePassesThrough) {
 TEST_F(SingleFrameSave, NarrowFramesAreNotReadAsSixteenBits) {
   const UInt32 w = 8, h = 6;
   const std::vector<UInt8> frame = randomBytes(w * h * 10 / 8, 6);
-  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 10, specFor("n.tif"),
+  EXPECT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, 10, locationFor("n.tif"),
                                       code("TIFF"), code("bmRG")),
             -50);
   EXPECT_FALSE(exists("n.tif"));
@@ -390,7 +390,7 @@ TEST_F(SingleFrameSave, BayerBufferKernelTable) {
   int i = 0;
   for (const Case& c : cases) {
     const std::string name = "k" + std::to_string(i++) + ".tif";
-    ASSERT_EQ(myBayerBufferTo16bppFile(code(c.code), mosaic.data(), w, h, specFor(name), code("TIFF")), 0) << c.code;
+    ASSERT_EQ(myBayerBufferTo16bppFile(code(c.code), mosaic.data(), w, h, locationFor(name), code("TIFF")), 0) << c.code;
     std::vector<UInt16> want(w * h * (c.colour ? 3 : 1));
     c.kernel(mosaic.data(), want.data(), w * (c.colour ? 6 : 2), w, h, c.flag);
     UInt32 tw, th;
@@ -398,7 +398,7 @@ TEST_F(SingleFrameSave, BayerBufferKernelTable) {
     EXPECT_EQ(readTIFF16(path(name), &tw, &th, &spp), want) << c.code;
   }
   for (const char* bad : {"bHRG", "mhRG", "bmRR", "raw ", "b48r", "ARGB"}) {
-    EXPECT_EQ(myBayerBufferTo16bppFile(code(bad), mosaic.data(), w, h, specFor("bad.tif"), code("TIFF")), -50) << bad;
+    EXPECT_EQ(myBayerBufferTo16bppFile(code(bad), mosaic.data(), w, h, locationFor("bad.tif"), code("TIFF")), -50) << bad;
     EXPECT_FALSE(exists("bad.tif")) << bad;
   }
 }
@@ -423,7 +423,7 @@ TEST_F(SingleFrameSave, StandardToolsReadEveryFormat) {
       {"PICT", 8, "a.pict", "PICT 37 11 8"},
   };
   for (const Case& c : cases) {
-    ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, c.bits, specFor(c.name),
+    ASSERT_EQ(ORXDCAMSaveRAWFrametoDisk(cameraWithCode("raw "), frame.data(), w, h, c.bits, locationFor(c.name),
                                         code(c.kind), code("ARGB")),
               0)
         << c.name;

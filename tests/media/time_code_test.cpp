@@ -75,12 +75,12 @@ class TimeCode : public ::testing::Test {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return path;
   }
-  FSSpec specOf(const std::string& path) {
+  FSSpec locationOf(const std::string& path) {
     FSRef ref;
     EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
-    FSSpec spec{};
-    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), noErr);
-    return spec;
+    FSSpec location{};
+    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &location, nullptr), noErr);
+    return location;
   }
   FSRef refOf(const std::string& path) {
     FSRef ref;
@@ -116,7 +116,7 @@ TEST_F(TimeCode, AddedTrackReadsInStandardToolsAndBackHere) {
   const UTCDateTime start = utc(2007, 3, 14, 21, 5, 3, 4588);
   myMakeStartStampUTC(start, stamp);
   SInt32 frames = 0;
-  ASSERT_EQ(myAddInATC(start, specOf(path), stamp, 1, &frames), noErr);
+  ASSERT_EQ(myAddInATC(start, locationOf(path), stamp, 1, &frames), noErr);
   EXPECT_EQ(frames, 300);
 
   Movie m = open(path);
@@ -164,7 +164,7 @@ TEST_F(TimeCode, FrameRatesAndFrameNumbers) {
   std::string path = write("half.mov", recording(300, 100.0f / 3.0f));
   char stamp[32];
   myMakeStartStampUTC(utc(2007, 3, 14, 21, 5, 3, 32768), stamp);
-  ASSERT_EQ(myAddInATC(utc(2007, 3, 14, 21, 5, 3, 32768), specOf(path), stamp, 0, nullptr), noErr);
+  ASSERT_EQ(myAddInATC(utc(2007, 3, 14, 21, 5, 3, 32768), locationOf(path), stamp, 0, nullptr), noErr);
   Movie m = open(path);
   char text[255];
   ASSERT_EQ(myExtractTimeCodeData(m, &def, &rec, text), noErr);
@@ -172,7 +172,7 @@ TEST_F(TimeCode, FrameRatesAndFrameNumbers) {
   DisposeMovie(m);
   // Few frames over a long time: fps stays at least 1.
   std::string slow = write("slow.mov", recording(3, 2000.0f));
-  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(slow), "STARTED", 1, nullptr), noErr);
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), locationOf(slow), "STARTED", 1, nullptr), noErr);
   m = open(slow);
   ASSERT_EQ(myExtractTimeCodeData(m, &def, &rec, text), noErr);
   EXPECT_EQ(def.numFrames, 1);
@@ -183,14 +183,14 @@ TEST_F(TimeCode, FrameRatesAndFrameNumbers) {
 TEST_F(TimeCode, RefusalsLeaveTheFileUntouched) {
   std::string shortOne = write("short.mov", recording(1, 40.0f, 1.0));  // duration 0
   auto before = ReadFile(shortOne);
-  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(shortOne), "STARTED", 1, nullptr), -2);
+  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), locationOf(shortOne), "STARTED", 1, nullptr), -2);
   EXPECT_EQ(ReadFile(shortOne), before);
   auto noVideo = recording(10, 40.0f);
   for (size_t i = 0; i + 4 <= noVideo.size(); ++i)
     if (std::memcmp(&noVideo[i], "vide", 4) == 0) std::memcpy(&noVideo[i], "soun", 4);
   std::string nv = write("nv.mov", noVideo);
   before = ReadFile(nv);
-  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(nv), "STARTED", 1, nullptr), -1);
+  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), locationOf(nv), "STARTED", 1, nullptr), -1);
   EXPECT_EQ(ReadFile(nv), before);
   Movie m = open(nv);
   TimeCodeDef def;
@@ -202,8 +202,8 @@ TEST_F(TimeCode, RefusalsLeaveTheFileUntouched) {
 
 TEST_F(TimeCode, HideShowFlipsEveryTrackAndCopiesAreHidden) {
   std::string path = write("two.mov", recording(20, 40.0f));
-  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), specOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
-  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), specOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), locationOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), locationOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
   auto enabledStates = [&] {
     Movie m = open(path);
     std::vector<int> states;
@@ -232,8 +232,8 @@ TEST_F(TimeCode, HideShowFlipsEveryTrackAndCopiesAreHidden) {
   DisposeMovie(src);
   std::string out = write("out.mov", recording(8, 40.0f));
   short ref = 0;
-  FSSpec spec = specOf(out);
-  ASSERT_EQ(OpenMovieFile(&spec, &ref, fsRdWrPerm), noErr);
+  FSSpec location = locationOf(out);
+  ASSERT_EQ(OpenMovieFile(&location, &ref, fsRdWrPerm), noErr);
   Movie dst = nullptr;
   ASSERT_EQ(NewMovieFromFile(&dst, ref, nullptr, nullptr, 0, nullptr), noErr);
   ASSERT_EQ(myCopyTCToMovie(dst, GetMovieIndTrackType(dst, 1, VideoMediaType, 0), &def, &rec, text), noErr);
@@ -254,7 +254,7 @@ TEST_F(TimeCode, HideShowFlipsEveryTrackAndCopiesAreHidden) {
 TEST_F(TimeCode, LongNamesComeBackCut) {
   std::string path = write("long.mov", recording(10, 40.0f));
   std::string name(300, 'x');
-  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), specOf(path), name.c_str(), 1, nullptr), noErr);
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), locationOf(path), name.c_str(), 1, nullptr), noErr);
   Movie m = open(path);
   TimeCodeDef def;
   TimeCodeRecord rec;
@@ -266,7 +266,7 @@ TEST_F(TimeCode, LongNamesComeBackCut) {
 
 TEST_F(TimeCode, ShowHideCommandThroughTheDialog) {
   std::string path = write("cmd.mov", recording(20, 40.0f));
-  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), specOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), locationOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
   skyloom::ui::ResetModel();
   {
     skyloom::ui::ScriptedUser user;

@@ -136,14 +136,14 @@ TEST_F(FileDialogs, CancelLeavesEveryOutParameterAlone) {
   FSRef ref = Pattern();
   FSRef many[2] = {Pattern(), Pattern()};
   UInt32 count = 99;
-  FSSpec spec;
-  memset(&spec, 0x5A, sizeof spec);
-  FSSpec specBefore = spec;
+  FSSpec location;
+  memset(&location, 0x5A, sizeof location);
+  FSSpec locationBefore = location;
   {
     ScriptedUser user;
     // Something typed before Cancel must not leak out either.
     user.Type(kSkyloomNavSelectionSignature, 0, files_).ClickCancel();
-    EXPECT_EQ(myUseNavServSelectLocationFSSpec(&spec, 0), userCanceledErr);
+    EXPECT_EQ(myUseNavServSelectLocationFSSpec(&location, 0), userCanceledErr);
     nav::Cancel(user);
     EXPECT_EQ(myUseNavServSelectLocationFSRef(&ref, 0, 0), userCanceledErr);
     nav::Cancel(user);
@@ -158,7 +158,7 @@ TEST_F(FileDialogs, CancelLeavesEveryOutParameterAlone) {
   EXPECT_TRUE(IsPattern(ref));
   EXPECT_TRUE(IsPattern(many[0]) && IsPattern(many[1]));
   EXPECT_EQ(count, 99u);
-  EXPECT_EQ(memcmp(&spec, &specBefore, sizeof spec), 0);
+  EXPECT_EQ(memcmp(&location, &locationBefore, sizeof location), 0);
   EXPECT_FALSE(Exists(files_ + "/new.txt"));
 }
 
@@ -220,10 +220,10 @@ TEST_F(FileDialogs, ChoosingAFolder) {
 
   // The FSSpec form gives the folder itself, not an item inside it.
   nav::Choose(user, {folder});
-  FSSpec spec;
-  ASSERT_EQ(myUseNavServSelectLocationFSSpec(&spec, 3), noErr);
+  FSSpec location;
+  ASSERT_EQ(myUseNavServSelectLocationFSSpec(&location, 3), noErr);
   FSRef back;
-  ASSERT_EQ(FSpMakeFSRef(&spec, &back), noErr);
+  ASSERT_EQ(FSpMakeFSRef(&location, &back), noErr);
   EXPECT_EQ(PathOf(back), folder);
   EXPECT_TRUE(user.Errors().empty());
 }
@@ -336,9 +336,9 @@ TEST_F(FileDialogs, OpeningThroughTheCLibrary) {
   fputs("d", f);
   fclose(f);
   EXPECT_EQ(Slurp(path), "Xbcd");
-  FSSpec spec;
-  ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), noErr);
-  f = myFSp_fopenRW(&spec);
+  FSSpec location;
+  ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &location, nullptr), noErr);
+  f = myFSp_fopenRW(&location);
   ASSERT_NE(f, nullptr);
   fclose(f);
 

@@ -37,8 +37,8 @@ std::string PathOf(const FSRef& ref) {
   return reinterpret_cast<char*>(buf);
 }
 
-std::string SpecName(const FSSpec& spec) {
-  return std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]);
+std::string LocationName(const FSSpec& location) {
+  return std::string(reinterpret_cast<const char*>(location.name + 1), location.name[0]);
 }
 
 class Files : public ::testing::Test {
@@ -371,45 +371,45 @@ TEST_F(Files, CatalogInfoAndSpecConversions) {
 
   FSCatalogInfo info;
   HFSUniStr255 outName;
-  FSSpec spec;
+  FSSpec location;
   FSRef parent;
   ASSERT_EQ(FSGetCatalogInfo(&file,
                              kFSCatInfoNodeFlags | kFSCatInfoParentDirID | kFSCatInfoDataSizes |
                                  kFSCatInfoVolume,
-                             &info, &outName, &spec, &parent),
+                             &info, &outName, &location, &parent),
             noErr);
   EXPECT_EQ(std::vector<UniChar>(outName.unicode, outName.unicode + outName.length), name);
   EXPECT_EQ(info.nodeFlags & kFSNodeIsDirectoryMask, 0);
   EXPECT_EQ(info.dataLogicalSize, 7u);
   EXPECT_EQ(PathOf(parent), dir_ + "/Moon");
-  EXPECT_EQ(SInt32(info.parentDirID), spec.parID);
-  EXPECT_EQ(spec.parID, created.parID);
-  EXPECT_EQ(info.volume, spec.vRefNum);
-  EXPECT_GE(spec.parID, 16);
-  EXPECT_LT(spec.parID, 1 << 24);
-  EXPECT_EQ(SpecName(spec), utf8Name);
+  EXPECT_EQ(SInt32(info.parentDirID), location.parID);
+  EXPECT_EQ(location.parID, created.parID);
+  EXPECT_EQ(info.volume, location.vRefNum);
+  EXPECT_GE(location.parID, 16);
+  EXPECT_LT(location.parID, 1 << 24);
+  EXPECT_EQ(LocationName(location), utf8Name);
 
   FSCatalogInfo dirInfo;
   ASSERT_EQ(FSGetCatalogInfo(&moon, kFSCatInfoNodeFlags | kFSCatInfoNodeID, &dirInfo, nullptr,
                              nullptr, nullptr),
             noErr);
   EXPECT_NE(dirInfo.nodeFlags & kFSNodeIsDirectoryMask, 0);
-  EXPECT_EQ(SInt32(dirInfo.nodeID), spec.parID);
+  EXPECT_EQ(SInt32(dirInfo.nodeID), location.parID);
 
   // FSSpec -> FSRef, and FSMakeFSSpec for existing, new and the folder itself.
   FSRef back;
-  ASSERT_EQ(FSpMakeFSRef(&spec, &back), noErr);
+  ASSERT_EQ(FSpMakeFSRef(&location, &back), noErr);
   EXPECT_EQ(PathOf(back), PathOf(file));
   FSSpec made;
-  EXPECT_EQ(FSMakeFSSpec(spec.vRefNum, spec.parID, spec.name, &made), noErr);
-  EXPECT_EQ(std::memcmp(&made, &spec, sizeof spec), 0);
+  EXPECT_EQ(FSMakeFSSpec(location.vRefNum, location.parID, location.name, &made), noErr);
+  EXPECT_EQ(std::memcmp(&made, &location, sizeof location), 0);
   const unsigned char newName[] = "\x09" "next.fits";
-  EXPECT_EQ(FSMakeFSSpec(spec.vRefNum, spec.parID, newName, &made), fnfErr);
-  EXPECT_EQ(made.parID, spec.parID);
-  EXPECT_EQ(SpecName(made), "next.fits");
+  EXPECT_EQ(FSMakeFSSpec(location.vRefNum, location.parID, newName, &made), fnfErr);
+  EXPECT_EQ(made.parID, location.parID);
+  EXPECT_EQ(LocationName(made), "next.fits");
   EXPECT_EQ(FSpMakeFSRef(&made, &back), fnfErr);
-  EXPECT_EQ(FSMakeFSSpec(spec.vRefNum, spec.parID, nullptr, &made), noErr);
-  EXPECT_EQ(SpecName(made), "Moon");
+  EXPECT_EQ(FSMakeFSSpec(location.vRefNum, location.parID, nullptr, &made), noErr);
+  EXPECT_EQ(LocationName(made), "Moon");
   ASSERT_EQ(FSpMakeFSRef(&made, &back), noErr);
   EXPECT_EQ(PathOf(back), dir_ + "/Moon");
   EXPECT_EQ(FSMakeFSSpec(0, (1 << 24) - 1, nullptr, &made), dirNFErr);
@@ -419,12 +419,12 @@ TEST_F(Files, CatalogInfoAndSpecConversions) {
   longName += ".ser";
   FSRef longRef;
   ASSERT_EQ(Create(moon, longName, &longRef), noErr);
-  ASSERT_EQ(FSGetCatalogInfo(&longRef, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), noErr);
-  EXPECT_LE(spec.name[0], 63);
-  EXPECT_NE(SpecName(spec).find('#'), std::string::npos);
-  ASSERT_EQ(FSpMakeFSRef(&spec, &back), noErr);
+  ASSERT_EQ(FSGetCatalogInfo(&longRef, kFSCatInfoNone, nullptr, nullptr, &location, nullptr), noErr);
+  EXPECT_LE(location.name[0], 63);
+  EXPECT_NE(LocationName(location).find('#'), std::string::npos);
+  ASSERT_EQ(FSpMakeFSRef(&location, &back), noErr);
   EXPECT_EQ(PathOf(back), dir_ + "/Moon/" + longName);
-  EXPECT_EQ(FSMakeFSSpec(spec.vRefNum, spec.parID, spec.name, &made), noErr);
+  EXPECT_EQ(FSMakeFSSpec(location.vRefNum, location.parID, location.name, &made), noErr);
 
   // The root has the root's parent and no parent reference.
   FSRef root;
@@ -445,7 +445,7 @@ TEST_F(Files, CatalogInfoAndSpecConversions) {
   EXPECT_EQ(FSDeleteObject(&file), fnfErr);
   EXPECT_EQ(FSOpenFork(&file, 0, nullptr, fsRdPerm, &fork), fnfErr);
   EXPECT_EQ(FSDeleteObject(&moon), noErr);
-  EXPECT_EQ(FSMakeFSSpec(0, spec.parID, nullptr, &made), dirNFErr);
+  EXPECT_EQ(FSMakeFSSpec(0, location.parID, nullptr, &made), dirNFErr);
 }
 
 TEST_F(Files, ErrorsAndBadNames) {
@@ -501,10 +501,10 @@ int RunChild() {
   const char* result = getenv("SKYLOOM_TEST_RESULT");
   if (!(config && dirID && expect && other && result)) return 1;
   SkyloomSetConfigurationDirectory(config);
-  FSSpec spec;
-  if (FSMakeFSSpec(0, SInt32(atol(dirID)), nullptr, &spec) != noErr) return 2;
+  FSSpec location;
+  if (FSMakeFSSpec(0, SInt32(atol(dirID)), nullptr, &location) != noErr) return 2;
   FSRef ref;
-  if (FSpMakeFSRef(&spec, &ref) != noErr) return 3;
+  if (FSpMakeFSRef(&location, &ref) != noErr) return 3;
   if (PathOf(ref) != expect) return 4;
   // Give a folder an id here, for the parent to find.
   if (FSPathMakeRef(reinterpret_cast<const UInt8*>(other), &ref, nullptr) != noErr) return 5;
@@ -558,16 +558,16 @@ TEST_F(Files, DirectoryIdsPersistAcrossProcesses) {
   const SInt32 childID = SInt32(atol(Slurp(result).c_str()));
   ASSERT_GE(childID, 16);
   EXPECT_NE(childID, keptID);
-  FSSpec spec;
-  ASSERT_EQ(FSMakeFSSpec(0, childID, nullptr, &spec), noErr);
+  FSSpec location;
+  ASSERT_EQ(FSMakeFSSpec(0, childID, nullptr, &location), noErr);
   FSRef ref;
-  ASSERT_EQ(FSpMakeFSRef(&spec, &ref), noErr);
+  ASSERT_EQ(FSpMakeFSRef(&location, &ref), noErr);
   EXPECT_EQ(PathOf(ref), other);
 
   // A fresh start on the same configuration directory reads the ids back.
   SkyloomSetConfigurationDirectory((dir_ + "/config").c_str());
-  ASSERT_EQ(FSMakeFSSpec(0, keptID, nullptr, &spec), noErr);
-  ASSERT_EQ(FSpMakeFSRef(&spec, &ref), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, keptID, nullptr, &location), noErr);
+  ASSERT_EQ(FSpMakeFSRef(&location, &ref), noErr);
   EXPECT_EQ(PathOf(ref), kept);
 }
 
@@ -583,12 +583,12 @@ TEST_F(Files, ThreadsShareTheTablesSafely) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kFiles; ++i) {
         FSRef ref;
-        FSSpec spec;
+        FSSpec location;
         auto name = U16("t" + std::to_string(t) + "_" + std::to_string(i));
         if (FSCreateFileUnicode(&shared, name.size(), name.data(), kFSCatInfoNone, nullptr, &ref,
-                                &spec) != noErr)
+                                &location) != noErr)
           continue;
-        parIDs[t].push_back(spec.parID);
+        parIDs[t].push_back(location.parID);
         FSIORefNum fork;
         if (FSOpenFork(&ref, 0, nullptr, fsRdWrPerm, &fork) != noErr) continue;
         FSWriteFork(fork, fsAtMark, 0, 4, "data", nullptr);

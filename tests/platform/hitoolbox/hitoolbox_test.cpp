@@ -234,12 +234,12 @@ TEST_F(HIToolboxTest, MenusFromTheNibAndTheMenuBar) {
 
 TEST_F(HIToolboxTest, HandlersRunNewestFirstAndUnhandledEventsClimb) {
   Recorded onControl, onWindowOld, onWindowNew, onApp;
-  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  EventTypeSpec location{kCmds, kEventCommandProcess};
   EventHandlerRef hc, hwo, hwn, ha;
-  ASSERT_EQ(InstallControlEventHandler(C(FOUR_CHAR_CODE("PUSH"), 1), recordingHandler, 1, &spec, &onControl, &hc), noErr);
-  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindowOld, &hwo), noErr);
-  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindowNew, &hwn), noErr);
-  ASSERT_EQ(InstallApplicationEventHandler(recordingHandler, 1, &spec, &onApp, &ha), noErr);
+  ASSERT_EQ(InstallControlEventHandler(C(FOUR_CHAR_CODE("PUSH"), 1), recordingHandler, 1, &location, &onControl, &hc), noErr);
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &location, &onWindowOld, &hwo), noErr);
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &location, &onWindowNew, &hwn), noErr);
+  ASSERT_EQ(InstallApplicationEventHandler(recordingHandler, 1, &location, &onApp, &ha), noErr);
   ShowWindow(panel_);
 
   onWindowOld.answer = noErr;
@@ -317,8 +317,8 @@ TEST_F(HIToolboxTest, UserActionsActAsTheirKinds) {
 TEST_F(HIToolboxTest, PopupItemCommandGoesToTheWindow) {
   Recorded onWindow;
   onWindow.answer = noErr;
-  EventTypeSpec spec{kCmds, kEventCommandProcess};
-  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindow, nullptr), noErr);
+  EventTypeSpec location{kCmds, kEventCommandProcess};
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &location, &onWindow, nullptr), noErr);
   ShowWindow(panel_);
   ASSERT_EQ(UserChooseItem(C(FOUR_CHAR_CODE("POPU"), 0), 1), noErr);
   EXPECT_EQ(onWindow.lastCommand, FOUR_CHAR_CODE("POPC"));  // the control's command: the item has none
@@ -334,7 +334,7 @@ TEST_F(HIToolboxTest, ScriptedUserEndsAnAppModalLoop) {
     WindowRef w;
     UInt32 cmd;
   } ctx{panel_, 0};
-  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  EventTypeSpec location{kCmds, kEventCommandProcess};
   ASSERT_EQ(InstallWindowEventHandler(
                 panel_,
                 [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
@@ -346,7 +346,7 @@ TEST_F(HIToolboxTest, ScriptedUserEndsAnAppModalLoop) {
                   QuitAppModalLoopForWindow(c->w);
                   return noErr;
                 },
-                1, &spec, &ctx, nullptr),
+                1, &location, &ctx, nullptr),
             noErr);
   ShowWindow(panel_);
   ScriptedUser user;
@@ -461,7 +461,7 @@ TEST_F(HIToolboxTest, MenuChoiceAsksForEnablingThenSendsTheCommand) {
     int enables = 0;
     bool allowQuit = false;
   } st;
-  EventTypeSpec spec{kEventClassMenu, kEventMenuEnableItems};
+  EventTypeSpec location{kEventClassMenu, kEventMenuEnableItems};
   ASSERT_EQ(InstallApplicationEventHandler(
                 [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
                   auto* s = static_cast<State*>(ud);
@@ -474,7 +474,7 @@ TEST_F(HIToolboxTest, MenuChoiceAsksForEnablingThenSendsTheCommand) {
                     DisableMenuCommand(m, kHICommandQuit);
                   return noErr;
                 },
-                1, &spec, &st, nullptr),
+                1, &location, &st, nullptr),
             noErr);
   ScriptedUser user;
   user.ChooseMenuCommand(kHICommandQuit).Do([&] { st.allowQuit = true; }).ChooseMenuCommand(kHICommandQuit);
@@ -645,9 +645,9 @@ TEST_F(HIToolboxTest, ALongJobPollingEventsSeesTheUsersClickAndMenuKeys) {
   Recorded onApp, onWindow;
   onApp.answer = noErr;
   onWindow.answer = noErr;
-  EventTypeSpec spec{kCmds, kEventCommandProcess};
-  ASSERT_EQ(InstallApplicationEventHandler(recordingHandler, 1, &spec, &onApp, nullptr), noErr);
-  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &onWindow, nullptr), noErr);
+  EventTypeSpec location{kCmds, kEventCommandProcess};
+  ASSERT_EQ(InstallApplicationEventHandler(recordingHandler, 1, &location, &onApp, nullptr), noErr);
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &location, &onWindow, nullptr), noErr);
   ScriptedUser user;
   user.PressMenuKey('k').Click(FOUR_CHAR_CODE("PUSH"), 1, "Panel").Click(FOUR_CHAR_CODE("PUSH"), 1);
   // No window is up yet: the poll leaves the window step for later, but the
@@ -774,10 +774,10 @@ namespace {
 
 TEST_F(HIToolboxTest, StaleHandlerReferencesAreRefused) {
   Recorded r;
-  EventTypeSpec spec{kCmds, kEventCommandProcess};
+  EventTypeSpec location{kCmds, kEventCommandProcess};
   EventHandlerRef onWindow = nullptr, onRoot = nullptr;
-  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &spec, &r, &onWindow), noErr);
-  ASSERT_EQ(InstallControlEventHandler(HIViewGetRoot(panel_), recordingHandler, 1, &spec, &r, &onRoot), noErr);
+  ASSERT_EQ(InstallWindowEventHandler(panel_, recordingHandler, 1, &location, &r, &onWindow), noErr);
+  ASSERT_EQ(InstallControlEventHandler(HIViewGetRoot(panel_), recordingHandler, 1, &location, &r, &onRoot), noErr);
   EXPECT_EQ(RemoveEventHandler(onRoot), noErr);
   EXPECT_EQ(RemoveEventHandler(onRoot), paramErr);
   DisposeWindow(panel_);
@@ -811,7 +811,7 @@ TEST_F(HIToolboxTest, ChoosingFromASubmenuOpensEachMenuOnTheWay) {
     std::vector<MenuID> order;
     bool blockMore = false;
   } opened;
-  EventTypeSpec spec{kEventClassMenu, kEventMenuEnableItems};
+  EventTypeSpec location{kEventClassMenu, kEventMenuEnableItems};
   auto handler = [](EventHandlerCallRef, EventRef e, void* ud) -> OSStatus {
     auto* o = static_cast<Opened*>(ud);
     MenuRef m = nullptr;
@@ -825,8 +825,8 @@ TEST_F(HIToolboxTest, ChoosingFromASubmenuOpensEachMenuOnTheWay) {
     }
     return noErr;
   };
-  ASSERT_EQ(InstallMenuEventHandler(tools, handler, 1, &spec, &opened, nullptr), noErr);
-  ASSERT_EQ(InstallMenuEventHandler(GetMenuRef(21), handler, 1, &spec, &opened, nullptr), noErr);
+  ASSERT_EQ(InstallMenuEventHandler(tools, handler, 1, &location, &opened, nullptr), noErr);
+  ASSERT_EQ(InstallMenuEventHandler(GetMenuRef(21), handler, 1, &location, &opened, nullptr), noErr);
   Recorded onApp;
   onApp.answer = noErr;
   EventTypeSpec cmd{kCmds, kEventCommandProcess};

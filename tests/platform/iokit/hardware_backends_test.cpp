@@ -293,8 +293,8 @@ TEST_F(RealBackendRegistry, FireWireUnitsFromNodeROMs) {
   for (io_service_t s : all) IOObjectRelease(s);
 
   CFMutableDictionaryRef matching = IOServiceMatching("IOFireWireUnit");
-  SInt32 spec = 0xA02D;
-  CFNumberRef n = CFNumberCreate(nullptr, kCFNumberSInt32Type, &spec);
+  SInt32 location = 0xA02D;
+  CFNumberRef n = CFNumberCreate(nullptr, kCFNumberSInt32Type, &location);
   CFDictionarySetValue(matching, CFSTR("Unit_Spec_ID"), n);
   CFRelease(n);
   auto units = Services(matching);

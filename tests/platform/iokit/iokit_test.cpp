@@ -100,9 +100,9 @@ TEST_F(IOKitTest, ConfigurationDirectoryWalk) {
   IOFireWireLibDeviceRef dev = Device(units[0]);
   IOFireWireLibConfigDirectoryRef unit = (*dev)->GetConfigDirectory(dev, kIOFireWireConfigDirectoryInterfaceID);
   ASSERT_NE(unit, nullptr);
-  UInt32 spec = 0;
-  EXPECT_EQ((*unit)->GetKeyValue_UInt32(unit, kConfigUnitSpecIdKey, &spec), 0);
-  EXPECT_EQ(spec, 0xA02Du);
+  UInt32 location = 0;
+  EXPECT_EQ((*unit)->GetKeyValue_UInt32(unit, kConfigUnitSpecIdKey, &location), 0);
+  EXPECT_EQ(location, 0xA02Du);
   IOFireWireLibConfigDirectoryRef dep = nullptr;
   ASSERT_EQ((*unit)->GetKeyValue_ConfigDirectory(unit, kConfigUnitDependentInfoKey, &dep,
                                                  kIOFireWireConfigDirectoryInterfaceID), 0);

@@ -102,10 +102,10 @@ TEST_F(Navigation, ChooseFileShowsAModalDialogAndTellsTheEventProcedure) {
   UInt8 path[PATH_MAX];
   ASSERT_EQ(FSRefMakePath(&ref, path, sizeof path), noErr);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(path)), file);
-  FSSpec spec;
-  ASSERT_EQ(AEGetNthPtr(&reply.selection, 1, typeFSS, nullptr, &type, &spec, sizeof spec, &size), noErr);
+  FSSpec location;
+  ASSERT_EQ(AEGetNthPtr(&reply.selection, 1, typeFSS, nullptr, &type, &location, sizeof location, &size), noErr);
   EXPECT_EQ(type, typeFSS);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(spec.name + 1), spec.name[0]), "frame.fits");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(location.name + 1), location.name[0]), "frame.fits");
   // Wrong requests.
   EXPECT_EQ(AEGetNthPtr(&reply.selection, 0, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr), errAEIllegalIndex);
   EXPECT_EQ(AEGetNthPtr(&reply.selection, 2, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr), errAEIllegalIndex);
