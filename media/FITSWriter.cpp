@@ -58,37 +58,14 @@ OSStatus myMonoToFITSFileFSSPEC(FSSpec location, const void* samples, UInt32 byt
       height == 0)
     return paramErr;
 
-  // Create the file in the location's folder; an existing name fails here.
-  FSSpec folderLocation;
-  FSRef folder;
-  OSErr err = FSMakeFSSpec(location.vRefNum, location.parID, nullptr, &folderLocation);
-  if (err == noErr) err = FSpMakeFSRef(&folderLocation, &folder);
-  if (err != noErr) return err;
-  std::vector<UniChar> name;
-  {
-    // The Pascal name is UTF-8; the File Manager takes UTF-16.
-    const unsigned char* p = location.name + 1;
-    const size_t n = location.name[0];
-    for (size_t i = 0; i < n;) {
-      UInt32 c = p[i];
-      size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-      if (extra) c &= (0x3F >> extra);
-      for (size_t k = 1; k <= extra && i + k < n; ++k) c = (c << 6) | (p[i + k] & 0x3F);
-      i += extra + 1;
-      if (c >= 0x10000) {
-        c -= 0x10000;
-        name.push_back(UniChar(0xD800 | (c >> 10)));
-        name.push_back(UniChar(0xDC00 | (c & 0x3FF)));
-      } else {
-        name.push_back(UniChar(c));
-      }
-    }
-  }
+  // An existing name fails here, and is left alone.
   FitsFile file;
   file.keep = true;  // nothing of ours to delete until the create succeeds
-  err = FSCreateFileUnicode(&folder, name.size(), name.data(), kFSCatInfoNone, nullptr, &file.ref, nullptr);
+  OSErr err = FSpCreate(&location, 0, 0, 0);
   if (err != noErr) return err;
   file.keep = false;
+  err = FSpMakeFSRef(&location, &file.ref);
+  if (err != noErr) return err;
   err = FSOpenFork(&file.ref, 0, nullptr, fsWrPerm, &file.fork);
   if (err != noErr) return err;
   file.open = true;

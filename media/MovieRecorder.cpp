@@ -38,58 +38,10 @@ struct Locker {
   ~Locker() { pthread_mutex_unlock(m); }
 };
 
-// ---- Names ----
-
-// A Pascal UTF-8 name as UTF-16; false for a malformed name.
-bool pascalToUniChars(const unsigned char* pname, std::vector<UniChar>* out) {
-  out->clear();
-  size_t n = pname[0], i = 1;
-  while (i <= n) {
-    UInt32 c = pname[i];
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + size_t(extra) > n) return false;
-    if (extra > 0) c &= 0x3F >> extra;
-    for (int k = 1; k <= extra; ++k) {
-      UInt32 b = pname[i + size_t(k)];
-      if ((b & 0xC0) != 0x80) return false;
-      c = (c << 6) | (b & 0x3F);
-    }
-    i += size_t(extra) + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out->push_back(UniChar(0xD800 + (c >> 10)));
-      out->push_back(UniChar(0xDC00 + (c & 0x3FF)));
-    } else {
-      out->push_back(UniChar(c));
-    }
-  }
-  return true;
-}
-
-// The folder an FSSpec lives in.
-OSErr folderRefOf(const FSSpec& location, FSRef* folder) {
-  FSSpec dir;
-  std::memset(&dir, 0, sizeof dir);
-  dir.vRefNum = location.vRefNum;
-  dir.parID = location.parID;
-  return FSpMakeFSRef(&dir, folder);
-}
-
 // Creates the file an FSSpec names (which must not exist) and makes its FSRef.
 OSErr createFileAt(const FSSpec& location, FSRef* fileRef) {
-  FSRef folder;
-  OSErr err = folderRefOf(location, &folder);
-  if (err != noErr) return err;
-  std::vector<UniChar> name;
-  if (!pascalToUniChars(location.name, &name) || name.empty()) return bdNamErr;
-  return FSCreateFileUnicode(&folder, name.size(), name.data(), kFSCatInfoNone, nullptr, fileRef,
-                             nullptr);
-}
-
-OSErr deleteLocation(const FSSpec& location) {
-  FSRef ref;
-  OSErr err = FSpMakeFSRef(&location, &ref);
-  return err == noErr ? FSDeleteObject(&ref) : err;
+  OSErr err = FSpCreate(&location, 0, 0, 0);
+  return err == noErr ? FSpMakeFSRef(&location, fileRef) : err;
 }
 
 // ---- Byte order ----
@@ -341,7 +293,7 @@ void stopWriter(MyMovieRecorderStruct* r) {
 
 void deleteReserve(MyMovieRecorderStruct* r) {
   if (!r->mHasReserve) return;
-  OSErr err = deleteLocation(r->mReserveSpec);
+  OSErr err = FSpDelete(&r->mReserveSpec);
   if (err != noErr) std::fprintf(stderr, "ORXDCAMCloseMovie reserve delete failed Err = 0x%x %d\n", err, err);
   r->mHasReserve = 0;
 }

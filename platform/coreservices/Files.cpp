@@ -813,6 +813,27 @@ OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) {
   return noErr;
 }
 
+OSErr FSpCreate(const FSSpec* location, OSType, OSType, ScriptCode) {
+  if (location == nullptr) return paramErr;
+  FSSpec folderLocation;
+  FSRef folder;
+  OSErr err = FSMakeFSSpec(location->vRefNum, location->parID, nullptr, &folderLocation);
+  if (err == noErr) err = FSpMakeFSRef(&folderLocation, &folder);
+  if (err != noErr) return err;
+  const std::string name(reinterpret_cast<const char*>(location->name + 1), location->name[0]);
+  HFSUniStr255 unicode;
+  Utf8ToHFSUniStr(name, &unicode);
+  std::string back;
+  if (!Utf16ToUtf8(unicode.unicode, unicode.length, &back) || back != name) return bdNamErr;
+  return FSCreateFileUnicode(&folder, unicode.length, unicode.unicode, kFSCatInfoNone, nullptr, nullptr, nullptr);
+}
+
+OSErr FSpDelete(const FSSpec* location) {
+  FSRef ref;
+  OSErr err = FSpMakeFSRef(location, &ref);
+  return err == noErr ? FSDeleteObject(&ref) : err;
+}
+
 // ---- Forks ----
 
 OSErr FSGetDataForkName(HFSUniStr255* dataForkName) {

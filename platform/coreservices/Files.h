@@ -173,6 +173,12 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
 // needed to find a folder and is not checked.
 OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* location);
 OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
+// Creates the empty file an FSSpec names (its folder must exist): dupFNErr
+// when the name is taken, bdNamErr for a name that is not UTF-8. Creator, type
+// and script are accepted and ignored.
+OSErr FSpCreate(const FSSpec* location, OSType creator, OSType fileType, ScriptCode scriptTag);
+// Deletes the file or empty folder an FSSpec names.
+OSErr FSpDelete(const FSSpec* location);
 
 // ---- Forks (the data fork only; its name is empty) ----
 OSErr FSGetDataForkName(HFSUniStr255* dataForkName);

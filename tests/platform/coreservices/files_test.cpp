@@ -95,6 +95,29 @@ TEST_F(Files, CreateOverAnExistingObjectGivesDupFNErrAndLeavesItUntouched) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
+TEST_F(Files, CreateAndDeleteByFSSpec) {
+  FSCatalogInfo info{};
+  ASSERT_EQ(FSGetCatalogInfo(&dirRef_, kFSCatInfoNodeID | kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
+  auto location = [&](const std::string& name) {
+    Str255 pname;
+    pname[0] = UInt8(name.size());
+    std::memcpy(pname + 1, name.data(), name.size());
+    FSSpec s{};
+    FSMakeFSSpec(info.volume, SInt32(info.nodeID), pname, &s);
+    return s;
+  };
+  FSSpec fresh = location("N\xc3\xa9" "buleuse.fits");
+  ASSERT_EQ(FSpCreate(&fresh, 0, 0, 0), noErr);
+  EXPECT_EQ(Slurp(dir_ + "/N\xc3\xa9" "buleuse.fits"), "");
+  EXPECT_EQ(FSpCreate(&fresh, 0, 0, 0), dupFNErr);
+  FSSpec broken = location("bad\xff.fits");  // not UTF-8
+  EXPECT_EQ(FSpCreate(&broken, 0, 0, 0), bdNamErr);
+  EXPECT_EQ(FSpDelete(&fresh), noErr);
+  struct stat st;
+  EXPECT_NE(stat((dir_ + "/N\xc3\xa9" "buleuse.fits").c_str(), &st), 0);
+  EXPECT_EQ(FSpDelete(&fresh), fnfErr);
+}
+
 TEST_F(Files, ForkPositionModesMarkAndEndOfFile) {
   FSIORefNum fork = OpenNew("movie.mov");
   struct Step {
