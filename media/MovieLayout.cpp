@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/coreservices/CoreServices.h"
+#include "platform/quicktime/AtomWriter.h"
 
 namespace {
 
@@ -13,43 +14,6 @@ UInt32 saturateU32(double v) {
   if (v >= 4294967295.0) return 0xFFFFFFFFu;
   return UInt32(v);
 }
-
-// Appends big-endian values to a growing atom.
-struct AtomWriter {
-  std::vector<UInt8>& out;
-  void u8(UInt8 v) { out.push_back(v); }
-  void u16(UInt16 v) {
-    UInt8 b[2];
-    myPutBE16(b, v);
-    out.insert(out.end(), b, b + 2);
-  }
-  void u32(UInt32 v) {
-    UInt8 b[4];
-    myPutBE32(b, v);
-    out.insert(out.end(), b, b + 4);
-  }
-  void u64(UInt64 v) {
-    UInt8 b[8];
-    myPutBE64(b, v);
-    out.insert(out.end(), b, b + 8);
-  }
-  void zeros(size_t n) { out.insert(out.end(), n, 0); }
-  void bytes(const std::vector<UInt8>& v) { out.insert(out.end(), v.begin(), v.end()); }
-  void pascal(const char* s, size_t pad) {
-    size_t n = std::strlen(s);
-    u8(UInt8(n));
-    out.insert(out.end(), s, s + n);
-    zeros(pad);
-  }
-  void header(UInt32 size, const char (&type)[5]) {
-    u32(size);
-    u32(FOUR_CHAR_CODE(type));
-  }
-  void matrix() {
-    const UInt32 m[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000};
-    for (UInt32 v : m) u32(v);
-  }
-};
 
 }  // namespace
 
@@ -187,10 +151,9 @@ ImageDescriptionHandle myCreateMovieImageDescription(UInt32 storedCode, UInt32 b
 }
 
 std::vector<UInt8> myFlattenImageDescription(ImageDescriptionHandle desc) {
-  std::vector<UInt8> out;
-  if (!desc) return out;
+  if (!desc) return {};
   const ImageDescription& d = **desc;
-  AtomWriter w{out};
+  QTAtomWriter w;
   Size total = GetHandleSize(reinterpret_cast<Handle>(desc));
   w.u32(UInt32(d.idSize));
   w.u32(d.cType);
@@ -208,7 +171,7 @@ std::vector<UInt8> myFlattenImageDescription(ImageDescriptionHandle desc) {
   w.u32(UInt32(d.vRes));
   w.u32(UInt32(d.dataSize));
   w.u16(UInt16(d.frameCount));
-  out.insert(out.end(), d.name, d.name + 32);
+  w.bytes(d.name, 32);
   w.u16(UInt16(d.depth));
   w.u16(UInt16(d.clutID));
   // A colour table that follows is swapped field by field.
@@ -233,8 +196,8 @@ std::vector<UInt8> myFlattenImageDescription(ImageDescriptionHandle desc) {
     }
   }
   // Keep the size field and the bytes in step.
-  myPutBE32(out.data(), UInt32(out.size()));
-  return out;
+  myPutBE32(w.b.data(), UInt32(w.b.size()));
+  return std::move(w.b);
 }
 
 // ---------------------------------------------------------------- durations
@@ -298,24 +261,23 @@ bool myMovieNeeds64BitOffsets(UInt32 n, UInt32 frameBytes) {
 }
 
 std::vector<UInt8> myCreateChunkOffsetTable(UInt32 n, UInt32 frameBytes) {
-  std::vector<UInt8> out;
-  AtomWriter w{out};
+  QTAtomWriter w;
   if (myMovieNeeds64BitOffsets(n, frameBytes)) {
-    out.reserve(16 + size_t(n) * 8);
+    w.b.reserve(16 + size_t(n) * 8);
     w.header(UInt32(16 + UInt64(n) * 8), "co64");
     w.u32(0);
     w.u32(n);
     UInt64 offset = kMovieFirstFrameOffset;
     for (UInt32 k = 0; k < n; ++k, offset += frameBytes) w.u64(offset);
   } else {
-    out.reserve(16 + size_t(n) * 4);
+    w.b.reserve(16 + size_t(n) * 4);
     w.header(16 + n * 4, "stco");
     w.u32(0);
     w.u32(n);
     UInt32 offset = kMovieFirstFrameOffset;
     for (UInt32 k = 0; k < n; ++k, offset += frameBytes) w.u32(offset);
   }
-  return out;
+  return std::move(w.b);
 }
 
 // ---------------------------------------------------------------- movie atom
@@ -337,10 +299,8 @@ OSStatus myBuildMovieAtom(const MovieAtomParams& p, std::vector<UInt8>* out) {
     if (kMovieAtomFixedBytes + S > 0xFFFFFFFFull) return memFullErr;
     const UInt32 s = UInt32(S);
 
-    std::vector<UInt8>& o = *out;
-    o.clear();
-    o.reserve(kMovieAtomFixedBytes + S);
-    AtomWriter w{o};
+    QTAtomWriter w;
+    w.b.reserve(kMovieAtomFixedBytes + S);
     const UInt32 t = p.creationTime;
 
     w.header(484 + s, "moov");
@@ -452,6 +412,7 @@ OSStatus myBuildMovieAtom(const MovieAtomParams& p, std::vector<UInt8>* out) {
     w.u32(p.frameCount);
 
     w.bytes(offsets);
+    *out = std::move(w.b);
     return noErr;
   } catch (const std::bad_alloc&) {
     return memFullErr;

@@ -26,6 +26,7 @@ extern "C" {
 #include "media/BayerDemosaic.h"
 #include "media/PixelFormatKernels.h"
 #include "platform/coreservices/CoreServices.h"
+#include "platform/quicktime/AtomWriter.h"
 #include "platform/quicktime/DataReferences.h"
 #include "platform/quicktime/MovieAtoms.h"
 
@@ -1085,41 +1086,6 @@ struct DataHandlerRecord {
 
 namespace {
 
-// Big-endian atom building.
-struct Out {
-  std::vector<UInt8> b;
-  void u8(UInt32 v) { b.push_back(UInt8(v)); }
-  void u16(UInt32 v) { u8(v >> 8); u8(v); }
-  void u32(UInt32 v) { u16(v >> 16); u16(v); }
-  void u64(UInt64 v) { u32(UInt32(v >> 32)); u32(UInt32(v)); }
-  void bytes(const std::vector<UInt8>& v) { b.insert(b.end(), v.begin(), v.end()); }
-  void zeros(size_t n) { b.insert(b.end(), n, 0); }
-  // Opens an atom; close() patches its size.
-  size_t open(OSType type) {
-    size_t at = b.size();
-    u32(0);
-    u32(type);
-    return at;
-  }
-  void close(size_t at) {
-    UInt32 n = UInt32(b.size() - at);
-    b[at] = UInt8(n >> 24);
-    b[at + 1] = UInt8(n >> 16);
-    b[at + 2] = UInt8(n >> 8);
-    b[at + 3] = UInt8(n);
-  }
-  void matrix(const MatrixRecord& m) {
-    for (int r = 0; r < 3; ++r)
-      for (int c = 0; c < 3; ++c) u32(UInt32(m.matrix[r][c]));
-  }
-};
-
-void pascal(Out& o, const char* s) {
-  size_t n = std::strlen(s);
-  o.u8(UInt32(n));
-  o.b.insert(o.b.end(), s, s + n);
-}
-
 MatrixRecord identity() {
   MatrixRecord m;
   SetIdentityMatrix(&m);
@@ -1128,7 +1094,7 @@ MatrixRecord identity() {
 
 // A track made in memory, as a whole 'trak' body.
 std::vector<UInt8> buildTrak(const MovieModel& mv, const MovieTrackModel& t, const TrackExtra& x) {
-  Out o;
+  QTAtomWriter o;
   const UInt32 ctime = mv.creationTime, mtime = mv.modificationTime;
   size_t tkhd = o.open(FOUR_CHAR_CODE("tkhd"));
   o.u32((t.tkhdFlags & ~1u) | (t.enabled ? 1u : 0u));
@@ -1142,7 +1108,7 @@ std::vector<UInt8> buildTrak(const MovieModel& mv, const MovieTrackModel& t, con
   o.u16(0);  // alternate group
   o.u16(0);  // volume
   o.u16(0);
-  o.matrix(x.matrixSet ? x.matrix : identity());
+  o.matrix((x.matrixSet ? x.matrix : identity()).matrix);
   o.u32(UInt32(t.width));
   o.u32(UInt32(t.height));
   o.close(tkhd);
@@ -1185,7 +1151,7 @@ std::vector<UInt8> buildTrak(const MovieModel& mv, const MovieTrackModel& t, con
   o.u32(FOUR_CHAR_CODE("appl"));
   o.u32(0);
   o.u32(0);
-  pascal(o, t.handlerType == TimeCodeMediaType ? "Time Code Media Handler" : "Media Handler");
+  o.pascal(t.handlerType == TimeCodeMediaType ? "Time Code Media Handler" : "Media Handler");
   o.close(hdlr);
   size_t minf = o.open(FOUR_CHAR_CODE("minf"));
   if (t.handlerType == VideoMediaType) {
@@ -1234,7 +1200,7 @@ std::vector<UInt8> buildTrak(const MovieModel& mv, const MovieTrackModel& t, con
   o.u32(FOUR_CHAR_CODE("appl"));
   o.u32(0x10000001);
   o.u32(0x00010163);
-  pascal(o, "Apple Alias Data Handler");
+  o.pascal("Apple Alias Data Handler");
   o.close(dhlr);
   size_t dinf = o.open(FOUR_CHAR_CODE("dinf"));
   size_t dref = o.open(FOUR_CHAR_CODE("dref"));
@@ -1293,7 +1259,7 @@ std::vector<UInt8> buildTrak(const MovieModel& mv, const MovieTrackModel& t, con
 // A track read from the file, copied with its enabled flag and references
 // brought up to date.
 std::vector<UInt8> rewriteTrak(const MovieTrackModel& t) {
-  Out o;
+  QTAtomWriter o;
   const std::vector<UInt8>& raw = t.rawTrak;
   size_t pos = 0;
   bool wroteRefs = false;
@@ -1332,7 +1298,7 @@ std::vector<UInt8> rewriteTrak(const MovieTrackModel& t) {
 }
 
 std::vector<UInt8> buildMoov(const MovieModel& m, const std::vector<TrackExtra>& extras) {
-  Out o;
+  QTAtomWriter o;
   size_t moov = o.open(FOUR_CHAR_CODE("moov"));
   size_t mvhd = o.open(FOUR_CHAR_CODE("mvhd"));
   std::vector<UInt8> body = m.rawMvhd;
@@ -1372,7 +1338,7 @@ OSErr writeMovieBack(Movie m, const std::string& path) {
     for (const auto& s : x.pendingSamples) pending += s.size();
   std::vector<UInt8> mdat;
   if (pending) {
-    Out o;
+    QTAtomWriter o;
     o.u32(UInt32(8 + pending));
     o.u32(FOUR_CHAR_CODE("mdat"));
     UInt64 offset = UInt64(end) + 8;
