@@ -6,30 +6,16 @@
 #include <vector>
 
 #include "platform/coreservices/MacTypes.h"
+#include "platform/quicktime/BigEndian.h"
 #include "platform/quicktime/ImageCompression.h"
 
 // ---- Big-endian put/get ----
-inline void myPutBE16(UInt8* p, UInt16 v) {
-  p[0] = UInt8(v >> 8);
-  p[1] = UInt8(v);
-}
-inline void myPutBE32(UInt8* p, UInt32 v) {
-  p[0] = UInt8(v >> 24);
-  p[1] = UInt8(v >> 16);
-  p[2] = UInt8(v >> 8);
-  p[3] = UInt8(v);
-}
-inline void myPutBE64(UInt8* p, UInt64 v) {
-  myPutBE32(p, UInt32(v >> 32));
-  myPutBE32(p + 4, UInt32(v));
-}
-inline UInt16 myGetBE16(const UInt8* p) { return UInt16((p[0] << 8) | p[1]); }
-inline UInt32 myGetBE32(const UInt8* p) {
-  return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | UInt32(p[3]);
-}
-inline UInt64 myGetBE64(const UInt8* p) {
-  return (UInt64(myGetBE32(p)) << 32) | myGetBE32(p + 4);
-}
+inline void myPutBE16(UInt8* p, UInt16 v) { qt::putBE16(p, v); }
+inline void myPutBE32(UInt8* p, UInt32 v) { qt::putBE32(p, v); }
+inline void myPutBE64(UInt8* p, UInt64 v) { qt::putBE64(p, v); }
+inline UInt16 myGetBE16(const UInt8* p) { return qt::be16(p); }
+inline UInt32 myGetBE32(const UInt8* p) { return qt::be32(p); }
+inline UInt64 myGetBE64(const UInt8* p) { return qt::be64(p); }
 
 constexpr UInt32 kMovieFirstFrameOffset = 4096;
 constexpr UInt32 kMovieHeaderBytes = 16;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/coreservices/CoreServices.h"
+#include "platform/quicktime/BigEndian.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ Media searchVideo(Movie movie, Test test) {
   return result;
 }
 
-inline UInt16 be16(const UInt8* p) { return UInt16((p[0] << 8) | p[1]); }
+using qt::be16;
 
 }  // namespace
 

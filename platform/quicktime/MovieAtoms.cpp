@@ -1,5 +1,7 @@
 #include "platform/quicktime/MovieAtoms.h"
 
+#include "platform/quicktime/BigEndian.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,9 +17,9 @@ constexpr OSErr kInvalidMovie = -2048;  // invalidMovie
 constexpr size_t kMaxSamples = 50u * 1000 * 1000;
 constexpr size_t kMaxMoovBytes = size_t(512) << 20;
 
-UInt32 be32(const UInt8* p) { return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3]; }
-UInt64 be64(const UInt8* p) { return (UInt64(be32(p)) << 32) | be32(p + 4); }
-UInt16 be16(const UInt8* p) { return UInt16((p[0] << 8) | p[1]); }
+using qt::be16;
+using qt::be32;
+using qt::be64;
 
 // One atom inside a parent's body.
 struct Atom {
@@ -242,7 +244,6 @@ bool parseTrack(const Atom& trak, UInt64 fileSize, MovieTrackModel* t) {
   if (const Atom* hdlr = find(m, "hdlr")) {
     if (hdlr->size < 12) return false;
     t->handlerType = be32(hdlr->body + 8);
-    t->handlerSubtype = be32(hdlr->body + 8);
   }
   const Atom* minf = find(m, "minf");
   if (!minf) return false;

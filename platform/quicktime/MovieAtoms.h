@@ -33,7 +33,6 @@ struct MovieTrackModel {
   UInt64 mediaDuration = 0;
   UInt16 language = 0;
   OSType handlerType = 0;     // 'vide', 'soun', 'tmcd', ...
-  OSType handlerSubtype = 0;  // of the media handler's 'hdlr'
   // Sample descriptions as stored (big-endian), each with its size field.
   std::vector<std::vector<UInt8>> descriptions;
   std::vector<MovieSampleRun> timeToSample;

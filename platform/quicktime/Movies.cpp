@@ -27,6 +27,7 @@ extern "C" {
 #include "media/PixelFormatKernels.h"
 #include "platform/coreservices/CoreServices.h"
 #include "platform/quicktime/AtomWriter.h"
+#include "platform/quicktime/BigEndian.h"
 #include "platform/quicktime/DataReferences.h"
 #include "platform/quicktime/MovieAtoms.h"
 
@@ -36,8 +37,8 @@ thread_local OSErr tMoviesError = noErr;
 
 OSErr setError(OSErr e) { return tMoviesError = e; }
 
-UInt16 be16(const UInt8* p) { return UInt16((p[0] << 8) | p[1]); }
-UInt32 be32(const UInt8* p) { return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3]; }
+using qt::be16;
+using qt::be32;
 
 // ---------------------------------------------------------------- descriptions
 
@@ -51,19 +52,12 @@ void swapField(std::vector<UInt8>& d, size_t off, size_t width) {
   (void)d, (void)off, (void)width;
 #endif
 }
-UInt32 readField(const std::vector<UInt8>& d, size_t off, size_t width, bool bigEndian) {
-  if (off + width > d.size()) return 0;
-  UInt32 v = 0;
-  if (bigEndian) {
-    for (size_t i = 0; i < width; ++i) v = (v << 8) | d[off + i];
-  } else {
-    std::memcpy(&v, &d[off], width);  // host order, little- or big-endian width-aligned
-    if (width == 2) {
-      UInt16 s;
-      std::memcpy(&s, &d[off], 2);
-      v = s;
-    }
-  }
+// A 16-bit field of a description, from the file's order or the host's.
+SInt16 field16(const std::vector<UInt8>& d, size_t off, bool bigEndian) {
+  if (off + 2 > d.size()) return 0;
+  if (bigEndian) return SInt16(be16(&d[off]));
+  SInt16 v;
+  std::memcpy(&v, &d[off], 2);
   return v;
 }
 
@@ -72,10 +66,8 @@ void convertDescription(std::vector<UInt8>& d, OSType mediaType, bool fromFile) 
   (void)d, (void)mediaType, (void)fromFile;
   return;
 #else
-  const bool hostIsBE = false;
-  (void)hostIsBE;
   if (mediaType == VideoMediaType && d.size() >= 86) {
-    const SInt16 clutID = SInt16(readField(d, 84, 2, fromFile));
+    const SInt16 clutID = field16(d, 84, fromFile);
     static const UInt8 widths[] = {4, 4, 4, 2, 2, 2, 2, 4, 4, 4, 2, 2, 4, 4, 4, 2};
     size_t off = 0;
     for (UInt8 w : widths) {
@@ -85,7 +77,7 @@ void convertDescription(std::vector<UInt8>& d, OSType mediaType, bool fromFile) 
     swapField(d, 82, 2);
     swapField(d, 84, 2);
     if (clutID == 0 && d.size() >= 86 + 8) {
-      const SInt16 ctSize = SInt16(readField(d, 86 + 6, 2, fromFile));
+      const SInt16 ctSize = field16(d, 86 + 6, fromFile);
       swapField(d, 86, 4);
       swapField(d, 90, 2);
       swapField(d, 92, 2);
@@ -563,7 +555,7 @@ short gNextRef = 1;
 MovieTrackModel* modelOf(Track t) { return t ? &t->movie->model.tracks[t->index] : nullptr; }
 
 // Builds the model of a non-QuickTime file from FFmpeg's packet index.
-bool modelFromFFmpeg(const std::string& path, MovieModel* m, std::vector<std::vector<UInt8>>* firstDescs) {
+bool modelFromFFmpeg(const std::string& path, MovieModel* m) {
   av_log_set_level(AV_LOG_QUIET);
   AVFormatContext* fmt = nullptr;
   if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
@@ -655,7 +647,6 @@ bool modelFromFFmpeg(const std::string& path, MovieModel* m, std::vector<std::ve
     t.trackDuration = t.mediaTimeScale ? UInt64(double(t.mediaDuration) * 600.0 / t.mediaTimeScale + 0.5) : 0;
     m->duration = std::max(m->duration, t.trackDuration);
   }
-  (void)firstDescs;
   return true;
 }
 
@@ -667,7 +658,7 @@ OSErr openMovie(const std::string& path, Movie* out) {
   OSErr err = SkyloomReadMovieFile(path, &movie->model);
   if (err == OSErr(fnfErr) || err == -54 || err == OSErr(ioErr)) return setError(err);
   if (err != noErr) {
-    if (!modelFromFFmpeg(path, &movie->model, nullptr)) return setError(err == -2048 ? OSErr(invalidMovie) : err);
+    if (!modelFromFFmpeg(path, &movie->model)) return setError(err == -2048 ? OSErr(invalidMovie) : err);
     movie->viaFFmpeg = true;
   }
   movie->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -1419,7 +1410,6 @@ Media NewTrackMedia(Track t, OSType mediaType, TimeScale timeScale, Handle, OSTy
     return nullptr;
   }
   tm->handlerType = mediaType;
-  tm->handlerSubtype = mediaType;
   tm->mediaTimeScale = UInt32(timeScale);
   setError(noErr);
   return &t->media;
