@@ -185,7 +185,8 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
     case FOUR_CHAR_CODE("yuv2"): {
       if (w % 2 || !need(n * 2)) return codecBadDataErr;
       f->argb.resize(n * 4);
-      std::vector<UInt8> uyvy(n * 2);
+      thread_local std::vector<UInt8> uyvy;
+      uyvy.resize(n * 2);
       if (d.cType == FOUR_CHAR_CODE("yuv2")) {
         for (size_t i = 0; i + 3 < n * 2; i += 4) {  // Y0 U Y1 V, chroma signed
           uyvy[i] = UInt8(data[i + 1] ^ 0x80);
@@ -259,7 +260,9 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
         k8[grbg][q](data, f->argb.data(), UInt32(w * 4), UInt32(w), UInt32(h), startRow);
         return noErr;
       }
-      std::vector<UInt16> host(n), rgb(n * 3);
+      thread_local std::vector<UInt16> host, rgb;
+      host.resize(n);
+      rgb.resize(n * 3);
       for (size_t i = 0; i < n; ++i) host[i] = be16(data + 2 * i);
       static const BayerDemosaicKernel k16[2][3] = {
           {BayerRGGB16_LQ_RGB48, BayerRGGB16_MQ_RGB48, BayerRGGB16_HQ_RGB48},
@@ -531,6 +534,10 @@ struct TrackExtra {
 
 struct MovieRecord {
   std::string path;
+  // Reused from frame to frame: the sample read from the file and the frame
+  // decoded from it.
+  std::vector<UInt8> sample;
+  Frame frame;
   std::vector<TrackExtra> extras;
   int fd = -1;
   MovieModel model;
@@ -697,7 +704,8 @@ OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accu
   ImageDescription d;
   std::memcpy(&d, host.data(), std::min(host.size(), sizeof d));
   if (!m->viaFFmpeg && nativeCodec(d.cType)) {
-    std::vector<UInt8> data(t.sampleSize[size_t(s)]);
+    std::vector<UInt8>& data = m->sample;
+    data.resize(t.sampleSize[size_t(s)]);
     if (!data.empty() && pread(m->fd, data.data(), data.size(), off_t(t.sampleOffset[size_t(s)])) != ssize_t(data.size()))
       return ioErr;
     return decodeNative(data.data(), data.size(), d, host, accuracyOverride ? accuracyOverride : d.spatialQuality, f);
@@ -933,7 +941,7 @@ void MoviesTask(Movie m, long) {
     if (!t.enabled || t.handlerType != VideoMediaType) continue;
     SInt64 mediaTime = SkyloomMediaTimeForMovieTime(m->model, t, UInt64(m->time));
     if (mediaTime < 0) continue;
-    Frame f;
+    Frame& f = m->frame;
     OSErr err = decodeTrackFrame(m, tr->index, mediaTime, 0, &f);
     if (err != noErr) {
       setError(err);
