@@ -71,9 +71,14 @@ TEST(EdgeSweep, GradientSearchFromEveryPoint) {
           for (float x = -70.0f; x <= side + 70.0f; x += 7.0f) {
             SInt32 dx, dy;
             findMaxMono8Gradient(f.data(), side, side + 3, side, d, mode, x, y, &dx, &dy);
+            // A step found lies inside the frame.
+            if (dx != 0 || dy != 0) {
+              const SInt64 px = SInt64(std::floor(x)) + dx, py = SInt64(std::floor(y)) + dy;
+              ASSERT_TRUE(px >= 0 && px < SInt64(side) && py >= 0 && py < SInt64(side + 3))
+                  << "side " << side << " mode " << mode << " d " << d << " at " << x << "," << y;
+            }
           }
   }
-  SUCCEED();
 }
 
 TEST(EdgeSweep, CentroidRectanglesAtEveryCorner) {
