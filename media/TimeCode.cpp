@@ -124,8 +124,11 @@ OSErr myAddInATC(UTCDateTime start, FSSpec file, const char* stamp, UInt8 show, 
   Movie movie = nullptr;
   err = NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
   if (err != noErr || !movie) {
+    // A file that holds no movie (a recording that ended before its first
+    // frame has no movie atom) is "no movie", whatever the reader said.
     CloseMovieFile(ref);
-    return err != noErr ? err : OSErr(memFullErr);
+    if (movie) DisposeMovie(movie);
+    return memFullErr;
   }
   // Every refusal comes before anything is written.
   Track video = GetMovieIndTrackType(movie, 1, VideoMediaType, 0);
@@ -134,13 +137,15 @@ OSErr myAddInATC(UTCDateTime start, FSSpec file, const char* stamp, UInt8 show, 
   else if (duration < 2) err = -2;
   SInt32 count = 0;
   if (err == noErr) {
-    // Count the frames by stepping through the video samples.
-    const OSType types[1] = {VideoMediaType};
+    // Count the frames by stepping through the video samples in media time:
+    // the movie's time scale (600) is coarser than a fast camera's frames, so
+    // stepping in movie time merges frames that fall in one movie unit.
+    Media videoMedia = GetTrackMedia(video);
     TimeValue t = 0;
     count = 1;
     for (;;) {
       TimeValue next = -1;
-      GetMovieNextInterestingTime(movie, nextTimeMediaSample, 1, types, t, fixed1, &next, nullptr);
+      GetMediaNextInterestingTime(videoMedia, nextTimeMediaSample, t, fixed1, &next, nullptr);
       if (next < 0 || next <= t) break;
       t = next;
       ++count;
@@ -148,11 +153,16 @@ OSErr myAddInATC(UTCDateTime start, FSSpec file, const char* stamp, UInt8 show, 
     if (frames) *frames = count;
     double fps = double(count) / double(duration) * GetMovieTimeScale(movie);
     if (fps < 1.0) fps = 1.0;
+    // The frame number below counts trunc(fps) frames a second, so the
+    // definition's rate (time scale over frame duration) is exactly that:
+    // readers that take the rate from the definition (as ffprobe does) then
+    // turn the frame number back into the same time of day. A rate of
+    // trunc(fps x 1000) / 1000 reads 29 frames a second as 30 at 29.9 fps.
     TimeCodeDef def{};
     def.flags = 0;
-    def.fTimeScale = TimeScale(std::trunc(fps * 1000.0));
-    def.frameDuration = 1000;
     def.numFrames = UInt8(std::min(255.0, std::trunc(fps)));
+    def.fTimeScale = TimeScale(def.numFrames) * 1000;
+    def.frameDuration = 1000;
     // The start record: the time of day in UTC and the frame within its second.
     const UInt64 seconds = (UInt64(start.highSeconds) << 32) | start.lowSeconds;
     DateTimeRec d{};
@@ -161,7 +171,12 @@ OSErr myAddInATC(UTCDateTime start, FSSpec file, const char* stamp, UInt8 show, 
     record.t.hours = UInt8(d.hour);
     record.t.minutes = UInt8(d.minute);
     record.t.seconds = UInt8(d.second);
-    record.t.frames = UInt8(std::trunc(fps * start.fraction * (1.0 / 65535.0)));
+    // The frame within the second saturates: at the byte's range, and above
+    // 255 frames a second, where the rate itself is held at 255, at the last
+    // frame of the second, so that a late start does not read as the next one.
+    const double frame = std::trunc(fps * start.fraction * (1.0 / 65535.0));
+    const double lastFrame = fps > 255.0 ? double(def.numFrames - 1) : 255.0;
+    record.t.frames = UInt8(std::min(frame, lastFrame));
     err = addTimeCodeTrack(movie, video, def, record, stamp, show);
     if (err == noErr) err = UpdateMovieResource(movie, ref, 0, nullptr);
   }

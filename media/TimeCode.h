@@ -14,7 +14,10 @@ void myMakeStartStampUTC(const UTCDateTime& start, char stamp[32]);
 
 // Adds the time-code track to a finished recording and writes it back into
 // the file. -1 without a video track, -2 for a movie shorter than 2 time
-// units (the file untouched in both cases), -108 when the movie can't be made.
+// units, -108 when no movie can be made from the file (a recording that ended
+// before its first frame holds none), -61 for a movie that is read but not
+// kept in QuickTime's atom layout (an AVI): the file is untouched in all these
+// cases.
 OSErr myAddInATC(UTCDateTime start, FSSpec file, const char* stamp, UInt8 show, SInt32* frames);
 // The first time-code track's definition, start record and source name
 // (at most 254 bytes, NUL-terminated); -1 when the movie has none.

@@ -919,6 +919,38 @@ TimeValue TrackTimeToMediaTime(TimeValue value, Track t) {
   return mt < 0 ? -1 : TimeValue(std::min<SInt64>(mt, 0x7FFFFFFF));
 }
 
+void GetMediaNextInterestingTime(Media media, short flags, TimeValue time, Fixed rate, TimeValue* interestingTime,
+                                 TimeValue* interestingDuration) {
+  if (interestingTime) *interestingTime = -1;
+  if (interestingDuration) *interestingDuration = 0;
+  if (!media) {
+    setError(invalidMedia);
+    return;
+  }
+  setError(noErr);
+  if (!(flags & nextTimeMediaSample) || rate == 0) return;
+  const MovieTrackModel& t = *modelOf(media->track);
+  const auto& times = t.sampleTime;
+  const UInt64 at = UInt64(std::max<TimeValue>(time, 0));
+  const bool edgeOK = flags & nextTimeEdgeOK;
+  long i = -1;
+  if (rate > 0) {
+    // The first sample starting after the time (or at it, with the edge).
+    auto it = edgeOK ? std::lower_bound(times.begin(), times.end(), at) : std::upper_bound(times.begin(), times.end(), at);
+    if (time < 0) it = times.begin();
+    if (it != times.end()) i = long(it - times.begin());
+  } else if (time >= 0) {
+    // The last sample starting before the time (or at it, with the edge).
+    auto it = edgeOK ? std::upper_bound(times.begin(), times.end(), at) : std::lower_bound(times.begin(), times.end(), at);
+    if (it != times.begin()) i = long(it - times.begin()) - 1;
+  }
+  if (i < 0) return;
+  const UInt64 next = size_t(i) + 1 < times.size() ? times[size_t(i) + 1] : t.mediaDuration;
+  if (interestingTime) *interestingTime = TimeValue(std::min<UInt64>(times[size_t(i)], 0x7FFFFFFF));
+  if (interestingDuration)
+    *interestingDuration = TimeValue(std::min<UInt64>(next > times[size_t(i)] ? next - times[size_t(i)] : 0, 0x7FFFFFFF));
+}
+
 void SetMovieGWorld(Movie m, GWorldPtr port, GDHandle) {
   if (m) m->gworld = port;
 }
@@ -1321,7 +1353,37 @@ std::vector<UInt8> buildMoov(const MovieModel& m, const std::vector<TrackExtra>&
   return o.b;
 }
 
+// Where the file's top-level atom of size 0 ("to the end of the file")
+// starts, or -1 when it has none. false when the atoms do not tile the file
+// up to its end, so that anything appended would be read as part of the
+// broken atom or not at all.
+bool findOpenEndedAtom(int fd, UInt64 end, SInt64* openAt) {
+  *openAt = -1;
+  UInt64 pos = 0;
+  while (pos < end) {
+    if (end - pos < 8) return false;
+    UInt8 h[16];
+    if (pread(fd, h, 8, off_t(pos)) != 8) return false;
+    UInt64 size = be32(h);
+    UInt64 header = 8;
+    if (size == 1) {
+      if (end - pos < 16 || pread(fd, h + 8, 8, off_t(pos + 8)) != 8) return false;
+      size = qt::be64(h + 8);
+      header = 16;
+    } else if (size == 0) {
+      *openAt = SInt64(pos);
+      return true;
+    }
+    if (size < header || size > end - pos) return false;
+    pos += size;
+  }
+  return true;
+}
+
 OSErr writeMovieBack(Movie m, const std::string& path) {
+  // Appending a movie atom keeps only a QuickTime file a movie: an AVI or
+  // MPEG file would get bytes that no reader of it looks at.
+  if (m->viaFFmpeg) return wrPermErr;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? OSErr(fnfErr) : errno == EACCES ? OSErr(permErr) : OSErr(ioErr);
   struct Closer {
@@ -1330,6 +1392,18 @@ OSErr writeMovieBack(Movie m, const std::string& path) {
   } closer{fd};
   const off_t end = lseek(fd, 0, SEEK_END);
   if (end < 0) return ioErr;
+  SInt64 openAt = -1;
+  if (!findOpenEndedAtom(fd, UInt64(end), &openAt)) return wrPermErr;
+  if (openAt >= 0) {
+    // The last atom runs to the end of the file: it gets its real size, or
+    // what follows would lie inside it. It keeps its 8-byte header, so a
+    // size beyond 32 bits can't be written in place.
+    const UInt64 size = UInt64(end) - UInt64(openAt);
+    if (size > 0xFFFFFFFFu) return wrPermErr;
+    UInt8 field[4];
+    qt::putBE32(field, UInt32(size));
+    if (pwrite(fd, field, 4, off_t(openAt)) != 4) return ioErr;
+  }
   // Place the new samples in an 'mdat' at the end of the file.
   MovieModel model = m->model;
   UInt64 pending = 0;

@@ -108,6 +108,11 @@ OSErr GetMediaSample(Media theMedia, Handle dataOut, long maxSizeToGrow, long* s
                      long* sampleDescriptionIndex, long maxNumberOfSamples, long* numberOfSamples,
                      short* sampleFlags);
 TimeValue TrackTimeToMediaTime(TimeValue value, Track theTrack);
+// The next (rate > 0) or previous sample start of the media after or before
+// `time`, in media time; -1 when there is none. Only nextTimeMediaSample
+// (with nextTimeEdgeOK) is looked at.
+void GetMediaNextInterestingTime(Media theMedia, short interestingTimeFlags, TimeValue time, Fixed rate,
+                                 TimeValue* interestingTime, TimeValue* interestingDuration);
 
 // Playback position and drawing: MoviesTask draws the frame of the first
 // enabled video track at the movie time into the movie's picture, scaled to
@@ -149,7 +154,12 @@ Boolean SkyloomCanDecompress(CodecType codec);
 // New tracks and media live in memory until the movie is written back. The
 // write appends the new media data and a new movie atom to the file, then
 // marks the old movie atom 'free': the file holds a readable movie atom at
-// every moment, even if the process dies between the steps.
+// every moment, even if the process dies between the steps. A last atom of
+// size 0 ("to the end of the file") is given its real size first, so that
+// what is appended stands at the top level. Only files in QuickTime's atom
+// layout are written: a movie read through FFmpeg (AVI, MPEG...), or a file
+// whose top-level atoms do not end where it ends, gives wrPermErr (-61) and
+// is left as it was.
 Track NewMovieTrack(Movie theMovie, Fixed width, Fixed height, short trackVolume);
 Media NewTrackMedia(Track theTrack, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType);
 OSErr BeginMediaEdits(Media theMedia);

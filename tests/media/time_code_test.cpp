@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "camera_driver/DCAMCameraStruct.h"
 #include "media/MovieLayout.h"
 #include "media/MovieReading.h"
+#include "media/MovieRecorder.h"
 #include "media/TimeCode.h"
 #include "platform/coreservices/CoreServices.h"
 #include "platform/coreservices/Files.h"
@@ -29,13 +31,13 @@ namespace {
 
 constexpr UInt32 W = 4, H = 2;
 
-// A recording of n 8-bit grey frames, one every `intervalMs`, media time scale 600.
-std::vector<UInt8> recording(UInt32 n, float intervalMs, double nominalMs = 40.0) {
+// A recording of n 8-bit grey frames, one every `intervalMs`, media time scale 600 unless given.
+std::vector<UInt8> recording(UInt32 n, float intervalMs, double nominalMs = 40.0, SInt32 timeScale = 600) {
   OSErr err;
   ImageDescriptionHandle d = myCreateMovieImageDescription(FOUR_CHAR_CODE("raw "), 8, 1024, W, H, &err);
   std::vector<float> times;
   for (UInt32 k = 0; k < n; ++k) times.push_back(1000.0f + intervalMs * float(k));
-  MovieAtomParams p{W, H, 600, times.data(), n, W * H, nominalMs, d, 3029529600u};
+  MovieAtomParams p{W, H, timeScale, times.data(), n, W * H, nominalMs, d, 3029529600u};
   std::vector<UInt8> moov;
   EXPECT_EQ(myBuildMovieAtom(p, &moov), noErr);
   DisposeHandle(reinterpret_cast<Handle>(d));
@@ -306,4 +308,264 @@ TEST_F(TimeCode, ShowHideCommandThroughTheDialog) {
     myHideShowTCT(1);
   }
   EXPECT_EQ(skyloom::ui::Alerts().size(), 1u);
+}
+
+// ---- Time codes as other readers see them ----
+
+namespace {
+
+// ffprobe's view of a file; the check fails when ffprobe is missing.
+std::string probe(const std::string& args, const std::string& path) {
+  if (!skyloom::test::HaveTool("ffprobe")) {
+    ADD_FAILURE() << "ffprobe is missing (scripts/deps installs it)";
+    return "";
+  }
+  return skyloom::test::RunStdout("ffprobe -v error " + args + " " + path);
+}
+
+// The start time code ffprobe shows for the time-code stream, with two
+// digits at least for the frame (ffprobe writes as many as the rate needs).
+std::string probedTimeCode(const std::string& path) {
+  const std::string out = probe("-select_streams d -show_entries stream_tags=timecode -of default=nw=1:nk=1", path);
+  unsigned h = 0, m = 0, sec = 0, f = 0;
+  char end = 0;
+  if (std::sscanf(out.c_str(), "%u:%u:%u:%u%c", &h, &m, &sec, &f, &end) != 5 || end != '\n') return "unread: " + out;
+  char s[32];
+  std::snprintf(s, sizeof s, "%02u:%02u:%02u:%02u", h, m, sec, f);
+  return s;
+}
+
+// Our reader's start time code, written as ffprobe writes one.
+std::string readTimeCode(Movie m, TimeCodeDef* def) {
+  TimeCodeRecord rec{};
+  char text[255];
+  if (myExtractTimeCodeData(m, def, &rec, text) != noErr) return "none";
+  char s[32];
+  std::snprintf(s, sizeof s, "%02u:%02u:%02u:%02u", rec.t.hours, rec.t.minutes, rec.t.seconds, rec.t.frames);
+  return s;
+}
+
+// Where a new file will be made in the test's folder.
+FSSpec newFileLocation(const std::filesystem::path& folder, const char* name) {
+  FSRef ref;
+  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr), noErr);
+  FSCatalogInfo info{};
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeID | kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
+  Str255 p;
+  p[0] = UInt8(std::strlen(name));
+  std::memcpy(p + 1, name, p[0]);
+  FSSpec spec{};
+  EXPECT_EQ(FSMakeFSSpec(info.volume, SInt32(info.nodeID), p, &spec), fnfErr);
+  return spec;
+}
+
+// Where the last top-level atom of a file starts.
+size_t lastAtom(const std::vector<UInt8>& f) {
+  size_t pos = 0, last = 0;
+  while (pos + 8 <= f.size()) {
+    const UInt32 size = myGetBE32(&f[pos]);
+    if (size < 8) break;
+    last = pos;
+    pos += size;
+  }
+  return last;
+}
+
+}  // namespace
+
+TEST_F(TimeCode, StartReadsTheSameInFFprobeAtEveryFrameRate) {
+  // Each case: frames, interval, media time scale; the rate these give is
+  // frames / rint(media duration / time scale x 600) x 600, stored as
+  // trunc(rate) frames a second (at most 255). The start, 21:05:03 and a
+  // fraction of 32768, is frame trunc(rate x 32768 / 65535) of its second,
+  // held at 254 when the rate is above 255.
+  struct Case {
+    const char* name;
+    UInt32 n;
+    float intervalMs;
+    SInt32 timeScale;
+    int numFrames;
+    const char* start;
+  } cases[] = {
+      {"7.5", 30, 1000.0f / 7.5f, 600, 7, "21:05:03:03"},       // 80 units a frame
+      {"15", 30, 1000.0f / 15.0f, 600, 15, "21:05:03:07"},      // 40
+      {"29.9", 299, 1000.0f / 29.9f, 2990, 29, "21:05:03:14"},  // 100; 6000 movie units
+      {"30", 300, 1000.0f / 30.0f, 600, 30, "21:05:03:15"},     // 20
+      {"59.94", 300, 1000.0f / 59.94f, 5994, 59, "21:05:03:29"},  // 100; 3003 movie units
+      {"240", 100, 1000.0f / 240.0f, 2400, 240, "21:05:03:120"},  // 10; 250 movie units
+      {"1000", 100, 1.0f, 1000, 255, "21:05:03:254"},           // 1; 60 movie units
+  };
+  const UTCDateTime start = utc(2007, 3, 14, 21, 5, 3, 32768);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = write((std::string("rate") + c.name + ".mov").c_str(), recording(c.n, c.intervalMs, 40.0, c.timeScale));
+    SInt32 frames = 0;
+    ASSERT_EQ(myAddInATC(start, locationOf(path), "STARTED20070314_210503.50UTC", 1, &frames), noErr);
+    EXPECT_EQ(frames, SInt32(c.n));  // every frame counted, also 1 ms apart
+    Movie m = open(path);
+    ASSERT_NE(m, nullptr);
+    TimeCodeDef def{};
+    EXPECT_EQ(readTimeCode(m, &def), c.start);
+    DisposeMovie(m);
+    EXPECT_EQ(def.numFrames, c.numFrames);
+    // The definition's rate is the stored frames a second exactly.
+    ASSERT_GT(def.frameDuration, 0);
+    EXPECT_EQ(def.fTimeScale % def.frameDuration, 0);
+    EXPECT_EQ(def.fTimeScale / def.frameDuration, c.numFrames);
+    EXPECT_EQ(probedTimeCode(path), c.start);
+  }
+}
+
+TEST_F(TimeCode, RecordingAt29_9FramesASecondThroughTheRecorder) {
+  auto* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
+  const double frameMs = 1000.0 / 29.9;  // 100 units of a 2990 time scale
+  OSErr err = noErr;
+  MyMovieRecorderStruct* rec =
+      ORXDCAMCreateMovie(camera, frameMs, 2990, 8, 8, FOUR_CHAR_CODE("raw "), 8, 0, newFileLocation(dir, "rec.mov"), &err);
+  ASSERT_NE(rec, nullptr) << err;
+  std::vector<UInt8> frame(64);
+  for (UInt32 k = 0; k < 299; ++k) {
+    std::fill(frame.begin(), frame.end(), UInt8(k));
+    ASSERT_EQ(ORXDCAMAddMovieFrame(rec, frame.data(), 5000.0 + frameMs * k), noErr);
+    // One frame at a time, so that a full ring never drops one (hang guard only).
+    MyMovieRecorderStats stats{};
+    for (int i = 0; i < 20000; ++i) {
+      myMovieRecorderGetStats(rec, &stats);
+      if (stats.framesWritten > k) break;
+      usleep(1000);
+    }
+    ASSERT_EQ(stats.framesWritten, k + 1);
+  }
+  ASSERT_EQ(ORXDCAMCloseMovie(rec), noErr);
+  std::free(camera);
+  const std::string path = (dir / "rec.mov").string();
+  SInt32 frames = 0;
+  const UTCDateTime start = utc(2007, 3, 14, 21, 5, 3, 32768);
+  char stamp[32];
+  myMakeStartStampUTC(start, stamp);
+  ASSERT_EQ(myAddInATC(start, locationOf(path), stamp, 1, &frames), noErr);
+  EXPECT_EQ(frames, 299);
+  Movie m = open(path);
+  ASSERT_NE(m, nullptr);
+  TimeCodeDef def{};
+  EXPECT_EQ(readTimeCode(m, &def), "21:05:03:14");
+  DisposeMovie(m);
+  EXPECT_EQ(def.numFrames, 29);
+  EXPECT_EQ(probedTimeCode(path), "21:05:03:14");
+}
+
+TEST_F(TimeCode, RecordingWithoutFramesHasNoMovie) {
+  auto* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
+  OSErr err = noErr;
+  MyMovieRecorderStruct* rec =
+      ORXDCAMCreateMovie(camera, 40.0, 600, 8, 8, FOUR_CHAR_CODE("raw "), 8, 0, newFileLocation(dir, "empty.mov"), &err);
+  ASSERT_NE(rec, nullptr) << err;
+  ASSERT_EQ(ORXDCAMCloseMovie(rec), noErr);
+  std::free(camera);
+  const std::string path = (dir / "empty.mov").string();
+  const auto before = ReadFile(path);
+  ASSERT_FALSE(before.empty());
+  SInt32 frames = -1;
+  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), locationOf(path), "STARTED", 1, &frames), memFullErr);
+  EXPECT_EQ(frames, 0);
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(TimeCode, MoviesNotInQuickTimeLayoutAreNotWritten) {
+  ASSERT_TRUE(skyloom::test::HaveTool("ffmpeg")) << "ffmpeg is missing (scripts/deps installs it)";
+  const std::string avi = (dir / "clip.avi").string();
+  skyloom::test::Run("ffmpeg -v error -f lavfi -i testsrc=size=16x16:rate=10 -frames:v 20 -c:v rawvideo -pix_fmt bgr24 " + avi);
+  const auto before = ReadFile(avi);
+  ASSERT_FALSE(before.empty());
+  // It reads as a movie with a video track...
+  Movie m = open(avi);
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(GetMovieIndTrackType(m, 1, VideoMediaType, 0), nullptr);
+  DisposeMovie(m);
+  // ...but nothing is appended to it.
+  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), locationOf(avi), "STARTED", 1, nullptr), wrPermErr);
+  EXPECT_EQ(ReadFile(avi), before);
+  EXPECT_EQ(myHideShowTCTForFile(refOf(avi), 1), -1);
+  EXPECT_EQ(ReadFile(avi), before);
+
+  // A QuickTime file with a torn atom after its movie: what is appended
+  // would be read as part of it.
+  auto torn = recording(10, 40.0f);
+  torn.insert(torn.end(), {0, 0, 0, 40, 'f', 'r'});
+  const std::string tornPath = write("torn.mov", torn);
+  m = open(tornPath);
+  ASSERT_NE(m, nullptr);
+  DisposeMovie(m);
+  EXPECT_EQ(myAddInATC(utc(2010, 1, 1, 0, 0, 0, 0), locationOf(tornPath), "STARTED", 1, nullptr), wrPermErr);
+  EXPECT_EQ(ReadFile(tornPath), torn);
+}
+
+TEST_F(TimeCode, LastAtomRunningToTheEndOfTheFile) {
+  // The movie atom last with size 0: it runs to the end of the file.
+  auto bytes = recording(20, 40.0f);
+  const size_t moov = lastAtom(bytes);
+  ASSERT_EQ(myGetBE32(&bytes[moov + 4]), FOUR_CHAR_CODE("moov"));
+  myPutBE32(&bytes[moov], 0);
+  const std::string path = write("open.mov", bytes);
+  ASSERT_EQ(probe("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0", path), "20\n");
+
+  ASSERT_EQ(myAddInATC(utc(2010, 1, 1, 1, 2, 3, 0), locationOf(path), "STARTED20100101_010203.00UTC", 1, nullptr), noErr);
+  Movie m = open(path);
+  ASSERT_NE(m, nullptr);
+  TimeCodeDef def{};
+  EXPECT_EQ(readTimeCode(m, &def), "01:02:03:00");
+  DisposeMovie(m);
+  EXPECT_EQ(probedTimeCode(path), "01:02:03:00");
+
+  // Now the new movie atom runs to the end, and the track is hidden and shown.
+  bytes = ReadFile(path);
+  const size_t moov2 = lastAtom(bytes);
+  ASSERT_GT(moov2, moov);
+  ASSERT_EQ(myGetBE32(&bytes[moov2 + 4]), FOUR_CHAR_CODE("moov"));
+  myPutBE32(&bytes[moov2], 0);
+  write("open.mov", bytes);
+  auto states = [&] {
+    Movie mv = open(path);
+    std::string s = "ours " + std::to_string(GetTrackEnabled(GetMovieIndTrackType(mv, 1, TimeCodeMediaType, 0)));
+    DisposeMovie(mv);
+    return s + ", ffprobe " + probe("-select_streams d -show_entries stream_disposition=default -of csv=p=0", path);
+  };
+  ASSERT_EQ(states(), "ours 1, ffprobe 1\n");
+  ASSERT_EQ(myHideShowTCTForFile(refOf(path), 0), noErr);
+  EXPECT_EQ(states(), "ours 0, ffprobe 0\n");
+  ASSERT_EQ(myHideShowTCTForFile(refOf(path), 1), noErr);
+  EXPECT_EQ(states(), "ours 1, ffprobe 1\n");
+  EXPECT_EQ(probe("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0", path), "20\n");
+}
+
+TEST_F(TimeCode, MediaSampleTimesStepInMediaUnits) {
+  // Three frames 40 ms apart at time scale 600: samples at 0, 24 and 48, to 72.
+  std::string path = write("steps.mov", recording(3, 40.0f));
+  Movie m = open(path);
+  ASSERT_NE(m, nullptr);
+  Media media = GetTrackMedia(GetMovieIndTrackType(m, 1, VideoMediaType, 0));
+  struct Case {
+    short flags;
+    TimeValue from;
+    Fixed rate;
+    TimeValue time, duration;
+  } cases[] = {
+      {nextTimeMediaSample, 0, fixed1, 24, 24},
+      {nextTimeMediaSample, 30, fixed1, 48, 24},
+      {nextTimeMediaSample | nextTimeEdgeOK, 24, fixed1, 24, 24},
+      {nextTimeMediaSample, 48, fixed1, -1, 0},
+      {nextTimeMediaSample, -5, fixed1, 0, 24},
+      {nextTimeMediaSample, 48, -fixed1, 24, 24},
+      {nextTimeMediaSample | nextTimeEdgeOK, 48, -fixed1, 48, 24},
+      {nextTimeMediaSample, 0, -fixed1, -1, 0},
+      {nextTimeMediaSample, 500, -fixed1, 48, 24},
+      {nextTimeMediaEdit, 0, fixed1, -1, 0},
+  };
+  for (const Case& c : cases) {
+    TimeValue t = 7, d = 7;
+    GetMediaNextInterestingTime(media, c.flags, c.from, c.rate, &t, &d);
+    EXPECT_EQ(t, c.time) << c.flags << " " << c.from << " " << c.rate;
+    EXPECT_EQ(d, c.duration) << c.flags << " " << c.from << " " << c.rate;
+  }
+  DisposeMovie(m);
 }
