@@ -1,0 +1,49 @@
+// One star measured as the movie photometry measures it, per frame and star:
+// FWHM, HFD at r, apertures at 1.5 r and 2.2 r, the sky disc at 2.5 r and
+// the aperture at r, with r = 1.5 x FWHM for a star of FWHM 4. Target: at
+// most 100 us a star on one core.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "photometry/StarMeasure.h"
+
+namespace {
+
+constexpr UInt32 kSize = 200;
+
+std::vector<UInt16> Star() {
+  const double sigma = 4.0 / 2.3548, x0 = 100.3, y0 = 100.6;
+  std::vector<UInt16> f(size_t(kSize) * kSize);
+  for (UInt32 y = 0; y < kSize; ++y)
+    for (UInt32 x = 0; x < kSize; ++x)
+      f[size_t(y) * kSize + x] = UInt16(
+          std::floor(1000 + 10000 * std::exp(-((x - x0) * (x - x0) + (y - y0) * (y - y0)) / (2 * sigma * sigma)) + 0.5));
+  return f;
+}
+
+void BM_MeasureOneStar(benchmark::State& state) {
+  const std::vector<UInt16> f = Star();
+  const UInt32 rb = kSize * 2, bg = 1000;
+  for (auto _ : state) {
+    double fwhm = 0;
+    UInt32 hm = 0, peak = 0, n = 0;
+    myCalcFWHM16BitMono(100.3, 100.6, f.data(), kSize, kSize, rb, bg, &fwhm, &hm);
+    const float r = float(1.5 * fwhm);
+    benchmark::DoNotOptimize(myCalculateHFD16BitMono(r, f.data(), 100, 101, rb, bg, &peak));
+    benchmark::DoNotOptimize(
+        myQUADPIXCaclRadiusIntensity16BitMono(1.5f * r, f.data(), 100, 101, kSize, kSize, rb, bg, 0, &n));
+    benchmark::DoNotOptimize(
+        myQUADPIXCaclRadiusIntensity16BitMono(2.2f * r, f.data(), 100, 101, kSize, kSize, rb, bg, 0, &n));
+    benchmark::DoNotOptimize(myQUADPIXCaclBackgroundRadiusIntensity16BitMono(2.5f * r, f.data(), 100, 101, kSize,
+                                                                             kSize, rb, 1100, 0, &n));
+    benchmark::DoNotOptimize(
+        myQUADPIXCaclRadiusIntensity16BitMono(r, f.data(), 100, 101, kSize, kSize, rb, bg, 0, &n));
+  }
+}
+BENCHMARK(BM_MeasureOneStar)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
