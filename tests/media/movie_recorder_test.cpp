@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -45,10 +47,6 @@ std::string run(const std::string& cmd) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
-}
-
-bool haveFFmpeg() {
-  return std::system("command -v ffprobe >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") == 0;
 }
 
 // "size,pos" of every packet (palette side data lines dropped).
@@ -243,7 +241,7 @@ std::vector<UInt8> expectedStored(const FormatCase& c, const std::vector<UInt8>&
 }
 
 TEST_F(MovieRecorder, EveryStoredFormatLandsWhereTheLayoutSays) {
-  const bool ff = haveFFmpeg();
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffprobe"));
   const FormatCase cases[] = {
       {"grey8.mov", "raw ", 8, 16, 6, 0, "raw ", 96},
       {"grey8pad.mov", "raw ", 8, 16, 6, 20, "raw ", 96},
@@ -298,19 +296,17 @@ TEST_F(MovieRecorder, EveryStoredFormatLandsWhereTheLayoutSays) {
     EXPECT_EQ(be32(f, moov + 4), FOUR_CHAR_CODE("moov"));
     EXPECT_EQ(be32(f, moov), f.size() - moov);
     EXPECT_EQ(stts(f, moov), (std::vector<std::pair<UInt32, UInt32>>{{1, 24}, {1, 48}, {2, 24}}));
-    if (ff) {
-      EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames,duration_ts "
-                    "-of default=nw=1 " + path(c.name)),
-                std::string("codec_tag_string=") + c.tag + "\nwidth=" + std::to_string(c.width) +
-                    "\nheight=" + std::to_string(c.height) + "\nduration_ts=120\nnb_frames=4\n");
-      EXPECT_EQ(packets(path(c.name)), expectedPackets(4, F));
-    }
+    EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames,duration_ts "
+                  "-of default=nw=1 " + path(c.name)),
+              std::string("codec_tag_string=") + c.tag + "\nwidth=" + std::to_string(c.width) +
+                  "\nheight=" + std::to_string(c.height) + "\nduration_ts=120\nnb_frames=4\n");
+    EXPECT_EQ(packets(path(c.name)), expectedPackets(4, F));
   }
   EXPECT_EQ(strayFiles({}).size(), std::size(cases));  // the movies, and no reserve left behind
 }
 
 TEST_F(MovieRecorder, GreyMoviesDecodeToTheSamplesRecorded) {
-  if (!haveFFmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed (scripts/deps installs them)";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffmpeg"));
   // 8-bit grey decodes through its palette to equal R, G and B.
   struct Case { const char* name; UInt32 bits; const char* pixfmt; };
   for (const Case& c : {Case{"g8.mov", 8, "rgb24"}, Case{"g16.mov", 16, "gray16le"}}) {
@@ -566,11 +562,10 @@ TEST_F(MovieRecorder, VolumeFillingAfterKFramesEndsTheMovieAfterThem) {
   EXPECT_EQ(be32(f, T + 4), FOUR_CHAR_CODE("moov"));  // directly after the k-th frame
   EXPECT_EQ(be32(f, T), f.size() - T);
   for (size_t j = 0; j < F; ++j) ASSERT_EQ(f[4096 + (k - 1) * F + j], pattern(k, j));
-  if (haveFFmpeg()) {
-    EXPECT_EQ(run("ffprobe -v error -show_entries stream=nb_frames -of default=nw=1 " + path("full.mov")),
-              "nb_frames=" + std::to_string(k) + "\n");
-    EXPECT_EQ(packets(path("full.mov")), expectedPackets(k, F));
-  }
+  EXPECT_TRUE(skyloom::test::ToolInstalled("ffprobe"));
+  EXPECT_EQ(run("ffprobe -v error -show_entries stream=nb_frames -of default=nw=1 " + path("full.mov")),
+            "nb_frames=" + std::to_string(k) + "\n");
+  EXPECT_EQ(packets(path("full.mov")), expectedPackets(k, F));
   EXPECT_EQ(strayFiles({"full.mov"}), std::vector<std::string>{});
 }
 
