@@ -318,29 +318,34 @@ TEST(BayerDemosaicHQ, GradientRuleWorkedCases) {
 }
 
 TEST(BayerDemosaicHQ, ValuesStayInRangeOnExtremeFrames) {
-  // Alternating extremes produce the largest differences the rule can see.
+  // Mosaics of only 0 and the maximum, irregularly placed: the sharpest edges
+  // the rule meets. The script's values include missing colours that fall
+  // below 0 and above the maximum before the clamp, so a kernel that wraps,
+  // clamps to the wrong bound or picks other directions differs from it.
   const UInt32 w = 12, h = 10;
-  std::vector<UInt8> s8(w * h), s16(w * h * 2);
-  for (UInt32 i = 0; i < w * h; ++i) {
-    const bool hi = ((i * 7) % 3) == 0;
-    s8[i] = hi ? 255 : 0;
-    const UInt16 v = hi ? 65535 : 0;
-    std::memcpy(&s16[2 * i], &v, 2);
-  }
-  std::vector<UInt8> d8(w * h * 4);
-  BayerGRBG8_HQ_ARGB32(s8.data(), d8.data(), 4 * w, w, h, 0);
-  for (UInt32 i = 0; i < w * h; ++i) ASSERT_EQ(d8[4 * i], 0xFF);
-  std::vector<UInt8> d16(w * h * 6);
-  BayerRGGB16_HQ_RGB48(s16.data(), d16.data(), 6 * w, w, h, 1);
-  // Every value is a UInt16 by construction; the own colour keeps the sample.
-  for (UInt32 y = 0; y < h; ++y) {
-    const int ownChannel = (y % 2 == 0) ? 0 : 2;  // RGGB flag 1: red rows even
-    for (UInt32 x = 0; x < w; ++x) {
-      const bool green = ((x + y) % 2) == 1;
-      const int ch = green ? 1 : ownChannel;
-      ASSERT_EQ(rd16(&d16[(y * w + x) * 6 + 2 * ch]), rd16(&s16[(y * w + x) * 2])) << x << "," << y;
+  const BayerDemosaicKernel k8[2] = {BayerRGGB8_HQ_ARGB32, BayerGRBG8_HQ_ARGB32};
+  const BayerDemosaicKernel k16[2] = {BayerRGGB16_HQ_RGB48, BayerGRBG16_HQ_RGB48};
+  std::vector<UInt8> s8(kGolden8In12x10Extremes[0], kGolden8In12x10Extremes[0] + w * h), s16(w * h * 2);
+  std::memcpy(s16.data(), kGolden16In12x10Extremes[0], s16.size());
+  for (int simd = 0; simd < 2; ++simd) {
+    myMediaSetSIMDEnabled(Boolean(simd));
+    for (int phase = 0; phase < 4; ++phase) {
+      const UInt8 flag = UInt8(phase % 2 == 0 ? 1 : 0);
+      std::vector<UInt8> d8(w * h * 4), d16(w * h * 6);
+      k8[phase / 2](s8.data(), d8.data(), 4 * w, w, h, flag);
+      k16[phase / 2](s16.data(), d16.data(), 6 * w, w, h, flag);
+      for (UInt32 p = 0; p < w * h; ++p) {
+        ASSERT_EQ(d8[4 * p], 0xFF);
+        for (int ch = 0; ch < 3; ++ch) {
+          ASSERT_EQ(d8[4 * p + 1 + ch], kGolden8HQExtremes[phase][3 * p + ch])
+              << "8 bits phase " << phase << " pixel (" << p % w << "," << p / w << ") channel " << ch << " simd " << simd;
+          ASSERT_EQ(rd16(&d16[6 * p + 2 * ch]), kGolden16HQExtremes[phase][3 * p + ch])
+              << "16 bits phase " << phase << " pixel (" << p % w << "," << p / w << ") channel " << ch << " simd " << simd;
+        }
+      }
     }
   }
+  myMediaSetSIMDEnabled(1);
 }
 
 }  // namespace

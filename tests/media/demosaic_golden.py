@@ -9,6 +9,18 @@ Mosaics: 8x6 for LQ, MQ and MONO, 8x8 for HQ (border included, neighbours
 outside the frame mirrored about the border sample). Each for 8-bit and
 16-bit samples and for the four phases (RGGB family flag 1 and 0, GRBG family
 flag 1 and 0). Samples come from a fixed linear congruential sequence.
+
+Also derived here:
+- HQ on 12x10 mosaics whose samples are only 0 or the maximum, in the four
+  phases: the sharpest edges the rule can meet, with missing colours that
+  fall below 0 and above the maximum before the clamp (the script checks
+  that both happen).
+- The display conversion of one 8x6 frame by every route of the raw-frame
+  dispatcher that the tests call: the camera pixel-format code and bit depth
+  choose the unpacking, the kernel family, the start-row flag and the
+  quality. 16-bit samples are in the little-endian order of the hosts we
+  build for; 12-bit frames are packed as the project's one layout (bytes
+  AB CD EF carry 0xABD and 0xEFC).
 """
 import os
 import sys
@@ -110,7 +122,7 @@ def mirror(i, n):
     return i
 
 
-STATS = {"counts": {}, "clamped": 0}
+STATS = {"counts": {}, "clamped": 0, "below": 0, "above": 0}
 
 
 def hq(S, w, h, fam, flag, maxv):
@@ -180,9 +192,88 @@ def hq(S, w, h, fam, flag, maxv):
                 v = int(P[13] + f * (sums[k] - sums[0]))
                 if v < 0 or v > maxv:
                     STATS["clamped"] += 1
+                STATS["below"] += v < 0
+                STATS["above"] += v > maxv
                 val[names[k]] = min(max(v, 0), maxv)
             out[y][x] = (val["R"], val["G"], val["B"])
     return out
+
+
+def extremes(count, seed, maxv):
+    """0 or maxv at every sample, irregularly (bit 10 of the sequence)."""
+    return [maxv if (v >> 10) & 1 else 0 for v in lcg_samples(count, seed, 16)]
+
+
+# ---- The raw-frame dispatcher's routes to ARGB32 ----
+
+DISPATCH_W, DISPATCH_H = 8, 6
+# Accepted (code, bits) pairs, one of each route.
+DISPATCH_ROUTES = [("raw ", 8), ("raw ", 12), ("raw ", 16), ("raw ", 24), ("raw ", 32), ("raw ", 48),
+                   ("2vuy", 16), ("v308", 24), ("Y411", 12),
+                   ("blRG", 8), ("bmGR", 12), ("bhGB", 16), ("bmBG", 24),
+                   ("mlRG", 8), ("mmBG", 12), ("mHGR", 16), ("mHGB", 32)]
+# Letter pair -> (family, start-row flag). Colour codes: 'BG' is GBRG and
+# 'GB' BGGR; grey codes name the first two colours of row 0.
+COLOUR_PAIRS = {"RG": ("RGGB", 1), "GR": ("GRBG", 1), "BG": ("RGGB", 0), "GB": ("GRBG", 0)}
+GREY_PAIRS = {"RG": ("RGGB", 1), "GR": ("GRBG", 1), "BG": ("GRBG", 0), "GB": ("RGGB", 0)}
+
+
+def clamp8(v):
+    return min(max(v, 0), 255)
+
+
+def yuv(y, u, v):
+    """The plain fixed-point rule; Python's >> floors like an arithmetic shift."""
+    u, v = u - 128, v - 128
+    return (clamp8(y + ((1432 * v) >> 10)), clamp8(y - ((354 * u + 730 * v) >> 10)), clamp8(y + ((1820 * u) >> 10)))
+
+
+def dispatch(code, bits, src, w, h):
+    """ARGB32 bytes of the frame, rows packed."""
+    n = w * h
+    le16 = [src[2 * i] | (src[2 * i + 1] << 8) for i in range(len(src) // 2)]
+    top12 = []
+    for i in range(n // 2):  # p0 = b0 x 16 + (b1 & 15), p1 = b2 x 16 + (b1 >> 4): top bytes b0, b2
+        b0, b1, b2 = src[3 * i:3 * i + 3]
+        p0, p1 = b0 * 16 + (b1 & 0x0F), b2 * 16 + (b1 >> 4)
+        top12 += [p0 >> 4, p1 >> 4]
+    px = []  # (A, R, G, B)
+    if code == "raw ":
+        if bits in (8, 12, 16):
+            grey = src[:n] if bits == 8 else top12 if bits == 12 else [s >> 8 for s in le16[:n]]
+            px = [(255, g, g, g) for g in grey]
+        elif bits == 24:
+            px = [(255, src[3 * i], src[3 * i + 1], src[3 * i + 2]) for i in range(n)]
+        elif bits == 32:
+            px = [tuple(src[4 * i:4 * i + 4]) for i in range(n)]
+        elif bits == 48:
+            px = [(255, le16[3 * i] >> 8, le16[3 * i + 1] >> 8, le16[3 * i + 2] >> 8) for i in range(n)]
+    elif code == "v308":
+        px = [(255,) + yuv(src[3 * i + 1], src[3 * i], src[3 * i + 2]) for i in range(n)]
+    elif code == "2vuy":
+        for i in range(n // 2):
+            u, y0, v, y1 = src[4 * i:4 * i + 4]
+            px += [(255,) + yuv(y0, u, v), (255,) + yuv(y1, u, v)]
+    elif code == "Y411":
+        for i in range(n // 4):
+            u, y0, y1, v, y2, y3 = src[6 * i:6 * i + 6]
+            px += [(255,) + yuv(y, u, v) for y in (y0, y1, y2, y3)]
+    elif code[0] == "b":
+        fam, flag = COLOUR_PAIRS[code[2:]]
+        quality = code[1]
+        if bits == 16 and quality == "h":  # full precision, then the high bytes
+            rgb = hq(grid(le16[:n], w, h), w, h, fam, flag, 65535)
+            rgb = [[tuple(c >> 8 for c in p) for p in row] for row in rgb]
+        else:
+            S = grid([s >> 8 for s in le16[:n]] if bits == 16 else top12 if bits == 12 else src[:n], w, h)
+            rgb = hq(S, w, h, fam, flag, 255) if quality == "h" else {"l": lq, "m": mq}[quality](S, w, h, fam, flag)
+        px = [(255,) + p for row in rgb for p in row]
+    elif code[0] == "m":
+        fam, flag = GREY_PAIRS[code[2:]]
+        S = grid(src[:n] if bits == 8 else top12 if bits == 12 else [s >> 8 for s in le16[:n]], w, h)
+        px = [(255, v, v, v) for row in mono(mq(S, w, h, fam, flag)) for v in row]
+    assert len(px) == n, (code, bits)
+    return [b for p in px for b in p]
 
 
 def grid(samples, w, h):
@@ -226,11 +317,27 @@ def main():
         parts.append(c_array(ctype, f"kGolden{bits}MQ", mqs))
         parts.append(c_array(ctype, f"kGolden{bits}MONO", monos))
         parts.append(c_array(ctype, f"kGolden{bits}HQ", hqs))
+        # Frames of extremes only: the clamp must act both ways.
+        ew, eh = 12, 10
+        se = extremes(ew * eh, 777 + bits, maxv)
+        before = (STATS["below"], STATS["above"])
+        parts.append(c_array(ctype, f"kGolden{bits}In12x10Extremes", [se]))
+        parts.append(c_array(ctype, f"kGolden{bits}HQExtremes",
+                             [flat_rgb(hq(grid(se, ew, eh), ew, eh, fam, flag, maxv)) for fam, flag in PHASES]))
+        assert STATS["below"] > before[0] and STATS["above"] > before[1], "extreme frames must clamp both ways"
+    src = lcg_samples(DISPATCH_W * DISPATCH_H * 6, 2468, 8)
+    parts.append(c_array("unsigned char", "kDispatchIn8x6", [src]))
+    parts.append("static const struct {\n    const char* code;\n    unsigned bits;\n"
+                 f"    unsigned char argb[{DISPATCH_W * DISPATCH_H * 4}];\n}} kDispatchGolden[] = {{")
+    for code, bits in DISPATCH_ROUTES:
+        argb = dispatch(code, bits, src, DISPATCH_W, DISPATCH_H)
+        parts.append(f'    {{"{code}", {bits}, {{' + ", ".join(str(v) for v in argb) + "}},")
+    parts.append("};")
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "demosaic_golden.inc")
     with open(path, "w") as fh:
         fh.write("\n".join(parts) + "\n")
     print("HQ direction counts:", dict(sorted(STATS["counts"].items())), "clamped:", STATS["clamped"],
-          file=sys.stderr)
+          "(below 0:", STATS["below"], "above the maximum:", STATS["above"], ")", file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -232,8 +232,8 @@ class MovieInterop : public ::testing::Test {
  protected:
   std::filesystem::path dir;
   void SetUp() override {
-    if (std::system("command -v ffprobe >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "ffprobe/ffmpeg not installed (scripts/deps installs them)";
+    ASSERT_TRUE(skyloom::test::ToolInstalled("ffprobe"));
+    ASSERT_TRUE(skyloom::test::ToolInstalled("ffmpeg"));
     char tmpl[] = "/tmp/skyloom-movie-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir = tmpl;

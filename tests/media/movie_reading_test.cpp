@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <cmath>
@@ -79,7 +81,6 @@ class MovieReading : public ::testing::Test {
     if (m) movies.push_back(m);
     return m;
   }
-  static bool haveFFmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1") == 0; }
   // Wraps raw frames into a container with ffmpeg.
   std::string ffmpegMovie(const std::vector<UInt8>& raw, const char* inFormat, int w, int h, const std::string& outArgs,
                           const char* name) {
@@ -138,7 +139,7 @@ TEST_F(MovieReading, TrackTests) {
   SetTrackEnabled(GetMovieIndTrack(m48, 1), 0);
   EXPECT_EQ(myThisMovieHasThisTrackType(m48, VideoMediaType), 0);
   EXPECT_EQ(myGetMovie16BitVideoMedia(m48, 0), nullptr);
-  if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffmpeg"));
   // Two enabled video tracks: the second undoes the match.
   std::vector<UInt8> raw(W * H * 6 * 2, 0x40);
   std::string two = (dir / "two.mov").string();
@@ -297,7 +298,7 @@ TEST_F(MovieReading, UnknownCodecAndEmptySample) {
 }
 
 TEST_F(MovieReading, MoviesMadeByFFmpeg) {
-  if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffmpeg"));
   const int w = 16, h = 8, frames = 3;
   std::vector<UInt8> rgb(size_t(w) * h * 3 * frames);
   for (int k = 0; k < frames; ++k)

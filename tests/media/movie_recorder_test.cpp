@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -25,6 +27,8 @@
 
 namespace {
 
+#include "demosaic_golden.inc"
+
 // The recorder only reads the camera's vector-unit flags: a zeroed handle.
 MyDCAMCameraStruct* fakeCamera() {
   static MyDCAMCameraStruct* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
@@ -45,10 +49,6 @@ std::string run(const std::string& cmd) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
-}
-
-bool haveFFmpeg() {
-  return std::system("command -v ffprobe >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") == 0;
 }
 
 // "size,pos" of every packet (palette side data lines dropped).
@@ -243,7 +243,7 @@ std::vector<UInt8> expectedStored(const FormatCase& c, const std::vector<UInt8>&
 }
 
 TEST_F(MovieRecorder, EveryStoredFormatLandsWhereTheLayoutSays) {
-  const bool ff = haveFFmpeg();
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffprobe"));
   const FormatCase cases[] = {
       {"grey8.mov", "raw ", 8, 16, 6, 0, "raw ", 96},
       {"grey8pad.mov", "raw ", 8, 16, 6, 20, "raw ", 96},
@@ -298,19 +298,17 @@ TEST_F(MovieRecorder, EveryStoredFormatLandsWhereTheLayoutSays) {
     EXPECT_EQ(be32(f, moov + 4), FOUR_CHAR_CODE("moov"));
     EXPECT_EQ(be32(f, moov), f.size() - moov);
     EXPECT_EQ(stts(f, moov), (std::vector<std::pair<UInt32, UInt32>>{{1, 24}, {1, 48}, {2, 24}}));
-    if (ff) {
-      EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames,duration_ts "
-                    "-of default=nw=1 " + path(c.name)),
-                std::string("codec_tag_string=") + c.tag + "\nwidth=" + std::to_string(c.width) +
-                    "\nheight=" + std::to_string(c.height) + "\nduration_ts=120\nnb_frames=4\n");
-      EXPECT_EQ(packets(path(c.name)), expectedPackets(4, F));
-    }
+    EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames,duration_ts "
+                  "-of default=nw=1 " + path(c.name)),
+              std::string("codec_tag_string=") + c.tag + "\nwidth=" + std::to_string(c.width) +
+                  "\nheight=" + std::to_string(c.height) + "\nduration_ts=120\nnb_frames=4\n");
+    EXPECT_EQ(packets(path(c.name)), expectedPackets(4, F));
   }
   EXPECT_EQ(strayFiles({}).size(), std::size(cases));  // the movies, and no reserve left behind
 }
 
 TEST_F(MovieRecorder, GreyMoviesDecodeToTheSamplesRecorded) {
-  if (!haveFFmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed (scripts/deps installs them)";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffmpeg"));
   // 8-bit grey decodes through its palette to equal R, G and B.
   struct Case { const char* name; UInt32 bits; const char* pixfmt; };
   for (const Case& c : {Case{"g8.mov", 8, "rgb24"}, Case{"g16.mov", 16, "gray16le"}}) {
@@ -348,30 +346,26 @@ TEST_F(MovieRecorder, GreyMoviesDecodeToTheSamplesRecorded) {
 }
 
 TEST_F(MovieRecorder, GreyMosaicCodesStoreOneLumaSampleAPixel) {
-  // A mosaic whose red, green and blue samples are each constant has the same
-  // luma everywhere, (306 R + 601 G + 117 B) >> 10; a wrong kernel family or
-  // start row swaps the colours and changes it.
-  struct Case { const char* code; UInt32 bits; };
-  const Case cases[] = {{"mlRG", 8}, {"mmGB", 8}, {"mHGR", 8}, {"mlBG", 8},
-                        {"mlRG", 16}, {"mmGB", 16}, {"mHGR", 16}, {"mlBG", 16}};
-  const UInt32 W = 12, H = 6;
+  // A random 8 x 6 mosaic and its luma from demosaic_golden.py (medium
+  // quality colours by the written interior, edge and last-row rules, then
+  // (306 R + 601 G + 117 B) >> 10). The pair names the first two colours of
+  // row 0, so each code is one of the script's phases; a wrong family, start
+  // row, neighbour or edge rule changes some pixel.
+  struct Case { const char* code; UInt32 bits; int phase; };  // phase: RGGB 1, RGGB 0, GRBG 1, GRBG 0
+  const Case cases[] = {{"mlRG", 8, 0},  {"mmGB", 8, 1},  {"mHGR", 8, 2},  {"mlBG", 8, 3},
+                        {"mlRG", 16, 0}, {"mmGB", 16, 1}, {"mHGR", 16, 2}, {"mlBG", 16, 3}};
+  const UInt32 W = 8, H = 6;
   int i = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.code) + " " + std::to_string(c.bits));
     const UInt32 code = FOUR_CHAR_CODE(*reinterpret_cast<const char(*)[5]>(c.code));
-    const UInt32 R = c.bits == 8 ? 200 : 50000, G = c.bits == 8 ? 100 : 20000, B = c.bits == 8 ? 30 : 3000;
-    const UInt32 luma = (306 * R + 601 * G + 117 * B) >> 10;
-    // Row 0 starts with the code's pair; row 1 holds the other two colours.
-    std::string row0 = std::string(1, c.code[2]) + c.code[3];
-    std::string row1 = row0 == "RG" ? "GB" : row0 == "GR" ? "BG" : row0 == "GB" ? "RG" : "GR";
-    const UInt32 srb = W * c.bits / 8 + 6;  // padded rows
+    // Every other case has padded source rows, which must not reach the kernel.
+    const UInt32 srb = W * c.bits / 8 + (i % 2 ? 6 : 0);
     std::vector<UInt8> in(size_t(srb) * H, 0xEE);
     for (UInt32 y = 0; y < H; ++y)
       for (UInt32 x = 0; x < W; ++x) {
-        char colour = (y % 2 ? row1 : row0)[x % 2];
-        UInt16 v = UInt16(colour == 'R' ? R : colour == 'G' ? G : B);
-        if (c.bits == 8) in[y * srb + x] = UInt8(v);
-        else std::memcpy(&in[y * srb + 2 * x], &v, 2);
+        if (c.bits == 8) in[y * srb + x] = kGolden8In8x6[0][y * W + x];
+        else std::memcpy(&in[y * srb + 2 * x], &kGolden16In8x6[0][y * W + x], 2);
       }
     std::string name = "mono" + std::to_string(i++) + ".mov";
     OSErr err;
@@ -384,7 +378,8 @@ TEST_F(MovieRecorder, GreyMosaicCodesStoreOneLumaSampleAPixel) {
     ASSERT_EQ(be32(f, 8), 4096 + F - 8);
     for (UInt32 p = 0; p < W * H; ++p) {
       UInt32 got = c.bits == 8 ? f[4096 + p] : myGetBE16(f.data() + 4096 + 2 * p);
-      ASSERT_EQ(got, luma) << "pixel " << p;
+      UInt32 want = c.bits == 8 ? kGolden8MONO[c.phase][p] : kGolden16MONO[c.phase][p];
+      ASSERT_EQ(got, want) << "pixel (" << p % W << "," << p / W << ")";
     }
     auto desc = findAtom(f, "stsd", 4096 + F);
     ASSERT_NE(desc, std::string::npos);
@@ -566,11 +561,10 @@ TEST_F(MovieRecorder, VolumeFillingAfterKFramesEndsTheMovieAfterThem) {
   EXPECT_EQ(be32(f, T + 4), FOUR_CHAR_CODE("moov"));  // directly after the k-th frame
   EXPECT_EQ(be32(f, T), f.size() - T);
   for (size_t j = 0; j < F; ++j) ASSERT_EQ(f[4096 + (k - 1) * F + j], pattern(k, j));
-  if (haveFFmpeg()) {
-    EXPECT_EQ(run("ffprobe -v error -show_entries stream=nb_frames -of default=nw=1 " + path("full.mov")),
-              "nb_frames=" + std::to_string(k) + "\n");
-    EXPECT_EQ(packets(path("full.mov")), expectedPackets(k, F));
-  }
+  EXPECT_TRUE(skyloom::test::ToolInstalled("ffprobe"));
+  EXPECT_EQ(run("ffprobe -v error -show_entries stream=nb_frames -of default=nw=1 " + path("full.mov")),
+            "nb_frames=" + std::to_string(k) + "\n");
+  EXPECT_EQ(packets(path("full.mov")), expectedPackets(k, F));
   EXPECT_EQ(strayFiles({"full.mov"}), std::vector<std::string>{});
 }
 

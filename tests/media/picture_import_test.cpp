@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -71,9 +73,6 @@ class PictureImport : public ::testing::Test {
     if (w) *w = ww;
     if (h) *h = hh;
     return out;
-  }
-  static bool have(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
   }
 };
 
@@ -192,7 +191,7 @@ TEST_F(PictureImport, FitsFilesAsOurWriterMakesThem) {
 }
 
 TEST_F(PictureImport, ImageMagickFixtures) {
-  if (!have("convert")) GTEST_SKIP() << "ImageMagick not installed (scripts/deps installs it)";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("convert"));
   auto make = [&](const std::string& args, const char* name) {
     std::string path = (dir / name).string();
     EXPECT_EQ(std::system(("convert " + args + " " + path).c_str()), 0) << args;

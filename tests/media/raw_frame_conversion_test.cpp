@@ -16,6 +16,8 @@
 
 namespace {
 
+#include "demosaic_golden.inc"
+
 // The converters read only the flags of the handle: a camera without a
 // vector unit, as on every host of this system.
 MyDCAMCameraStruct* testCamera() {
@@ -71,8 +73,11 @@ TEST(RawFrameToARGB32, DispatchTableOfCodesAndDepths) {
       {"bHRG", 8, -50},   {"b16g", 16, -50},  {"b48r", 48, -50},  {"bmXY", 8, -50},   {"bmRR", 8, -50},
       {"bmrg", 8, -50},   {"ARGB", 32, -50},  {"mxRG", 8, -50},   {"blGG", 16, -50},
   };
-  const UInt32 w = 8, h = 4, rowBytes = w * 4 + 8;
-  const std::vector<UInt8> src = randomBytes(w * h * 6, 1);
+  // Every accepted route's pixels come from demosaic_golden.py, which derives
+  // them from the written rules of each route: unpacking, kernel family,
+  // start-row flag, quality and YUV arithmetic.
+  const UInt32 w = 8, h = 6, rowBytes = w * 4 + 8;
+  const std::vector<UInt8> src(kDispatchIn8x6[0], kDispatchIn8x6[0] + w * h * 6);
   for (const Case& c : cases) {
     std::vector<UInt8> dst(rowBytes * h, 0x5A);
     const OSStatus st =
@@ -82,14 +87,15 @@ TEST(RawFrameToARGB32, DispatchTableOfCodesAndDepths) {
       EXPECT_EQ(dst, std::vector<UInt8>(rowBytes * h, 0x5A)) << c.code << " " << c.bits << " wrote on refusal";
       continue;
     }
+    const UInt8* want = nullptr;
+    for (const auto& g : kDispatchGolden)
+      if (std::strcmp(g.code, c.code) == 0 && g.bits == c.bits) want = g.argb;
+    ASSERT_NE(want, nullptr) << c.code << " " << c.bits << " has no golden pixels";
     for (UInt32 y = 0; y < h; ++y) {
-      for (UInt32 x = 0; x < w; ++x) {
-        const UInt8 alpha = dst[y * rowBytes + x * 4];
-        if (c.bits == 32 && std::strcmp(c.code, "raw ") == 0)
-          EXPECT_EQ(alpha, src[(y * w + x) * 4]) << "32-bit pixels are copied as they are";
-        else
-          EXPECT_EQ(alpha, 0xFF) << c.code << " " << c.bits << " pixel " << x << "," << y;
-      }
+      for (UInt32 x = 0; x < w; ++x)
+        for (UInt32 b = 0; b < 4; ++b)
+          EXPECT_EQ(dst[y * rowBytes + x * 4 + b], want[(y * w + x) * 4 + b])
+              << c.code << " " << c.bits << " pixel " << x << "," << y << " byte " << b;
       for (UInt32 i = w * 4; i < rowBytes; ++i) EXPECT_EQ(dst[y * rowBytes + i], 0x5A) << c.code << " row padding";
     }
   }

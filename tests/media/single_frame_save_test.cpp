@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestTIFF.h"
 
 #include <unistd.h>
@@ -49,10 +50,6 @@ std::string run(const std::string& cmd) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
-}
-
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 std::vector<UInt8> randomBytes(size_t n, unsigned seed) {
@@ -237,12 +234,11 @@ TEST_F(SingleFrameSave, TwelveBitBayerGrabKeepsSixteenBits) {
   EXPECT_EQ(tw, w);
   EXPECT_EQ(th, h);
   EXPECT_EQ(spp, 3);
-  if (have("tiffinfo")) {
-    const std::string info = run("tiffinfo " + path("g.tif"));
-    EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
-    EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos) << info;
-    EXPECT_NE(info.find("Photometric Interpretation: RGB color"), std::string::npos) << info;
-  }
+  ASSERT_TRUE(skyloom::test::ToolInstalled("tiffinfo"));
+  const std::string info = run("tiffinfo " + path("g.tif"));
+  EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
+  EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos) << info;
+  EXPECT_NE(info.find("Photometric Interpretation: RGB color"), std::string::npos) << info;
 }
 
 // A 16-bit grey camera frame in TIFF reads back sample for sample.
@@ -405,7 +401,8 @@ TEST_F(SingleFrameSave, BayerBufferKernelTable) {
 
 // What the standard tools make of every format a grab writes.
 TEST_F(SingleFrameSave, StandardToolsReadEveryFormat) {
-  if (!have("identify")) GTEST_SKIP() << "ImageMagick not installed (scripts/deps installs it)";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("identify"));
+  ASSERT_TRUE(skyloom::test::ToolInstalled("pngcheck"));
   const UInt32 w = 37, h = 11;
   const std::vector<UInt8> frame = randomBytes(w * h * 6, 8);
   struct Case {
@@ -432,9 +429,7 @@ TEST_F(SingleFrameSave, StandardToolsReadEveryFormat) {
     EXPECT_EQ(run(std::string("identify -format '%m %w %h %[bit-depth]' ") + fmt + ":" + path(c.name)), c.expected)
         << c.name;
   }
-  if (have("pngcheck")) {
-    const std::string out = run("pngcheck -v " + path("g8.png") + " " + path("g16.png") + " " + path("c48.png"));
-    EXPECT_EQ(out.find("ERROR"), std::string::npos) << out;
-    EXPECT_NE(out.find("No errors detected"), std::string::npos) << out;
-  }
+  const std::string out = run("pngcheck -v " + path("g8.png") + " " + path("g16.png") + " " + path("c48.png"));
+  EXPECT_EQ(out.find("ERROR"), std::string::npos) << out;
+  EXPECT_NE(out.find("No errors detected"), std::string::npos) << out;
 }

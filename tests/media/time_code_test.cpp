@@ -146,7 +146,7 @@ TEST_F(TimeCode, AddedTrackReadsInStandardToolsAndBackHere) {
   }
   DisposeHandle(sample);
   DisposeMovie(m);
-  if (std::system("command -v ffprobe >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe not installed";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffprobe"));
   std::string out = skyloom::test::Run("ffprobe -v error -select_streams d -show_entries stream=codec_tag_string:stream_tags=timecode,reel_name -of default=nw=1 " + path);
   EXPECT_NE(out.find("codec_tag_string=tmcd"), std::string::npos) << out;
   EXPECT_NE(out.find("TAG:reel_name=STARTED20070314_210503.07UTC"), std::string::npos) << out;

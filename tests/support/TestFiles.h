@@ -2,10 +2,12 @@
 // away with the test, whole-file reads, and running the outside tools
 // (ffprobe, tiffinfo, fitsverify, ImageMagick...) that check what we write.
 #pragma once
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,20 +28,35 @@ inline std::string RunStdout(const std::string& command) {
   return out;
 }
 
-// stdout and stderr of a shell command.
-inline std::string Run(const std::string& command) {
+// stdout and stderr of a shell command; its exit status when asked for.
+inline std::string Run(const std::string& command, int* status = nullptr) {
   std::string out;
+  if (status) *status = -1;
   FILE* p = popen((command + " 2>&1").c_str(), "r");
   if (!p) return out;
   char buf[4096];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
+  const int s = pclose(p);
+  if (status) *status = s;
   return out;
 }
 
-inline bool HaveTool(const std::string& tool) {
-  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+// The outside checkers are part of the test setup (scripts/deps installs
+// them all), so a missing one is a failure, never a reason to pass a file
+// unchecked: ASSERT_TRUE(ToolInstalled("tiffinfo")) before using it.
+inline ::testing::AssertionResult ToolInstalled(const std::string& tool) {
+  if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << tool << " is not installed (scripts/deps installs it)";
+}
+
+// The same for a module of Debian's own python3 (the first python3 on PATH
+// may be another one without the distribution's modules).
+inline ::testing::AssertionResult PythonModuleInstalled(const std::string& module) {
+  if (std::system(("/usr/bin/python3 -c 'import " + module + "' >/dev/null 2>&1").c_str()) == 0)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the python3 module " << module
+                                       << " is not installed for /usr/bin/python3 (scripts/deps installs it)";
 }
 
 inline std::vector<uint8_t> ReadFile(const std::string& path) {

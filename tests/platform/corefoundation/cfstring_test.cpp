@@ -141,11 +141,12 @@ TEST(CFString, FormatsInTheCLocale) {
   // Whatever the user's locale, numbers use a decimal point.
   const char* previous = setlocale(LC_NUMERIC, nullptr);
   std::string saved = previous ? previous : "C";
-  const bool comma = setlocale(LC_NUMERIC, "de_DE.UTF-8") || setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+  ASSERT_TRUE(setlocale(LC_NUMERIC, "de_DE.UTF-8") || setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+      << "no decimal-comma locale installed: scripts/deps generates de_DE.UTF-8";
   CFStringRef num = CFStringCreateWithFormat(nullptr, nullptr, CFSTR("%f|%f|%.2f"), double(float(0.1)), 1.0e9, 2.005);
   EXPECT_EQ(utf8Of(num), "0.100000|1000000000.000000|2.00");
   CFRelease(num);
-  if (comma) setlocale(LC_NUMERIC, saved.c_str());
+  setlocale(LC_NUMERIC, saved.c_str());
 
   CFStringRef name = CFSTR("M42");
   CFStringRef s = CFStringCreateWithFormat(nullptr, nullptr, CFSTR("%s:%d:%5.1f|%-4d|%04x|%lld|%@|%c|%%|%u"), "cam",

@@ -85,19 +85,20 @@ TEST_F(GraphicsExport, SixteenBitTIFFKeepsEverySample) {
     }
     TIFFClose(t);
   }
-  if (skyloom::test::HaveTool("tiffinfo")) {
-    std::string info = skyloom::test::Run("tiffinfo " + p48);
-    EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
-    EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos);
-    EXPECT_NE(info.find("PackBits"), std::string::npos);
-    EXPECT_NE(info.find("RGB color"), std::string::npos);
-  }
+  EXPECT_TRUE(skyloom::test::ToolInstalled("tiffinfo"));
+  std::string info = skyloom::test::Run("tiffinfo " + p48);
+  EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
+  EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos);
+  EXPECT_NE(info.find("PackBits"), std::string::npos);
+  EXPECT_NE(info.find("RGB color"), std::string::npos);
   DisposeGWorld(g48);
   DisposeGWorld(g16);
 }
 
 TEST_F(GraphicsExport, EveryFormatReadsBackInStandardTools) {
-  if (!skyloom::test::HaveTool("identify")) GTEST_SKIP() << "ImageMagick not installed (scripts/deps installs it)";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("identify"));
+  ASSERT_TRUE(skyloom::test::ToolInstalled("convert"));
+  ASSERT_TRUE(skyloom::test::ToolInstalled("pngcheck"));
   const int w = 37, h = 11;  // odd sizes exercise row padding
   GWorldPtr g = nullptr;
   Rect b{0, 0, h, w};
@@ -142,10 +143,10 @@ TEST_F(GraphicsExport, EveryFormatReadsBackInStandardTools) {
         ASSERT_EQ(UInt8(rgb[i + 2]), x < 20 ? 200 : 50) << name;
       }
   }
-  if (skyloom::test::HaveTool("pngcheck")) {
-    std::string out = skyloom::test::Run("pngcheck " + (dir / "a.png").string() + " " + (dir / "g.png").string());
-    EXPECT_EQ(out.find("ERROR"), std::string::npos) << out;
-  }
+  int status = -1;
+  std::string out = skyloom::test::Run("pngcheck " + (dir / "a.png").string() + " " + (dir / "g.png").string(), &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out.find("ERROR"), std::string::npos) << out;
   DisposeGWorld(g);
 }
 
