@@ -316,8 +316,8 @@ namespace {
 
 // ffprobe's view of a file; the check fails when ffprobe is missing.
 std::string probe(const std::string& args, const std::string& path) {
-  if (!skyloom::test::HaveTool("ffprobe")) {
-    ADD_FAILURE() << "ffprobe is missing (scripts/deps installs it)";
+  if (::testing::AssertionResult ok = skyloom::test::ToolInstalled("ffprobe"); !ok) {
+    ADD_FAILURE() << ok.message();
     return "";
   }
   return skyloom::test::RunStdout("ffprobe -v error " + args + " " + path);
@@ -472,7 +472,7 @@ TEST_F(TimeCode, RecordingWithoutFramesHasNoMovie) {
 }
 
 TEST_F(TimeCode, MoviesNotInQuickTimeLayoutAreNotWritten) {
-  ASSERT_TRUE(skyloom::test::HaveTool("ffmpeg")) << "ffmpeg is missing (scripts/deps installs it)";
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffmpeg"));
   const std::string avi = (dir / "clip.avi").string();
   skyloom::test::Run("ffmpeg -v error -f lavfi -i testsrc=size=16x16:rate=10 -frames:v 20 -c:v rawvideo -pix_fmt bgr24 " + avi);
   const auto before = ReadFile(avi);
