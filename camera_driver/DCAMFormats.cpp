@@ -29,14 +29,16 @@ void Pause(UInt32 micros) {
   if (micros) usleep(micros);
 }
 
-// Validation with the callers' retry: a request below 3 tries again from
-// index 0 (upward), otherwise from index 5.
+// Validation with the callers' retry, chosen from where the failed search
+// stopped: a downward search ends at 0 and tries again upward from 0 (so a
+// mode that offers only faster rates gets the slowest of them), an upward
+// search ends at 7 and tries again downward from 5.
 OSStatus ValidRate(const MyDCAMCameraPropertiesStruct* p, UInt32 format, UInt32 mode, UInt32 requested,
                    UInt32* rateIndex) {
   *rateIndex = requested;
   OSStatus err = myGetValidCameraRate(p, format, mode, rateIndex);
   if (err == -3) {
-    *rateIndex = requested < 3 ? 0 : 5;
+    *rateIndex = *rateIndex < 3 ? 0 : 5;
     err = myGetValidCameraRate(p, format, mode, rateIndex);
   }
   return err;

@@ -103,6 +103,11 @@ UInt32 myUSBBulkReadSize(UInt32 frameBytes, UInt32 maxPacketSize);
 bool myUSBIsGoodFrame(UInt32 frameBytes, UInt32 readSize, IOReturn status, UInt32 bytes);
 
 // ---- FireWire isochronous reception ----
+// Each received packet has a slot of its own: the header quadlet, then the
+// payload. The largest payload is what a slot holds beside its header.
+constexpr UInt32 kDCAMPacketSlotBytes = 16384;
+constexpr UInt32 kDCAMIsochHeaderBytes = 4;
+constexpr UInt32 kDCAMLargestIsochPayload = kDCAMPacketSlotBytes - kDCAMIsochHeaderBytes;
 // The per-segment work of the handler: `packets` slots of 16384 bytes
 // (big-endian header quadlet, then payload) and the segment's time stamp.
 void myProcessIsochSegment(MyDCAMCameraStruct* camera, UInt8* segment, UInt32 timeStamp, UInt32 packets);

@@ -18,7 +18,7 @@ void (*volatile gDCAMTestIsochHandlerPausePoint)() = nullptr;
 
 namespace {
 
-constexpr UInt32 kPacketSlotBytes = 16384;
+constexpr UInt32 kPacketSlotBytes = kDCAMPacketSlotBytes;
 constexpr UInt64 kChannelsSupported = 0xFFFE000000000000ull;  // channels 0..14
 
 inline UInt32 LoadBE32(const UInt8* p) {

@@ -144,7 +144,10 @@ OSStatus OpenFireWireCamera(MyDCAMCameraStruct* camera) {
   if ((*dev)->GetBusGeneration(dev, &generation) != noErr || (*dev)->GetSpeedToNode(dev, generation, &speed) != noErr)
     speed = kFWSpeed400MBit;
   camera->mBusSpeed = speed;
-  camera->mMaxPacketBytes = speed >= 5 ? 0x4000 : std::min<UInt32>(0x61Au << speed, 0x4000);
+  // At S1600 the bus would carry 0x61A0 bytes, more than a receive slot
+  // holds beside the packet's header: the largest packet must fit its slot.
+  camera->mMaxPacketBytes =
+      speed >= 5 ? kDCAMLargestIsochPayload : std::min<UInt32>(0x61Au << speed, kDCAMLargestIsochPayload);
   return noErr;
 }
 

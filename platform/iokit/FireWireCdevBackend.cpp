@@ -252,7 +252,8 @@ class Node {
 // Isochronous reception on a descriptor of its own (the kernel gives each
 // descriptor one context and one buffer mapping): a channel and bandwidth
 // from the resource manager, a receive context whose packets wait in a queue
-// of slots until the DCL engine takes them, one per bus cycle. After a bus
+// of slots, each with the bus time it arrived at, until the DCL engine takes
+// them, one per bus cycle. After a bus
 // reset the channel is asked for again; when that fails nothing more arrives.
 class IsoReceiver {
  public:
@@ -271,8 +272,10 @@ class IsoReceiver {
     allocated_ = true;
     stride_ = (std::max<UInt32>(packetSize, 4) + 3) / 4 * 4 + 4;  // a few spare bytes, as a DCL takes
     bufferBytes_ = stride_ * kChunks;
-    slotBytes_ = 4 + stride_;
-    fifo_.assign(slotBytes_ * kQueueSlots, 0);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_ = std::make_unique<IsoPacketQueue>(stride_, kQueueSlots);
+    }
     fw_cdev_create_iso_context create = {};
     create.type = FW_CDEV_ISO_CONTEXT_RECEIVE;
     create.header_size = 8;  // the iso header and the time stamp
@@ -298,17 +301,11 @@ class IsoReceiver {
   }
 
   // The oldest received packet (header quadlet, then payload) into `slot`,
-  // cut to `capacity`; the bytes written, or 0 when none is waiting.
-  UInt32 NextPacket(UInt8* slot, UInt32 capacity) {
+  // cut to `capacity`, and the bus time it arrived at into *timeStamp; the
+  // bytes written, or 0 when none is waiting.
+  UInt32 NextPacket(UInt8* slot, UInt32 capacity, UInt32* timeStamp) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (count_ == 0 || !slot) return 0;
-    const UInt8* p = fifo_.data() + head_ * slotBytes_;
-    const size_t length = std::min<size_t>(4 + (size_t(p[0]) << 8 | p[1]), slotBytes_);
-    const size_t n = std::min<size_t>(length, capacity);
-    std::memcpy(slot, p, n);
-    head_ = (head_ + 1) % kQueueSlots;
-    count_--;
-    return UInt32(n);
+    return queue_ ? queue_->Pop(slot, capacity, timeStamp) : 0;
   }
 
   UInt32 Channel() const { return channel_; }
@@ -378,22 +375,15 @@ class IsoReceiver {
     return ioctl(fd_, FW_CDEV_IOC_QUEUE_ISO, &queue) < 0 ? ErrnoToIOReturn(errno) : kIOReturnSuccess;
   }
 
-  // The packets of one interrupt into the queue of slots (a full queue drops
-  // them, as hardware overruns a late handler), then their chunks go back to
-  // the kernel in buffer order.
-  void Received(const UInt8* headers, size_t headerLength) {
+  // The packets of one interrupt into the queue, with their time stamps (a
+  // full queue drops them, as hardware overruns a late handler), then their
+  // chunks go back to the kernel in buffer order.
+  void Received(UInt32 cycle, const UInt8* headers, size_t headerLength) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!buffer_) return;
+    if (!buffer_ || !queue_) return;
     const size_t packets = std::min(headerLength / 8, kChunks);
     const size_t first = next_;
-    for (size_t i = 0; i < packets; i++) {
-      if (count_ == kQueueSlots) break;
-      const size_t chunk = (first + i) % kChunks;
-      const size_t tail = (head_ + count_) % kQueueSlots;
-      IsoSlotLayout layout{fifo_.data() + tail * slotBytes_, slotBytes_, 1, nullptr};
-      IsoInterruptToSlots(headers + 8 * i, 8, 8, 0, buffer_ + chunk * stride_, stride_, stride_, 0, layout);
-      count_++;
-    }
+    queue_->PushInterrupt(headers, packets * 8, 8, cycle, buffer_, kChunks, stride_, first);
     next_ = (first + packets) % kChunks;
     for (size_t done = 0; done < packets;) {
       const size_t at = (first + done) % kChunks;
@@ -414,7 +404,9 @@ class IsoReceiver {
       resourceBandwidth_ = bandwidth;
       cv_.notify_all();
     };
-    handlers.isoInterrupt = [this](UInt64, UInt32, const UInt8* headers, size_t length) { Received(headers, length); };
+    handlers.isoInterrupt = [this](UInt64, UInt32 cycle, const UInt8* headers, size_t length) {
+      Received(cycle, headers, length);
+    };
     handlers.busReset = [this](UInt32, UInt32, UInt32) {
       // A one-shot allocation does not outlive the bus generation.
       if (!allocated_) return;
@@ -453,8 +445,7 @@ class IsoReceiver {
   bool hasContext_ = false;
   UInt8* buffer_ = nullptr;
   size_t bufferBytes_ = 0, stride_ = 0, next_ = 0;
-  std::vector<UInt8> fifo_;
-  size_t slotBytes_ = 0, head_ = 0, count_ = 0;
+  std::unique_ptr<IsoPacketQueue> queue_;
 };
 
 struct UnitRecord {
@@ -575,7 +566,8 @@ class CdevBackend final : public IOKitBackend {
     rx = std::move(it->second);
     receivers_.erase(it);
   }
-  UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) override {
+  UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity,
+                      UInt32* timeStamp) override {
     std::shared_ptr<IsoReceiver> rx;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -583,7 +575,7 @@ class CdevBackend final : public IOKitBackend {
       if (it == receivers_.end()) return 0;
       rx = it->second;
     }
-    return rx->NextPacket(slot, capacity);
+    return rx->NextPacket(slot, capacity, timeStamp);
   }
 
   // USB: not on this bus.

@@ -159,3 +159,42 @@ size_t IsoInterruptToSlots(const UInt8* headers, size_t headerLength, size_t hea
   if (layout.timeStamp && written) *layout.timeStamp = IsoTimeStampWord(cycle);
   return written;
 }
+
+IsoPacketQueue::IsoPacketQueue(size_t payloadRoom, size_t capacity)
+    : slotBytes_(4 + payloadRoom), capacity_(std::max<size_t>(capacity, 1)),
+      packets_(slotBytes_ * capacity_, 0), stamps_(capacity_, 0) {}
+
+size_t IsoPacketQueue::PushInterrupt(const UInt8* headers, size_t headerLength, size_t headerSize,
+                                     UInt32 eventCycle, const UInt8* buffer, size_t chunkCount, size_t chunkStride,
+                                     size_t firstChunk) {
+  if (!headers || headerSize < 4 || headerSize % 4 || !buffer || !chunkCount) return 0;
+  const size_t packets = headerLength / headerSize;
+  size_t queued = 0;
+  for (size_t i = 0; i < packets; i++) {
+    if (count_ == capacity_) {
+      dropped_++;
+      continue;
+    }
+    const size_t tail = (head_ + count_) % capacity_;
+    const size_t chunk = (firstChunk + i) % chunkCount;
+    IsoSlotLayout layout{packets_.data() + tail * slotBytes_, slotBytes_, 1, &stamps_[tail]};
+    if (IsoInterruptToSlots(headers + i * headerSize, headerSize, headerSize, eventCycle,
+                            buffer + chunk * chunkStride, chunkStride, chunkStride, 0, layout) != 1)
+      continue;
+    count_++;
+    queued++;
+  }
+  return queued;
+}
+
+UInt32 IsoPacketQueue::Pop(UInt8* slot, UInt32 capacity, UInt32* timeStamp) {
+  if (count_ == 0 || !slot) return 0;
+  const UInt8* p = packets_.data() + head_ * slotBytes_;
+  const size_t length = std::min<size_t>(4 + (size_t(p[0]) << 8 | p[1]), slotBytes_);
+  const size_t n = std::min<size_t>(length, capacity);
+  std::memcpy(slot, p, n);
+  if (timeStamp) *timeStamp = stamps_[head_];
+  head_ = (head_ + 1) % capacity_;
+  count_--;
+  return UInt32(n);
+}

@@ -97,3 +97,34 @@ size_t IsoInterruptToSlots(const UInt8* headers, size_t headerLength, size_t hea
 // The segment time-stamp word from a cdev cycle value (3-bit seconds, 13-bit
 // cycle count in its low 16 bits).
 UInt32 IsoTimeStampWord(UInt32 cdevCycle);
+
+// Received packets waiting for the DCL engine, which takes one a bus cycle.
+// Each keeps the bus time the controller stamped it with on arrival, so the
+// segment it ends is timed by the bus and not by the moment the engine came
+// round to take it. Not thread-safe: the back end holds its own lock.
+class IsoPacketQueue {
+ public:
+  // Room for `capacity` packets of at most `payloadRoom` payload bytes each.
+  IsoPacketQueue(size_t payloadRoom, size_t capacity);
+  // The packets of one FW_CDEV_EVENT_ISO_INTERRUPT, headers as for
+  // IsoInterruptToSlots (`eventCycle` stamps them when the headers carry no
+  // time stamp). Packet i's payload is chunk (firstChunk + i) mod chunkCount
+  // of the receive buffer, chunkStride bytes each. Packets that find the
+  // queue full are dropped, as hardware overruns a late reader. Returns the
+  // packets queued.
+  size_t PushInterrupt(const UInt8* headers, size_t headerLength, size_t headerSize, UInt32 eventCycle,
+                       const UInt8* buffer, size_t chunkCount, size_t chunkStride, size_t firstChunk);
+  // The oldest packet into `slot` (big-endian header quadlet, then the
+  // payload, cut to `capacity`) and its segment time-stamp word into
+  // *timeStamp; the bytes written, or 0 (nothing touched) when none waits.
+  UInt32 Pop(UInt8* slot, UInt32 capacity, UInt32* timeStamp);
+  size_t Size() const { return count_; }
+  UInt64 Dropped() const { return dropped_; }
+
+ private:
+  size_t slotBytes_, capacity_;
+  size_t head_ = 0, count_ = 0;
+  UInt64 dropped_ = 0;
+  std::vector<UInt8> packets_;
+  std::vector<UInt32> stamps_;
+};

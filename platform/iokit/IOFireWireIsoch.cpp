@@ -4,7 +4,8 @@
 //
 // The engine walks the program one bus cycle at a time: a receive command
 // takes the cycle's packet from the back end into its buffer, a time-stamp
-// command writes the cycle time of the last packet, a call-proc is posted
+// command writes the bus time of the last packet (its arrival, when the back
+// end knows it; else the cycle the engine took it in), a call-proc is posted
 // to the isochronous dispatcher's run loop (the engine goes on without
 // waiting for it, as hardware does, but never runs more than two segments
 // ahead of the call-procs, so a slow handler sees its segment whole) and a
@@ -51,7 +52,7 @@ struct Engine : std::enable_shared_from_this<Engine> {
   bool quit = false;
   UInt32 channel = 0;
   UInt64 cycle = 0;
-  UInt64 lastPacketCycle = 0;
+  UInt32 lastPacketStamp = 0;  // segment time-stamp word of the last packet
   std::thread thread;
 
   std::mutex postMutex;
@@ -92,8 +93,7 @@ struct Engine : std::enable_shared_from_this<Engine> {
         case kDCLJumpOp: pc = static_cast<DCLJump*>(pc)->pJumpDCLLabel; continue;
         case kDCLPtrTimeStampOp: {
           UInt32* p = static_cast<DCLPtrTimeStamp*>(pc)->timeStampPtr;
-          const UInt64 c = lastPacketCycle;
-          if (p) *p = UInt32(((c / 8000) & 7) << 25 | (c % 8000) << 12);
+          if (p) *p = lastPacketStamp;
           break;
         }
         case kDCLCallProcOp: {
@@ -120,9 +120,10 @@ struct Engine : std::enable_shared_from_this<Engine> {
     RunControl(lock);
     if (pc && pc->opcode == kDCLReceivePacketStartOp) {
       auto* recv = static_cast<DCLTransferPacket*>(pc);
-      const UInt32 n = backend->FWIsochCycle(key, channel, static_cast<UInt8*>(recv->buffer), recv->size);
+      UInt32 stamp = UInt32(((cycle / 8000) & 7) << 25 | (cycle % 8000) << 12);
+      const UInt32 n = backend->FWIsochCycle(key, channel, static_cast<UInt8*>(recv->buffer), recv->size, &stamp);
       if (n) {
-        lastPacketCycle = cycle;
+        lastPacketStamp = stamp;
         pc = pc->pNextDCLCommand;
         RunControl(lock);
       }

@@ -101,9 +101,13 @@ class IOKitBackend {
   virtual void FWReleaseIsochChannel(IOKitBackendKey key, UInt32 channel) { (void)key, (void)channel; }
   // One bus cycle of reception on `channel`: the packet (big-endian header
   // quadlet, then payload, cut to `capacity`) written to `slot`; its length,
-  // or 0 for a cycle without a packet.
-  virtual UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) {
-    (void)key, (void)channel, (void)slot, (void)capacity;
+  // or 0 for a cycle without a packet. `timeStamp` holds the engine's own bus
+  // time of this cycle as a segment time-stamp word ((seconds mod 8) << 25 |
+  // cycle << 12); a back end that knows when the packet crossed the bus
+  // writes that time instead.
+  virtual UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity,
+                              UInt32* timeStamp) {
+    (void)key, (void)channel, (void)slot, (void)capacity, (void)timeStamp;
     return 0;
   }
 

@@ -120,7 +120,9 @@ class SimBackend final : public IOKitBackend {
   void FWReleaseIsochChannel(IOKitBackendKey key, UInt32 channel) override {
     if (auto c = Find(key)) c->Stream().ReleaseIsochChannel(channel);
   }
-  UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity) override {
+  // The talker sends in the very cycle the engine runs: the engine's time
+  // is the packet's.
+  UInt32 FWIsochCycle(IOKitBackendKey key, UInt32 channel, UInt8* slot, UInt32 capacity, UInt32*) override {
     auto c = Find(key);
     return c ? c->Stream().IsochCycle(channel, slot, capacity) : 0;
   }

@@ -258,6 +258,35 @@ TEST_F(FireWireStreamTest, AFormat7FrameOfManyPacketsAndSegments) {
   ExpectFiftyFrames(false);
 }
 
+TEST_F(FireWireStreamTest, TheLargestFormat7PacketAtEachSpeed) {
+  // The camera offers its bus's largest packet (1024 << speed code) for a
+  // whole 640x480 Mono8 frame; the handle's maximum (0x61A << speed code,
+  // at most 16384 - 4 for the header in the receive slot) cuts it to a
+  // multiple of the unit, 4.
+  struct Case {
+    int speed;
+    UInt32 packet;
+  };
+  const Case cases[] = {{2, 4096}, {3, 8192}, {4, 16380}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "speed code " << c.speed);
+    ASSERT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
+    sim_->SetSpeedCode(c.speed);
+    camera_ = ORX_DCAM_OpenACamera(0x1001);
+    ASSERT_NE(camera_, nullptr);
+    UInt32 r[9];
+    ASSERT_EQ(ORX_DCAM_GetFMRProperties(camera_, 7, 0, 0, &r[0], &r[1], &r[2], &r[3], &r[4], &r[5], &r[6], &r[7],
+                                        &r[8]),
+              noErr);
+    EXPECT_EQ(r[7], c.packet);
+    ASSERT_EQ(ORX_DCAM_SetModeSeven(camera_, 0, 0, 0, 640, 480, 0, 0), noErr);
+    EXPECT_EQ(camera_->mBytesPerPacket, c.packet);
+    EXPECT_EQ(sim_->Peek(0x8044), c.packet << 16);
+    EXPECT_EQ(sim_->Peek(0x807C) & 0x00400000u, 0u);  // the camera took the packet size
+    ExpectFiftyFrames(false);
+  }
+}
+
 TEST_F(FireWireStreamTest, TheOlderLibraryGetsItsCallProcsAtTheStart) {
   ASSERT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
   SkyloomIOFireWireLibSetVersion(0x01600000);

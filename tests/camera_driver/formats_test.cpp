@@ -116,6 +116,56 @@ TEST_F(FormatsTest, RateValidation) {
   }
 }
 
+// The callers' second try starts from where the failed search stopped, so a
+// mode that offers only rates above the request gets the slowest of them.
+TEST_F(FormatsTest, RateFallbackThroughTheCallers) {
+  struct Case {
+    UInt32 rateInquiry;  // Format 0 mode 5 (640x480 Mono8, base 10240, top 7)
+    double fps;
+    OSStatus setStatus, propertiesStatus;
+    UInt32 rate;  // the index programmed
+    double fpsAfter;
+    UInt32 bytesPerPacket;  // 10240 >> (7 - rate)
+  };
+  const Case cases[] = {
+      {1u << (31 - 6), 30.0, 0, 0, 6, 120.0, 5120},   // only 120 fps: 30 gives 120
+      {1u << (31 - 7), 120.0, 0, 0, 7, 240.0, 10240},  // only 240 fps: 120 gives 240
+      {1u << (31 - 6), 60.0, 0, 0, 6, 120.0, 5120},   // the first retry index itself is missing
+      {1u << (31 - 5), 1.875, 0, 0, 5, 60.0, 2560},   // index 0 searches upward at once
+      {1u << (31 - 2), 240.0, 0, 0, 2, 7.5, 320},     // a faster request falls to the nearest lower rate
+      {0, 30.0, -2201, -3, 0, 0.0, 0},                // no rate at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.rateInquiry << std::dec << " at " << c.fps << " fps");
+    auto p = SimMonoFireWirePersonality();
+    p.registers[0x214] = c.rateInquiry;
+    auto cams = Rig({p});
+    MyDCAMCameraStruct* cam = ORX_DCAM_OpenACamera(0x1001);
+    ASSERT_NE(cam, nullptr);
+    UInt32 r[9] = {};
+    EXPECT_EQ(ORX_DCAM_GetFMRProperties(cam, 0, 5, c.fps, &r[0], &r[1], &r[2], &r[3], &r[4], &r[5], &r[6], &r[7],
+                                        &r[8]),
+              c.propertiesStatus);
+    if (c.propertiesStatus == noErr) {
+      EXPECT_EQ(r[6], c.bytesPerPacket);
+      EXPECT_EQ(r[7], c.bytesPerPacket);
+    }
+    EXPECT_EQ(ORX_DCAM_SetFMR(cam, 0, 5, c.fps), c.setStatus);
+    if (c.setStatus == noErr) {
+      UInt32 f, m, l, t, w, h, code, bits;
+      double fps = 0;
+      EXPECT_EQ(ORX_DCAM_GetFMRWHOB(cam, &f, &m, &fps, &l, &t, &w, &h, &code, &bits), 0);
+      EXPECT_EQ(fps, c.fpsAfter);
+      EXPECT_EQ(cam->mRate, c.rate);
+      EXPECT_EQ(cam->mBytesPerPacket, c.bytesPerPacket);
+      EXPECT_EQ(cams[0]->Peek(0x600), c.rate << 29);
+    } else {
+      EXPECT_EQ(cam->mFormatSet, 0);
+    }
+    EXPECT_EQ(ORX_DCAM_CloseACamera(cam), 0);
+  }
+}
+
 TEST_F(FormatsTest, SetFMRWritesInOrderOnceAndAgainAfterAFailure) {
   gDCAMWriteSpacingMicros = 10000;  // the real spacing, checked below
   auto cams = Rig({SimMonoFireWirePersonality()});

@@ -100,7 +100,7 @@ TEST_F(OpenCloseTest, SpeedAndMaximumPacket) {
     int speedCode;  // -1: the bus reports none
     UInt32 speed, maxPacket;
   };
-  const Case cases[] = {{-1, 2, 0x1868}, {0, 0, 0x61A}, {1, 1, 0xC34}, {2, 2, 0x1868}, {3, 3, 0x30D0}, {4, 4, 0x4000}};
+  const Case cases[] = {{-1, 2, 0x1868}, {0, 0, 0x61A}, {1, 1, 0xC34}, {2, 2, 0x1868}, {3, 3, 0x30D0}, {4, 4, 0x3FFC}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.speedCode);
     auto p = SimMonoFireWirePersonality();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/iokit/HardwareTranslate.h"
 #include "platform/iokit/IOFireWireLib.h"
 #include "platform/iokit/IOUSBLib.h"
 #include "platform/simcamera/SimBus.h"
@@ -159,7 +160,7 @@ TEST_F(IOKitTest, IsochDispatcherRunsWorkOnItsLoop) {
 }
 
 // A back end of its own: the layer needs nothing but the table.
-class OneUnitBackend final : public IOKitBackend {
+class OneUnitBackend : public IOKitBackend {
  public:
   const char* Name() const override { return "one unit"; }
   std::vector<IOKitFireWireUnitInfo> FireWireUnits() override {
@@ -208,6 +209,83 @@ TEST_F(IOKitTest, AnotherBackendThroughTheSameTable) {
   EXPECT_EQ((*dev)->GetConfigDirectory(dev, kIOFireWireConfigDirectoryInterfaceID), nullptr);
   (*dev)->Release(dev);
   IOObjectRelease(units[0]);
+}
+
+// The unit's isochronous packets come recorded, with the bus times the
+// controller stamped them with, as from the firewire-cdev back end.
+class RecordedIsochBackend final : public OneUnitBackend {
+ public:
+  IsoPacketQueue queue{64, 16};
+  IOReturn FWAllocateIsochChannel(IOKitBackendKey, UInt64, UInt32, UInt32, UInt32* channel) override {
+    *channel = 0;
+    return 0;
+  }
+  UInt32 FWIsochCycle(IOKitBackendKey, UInt32, UInt8* slot, UInt32 capacity, UInt32* timeStamp) override {
+    return queue.Pop(slot, capacity, timeStamp);
+  }
+};
+
+TEST_F(IOKitTest, ASegmentCarriesItsLastPacketsBusTime) {
+  RecordedIsochBackend backend;
+  IOKitSetBackends({&backend});
+  SkyloomFireWireBusSetStepped(true);
+  SkyloomFireWireBusSetStartCycleTime(0, 0);
+  auto units = Services(IOServiceMatching("IOFireWireUnit"));
+  ASSERT_EQ(units.size(), 1u);
+  IOFireWireLibDeviceRef dev = Device(units[0]);
+  ASSERT_EQ((*dev)->Open(dev), 0);
+
+  // One segment of three packets, then its time stamp, round and round.
+  std::vector<UInt8> memory(3 * 64, 0);
+  UInt32 stamp = 0xFFFFFFFF;
+  IOFireWireLibDCLCommandPoolRef pool = (*dev)->CreateDCLCommandPool(dev, 1024, kIOFireWireDCLCommandPoolInterfaceID);
+  DCLCommandPtr start = (*pool)->AllocateLabelDCL(pool, nullptr);
+  DCLCommandPtr label = (*pool)->AllocateLabelDCL(pool, start);
+  DCLCommandPtr prev = label;
+  for (int p = 0; p < 3; p++) prev = (*pool)->AllocateReceivePacketStartDCL(pool, prev, &memory[size_t(p) * 64], 64);
+  prev = (*pool)->AllocatePtrTimeStampDCL(pool, prev, &stamp);
+  (*pool)->AllocateJumpDCL(pool, prev, static_cast<DCLLabelPtr>(label));
+  IOFireWireLibRemoteIsochPortRef remote = (*dev)->CreateRemoteIsochPort(dev, true, kIOFireWireRemoteIsochPortInterfaceID);
+  IOVirtualRange programRange = {0, 0};
+  IOVirtualRange bufferRange = {UInt64(uintptr_t(memory.data())), memory.size()};
+  IOFireWireLibLocalIsochPortRef local = (*dev)->CreateLocalIsochPort(
+      dev, false, start, 0, 0, 0, &programRange, 1, &bufferRange, 1, kIOFireWireLocalIsochPortInterfaceID);
+  IOFireWireLibIsochChannelRef ch =
+      (*dev)->CreateIsochChannel(dev, true, 64, kFWSpeed400MBit, kIOFireWireIsochChannelInterfaceID);
+  ASSERT_EQ((*ch)->SetTalker(ch, remote), 0);
+  ASSERT_EQ((*ch)->AddListener(ch, local), 0);
+  ASSERT_EQ((*ch)->AllocateChannel(ch), 0);
+  ASSERT_EQ((*ch)->Start(ch), 0);
+
+  // Recorded packets that the engine takes in its cycles 0, 1 and 2 but that
+  // crossed the bus at 3 s, cycles 100, 101 and 109 (the iso header, then
+  // the controller's time-stamp quadlet: 3-bit seconds, 13-bit cycle).
+  std::vector<UInt8> headers;
+  for (UInt32 cycle : {100u, 101u, 109u}) {
+    const UInt32 quadlets[2] = {8u << 16 | 1u << 14 | 0xAu << 4, 3u << 13 | cycle};
+    for (UInt32 q : quadlets)
+      for (int shift = 24; shift >= 0; shift -= 8) headers.push_back(UInt8(q >> shift));
+  }
+  std::vector<UInt8> payload(3 * 12);
+  for (size_t i = 0; i < payload.size(); i++) payload[i] = UInt8(i);
+  ASSERT_EQ(backend.queue.PushInterrupt(headers.data(), headers.size(), 8, 109, payload.data(), 3, 12, 0), 3u);
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(10));
+  EXPECT_EQ(stamp, 0x0606D000u);  // 3 << 25 | 109 << 12, not the engine's cycle 2
+  for (int p = 0; p < 3; p++) {
+    EXPECT_EQ(memory[size_t(p) * 64 + 1], 8) << p;                // header: 8 bytes
+    EXPECT_EQ(memory[size_t(p) * 64 + 4], UInt8(p * 12)) << p;   // the packet's own payload
+  }
+
+  EXPECT_EQ((*ch)->Stop(ch), 0);
+  EXPECT_EQ((*ch)->ReleaseChannel(ch), 0);
+  (*ch)->Release(ch);
+  (*local)->Release(local);
+  (*remote)->Release(remote);
+  (*pool)->Release(pool);
+  (*dev)->Close(dev);
+  (*dev)->Release(dev);
+  IOObjectRelease(units[0]);
+  SkyloomFireWireBusSetStepped(false);
 }
 
 }  // namespace
