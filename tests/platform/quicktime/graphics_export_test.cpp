@@ -239,4 +239,36 @@ TEST_F(GraphicsExport, PictRowsReadBackAtEveryWidth) {
   };
   EXPECT_TRUE(oursFailed.empty()) << "our importer misreads widths " << list(oursFailed);
   EXPECT_TRUE(magickFailed.empty()) << "ImageMagick misreads widths " << list(magickFailed);
+
+  // Row bytes are a 14-bit field: 4095 pixels of four components fit, 4096
+  // would wrap to 0 (read as unpacked rows) and are refused.
+  for (int w : {4095, 4096}) {
+    std::vector<UInt8> argb(size_t(w) * 4);
+    for (int x = 0; x < w; ++x) argb[4 * size_t(x) + 1] = UInt8(x / 300);
+    Rect b{0, 0, 1, SInt16(w)};
+    GWorldPtr g = nullptr;
+    ASSERT_EQ(NewGWorldFromPtr(&g, k32ARGBPixelFormat, &b, nullptr, nullptr, 0, reinterpret_cast<Ptr>(argb.data()), w * 4),
+              noErr);
+    ComponentInstance ci = nullptr;
+    ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypePicture, &ci), noErr);
+    GraphicsExportSetInputGWorld(ci, g);
+    GraphicsExportSetDepth(ci, 32);
+    const std::string path = (dir / ("wide" + std::to_string(w) + ".pict")).string();
+    SkyloomGraphicsExportSetOutputPath(ci, path);
+    const OSErr err = OSErr(GraphicsExportDoExport(ci, nullptr));
+    CloseComponent(ci);
+    DisposeGWorld(g);
+    if (w == 4096) {
+      EXPECT_EQ(err, paramErr);
+      EXPECT_FALSE(std::filesystem::exists(path));
+      continue;
+    }
+    ASSERT_EQ(err, noErr);
+    const std::vector<uint8_t> file = skyloom::test::ReadFile(path);
+    SkyloomRaster r;
+    OSType type = 0;
+    ASSERT_EQ(SkyloomDecodePicture(file.data(), file.size(), &type, &r), noErr);
+    ASSERT_EQ(r.width, w);
+    for (int x = 0; x < w; x += 97) EXPECT_EQ(r.samples[3 * size_t(x)], x / 300) << x;
+  }
 }
