@@ -59,9 +59,12 @@ bool writeAll(const char* path, const uint8_t* data, size_t size) {
   return ok;
 }
 
-// Every sample description of the media names a codec decoded here.
+// The media has descriptions, each a whole image description of a codec
+// decoded here.
 bool nativeOnly(Media media, SampleDescriptionHandle desc) {
-  for (long i = 1, n = GetMediaSampleDescriptionCount(media); i <= n; ++i) {
+  const long n = GetMediaSampleDescriptionCount(media);
+  if (n < 1) return false;
+  for (long i = 1; i <= n; ++i) {
     GetMediaSampleDescription(media, i, desc);
     if (GetHandleSize(desc) < Size(sizeof(ImageDescription))) return false;
     if (!SkyloomCanDecompress(reinterpret_cast<ImageDescription*>(*desc)->cType)) return false;
