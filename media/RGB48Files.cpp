@@ -7,6 +7,11 @@
 
 namespace {
 
+// Pictures have 16-bit bounds, as in single-frame saving: a larger buffer
+// would come out as a picture of its size modulo 65536.
+constexpr UInt32 kMaxSide = 0x7FFF;
+bool fitsPicture(UInt32 width, UInt32 height) { return width <= kMaxSide && height <= kMaxSide; }
+
 // The output of an export: a file location (FSSpec) or a data reference.
 struct Output {
   const FSSpec* location = nullptr;
@@ -52,7 +57,7 @@ OSErr exportToRef(const FSRef& ref, OSType exporterType, const void* base, UInt3
 
 OSErr myRGB48ToFileFSSpec(FSSpec location, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
                           Boolean is48Bit) {
-  if (!buffer) return paramErr;
+  if (!buffer || !fitsPicture(width, height)) return paramErr;
   Output out;
   out.location = &location;
   return exportPicture(out, exporterType, buffer, width, height, width * (is48Bit ? 6 : 2), is48Bit);
@@ -60,13 +65,18 @@ OSErr myRGB48ToFileFSSpec(FSSpec location, OSType exporterType, const void* buff
 
 OSErr myRGB48ToFileFSRef(FSRef ref, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
                          Boolean is48Bit) {
-  if (!buffer) return paramErr;
+  if (!buffer || !fitsPicture(width, height)) return paramErr;
   return exportToRef(ref, exporterType, buffer, width, height, width * (is48Bit ? 6 : 2), is48Bit);
 }
 
 OSErr myRGB48CroppedToFileFSRef(FSRef ref, OSType exporterType, const void* buffer, UInt32 bufferWidth,
-                                UInt32, UInt32 left, UInt32 top, UInt32 right, UInt32 bottom, Boolean is48Bit) {
-  if (!buffer || right <= left || bottom <= top || right > bufferWidth) return paramErr;
+                                UInt32 bufferHeight, UInt32 left, UInt32 top, UInt32 right, UInt32 bottom,
+                                Boolean is48Bit) {
+  // The rectangle must lie inside the buffer on every side: the exporter reads
+  // every row of it straight from the caller's memory.
+  if (!buffer || !fitsPicture(bufferWidth, bufferHeight) || right <= left || bottom <= top || right > bufferWidth ||
+      bottom > bufferHeight)
+    return paramErr;
   const UInt32 bytes = is48Bit ? 6 : 2;
   const UInt8* base = static_cast<const UInt8*>(buffer) + (size_t(left) + size_t(top) * bufferWidth) * bytes;
   return exportToRef(ref, exporterType, base, right - left, bottom - top, bufferWidth * bytes, is48Bit);

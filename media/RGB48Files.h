@@ -10,7 +10,9 @@ OSErr myRGB48ToFileFSSpec(FSSpec location, OSType exporterType, const void* buff
                           Boolean is48Bit);
 OSErr myRGB48ToFileFSRef(FSRef ref, OSType exporterType, const void* buffer, UInt32 width, UInt32 height,
                          Boolean is48Bit);
-// Only the rectangle (right and bottom exclusive) of a buffer bufferWidth wide.
+// Buffers wider or taller than 32767 pixels are refused with paramErr (-50).
+// Only the rectangle (right and bottom exclusive) of a buffer bufferWidth x
+// bufferHeight; a rectangle not inside the buffer is refused with paramErr.
 OSErr myRGB48CroppedToFileFSRef(FSRef ref, OSType exporterType, const void* buffer, UInt32 bufferWidth,
                                 UInt32 bufferHeight, UInt32 left, UInt32 top, UInt32 right, UInt32 bottom,
                                 Boolean is48Bit);

@@ -28,7 +28,8 @@ SInt16 bitsFor(UInt32 format) {
     case k8IndexedPixelFormat:
     case k8IndexedGrayPixelFormat: return 8;
     case k24RGBPixelFormat: return 24;
-    case k32ARGBPixelFormat: return 32;
+    case k32ARGBPixelFormat:
+    case k32AlphaGrayPixelFormat: return 32;
     case k16GrayPixelFormat: return 16;
     case k48RGBPixelFormat: return 48;
     case k64ARGBPixelFormat: return 64;
@@ -61,10 +62,13 @@ QDErr make(GWorldPtr* out, UInt32 format, const Rect* bounds, Ptr buffer, SInt32
   g->pixMap.bounds = *bounds;
   g->pixMap.pixelFormat = format;
   g->pixMap.pixelSize = bits;
-  g->pixMap.cmpCount = (format == k16GrayPixelFormat || bits <= 8) ? 1 : (bits == 32 || bits == 64 ? 4 : 3);
-  g->pixMap.cmpSize = format == k16GrayPixelFormat || format == k48RGBPixelFormat || format == k64ARGBPixelFormat
-                          ? 16
-                          : (bits >= 24 ? 8 : bits);
+  const bool sixteenBitComponents = format == k16GrayPixelFormat || format == k32AlphaGrayPixelFormat ||
+                                    format == k48RGBPixelFormat || format == k64ARGBPixelFormat;
+  g->pixMap.cmpCount = (format == k16GrayPixelFormat || bits <= 8)  ? 1
+                       : format == k32AlphaGrayPixelFormat           ? 2
+                       : (bits == 32 || bits == 64)                  ? 4
+                                                                     : 3;
+  g->pixMap.cmpSize = sixteenBitComponents ? 16 : (bits >= 24 ? 8 : bits);
   g->master = &g->pixMap;
   ++gLive;
   *out = g;

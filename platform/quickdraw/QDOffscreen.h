@@ -14,6 +14,7 @@ enum : OSType {
   k32ARGBPixelFormat = 0x00000020,
   k8IndexedGrayPixelFormat = 0x00000028,
   k16GrayPixelFormat = FOUR_CHAR_CODE("b16g"),
+  k32AlphaGrayPixelFormat = FOUR_CHAR_CODE("b32a"),  // 16-bit alpha, then 16-bit grey
   k48RGBPixelFormat = FOUR_CHAR_CODE("b48r"),
   k64ARGBPixelFormat = FOUR_CHAR_CODE("b64a"),
 };
@@ -40,7 +41,7 @@ typedef void* GDHandle;
 // A new picture that owns its pixels (32 bits a pixel for depth 32, cleared).
 QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* boundsRect,
                 CTabHandle cTable, GDHandle aGDevice, UInt32 flags);
-// A new owned picture of any pixel format ('b48r', 'b16g', 'b64a', ...).
+// A new owned picture of any pixel format ('b48r', 'b16g', 'b32a', 'b64a', ...).
 QDErr QTNewGWorld(GWorldPtr* offscreenGWorld, OSType pixelFormat, const Rect* boundsRect, CTabHandle cTable,
                   GDHandle aGDevice, UInt32 flags);
 // A picture laid over the caller's memory; nothing is copied.

@@ -426,11 +426,27 @@ void packBits(const UInt8* p, size_t n, std::vector<UInt8>* out) {
 }
 
 // PICT version 2 with one direct-bits rectangle: 32-bit pixels, each row's
-// red, green and blue planes PackBits-compressed together.
+// alpha, red, green and blue planes PackBits-compressed together (alpha is
+// opaque).
+//
+// Readers choose a row's layout by the row width: unpacked rows below 8
+// bytes, and a two-byte packed count above 250 row bytes (one byte below).
+// ImageMagick takes the width from the components instead of the row bytes
+// (4 x width with four components, 3 x width with three) and its count size
+// from 200, not 250. Four components make its unpacked rows and ours agree
+// (width 1 only); rows of 51 to 62 pixels (204 to 248 bytes) get row bytes
+// padded to 252, so both sides read two-byte counts there as well.
+constexpr UInt32 kPictComponents = 4;
+
+UInt32 pictRowBytes(UInt32 width) {
+  const UInt32 dense = width * kPictComponents;
+  return dense > 200 && dense <= 250 ? 252 : dense;
+}
+
 OSErr writePICT(const std::string& path, const Raster& in) {
   Raster r = to8Bit(in, false);
   const UInt32 w = UInt32(r.width), h = UInt32(r.height);
-  if (w > 0x3FFF || h > 0x7FFF) return paramErr;
+  if (w > 0x3FFF / kPictComponents || h > 0x7FFF) return paramErr;
   Bytes o;
   o.zeros(512);  // the file's application header
   o.be16(0);     // picture size, patched below
@@ -451,7 +467,7 @@ OSErr writePICT(const std::string& path, const Raster& in) {
   rect();
   o.be16(0x009A);  // direct bits rectangle
   o.be32(0x000000FF);
-  const UInt32 rowBytes = w * 4;
+  const UInt32 rowBytes = pictRowBytes(w);
   o.be16(rowBytes | 0x8000);
   rect();
   o.be16(0);           // pixel map version
@@ -461,19 +477,19 @@ OSErr writePICT(const std::string& path, const Raster& in) {
   o.be32(0x00480000);
   o.be16(16);  // direct RGB
   o.be16(32);  // bits a pixel
-  o.be16(3);   // components
-  o.be16(8);   // bits a component
+  o.be16(kPictComponents);
+  o.be16(8);  // bits a component
   o.be32(0);
   o.be32(0);
   o.be32(0);
   rect();        // source
   rect();        // destination
   o.be16(0);     // copy mode
-  std::vector<UInt8> planes(size_t(w) * 3), packed;
+  std::vector<UInt8> planes(size_t(w) * kPictComponents, 0xFF), packed;
   for (UInt32 y = 0; y < h; ++y) {
     for (UInt32 x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c)
-        planes[c * w + x] = UInt8(r.channels == 1 ? r.at(int(x), int(y), 0) : r.at(int(x), int(y), c));
+        planes[(c + 1) * w + x] = UInt8(r.channels == 1 ? r.at(int(x), int(y), 0) : r.at(int(x), int(y), c));
     if (rowBytes < 8) {
       o.b.insert(o.b.end(), planes.begin(), planes.end());
       continue;

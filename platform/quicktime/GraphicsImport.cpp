@@ -370,6 +370,21 @@ OSErr decodePSD(const UInt8* data, size_t size, SkyloomRaster* r) {
     for (auto& c : counts) c = in.be16();
     if (!in.ok) return codecBadDataErr;
   }
+  // The file must hold the picture before a picture of the header's size is
+  // allocated: raw rows whole, packed rows in at least the two bytes that
+  // every run of up to 128 bytes takes.
+  const size_t left = size - in.pos;
+  if (compression == 0) {
+    if (bytesPerRow * h * size_t(colour) > left) return codecBadDataErr;
+  } else {
+    const size_t leastPacked = 2 * ((bytesPerRow + 127) / 128);
+    size_t packed = 0;
+    for (size_t i = 0; i < size_t(colour) * h; ++i) {
+      if (counts[i] < leastPacked) return codecBadDataErr;
+      packed += counts[i];
+    }
+    if (packed > left) return codecBadDataErr;
+  }
   if (!allocate(r, long(w), long(h), colour, int(depth))) return codecBadDataErr;
   std::vector<UInt8> row(bytesPerRow);
   for (int c = 0; c < colour; ++c) {

@@ -145,11 +145,15 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
   auto need = [&](size_t bytes) { return size >= bytes; };
   switch (d.cType) {
     case FOUR_CHAR_CODE("raw "): {
+      // The sample must hold the frame before a frame of the description's
+      // size is allocated: a damaged description may claim any size.
+      const size_t bytesPerPixel = d.depth == 8 || d.depth == 40 ? 1 : d.depth == 24 ? 3 : d.depth == 32 ? 4 : 0;
+      if (bytesPerPixel == 0) return noCodecErr;
+      if (!need(n * bytesPerPixel)) return codecBadDataErr;
       f->wide = false;
       f->argb.resize(n * 4);
       UInt8* o = f->argb.data();
-      if (d.depth == 8 || d.depth == 40) {
-        if (!need(n)) return codecBadDataErr;
+      if (bytesPerPixel == 1) {
         UInt8 lut[256][3];
         for (int i = 0; i < 256; ++i) lut[i][0] = lut[i][1] = lut[i][2] = UInt8(i);
         if (d.depth == 8 && d.clutID == 0 && descBytes.size() >= 86 + 8) {
@@ -170,14 +174,10 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
           o[4 * i + 2] = lut[data[i]][1];
           o[4 * i + 3] = lut[data[i]][2];
         }
-      } else if (d.depth == 24) {
-        if (!need(n * 3)) return codecBadDataErr;
+      } else if (bytesPerPixel == 3) {
         RGB24ToARGB32(data, o, UInt32(n * 3), UInt32(w), UInt32(w * 4), 0, 0);
-      } else if (d.depth == 32) {
-        if (!need(n * 4)) return codecBadDataErr;
-        std::memcpy(o, data, n * 4);
       } else {
-        return noCodecErr;
+        std::memcpy(o, data, n * 4);
       }
       return noErr;
     }

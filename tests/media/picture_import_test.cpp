@@ -239,3 +239,47 @@ TEST_F(PictureImport, MissingOrDamagedFilesGiveAnErrorAndNoBuffer) {
   EXPECT_EQ(myGetAnImageinARGB32Ptr(&err, refOf(text), &w, &h, &rb, 0xFF, 0), nullptr);
   EXPECT_EQ(err, noCodecErr);
 }
+
+// 16-bit pictures with alpha keep their full depth: grey with alpha ('b32a')
+// gives its grey in all three channels, RGBA ('b64a') drops the alpha. The
+// files come from ImageMagick, fed the big-endian samples below.
+TEST_F(PictureImport, SixteenBitAlphaPicturesFromImageMagick) {
+  const std::vector<UInt16> greyAlpha = {0x1234, 0xFFFF, 0xFEDC, 0x8000, 0x0001, 0x0010,
+                                         0x8000, 0x0000, 0x00FF, 0xFF00, 0xA5A5, 0x5A5A};
+  const std::vector<UInt16> rgba = {0x1234, 0x5678, 0x9ABC, 0xFFFF, 0x0001, 0x0002, 0x0003, 0x8000,
+                                    0xFFFF, 0x0000, 0x8001, 0x0101, 0x00FF, 0xFF00, 0x7F80, 0x0000,
+                                    0xFEDC, 0xBA98, 0x7654, 0x3210, 0x0F0F, 0xF0F0, 0x1111, 0xEEEE};
+  std::vector<UInt16> fromGreyAlpha, fromRGBA;
+  for (size_t i = 0; i < greyAlpha.size(); i += 2) fromGreyAlpha.insert(fromGreyAlpha.end(), 3, greyAlpha[i]);
+  for (size_t i = 0; i < rgba.size(); i += 4) fromRGBA.insert(fromRGBA.end(), rgba.begin() + long(i), rgba.begin() + long(i) + 3);
+  auto rawFile = [&](const std::vector<UInt16>& samples, const char* name) {
+    std::string path = (dir / name).string();
+    std::ofstream out(path, std::ios::binary);
+    for (UInt16 s : samples) out.put(char(s >> 8)).put(char(s & 0xFF));
+    return path;
+  };
+  const std::string gaRaw = rawFile(greyAlpha, "ga.raw"), rgbaRaw = rawFile(rgba, "rgba.raw");
+  const struct {
+    const char* input;  // ImageMagick's raw reader and size
+    const char* options;
+    const char* name;
+    const std::vector<UInt16>* want;
+  } cases[] = {
+      {"-size 3x2 graya:", "", "ga.png", &fromGreyAlpha},
+      {"-size 3x2 graya:", "-compress none", "ga.tif", &fromGreyAlpha},
+      {"-size 3x2 graya:", "-compress zip", "ga_zip.tif", &fromGreyAlpha},
+      {"-size 3x2 rgba:", "", "rgba.png", &fromRGBA},
+      {"-size 3x2 rgba:", "-compress lzw", "rgba.tif", &fromRGBA},
+  };
+  for (const auto& c : cases) {
+    const std::string raw = std::string(c.input).find("graya") != std::string::npos ? gaRaw : rgbaRaw;
+    const std::string path = (dir / c.name).string();
+    const std::string command =
+        std::string("convert -depth 16 -endian MSB ") + c.input + raw + " " + c.options + " " + path;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command << " (scripts/deps installs ImageMagick)";
+    UInt32 w = 0, h = 0;
+    EXPECT_EQ(importRGB48(path, &w, &h), *c.want) << c.name;
+    EXPECT_EQ(w, 3u) << c.name;
+    EXPECT_EQ(h, 2u) << c.name;
+  }
+}

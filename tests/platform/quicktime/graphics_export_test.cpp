@@ -17,6 +17,7 @@
 #include "platform/quickdraw/QDOffscreen.h"
 #include "platform/quicktime/Components.h"
 #include "platform/quicktime/GraphicsExport.h"
+#include "platform/quicktime/GraphicsImport.h"
 
 namespace {
 
@@ -178,4 +179,97 @@ TEST_F(GraphicsExport, RecorderSeesTheSettingsAndCanRefuse) {
   EXPECT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, FOUR_CHAR_CODE("GIFf"), &ci), invalidComponentID);
   EXPECT_EQ(SkyloomLiveComponentCount(), 0);
   EXPECT_EQ(SkyloomLiveGWorldCount(), 0);
+}
+
+// PICT rows are PackBits-compressed with a one- or two-byte count, and very
+// narrow rows are stored unpacked; readers choose by the row width. Every
+// width from 1 to 80 (the thresholds lie at a few pixels and around 50 to 70)
+// must read back the same pixels in our importer and in ImageMagick.
+TEST_F(GraphicsExport, PictRowsReadBackAtEveryWidth) {
+  const int h = 3;
+  UInt32 seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return UInt8(seed >> 16);
+  };
+  std::vector<std::vector<UInt8>> want(81);
+  std::vector<int> oursFailed, magickFailed;
+  for (int w = 1; w <= 80; ++w) {
+    // Row 0 noise (literal runs), row 1 long runs of one colour (repeat
+    // runs), row 2 a mix of both.
+    std::vector<UInt8> argb(size_t(w) * h * 4);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        UInt8* p = &argb[(size_t(y) * w + x) * 4];
+        p[0] = 0xFF;
+        for (int c = 1; c < 4; ++c) {
+          const UInt8 noise = next();
+          p[c] = y == 0 ? noise : y == 1 ? UInt8(x / 5 * 40 + c) : (x % 7 < 3 ? UInt8(c * 60) : noise);
+        }
+      }
+    Rect b{0, 0, SInt16(h), SInt16(w)};
+    GWorldPtr g = nullptr;
+    ASSERT_EQ(NewGWorldFromPtr(&g, k32ARGBPixelFormat, &b, nullptr, nullptr, 0, reinterpret_cast<Ptr>(argb.data()), w * 4),
+              noErr);
+    const std::string name = "w" + std::to_string(w) + ".pict";
+    const std::string path = exportPicture(g, kQTFileTypePicture, 32, 1024, 0, name.c_str());
+    DisposeGWorld(g);
+    for (size_t i = 0; i < size_t(w) * h; ++i)
+      for (int c = 0; c < 3; ++c) want[w].push_back(argb[4 * i + 1 + c]);
+
+    const std::vector<uint8_t> file = skyloom::test::ReadFile(path);
+    SkyloomRaster r;
+    OSType type = 0;
+    std::vector<UInt8> ours;
+    if (SkyloomDecodePicture(file.data(), file.size(), &type, &r) == noErr && r.channels == 3)
+      for (UInt16 v : r.samples) ours.push_back(UInt8(v));
+    if (ours != want[w]) oursFailed.push_back(w);
+  }
+  // ImageMagick's reading of every file, three at a time.
+  const std::string command = "cd " + dir.string() +
+                              " && ls w*.pict | xargs -P 3 -I{} convert pict:{} -depth 8 rgb:{}.rgb";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command << " (scripts/deps installs ImageMagick)";
+  for (int w = 1; w <= 80; ++w) {
+    const std::vector<uint8_t> magick = skyloom::test::ReadFile((dir / ("w" + std::to_string(w) + ".pict.rgb")).string());
+    if (magick != want[w]) magickFailed.push_back(w);
+  }
+  auto list = [](const std::vector<int>& v) {
+    std::string s;
+    for (int w : v) s += std::to_string(w) + " ";
+    return s;
+  };
+  EXPECT_TRUE(oursFailed.empty()) << "our importer misreads widths " << list(oursFailed);
+  EXPECT_TRUE(magickFailed.empty()) << "ImageMagick misreads widths " << list(magickFailed);
+
+  // Row bytes are a 14-bit field: 4095 pixels of four components fit, 4096
+  // would wrap to 0 (read as unpacked rows) and are refused.
+  for (int w : {4095, 4096}) {
+    std::vector<UInt8> argb(size_t(w) * 4);
+    for (int x = 0; x < w; ++x) argb[4 * size_t(x) + 1] = UInt8(x / 300);
+    Rect b{0, 0, 1, SInt16(w)};
+    GWorldPtr g = nullptr;
+    ASSERT_EQ(NewGWorldFromPtr(&g, k32ARGBPixelFormat, &b, nullptr, nullptr, 0, reinterpret_cast<Ptr>(argb.data()), w * 4),
+              noErr);
+    ComponentInstance ci = nullptr;
+    ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypePicture, &ci), noErr);
+    GraphicsExportSetInputGWorld(ci, g);
+    GraphicsExportSetDepth(ci, 32);
+    const std::string path = (dir / ("wide" + std::to_string(w) + ".pict")).string();
+    SkyloomGraphicsExportSetOutputPath(ci, path);
+    const OSErr err = OSErr(GraphicsExportDoExport(ci, nullptr));
+    CloseComponent(ci);
+    DisposeGWorld(g);
+    if (w == 4096) {
+      EXPECT_EQ(err, paramErr);
+      EXPECT_FALSE(std::filesystem::exists(path));
+      continue;
+    }
+    ASSERT_EQ(err, noErr);
+    const std::vector<uint8_t> file = skyloom::test::ReadFile(path);
+    SkyloomRaster r;
+    OSType type = 0;
+    ASSERT_EQ(SkyloomDecodePicture(file.data(), file.size(), &type, &r), noErr);
+    ASSERT_EQ(r.width, w);
+    for (int x = 0; x < w; x += 97) EXPECT_EQ(r.samples[3 * size_t(x)], x / 300) << x;
+  }
 }
