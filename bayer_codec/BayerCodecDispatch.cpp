@@ -19,7 +19,7 @@ struct DispatchEntry {
 };
 
 template <class F>
-constexpr DispatchEntry routine(F f, ProcInfoType procInfo) {
+DispatchEntry routine(F f, ProcInfoType procInfo) {
   return {EntryKind::kRoutine, reinterpret_cast<ProcPtr>(f), procInfo};
 }
 constexpr DispatchEntry kEmpty{EntryKind::kEmpty, nullptr, 0};

@@ -74,8 +74,8 @@ TEST(ComponentManifest, RefusesIncompleteOrMalformedText) {
       "type: 'imdc'\nsubtype: 'BGGR'\nmanufacturer: 'ORX '\nentry: E\nlibrary: l.so\njunk line\n",
       "type: 'imdc'\nsubtype: 'BGGR'\nmanufacturer: 'ORX '\nentry: E\nlibrary: l.so\nresource: 'cdci' 40000 c\n",
       "type: 'imdc'\nsubtype: 'BGGR'\nmanufacturer: 'ORX '\nentry: E\nlibrary: l.so\nresource: 'cdci' 1\n",
-      "type: 'imdc'\nsubtype: 'BGGR'\nmanufacturer: 'ORX '\nentry: E\nlibrary: l.so\n"
-      "resource: 'cdci' 1 a\nresource: 'cdci' 1 b\n",
+      ("type: 'imdc'\nsubtype: 'BGGR'\nmanufacturer: 'ORX '\nentry: E\nlibrary: l.so\n"
+       "resource: 'cdci' 1 a\nresource: 'cdci' 1 b\n"),  // the same resource twice
   };
   for (const char* text : broken) EXPECT_FALSE(SkyloomParseComponentManifest(text, &m)) << text;
 }
