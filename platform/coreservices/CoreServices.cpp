@@ -186,14 +186,25 @@ thread_local OSErr tMemError = noErr;
 std::atomic<long> gLiveHandles{0};
 std::atomic<long> gBeeps{0};
 
+std::atomic<long> gAllocationsBeforeFailure{-1};
+
 HandleBlock* blockOf(Handle h) { return reinterpret_cast<HandleBlock*>(h); }
+
+// True when a test asked for this allocation to fail.
+bool allocationFailsNow() {
+  long n = gAllocationsBeforeFailure.load();
+  while (n >= 0) {
+    if (gAllocationsBeforeFailure.compare_exchange_weak(n, n - 1)) return n == 0;
+  }
+  return false;
+}
 
 Handle makeHandle(Size byteCount, bool clear) {
   if (byteCount < 0) {
     tMemError = paramErr;
     return nullptr;
   }
-  auto* b = static_cast<HandleBlock*>(std::malloc(sizeof(HandleBlock)));
+  auto* b = allocationFailsNow() ? nullptr : static_cast<HandleBlock*>(std::malloc(sizeof(HandleBlock)));
   if (!b) {
     tMemError = memFullErr;
     return nullptr;
@@ -308,6 +319,8 @@ OSErr HandToHand(Handle* theHndl) {
 
 OSErr MemError() { return tMemError; }
 
+void SkyloomFailAllocationAfter(long successes) { gAllocationsBeforeFailure.store(successes < 0 ? -1 : successes); }
+
 long SkyloomLiveHandleCount() { return gLiveHandles.load(); }
 
 Ptr NewPtr(Size byteCount) {
@@ -315,7 +328,7 @@ Ptr NewPtr(Size byteCount) {
     tMemError = paramErr;
     return nullptr;
   }
-  Ptr p = static_cast<Ptr>(std::malloc(size_t(byteCount) ? size_t(byteCount) : 1));
+  Ptr p = allocationFailsNow() ? nullptr : static_cast<Ptr>(std::malloc(size_t(byteCount) ? size_t(byteCount) : 1));
   tMemError = p ? noErr : memFullErr;
   return p;
 }
@@ -325,7 +338,7 @@ Ptr NewPtrClear(Size byteCount) {
     tMemError = paramErr;
     return nullptr;
   }
-  Ptr p = static_cast<Ptr>(std::calloc(size_t(byteCount) ? size_t(byteCount) : 1, 1));
+  Ptr p = allocationFailsNow() ? nullptr : static_cast<Ptr>(std::calloc(size_t(byteCount) ? size_t(byteCount) : 1, 1));
   tMemError = p ? noErr : memFullErr;
   return p;
 }

@@ -63,6 +63,10 @@ void BlockMove(const void* src, void* dst, Size count);
 void BlockMoveData(const void* src, void* dst, Size count);
 // Live handle count, so tests can see leaks of handles.
 long SkyloomLiveHandleCount();
+// Tests make memory run out: after `successes` more allocations by NewHandle,
+// NewHandleClear, NewPtr or NewPtrClear the next one fails with memFullErr,
+// once; a negative count turns the failure off.
+void SkyloomFailAllocationAfter(long successes);
 
 // ---- Sound ----
 void SysBeep(short duration);

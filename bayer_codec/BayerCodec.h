@@ -1,0 +1,43 @@
+// The ORX_BAYER image codec component: the instance storage record and the
+// routines the Component Manager reaches through the selector table.
+//
+// The component is a plug-in: it links no library of the project and reaches
+// the Component Manager, the Memory Manager and Gestalt by name in the program
+// that loads it. Every routine returns a ComponentResult.
+#pragma once
+#include "platform/coreservices/MacTypes.h"
+#include "platform/quicktime/Components.h"
+#include "platform/quicktime/ImageCodec.h"
+
+// One per open instance, zero-filled at open and freed at close. DrawBand
+// never reads it, so frames may be drawn on several threads at once.
+struct BayerCodecGlobals {
+  ComponentInstance self;
+  ComponentInstance delegate;  // the base image decompressor; null until opened
+  ComponentInstance target;    // self at open; replaced by Target
+  ImageCodecMPDrawBandUPP drawBandProc;  // set once by GetMPWorkFunction
+  UInt32 methodOverride;       // 99: the method follows the frame's spatial quality
+  double speedFactor;          // 1.0, or 450 / processor MHz
+  Handle wantedPixelFormats;   // four OSType slots offered by Preflight
+};
+
+// The component's version: interface 2, revision 2.
+constexpr ComponentResult kBayerCodecVersion = 0x00020002;
+constexpr UInt32 kBayerMethodFromQuality = 99;
+
+extern "C" {
+ComponentResult Bayer_ImageCodecComponentDispatch(ComponentParameters* params, Handle storage);
+ComponentResult Bayer_ImageCodecOpen(BayerCodecGlobals* storage, ComponentInstance self);
+ComponentResult Bayer_ImageCodecClose(BayerCodecGlobals* storage, ComponentInstance self);
+ComponentResult Bayer_ImageCodecCanDo(BayerCodecGlobals* storage, SInt16 ftnNumber);
+ComponentResult Bayer_ImageCodecVersion(BayerCodecGlobals* storage);
+ComponentResult Bayer_ImageCodecTarget(BayerCodecGlobals* storage, ComponentInstance target);
+ComponentResult Bayer_ImageCodecGetMPWorkFunction(BayerCodecGlobals* storage, ComponentMPWorkFunctionUPP* workFunction,
+                                                  void** refCon);
+ComponentResult Bayer_ImageCodecGetCodecInfo(BayerCodecGlobals* storage, CodecInfo* info);
+ComponentResult Bayer_ImageCodecDrawBand(BayerCodecGlobals* storage, ImageSubCodecDecompressRecord* drp);
+ComponentResult Bayer_ImageCodecEndBand(BayerCodecGlobals* storage, ImageSubCodecDecompressRecord* drp, OSErr result,
+                                        SInt32 flags);
+ComponentResult Bayer_ImageCodecQueueStarting(BayerCodecGlobals* storage);
+ComponentResult Bayer_ImageCodecQueueStopping(BayerCodecGlobals* storage);
+}
