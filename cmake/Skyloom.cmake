@@ -1,9 +1,25 @@
-# skyloom_library(<target> [SHARED] DEPS <targets...>)
-# Builds every .cpp in the calling folder into one library. Headers sit beside
-# their sources and are included by path from the repository root.
+# skyloom_library(<target> [SHARED|MODULE] [SOURCES <files...>] DEPS <targets...> [SYSTEM_LIBS <libs...>])
+# Builds the .cpp files of the calling folder into one library: the files named
+# by SOURCES, or else every file of the folder that no earlier library of the
+# same folder took. Headers sit beside their sources and are included by path
+# from the repository root. Each library joins the list of its folder, which
+# the test programs link by (see tests/CMakeLists.txt).
 function(skyloom_library target)
-  cmake_parse_arguments(ARG "SHARED;MODULE" "" "DEPS;SYSTEM_LIBS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  cmake_parse_arguments(ARG "SHARED;MODULE" "" "SOURCES;DEPS;SYSTEM_LIBS" ${ARGN})
+  if(ARG_SOURCES)
+    list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+    set(srcs ${ARG_SOURCES})
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+    get_property(taken DIRECTORY PROPERTY SKYLOOM_TAKEN_SOURCES)
+    if(taken)
+      list(REMOVE_ITEM srcs ${taken})
+    endif()
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY SKYLOOM_TAKEN_SOURCES ${srcs})
+  file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set_property(GLOBAL APPEND PROPERTY SKYLOOM_FOLDER_LIBS_${folder} ${target})
+  set_property(GLOBAL APPEND PROPERTY SKYLOOM_GRAPH_LIBS ${target})
   if(ARG_SHARED)
     add_library(${target} SHARED ${srcs})
   elseif(ARG_MODULE)
@@ -19,6 +35,14 @@ function(skyloom_library target)
   target_link_libraries(${target} PUBLIC ${ARG_DEPS} ${ARG_SYSTEM_LIBS} Threads::Threads)
 endfunction()
 
+# skyloom_folder_libs(<out-var> <folder>): the libraries built from a folder of
+# the tree (relative to its root, e.g. platform/coreservices); empty for a
+# folder of headers only.
+function(skyloom_folder_libs out folder)
+  get_property(libs GLOBAL PROPERTY SKYLOOM_FOLDER_LIBS_${folder})
+  set(${out} ${libs} PARENT_SCOPE)
+endfunction()
+
 # skyloom_subdirs(): add every sub-folder that has a CMakeLists.txt.
 function(skyloom_subdirs)
   file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
@@ -30,9 +54,62 @@ function(skyloom_subdirs)
   endforeach()
 endfunction()
 
-# Every library built by skyloom_library joins this list, so tests and tools
-# can link the lot without naming each one.
+# Every library built by skyloom_library joins this list, so tools and
+# benchmarks can link the lot without naming each one.
 define_property(GLOBAL PROPERTY SKYLOOM_ALL_LIBS BRIEF_DOCS "all libs" FULL_DOCS "all static libraries of the project")
 macro(skyloom_register_lib target)
   set_property(GLOBAL APPEND PROPERTY SKYLOOM_ALL_LIBS ${target})
+  set_property(GLOBAL APPEND PROPERTY SKYLOOM_GRAPH_LIBS ${target})
 endmacro()
+
+# skyloom_check_library_graph(): the project's libraries must form a DAG, so
+# that each links after everything it uses in one pass and a program links
+# only what it reaches. Stops the configure step on the first cycle, naming it.
+function(_skyloom_library_deps out target)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    get_target_property(deps ${target} INTERFACE_LINK_LIBRARIES)
+  else()
+    get_target_property(deps ${target} LINK_LIBRARIES)
+  endif()
+  get_property(project_libs GLOBAL PROPERTY SKYLOOM_GRAPH_LIBS)
+  set(result "")
+  foreach(d IN LISTS deps)
+    if(d IN_LIST project_libs)
+      list(APPEND result ${d})
+    endif()
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+function(_skyloom_visit target path)
+  get_property(done GLOBAL PROPERTY _SKYLOOM_VISITED_${target})
+  if(done)
+    return()
+  endif()
+  if(target IN_LIST path)
+    list(FIND path ${target} at)
+    list(SUBLIST path ${at} -1 loop)
+    list(APPEND loop ${target})
+    list(JOIN loop " -> " text)
+    message(FATAL_ERROR "The libraries form a cycle: ${text}. "
+                        "Move the code that one of them borrows downwards, so that every DEPS points down.")
+  endif()
+  list(APPEND path ${target})
+  _skyloom_library_deps(deps ${target})
+  foreach(d IN LISTS deps)
+    _skyloom_visit(${d} "${path}")
+  endforeach()
+  set_property(GLOBAL PROPERTY _SKYLOOM_VISITED_${target} TRUE)
+endfunction()
+
+function(skyloom_check_library_graph)
+  get_property(libs GLOBAL PROPERTY SKYLOOM_GRAPH_LIBS)
+  foreach(lib IN LISTS libs)
+    _skyloom_visit(${lib} "")
+    get_target_property(multiplicity ${lib} LINK_INTERFACE_MULTIPLICITY)
+    if(multiplicity)
+      message(FATAL_ERROR "${lib} sets LINK_INTERFACE_MULTIPLICITY: a library that needs repeating on the link line is part of a cycle.")
+    endif()
+  endforeach()
+endfunction()

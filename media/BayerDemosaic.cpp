@@ -7,6 +7,7 @@
 
 #include "media/MediaSIMD.h"
 #include "media/PixelFormatKernels.h"
+#include "utilities/BayerPhase.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -74,14 +75,7 @@ struct SinkMono16 {
 };
 
 // Which colour each sample carries.
-struct Phase {
-  bool grbg;
-  int flag;
-  bool redRow(int y) const { return (((y & 1) ^ flag) & 1) != 0; }
-  // Column 0 of a row is green on RGGB-family blue rows and GRBG-family red
-  // rows; greens alternate from there.
-  bool green(int x, int y) const { return ((grbg ? 1 : 0) ^ (redRow(y) ? 0 : 1) ^ (x & 1)) != 0; }
-};
+using Phase = MyBayerPhase;
 
 template <class L>
 struct Mosaic {
@@ -412,7 +406,7 @@ void demosaicMQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
     return;
   const int W = int(width), H = int(height);
   const Mosaic<L> m{static_cast<const u8*>(src), W, H, size_t(W) * L::kBytes};
-  const Phase ph{grbg, startRowFlag ? 1 : 0};
+  const Phase ph = myBayerPhase(grbg, startRowFlag);
   u8* d = static_cast<u8*>(dst);
   for (int y = 0; y < H; ++y) {
     u8* drow = d + size_t(y) * dstRowBytes;
@@ -516,7 +510,7 @@ void demosaicLQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
     return;
   const int W = int(width), H = int(height);
   const Mosaic<L> m{static_cast<const u8*>(src), W, H, size_t(W) * L::kBytes};
-  const Phase ph{grbg, startRowFlag ? 1 : 0};
+  const Phase ph = myBayerPhase(grbg, startRowFlag);
   u8* d = static_cast<u8*>(dst);
   const int lastComputed = H >= 2 ? H - 2 : 0;
   for (int y = 0; y <= lastComputed; ++y) {
@@ -581,7 +575,7 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
   if (src == nullptr || dst == nullptr || width == 0 || height == 0 || width > 0x7FFFFFFF ||
       height > 0x7FFFFFFF)
     return;
-  const Phase ph{grbg, startRowFlag ? 1 : 0};
+  const Phase ph = myBayerPhase(grbg, startRowFlag);
   u8* d = static_cast<u8*>(dst);
   UInt16 nb[25];
   for (UInt32 y = 0; y < height; ++y) {

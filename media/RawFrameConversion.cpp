@@ -4,6 +4,7 @@
 #include "media/CameraHandleFields.h"
 #include "media/MediaMemory.h"
 #include "media/PixelFormatKernels.h"
+#include "utilities/BayerPhase.h"
 
 namespace {
 
@@ -92,16 +93,14 @@ BayerDemosaicKernel colour16ToRGB48Kernel(const BayerCode& c) {
 void colour16HQToARGB32(const void* src, UInt8* dst, UInt32 dstRowBytes, UInt32 width, UInt32 height,
                         const BayerCode& c) {
   UInt16 nb[25];
+  const MyBayerPhase phase = myBayerPhase(c.grbg, c.startRow);
   for (UInt32 y = 0; y < height; ++y) {
     UInt8* d = dst + size_t(y) * dstRowBytes;
-    const UInt8 redRow = UInt8((y & 1) ^ c.startRow);
-    // Column 0 is green on the blue row of the RGGB family and on the red row
-    // of the GRBG family; sites alternate along the row.
-    const UInt8 green0 = c.grbg ? redRow : UInt8(redRow ^ 1);
+    const UInt8 redRow = phase.redRow(y) ? 1 : 0;
     for (UInt32 x = 0; x < width; ++x, d += 4) {
       myEX16PixArrs(src, width, height, x, y, nb);
       UInt16 r, g, b;
-      myGRDPixArrs(nb, UInt8(green0 ^ (x & 1)), redRow, 65535, &r, &g, &b);
+      myGRDPixArrs(nb, phase.green(x, y) ? 1 : 0, redRow, 65535, &r, &g, &b);
       d[0] = 0xFF;
       d[1] = UInt8(r >> 8);
       d[2] = UInt8(g >> 8);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "utilities/BayerPhase.h"
 #include "utilities/LowLevel.h"
 
 namespace {
@@ -32,16 +33,14 @@ inline UInt16 share16(UInt32 c, UInt32 L, UInt32 S) {
   return UInt16(v);
 }
 
-// greenParityRow0: column parity of the greens in row 0; redRow0: row 0 holds
-// the reds (else the blues).
 template <typename T, T (*Share)(UInt32, UInt32, UInt32)>
-void binMosaic(T* buffer, UInt32 width, UInt32 height, UInt32 greenParityRow0, bool redRow0) {
+void binMosaic(T* buffer, UInt32 width, UInt32 height, MyBayerPhase phase) {
   if (buffer == nullptr || width < 2 || height < 3) return;
   for (UInt32 y = 0; y + 1 < height; ++y) {
     T* row = buffer + std::size_t(y) * width;
     const T* next = row + width;
-    const UInt32 g = (greenParityRow0 + y) & 1u;
-    const bool redTop = redRow0 != ((y & 1u) != 0);
+    const UInt32 g = phase.greenParity(y);
+    const bool redTop = phase.redRow(y);
     // Row samples are rewritten as we go; the left neighbour's original is
     // carried for the last column, whose block repeats the last column pair.
     UInt32 leftOriginal = 0;
@@ -75,24 +74,20 @@ void binMosaic(T* buffer, UInt32 width, UInt32 height, UInt32 greenParityRow0, b
 // BGGR: row 0 is G R with startRowFlag 1, B G with 0.
 void myBinBufferLRGBtoBayer8FixedRGGB(UInt8* buffer, UInt32 width, UInt32 height,
                                       UInt32 startRowFlag) {
-  const bool f = startRowFlag != 0;
-  binMosaic<UInt8, share8>(buffer, width, height, f ? 1u : 0u, f);
+  binMosaic<UInt8, share8>(buffer, width, height, myBayerPhase(false, startRowFlag));
 }
 
 void myBinBufferLRGBtoBayer8FixedBGGR(UInt8* buffer, UInt32 width, UInt32 height,
                                       UInt32 startRowFlag) {
-  const bool f = startRowFlag != 0;
-  binMosaic<UInt8, share8>(buffer, width, height, f ? 0u : 1u, f);
+  binMosaic<UInt8, share8>(buffer, width, height, myBayerPhase(true, startRowFlag));
 }
 
 void myBinBufferLRGBtoBayer16FloatRGGB(UInt16* buffer, UInt32 width, UInt32 height,
                                        UInt32 startRowFlag) {
-  const bool f = startRowFlag != 0;
-  binMosaic<UInt16, share16>(buffer, width, height, f ? 1u : 0u, f);
+  binMosaic<UInt16, share16>(buffer, width, height, myBayerPhase(false, startRowFlag));
 }
 
 void myBinBufferLRGBtoBayer16FloatBGGR(UInt16* buffer, UInt32 width, UInt32 height,
                                        UInt32 startRowFlag) {
-  const bool f = startRowFlag != 0;
-  binMosaic<UInt16, share16>(buffer, width, height, f ? 0u : 1u, f);
+  binMosaic<UInt16, share16>(buffer, width, height, myBayerPhase(true, startRowFlag));
 }

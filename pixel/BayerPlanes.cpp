@@ -1,5 +1,6 @@
 #include "pixel/BayerPlanes.h"
 
+#include "utilities/BayerPhase.h"
 #include "utilities/LowLevel.h"
 
 MyBayerRoutineChoice myBayerRoutineChoiceFromBayerFormat(UInt32 bayerFormat) {
@@ -118,11 +119,8 @@ void colourPlane(T* buf, UInt32 width, UInt32 height, bool ownRow0, RowShape sha
   }
 }
 
-// Green parity of a row: odd in row 0 for RGGB with flag 1 and BGGR with
-// flag 0, alternating row by row.
 inline RowShape greenShape(MyBayerFamily family, UInt32 startRowFlag, UInt32 row) {
-  const bool row0Odd = (family == kMyBayerFamilyRGGB) == (startRowFlag != 0);
-  const UInt32 parity = (row0Odd ? 1u : 0u) ^ (row & 1u);
+  const UInt32 parity = myBayerPhase(family != kMyBayerFamilyRGGB, startRowFlag).greenParity(row);
   return {parity, family == kMyBayerFamilyRGGB ? parity : 0u};
 }
 

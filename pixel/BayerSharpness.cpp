@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "utilities/BayerPhase.h"
+
 // The term window. Every row is compared with the next one through greens,
 // in both families, so a coloured but featureless scene scores 0:
 //   - the row's four samples are greens (the row's green column parity g),
@@ -35,7 +37,7 @@ SInt64 edgeTerm(const T* row, const T* next, SInt64 c, SInt64 g, SInt64 lastG) {
 }
 
 template <typename T>
-void estimate(const T* buffer, UInt32 width, UInt32 height, UInt32 greenParityRow0,
+void estimate(const T* buffer, UInt32 width, UInt32 height, MyBayerPhase phase,
               double* out) {
   if (out == nullptr) return;
   *out = 0.0;
@@ -48,7 +50,7 @@ void estimate(const T* buffer, UInt32 width, UInt32 height, UInt32 greenParityRo
   for (UInt32 y = 0; y + 2 < height; ++y) {
     const T* row = buffer + std::size_t(y) * width;
     const T* next = row + width;
-    const SInt64 g = (greenParityRow0 + y) & 1u;
+    const SInt64 g = phase.greenParity(y);
     const SInt64 lastG = ((width - 1) & 1u) == g ? SInt64(width) - 1 : SInt64(width) - 2;
     const SInt64 c0 = g == 0 ? 3 : 2;
     // Terms whose window needs no shifting run in the tight loop.
@@ -76,28 +78,27 @@ void estimate(const T* buffer, UInt32 width, UInt32 height, UInt32 greenParityRo
   *out = accumulator / double(divisor);
 }
 
-// Column parity of the greens in row 0.
-inline UInt32 greenParityRGGB(UInt32 startRowFlag) { return startRowFlag != 0 ? 1u : 0u; }
-inline UInt32 greenParityBGGR(UInt32 startRowFlag) { return startRowFlag != 0 ? 0u : 1u; }
+inline MyBayerPhase phaseRGGB(UInt32 startRowFlag) { return myBayerPhase(false, startRowFlag); }
+inline MyBayerPhase phaseBGGR(UInt32 startRowFlag) { return myBayerPhase(true, startRowFlag); }
 
 }  // namespace
 
 void myBayer8RGGBSharpnessEstimator(const UInt8* buffer, UInt32 width, UInt32 height,
                                     UInt32 startRowFlag, double* out) {
-  estimate(buffer, width, height, greenParityRGGB(startRowFlag), out);
+  estimate(buffer, width, height, phaseRGGB(startRowFlag), out);
 }
 
 void myBayer8BGGRSharpnessEstimator(const UInt8* buffer, UInt32 width, UInt32 height,
                                     UInt32 startRowFlag, double* out) {
-  estimate(buffer, width, height, greenParityBGGR(startRowFlag), out);
+  estimate(buffer, width, height, phaseBGGR(startRowFlag), out);
 }
 
 void myBayer16RGGBSharpnessEstimator(const UInt16* buffer, UInt32 width, UInt32 height,
                                      UInt32 startRowFlag, double* out) {
-  estimate(buffer, width, height, greenParityRGGB(startRowFlag), out);
+  estimate(buffer, width, height, phaseRGGB(startRowFlag), out);
 }
 
 void myBayer16BGGRSharpnessEstimator(const UInt16* buffer, UInt32 width, UInt32 height,
                                      UInt32 startRowFlag, double* out) {
-  estimate(buffer, width, height, greenParityBGGR(startRowFlag), out);
+  estimate(buffer, width, height, phaseBGGR(startRowFlag), out);
 }

@@ -4,20 +4,13 @@
 #include <cstddef>
 
 #include "camera_driver/ORXDCAM.h"
+#include "utilities/BayerPhase.h"
 
 namespace {
 
-// Column parity of the greens in row 0, and whether row 0 holds the reds.
-struct Phase {
-  UInt32 greenParity;
-  bool redRow0;
-};
-inline Phase phaseRGGB(UInt32 startRowFlag) {
-  return {startRowFlag != 0 ? 1u : 0u, startRowFlag != 0};
-}
-inline Phase phaseBGGR(UInt32 startRowFlag) {
-  return {startRowFlag != 0 ? 0u : 1u, startRowFlag != 0};
-}
+using Phase = MyBayerPhase;
+inline Phase phaseRGGB(UInt32 startRowFlag) { return myBayerPhase(false, startRowFlag); }
+inline Phase phaseBGGR(UInt32 startRowFlag) { return myBayerPhase(true, startRowFlag); }
 
 inline UInt8 toByte(float v) {
   const float r = std::nearbyint(v);  // default rounding: nearest, ties to even
@@ -42,8 +35,8 @@ void averageArea(const T* buffer, UInt32 width, UInt32 x0, UInt32 y0, UInt32 x1,
       odd += row[x + 1];
     }
     if (x < x1) even += row[x];
-    const bool greensEven = ((phase.greenParity + y) & 1u) == 0;
-    const bool redRow = phase.redRow0 != ((y & 1u) != 0);
+    const bool greensEven = phase.greenParity(y) == 0;
+    const bool redRow = phase.redRow(y);
     green += float(greensEven ? even : odd);
     (redRow ? red : blue) += float(greensEven ? odd : even);
   }

@@ -2,6 +2,7 @@
 
 #include "pixel/BayerPlanes.h"
 #include "platform/coreservices/CoreServices.h"
+#include "utilities/BayerPhase.h"
 #include "utilities/LowLevel.h"
 
 #if defined(__SSE2__)
@@ -35,17 +36,10 @@ void buildMono(const S* flat, F* factors, UInt32 width, UInt32 height, Make make
 
 enum { kRed = 0, kGreen = 1, kBlue = 2 };
 
-// Colour of a mosaic sample: rows alternate between the row with the red
-// samples and the row with the blue ones, startRowFlag 1 putting red in row 0.
 inline int mosaicColour(MyBayerFamily family, UInt32 startRowFlag, UInt32 row, UInt32 col) {
-  const bool redRow = ((row & 1u) == 0) == (startRowFlag != 0);
-  const bool even = (col & 1u) == 0;
-  if (family == kMyBayerFamilyRGGB) {
-    if (redRow) return even ? kRed : kGreen;
-    return even ? kGreen : kBlue;
-  }
-  if (redRow) return even ? kGreen : kRed;
-  return even ? kBlue : kGreen;
+  const MyBayerPhase phase = myBayerPhase(family != kMyBayerFamilyRGGB, startRowFlag);
+  if (phase.green(col, row)) return kGreen;
+  return phase.redRow(row) ? kRed : kBlue;
 }
 
 template <typename S, typename F, typename Make>

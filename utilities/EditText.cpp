@@ -7,21 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/coreservices/CNumericLocale.h"
 #include "utilities/Controls.h"
 
 namespace {
-
-// Numbers in fields are read and written in the C numeric locale.
-locale_t cNumericLocale() {
-  static locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
-  return c;
-}
-
-struct CLocaleScope {
-  locale_t previous;
-  CLocaleScope() : previous(uselocale(cNumericLocale())) {}
-  ~CLocaleScope() { uselocale(previous); }
-};
 
 // Holds v to [lo, hi] (NaN gives 0), then truncates toward zero.
 template <typename T>
@@ -57,7 +46,7 @@ SInt32 readHeld(ControlRef control, SInt32 checkRange, double min, double max, d
 
 void myFormatEditTextValue(double value, UInt32 decimals, char* out, size_t outSize) {
   if (!out || outSize == 0) return;
-  CLocaleScope c;
+  SkyloomCLocaleScope c;
   if (decimals == 0)
     snprintf(out, outSize, "%d", saturatingTruncate<int>(value, INT32_MIN, INT32_MAX));
   else if (decimals <= 6)
@@ -78,7 +67,7 @@ SInt32 myIsStringOkay(ControlRef control, SInt32 checkRange, double min, double 
   char* end = nullptr;
   double v;
   {
-    CLocaleScope c;
+    SkyloomCLocaleScope c;
     v = strtod(buffer, &end);
   }
   // Zero counts only when all the text was read ("0" passes, "abc" and "0x"

@@ -5,9 +5,6 @@
 #include <cstring>
 
 #include "platform/coreservices/CoreServices.h"
-#include "platform/quicktime/Components.h"
-#include "platform/quicktime/DataReferences.h"
-#include "platform/quicktime/GraphicsExport.h"
 
 namespace {
 
@@ -181,19 +178,4 @@ void myExtractARGB32BlockFromImageAndScale3X(const void* source, SInt32 bitsPerP
       }
     }
   }
-}
-
-OSStatus mySaveCGImageRefToFileFSRef(FSRef fileRef, OSType exporterSubtype, CGImageRef image) {
-  ComponentInstance exporter = nullptr;
-  OSStatus err = OpenADefaultComponent(GraphicsExporterComponentType, exporterSubtype, &exporter);
-  if (err != noErr) return err;
-  Handle dataRef = nullptr;
-  OSType dataRefType = 0;
-  err = GraphicsExportSetInputCGImage(exporter, image);
-  if (err == noErr) err = QTNewDataReferenceFromFSRef(&fileRef, 0, &dataRef, &dataRefType);
-  if (err == noErr) err = GraphicsExportSetOutputDataReference(exporter, dataRef, dataRefType);
-  if (err == noErr) err = GraphicsExportDoExport(exporter, nullptr);
-  CloseComponent(exporter);
-  if (dataRef) DisposeHandle(dataRef);
-  return err;
 }

@@ -1,7 +1,7 @@
 // Helpers of the windows that show images: sizing a window so that its image
-// view shows as much of the image as the screen allows, the three-times
-// magnifier blit behind every enlarged view, and writing a CoreGraphics image
-// to a file through a graphics exporter.
+// view shows as much of the image as the screen allows, and the three-times
+// magnifier blit behind every enlarged view. Writing a CoreGraphics image to a
+// file is media/CGImageSave.h's.
 #pragma once
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coreservices/Files.h"
@@ -34,8 +34,3 @@ void myExtractARGB32BlockFromImageAndScale3X(const void* source, SInt32 bitsPerP
                                              UInt32 sourceHeight, UInt32 sourceRowBytes, SInt32 centreX,
                                              SInt32 centreY, void* destination, UInt32 destinationWidth,
                                              UInt32 destinationHeight, UInt32 destinationRowBytes);
-
-// Writes the image into the existing file through the graphics exporter of
-// that subtype ('TIFF', 'PNGf', 'JPEG', 'BMPf', '8BPS', 'PICT'): 0, or the
-// status of the first call that failed.
-OSStatus mySaveCGImageRefToFileFSRef(FSRef fileRef, OSType exporterSubtype, CGImageRef image);

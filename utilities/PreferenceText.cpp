@@ -7,24 +7,17 @@
 #include <cstdlib>
 
 #include "platform/corefoundation/CFPreferences.h"
+#include "platform/coreservices/CNumericLocale.h"
 #include "platform/hitoolbox/HIToolbox.h"
-
-namespace {
-
-locale_t CNumericLocale() {
-  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  return c;
-}
-
-}  // namespace
 
 OSStatus myWriteOutCFStrForDblApplicationID(CFStringRef applicationID, CFStringRef key, double value) {
   // Widest single-precision value: 39 digits, the point and six decimals.
   char text[64];
   const float rounded = static_cast<float>(value);
-  const locale_t previous = uselocale(CNumericLocale());
-  snprintf(text, sizeof text, "%f", double(rounded));
-  uselocale(previous);
+  {
+    SkyloomCLocaleScope c;
+    snprintf(text, sizeof text, "%f", double(rounded));
+  }
   CFStringRef s = CFStringCreateWithCString(kCFAllocatorDefault, text, GetApplicationTextEncoding());
   if (s == nullptr) return memFullErr;
   CFPreferencesSetAppValue(key, s, applicationID);
@@ -48,7 +41,7 @@ OSStatus myVerifyCFStrForApplicationID(CFStringRef applicationID, CFStringRef ke
   } else if (text[0] == '\0') {
     result = kPrefTextEmpty;
   } else {
-    v = strtod_l(text, nullptr, CNumericLocale());
+    v = strtod_l(text, nullptr, SkyloomCNumericLocale());
     // A file edited by hand can say "nan": that is no number, like any other word.
     if (std::isnan(v)) v = 0.0;
     if (std::isinf(v)) result = kPrefTextOverflow;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/corefoundation/CFInternal.h"
+#include "platform/coreservices/UnicodeText.h"
 
 struct SkyloomCFBundle : SkyloomCFObject {
   SkyloomCFBundle() : SkyloomCFObject(kSkyloomCFTypeBundle) {}
@@ -46,24 +47,6 @@ std::string searchResourceDirectory() {
   }
   slash = dir.rfind('/');
   return (slash == std::string::npos ? std::string(".") : dir.substr(0, slash)) + "/share/skyloom";
-}
-
-void appendUtf8(std::string& out, UInt32 cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
 }
 
 struct Reader {
@@ -118,7 +101,7 @@ struct Reader {
             else return false;
           }
           if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-          appendUtf8(out, cp);
+          SkyloomAppendUTF8(out, cp);
           break;
         }
         default: out += e; break;

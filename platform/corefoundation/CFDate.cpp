@@ -14,6 +14,7 @@
 
 #include "platform/corefoundation/CFInternal.h"
 #include "platform/corefoundation/CFString.h"
+#include "platform/coreservices/CivilDates.h"
 
 namespace {
 std::mutex gClockLock;
@@ -122,31 +123,7 @@ std::string gmtName(double offset) {
   return text;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(int64_t z, int64_t* y, int* m, int* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = int(doy - (153 * mp + 2) / 5 + 1);
-  *m = int(mp < 10 ? mp + 3 : mp - 9);
-  *y = yoe + era * 400 + (*m <= 2);
-}
-
 constexpr int64_t kDays1970To2001 = 11323;
-
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Local seconds since the reference date split into whole days and the rest.
 void splitDays(double local, int64_t* days, double* rest) {
@@ -272,7 +249,7 @@ CFGregorianDate CFAbsoluteTimeGetGregorianDate(CFAbsoluteTime at, CFTimeZoneRef 
   splitDays(at + CFTimeZoneGetSecondsFromGMT(tz, at), &days, &rest);
   int64_t y;
   int m, d;
-  civilFromDays(days + kDays1970To2001, &y, &m, &d);
+  SkyloomCivilFromDays(days + kDays1970To2001, &y, &m, &d);
   CFGregorianDate g;
   g.year = SInt32(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, y)));
   g.month = SInt8(m);
@@ -292,7 +269,7 @@ CFAbsoluteTime CFGregorianDateGetAbsoluteTime(CFGregorianDate g, CFTimeZoneRef t
   int64_t m = int64_t(g.month) - 1;
   y += m >= 0 ? m / 12 : -((11 - m) / 12);
   m = ((m % 12) + 12) % 12 + 1;
-  int64_t days = daysFromCivil(y, m, 1) + (int64_t(g.day) - 1) - kDays1970To2001;
+  int64_t days = SkyloomDaysFromCivil(y, m, 1) + (int64_t(g.day) - 1) - kDays1970To2001;
   double local = double(days) * 86400.0 + double(g.hour) * 3600.0 + double(g.minute) * 60.0 + g.second;
   if (!tz) return local;
   // The offset depends on the instant, which depends on the offset: two rounds
@@ -304,10 +281,8 @@ CFAbsoluteTime CFGregorianDateGetAbsoluteTime(CFGregorianDate g, CFTimeZoneRef t
 Boolean CFGregorianDateIsValid(CFGregorianDate g, CFOptionFlags unitFlags) {
   if ((unitFlags & kCFGregorianUnitsMonths) && (g.month < 1 || g.month > 12)) return false;
   if (unitFlags & kCFGregorianUnitsDays) {
-    static const int kDaysIn[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (g.month < 1 || g.month > 12 || g.day < 1) return false;
-    int limit = kDaysIn[g.month - 1] + ((g.month == 2 && isLeap(g.year)) ? 1 : 0);
-    if (g.day > limit) return false;
+    if (g.day > SkyloomDaysInMonth(g.year, g.month)) return false;
   }
   if ((unitFlags & kCFGregorianUnitsHours) && (g.hour < 0 || g.hour > 23)) return false;
   if ((unitFlags & kCFGregorianUnitsMinutes) && (g.minute < 0 || g.minute > 59)) return false;
@@ -328,6 +303,6 @@ SInt32 CFAbsoluteTimeGetDayOfYear(CFAbsoluteTime at, CFTimeZoneRef tz) {
   splitDays(at + CFTimeZoneGetSecondsFromGMT(tz, at), &days, &rest);
   int64_t y;
   int m, d;
-  civilFromDays(days + kDays1970To2001, &y, &m, &d);
-  return SInt32(days + kDays1970To2001 - daysFromCivil(y, 1, 1) + 1);
+  SkyloomCivilFromDays(days + kDays1970To2001, &y, &m, &d);
+  return SInt32(days + kDays1970To2001 - SkyloomDaysFromCivil(y, 1, 1) + 1);
 }

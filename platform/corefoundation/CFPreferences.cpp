@@ -230,21 +230,11 @@ bool WriteAll(int fd, const char* p, size_t n) {
   return true;
 }
 
-bool MakeDirectories(const std::string& dir) {
-  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-    const std::string part = dir.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  struct stat st;
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Whole new file beside the old one, then renamed over it: a reader sees the
 // old domain or the new one, never part of either.
 bool WriteDomainFile(const std::string& path, const Values& values, bool keepDamaged) {
   const std::string dir = path.substr(0, path.rfind('/'));
-  if (!MakeDirectories(dir)) {
+  if (!SkyloomMakeDirectories(dir)) {
     fprintf(stderr, "CFPreferences cannot make %s Err = 0x%x %d\n", dir.c_str(), unsigned(errno), errno);
     return false;
   }

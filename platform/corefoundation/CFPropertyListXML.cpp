@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/coreservices/CivilDates.h"
+#include "platform/coreservices/UnicodeText.h"
+
 namespace {
 
 // ---- Dates: whole seconds, "YYYY-MM-DDTHH:MM:SSZ" in UTC ----
@@ -12,35 +15,6 @@ namespace {
 constexpr double kSecondsPerDay = 86400.0;
 // Days from 1970-01-01 to 2001-01-01.
 constexpr int64_t kDays1970To2001 = 11323;
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-constexpr int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t* y, int* m, int* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = int(doy - (153 * mp + 2) / 5 + 1);
-  *m = int(mp < 10 ? mp + 3 : mp - 9);
-  *y = yoe + era * 400 + (*m <= 2);
-}
-
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int64_t y, int m) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
 
 // ---- Base64 ----
 
@@ -108,16 +82,6 @@ std::string EncodeBase64(const std::string& in) {
 }
 
 // ---- Reader ----
-
-void AppendCodePoint(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out.push_back(char16_t(c));
-  } else {
-    c -= 0x10000;
-    out.push_back(char16_t(0xD800 + (c >> 10)));
-    out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-  }
-}
 
 class Reader {
  public:
@@ -282,27 +246,16 @@ class Reader {
     ++i_;
     // A reference to a surrogate stands for that one code unit (a lone
     // surrogate the writer could not put in UTF-8).
-    AppendCodePoint(*out, v);
+    SkyloomAppendUTF16(*out, v);
     return true;
   }
   // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
   bool Utf8(std::u16string* out) {
-    const uint8_t c = p_[i_];
-    int extra;
-    char32_t cp, min;
-    if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; min = 0x10000; }
-    else return false;
-    if (n_ - i_ <= size_t(extra)) return false;
-    for (int k = 1; k <= extra; ++k) {
-      const uint8_t t = p_[i_ + size_t(k)];
-      if ((t & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    AppendCodePoint(*out, cp);
-    i_ += size_t(extra) + 1;
+    char32_t cp;
+    const size_t used = SkyloomDecodeUTF8(p_ + i_, n_ - i_, &cp);
+    if (used == 0) return false;
+    SkyloomAppendUTF16(*out, cp);
+    i_ += used;
     return true;
   }
   // The ASCII content of a number, date or data element, trimmed.
@@ -370,9 +323,9 @@ class Reader {
       for (size_t k : {size_t(0), size_t(1), size_t(2), size_t(3), size_t(5), size_t(6), size_t(8), size_t(9),
                        size_t(11), size_t(12), size_t(14), size_t(15), size_t(17), size_t(18)})
         if (s[k] < '0' || s[k] > '9') return false;
-      if (mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h > 23 || mi > 59 || sec > 59) return false;
+      if (mo < 1 || mo > 12 || d < 1 || d > SkyloomDaysInMonth(y, mo) || h > 23 || mi > 59 || sec > 59) return false;
       node->kind = SkyloomPlistNode::Kind::Date;
-      node->real = double(DaysFromCivil(y, mo, d) - kDays1970To2001) * kSecondsPerDay + h * 3600.0 + mi * 60.0 + sec;
+      node->real = double(SkyloomDaysFromCivil(y, mo, d) - kDays1970To2001) * kSecondsPerDay + h * 3600.0 + mi * 60.0 + sec;
       return true;
     }
     if (name == "data") {
@@ -425,24 +378,6 @@ class Reader {
 
 // ---- Writer ----
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | (c >> 6));
-    out += char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += char(0xE0 | (c >> 12));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xF0 | (c >> 18));
-    out += char(0x80 | ((c >> 12) & 0x3F));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
-}
-
 void AppendEscaped(std::string& out, const std::u16string& text) {
   char ref[16];
   for (size_t i = 0; i < text.size(); ++i) {
@@ -457,14 +392,16 @@ void AppendEscaped(std::string& out, const std::u16string& text) {
       // Carriage returns too: an XML reader would fold them into line feeds.
       snprintf(ref, sizeof ref, "&#%u;", unsigned(u));
       out += ref;
-    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      snprintf(ref, sizeof ref, "&#x%X;", unsigned(u));
-      out += ref;
     } else {
-      AppendUtf8(out, u);
+      char32_t cp;
+      const size_t used = SkyloomDecodeUTF16(u, i + 1 < text.size() ? text[i + 1] : 0, &cp);
+      if (used == 0) {  // a lone surrogate has no UTF-8 form
+        snprintf(ref, sizeof ref, "&#x%X;", unsigned(u));
+        out += ref;
+      } else {
+        SkyloomAppendUTF8(out, cp);
+        i += used - 1;
+      }
     }
   }
 }
@@ -497,7 +434,7 @@ void Write(std::string& out, const SkyloomPlistNode& node, int indent) {
       const int64_t secs = int64_t(whole - double(days) * kSecondsPerDay);
       int64_t y;
       int m, d;
-      CivilFromDays(days + kDays1970To2001, &y, &m, &d);
+      SkyloomCivilFromDays(days + kDays1970To2001, &y, &m, &d);
       char buf[96];
       snprintf(buf, sizeof buf, "%04lld-%02d-%02dT%02d:%02d:%02dZ", (long long)y, m, d, int(secs / 3600),
                int(secs / 60 % 60), int(secs % 60));
@@ -537,8 +474,8 @@ void Write(std::string& out, const SkyloomPlistNode& node, int indent) {
 
 bool SkyloomPlistDateIsWritable(double at) {
   // Years 0000 to 9999: the four digits of the text form.
-  constexpr double kFirst = double(DaysFromCivil(0, 1, 1) - kDays1970To2001) * kSecondsPerDay;
-  constexpr double kEnd = double(DaysFromCivil(10000, 1, 1) - kDays1970To2001) * kSecondsPerDay;
+  constexpr double kFirst = double(SkyloomDaysFromCivil(0, 1, 1) - kDays1970To2001) * kSecondsPerDay;
+  constexpr double kEnd = double(SkyloomDaysFromCivil(10000, 1, 1) - kDays1970To2001) * kSecondsPerDay;
   return at >= kFirst && at < kEnd;
 }
 

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "platform/corefoundation/CFInternal.h"
+#include "platform/coreservices/CNumericLocale.h"
+#include "platform/coreservices/UnicodeText.h"
 
 namespace {
 
@@ -37,44 +39,15 @@ const UniChar kMacRomanHigh[128] = {
     0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
 };
 
-bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-void appendCodePoint(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out.push_back(char16_t(c));
-  } else {
-    c -= 0x10000;
-    out.push_back(char16_t(0xD800 + (c >> 10)));
-    out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-  }
-}
-
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool decodeUTF8(const UInt8* b, size_t n, std::u16string& out) {
   size_t i = 0;
   while (i < n) {
-    UInt8 c = b[i];
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    int extra;
-    char32_t cp, min;
-    if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; min = 0x10000; }
-    else return false;
-    if (n - i <= size_t(extra)) return false;
-    for (int k = 1; k <= extra; ++k) {
-      UInt8 t = b[i + k];
-      if ((t & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    appendCodePoint(out, cp);
-    i += size_t(extra) + 1;
+    char32_t cp;
+    const size_t used = SkyloomDecodeUTF8(b + i, n - i, &cp);
+    if (used == 0) return false;
+    SkyloomAppendUTF16(out, cp);
+    i += used;
   }
   return true;
 }
@@ -124,25 +97,11 @@ int encodeOne(const char16_t* u, size_t avail, CFStringEncoding enc, UInt8* out,
   char16_t c = u[0];
   switch (enc) {
     case kCFStringEncodingUTF8: {
-      char32_t cp = c;
-      int used = 1;
-      if (isHighSurrogate(c)) {
-        if (avail < 2 || !isLowSurrogate(u[1])) return 0;
-        cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(u[1]) - 0xDC00);
-        used = 2;
-      } else if (isLowSurrogate(c)) {
-        return 0;
-      }
-      if (cp < 0x80) { out[0] = UInt8(cp); *outLen = 1; }
-      else if (cp < 0x800) { out[0] = UInt8(0xC0 | (cp >> 6)); out[1] = UInt8(0x80 | (cp & 0x3F)); *outLen = 2; }
-      else if (cp < 0x10000) {
-        out[0] = UInt8(0xE0 | (cp >> 12)); out[1] = UInt8(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = UInt8(0x80 | (cp & 0x3F)); *outLen = 3;
-      } else {
-        out[0] = UInt8(0xF0 | (cp >> 18)); out[1] = UInt8(0x80 | ((cp >> 12) & 0x3F));
-        out[2] = UInt8(0x80 | ((cp >> 6) & 0x3F)); out[3] = UInt8(0x80 | (cp & 0x3F)); *outLen = 4;
-      }
-      return used;
+      char32_t cp;
+      const size_t used = SkyloomDecodeUTF16(c, avail >= 2 ? u[1] : 0, &cp);
+      if (used == 0) return 0;
+      *outLen = SkyloomEncodeUTF8(cp, out);
+      return int(used);
     }
     case kCFStringEncodingASCII:
       if (c >= 0x80) return 0;
@@ -258,21 +217,6 @@ CFComparisonResult compareUnits(const char16_t* a, size_t na, const char16_t* b,
   if (j < nb) return kCFCompareLessThan;
   return kCFCompareEqualTo;
 }
-
-// Formatting runs in the C locale whatever the process locale is.
-class CLocaleScope {
- public:
-  CLocaleScope() {
-    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    previous_ = uselocale(cLocale);
-  }
-  ~CLocaleScope() { uselocale(previous_); }
-  CLocaleScope(const CLocaleScope&) = delete;
-  CLocaleScope& operator=(const CLocaleScope&) = delete;
-
- private:
-  locale_t previous_;
-};
 
 // ---- printf-style formatting ----
 enum class ArgKind { None, Int, Long, LongLong, SizeT, PtrDiff, IntMax, Double, LongDouble, CString, UniString, Pointer, Object };
@@ -426,7 +370,7 @@ std::string formatText(const std::string& f, va_list ap) {
   for (Arg& a : args) fetch(a, copy);
   va_end(copy);
 
-  CLocaleScope cLocale;
+  SkyloomCLocaleScope cLocale;
   std::string out;
   std::vector<char> buf(256);
   for (const Conversion& s : conversions) {
@@ -829,7 +773,7 @@ Boolean CFStringHasSuffix(CFStringRef theString, CFStringRef suffix) {
 
 SInt32 CFStringGetIntValue(CFStringRef str) {
   std::string text = SkyloomCFStringUTF8(str);
-  CLocaleScope cLocale;
+  SkyloomCLocaleScope cLocale;
   errno = 0;
   long long v = strtoll(text.c_str(), nullptr, 10);
   if (v > INT32_MAX) return INT32_MAX;
@@ -839,7 +783,7 @@ SInt32 CFStringGetIntValue(CFStringRef str) {
 
 double CFStringGetDoubleValue(CFStringRef str) {
   std::string text = SkyloomCFStringUTF8(str);
-  CLocaleScope cLocale;
+  SkyloomCLocaleScope cLocale;
   char* end = nullptr;
   double v = strtod(text.c_str(), &end);
   // Text that reads as NaN is not a number.

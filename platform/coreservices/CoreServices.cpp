@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/coreservices/CivilDates.h"
+
 // ---------------------------------------------------------------- time
 
 namespace {
@@ -365,19 +367,8 @@ std::mutex gDateLock;
 std::function<UInt32()> gDateSource;
 
 // Days from 1904-01-01 to year-month-day (proleptic Gregorian; month 1..12).
-SInt64 daysFrom1904(SInt64 y, SInt64 m, SInt64 d) {
-  // Civil-from-days algorithm shifted to a March-based year.
-  y -= m <= 2;
-  const SInt64 era = (y >= 0 ? y : y - 399) / 400;
-  const SInt64 yoe = y - era * 400;
-  const SInt64 doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const SInt64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const SInt64 daysFrom0000 = era * 146097 + doe;  // days since 0000-03-01
-  // 1904-01-01 in the same count:
-  constexpr SInt64 k1904 = 1903 / 400 * 146097 + (1903 % 400) * 365 + (1903 % 400) / 4 -
-                           (1903 % 400) / 100 + (153 * 10 + 2) / 5 + 1 - 1;
-  return daysFrom0000 - k1904;
-}
+constexpr SInt64 kDays1904 = SkyloomDaysFromCivil(1904, 1, 1);
+SInt64 daysFrom1904(SInt64 y, SInt64 m, SInt64 d) { return SkyloomDaysFromCivil(y, m, d) - kDays1904; }
 }  // namespace
 
 void SkyloomSetDateTimeSource(std::function<UInt32()> source) {
@@ -409,14 +400,12 @@ void SecondsToDate(UInt32 secs, DateTimeRec* d) {
   d->minute = short(rem / 60 % 60);
   d->second = short(rem % 60);
   d->dayOfWeek = short((days + 5) % 7 + 1);  // 1904-01-01 was a Friday (6)
-  // Inverse of daysFrom1904: binary search on the year keeps it obvious.
-  SInt64 y = 1904 + days / 366;
-  while (daysFrom1904(y + 1, 1, 1) <= days) ++y;
-  SInt64 m = 1;
-  while (m < 12 && daysFrom1904(y, m + 1, 1) <= days) ++m;
+  int64_t y;
+  int m, day;
+  SkyloomCivilFromDays(days + kDays1904, &y, &m, &day);
   d->year = short(y);
   d->month = short(m);
-  d->day = short(days - daysFrom1904(y, m, 1) + 1);
+  d->day = short(day);
 }
 
 void DateToSeconds(const DateTimeRec* d, UInt32* secs) {

@@ -26,6 +26,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/coreservices/UnicodeText.h"
+
 namespace {
 
 constexpr UInt32 kRefMagic = FOUR_CHAR_CODE("SkFR");
@@ -50,30 +52,12 @@ OSErr MapErrno(int e) {
 
 bool Utf16ToUtf8(const UniChar* s, size_t n, std::string* out) {
   out->clear();
-  for (size_t i = 0; i < n; ++i) {
-    UInt32 c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= n || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-    if (c < 0x80) {
-      out->push_back(char(c));
-    } else if (c < 0x800) {
-      out->push_back(char(0xC0 | (c >> 6)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out->push_back(char(0xE0 | (c >> 12)));
-      out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out->push_back(char(0xF0 | (c >> 18)));
-      out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-      out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    }
+  for (size_t i = 0; i < n;) {
+    char32_t c;
+    const size_t used = SkyloomDecodeUTF16(s[i], i + 1 < n ? s[i + 1] : 0, &c);
+    if (used == 0) return false;
+    SkyloomAppendUTF8(*out, c);
+    i += used;
   }
   return true;
 }
@@ -81,36 +65,19 @@ bool Utf16ToUtf8(const UniChar* s, size_t n, std::string* out) {
 // Bytes that are not UTF-8 become U+FFFD; at most 255 code units.
 void Utf8ToHFSUniStr(const std::string& s, HFSUniStr255* out) {
   UInt16 n = 0;
-  auto put = [&](UInt32 u) {
-    if (u >= 0x10000) {
-      if (n + 2 > 255) return;
-      u -= 0x10000;
-      out->unicode[n++] = UniChar(0xD800 + (u >> 10));
-      out->unicode[n++] = UniChar(0xDC00 + (u & 0x3FF));
-    } else if (n < 255) {
-      out->unicode[n++] = UniChar(u);
+  const auto* p = reinterpret_cast<const UInt8*>(s.data());
+  for (size_t i = 0; i < s.size();) {
+    char32_t u;
+    size_t used = SkyloomDecodeUTF8(p + i, s.size() - i, &u);
+    if (used == 0) {
+      u = 0xFFFD;
+      used = 1;
     }
-  };
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  size_t len = s.size();
-  for (size_t i = 0; i < len;) {
-    unsigned char b = p[i];
-    int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-    UInt32 u = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-    bool ok = extra >= 0 && i + size_t(extra) < len;
-    for (int k = 1; ok && k <= extra; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) ok = false;
-      else u = (u << 6) | (p[i + k] & 0x3F);
-    }
-    static const UInt32 kMin[4] = {0, 0x80, 0x800, 0x10000};
-    if (ok && (u < kMin[extra] || u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF))) ok = false;
-    if (!ok) {
-      put(0xFFFD);
-      ++i;
-    } else {
-      put(u);
-      i += size_t(extra) + 1;
-    }
+    char16_t units[2];
+    const int k = SkyloomEncodeUTF16(u, units);
+    if (n + k <= 255)
+      for (int j = 0; j < k; ++j) out->unicode[n++] = UniChar(units[j]);
+    i += used;
   }
   out->length = n;
 }
@@ -314,20 +281,6 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-bool MakeDirs(const std::string& dir) {
-  std::string at;
-  size_t i = 0;
-  while (i < dir.size()) {
-    size_t next = dir.find('/', i + 1);
-    if (next == std::string::npos) next = dir.size();
-    at = dir.substr(0, next);
-    i = next;
-    if (at.empty() || at == "/") continue;
-    if (mkdir(at.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
-
 // Reads the table file again (another process may have added to it).
 void ReloadLocked() {
   Tables& t = T();
@@ -373,7 +326,7 @@ SInt32 AssignLocked(char kind, const std::string& path) {
   };
   std::string dir = t.loadedFrom;
   int fd = -1;
-  if (MakeDirs(dir))
+  if (SkyloomMakeDirectories(dir))
     fd = open((dir + "/" + kDirectoryTableName).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC,
               0600);
   SInt32 id = 0;
@@ -1113,6 +1066,16 @@ OSErr FSGetVolumeInfo(FSVolumeRefNum volume, ItemCount volumeIndex, FSVolumeRefN
   if (volumeName != nullptr) Utf8ToHFSUniStr(LeafOf(mount), volumeName);
   if (rootDirectory != nullptr) MakeRef(mount, rootDirectory);
   return noErr;
+}
+
+bool SkyloomMakeDirectories(const std::string& dir) {
+  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+    const std::string part = dir.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat st;
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 OSStatus SkyloomGetFreeBytes(const FSRef* ref, UInt64* freeBytes) {

@@ -206,6 +206,10 @@ OSErr FSGetVolumeInfo(FSVolumeRefNum volume, ItemCount volumeIndex, FSVolumeRefN
 // Free bytes of the volume holding ref (the injected limit when it is smaller).
 OSStatus SkyloomGetFreeBytes(const FSRef* ref, UInt64* freeBytes);
 
+// Makes the directory and every missing one above it (mode 0700): true when
+// it is a directory at the end; errno tells why not.
+bool SkyloomMakeDirectories(const std::string& dir);
+
 // ---- Configuration directory ----
 // $XDG_CONFIG_HOME/skyloom (default ~/.config/skyloom), or the test override.
 std::string SkyloomConfigurationDirectory();
