@@ -26,6 +26,15 @@ const char kGPIOName[] = "PGR GPIO to ST4";
 
 int (*gTcsetattr)(int, int, const struct termios*) = tcsetattr;
 
+// A pseudo-terminal keeps the exclusive flag after the last close of its
+// slave while the master stays open, so the port is handed back the way it
+// was found, or the next open (the chosen port's, or another program's)
+// would be refused.
+void releaseExclusiveAndClose(int fd) {
+  ioctl(fd, TIOCNXCL);
+  close(fd);
+}
+
 void failOpen(MountCntlDevice* device) {
   free(device);
   myPostAlertByKeyString("USRER", "NOSERUSBDEVERR");
@@ -74,7 +83,7 @@ void myBuildMenuOfSerialPortDevices(MenuRef menu, UInt32* count, SInt32* selecti
     int fd = -1;
     struct termios saved;
     if (myOpenSerialPortByName(path, &fd, &saved) != 0) continue;
-    close(fd);
+    releaseExclusiveAndClose(fd);
     if (myAppendMenuCString(menu, path) != noErr) continue;
     (*count)++;
     *selection = SInt32(CountMenuItems(menu));
@@ -272,7 +281,7 @@ MountCntlDevice* myOpenMountCntlDevice(UInt32 kind, UInt32 cameraHasGPIO) {
   t->c_cc[VMIN] = 0;
   t->c_cc[VTIME] = 10;
   if (gTcsetattr(fd, TCSANOW, t) == -1) {
-    close(fd);
+    releaseExclusiveAndClose(fd);
     myPostAlert("", "tcsetattr failed -1");
     failOpen(device);
     return nullptr;
@@ -296,7 +305,7 @@ OSStatus myCloseMountCntlDevice(MountCntlDevice* device) {
         fprintf(stderr, "Error waiting for drain - %s(%d).\n", strerror(errno), errno);
       if (tcsetattr(device->mFileDescriptor, TCSANOW, &device->mSavedPortSettings) == -1)
         fprintf(stderr, "Error resetting tty attributes - %s(%d).\n", strerror(errno), errno);
-      close(device->mFileDescriptor);
+      releaseExclusiveAndClose(device->mFileDescriptor);
     }
   }
   free(device);
