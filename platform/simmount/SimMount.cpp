@@ -264,7 +264,13 @@ void SimInstallMount(const std::vector<std::string>& serialPaths,
   s.adapters = adapters;
 }
 
-void SimRemoveMount() { SimInstallMount({SimDefaultMountPort()->SlavePath()}, {SimDefaultGPUSB()}); }
+void SimRemoveMount() {
+  MountSet& s = Set();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.pinned = false;
+  s.paths.clear();
+  s.adapters.clear();
+}
 
 bool SimMountPinned() {
   MountSet& s = Set();

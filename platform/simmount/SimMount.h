@@ -103,10 +103,11 @@ class SimGPUSB {
 // as given, in order; they need not be simulated ports) and the adapters.
 void SimInstallMount(const std::vector<std::string>& serialPaths,
                      const std::vector<std::shared_ptr<SimGPUSB>>& adapters);
-// Back to the default set (one simulated port, one three-element adapter).
+// Back to the default lists (the host's serial ports, and the simulated
+// port and three-element adapter while the simulated camera is in use).
 void SimRemoveMount();
-// True once a test has installed or removed a set: the layer then lists
-// only the simulator's serial ports and adapters.
+// True while a test's set is installed: the layer then lists only that
+// set's serial ports and adapters.
 bool SimMountPinned();
 // The default set, made at first use.
 std::shared_ptr<SimMountPort> SimDefaultMountPort();
