@@ -115,9 +115,8 @@ IOReturn HIDSetElementValue(void* self, IOHIDElementCookie cookie, IOHIDEventStr
   return d->info.backend->HIDSetElementValue(d->info.key, cookie, event->value);
 }
 
-const IOHIDDeviceInterface kHIDTable = {nullptr,          HIDQueryInterface, HIDAddRef,
-                                        HIDRelease,       HIDOpen,           HIDClose,
-                                        HIDCopyMatchingElements, HIDSetElementValue};
+const IOHIDDeviceInterface kHIDTable = {nullptr, HIDQueryInterface, HIDAddRef, HIDRelease,
+                                        HIDOpen, HIDClose,          HIDCopyMatchingElements, HIDSetElementValue};
 
 }  // namespace
 
