@@ -36,6 +36,24 @@ struct IOKitUSBDeviceInfo {
   UInt16 idProduct = 0;
 };
 
+// A serial port (an RS-232 stream); its device node is what opens it.
+struct IOKitSerialPortInfo {
+  IOKitBackendKey key = 0;
+  std::string dialinDevice;
+};
+
+struct IOKitHIDDeviceInfo {
+  IOKitBackendKey key = 0;
+  UInt32 vendorID = 0;
+  UInt32 productID = 0;
+};
+
+// One element of a HID device, in the device's own order.
+struct IOKitHIDElementInfo {
+  bool hasCookie = true;
+  UInt32 cookie = 0;
+};
+
 // Steps of the layer itself that a back end may refuse (the simulator's fault
 // injection); real back ends accept them all.
 enum class IOKitStep {
@@ -52,6 +70,9 @@ enum class IOKitStep {
   USBInterfaceInterface,
   USBGetPipeProperties,
   USBAsyncEventSource,
+  HIDObjectClass,        // IOObjectGetClass on a HID device
+  HIDPlugIn,             // IOCreatePlugInInterfaceForService on a HID device
+  HIDDeviceInterface,    // QueryInterface for the HID device interface
 };
 
 // A USB setup packet as it travels on the wire (values host order).
@@ -150,6 +171,53 @@ class IOKitBackend {
     (void)key, (void)endpointAddress;
     return kIOReturnSuccess;
   }
+
+  // ---- serial ports ----
+  virtual std::vector<IOKitSerialPortInfo> SerialPorts() { return {}; }
+
+  // ---- HID devices ----
+  virtual std::vector<IOKitHIDDeviceInfo> HIDDevices() { return {}; }
+  virtual IOReturn HIDOpen(IOKitBackendKey key, UInt32 options) {
+    (void)key, (void)options;
+    return kIOReturnUnsupported;
+  }
+  virtual void HIDClose(IOKitBackendKey key) { (void)key; }
+  virtual IOReturn HIDElements(IOKitBackendKey key, std::vector<IOKitHIDElementInfo>* elements) {
+    (void)key, (void)elements;
+    return kIOReturnUnsupported;
+  }
+  // Sets one element's value (an output report on the wire).
+  virtual IOReturn HIDSetElementValue(IOKitBackendKey key, UInt32 cookie, SInt32 value) {
+    (void)key, (void)cookie, (void)value;
+    return kIOReturnUnsupported;
+  }
+};
+
+// A back end that serves no cameras (serial ports, HID devices): every
+// camera operation answers that the device does not exist.
+class IOKitNoCameraBackend : public IOKitBackend {
+ public:
+  std::vector<IOKitFireWireUnitInfo> FireWireUnits() override { return {}; }
+  std::vector<IOKitUSBDeviceInfo> USBDevices() override { return {}; }
+  IOReturn FWOpen(IOKitBackendKey) override { return kIOReturnNoDevice; }
+  void FWClose(IOKitBackendKey) override {}
+  IOReturn FWConfigROM(IOKitBackendKey, std::vector<UInt32>*, UInt32*) override { return kIOReturnNoDevice; }
+  IOReturn FWReadQuadlet(IOKitBackendKey, UInt16, UInt32, UInt32*) override { return kIOReturnNoDevice; }
+  IOReturn FWWriteQuadlet(IOKitBackendKey, UInt16, UInt32, UInt32) override { return kIOReturnNoDevice; }
+  IOReturn FWBusGeneration(IOKitBackendKey, UInt32*) override { return kIOReturnNoDevice; }
+  IOReturn FWSpeedToNode(IOKitBackendKey, UInt32, UInt32*) override { return kIOReturnNoDevice; }
+  IOReturn USBOpen(IOKitBackendKey) override { return kIOReturnNoDevice; }
+  void USBClose(IOKitBackendKey) override {}
+  IOReturn USBDeviceDescriptor(IOKitBackendKey, std::vector<UInt8>*) override { return kIOReturnNoDevice; }
+  IOReturn USBConfigDescriptor(IOKitBackendKey, UInt8, std::vector<UInt8>*) override { return kIOReturnNoDevice; }
+  IOReturn USBSetConfiguration(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
+  IOReturn USBClaimInterface(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
+  void USBReleaseInterface(IOKitBackendKey, UInt8) override {}
+  IOReturn USBSetAlternateSetting(IOKitBackendKey, UInt8, UInt8) override { return kIOReturnNoDevice; }
+  IOReturn USBControl(IOKitBackendKey, const IOKitUSBSetup&, void*, UInt32*, UInt32, UInt32) override {
+    return kIOReturnNoDevice;
+  }
+  IOReturn USBClearStall(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
 };
 
 // The back ends the layer asks, in order. With none installed the layer uses

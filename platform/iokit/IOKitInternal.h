@@ -2,12 +2,13 @@
 // plug-in interface constructors.
 #pragma once
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "platform/iokit/IOFireWireLib.h"
 #include "platform/iokit/IOKitLib.h"
 
-enum class IOKitObjectKind { Iterator, FireWireUnit, USBDevice, USBInterface };
+enum class IOKitObjectKind { Iterator, FireWireUnit, USBDevice, USBInterface, SerialPort, HIDDevice };
 
 // What a registry object stands for; copied out of the table under its lock.
 struct IOKitObjectInfo {
@@ -17,6 +18,8 @@ struct IOKitObjectInfo {
   IOKitFireWireUnitInfo unit;
   IOKitUSBDeviceInfo device;
   UInt8 interfaceNumber = 0;  // USB interfaces
+  IOKitSerialPortInfo serial;
+  IOKitHIDDeviceInfo hid;
 };
 
 io_object_t IOKitNewObject(const IOKitObjectInfo& info);
@@ -32,6 +35,15 @@ extern std::atomic<long> gIOKitLiveInterfaces;
 void* IOKitCreateFireWireDevice(io_service_t service, const IOKitObjectInfo& info, int generation);
 void* IOKitCreateUSBDevice(io_service_t service, const IOKitObjectInfo& info);
 void* IOKitCreateUSBInterface(io_service_t service, const IOKitObjectInfo& info);
+void* IOKitCreateHIDDevice(io_service_t service, const IOKitObjectInfo& info);
+
+// ---- the serial and HID families (IOKitFamilies.cpp) ----
+// Adds the back end's services of class `cls` that fit `matching`; false when
+// the class is not one of these families.
+bool IOKitMatchFamily(const std::string& cls, CFDictionaryRef matching, IOKitBackend* backend,
+                      std::vector<io_object_t>* items);
+// A property of a serial or HID service (caller releases), or null.
+CFTypeRef IOKitFamilyProperty(const IOKitObjectInfo& info, const std::string& key);
 
 // ---- isochronous objects of a FireWire device (IOFireWireIsoch.cpp) ----
 struct IOFireWireDeviceInterface;

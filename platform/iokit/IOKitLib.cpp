@@ -79,17 +79,21 @@ HRESULT PlugInQueryInterface(void* self, REFIID iid, LPVOID* ppv) {
     case kIOFireWireDeviceInterfaceID_v2: step = IOKitStep::FireWireDeviceV2; break;
     case kIOUSBDeviceInterfaceID: step = IOKitStep::USBDeviceInterface; break;
     case kIOUSBInterfaceInterfaceID: step = IOKitStep::USBInterfaceInterface; break;
+    case kIOHIDDeviceInterfaceID: step = IOKitStep::HIDDeviceInterface; break;
     default: return E_NOINTERFACE;
   }
   const bool fits = (p->family == kIOFireWireLibTypeID &&
                      (iid == kIOFireWireDeviceInterfaceID_v3 || iid == kIOFireWireDeviceInterfaceID_v2)) ||
                     (p->family == kIOUSBDeviceUserClientTypeID && iid == kIOUSBDeviceInterfaceID) ||
-                    (p->family == kIOUSBInterfaceUserClientTypeID && iid == kIOUSBInterfaceInterfaceID);
+                    (p->family == kIOUSBInterfaceUserClientTypeID && iid == kIOUSBInterfaceInterfaceID) ||
+                    (p->family == kIOHIDDeviceUserClientTypeID && iid == kIOHIDDeviceInterfaceID);
   if (!fits || info.backend->Preflight(info.key, step) != kIOReturnSuccess) return E_NOINTERFACE;
   if (iid == kIOFireWireDeviceInterfaceID_v3 || iid == kIOFireWireDeviceInterfaceID_v2)
     *ppv = IOKitCreateFireWireDevice(p->service, info, iid == kIOFireWireDeviceInterfaceID_v3 ? 3 : 2);
   else if (iid == kIOUSBDeviceInterfaceID)
     *ppv = IOKitCreateUSBDevice(p->service, info);
+  else if (iid == kIOHIDDeviceInterfaceID)
+    *ppv = IOKitCreateHIDDevice(p->service, info);
   else
     *ppv = IOKitCreateUSBInterface(p->service, info);
   return *ppv ? S_OK : E_NOINTERFACE;
@@ -241,6 +245,8 @@ kern_return_t IOServiceGetMatchingServices(mach_port_t, CFDictionaryRef matching
         info.device = d;
         items.push_back(IOKitNewObject(info));
       }
+    } else {
+      IOKitMatchFamily(cls, matching, b, &items);
     }
   }
   CFRelease(matching);
@@ -263,7 +269,7 @@ CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef
     else if (k == "idProduct") v = info.device.idProduct;
     else return nullptr;
   } else {
-    return nullptr;
+    return IOKitFamilyProperty(info, k);
   }
   return CFNumberCreate(nullptr, kCFNumberSInt64Type, &v);
 }
@@ -284,6 +290,8 @@ kern_return_t IOCreatePlugInInterfaceForService(io_service_t service, IOKitUUID 
     step = IOKitStep::USBDevicePlugIn;
   else if (pluginType == kIOUSBInterfaceUserClientTypeID && info.kind == IOKitObjectKind::USBInterface)
     step = IOKitStep::USBInterfacePlugIn;
+  else if (pluginType == kIOHIDDeviceUserClientTypeID && info.kind == IOKitObjectKind::HIDDevice)
+    step = IOKitStep::HIDPlugIn;
   else
     return kIOReturnUnsupported;
   if (IOReturn r = info.backend->Preflight(info.key, step)) return r;

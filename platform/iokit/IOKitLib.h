@@ -21,6 +21,8 @@ constexpr mach_port_t kIOMasterPortDefault = 0;
 constexpr io_object_t IO_OBJECT_NULL = 0;
 
 // ---- registry ----
+// The master port of the registry (always kIOMasterPortDefault).
+kern_return_t IOMasterPort(mach_port_t bootstrapPort, mach_port_t* masterPort);
 // A matching dictionary for services of the class (key "IOProviderClass");
 // further keys must equal the service's properties.
 CFMutableDictionaryRef IOServiceMatching(const char* name);
@@ -33,7 +35,10 @@ Boolean IOIteratorIsValid(io_iterator_t iterator);
 kern_return_t IOObjectRelease(io_object_t object);
 kern_return_t IOObjectRetain(io_object_t object);
 // Properties of FireWire units: "GUID" (64-bit), "Unit_Spec_ID",
-// "Unit_SW_Version"; of USB devices: "idVendor", "idProduct". Null when the
+// "Unit_SW_Version"; of USB devices: "idVendor", "idProduct"; of serial ports
+// (class "IOSerialBSDClient"): "IOSerialBSDClientType", "IODialinDevice",
+// "IOCalloutDevice", "IOTTYDevice"; of HID devices (class "IOHIDDevice"):
+// "VendorID", "ProductID". Null when the
 // service lacks the property. The caller releases the result.
 CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef key,
                                           CFAllocatorRef allocator, IOOptionBits options);
@@ -59,6 +64,8 @@ enum IOKitUUID : UInt32 {
   kIOUSBDeviceInterfaceID,
   kIOUSBInterfaceUserClientTypeID,
   kIOUSBInterfaceInterfaceID,
+  kIOHIDDeviceUserClientTypeID,
+  kIOHIDDeviceInterfaceID,
 };
 typedef IOKitUUID REFIID;
 
@@ -72,7 +79,7 @@ struct IOCFPlugInInterface {
 };
 
 // pluginType names the family (kIOFireWireLibTypeID, kIOUSBDeviceUserClientTypeID,
-// kIOUSBInterfaceUserClientTypeID); interfaceType is kIOCFPlugInInterfaceID.
+// kIOUSBInterfaceUserClientTypeID, kIOHIDDeviceUserClientTypeID); interfaceType is kIOCFPlugInInterfaceID.
 kern_return_t IOCreatePlugInInterfaceForService(io_service_t service, IOKitUUID pluginType,
                                                 IOKitUUID interfaceType,
                                                 IOCFPlugInInterface*** theInterface, SInt32* theScore);

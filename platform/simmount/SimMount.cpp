@@ -1,0 +1,296 @@
+#include "platform/simmount/SimMount.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/coreservices/CoreServices.h"
+
+// ------------------------------------------------------------ serial port
+
+SimMountPort::SimMountPort() {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) return;
+  char name[128];
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0 ||
+      pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    close(master_);
+    master_ = -1;
+    return;
+  }
+  slavePath_ = name;
+  // The master sees the bytes exactly as written: no echo, no line editing.
+  termios t;
+  if (tcgetattr(master_, &t) == 0) {
+    cfmakeraw(&t);
+    tcsetattr(master_, TCSANOW, &t);
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+SimMountPort::~SimMountPort() {
+  if (thread_.joinable()) {
+    stop_ = true;
+    char c = 0;
+    (void)!write(wake_[1], &c, 1);
+    thread_.join();
+  }
+  for (int fd : {master_, wake_[0], wake_[1]})
+    if (fd >= 0) close(fd);
+}
+
+void SimMountPort::Run() {
+  UInt8 buffer[256];
+  while (!stop_) {
+    bool sending;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sending = !outgoing_.empty();
+    }
+    pollfd fds[2] = {{master_, short(POLLIN | (sending ? POLLOUT : 0)), 0}, {wake_[0], POLLIN, 0}};
+    // With no slave open the master reports a hang-up; look again shortly.
+    int n = poll(fds, 2, 20);
+    if (n < 0 && errno != EINTR) break;
+    if (fds[1].revents & POLLIN) {
+      while (read(wake_[0], buffer, sizeof buffer) > 0) {
+      }
+    }
+    if (fds[0].revents & POLLIN) {
+      ssize_t got = read(master_, buffer, sizeof buffer);
+      if (got > 0) {
+        UInt64 now = SkyloomMicroseconds();
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (ssize_t i = 0; i < got; i++) received_.push_back({now, buffer[i]});
+      }
+    }
+    if (fds[0].revents & POLLOUT) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ssize_t put = write(master_, outgoing_.data(), outgoing_.size());
+      if (put > 0) outgoing_.erase(outgoing_.begin(), outgoing_.begin() + put);
+    }
+  }
+}
+
+std::vector<SimSerialByte> SimMountPort::Received() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
+}
+
+void SimMountPort::ClearReceived() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  received_.clear();
+}
+
+void SimMountPort::Send(const std::vector<UInt8>& bytes) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    outgoing_.insert(outgoing_.end(), bytes.begin(), bytes.end());
+  }
+  char c = 0;
+  (void)!write(wake_[1], &c, 1);
+}
+
+// ------------------------------------------------------------ GPUSB adapter
+
+SimGPUSB::SimGPUSB(UInt32 elementCount, UInt16 vendorID, UInt16 productID)
+    : elementCount_(elementCount), vendor_(vendorID), product_(productID), values_(elementCount, 0) {}
+
+void SimGPUSB::SetFault(SimHIDFault fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fault_ = fault;
+}
+
+SimHIDFault SimGPUSB::Fault() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return fault_;
+}
+
+std::vector<SimHIDWrite> SimGPUSB::Writes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writes_;
+}
+
+void SimGPUSB::ClearWrites() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  writes_.clear();
+}
+
+SInt32 SimGPUSB::Value(UInt32 element) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return element < values_.size() ? values_[element] : 0;
+}
+
+bool SimGPUSB::IsOpen() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_;
+}
+
+IOReturn SimGPUSB::Open() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (fault_ == SimHIDFault::Open) return kIOReturnNotResponding;
+  if (open_) return kIOReturnExclusiveAccess;
+  open_ = true;
+  return kIOReturnSuccess;
+}
+
+void SimGPUSB::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_ = false;
+}
+
+IOReturn SimGPUSB::SetValue(UInt32 cookie, SInt32 value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!open_) return kIOReturnNotOpen;
+  if (cookie < 100 || cookie - 100 >= elementCount_) return kIOReturnBadArgument;
+  UInt32 element = cookie - 100;
+  values_[element] = value;
+  writes_.push_back({SkyloomMicroseconds(), element, cookie, value});
+  return kIOReturnSuccess;
+}
+
+// ------------------------------------------------------------ the set
+
+namespace {
+
+struct MountSet {
+  std::mutex mutex;
+  bool pinned = false;
+  std::vector<std::string> paths;
+  std::vector<std::shared_ptr<SimGPUSB>> adapters;
+};
+
+MountSet& Set() {
+  static MountSet set;
+  return set;
+}
+
+std::mutex gDefaultMutex;
+std::shared_ptr<SimMountPort> gDefaultPort;
+std::shared_ptr<SimGPUSB> gDefaultAdapter;
+
+// Keys: serial ports 1 + index, adapters 0x10000 + index.
+constexpr IOKitBackendKey kAdapterBase = 0x10000;
+
+class MountBackend : public IOKitNoCameraBackend {
+ public:
+  const char* Name() const override { return "simulated mount"; }
+
+  std::vector<IOKitSerialPortInfo> SerialPorts() override {
+    std::vector<std::string> paths;
+    bool pinned;
+    {
+      MountSet& s = Set();
+      std::lock_guard<std::mutex> lock(s.mutex);
+      pinned = s.pinned;
+      paths = s.paths;
+    }
+    if (!pinned) paths = {SimDefaultMountPort()->SlavePath()};
+    std::vector<IOKitSerialPortInfo> ports;
+    for (size_t i = 0; i < paths.size(); i++) ports.push_back({IOKitBackendKey(1 + i), paths[i]});
+    return ports;
+  }
+
+  std::vector<IOKitHIDDeviceInfo> HIDDevices() override {
+    std::vector<IOKitHIDDeviceInfo> devices;
+    auto adapters = Adapters();
+    for (size_t i = 0; i < adapters.size(); i++)
+      devices.push_back({kAdapterBase + i, adapters[i]->VendorID(), adapters[i]->ProductID()});
+    return devices;
+  }
+
+  IOReturn Preflight(IOKitBackendKey key, IOKitStep step) override {
+    auto a = Adapter(key);
+    if (!a) return kIOReturnSuccess;
+    SimHIDFault f = a->Fault();
+    if ((step == IOKitStep::HIDObjectClass && f == SimHIDFault::ObjectClass) ||
+        (step == IOKitStep::HIDPlugIn && f == SimHIDFault::PlugIn) ||
+        (step == IOKitStep::HIDDeviceInterface && f == SimHIDFault::DeviceInterface))
+      return kIOReturnNotResponding;
+    return kIOReturnSuccess;
+  }
+
+  IOReturn HIDOpen(IOKitBackendKey key, UInt32) override {
+    auto a = Adapter(key);
+    return a ? a->Open() : kIOReturnNoDevice;
+  }
+
+  void HIDClose(IOKitBackendKey key) override {
+    if (auto a = Adapter(key)) a->Close();
+  }
+
+  IOReturn HIDElements(IOKitBackendKey key, std::vector<IOKitHIDElementInfo>* elements) override {
+    auto a = Adapter(key);
+    if (!a) return kIOReturnNoDevice;
+    SimHIDFault f = a->Fault();
+    if (f == SimHIDFault::CopyElements) return kIOReturnNoMemory;
+    elements->clear();
+    for (UInt32 i = 0; i < a->ElementCount(); i++) elements->push_back({f != SimHIDFault::NoCookies, 100 + i});
+    return kIOReturnSuccess;
+  }
+
+  IOReturn HIDSetElementValue(IOKitBackendKey key, UInt32 cookie, SInt32 value) override {
+    auto a = Adapter(key);
+    return a ? a->SetValue(cookie, value) : kIOReturnNoDevice;
+  }
+
+ private:
+  static std::vector<std::shared_ptr<SimGPUSB>> Adapters() {
+    {
+      MountSet& s = Set();
+      std::lock_guard<std::mutex> lock(s.mutex);
+      if (s.pinned) return s.adapters;
+    }
+    return {SimDefaultGPUSB()};
+  }
+  static std::shared_ptr<SimGPUSB> Adapter(IOKitBackendKey key) {
+    if (key < kAdapterBase) return nullptr;
+    auto adapters = Adapters();
+    return key - kAdapterBase < adapters.size() ? adapters[key - kAdapterBase] : nullptr;
+  }
+};
+
+}  // namespace
+
+void SimInstallMount(const std::vector<std::string>& serialPaths,
+                     const std::vector<std::shared_ptr<SimGPUSB>>& adapters) {
+  MountSet& s = Set();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.pinned = true;
+  s.paths = serialPaths;
+  s.adapters = adapters;
+}
+
+void SimRemoveMount() {
+  MountSet& s = Set();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.pinned = false;
+  s.paths.clear();
+  s.adapters.clear();
+}
+
+bool SimMountPinned() {
+  MountSet& s = Set();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.pinned;
+}
+
+std::shared_ptr<SimMountPort> SimDefaultMountPort() {
+  std::lock_guard<std::mutex> lock(gDefaultMutex);
+  if (!gDefaultPort) gDefaultPort = std::make_shared<SimMountPort>();
+  return gDefaultPort;
+}
+
+std::shared_ptr<SimGPUSB> SimDefaultGPUSB() {
+  std::lock_guard<std::mutex> lock(gDefaultMutex);
+  if (!gDefaultAdapter) gDefaultAdapter = std::make_shared<SimGPUSB>(3);
+  return gDefaultAdapter;
+}
+
+IOKitBackend* SimMountBackend() {
+  static MountBackend backend;
+  return &backend;
+}
