@@ -343,7 +343,7 @@ Boolean CFPreferencesAppSynchronize(CFStringRef applicationID) {
   // exclusively across both. Without the lock (a folder we cannot write) the
   // write below fails anyway.
   int lockFd = -1;
-  if (MakeDirectories(path.substr(0, path.rfind('/')))) {
+  if (SkyloomMakeDirectories(path.substr(0, path.rfind('/')))) {
     lockFd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     while (lockFd >= 0 && flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
     }
