@@ -10,11 +10,26 @@
 
 namespace {
 
+// Completions of reads this thread queued are counted, so that the thread
+// leaves only once each has come back: a completion left in the interface's
+// event source would otherwise be performed by the next run's thread, as a
+// frame of a read that run never queued.
 IOReturn QueueRead(MyDCAMCameraStruct* camera, UInt32 slot) {
   IOUSBInterfaceRef intf = camera->mUSBInterface;
-  return (*intf)->ReadPipeAsync(intf, camera->mUSBStreamPipe, camera->mSlot[slot % 3], camera->mUSBBulkReadSize,
-                                myQueBulKPipeDataCallBackFunction, camera);
+  IncrementAtomic(&camera->mUSBReadsOutstanding);
+  IOReturn err = (*intf)->ReadPipeAsync(intf, camera->mUSBStreamPipe, camera->mSlot[slot % 3],
+                                        camera->mUSBBulkReadSize, myQueBulKPipeDataCallBackFunction, camera);
+  if (err != kIOReturnSuccess) DecrementAtomic(&camera->mUSBReadsOutstanding);
+  return err;
 }
+
+// Bound on waiting for the last completions after a stop: below the
+// stopper's 1000 polls of 1 ms, so a stop that finds a read which never
+// comes back still ends with the thread gone.
+constexpr double kDrainSeconds = 0.8;
+// How long the stopper's abort has to come back before the thread aborts
+// again itself.
+constexpr UInt64 kLateAbortMicros = 50000;
 
 // The camera's transmission off, the stall cleared on both ends, back on.
 void ClearStall(MyDCAMCameraStruct* camera) {
@@ -35,16 +50,24 @@ void* myUSBBulkThreadLoop(void* arg) {
   IOUSBInterfaceRef intf = camera->mUSBInterface;
   pthread_mutex_lock(&camera->mIOMutex);
   myAStore(&camera->mFillingSlot, UInt32(0));
+  CFRunLoopRef loop = CFRunLoopGetCurrent();
   CFRunLoopSourceRef source = nullptr;
   IOReturn status = (*intf)->CreateInterfaceAsyncEventSource(intf, &source);
   if (status == kIOReturnSuccess) {
-    camera->mIORunLoopSource = source;
-    camera->mIORunLoop = CFRunLoopGetCurrent();
-    CFRunLoopAddSource(camera->mIORunLoop, source, kCFRunLoopDefaultMode);
+    CFRunLoopAddSource(loop, source, kCFRunLoopDefaultMode);
     myAStore(&camera->mLastFrameStamp, SkyloomMicroseconds());
     status = QueueRead(camera, 0);
+    if (status == kIOReturnSuccess) {
+      camera->mIORunLoopSource = source;
+      camera->mIORunLoop = loop;
+    } else {
+      CFRunLoopRemoveSource(loop, source, kCFRunLoopDefaultMode);
+    }
   }
-  camera->mUSBLastBulkStatus = status;
+  // The starter reads this run's own start status, which no completion
+  // touches: completions may already run once the mutex is released.
+  camera->mUSBStartStatus = status;
+  myAStore(&camera->mUSBLastBulkStatus, status);
   myAtomicStore(&camera->mIORun, 1);
   if (status == kIOReturnSuccess) myAtomicStore(&camera->mIOAlive, 1);
   // Broadcast under the mutex: on failure the starter may destroy it as
@@ -58,8 +81,25 @@ void* myUSBBulkThreadLoop(void* arg) {
 
   while (myAtomicLoad(&camera->mIORun)) CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.5, false);
 
+  // Told to stop: the stopper's abort completes the outstanding read. Wait
+  // for that completion before the source leaves the run loop. A completion
+  // that ran just before the run flag fell may have queued a read after the
+  // abort; completions queue nothing more now, so one more abort from here
+  // ends that one too.
+  const UInt64 start = SkyloomMicroseconds();
+  bool aborted = false;
+  while (myAtomicLoad(&camera->mUSBReadsOutstanding) > 0) {
+    const UInt64 now = SkyloomMicroseconds();
+    if (now - start >= UInt64(kDrainSeconds * 1e6)) break;
+    if (!aborted && now - start >= kLateAbortMicros) {
+      (*intf)->AbortPipe(intf, camera->mUSBStreamPipe);
+      aborted = true;
+    }
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.005, true);
+  }
+
   pthread_mutex_lock(&camera->mIOMutex);
-  CFRunLoopRemoveSource(camera->mIORunLoop, source, kCFRunLoopDefaultMode);
+  CFRunLoopRemoveSource(loop, source, kCFRunLoopDefaultMode);
   CFRelease(source);
   camera->mIORunLoopSource = nullptr;
   camera->mIORunLoop = nullptr;
@@ -83,7 +123,9 @@ bool myUSBIsGoodFrame(UInt32 frameBytes, UInt32 readSize, IOReturn status, UInt3
 
 void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0) {
   auto* camera = static_cast<MyDCAMCameraStruct*>(refCon);
-  if (!camera || !myAtomicLoad(&camera->mIORun) || result == kIOReturnAborted) return;
+  if (!camera) return;
+  DecrementAtomic(&camera->mUSBReadsOutstanding);
+  if (!myAtomicLoad(&camera->mIORun) || result == kIOReturnAborted) return;
   const UInt32 bytes = UInt32(uintptr_t(arg0));
   IOReturn err;
   if (myUSBIsGoodFrame(camera->mFrameByteCount, camera->mUSBBulkReadSize, result, bytes)) {
@@ -102,7 +144,7 @@ void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0
       ClearStall(camera);
       err = QueueRead(camera, myALoad(&camera->mFillingSlot));
     }
-    if (err != kIOReturnSuccess) camera->mUSBLastBulkStatus = err;
+    if (err != kIOReturnSuccess) myAStore(&camera->mUSBLastBulkStatus, err);
     return;
   }
   // Not a whole frame: the ring stays, the read goes again into the same slot.
@@ -110,7 +152,7 @@ void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0
   err = QueueRead(camera, myALoad(&camera->mFillingSlot));
   if (err != kIOReturnSuccess) {
     mySetRegisterQuadlet(camera, 0x614, 0);
-    camera->mUSBLastBulkStatus = err;
+    myAStore(&camera->mUSBLastBulkStatus, err);
     mySetRegisterQuadlet(camera, 0x614, 0x80000000);
   }
 }
@@ -122,7 +164,8 @@ OSStatus myStartQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera, UInt8 pipe) {
   camera->mUSBStreamPipe = pipe;
   myAtomicStore(&camera->mIOAlive, 0);
   myAtomicStore(&camera->mIORun, 0);
-  camera->mUSBLastBulkStatus = kIOReturnSuccess;
+  myAStore(&camera->mUSBLastBulkStatus, IOReturn(kIOReturnSuccess));
+  myAtomicStore(&camera->mUSBReadsOutstanding, 0);
   camera->mUSBBulkReadSize = myUSBBulkReadSize(camera->mFrameByteCount, camera->mUSBPipeMaxPacketSize);
 
   mySetRegisterQuadlet(camera, 0x614, 0x80000000);
@@ -147,7 +190,7 @@ OSStatus myStartQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera, UInt8 pipe) {
   camera->mIOThreadObjectsMade = 1;
   pthread_mutex_lock(&camera->mIOMutex);
   while (!myAtomicLoad(&camera->mIORun)) pthread_cond_wait(&camera->mIOCond, &camera->mIOMutex);
-  const IOReturn status = camera->mUSBLastBulkStatus;
+  const IOReturn status = camera->mUSBStartStatus;
   pthread_mutex_unlock(&camera->mIOMutex);
   camera->mChannelAllocated = status == kIOReturnSuccess;
   return status;
@@ -157,6 +200,10 @@ bool myStopQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera) {
   camera->mChannelAllocated = 0;
   if (!camera->mIOThreadObjectsMade) return true;
   mySetRegisterQuadlet(camera, 0x614, 0);
+  // The camera is off now, as after the FireWire release: a later start of
+  // video must switch it on again rather than take it as still sending.
+  camera->mTransmitting = 0;
+  myAStore(&camera->mWaitForFrameStart, UInt8(1));
   myAtomicClearFlag(&camera->mIORun);
   IOUSBInterfaceRef intf = camera->mUSBInterface;
   if (intf) (*intf)->AbortPipe(intf, camera->mUSBStreamPipe);
