@@ -434,6 +434,26 @@ TEST_F(FireWireStreamTest, ASlowLastCallProcKeepsTheProgramAlive) {
   EXPECT_EQ(camera_->mDCLCommandPool, nullptr);
 }
 
+// The same sequence as on USB: the receive path released while the camera
+// sends, built again, and video started again delivers frames.
+TEST_F(FireWireStreamTest, ReleasingTheReceivePathWhileSendingThenStartingAgain) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(&frames);
+  StepFrame(frames, 1);
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 0), noErr);
+  EXPECT_FALSE(sim_->Stream().IsoEnabled());
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+  ASSERT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+  EXPECT_TRUE(sim_->Stream().IsoEnabled());
+  const UInt32 next = sim_->Stream().NextFrameID();
+  StepFrame(frames, 2);
+  Stop();
+  EXPECT_EQ(frames.startIDs[1], next);
+  EXPECT_EQ(frames.endIDs[1], next);
+}
+
 TEST_F(FireWireStreamTest, ClosingAStreamingCamera) {
   ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
   FrameCollector frames;
@@ -443,6 +463,31 @@ TEST_F(FireWireStreamTest, ClosingAStreamingCamera) {
   EXPECT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
   camera_ = nullptr;
   EXPECT_FALSE(sim_->Stream().IsoEnabled());
+}
+
+// Closing while the frame callback is still inside: close waits for the
+// callback to return and only then frees the handle and the ring (ASan sees
+// any use after the free).
+TEST_F(FireWireStreamTest, ClosingWhileTheCallbackIsBlockedWaitsForIt) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  FrameCollector frames;
+  frames.block = true;
+  Start(&frames);
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(sim_->Stream().CyclesPerFrame()));
+  ASSERT_TRUE(frames.WaitInside());
+  std::atomic<OSStatus> closed{1};
+  std::thread closer([&] { closed = ORX_DCAM_CloseACamera(camera_); });
+  // The delivery thread was told to leave: close now waits for the callback.
+  for (int i = 0; i < 10000 && myAtomicLoad(&camera_->mWFFSRun); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(myAtomicLoad(&camera_->mWFFSRun), 0);
+  EXPECT_EQ(closed.load(), 1);
+  frames.block = false;
+  closer.join();
+  camera_ = nullptr;
+  EXPECT_EQ(closed.load(), noErr);
+  EXPECT_EQ(frames.count, 1);
+  EXPECT_FALSE(frames.inside);
 }
 
 TEST_F(FireWireStreamTest, TwoHundredStartStopCyclesInRealTime) {
