@@ -382,6 +382,61 @@ TEST_F(FireWireStreamTest, InjectedFaultsDropOnlyTheirFrames) {
   EXPECT_EQ(frames.endIDs[1], next + 3);
 }
 
+// A burst that overruns the handler: the handler is held in its first
+// call-proc while the bus sends eight frames at its own pace. Mono8 VGA at
+// 30 fps is 240 packets of 1280 bytes a frame and a segment, 266 cycles a
+// frame. Frame 1
+// went into segment 0 before; the burst puts frames 2, 3 and 4 into segments
+// 1, 2 and 0, whose call-procs then wait; frames 5 to 9 meet waiting
+// segments (1, 2, 0, 1, 2) and are lost: 1200 packets. Frame 10 goes into
+// segment 0 while the handler expects segment 1, so it knows segments were
+// skipped; it drops nothing whole, and from frame 10 on the frames are the
+// camera's again, never a stale segment read a second time.
+TEST_F(FireWireStreamTest, ABurstThatOverrunsTheHandler) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  ASSERT_EQ(sim_->Stream().CyclesPerFrame(), 266u);
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(&frames);
+  const UInt32 first = sim_->Stream().NextFrameID();
+  StepFrame(frames, 1);
+  static std::atomic<bool> reached, release;
+  reached = false;
+  release = false;
+  void (*hook)() = [] {
+    if (reached.exchange(true)) return;  // only the first call-proc is held
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  __atomic_store_n(&gDCAMTestIsochHandlerPausePoint, hook, __ATOMIC_SEQ_CST);
+  const UInt64 overrunsBefore = SkyloomFireWireBusOverruns();
+  SkyloomFireWireBusBurstCycles(8 * 266);
+  EXPECT_EQ(SkyloomFireWireBusOverruns() - overrunsBefore, 1200u);
+  for (int i = 0; i < 10000 && !reached; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(reached);
+  release = true;
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(0));  // the three held call-procs run
+  ASSERT_TRUE(WaitCallbackIdle(camera_));
+  __atomic_store_n(&gDCAMTestIsochHandlerPausePoint, nullptr, __ATOMIC_SEQ_CST);
+  const int beforeTen = frames.count;
+  StepFrame(frames, beforeTen + 1);
+  StepFrame(frames, beforeTen + 2);
+  EXPECT_EQ(SkyloomFireWireBusOverruns() - overrunsBefore, 1200u);  // none after the handler caught up
+  Stop();
+  ASSERT_EQ(frames.count, beforeTen + 2);
+  EXPECT_EQ(frames.startIDs[0], first);
+  for (int i = 0; i < frames.count; i++) {
+    EXPECT_EQ(frames.startIDs[size_t(i)], frames.endIDs[size_t(i)]) << i;
+    if (i > 0) {
+      EXPECT_GT(frames.startIDs[size_t(i)], frames.startIDs[size_t(i - 1)]) << i;
+    }
+    if (i < beforeTen) {
+      EXPECT_LE(frames.startIDs[size_t(i)], first + 3) << i;  // frames 1 to 4 only
+    }
+  }
+  EXPECT_EQ(frames.startIDs[size_t(beforeTen)], first + 9);
+  EXPECT_EQ(frames.startIDs[size_t(beforeTen + 1)], first + 10);
+}
+
 TEST_F(FireWireStreamTest, ReprogrammingWhileStreaming) {
   ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
   FrameCollector frames;
