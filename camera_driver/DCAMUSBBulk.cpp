@@ -27,9 +27,6 @@ IOReturn QueueRead(MyDCAMCameraStruct* camera, UInt32 slot) {
 // stopper's 1000 polls of 1 ms, so a stop that finds a read which never
 // comes back still ends with the thread gone.
 constexpr double kDrainSeconds = 0.8;
-// How long the stopper's abort has to come back before the thread aborts
-// again itself.
-constexpr UInt64 kLateAbortMicros = 50000;
 
 // The camera's transmission off, the stall cleared on both ends, back on.
 void ClearStall(MyDCAMCameraStruct* camera) {
@@ -81,22 +78,13 @@ void* myUSBBulkThreadLoop(void* arg) {
 
   while (myAtomicLoad(&camera->mIORun)) CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.5, false);
 
-  // Told to stop: the stopper's abort completes the outstanding read. Wait
-  // for that completion before the source leaves the run loop. A completion
-  // that ran just before the run flag fell may have queued a read after the
-  // abort; completions queue nothing more now, so one more abort from here
-  // ends that one too.
-  const UInt64 start = SkyloomMicroseconds();
-  bool aborted = false;
-  while (myAtomicLoad(&camera->mUSBReadsOutstanding) > 0) {
-    const UInt64 now = SkyloomMicroseconds();
-    if (now - start >= UInt64(kDrainSeconds * 1e6)) break;
-    if (!aborted && now - start >= kLateAbortMicros) {
-      (*intf)->AbortPipe(intf, camera->mUSBStreamPipe);
-      aborted = true;
-    }
+  // Told to stop: the stopper's abort, made under the I/O mutex together
+  // with lowering the run flag, ends every read queued (completions queue
+  // under that mutex too, and only while the flag is up). Wait for their
+  // completions before the source leaves the run loop.
+  const UInt64 deadline = SkyloomMicroseconds() + UInt64(kDrainSeconds * 1e6);
+  while (myAtomicLoad(&camera->mUSBReadsOutstanding) > 0 && SkyloomMicroseconds() < deadline)
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.005, true);
-  }
 
   pthread_mutex_lock(&camera->mIOMutex);
   CFRunLoopRemoveSource(loop, source, kCFRunLoopDefaultMode);
@@ -121,12 +109,9 @@ bool myUSBIsGoodFrame(UInt32 frameBytes, UInt32 readSize, IOReturn status, UInt3
   return frameBytes == readSize ? bytes == readSize : bytes >= frameBytes;
 }
 
-void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0) {
-  auto* camera = static_cast<MyDCAMCameraStruct*>(refCon);
-  if (!camera) return;
-  DecrementAtomic(&camera->mUSBReadsOutstanding);
-  if (!myAtomicLoad(&camera->mIORun) || result == kIOReturnAborted) return;
-  const UInt32 bytes = UInt32(uintptr_t(arg0));
+namespace {
+
+void CompleteRead(MyDCAMCameraStruct* camera, IOReturn result, UInt32 bytes) {
   IOReturn err;
   if (myUSBIsGoodFrame(camera->mFrameByteCount, camera->mUSBBulkReadSize, result, bytes)) {
     const UInt64 now = SkyloomMicroseconds();
@@ -155,6 +140,20 @@ void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0
     myAStore(&camera->mUSBLastBulkStatus, err);
     mySetRegisterQuadlet(camera, 0x614, 0x80000000);
   }
+}
+
+}  // namespace
+
+void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0) {
+  auto* camera = static_cast<MyDCAMCameraStruct*>(refCon);
+  if (!camera) return;
+  DecrementAtomic(&camera->mUSBReadsOutstanding);
+  if (result == kIOReturnAborted) return;
+  // The stopper lowers the run flag and aborts under this mutex, so a read
+  // queued here is either ended by that abort or never queued.
+  pthread_mutex_lock(&camera->mIOMutex);
+  if (myAtomicLoad(&camera->mIORun)) CompleteRead(camera, result, UInt32(uintptr_t(arg0)));
+  pthread_mutex_unlock(&camera->mIOMutex);
 }
 
 OSStatus myStartQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera, UInt8 pipe) {
@@ -204,10 +203,10 @@ bool myStopQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera) {
   // video must switch it on again rather than take it as still sending.
   camera->mTransmitting = 0;
   myAStore(&camera->mWaitForFrameStart, UInt8(1));
+  pthread_mutex_lock(&camera->mIOMutex);
   myAtomicClearFlag(&camera->mIORun);
   IOUSBInterfaceRef intf = camera->mUSBInterface;
   if (intf) (*intf)->AbortPipe(intf, camera->mUSBStreamPipe);
-  pthread_mutex_lock(&camera->mIOMutex);
   CFRunLoopRef loop = camera->mIORunLoop;
   if (loop) CFRunLoopStop(loop);  // none when the event source failed
   pthread_mutex_unlock(&camera->mIOMutex);
