@@ -15,7 +15,10 @@
 // queued or running, the handler has been overrun: the segment is skipped
 // whole, its packets are lost (counted, SkyloomFireWireBusOverruns) and its
 // call-proc is not posted, so a late handler never reads a segment that is
-// being written and the segments it does get stay whole.
+// being written and the segments it does get stay whole. The handler sees a
+// skip as a call-proc other than the one it expects next; three skips in a
+// row would bring it the one it expects, so the bus never makes a third: it
+// holds at that segment instead, losing packets until the segment is free.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -78,6 +81,7 @@ struct Engine : std::enable_shared_from_this<Engine> {
   // up during idle cycles still gets the segment.
   const DCLCommand* skipping = nullptr;
   bool skipStarted = false;
+  int skippedInARow = 0;  // segments skipped since the last one written
   std::vector<UInt8> lost;  // where the packets of a skipped segment go
 
   void FindOwners() {
@@ -143,7 +147,11 @@ struct Engine : std::enable_shared_from_this<Engine> {
           if (skipping == call) {
             skipping = nullptr;  // the segment is over; its call-proc stays unposted
             skipStarted = false;
-          } else if (call->proc) {
+            skippedInARow++;
+            break;
+          }
+          skippedInARow = 0;
+          if (call->proc) {
             lock.unlock();
             Post(call);
             lock.lock();
@@ -164,18 +172,27 @@ struct Engine : std::enable_shared_from_this<Engine> {
       auto* recv = static_cast<DCLTransferPacket*>(pc);
       auto it = owner.find(pc);
       const DCLCommand* segment = it == owner.end() ? nullptr : it->second;
-      if (!skipStarted) skipping = segment && Pending(segment) ? segment : nullptr;  // the handler is behind
+      bool hold = false;
+      if (!skipStarted) {
+        skipping = nullptr;
+        if (segment && Pending(segment)) {  // the handler is behind
+          if (skippedInARow < 2)
+            skipping = segment;
+          else
+            hold = true;
+        }
+      }
       UInt8* to = static_cast<UInt8*>(recv->buffer);
-      if (skipping) {
+      if (skipping || hold) {
         if (lost.size() < recv->size) lost.resize(recv->size);
         to = lost.data();
       }
       const UInt32 n = backend->FWIsochCycle(key, channel, to, recv->size);
-      if (n && skipping) {
-        skipStarted = true;
+      if (n && (skipping || hold)) {
+        skipStarted = skipping != nullptr;
         gOverruns++;
       }
-      if (n) {
+      if (n && !hold) {
         lastPacketCycle = cycle;
         pc = pc->pNextDCLCommand;
         RunControl(lock);
@@ -210,6 +227,7 @@ struct Engine : std::enable_shared_from_this<Engine> {
     if (owner.empty()) FindOwners();
     skipping = nullptr;
     skipStarted = false;
+    skippedInARow = 0;
     running = true;
     quit = false;
     if (!stepped) thread = std::thread([this] { RealTime(); });

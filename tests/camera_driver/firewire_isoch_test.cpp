@@ -387,11 +387,12 @@ TEST_F(FireWireStreamTest, InjectedFaultsDropOnlyTheirFrames) {
 // 30 fps is 240 packets of 1280 bytes a frame and a segment, 266 cycles a
 // frame. Frame 1
 // went into segment 0 before; the burst puts frames 2, 3 and 4 into segments
-// 1, 2 and 0, whose call-procs then wait; frames 5 to 9 meet waiting
-// segments (1, 2, 0, 1, 2) and are lost: 1200 packets. Frame 10 goes into
-// segment 0 while the handler expects segment 1, so it knows segments were
-// skipped; it drops nothing whole, and from frame 10 on the frames are the
-// camera's again, never a stale segment read a second time.
+// 1, 2 and 0, whose call-procs then wait; frames 5 and 6 meet waiting
+// segments 1 and 2, which are skipped; the bus skips no third one in a row
+// and holds at segment 0, where frames 7 to 9 are lost: 1200 packets in all.
+// Frame 10 goes into segment 0 while the handler expects segment 1, so it
+// knows segments were skipped; from frame 10 on the frames are the camera's
+// again, never a stale segment read a second time.
 TEST_F(FireWireStreamTest, ABurstThatOverrunsTheHandler) {
   ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
   ASSERT_EQ(sim_->Stream().CyclesPerFrame(), 266u);
