@@ -83,7 +83,9 @@ struct MyDCAMCameraStruct {
   UInt8 mUSBPipeInterval;
   UInt32 mUSBBulkReadSize;
   UInt8 mUSBStreamPipe;           // 1
-  IOReturn mUSBLastBulkStatus;
+  IOReturn mUSBLastBulkStatus;    // written on the I/O thread, read anywhere: atomic
+  IOReturn mUSBStartStatus;       // the I/O thread's own start, handed over under mIOMutex
+  SInt32 mUSBReadsOutstanding;    // queued bulk reads whose completion has not yet run
 
   // ---- video settings ----
   UInt32 mF7Left, mF7Top;

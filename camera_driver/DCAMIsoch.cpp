@@ -136,7 +136,17 @@ void SPlayThruIsochHandler(DCLCommandPtr dcl) {
   if (auto hook = __atomic_load_n(&gDCAMTestIsochHandlerPausePoint, __ATOMIC_SEQ_CST)) hook();
   auto* camera = reinterpret_cast<MyDCAMCameraStruct*>(uintptr_t(static_cast<DCLCallProc*>(dcl)->procData));
   if (!camera) return;
-  const UInt32 s = camera->mCurrentSegment % 3;
+  // The call-proc says which segment completed. A bus that overran the
+  // handler skips segments and their call-procs: the segment is then not the
+  // one expected, and the frame in progress has lost packets, so it is
+  // dropped until the next frame start.
+  UInt32 s = camera->mCurrentSegment % 3;
+  for (UInt32 k = 0; k < 3; k++) {
+    if (camera->mSegmentCallProc[k] != dcl) continue;
+    if (k != s) myAStore(&camera->mWaitForFrameStart, UInt8(1));
+    s = k;
+    break;
+  }
   myProcessIsochSegment(camera, camera->mSegmentBase[s], *camera->mSegmentTimeStamp[s],
                         camera->mPacketsPerSegment);
   camera->mCurrentSegment = (s + 1) % 3;

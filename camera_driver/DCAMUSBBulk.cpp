@@ -10,11 +10,23 @@
 
 namespace {
 
+// Completions of reads this thread queued are counted, so that the thread
+// leaves only once each has come back: a completion left in the interface's
+// event source would otherwise be performed by the next run's thread, as a
+// frame of a read that run never queued.
 IOReturn QueueRead(MyDCAMCameraStruct* camera, UInt32 slot) {
   IOUSBInterfaceRef intf = camera->mUSBInterface;
-  return (*intf)->ReadPipeAsync(intf, camera->mUSBStreamPipe, camera->mSlot[slot % 3], camera->mUSBBulkReadSize,
-                                myQueBulKPipeDataCallBackFunction, camera);
+  IncrementAtomic(&camera->mUSBReadsOutstanding);
+  IOReturn err = (*intf)->ReadPipeAsync(intf, camera->mUSBStreamPipe, camera->mSlot[slot % 3],
+                                        camera->mUSBBulkReadSize, myQueBulKPipeDataCallBackFunction, camera);
+  if (err != kIOReturnSuccess) DecrementAtomic(&camera->mUSBReadsOutstanding);
+  return err;
 }
+
+// Bound on waiting for the last completions after a stop: below the
+// stopper's 1000 polls of 1 ms, so a stop that finds a read which never
+// comes back still ends with the thread gone.
+constexpr double kDrainSeconds = 0.8;
 
 // The camera's transmission off, the stall cleared on both ends, back on.
 void ClearStall(MyDCAMCameraStruct* camera) {
@@ -35,16 +47,24 @@ void* myUSBBulkThreadLoop(void* arg) {
   IOUSBInterfaceRef intf = camera->mUSBInterface;
   pthread_mutex_lock(&camera->mIOMutex);
   myAStore(&camera->mFillingSlot, UInt32(0));
+  CFRunLoopRef loop = CFRunLoopGetCurrent();
   CFRunLoopSourceRef source = nullptr;
   IOReturn status = (*intf)->CreateInterfaceAsyncEventSource(intf, &source);
   if (status == kIOReturnSuccess) {
-    camera->mIORunLoopSource = source;
-    camera->mIORunLoop = CFRunLoopGetCurrent();
-    CFRunLoopAddSource(camera->mIORunLoop, source, kCFRunLoopDefaultMode);
+    CFRunLoopAddSource(loop, source, kCFRunLoopDefaultMode);
     myAStore(&camera->mLastFrameStamp, SkyloomMicroseconds());
     status = QueueRead(camera, 0);
+    if (status == kIOReturnSuccess) {
+      camera->mIORunLoopSource = source;
+      camera->mIORunLoop = loop;
+    } else {
+      CFRunLoopRemoveSource(loop, source, kCFRunLoopDefaultMode);
+    }
   }
-  camera->mUSBLastBulkStatus = status;
+  // The starter reads this run's own start status, which no completion
+  // touches: completions may already run once the mutex is released.
+  camera->mUSBStartStatus = status;
+  myAStore(&camera->mUSBLastBulkStatus, status);
   myAtomicStore(&camera->mIORun, 1);
   if (status == kIOReturnSuccess) myAtomicStore(&camera->mIOAlive, 1);
   // Broadcast under the mutex: on failure the starter may destroy it as
@@ -58,8 +78,16 @@ void* myUSBBulkThreadLoop(void* arg) {
 
   while (myAtomicLoad(&camera->mIORun)) CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.5, false);
 
+  // Told to stop: the stopper's abort, made under the I/O mutex together
+  // with lowering the run flag, ends every read queued (completions queue
+  // under that mutex too, and only while the flag is up). Wait for their
+  // completions before the source leaves the run loop.
+  const UInt64 deadline = SkyloomMicroseconds() + UInt64(kDrainSeconds * 1e6);
+  while (myAtomicLoad(&camera->mUSBReadsOutstanding) > 0 && SkyloomMicroseconds() < deadline)
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.005, true);
+
   pthread_mutex_lock(&camera->mIOMutex);
-  CFRunLoopRemoveSource(camera->mIORunLoop, source, kCFRunLoopDefaultMode);
+  CFRunLoopRemoveSource(loop, source, kCFRunLoopDefaultMode);
   CFRelease(source);
   camera->mIORunLoopSource = nullptr;
   camera->mIORunLoop = nullptr;
@@ -81,10 +109,9 @@ bool myUSBIsGoodFrame(UInt32 frameBytes, UInt32 readSize, IOReturn status, UInt3
   return frameBytes == readSize ? bytes == readSize : bytes >= frameBytes;
 }
 
-void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0) {
-  auto* camera = static_cast<MyDCAMCameraStruct*>(refCon);
-  if (!camera || !myAtomicLoad(&camera->mIORun) || result == kIOReturnAborted) return;
-  const UInt32 bytes = UInt32(uintptr_t(arg0));
+namespace {
+
+void CompleteRead(MyDCAMCameraStruct* camera, IOReturn result, UInt32 bytes) {
   IOReturn err;
   if (myUSBIsGoodFrame(camera->mFrameByteCount, camera->mUSBBulkReadSize, result, bytes)) {
     const UInt64 now = SkyloomMicroseconds();
@@ -102,7 +129,7 @@ void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0
       ClearStall(camera);
       err = QueueRead(camera, myALoad(&camera->mFillingSlot));
     }
-    if (err != kIOReturnSuccess) camera->mUSBLastBulkStatus = err;
+    if (err != kIOReturnSuccess) myAStore(&camera->mUSBLastBulkStatus, err);
     return;
   }
   // Not a whole frame: the ring stays, the read goes again into the same slot.
@@ -110,9 +137,23 @@ void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0
   err = QueueRead(camera, myALoad(&camera->mFillingSlot));
   if (err != kIOReturnSuccess) {
     mySetRegisterQuadlet(camera, 0x614, 0);
-    camera->mUSBLastBulkStatus = err;
+    myAStore(&camera->mUSBLastBulkStatus, err);
     mySetRegisterQuadlet(camera, 0x614, 0x80000000);
   }
+}
+
+}  // namespace
+
+void myQueBulKPipeDataCallBackFunction(void* refCon, IOReturn result, void* arg0) {
+  auto* camera = static_cast<MyDCAMCameraStruct*>(refCon);
+  if (!camera) return;
+  DecrementAtomic(&camera->mUSBReadsOutstanding);
+  if (result == kIOReturnAborted) return;
+  // The stopper lowers the run flag and aborts under this mutex, so a read
+  // queued here is either ended by that abort or never queued.
+  pthread_mutex_lock(&camera->mIOMutex);
+  if (myAtomicLoad(&camera->mIORun)) CompleteRead(camera, result, UInt32(uintptr_t(arg0)));
+  pthread_mutex_unlock(&camera->mIOMutex);
 }
 
 OSStatus myStartQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera, UInt8 pipe) {
@@ -122,7 +163,8 @@ OSStatus myStartQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera, UInt8 pipe) {
   camera->mUSBStreamPipe = pipe;
   myAtomicStore(&camera->mIOAlive, 0);
   myAtomicStore(&camera->mIORun, 0);
-  camera->mUSBLastBulkStatus = kIOReturnSuccess;
+  myAStore(&camera->mUSBLastBulkStatus, IOReturn(kIOReturnSuccess));
+  myAtomicStore(&camera->mUSBReadsOutstanding, 0);
   camera->mUSBBulkReadSize = myUSBBulkReadSize(camera->mFrameByteCount, camera->mUSBPipeMaxPacketSize);
 
   mySetRegisterQuadlet(camera, 0x614, 0x80000000);
@@ -147,7 +189,7 @@ OSStatus myStartQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera, UInt8 pipe) {
   camera->mIOThreadObjectsMade = 1;
   pthread_mutex_lock(&camera->mIOMutex);
   while (!myAtomicLoad(&camera->mIORun)) pthread_cond_wait(&camera->mIOCond, &camera->mIOMutex);
-  const IOReturn status = camera->mUSBLastBulkStatus;
+  const IOReturn status = camera->mUSBStartStatus;
   pthread_mutex_unlock(&camera->mIOMutex);
   camera->mChannelAllocated = status == kIOReturnSuccess;
   return status;
@@ -157,10 +199,14 @@ bool myStopQuedAsynchBulkReadsUSB(MyDCAMCameraStruct* camera) {
   camera->mChannelAllocated = 0;
   if (!camera->mIOThreadObjectsMade) return true;
   mySetRegisterQuadlet(camera, 0x614, 0);
+  // The camera is off now, as after the FireWire release: a later start of
+  // video must switch it on again rather than take it as still sending.
+  camera->mTransmitting = 0;
+  myAStore(&camera->mWaitForFrameStart, UInt8(1));
+  pthread_mutex_lock(&camera->mIOMutex);
   myAtomicClearFlag(&camera->mIORun);
   IOUSBInterfaceRef intf = camera->mUSBInterface;
   if (intf) (*intf)->AbortPipe(intf, camera->mUSBStreamPipe);
-  pthread_mutex_lock(&camera->mIOMutex);
   CFRunLoopRef loop = camera->mIORunLoop;
   if (loop) CFRunLoopStop(loop);  // none when the event source failed
   pthread_mutex_unlock(&camera->mIOMutex);

@@ -6,17 +6,30 @@
 // takes the cycle's packet from the back end into its buffer, a time-stamp
 // command writes the bus time of the last packet (its arrival, when the back
 // end knows it; else the cycle the engine took it in), a call-proc is posted
-// to the isochronous dispatcher's run loop (the engine goes on without
-// waiting for it, as hardware does, but never runs more than two segments
-// ahead of the call-procs, so a slow handler sees its segment whole) and a
-// jump follows its label as it is at that moment.
+// to the isochronous dispatcher's run loop and a jump follows its label as
+// it is at that moment.
+//
+// The engine never waits for a call-proc, as hardware does not. Each
+// call-proc owns the receives and the time stamp before it (its segment)
+// from its posting until it has run, so at most one call per segment is
+// queued. When the bus comes round to a segment whose call-proc is still
+// queued or running, the handler has been overrun: the segment is skipped
+// whole, its packets are lost (counted, SkyloomFireWireBusOverruns) and its
+// call-proc is not posted, so a late handler never reads a segment that is
+// being written and the segments it does get stay whole. The handler sees a
+// skip as a call-proc other than the one it expects next; three skips in a
+// row would bring it the one it expects, so the bus never makes a third: it
+// holds at that segment instead, losing packets until the segment is free.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "platform/iokit/IOKitInternal.h"
 
@@ -32,6 +45,7 @@ struct BusClock {
   UInt64 startCycle = 0;
   std::set<std::shared_ptr<Engine>> running;
 };
+std::atomic<UInt64> gOverruns{0};
 BusClock& Clock() {
   static BusClock clock;
   return clock;
@@ -58,17 +72,48 @@ struct Engine : std::enable_shared_from_this<Engine> {
   std::mutex postMutex;
   std::condition_variable postCond;
   UInt64 posted = 0, done = 0;
+  std::set<const DCLCommand*> pending;  // call-procs posted and not yet run
+
+  // The call-proc that owns each receive and time stamp: the next one in
+  // program order. Built once the program is known; under mutex.
+  std::map<const DCLCommand*, const DCLCommand*> owner;
+  // The call-proc whose segment the bus is skipping (null: none), and
+  // whether a packet was lost to it yet: until then a handler that catches
+  // up during idle cycles still gets the segment.
+  const DCLCommand* skipping = nullptr;
+  bool skipStarted = false;
+  int skippedInARow = 0;  // segments skipped since the last one written
+  std::vector<UInt8> lost;  // where the packets of a skipped segment go
+
+  void FindOwners() {
+    owner.clear();
+    std::vector<const DCLCommand*> waiting;
+    for (const DCLCommand* c = program; c; c = c->pNextDCLCommand) {
+      if (c->opcode == kDCLReceivePacketStartOp || c->opcode == kDCLPtrTimeStampOp) waiting.push_back(c);
+      if (c->opcode == kDCLCallProcOp) {
+        for (const DCLCommand* w : waiting) owner[w] = c;
+        waiting.clear();
+      }
+    }
+  }
+
+  bool Pending(const DCLCommand* callProc) {
+    std::lock_guard<std::mutex> lock(postMutex);
+    return pending.count(callProc) != 0;
+  }
 
   void Post(DCLCallProc* dcl) {
     DCLCallCommandProc proc = dcl->proc;
     {
       std::lock_guard<std::mutex> lock(postMutex);
       posted++;
+      pending.insert(dcl);
     }
     auto self = shared_from_this();
-    auto finish = [self] {
+    auto finish = [self, dcl] {
       std::lock_guard<std::mutex> lock(self->postMutex);
       self->done++;
+      self->pending.erase(dcl);
       self->postCond.notify_all();
     };
     if (!SkyloomIOFireWirePostIsoch(device, [proc, dcl, finish] {
@@ -92,17 +137,22 @@ struct Engine : std::enable_shared_from_this<Engine> {
         case kDCLReceivePacketStartOp: return;
         case kDCLJumpOp: pc = static_cast<DCLJump*>(pc)->pJumpDCLLabel; continue;
         case kDCLPtrTimeStampOp: {
+          if (skipping) break;
           UInt32* p = static_cast<DCLPtrTimeStamp*>(pc)->timeStampPtr;
           if (p) *p = lastPacketStamp;
           break;
         }
         case kDCLCallProcOp: {
           auto* call = static_cast<DCLCallProc*>(pc);
+          if (skipping == call) {
+            skipping = nullptr;  // the segment is over; its call-proc stays unposted
+            skipStarted = false;
+            skippedInARow++;
+            break;
+          }
+          skippedInARow = 0;
           if (call->proc) {
             lock.unlock();
-            // Hardware would overrun a handler that falls three segments
-            // behind; the simulated bus waits for it instead.
-            WaitPosted(1, 10000);
             Post(call);
             lock.lock();
           }
@@ -120,9 +170,30 @@ struct Engine : std::enable_shared_from_this<Engine> {
     RunControl(lock);
     if (pc && pc->opcode == kDCLReceivePacketStartOp) {
       auto* recv = static_cast<DCLTransferPacket*>(pc);
+      auto it = owner.find(pc);
+      const DCLCommand* segment = it == owner.end() ? nullptr : it->second;
+      bool hold = false;
+      if (!skipStarted) {
+        skipping = nullptr;
+        if (segment && Pending(segment)) {  // the handler is behind
+          if (skippedInARow < 2)
+            skipping = segment;
+          else
+            hold = true;
+        }
+      }
+      UInt8* to = static_cast<UInt8*>(recv->buffer);
+      if (skipping || hold) {
+        if (lost.size() < recv->size) lost.resize(recv->size);
+        to = lost.data();
+      }
       UInt32 stamp = UInt32(((cycle / 8000) & 7) << 25 | (cycle % 8000) << 12);
-      const UInt32 n = backend->FWIsochCycle(key, channel, static_cast<UInt8*>(recv->buffer), recv->size, &stamp);
-      if (n) {
+      const UInt32 n = backend->FWIsochCycle(key, channel, to, recv->size, &stamp);
+      if (n && (skipping || hold)) {
+        skipStarted = skipping != nullptr;
+        gOverruns++;
+      }
+      if (n && !hold) {
         lastPacketStamp = stamp;
         pc = pc->pNextDCLCommand;
         RunControl(lock);
@@ -154,6 +225,10 @@ struct Engine : std::enable_shared_from_this<Engine> {
     std::lock_guard<std::mutex> lock(mutex);
     channel = ch;
     pc = program;
+    if (owner.empty()) FindOwners();
+    skipping = nullptr;
+    skipStarted = false;
+    skippedInARow = 0;
     running = true;
     quit = false;
     if (!stepped) thread = std::thread([this] { RealTime(); });
@@ -524,19 +599,33 @@ void SkyloomFireWireBusSetStartCycleTime(UInt32 seconds, UInt32 cycle) {
   Clock().startCycle = UInt64(seconds) * 8000 + cycle % 8000;
 }
 
-bool SkyloomFireWireBusStepCycles(UInt32 cycles) {
+namespace {
+
+// Runs `cycles` bus cycles on every running channel; with `paced`, a cycle
+// begins only once the call-procs posted before it have run.
+bool RunSteppedCycles(UInt32 cycles, bool paced) {
   std::vector<std::shared_ptr<Engine>> engines;
   {
     std::lock_guard<std::mutex> lock(Clock().mutex);
     engines.assign(Clock().running.begin(), Clock().running.end());
   }
+  bool ok = true;
   for (UInt32 i = 0; i < cycles; i++) {
     for (auto& e : engines) {
+      if (paced) ok = e->WaitPosted(0, 10000) && ok;
       std::unique_lock<std::mutex> lock(e->mutex);
       e->RunCycle(lock);
     }
   }
-  bool ok = true;
-  for (auto& e : engines) ok = e->WaitPosted(0, 10000) && ok;
+  if (paced)
+    for (auto& e : engines) ok = e->WaitPosted(0, 10000) && ok;
   return ok;
 }
+
+}  // namespace
+
+bool SkyloomFireWireBusStepCycles(UInt32 cycles) { return RunSteppedCycles(cycles, true); }
+
+void SkyloomFireWireBusBurstCycles(UInt32 cycles) { RunSteppedCycles(cycles, false); }
+
+UInt64 SkyloomFireWireBusOverruns() { return gOverruns.load(); }

@@ -265,10 +265,17 @@ bool SkyloomIOFireWirePostCallback(IOFireWireLibDeviceRef device, std::function<
 // ---- the bus clock of the isochronous engine ----
 // Real time (the default: 8000 cycles a second on a thread per running
 // channel) or stepped: channels then run only inside
-// SkyloomFireWireBusStepCycles, on the caller's thread, which returns once
-// every call-proc posted meanwhile has run.
+// SkyloomFireWireBusStepCycles, on the caller's thread. Stepped time keeps
+// pace with the handler: each cycle begins once the call-procs posted before
+// it have run, and the call returns once every one posted has run.
 void SkyloomFireWireBusSetStepped(bool stepped);
 // False when the call-procs did not all run within the hang guard (10 s).
 bool SkyloomFireWireBusStepCycles(UInt32 cycles);
+// Stepped cycles at the bus's own pace, as in real time: the call-procs are
+// posted and not waited for (a burst that can overrun a slow handler).
+void SkyloomFireWireBusBurstCycles(UInt32 cycles);
+// Packets lost so far, in this process, because the bus came round to a
+// segment whose call-proc had not yet run.
+UInt64 SkyloomFireWireBusOverruns();
 // The cycle time at which channels started from now on begin.
 void SkyloomFireWireBusSetStartCycleTime(UInt32 seconds, UInt32 cycle);

@@ -507,6 +507,62 @@ TEST_F(FireWireStreamTest, InjectedFaultsDropOnlyTheirFrames) {
   EXPECT_EQ(frames.endIDs[1], next + 3);
 }
 
+// A burst that overruns the handler: the handler is held in its first
+// call-proc while the bus sends eight frames at its own pace. Mono8 VGA at
+// 30 fps is 240 packets of 1280 bytes a frame and a segment, 266 cycles a
+// frame. Frame 1
+// went into segment 0 before; the burst puts frames 2, 3 and 4 into segments
+// 1, 2 and 0, whose call-procs then wait; frames 5 and 6 meet waiting
+// segments 1 and 2, which are skipped; the bus skips no third one in a row
+// and holds at segment 0, where frames 7 to 9 are lost: 1200 packets in all.
+// Frame 10 goes into segment 0 while the handler expects segment 1, so it
+// knows segments were skipped; from frame 10 on the frames are the camera's
+// again, never a stale segment read a second time.
+TEST_F(FireWireStreamTest, ABurstThatOverrunsTheHandler) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  ASSERT_EQ(sim_->Stream().CyclesPerFrame(), 266u);
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(&frames);
+  const UInt32 first = sim_->Stream().NextFrameID();
+  StepFrame(frames, 1);
+  static std::atomic<bool> reached, release;
+  reached = false;
+  release = false;
+  void (*hook)() = [] {
+    if (reached.exchange(true)) return;  // only the first call-proc is held
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  __atomic_store_n(&gDCAMTestIsochHandlerPausePoint, hook, __ATOMIC_SEQ_CST);
+  const UInt64 overrunsBefore = SkyloomFireWireBusOverruns();
+  SkyloomFireWireBusBurstCycles(8 * 266);
+  EXPECT_EQ(SkyloomFireWireBusOverruns() - overrunsBefore, 1200u);
+  for (int i = 0; i < 10000 && !reached; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(reached);
+  release = true;
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(0));  // the three held call-procs run
+  ASSERT_TRUE(WaitCallbackIdle(camera_));
+  __atomic_store_n(&gDCAMTestIsochHandlerPausePoint, nullptr, __ATOMIC_SEQ_CST);
+  const int beforeTen = frames.count;
+  StepFrame(frames, beforeTen + 1);
+  StepFrame(frames, beforeTen + 2);
+  EXPECT_EQ(SkyloomFireWireBusOverruns() - overrunsBefore, 1200u);  // none after the handler caught up
+  Stop();
+  ASSERT_EQ(frames.count, beforeTen + 2);
+  EXPECT_EQ(frames.startIDs[0], first);
+  for (int i = 0; i < frames.count; i++) {
+    EXPECT_EQ(frames.startIDs[size_t(i)], frames.endIDs[size_t(i)]) << i;
+    if (i > 0) {
+      EXPECT_GT(frames.startIDs[size_t(i)], frames.startIDs[size_t(i - 1)]) << i;
+    }
+    if (i < beforeTen) {
+      EXPECT_LE(frames.startIDs[size_t(i)], first + 3) << i;  // frames 1 to 4 only
+    }
+  }
+  EXPECT_EQ(frames.startIDs[size_t(beforeTen)], first + 9);
+  EXPECT_EQ(frames.startIDs[size_t(beforeTen + 1)], first + 10);
+}
+
 TEST_F(FireWireStreamTest, ReprogrammingWhileStreaming) {
   ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
   FrameCollector frames;
@@ -559,6 +615,26 @@ TEST_F(FireWireStreamTest, ASlowLastCallProcKeepsTheProgramAlive) {
   EXPECT_EQ(camera_->mDCLCommandPool, nullptr);
 }
 
+// The same sequence as on USB: the receive path released while the camera
+// sends, built again, and video started again delivers frames.
+TEST_F(FireWireStreamTest, ReleasingTheReceivePathWhileSendingThenStartingAgain) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(&frames);
+  StepFrame(frames, 1);
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 0), noErr);
+  EXPECT_FALSE(sim_->Stream().IsoEnabled());
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+  ASSERT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+  EXPECT_TRUE(sim_->Stream().IsoEnabled());
+  const UInt32 next = sim_->Stream().NextFrameID();
+  StepFrame(frames, 2);
+  Stop();
+  EXPECT_EQ(frames.startIDs[1], next);
+  EXPECT_EQ(frames.endIDs[1], next);
+}
+
 TEST_F(FireWireStreamTest, ClosingAStreamingCamera) {
   ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
   FrameCollector frames;
@@ -568,6 +644,31 @@ TEST_F(FireWireStreamTest, ClosingAStreamingCamera) {
   EXPECT_EQ(ORX_DCAM_CloseACamera(camera_), noErr);
   camera_ = nullptr;
   EXPECT_FALSE(sim_->Stream().IsoEnabled());
+}
+
+// Closing while the frame callback is still inside: close waits for the
+// callback to return and only then frees the handle and the ring (ASan sees
+// any use after the free).
+TEST_F(FireWireStreamTest, ClosingWhileTheCallbackIsBlockedWaitsForIt) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  FrameCollector frames;
+  frames.block = true;
+  Start(&frames);
+  ASSERT_TRUE(SkyloomFireWireBusStepCycles(sim_->Stream().CyclesPerFrame()));
+  ASSERT_TRUE(frames.WaitInside());
+  std::atomic<OSStatus> closed{1};
+  std::thread closer([&] { closed = ORX_DCAM_CloseACamera(camera_); });
+  // The delivery thread was told to leave: close now waits for the callback.
+  for (int i = 0; i < 10000 && myAtomicLoad(&camera_->mWFFSRun); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(myAtomicLoad(&camera_->mWFFSRun), 0);
+  EXPECT_EQ(closed.load(), 1);
+  frames.block = false;
+  closer.join();
+  camera_ = nullptr;
+  EXPECT_EQ(closed.load(), noErr);
+  EXPECT_EQ(frames.count, 1);
+  EXPECT_FALSE(frames.inside);
 }
 
 TEST_F(FireWireStreamTest, TwoHundredStartStopCyclesInRealTime) {

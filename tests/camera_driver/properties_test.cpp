@@ -82,6 +82,35 @@ Block ColourGolden() {
   return g;
 }
 
+// USB (IIDC version 0x103 by rule, so absolute control counts): 0x100 =
+// 0x81000000 (Formats 0 and 7); 0x180 = 0x06000000 (modes 5, 6); 0x214 =
+// 0xF0000000 (rates 0..3); 0x218 = 0xE0000000 (rates 0..2); 0x19C =
+// 0x80000000 (mode 0); 0x404 = 0x81800000 (brightness, shutter, gain). Shutter
+// 0xCB001FFF and gain 0xCB0002A8 have bit 30; their CSR offset registers
+// give the blocks 0xF0F02470 and 0xF0F02480, which, as a USB camera has no
+// command base (0), are also their offsets. Brightness 0x890000FF has not.
+// The id is the serial "1A2B", the vendor word 0x1E10, the name the product
+// string.
+Block USBGolden() {
+  Block g{};
+  Put32(g, 0, 0x00030000);
+  g[4] = 1;                          // Format 0
+  g[5 + 5] = g[5 + 6] = 1;           // modes 5, 6
+  for (int r = 0; r <= 3; r++) g[13 + 8 * 5 + r] = 1;
+  for (int r = 0; r <= 2; r++) g[13 + 8 * 6 + r] = 1;
+  g[223] = 1;                        // Format 7
+  g[224 + 0] = 1;                    // mode 0
+  g[256 + 0] = 1;                    // brightness
+  g[256 + 6] = 1;                    // gain
+  g[256 + 8] = 1;                    // shutter
+  Put32(g, 276, 0x00001A2B);
+  Put32(g, 280, 0x00001E10);
+  PutName(g, "Sim USB Camera");
+  g[364 + 6] = 1;                    // absolute gain
+  g[364 + 8] = 1;                    // absolute shutter
+  return g;
+}
+
 TEST_F(PropertiesTest, MonoGolden) {
   Rig({SimMonoFireWirePersonality()});
   ASSERT_NE(Open(0x1001), nullptr);
@@ -99,6 +128,16 @@ TEST_F(PropertiesTest, ColourGolden) {
   ASSERT_NE(Open(0x2002), nullptr);
   ExpectBlock(Image(cam_), ColourGolden());
   EXPECT_EQ(cam_->mAbsOffset[kDCAMTemperature], 0x24B0u);
+}
+
+TEST_F(PropertiesTest, USBGolden) {
+  Rig({SimUSBPersonality()});
+  ASSERT_NE(Open(0x1A2B), nullptr);
+  ExpectBlock(Image(cam_), USBGolden());
+  for (UInt32 f = 0; f < kDCAMFeatureCount; f++) {
+    const UInt32 expected = f == kDCAMShutter ? 0xF0F02470u : f == kDCAMGain ? 0xF0F02480u : 0u;
+    EXPECT_EQ(cam_->mAbsOffset[f], expected) << f;
+  }
 }
 
 TEST_F(PropertiesTest, IIDC101HasNoAbsoluteFeature) {

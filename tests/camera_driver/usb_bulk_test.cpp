@@ -198,6 +198,29 @@ TEST_F(USBStreamTest, ClosingAStreamingCameraStopsEverything) {
   EXPECT_FALSE(sim_->Stream().BulkReadOutstanding());
 }
 
+// Releasing the receive path while the camera sends, then building it and
+// starting video again: the camera must be switched on again and frames
+// come, never a 0 answer with the camera left off.
+TEST_F(USBStreamTest, ReleasingTheReceivePathWhileSendingThenStartingAgain) {
+  FrameCollector frames;
+  frames.keepFrames = false;
+  Start(kMono8VGA, &frames);
+  ASSERT_EQ(sim_->Stream().StepBulkFrames(1), 1);
+  ASSERT_TRUE(frames.WaitFor(1));
+  ASSERT_TRUE(WaitCallbackIdle(camera_));
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 0), noErr);
+  EXPECT_FALSE(sim_->Stream().IsoEnabled());
+  ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+  ASSERT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+  EXPECT_TRUE(sim_->Stream().IsoEnabled());
+  const UInt32 next = sim_->Stream().NextFrameID();
+  ASSERT_EQ(sim_->Stream().StepBulkFrames(1), 1);
+  ASSERT_TRUE(frames.WaitFor(2));
+  Stop();
+  EXPECT_EQ(frames.startIDs[1], next);
+  EXPECT_EQ(frames.endIDs[1], next);
+}
+
 // ---- delivery ----
 
 TEST_F(USBStreamTest, ReassigningTheCallbackWhileStreamingKeepsTheStream) {
@@ -284,6 +307,30 @@ TEST_F(USBStreamTest, ACallbackThatDoesNotReturnMakesPauseAndStopAnswerBusy) {
   ASSERT_TRUE(frames.WaitFor(1));
   myAStore(&gDCAMCallbackWaitPolls, UInt32(10000));
   Stop();
+}
+
+// Closing while the frame callback is still inside: close waits for the
+// callback to return and only then frees the handle and the ring (ASan sees
+// any use after the free).
+TEST_F(USBStreamTest, ClosingWhileTheCallbackIsBlockedWaitsForIt) {
+  FrameCollector frames;
+  frames.keepFrames = false;
+  frames.block = true;
+  Start(kMono8VGA, &frames);
+  ASSERT_EQ(sim_->Stream().StepBulkFrames(1), 1);
+  ASSERT_TRUE(frames.WaitInside());
+  std::atomic<OSStatus> closed{1};
+  std::thread closer([&] { closed = ORX_DCAM_CloseACamera(camera_); });
+  for (int i = 0; i < 10000 && myAtomicLoad(&camera_->mWFFSRun); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(myAtomicLoad(&camera_->mWFFSRun), 0);
+  EXPECT_EQ(closed.load(), 1);
+  frames.block = false;
+  closer.join();
+  camera_ = nullptr;
+  EXPECT_EQ(closed.load(), noErr);
+  EXPECT_EQ(frames.count, 1);
+  EXPECT_FALSE(frames.inside);
 }
 
 TEST_F(USBStreamTest, TwoHundredStartStopCycles) {

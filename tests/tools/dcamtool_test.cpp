@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/simcamera/SimBus.h"
 #include "tests/tools/dcamtool.h"
 
 namespace {
@@ -44,6 +45,28 @@ TEST(DCAMTool, FeaturesOfTheUSBCamera) {
       " | absolute [0, 24] value=0 off",
       "  0x51C shutter         min=1 max=4095 one-push=0 read-out=1 on/off=0 auto=1 manual=1 | value=512 auto=0"
       " | absolute [0.0001, 10] value=0.01 off",
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+// Registers that do not answer: the gain inquiry (0x520) and the shutter's
+// absolute value (block base + 0x2470, value at +8). The report names the
+// error where the value would stand and goes on with the other features.
+// The gain inquiry failed at opening too, so gain is not taken as absolute.
+TEST(DCAMTool, FeaturesWhoseRegistersDoNotAnswer) {
+  constexpr IOReturn kNotResponding = IOReturn(0xE00002ED);
+  auto cameras = SimInstallRig({SimUSBPersonality()});
+  cameras[0]->FailRegister(0x520, SimAccessKind::Read, kNotResponding);
+  cameras[0]->FailRegister(0x2478, SimAccessKind::Read, kNotResponding);
+  int status = -1;
+  auto lines = Lines(RunTool({"--rig", "host", "features", "1a2b"}, &status));
+  EXPECT_EQ(status, 0);
+  const std::vector<std::string> expected = {
+      "camera 0x00001A2B vendor 0x00001E10 \"Sim USB Camera\"",
+      "  0x500 brightness      min=0 max=255 one-push=0 read-out=1 on/off=0 auto=0 manual=1 | value=64",
+      "  0x520 gain            capability err -536870163",
+      "  0x51C shutter         min=1 max=4095 one-push=0 read-out=1 on/off=0 auto=1 manual=1 | value=512 auto=0"
+      " | absolute err -536870163",
   };
   EXPECT_EQ(lines, expected);
 }
