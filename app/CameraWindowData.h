@@ -80,8 +80,10 @@ struct MyCameraWindowDataStruct {
   UInt8 mGammaOn;                      // 1 = the pipeline applies mGammaLUT
   double mGamma;                       // kept while gamma is off
   void* mGammaLUT;                     // LUT8Bit or LUT16Bit; null = no table
-  void* mGammaLUTSpare;                // second table of the same size; new tables are
-                                       // built here, then swapped with mGammaLUT
+  void* mGammaLUTSpare[2];             // two more tables of the same size; new tables are
+                                       // built in one, then swapped with mGammaLUT
+  void* mGammaLUTTaken;                // the table the pipeline took for its frame
+                                       // (delivery thread; null = none)
 
   // ---- histogram
   WindowRef mControlWindow;            // null = none

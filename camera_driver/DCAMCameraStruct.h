@@ -2,8 +2,7 @@
 // ORX_DCAM_OpenACamera and freed by ORX_DCAM_CloseACamera.
 //
 // Fields read outside the library: mHasVectorUnit and mIsPPC970 (frame
-// converters and recorder), m12BitScratch (allocated by the frame converters
-// on first need, freed here), mPixelFormat (still-image saving) and
+// converters and recorder), mPixelFormat (still-image saving) and
 // mProperties (copied out whole for the application).
 //
 // Fields shared between threads (run, alive, frame-ready, callback-busy,
@@ -107,7 +106,6 @@ struct MyDCAMCameraStruct {
   SInt32 mPendingSignals;
   UInt8* mSlot[3];
   void* mRingBlock;
-  UInt8* m12BitScratch;           // frame converters' unpack buffer
   UInt64 mLastFrameStamp;         // µs
   double mLastFrameInterval;      // ms
   double mAccumulatedTime;        // ms

@@ -27,11 +27,6 @@ void PausePoint(MyDCAMCameraStruct* camera, int where) {
   if (hook) hook(camera, where);
 }
 
-void FreeScratch(MyDCAMCameraStruct* camera) {
-  std::free(camera->m12BitScratch);
-  camera->m12BitScratch = nullptr;
-}
-
 }  // namespace
 
 void mySwap16InPlace(UInt8* bytes, UInt32 count) {
@@ -227,7 +222,6 @@ OSStatus myStartStopChannel(MyDCAMCameraStruct* camera, UInt32 on) {
     myAStore(&camera->mWaitForFrameStart, UInt8(1));
     myAStore(&camera->mDeliveryEnabled, UInt8(1));
     if (camera->mTransmitting) return noErr;
-    FreeScratch(camera);
     OSStatus err = usb ? mySetRegisterQuadlet(camera, 0x614, 0x80000000) : myStartFWStream(camera);
     camera->mTransmitting = err == noErr;
     return err;
@@ -250,7 +244,6 @@ OSStatus myStartStopChannel(MyDCAMCameraStruct* camera, UInt32 on) {
   myAStore(&camera->mFillingSlot, UInt32(0));
   camera->mTransmitting = 0;
   myAStore(&camera->mBytesReceived, UInt32(0));
-  FreeScratch(camera);
   return noErr;
 }
 

@@ -436,7 +436,6 @@ OSStatus ORX_DCAM_CloseACamera(MyDCAMCameraStruct* camera) {
   }
   myDestroyWFFSObjects(camera);
   std::free(camera->mRingBlock);
-  std::free(camera->m12BitScratch);
   std::free(camera);
   return noErr;
 }

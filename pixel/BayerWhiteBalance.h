@@ -56,7 +56,10 @@ constexpr SInt32 kMyWhiteBalanceTolerance = 11;
 // One step of the white-balance run, after the frame's averages are in
 // mBalanceR/G/B: each component not yet done either comes within tolerance
 // (its done flag is set, nothing is sent) or is sent a new value halfway
-// between its current value and the far end of its search. Returns 1 when
+// between its current value and the far end of its search. Each measurement
+// narrows the record's lower or upper bound of that component to the value
+// it ruled out, and the far end is held inside the bounds, so a run over a
+// camera whose colour rises with the value always settles. Returns 1 when
 // both components are done, else 0. Values go to the camera through
 // ORXDCAMSetPropertyValue (feature 0x50C, selector 5 for red, 4 for blue)
 // on the calling thread. The camera's answer is not examined: a

@@ -330,8 +330,8 @@ void myCalculateImageSubCentroidClipped16Bit(const UInt16* buffer, UInt32 x, UIn
   *background = 0;
   const UInt64 n = UInt64(width) * height;
   if (n == 0) return;
-  const UInt64 imgW = imageWidth ? imageWidth : UInt64(x) + width;
-  const UInt64 imgH = imageHeight ? imageHeight : UInt64(y) + height;
+  const UInt64 imgW = imageWidth;
+  const UInt64 imgH = imageHeight;
   if (UInt64(x) + width > imgW || UInt64(y) + height > imgH) return;
 
   // Clip level: one standard deviation above the mean. The sum of squares is

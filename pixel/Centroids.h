@@ -56,10 +56,11 @@ void myCalcRectRange(const UInt8* buffer, UInt32 x, UInt32 y, UInt32 width, UInt
                      UInt32 rowBytes, UInt32* level);
 
 // Self-thresholded centroid of a 16-bit rectangle and the background level of
-// a box of the same size re-centred on it. The re-centred box is clipped to
-// the image: pass the image's size when it is known; left at 0 the image is
-// taken to end at the rectangle's far edges, the most the caller vouched for.
+// a box of the same size re-centred on it. The re-centred box reaches outside
+// the rectangle whenever the star is off its centre, so the routine needs the
+// image's size to keep that box inside the image; a rectangle that does not
+// fit in the image is refused (results -1.0, -1.0, background 0).
 void myCalculateImageSubCentroidClipped16Bit(const UInt16* buffer, UInt32 x, UInt32 y,
                                              UInt32 width, UInt32 height, UInt32 rowBytes,
                                              float* cx, float* cy, UInt32* background,
-                                             UInt32 imageWidth = 0, UInt32 imageHeight = 0);
+                                             UInt32 imageWidth, UInt32 imageHeight);

@@ -1,10 +1,3 @@
-// The loops below are written for the auto-vectoriser, which the project's
-// default optimisation level leaves mostly idle; the image files ask for more.
-// Trapping maths stays off so that selects of floating values vectorise; no
-// result depends on it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("O3", "no-trapping-math")
-#endif
 #include "pixel/ColourAdjust.h"
 
 #include <algorithm>

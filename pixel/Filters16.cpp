@@ -1,8 +1,3 @@
-// The loops below are written for the auto-vectoriser, which the project's
-// default optimisation level leaves mostly idle; the image files ask for more.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("O3")
-#endif
 #include "pixel/Filters16.h"
 
 #include <algorithm>

@@ -15,7 +15,8 @@ OSStatus buildGamma(MyCameraWindowDataStruct* record, double gamma) {
   std::atomic_ref<void*> published(record->mGammaLUT);
   std::atomic_ref<UInt8> on(record->mGammaOn);
   void* current = published.load(std::memory_order_relaxed);  // written only here
-  if (gamma == 1.0 || gamma <= 0.0 || current == nullptr) {
+  if (gamma == 1.0 || gamma <= 0.0 || current == nullptr || record->mGammaLUTSpare[0] == nullptr ||
+      record->mGammaLUTSpare[1] == nullptr) {
     record->mGamma = gamma;
     on.store(0, std::memory_order_release);
     return 0;
@@ -23,9 +24,16 @@ OSStatus buildGamma(MyCameraWindowDataStruct* record, double gamma) {
   if (!(gamma <= 5.11)) return paramErr;  // also a gamma that is not a number
   record->mGamma = gamma;
 
-  // Build into the spare so the delivery thread never sees a half-written
-  // table; without a spare the table in use is rewritten where it is.
-  void* target = record->mGammaLUTSpare != nullptr ? record->mGammaLUTSpare : current;
+  // A frame may still be applying the table published before this one (a
+  // slider dragged quickly rebuilds several times during one frame), so the
+  // new table goes into a spare that the pipeline has not taken. Of the two
+  // spares at most one is taken. The load pairs with the pipeline's store of
+  // the table it took and its re-check of the published one: either this
+  // load sees that table, or the pipeline sees the newer publication and
+  // takes that instead.
+  void* taken = std::atomic_ref<void*>(record->mGammaLUTTaken).load(std::memory_order_seq_cst);
+  const int spare = record->mGammaLUTSpare[0] != taken ? 0 : 1;
+  void* target = record->mGammaLUTSpare[spare];
   T* table = static_cast<T*>(target);
   const double full = double(kFull);
   const double step = 1.0 / full;
@@ -33,10 +41,8 @@ OSStatus buildGamma(MyCameraWindowDataStruct* record, double gamma) {
     const double x = full * std::pow(double(i) * step + step, gamma) + 0.5;
     table[i] = x > full ? T(kFull) : T(UInt32(x));  // x >= 0.5, finite here
   }
-  if (target != current) {
-    record->mGammaLUTSpare = current;
-    published.store(target, std::memory_order_release);
-  }
+  record->mGammaLUTSpare[spare] = current;
+  published.store(target, std::memory_order_seq_cst);
   on.store(1, std::memory_order_release);
   return 0;
 }
@@ -156,7 +162,16 @@ UInt32 myCalculatePixelSum8Bit(const void* buffer, UInt32 rowBytes, UInt32 heigh
   return sum;
 }
 
-void myApply8BitLUT(UInt8* buffer, const LUT8Bit* lut, UInt32 count) {
+void (*volatile gMyTestLUTPassPausePoint)() = nullptr;
+
+namespace {
+
+// Halfway through every table pass, so a test can hold a frame inside it.
+void lutPassPausePoint() {
+  if (auto hook = __atomic_load_n(&gMyTestLUTPassPausePoint, __ATOMIC_SEQ_CST)) hook();
+}
+
+void apply8BitLUTRun(UInt8* buffer, const LUT8Bit* lut, UInt32 count) {
   UInt32 i = 0;
   for (; i + 8 <= count; i += 8) {
     UInt8* p = buffer + i;
@@ -168,7 +183,7 @@ void myApply8BitLUT(UInt8* buffer, const LUT8Bit* lut, UInt32 count) {
   for (; i < count; ++i) buffer[i] = lut[buffer[i]];
 }
 
-void myApply16BitLUT(UInt16* buffer, const LUT16Bit* lut, UInt32 sampleCount) {
+void apply16BitLUTRun(UInt16* buffer, const LUT16Bit* lut, UInt32 sampleCount) {
   UInt32 i = 0;
   for (; i + 4 <= sampleCount; i += 4) {
     UInt16* p = buffer + i;
@@ -176,6 +191,22 @@ void myApply16BitLUT(UInt16* buffer, const LUT16Bit* lut, UInt32 sampleCount) {
     p[0] = a0; p[1] = a1; p[2] = a2; p[3] = a3;
   }
   for (; i < sampleCount; ++i) buffer[i] = lut[buffer[i]];
+}
+
+}  // namespace
+
+void myApply8BitLUT(UInt8* buffer, const LUT8Bit* lut, UInt32 count) {
+  const UInt32 half = count / 2;
+  apply8BitLUTRun(buffer, lut, half);
+  lutPassPausePoint();
+  apply8BitLUTRun(buffer + half, lut, count - half);
+}
+
+void myApply16BitLUT(UInt16* buffer, const LUT16Bit* lut, UInt32 sampleCount) {
+  const UInt32 half = sampleCount / 2;
+  apply16BitLUTRun(buffer, lut, half);
+  lutPassPausePoint();
+  apply16BitLUTRun(buffer + half, lut, sampleCount - half);
 }
 
 OSStatus myCalculateGamma8Bit(MyCameraWindowDataStruct* record, double gamma) {
@@ -187,9 +218,22 @@ OSStatus myCalculateGamma16Bit(MyCameraWindowDataStruct* record, double gamma) {
 }
 
 const void* myGammaTableForFrame(MyCameraWindowDataStruct* record) {
-  if (std::atomic_ref<UInt8>(record->mGammaOn).load(std::memory_order_acquire) != 1)
+  std::atomic_ref<void*> taken(record->mGammaLUTTaken);
+  if (std::atomic_ref<UInt8>(record->mGammaOn).load(std::memory_order_acquire) != 1) {
+    taken.store(nullptr, std::memory_order_seq_cst);
     return nullptr;
-  return std::atomic_ref<void*>(record->mGammaLUT).load(std::memory_order_acquire);
+  }
+  // Say which table this frame takes, then make sure it is still the
+  // published one: a table published over in between may already be the
+  // builder's target.
+  std::atomic_ref<void*> published(record->mGammaLUT);
+  void* table = published.load(std::memory_order_seq_cst);
+  for (;;) {
+    taken.store(table, std::memory_order_seq_cst);
+    void* again = published.load(std::memory_order_seq_cst);
+    if (again == table) return table;
+    table = again;
+  }
 }
 
 void myAltivecInvertPixels8Bit(UInt8* buffer, UInt32 count, UInt8) { invertRun(buffer, count); }

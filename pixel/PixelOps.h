@@ -8,11 +8,13 @@
 //
 // Gamma tables and threads: the camera controls handler rebuilds the table on
 // the main thread while the delivery thread applies it to every frame. The
-// record owns two tables, the one in use (mGammaLUT) and a spare
-// (mGammaLUTSpare). A new table is built into the spare and published with a
-// release store; the pipeline takes the table once a frame with
-// myGammaTableForFrame and uses that pointer for the whole frame. Neither
-// table may be freed while the camera streams.
+// record owns three tables of one size, or none: the one published
+// (mGammaLUT) and two spares (mGammaLUTSpare). The pipeline takes the table
+// once a frame with myGammaTableForFrame, which also records it in
+// mGammaLUTTaken, and uses that pointer for the whole frame. A new table is
+// built into a spare that the pipeline has not taken and then published, so
+// however often the user changes gamma during one frame, that frame's table
+// is never written. No table may be freed while the camera streams.
 #pragma once
 #include "app/CameraWindowData.h"
 #include "platform/coreservices/MacTypes.h"
@@ -28,16 +30,21 @@ UInt32 myCalculatePixelSum8Bit(const void* buffer, UInt32 rowBytes, UInt32 heigh
 void myApply8BitLUT(UInt8* buffer, const LUT8Bit* lut, UInt32 count);
 void myApply16BitLUT(UInt16* buffer, const LUT16Bit* lut, UInt32 sampleCount);
 
+// Test-only pause point, called halfway through every table pass (null in the
+// product): a test holds a frame inside its pass there.
+extern void (*volatile gMyTestLUTPassPausePoint)();
+
 // Gamma tables: entry i = trunc(F x ((i + 1) / F)^gamma + 0.5), at most F
-// (F = 255 or 65535). Gamma 1.0, gamma <= 0 or no table in the record store
-// the value, turn gamma off and leave the tables alone. Gamma above 5.11 (or
+// (F = 255 or 65535). Gamma 1.0, gamma <= 0 or a record without its three
+// tables store the value, turn gamma off and leave the tables alone. Gamma above 5.11 (or
 // not a number) returns -50 and changes nothing. Otherwise the new table is
 // published and gamma turned on; result 0. Main thread only.
 OSStatus myCalculateGamma8Bit(MyCameraWindowDataStruct* record, double gamma);
 OSStatus myCalculateGamma16Bit(MyCameraWindowDataStruct* record, double gamma);
 
 // The gamma table to apply to the frame about to be processed, or null when
-// gamma is off. Delivery thread; load once and keep it for the frame.
+// gamma is off; the table stays the frame's until the next call. Delivery
+// thread only, once a frame.
 const void* myGammaTableForFrame(MyCameraWindowDataStruct* record);
 
 // v becomes 255 - v (65535 - v), in place. The plain entry points run the

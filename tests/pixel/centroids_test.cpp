@@ -82,7 +82,7 @@ TEST(Centroid, BlackFrameFindsNothingAnywhere) {
   Mono16Frame g(20, 20);
   UInt32 background = 7;
   myCalculateImageSubCentroidClipped16Bit(g.pixels.data(), 0, 0, 20, 20, g.rowBytes(), &cx, &cy,
-                                          &background);
+                                          &background, 20, 20);
   EXPECT_EQ(cx, -1.0f); EXPECT_EQ(cy, -1.0f); EXPECT_EQ(background, 0u);
 }
 
@@ -205,12 +205,40 @@ TEST(Centroid16Bit, StarCentroidAndInBandBackground) {
   float cx = 0, cy = 0;
   UInt32 background = 0;
   myCalculateImageSubCentroidClipped16Bit(f.pixels.data(), 12, 12, 16, 16, f.rowBytes(), &cx, &cy,
-                                          &background);
+                                          &background, 40, 40);
   EXPECT_FLOAT_EQ(cx, 19.5f);
   EXPECT_FLOAT_EQ(cy, 19.5f);
   // The star lies far above mean + one deviation; the in-band pixels are the
   // background's 1000s and 1001s, whose mean truncates to 1000.
   EXPECT_EQ(background, 1000u);
+}
+
+// A star near the far corner of its rectangle on a sky rising to the right
+// and downwards: the re-centred box reaches past the rectangle into the rest
+// of the image, and the sky level must come from that whole box.
+//   sky 1000 + x + 2y on a 48 x 48 image, a 3 x 3 star of 20000 on columns
+//   and rows 27..29; rectangle 16 x 16 at (16, 16).
+//   The clip level (about 5228) lies between sky (at most 1093 here) and
+//   star, so the nine star pixels weigh alike: centroid (28, 28).
+//   Re-centred box: columns and rows 20..35. Its mean is about 1747 and its
+//   deviation about 3480, so every sky pixel is in the band and no star pixel:
+//   sky sum over the box = 256 x 1000 + 16 x 440 + 2 x 16 x 440 = 277120,
+//   less the sky under the star 9 x 1000 + 3 x 84 + 2 x 3 x 84 = 9756,
+//   gives 267364 / 247 = 1082.4, background 1082. (A box cut off at the
+//   rectangle's far edges, columns and rows 20..31, would give 1076.)
+TEST(Centroid16Bit, OffCentreStarOnASlopedSkyTakesTheSkyOfTheWholeRecentredBox) {
+  Mono16Frame f(48, 48);
+  for (UInt32 y = 0; y < 48; ++y)
+    for (UInt32 x = 0; x < 48; ++x) f.at(x, y) = UInt16(1000 + x + 2 * y);
+  for (UInt32 y = 27; y < 30; ++y)
+    for (UInt32 x = 27; x < 30; ++x) f.at(x, y) = 20000;
+  float cx = 0, cy = 0;
+  UInt32 background = 0;
+  myCalculateImageSubCentroidClipped16Bit(f.pixels.data(), 16, 16, 16, 16, f.rowBytes(), &cx, &cy,
+                                          &background, 48, 48);
+  EXPECT_EQ(cx, 28.0f);
+  EXPECT_EQ(cy, 28.0f);
+  EXPECT_EQ(background, 1082u);
 }
 
 // Stars in the corners of exactly sized buffers: the re-centred box would
@@ -220,16 +248,13 @@ TEST(Centroid16Bit, RecentredBoxStaysInsideTheImageAtEveryCorner) {
   const Case cases[] = {{0, 0, 0, 0}, {38, 0, 24, 0}, {0, 38, 0, 24}, {38, 38, 24, 24}};
   for (const Case& c : cases) {
     Mono16Frame f = starField16(40, 40, c.sx, c.sy);
-    for (int withSize = 0; withSize < 2; ++withSize) {
-      float cx = 0, cy = 0;
-      UInt32 background = 0;
-      myCalculateImageSubCentroidClipped16Bit(f.pixels.data(), c.rx, c.ry, 16, 16, f.rowBytes(),
-                                              &cx, &cy, &background, withSize ? 40 : 0,
-                                              withSize ? 40 : 0);
-      EXPECT_FLOAT_EQ(cx, c.sx + 0.5f) << c.sx << "," << c.sy;
-      EXPECT_FLOAT_EQ(cy, c.sy + 0.5f);
-      EXPECT_EQ(background, 1000u);
-    }
+    float cx = 0, cy = 0;
+    UInt32 background = 0;
+    myCalculateImageSubCentroidClipped16Bit(f.pixels.data(), c.rx, c.ry, 16, 16, f.rowBytes(), &cx,
+                                            &cy, &background, 40, 40);
+    EXPECT_FLOAT_EQ(cx, c.sx + 0.5f) << c.sx << "," << c.sy;
+    EXPECT_FLOAT_EQ(cy, c.sy + 0.5f);
+    EXPECT_EQ(background, 1000u);
   }
 }
 
@@ -245,7 +270,7 @@ TEST(Centroid16Bit, MeanExcessOfTenCountsAPixelOrLessFindsNothing) {
     float cx = 0, cy = 0;
     UInt32 background = 5;
     myCalculateImageSubCentroidClipped16Bit(f.pixels.data(), 0, 0, 16, 16, f.rowBytes(), &cx, &cy,
-                                            &background);
+                                            &background, 16, 16);
     if (c.found) {
       EXPECT_FLOAT_EQ(cx, 9.0f);
       EXPECT_FLOAT_EQ(cy, 6.0f);
@@ -261,7 +286,8 @@ TEST(Centroid16Bit, MeanExcessOfTenCountsAPixelOrLessFindsNothing) {
   one.at(0, 0) = 60000;
   float cx = 0, cy = 0;
   UInt32 background = 5;
-  myCalculateImageSubCentroidClipped16Bit(one.pixels.data(), 0, 0, 1, 1, 2, &cx, &cy, &background);
+  myCalculateImageSubCentroidClipped16Bit(one.pixels.data(), 0, 0, 1, 1, 2, &cx, &cy, &background,
+                                          1, 1);
   EXPECT_EQ(cx, -1.0f);
   EXPECT_EQ(background, 0u);
 }

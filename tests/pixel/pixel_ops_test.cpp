@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -62,9 +64,12 @@ struct GammaFixture : ::testing::Test {
   MyCameraWindowDataStruct record{};
   std::vector<UInt8> tableA = std::vector<UInt8>(256, 0xAA);
   std::vector<UInt8> tableB = std::vector<UInt8>(256, 0xBB);
+  std::vector<UInt8> tableC = std::vector<UInt8>(256, 0xCC);
   void SetUp() override {
     record.mGammaLUT = tableA.data();
-    record.mGammaLUTSpare = tableB.data();
+    record.mGammaLUTSpare[0] = tableB.data();
+    record.mGammaLUTSpare[1] = tableC.data();
+    record.mGammaLUTTaken = nullptr;
     record.mGammaOn = 1;
     record.mGamma = 1.5;
   }
@@ -77,10 +82,11 @@ TEST_F(GammaFixture, WorkedValuesOfTheTables) {
   EXPECT_EQ(t[127], 64); // 255 x (128/255)^2 + 0.5 = 64.75
   EXPECT_EQ(t[255], 255);
 
-  std::vector<UInt16> a(65536, 1), b(65536, 2);
+  std::vector<UInt16> a(65536, 1), b(65536, 2), c(65536, 3);
   MyCameraWindowDataStruct r16{};
   r16.mGammaLUT = a.data();
-  r16.mGammaLUTSpare = b.data();
+  r16.mGammaLUTSpare[0] = b.data();
+  r16.mGammaLUTSpare[1] = c.data();
   ASSERT_EQ(myCalculateGamma16Bit(&r16, 2.0), 0);
   const UInt16* t16 = static_cast<const UInt16*>(r16.mGammaLUT);
   EXPECT_EQ(t16[0], 0);
@@ -105,15 +111,17 @@ TEST_F(GammaFixture, StateChanges) {
     SetUp();
     std::fill(tableA.begin(), tableA.end(), 0xAA);
     std::fill(tableB.begin(), tableB.end(), 0xBB);
+    std::fill(tableC.begin(), tableC.end(), 0xCC);
     EXPECT_EQ(myCalculateGamma8Bit(&record, c.gamma), c.result) << c.gamma;
     EXPECT_EQ(record.mGammaOn, c.flag) << c.gamma;
     if (std::isnan(c.gamma)) continue;
     EXPECT_EQ(record.mGamma, c.stored) << c.gamma;
     // The table in use before the call is never touched.
     EXPECT_TRUE(std::all_of(tableA.begin(), tableA.end(), [](UInt8 v) { return v == 0xAA; }));
+    EXPECT_TRUE(std::all_of(tableC.begin(), tableC.end(), [](UInt8 v) { return v == 0xCC; }));
     if (c.tableBuilt) {
       EXPECT_EQ(record.mGammaLUT, tableB.data());
-      EXPECT_EQ(record.mGammaLUTSpare, tableA.data());
+      EXPECT_EQ(record.mGammaLUTSpare[0], tableA.data());
       EXPECT_EQ(tableB[255], 255);
       EXPECT_EQ(tableB[0], 0);
     } else {
@@ -123,63 +131,121 @@ TEST_F(GammaFixture, StateChanges) {
   }
 }
 
-TEST_F(GammaFixture, NoTableStoresTheValueAndStaysOff) {
-  record.mGammaLUT = nullptr;
-  EXPECT_EQ(myCalculateGamma8Bit(&record, 5.12), 0);
-  EXPECT_EQ(record.mGamma, 5.12);
-  EXPECT_EQ(record.mGammaOn, 0);
-  EXPECT_EQ(myGammaTableForFrame(&record), nullptr);
+// The record owns its three tables or none; without them gamma stays off.
+TEST_F(GammaFixture, NoTablesStoreTheValueAndStayOff) {
+  for (void** missing : {&record.mGammaLUT, &record.mGammaLUTSpare[0], &record.mGammaLUTSpare[1]}) {
+    SetUp();
+    *missing = nullptr;
+    EXPECT_EQ(myCalculateGamma8Bit(&record, 5.12), 0);
+    EXPECT_EQ(record.mGamma, 5.12);
+    EXPECT_EQ(record.mGammaOn, 0);
+    EXPECT_EQ(myGammaTableForFrame(&record), nullptr);
+    EXPECT_EQ(myCalculateGamma8Bit(&record, 2.0), 0);
+    EXPECT_EQ(record.mGammaOn, 0);
+    EXPECT_EQ(tableA[0], 0xAA);
+    EXPECT_EQ(tableB[0], 0xBB);
+    EXPECT_EQ(tableC[0], 0xCC);
+  }
 }
 
-TEST_F(GammaFixture, AFrameKeepsItsTableWhileANewOneIsPublished) {
+TEST_F(GammaFixture, AFrameKeepsItsTableWhileNewOnesArePublished) {
   ASSERT_EQ(myCalculateGamma8Bit(&record, 2.0), 0);
   const UInt8* forFrame = static_cast<const UInt8*>(myGammaTableForFrame(&record));
   ASSERT_EQ(forFrame, tableB.data());
+  EXPECT_EQ(record.mGammaLUTTaken, tableB.data());
   const std::vector<UInt8> before(forFrame, forFrame + 256);
+  // Two rebuilds while that frame runs: neither touches its table.
   ASSERT_EQ(myCalculateGamma8Bit(&record, 0.5), 0);
+  EXPECT_EQ(record.mGammaLUT, tableA.data());
+  ASSERT_EQ(myCalculateGamma8Bit(&record, 3.0), 0);
+  EXPECT_EQ(record.mGammaLUT, tableC.data());
   EXPECT_TRUE(std::equal(before.begin(), before.end(), forFrame));
-  EXPECT_EQ(myGammaTableForFrame(&record), tableA.data());
   EXPECT_EQ(tableA[0], 16);  // 255 x (1/255)^0.5 + 0.5 = 16.47
-  // Without a spare the table in use is rebuilt where it is.
-  record.mGammaLUTSpare = nullptr;
+  EXPECT_EQ(tableC[127], 32);  // 255 x (128/255)^3 + 0.5 = 32.75
+  // The next frame takes the newest table and lets its old one go.
+  EXPECT_EQ(myGammaTableForFrame(&record), tableC.data());
   ASSERT_EQ(myCalculateGamma8Bit(&record, 2.0), 0);
-  EXPECT_EQ(myGammaTableForFrame(&record), tableA.data());
-  EXPECT_EQ(tableA[127], 64);
+  EXPECT_NE(record.mGammaLUT, tableC.data());
   ASSERT_EQ(myCalculateGamma8Bit(&record, 1.0), 0);
   EXPECT_EQ(myGammaTableForFrame(&record), nullptr);
+  EXPECT_EQ(record.mGammaLUTTaken, nullptr);
 }
 
-// The controls handler rebuilds the table on the main thread while frames
-// take it on the delivery thread. Each frame, a ramp of all 256 values, must
-// come out as one whole table: the one in use before or after a rebuild.
+// The pipeline held halfway through its table pass (a ramp of all 256 values)
+// while the main thread rebuilds the table twice: the frame must come out
+// through the one table it took.
+namespace {
+struct LUTPassHold {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool paused = false, resume = false;
+};
+LUTPassHold* gHold = nullptr;
+void holdLUTPass() {
+  std::unique_lock<std::mutex> l(gHold->lock);
+  gHold->paused = true;
+  gHold->changed.notify_all();
+  gHold->changed.wait(l, [] { return gHold->resume; });
+}
+}  // namespace
+
+TEST_F(GammaFixture, AFrameHeldInItsTablePassComesOutThroughOneTable) {
+  ASSERT_EQ(myCalculateGamma8Bit(&record, 2.0), 0);
+  std::vector<UInt8> want(256);
+  for (UInt32 i = 0; i < 256; ++i)  // 255 x ((i + 1) / 255)^2 + 0.5, truncated
+    want[i] = UInt8(std::min(255.0, 255.0 * ((i + 1) / 255.0) * ((i + 1) / 255.0) + 0.5));
+
+  LUTPassHold hold;
+  gHold = &hold;
+  __atomic_store_n(&gMyTestLUTPassPausePoint, &holdLUTPass, __ATOMIC_SEQ_CST);
+  std::vector<UInt8> frame(256);
+  for (UInt32 i = 0; i < 256; ++i) frame[i] = UInt8(i);
+  std::thread delivery([&] {
+    const void* table = myGammaTableForFrame(&record);
+    myApply8BitLUT(frame.data(), static_cast<const UInt8*>(table), 256);
+  });
+  {
+    std::unique_lock<std::mutex> l(hold.lock);
+    hold.changed.wait(l, [&] { return hold.paused; });
+  }
+  __atomic_store_n(&gMyTestLUTPassPausePoint, nullptr, __ATOMIC_SEQ_CST);
+  ASSERT_EQ(myCalculateGamma8Bit(&record, 0.5), 0);
+  ASSERT_EQ(myCalculateGamma8Bit(&record, 3.0), 0);
+  {
+    std::lock_guard<std::mutex> l(hold.lock);
+    hold.resume = true;
+    hold.changed.notify_all();
+  }
+  delivery.join();
+  gHold = nullptr;
+  EXPECT_EQ(frame, want);
+}
+
+// The controls handler rebuilds the table on the main thread, as often as it
+// likes, while frames take it on the delivery thread. Each frame, a ramp of
+// all 256 values, must come out as one whole table.
 TEST_F(GammaFixture, FramesSeeWholeTablesWhileTheyAreRebuilt) {
-  const double gammas[2] = {0.5, 2.0};
+  const double gammas[3] = {0.5, 2.0, 3.0};
   std::vector<std::vector<UInt8>> expected;
   for (double g : gammas) {
     ASSERT_EQ(myCalculateGamma8Bit(&record, g), 0);
-    const UInt8* t = static_cast<const UInt8*>(myGammaTableForFrame(&record));
+    const UInt8* t = static_cast<const UInt8*>(record.mGammaLUT);
     expected.emplace_back(t, t + 256);
   }
   std::atomic<UInt32> framesDone{0};
-  std::atomic<bool> stop{false};
   UInt32 mixedFrames = 0;
   std::thread delivery([&] {
     std::vector<UInt8> frame(256);
-    while (!stop.load(std::memory_order_acquire)) {
+    for (UInt32 f = 0; f < 300; ++f) {
       for (UInt32 i = 0; i < 256; ++i) frame[i] = UInt8(i);
       const void* table = myGammaTableForFrame(&record);
       if (table != nullptr) myApply8BitLUT(frame.data(), static_cast<const UInt8*>(table), 256);
-      mixedFrames += frame != expected[0] && frame != expected[1];
+      mixedFrames += std::find(expected.begin(), expected.end(), frame) == expected.end();
       framesDone.fetch_add(1, std::memory_order_release);
     }
   });
-  // One rebuild a frame at most: the spare is the table of the frame before.
-  for (UInt32 k = 0; k < 200; ++k) {
-    const UInt32 seen = framesDone.load(std::memory_order_acquire);
-    while (framesDone.load(std::memory_order_acquire) < seen + 2) std::this_thread::yield();
-    ASSERT_EQ(myCalculateGamma8Bit(&record, gammas[k & 1]), 0);
-  }
-  stop.store(true, std::memory_order_release);
+  for (UInt32 k = 0; framesDone.load(std::memory_order_acquire) < 300; ++k)
+    ASSERT_EQ(myCalculateGamma8Bit(&record, gammas[k % 3]), 0);
   delivery.join();
   EXPECT_EQ(mixedFrames, 0u);
 }

@@ -3,6 +3,7 @@
 // frame is rendered with the tint that register gives.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -66,15 +67,16 @@ class WhiteBalance : public ::testing::Test {
   // measured red and blue are linear in the values sent:
   // red = round(0.45 x V/R / 512 x 255) = round(0.22412 x V/R).
   // The frame is measured by the whole-frame averages as the live pipeline
-  // does, into the record's average fields.
-  void takeFrame() {
+  // does, into the record's average fields. A brighter sky makes each count
+  // of the averages fewer register steps wide.
+  void takeFrame(double sky = 0.45) {
     SimSceneSettings s;
     s.width = 32;
     s.height = 24;
     s.starCount = 0;
     s.noiseSigma = 0.0;
     s.hotPixelCount = 0;
-    s.background = 0.45;
+    s.background = sky;
     const SimScene scene(s);
     double gains[3];
     SimWhiteBalance(*sim_, gains);
@@ -109,21 +111,19 @@ class WhiteBalance : public ::testing::Test {
 // Target (0x7000, 0x8000, 0x9000); the grey sky measures green
 // round(0.45 x 255) = 115, so the targets are round(115 x 0.875) = 101 and
 // round(115 x 1.125) = 129, and a half is done within 90 .. 112 (red) or
-// 118 .. 140 (blue). Bounds 0 .. 1023, both halves start at 511. By hand:
-//   red  511 -> 115 high, no previous:         far 0    -> 255
-//        255 ->  57 low,  previous 511 above:  far 511  -> 383
-//        383 ->  86 low,  previous 255 below:  far 1023 -> 703
-//        703 -> 158 high, previous 383 below:  far 383  -> 543
-//        543 -> 122 high, previous 703 above:  far 0    -> 271
-//        271 ->  61 low,  previous 543 above:  far 543  -> 407
-//        407 ->  91 done
-//   blue 511 -> 115 low,  no previous:         far 1023 -> 767
-//        767 -> 172 high, previous 511 below:  far 511  -> 639
-//        639 -> 143 high, previous 767 above:  far 0    -> 319
-//        319 ->  71 low,  previous 639 above:  far 639  -> 479
-//        479 -> 107 low,  previous 319 below:  far 1023 -> 751
-//        751 -> 168 high, previous 479 below:  far 479  -> 615
-//        615 -> 138 done
+// 118 .. 140 (blue). Bounds 0 .. 1023, both halves start at 511. Each
+// measurement moves the bound on its side to the value measured, and the far
+// end is kept inside the bounds. By hand:
+//   red  511 -> 115 high, no previous:         upper 511, far 0   -> 255
+//        255 ->  57 low,  previous 511 above:  lower 255, far 511 -> 383
+//        383 ->  86 low,  previous 255 below:  lower 383, far 511 (the upper
+//                                              bound, not 1023)   -> 447
+//        447 -> 100 done
+//   blue 511 -> 115 low,  no previous:         lower 511, far 1023 -> 767
+//        767 -> 172 high, previous 511 below:  upper 767, far 511  -> 639
+//        639 -> 143 high, previous 767 above:  upper 639, far 511 (the lower
+//                                              bound, not 0)       -> 575
+//        575 -> 129 done
 // Each frame sends red (V/R) first, then blue (U/B), each keeping the other
 // half of the register.
 TEST_F(WhiteBalance, ConvergesFromTheMidpointByTheExpectedSteps) {
@@ -139,22 +139,23 @@ TEST_F(WhiteBalance, ConvergesFromTheMidpointByTheExpectedSteps) {
   const std::vector<Halves> want = {
       {255, 511}, {255, 767},  // frame 1
       {383, 767}, {383, 639},  // frame 2
-      {703, 639}, {703, 319},  // frame 3
-      {543, 319}, {543, 479},  // frame 4
-      {271, 479}, {271, 751},  // frame 5
-      {407, 751}, {407, 615},  // frame 6
+      {447, 639}, {447, 575},  // frame 3
   };
   EXPECT_EQ(writes(), want);
-  EXPECT_EQ(results, (std::vector<UInt32>{0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(results, (std::vector<UInt32>{0, 0, 0, 1}));
   EXPECT_EQ(record_.mRedBalanceDone, 1);
   EXPECT_EQ(record_.mBlueBalanceDone, 1);
-  EXPECT_EQ(record_.mBalanceR, 91);
+  EXPECT_EQ(record_.mBalanceR, 100);
   EXPECT_EQ(record_.mBalanceG, 115);
-  EXPECT_EQ(record_.mBalanceB, 138);
-  EXPECT_EQ(record_.mRedBalanceValue, 407u);
-  EXPECT_EQ(record_.mRedBalancePrevious, 271u);
-  EXPECT_EQ(record_.mBlueBalanceValue, 615u);
-  EXPECT_EQ(record_.mBlueBalancePrevious, 751u);
+  EXPECT_EQ(record_.mBalanceB, 129);
+  EXPECT_EQ(record_.mRedBalanceValue, 447u);
+  EXPECT_EQ(record_.mRedBalancePrevious, 383u);
+  EXPECT_EQ(record_.mBlueBalanceValue, 575u);
+  EXPECT_EQ(record_.mBlueBalancePrevious, 639u);
+  EXPECT_EQ(record_.mRedBalanceLower, 383u);
+  EXPECT_EQ(record_.mRedBalanceUpper, 511u);
+  EXPECT_EQ(record_.mBlueBalanceLower, 511u);
+  EXPECT_EQ(record_.mBlueBalanceUpper, 639u);
   // A finished run sends nothing more.
   takeFrame();
   EXPECT_EQ(myBalanceBayer_RB8Bit(&record_), 1u);
@@ -227,6 +228,38 @@ TEST_F(WhiteBalance, RefusedValuesKeepTheSearchGoing) {
   EXPECT_EQ(record_.mRedBalancePrevious, 200u);
   EXPECT_EQ(record_.mBlueBalanceDone, 1);
   EXPECT_TRUE(writes().empty());
+}
+
+// A sweep of target colours over the camera's reach, on a bright sky of 0.75
+// (green 191; red and blue measure round(0.3735 x value), 0 .. 255 over the
+// bounds 0 .. 1023): red and blue from 0.1 to 1.3 times green (targets
+// 19 .. 248), the blue order shuffled against the red one. Every run must
+// settle; a bisection of 0 .. 1023 needs about ten frames a component.
+TEST_F(WhiteBalance, EveryReachableTargetOfASweepSettles) {
+  constexpr int kTargets = 200, kFrameLimit = 60;
+  constexpr double kSky = 0.75;
+  std::vector<int> unsettled;
+  for (int k = 0; k < kTargets; ++k) {
+    const double redRatio = 0.1 + 1.2 * k / (kTargets - 1);
+    const double blueRatio = 0.1 + 1.2 * ((k * 67) % kTargets) / (kTargets - 1);
+    record_.mBalanceColour = {UInt16(std::lround(0x4000 * redRatio)), 0x4000,
+                              UInt16(std::lround(0x4000 * blueRatio))};
+    startRun(0, 1023);
+    bool settled = false;
+    for (int frame = 0; frame < kFrameLimit && !settled; ++frame) {
+      takeFrame(kSky);
+      settled = myBalanceBayer_RB8Bit(&record_) == 1;
+    }
+    if (!settled) unsettled.push_back(k);
+    // The bounds only ever close in on the value that settled.
+    EXPECT_LE(record_.mRedBalanceLower, record_.mRedBalanceValue) << k;
+    EXPECT_GE(record_.mRedBalanceUpper, record_.mRedBalanceValue) << k;
+    EXPECT_LE(record_.mBlueBalanceLower, record_.mBlueBalanceValue) << k;
+    EXPECT_GE(record_.mBlueBalanceUpper, record_.mBlueBalanceValue) << k;
+  }
+  EXPECT_TRUE(unsettled.empty()) << unsettled.size() << " of " << kTargets
+                                 << " targets did not settle, the first k = "
+                                 << (unsettled.empty() ? -1 : unsettled[0]);
 }
 
 TEST(WhiteBalanceWithoutCamera, NullRecordOrHandleIsHarmless) {
