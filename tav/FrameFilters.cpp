@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -16,6 +17,7 @@ struct ARGB32Form {
   static constexpr int kOff[3] = {1, 2, 3};
   static constexpr SInt64 kMax = 255;
   static constexpr bool kAlpha = true;
+  using TileSum = UInt16;
 };
 struct RGB48Form {
   using T = UInt16;
@@ -23,6 +25,7 @@ struct RGB48Form {
   static constexpr int kOff[3] = {0, 1, 2};
   static constexpr SInt64 kMax = 65535;
   static constexpr bool kAlpha = false;
+  using TileSum = UInt32;
 };
 
 template <class F>
@@ -62,6 +65,56 @@ inline UInt32 windowStart(UInt32 tile, UInt32 extent) {
   return std::min(s, extent - 32);
 }
 
+struct TileStats {
+  UInt32 mn[3], mx[3];
+  UInt64 sum[3];
+};
+
+// Minimum, maximum and sum of each channel over each 16 x 16 tile. Four
+// pixels at a time into lanes of the sample type, which the compiler turns
+// into vector minimum, maximum and add; lane k holds channel slot k % stride.
+template <class F>
+std::vector<TileStats> tileStats(const typename F::T* src, UInt32 tilesX, UInt32 tilesY,
+                                 UInt32 rowBytes) {
+  using T = typename F::T;
+  using Sum = typename F::TileSum;  // holds 64 samples of a lane
+  constexpr int kLanes = F::kStride * 4;
+  std::vector<TileStats> tiles(size_t(tilesX) * tilesY);
+  for (UInt32 ty = 0; ty < tilesY; ++ty) {
+    for (UInt32 tx = 0; tx < tilesX; ++tx) {
+      T mn[kLanes], mx[kLanes];
+      Sum sum[kLanes];
+      for (int k = 0; k < kLanes; ++k) {
+        mn[k] = T(F::kMax);
+        mx[k] = 0;
+        sum[k] = 0;
+      }
+      for (UInt32 y = 16 * ty; y < 16 * ty + 16; ++y) {
+        const T* r = rowOf<F>(src, y, rowBytes) + size_t(16 * tx) * F::kStride;
+        for (int chunk = 0; chunk < 4; ++chunk, r += kLanes) {
+          for (int k = 0; k < kLanes; ++k) {
+            mn[k] = std::min(mn[k], r[k]);
+            mx[k] = std::max(mx[k], r[k]);
+            sum[k] = Sum(sum[k] + r[k]);
+          }
+        }
+      }
+      TileStats& t = tiles[size_t(ty) * tilesX + tx];
+      for (int c = 0; c < 3; ++c) {
+        t.mn[c] = UINT32_MAX;
+        t.mx[c] = 0;
+        t.sum[c] = 0;
+        for (int k = F::kOff[c]; k < kLanes; k += F::kStride) {
+          t.mn[c] = std::min<UInt32>(t.mn[c], mn[k]);
+          t.mx[c] = std::max<UInt32>(t.mx[c], mx[k]);
+          t.sum[c] += sum[k];
+        }
+      }
+    }
+  }
+  return tiles;
+}
+
 template <class F>
 void level(const typename F::T* src, typename F::T* dst, UInt32 width, UInt32 height,
            UInt32 rowBytes, float strength) {
@@ -69,20 +122,37 @@ void level(const typename F::T* src, typename F::T* dst, UInt32 width, UInt32 he
   const UInt32 tilesX = width / 16, tilesY = height / 16;
   SInt64 sumMin[3] = {0, 0, 0}, sumMax[3] = {0, 0, 0};
   UInt32 count[3] = {0, 0, 0};
+  // When the frame is a whole number of tiles, every window is 2 x 2 tiles of
+  // the 16-pixel grid: measure each tile once and combine four.
+  const bool onGrid = width % 16 == 0 && height % 16 == 0;
+  std::vector<TileStats> tiles;
+  if (onGrid) tiles = tileStats<F>(src, tilesX, tilesY, rowBytes);
   for (UInt32 ty = 0; ty < tilesY; ++ty) {
     const UInt32 y0 = windowStart(ty, height);
     for (UInt32 tx = 0; tx < tilesX; ++tx) {
       const UInt32 x0 = windowStart(tx, width);
       UInt32 mn[3] = {UINT32_MAX, UINT32_MAX, UINT32_MAX}, mx[3] = {0, 0, 0};
       UInt64 sum[3] = {0, 0, 0};
-      for (UInt32 y = y0; y < y0 + 32; ++y) {
-        const typename F::T* r = rowOf<F>(src, y, rowBytes) + size_t(x0) * F::kStride;
-        for (UInt32 x = 0; x < 32; ++x, r += F::kStride) {
-          for (int c = 0; c < 3; ++c) {
-            const UInt32 v = r[F::kOff[c]];
-            mn[c] = std::min(mn[c], v);
-            mx[c] = std::max(mx[c], v);
-            sum[c] += v;
+      if (onGrid) {
+        for (UInt32 j = 0; j < 2; ++j)
+          for (UInt32 i = 0; i < 2; ++i) {
+            const TileStats& t = tiles[size_t(y0 / 16 + j) * tilesX + x0 / 16 + i];
+            for (int c = 0; c < 3; ++c) {
+              mn[c] = std::min(mn[c], t.mn[c]);
+              mx[c] = std::max(mx[c], t.mx[c]);
+              sum[c] += t.sum[c];
+            }
+          }
+      } else {
+        for (UInt32 y = y0; y < y0 + 32; ++y) {
+          const typename F::T* r = rowOf<F>(src, y, rowBytes) + size_t(x0) * F::kStride;
+          for (UInt32 x = 0; x < 32; ++x, r += F::kStride) {
+            for (int c = 0; c < 3; ++c) {
+              const UInt32 v = r[F::kOff[c]];
+              mn[c] = std::min(mn[c], v);
+              mx[c] = std::max(mx[c], v);
+              sum[c] += v;
+            }
           }
         }
       }
@@ -104,12 +174,29 @@ void level(const typename F::T* src, typename F::T* dst, UInt32 width, UInt32 he
                                              double(strength) * double(sumMax[c] - sumMin[c])) /
                                             double(count[c]));
   }
+  typename F::T lift[3];
+  for (int c = 0; c < 3; ++c) lift[c] = clampSample<F>(floorOf[c]);
   for (UInt32 y = 0; y < height; ++y) {
     const typename F::T* s = rowOf<F>(src, y, rowBytes);
     typename F::T* d = rowOf<F>(dst, y, rowBytes);
+    if (s == d) {
+      // In place (as the workers call it) raising to the floor is the same
+      // as writing the larger of sample and floor, which vectorises.
+      // Alpha's lane has floor 0, so it stays.
+      constexpr int kLanes = F::kStride * 4;
+      typename F::T lanes[kLanes] = {};
+      for (int k = 0; k < kLanes; k += F::kStride)
+        for (int c = 0; c < 3; ++c) lanes[k + F::kOff[c]] = lift[c];
+      UInt32 x = 0;
+      for (; x + 4 <= width; x += 4, d += kLanes)
+        for (int k = 0; k < kLanes; ++k) d[k] = std::max(d[k], lanes[k]);
+      for (; x < width; ++x, d += F::kStride)
+        for (int c = 0; c < 3; ++c) d[F::kOff[c]] = std::max(d[F::kOff[c]], lift[c]);
+      continue;
+    }
     for (UInt32 x = 0; x < width; ++x, s += F::kStride, d += F::kStride) {
       for (int c = 0; c < 3; ++c) {
-        if (SInt64(s[F::kOff[c]]) <= floorOf[c]) d[F::kOff[c]] = clampSample<F>(floorOf[c]);
+        if (SInt64(s[F::kOff[c]]) <= floorOf[c]) d[F::kOff[c]] = lift[c];
       }
     }
   }

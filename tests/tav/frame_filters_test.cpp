@@ -240,27 +240,33 @@ TEST(BackgroundFloor, DarkSkyWithABrightBlockLiftsOnlyFloorSamples) {
   // 10 and 12 (window mean 11, counted); block of 200 at 40..47: the four
   // windows holding it have mean 23 < 10 + 19 and are not counted. Floor =
   // 10 + 0.5 x (12 - 10) = 11: the 10s become 11, nothing else changes.
-  Frame8 f(64, 64, 0, 4);
-  Frame16 g(64, 64, 0);
+  // 72 wide has the same windows (the last moved back to 32), off the
+  // 16-pixel grid; its last 8 columns are lifted by the same floor.
+  for (UInt32 w : {64u, 72u}) {
+  Frame8 f(w, 64, 0, 4);
+  Frame16 g(w, 64, 0);
   for (UInt32 y = 0; y < 64; ++y)
-    for (UInt32 x = 0; x < 64; ++x) {
+    for (UInt32 x = 0; x < w; ++x) {
       const bool block = x >= 40 && x < 48 && y >= 40 && y < 48;
       const bool low = (x + y) % 2 == 0;
       f.setRGB(x, y, block ? 200 : low ? 10 : 12);
       g.setRGB(x, y, block ? 20000 : low ? 1000 : 1200);
     }
-  myLevelARGB32(f.data(), f.data(), 64, 64, f.rb, 0.5f);
-  myLevelRGB48(g.data(), g.data(), 64, 64, g.rb, 0.5f);
+  myLevelARGB32(f.data(), f.data(), w, 64, f.rb, 0.5f);
+  // Into a separate destination: only the lifted samples are written.
+  Frame16 out(w, 64, 7);
+  myLevelRGB48(g.data(), out.data(), w, 64, g.rb, 0.5f);
   for (UInt32 y = 0; y < 64; ++y)
-    for (UInt32 x = 0; x < 64; ++x) {
+    for (UInt32 x = 0; x < w; ++x) {
       const bool block = x >= 40 && x < 48 && y >= 40 && y < 48;
       const bool low = (x + y) % 2 == 0;
       for (int c = 0; c < 3; ++c) {
         ASSERT_EQ(f.at(x, y, c + 1), block ? 200 : low ? 11 : 12) << x << "," << y;
-        ASSERT_EQ(g.at(x, y, c), block ? 20000 : low ? 1100 : 1200) << x << "," << y;
+        ASSERT_EQ(out.at(x, y, c), low && !block ? 1100 : 7) << x << "," << y;
       }
       ASSERT_EQ(f.at(x, y, 0), 4);
     }
+  }
 }
 
 }  // namespace
