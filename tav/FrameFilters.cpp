@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Sample layout of a pixel: ARGB32 bytes with R, G, B at 1..3; RGB48 16-bit
@@ -89,6 +93,34 @@ std::vector<TileStats> tileStats(const typename F::T* src, UInt32 tilesX, UInt32
         mx[k] = 0;
         sum[k] = 0;
       }
+#ifdef __SSE2__
+      if constexpr (sizeof(T) == 1 && kLanes == 16) {
+        // The same lanes in SSE2 registers: byte minimum and maximum, sums
+        // widened to 16 bits (64 bytes of at most 255 fit).
+        __m128i vmn = _mm_set1_epi8(char(0xFF)), vmx = _mm_setzero_si128();
+        __m128i sumLo = _mm_setzero_si128(), sumHi = _mm_setzero_si128();
+        const __m128i zero = _mm_setzero_si128();
+        for (UInt32 y = 16 * ty; y < 16 * ty + 16; ++y) {
+          const T* r = rowOf<F>(src, y, rowBytes) + size_t(16 * tx) * F::kStride;
+          for (int chunk = 0; chunk < 4; ++chunk, r += kLanes) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r));
+            vmn = _mm_min_epu8(vmn, v);
+            vmx = _mm_max_epu8(vmx, v);
+            sumLo = _mm_add_epi16(sumLo, _mm_unpacklo_epi8(v, zero));
+            sumHi = _mm_add_epi16(sumHi, _mm_unpackhi_epi8(v, zero));
+          }
+        }
+        UInt16 lo[8], hi[8];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mn), vmn);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mx), vmx);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), sumLo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi), sumHi);
+        for (int k = 0; k < 8; ++k) {
+          sum[k] = Sum(lo[k]);
+          sum[k + 8] = Sum(hi[k]);
+        }
+      } else
+#endif
       for (UInt32 y = 16 * ty; y < 16 * ty + 16; ++y) {
         const T* r = rowOf<F>(src, y, rowBytes) + size_t(16 * tx) * F::kStride;
         for (int chunk = 0; chunk < 4; ++chunk, r += kLanes) {
