@@ -11,7 +11,8 @@ namespace {
 struct Frame8 {  // ARGB32
   UInt32 w, h, rb;
   std::vector<UInt8> px;
-  Frame8(UInt32 w_, UInt32 h_, UInt8 v, UInt8 alpha = 255) : w(w_), h(h_), rb(4 * w_ + 8), px(size_t(rb) * h_, 0xEE) {
+  Frame8(UInt32 w_, UInt32 h_, UInt8 v, UInt8 alpha = 255)
+      : w(w_), h(h_), rb(4 * w_ + 8), px(size_t(rb) * h_, 0xEE) {
     for (UInt32 y = 0; y < h; ++y)
       for (UInt32 x = 0; x < w; ++x) {
         at(x, y, 0) = alpha;
@@ -28,7 +29,8 @@ struct Frame8 {  // ARGB32
 struct Frame16 {  // RGB48
   UInt32 w, h, rb;
   std::vector<UInt16> px;
-  Frame16(UInt32 w_, UInt32 h_, UInt16 v) : w(w_), h(h_), rb(6 * w_ + 4), px(size_t(rb / 2) * h_, 0xEEEE) {
+  Frame16(UInt32 w_, UInt32 h_, UInt16 v)
+      : w(w_), h(h_), rb(6 * w_ + 4), px(size_t(rb / 2) * h_, 0xEEEE) {
     for (UInt32 y = 0; y < h; ++y)
       for (UInt32 x = 0; x < w; ++x) setRGB(x, y, v);
   }
@@ -243,29 +245,29 @@ TEST(BackgroundFloor, DarkSkyWithABrightBlockLiftsOnlyFloorSamples) {
   // 72 wide has the same windows (the last moved back to 32), off the
   // 16-pixel grid; its last 8 columns are lifted by the same floor.
   for (UInt32 w : {64u, 72u}) {
-  Frame8 f(w, 64, 0, 4);
-  Frame16 g(w, 64, 0);
-  for (UInt32 y = 0; y < 64; ++y)
-    for (UInt32 x = 0; x < w; ++x) {
-      const bool block = x >= 40 && x < 48 && y >= 40 && y < 48;
-      const bool low = (x + y) % 2 == 0;
-      f.setRGB(x, y, block ? 200 : low ? 10 : 12);
-      g.setRGB(x, y, block ? 20000 : low ? 1000 : 1200);
-    }
-  myLevelARGB32(f.data(), f.data(), w, 64, f.rb, 0.5f);
-  // Into a separate destination: only the lifted samples are written.
-  Frame16 out(w, 64, 7);
-  myLevelRGB48(g.data(), out.data(), w, 64, g.rb, 0.5f);
-  for (UInt32 y = 0; y < 64; ++y)
-    for (UInt32 x = 0; x < w; ++x) {
-      const bool block = x >= 40 && x < 48 && y >= 40 && y < 48;
-      const bool low = (x + y) % 2 == 0;
-      for (int c = 0; c < 3; ++c) {
-        ASSERT_EQ(f.at(x, y, c + 1), block ? 200 : low ? 11 : 12) << x << "," << y;
-        ASSERT_EQ(out.at(x, y, c), low && !block ? 1100 : 7) << x << "," << y;
+    Frame8 f(w, 64, 0, 4);
+    Frame16 g(w, 64, 0);
+    for (UInt32 y = 0; y < 64; ++y)
+      for (UInt32 x = 0; x < w; ++x) {
+        const bool block = x >= 40 && x < 48 && y >= 40 && y < 48;
+        const bool low = (x + y) % 2 == 0;
+        f.setRGB(x, y, block ? 200 : low ? 10 : 12);
+        g.setRGB(x, y, block ? 20000 : low ? 1000 : 1200);
       }
-      ASSERT_EQ(f.at(x, y, 0), 4);
-    }
+    myLevelARGB32(f.data(), f.data(), w, 64, f.rb, 0.5f);
+    // Into a separate destination: only the lifted samples are written.
+    Frame16 out(w, 64, 7);
+    myLevelRGB48(g.data(), out.data(), w, 64, g.rb, 0.5f);
+    for (UInt32 y = 0; y < 64; ++y)
+      for (UInt32 x = 0; x < w; ++x) {
+        const bool block = x >= 40 && x < 48 && y >= 40 && y < 48;
+        const bool low = (x + y) % 2 == 0;
+        for (int c = 0; c < 3; ++c) {
+          ASSERT_EQ(f.at(x, y, c + 1), block ? 200 : low ? 11 : 12) << x << "," << y;
+          ASSERT_EQ(out.at(x, y, c), low && !block ? 1100 : 7) << x << "," << y;
+        }
+        ASSERT_EQ(f.at(x, y, 0), 4);
+      }
   }
 }
 
