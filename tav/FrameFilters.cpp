@@ -360,29 +360,46 @@ void sharpen(const typename F::T* src, const typename F::T* blurred, typename F:
              UInt32 width, UInt32 height, UInt32 rowBytes, double amount, UInt32 threshold,
              UInt8 smoothing) {
   const SInt64 thr = threshold;
+  // 8-bit differences take trunc(amount x d) from a table; held within
+  // +-1000, which clamps the same as the full value would.
+  SInt32 deltas[F::kAlpha ? 511 : 1];
+  if constexpr (F::kAlpha) {
+    for (SInt64 diff = -255; diff <= 255; ++diff)
+      deltas[diff + 255] = SInt32(std::clamp<SInt64>(truncToInt(amount * double(diff)), -1000, 1000));
+  }
+  auto delta = [&](SInt64 diff) -> SInt64 {
+    if constexpr (F::kAlpha) return deltas[diff + 255];
+    return truncToInt(amount * double(diff));
+  };
   for (UInt32 y = 0; y < height; ++y) {
     const typename F::T* s = rowOf<F>(src, y, rowBytes);
     const typename F::T* b = rowOf<F>(blurred, y, rowBytes);
     typename F::T* d = rowOf<F>(dst, y, rowBytes);
     for (UInt32 x = 0; x < width; ++x) {
       const size_t p = size_t(x) * F::kStride;
+      // All loads before the stores: byte pointers may alias each other, and
+      // the destination may be the source.
+      SInt64 sIn[3], bIn[3];
+      for (int c = 0; c < 3; ++c) {
+        sIn[c] = s[p + F::kOff[c]];
+        bIn[c] = b[p + F::kOff[c]];
+      }
       if constexpr (F::kAlpha) d[p] = 255;
       for (int c = 0; c < 3; ++c) {
         const int o = F::kOff[c];
-        const SInt64 sv = s[p + o], bv = b[p + o], diff = sv - bv;
+        const SInt64 sv = sIn[c], bv = bIn[c], diff = sv - bv;
         const SInt64 mag = diff < 0 ? -diff : diff;
         typename F::T out;
         if (smoothing != 0) {
-          out = mag > thr ? clampSample<F>(sv + truncToInt(amount * double(diff)))
-                          : typename F::T(bv);
+          out = mag > thr ? clampSample<F>(sv + delta(diff)) : typename F::T(bv);
         } else if (threshold != 0) {
           // ARGB32 green is sharpened already at |d| == threshold.
           const bool over = (F::kAlpha && c == 1) ? mag >= thr : mag > thr;
-          out = over ? clampSample<F>(sv + truncToInt(amount * double(diff))) : typename F::T(sv);
+          out = over ? clampSample<F>(sv + delta(diff)) : typename F::T(sv);
         } else if constexpr (F::kAlpha) {
           out = clampSample<F>(double(sv) + amount * double(diff));
         } else {
-          out = clampSample<F>(sv + truncToInt(amount * double(diff)));
+          out = clampSample<F>(sv + delta(diff));
         }
         d[p + o] = out;
       }

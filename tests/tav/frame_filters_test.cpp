@@ -193,6 +193,12 @@ TEST(Sharpen, ModesAndTheGreenThreshold) {
     EXPECT_EQ(d16.at(0, 1, 0), k.red16) << k.amount << " " << k.threshold;
     EXPECT_EQ(d16.at(0, 1, 1), k.green16);
   }
+  Frame8 inPlace(3, 2, 120, 3), blur(3, 2, 100);  // the destination may be the source
+  mySharpenFilterThresholdARGB32(inPlace.data(), blur.data(), inPlace.data(), 3, 2, inPlace.rb, 1.0,
+                                 20, 0);
+  EXPECT_EQ(inPlace.at(2, 1, 1), 120);
+  EXPECT_EQ(inPlace.at(2, 1, 2), 140);
+  EXPECT_EQ(inPlace.at(2, 1, 0), 255);
   Frame16 s16(1, 1, 60000), b16(1, 1, 20000), d16(1, 1, 0);
   mySharpenFilterThresholdRGB48(s16.data(), b16.data(), d16.data(), 1, 1, s16.rb, 1.0, 0, 0);
   EXPECT_EQ(d16.at(0, 0, 2), 65535);
