@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pixel/Histogram.h"
-#include "pixel/HistogramPlot.h"
+#include "pixel/live/HistogramPlot.h"
 #include "platform/coregraphics/CoreGraphics.h"
 #include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/HIToolbox.h"

@@ -1,4 +1,4 @@
-#include "pixel/HistogramPlot.h"
+#include "pixel/live/HistogramPlot.h"
 
 #include <algorithm>
 

@@ -11,6 +11,7 @@
 #include "camera_driver/ORXDCAM.h"
 #include "pixel/BayerPlanes.h"
 #include "pixel/BayerWhiteBalance.h"
+#include "pixel/live/WhiteBalanceStep.h"
 #include "platform/simcamera/SimBus.h"
 #include "platform/simcamera/SimFeatures.h"
 #include "platform/simcamera/SimScene.h"
