@@ -233,20 +233,37 @@ float myCalculateMagnitude(double m0, double I0, double I) {
   return float(m0 - 2.512 * std::log10(I / I0));
 }
 
-double myQUADPIXCaclRadiusIntensity16BitMono(float r, const UInt16* frame, UInt32 cx, UInt32 cy, UInt32 width,
-                                             UInt32 height, UInt32 rowBytes, UInt32 level, UInt8 alertFlag,
-                                             UInt32* pixelCount) {
-  if (pixelCount) *pixelCount = 0;
+namespace {
+
+// The checks both sums start with: the circle inside the frame (else -1.0)
+// and some pixel of the grid selected (else -2.0), each with its alert when
+// asked. 0.0 when the sum can go ahead, with the grid made.
+template <class Selected>
+double PrepareGrid(float r, const UInt16* frame, UInt32 cx, UInt32 cy, UInt32 width, UInt32 height,
+                   UInt32 rowBytes, UInt8 alertFlag, Selected selected, Grid* g) {
   if (!frame || ApertureOffFrame(r, cx, cy, width, height)) {
     if (alertFlag == 1) myPostAlert("USRER", "TOCLOSEERR");
     return -1.0;
   }
-  UInt32 lvl = level & 0xFFFF;
-  Grid g = MakeGrid(r, cx, cy, width, height);
-  if (!AnyPixel(g, frame, rowBytes, [&](UInt32 v) { return v >= lvl; })) {
+  *g = MakeGrid(r, cx, cy, width, height);
+  if (!AnyPixel(*g, frame, rowBytes, selected)) {
     if (alertFlag == 1) myPostAlert("USRER", "NOSIGERR");
     return -2.0;
   }
+  return 0.0;
+}
+
+}  // namespace
+
+double myQUADPIXCaclRadiusIntensity16BitMono(float r, const UInt16* frame, UInt32 cx, UInt32 cy, UInt32 width,
+                                             UInt32 height, UInt32 rowBytes, UInt32 level, UInt8 alertFlag,
+                                             UInt32* pixelCount) {
+  if (pixelCount) *pixelCount = 0;
+  const UInt32 lvl = level & 0xFFFF;
+  Grid g;
+  const double failed = PrepareGrid(r, frame, cx, cy, width, height, rowBytes, alertFlag,
+                                    [&](UInt32 v) { return v >= lvl; }, &g);
+  if (failed < 0.0) return failed;
   float sum = 0.0f;
   UInt32 counted = 0;
   ForEachSubPixel(g, frame, rowBytes, [&](UInt32 v) {
@@ -265,16 +282,11 @@ double myQUADPIXCaclBackgroundRadiusIntensity16BitMono(float r, const UInt16* fr
                                                        UInt32 width, UInt32 height, UInt32 rowBytes,
                                                        UInt32 threshold, UInt8 alertFlag, UInt32* pixelCount) {
   if (pixelCount) *pixelCount = 0;
-  if (!frame || ApertureOffFrame(r, cx, cy, width, height)) {
-    if (alertFlag == 1) myPostAlert("USRER", "TOCLOSEERR");
-    return -1.0;
-  }
-  UInt32 thr = threshold & 0xFFFF;
-  Grid g = MakeGrid(r, cx, cy, width, height);
-  if (!AnyPixel(g, frame, rowBytes, [&](UInt32 v) { return v <= thr; })) {
-    if (alertFlag == 1) myPostAlert("USRER", "NOSIGERR");
-    return -2.0;
-  }
+  const UInt32 thr = threshold & 0xFFFF;
+  Grid g;
+  const double failed = PrepareGrid(r, frame, cx, cy, width, height, rowBytes, alertFlag,
+                                    [&](UInt32 v) { return v <= thr; }, &g);
+  if (failed < 0.0) return failed;
   float sum = 0.0f;
   UInt32 counted = 0;
   ForEachSubPixel(g, frame, rowBytes, [&](UInt32 v) {

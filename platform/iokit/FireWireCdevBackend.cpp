@@ -453,7 +453,7 @@ struct UnitRecord {
   UInt32 unitDirectory = 0;
 };
 
-class CdevBackend final : public IOKitBackend {
+class CdevBackend final : public IOKitNoUSBBackend {
  public:
   const char* Name() const override { return "firewire-cdev"; }
 
@@ -473,7 +473,6 @@ class CdevBackend final : public IOKitBackend {
     }
     return out;
   }
-  std::vector<IOKitUSBDeviceInfo> USBDevices() override { return {}; }
 
   IOReturn FWOpen(IOKitBackendKey key) override {
     UnitRecord r;
@@ -578,20 +577,6 @@ class CdevBackend final : public IOKitBackend {
     return rx->NextPacket(slot, capacity, timeStamp);
   }
 
-  // USB: not on this bus.
-  IOReturn USBOpen(IOKitBackendKey) override { return kIOReturnNoDevice; }
-  void USBClose(IOKitBackendKey) override {}
-  IOReturn USBDeviceDescriptor(IOKitBackendKey, std::vector<UInt8>*) override { return kIOReturnNoDevice; }
-  IOReturn USBConfigDescriptor(IOKitBackendKey, UInt8, std::vector<UInt8>*) override { return kIOReturnNoDevice; }
-  IOReturn USBSetConfiguration(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
-  IOReturn USBClaimInterface(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
-  void USBReleaseInterface(IOKitBackendKey, UInt8) override {}
-  IOReturn USBSetAlternateSetting(IOKitBackendKey, UInt8, UInt8) override { return kIOReturnNoDevice; }
-  IOReturn USBControl(IOKitBackendKey, const IOKitUSBSetup&, void*, UInt32* lenDone, UInt32, UInt32) override {
-    *lenDone = 0;
-    return kIOReturnNoDevice;
-  }
-  IOReturn USBClearStall(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
 
   void SetLister(std::function<std::vector<FWCdevNodeRecord>()> lister) {
     std::lock_guard<std::mutex> lock(mutex_);

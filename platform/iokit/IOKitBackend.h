@@ -193,19 +193,11 @@ class IOKitBackend {
   }
 };
 
-// A back end that serves no cameras (serial ports, HID devices): every
-// camera operation answers that the device does not exist.
-class IOKitNoCameraBackend : public IOKitBackend {
+// A back end of a bus without USB cameras: every USB operation answers that
+// the device does not exist.
+class IOKitNoUSBBackend : public IOKitBackend {
  public:
-  std::vector<IOKitFireWireUnitInfo> FireWireUnits() override { return {}; }
   std::vector<IOKitUSBDeviceInfo> USBDevices() override { return {}; }
-  IOReturn FWOpen(IOKitBackendKey) override { return kIOReturnNoDevice; }
-  void FWClose(IOKitBackendKey) override {}
-  IOReturn FWConfigROM(IOKitBackendKey, std::vector<UInt32>*, UInt32*) override { return kIOReturnNoDevice; }
-  IOReturn FWReadQuadlet(IOKitBackendKey, UInt16, UInt32, UInt32*) override { return kIOReturnNoDevice; }
-  IOReturn FWWriteQuadlet(IOKitBackendKey, UInt16, UInt32, UInt32) override { return kIOReturnNoDevice; }
-  IOReturn FWBusGeneration(IOKitBackendKey, UInt32*) override { return kIOReturnNoDevice; }
-  IOReturn FWSpeedToNode(IOKitBackendKey, UInt32, UInt32*) override { return kIOReturnNoDevice; }
   IOReturn USBOpen(IOKitBackendKey) override { return kIOReturnNoDevice; }
   void USBClose(IOKitBackendKey) override {}
   IOReturn USBDeviceDescriptor(IOKitBackendKey, std::vector<UInt8>*) override { return kIOReturnNoDevice; }
@@ -214,10 +206,25 @@ class IOKitNoCameraBackend : public IOKitBackend {
   IOReturn USBClaimInterface(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
   void USBReleaseInterface(IOKitBackendKey, UInt8) override {}
   IOReturn USBSetAlternateSetting(IOKitBackendKey, UInt8, UInt8) override { return kIOReturnNoDevice; }
-  IOReturn USBControl(IOKitBackendKey, const IOKitUSBSetup&, void*, UInt32*, UInt32, UInt32) override {
+  IOReturn USBControl(IOKitBackendKey, const IOKitUSBSetup&, void*, UInt32* lenDone, UInt32, UInt32) override {
+    if (lenDone) *lenDone = 0;
     return kIOReturnNoDevice;
   }
   IOReturn USBClearStall(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
+};
+
+// A back end that serves no cameras (serial ports, HID devices): every
+// camera operation answers that the device does not exist.
+class IOKitNoCameraBackend : public IOKitNoUSBBackend {
+ public:
+  std::vector<IOKitFireWireUnitInfo> FireWireUnits() override { return {}; }
+  IOReturn FWOpen(IOKitBackendKey) override { return kIOReturnNoDevice; }
+  void FWClose(IOKitBackendKey) override {}
+  IOReturn FWConfigROM(IOKitBackendKey, std::vector<UInt32>*, UInt32*) override { return kIOReturnNoDevice; }
+  IOReturn FWReadQuadlet(IOKitBackendKey, UInt16, UInt32, UInt32*) override { return kIOReturnNoDevice; }
+  IOReturn FWWriteQuadlet(IOKitBackendKey, UInt16, UInt32, UInt32) override { return kIOReturnNoDevice; }
+  IOReturn FWBusGeneration(IOKitBackendKey, UInt32*) override { return kIOReturnNoDevice; }
+  IOReturn FWSpeedToNode(IOKitBackendKey, UInt32, UInt32*) override { return kIOReturnNoDevice; }
 };
 
 // The back ends the layer asks, in order. With none installed the layer uses

@@ -160,7 +160,7 @@ TEST_F(IOKitTest, IsochDispatcherRunsWorkOnItsLoop) {
 }
 
 // A back end of its own: the layer needs nothing but the table.
-class OneUnitBackend : public IOKitBackend {
+class OneUnitBackend : public IOKitNoUSBBackend {
  public:
   const char* Name() const override { return "one unit"; }
   std::vector<IOKitFireWireUnitInfo> FireWireUnits() override {
@@ -170,7 +170,6 @@ class OneUnitBackend : public IOKitBackend {
     u.unitSpecID = 0xA02D;
     return {u};
   }
-  std::vector<IOKitUSBDeviceInfo> USBDevices() override { return {}; }
   IOReturn FWOpen(IOKitBackendKey) override { return 0; }
   void FWClose(IOKitBackendKey) override {}
   IOReturn FWConfigROM(IOKitBackendKey, std::vector<UInt32>*, UInt32*) override { return kIOReturnUnsupported; }
@@ -181,18 +180,6 @@ class OneUnitBackend : public IOKitBackend {
   IOReturn FWWriteQuadlet(IOKitBackendKey, UInt16, UInt32, UInt32) override { return 0; }
   IOReturn FWBusGeneration(IOKitBackendKey, UInt32* g) override { return *g = 1, 0; }
   IOReturn FWSpeedToNode(IOKitBackendKey, UInt32, UInt32* s) override { return *s = 1, 0; }
-  IOReturn USBOpen(IOKitBackendKey) override { return kIOReturnNoDevice; }
-  void USBClose(IOKitBackendKey) override {}
-  IOReturn USBDeviceDescriptor(IOKitBackendKey, std::vector<UInt8>*) override { return kIOReturnNoDevice; }
-  IOReturn USBConfigDescriptor(IOKitBackendKey, UInt8, std::vector<UInt8>*) override { return kIOReturnNoDevice; }
-  IOReturn USBSetConfiguration(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
-  IOReturn USBClaimInterface(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
-  void USBReleaseInterface(IOKitBackendKey, UInt8) override {}
-  IOReturn USBSetAlternateSetting(IOKitBackendKey, UInt8, UInt8) override { return kIOReturnNoDevice; }
-  IOReturn USBControl(IOKitBackendKey, const IOKitUSBSetup&, void*, UInt32*, UInt32, UInt32) override {
-    return kIOReturnNoDevice;
-  }
-  IOReturn USBClearStall(IOKitBackendKey, UInt8) override { return kIOReturnNoDevice; }
 };
 
 TEST_F(IOKitTest, AnotherBackendThroughTheSameTable) {
