@@ -6,28 +6,17 @@ data, the sample tables and the description fields that pick the decoder.
 Run it from anywhere; it rewrites fuzz/corpus/fuzz_movie_samples/.
 """
 import os
-import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The atom writers of the movie golden script, which this shares.
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "media"))
+from make_movie_golden import IDENTITY, atom, be16, be32  # noqa: E402
+
 OUT = os.path.join(HERE, "corpus", "fuzz_movie_samples")
 W, H = 4, 2
 FRAMES = 2
 TS = 600
-
-
-def be32(v):
-    return struct.pack(">I", v & 0xFFFFFFFF)
-
-
-def be16(v):
-    return struct.pack(">H", v & 0xFFFF)
-
-
-def atom(kind, body):
-    return be32(8 + len(body)) + kind + body
-
-
-IDENTITY = b"".join(be32(v) for v in (0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000))
 
 
 def colour_table(entries):
