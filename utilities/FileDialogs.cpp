@@ -17,8 +17,9 @@ constexpr TextEncoding kNameEncodingHint = 0x100;
 constexpr NavDialogOptionFlags kFSLocationFolderFlags =
     kNavNoTypePopup | kNavDontAutoTranslate | kNavDontAddTranslateItems | kNavSelectDefaultLocation;
 
-// The callback's answer before the user acts: nothing was chosen.
-constexpr OSStatus kNoAnswer = userCanceledErr;
+// The callback's answer before the user acts: neither a choice (0) nor the
+// user's Cancel (-128), so a run that ends on an error reports that error.
+constexpr OSStatus kNoAnswer = 1;
 
 void SetOptions(NavDialogCreationOptions* o, WindowRef parent, CFStringRef message, NavDialogOptionFlags flags,
                 UInt32 preferenceKey) {
@@ -61,7 +62,7 @@ OSStatus ChooseFiles(WindowRef parent, CFStringRef message, UInt32 maxCount, FSR
   OSStatus err = NavCreateChooseFileDialog(&options, typeList, upp, nullptr, nullptr, &answer, &dialog);
   if (err == noErr) {
     err = Run(dialog, answer);
-    if (err == noErr) err = answer == noErr ? myVerifyNavDialogResponseFSRefs(dialog, maxCount, items, count) : answer;
+    if (err == noErr) err = myVerifyNavDialogResponseFSRefs(dialog, maxCount, items, count);
   }
   if (dialog) NavDialogDispose(dialog);
   DisposeHandle(reinterpret_cast<Handle>(typeList));
@@ -160,7 +161,7 @@ OSStatus myUseNavServSelectLocationFSSpec(FSSpec* folder, UInt32 preferenceKey) 
   OSStatus err = NavCreateChooseFolderDialog(&options, upp, nullptr, &answer, &dialog);
   if (err == noErr) {
     err = Run(dialog, answer);
-    if (err == noErr) err = answer == noErr ? myVerifySingleNavDialogResponseFSSPec(dialog, folder) : answer;
+    if (err == noErr) err = myVerifySingleNavDialogResponseFSSPec(dialog, folder);
   }
   if (dialog) NavDialogDispose(dialog);
   DisposeNavEventUPP(upp);
@@ -178,7 +179,7 @@ OSStatus myUseNavServSelectLocationFSRef(FSRef* folder, NavDialogOptionFlags opt
   if (err == noErr) {
     err = Run(dialog, answer);
     UInt32 count = 0;
-    if (err == noErr) err = answer == noErr ? myVerifyNavDialogResponseFSRefs(dialog, 1, folder, &count) : answer;
+    if (err == noErr) err = myVerifyNavDialogResponseFSRefs(dialog, 1, folder, &count);
   }
   if (dialog) NavDialogDispose(dialog);
   DisposeNavEventUPP(upp);
@@ -210,7 +211,6 @@ OSStatus myNavServSaveFileFSRef(WindowRef parent, CFStringRef message, CFStringR
   NavDialogRef dialog = nullptr;
   OSStatus err = NavCreatePutFileDialog(&options, type, creator, upp, &answer, &dialog);
   if (err == noErr) err = Run(dialog, answer);
-  if (err == noErr) err = answer;
   if (err == noErr) {
     const NavUserAction action = NavDialogGetUserAction(dialog);
     if (action != kNavUserActionSaveAs && action != kNavUserActionSaveChanges) err = userCanceledErr;

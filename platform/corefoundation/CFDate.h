@@ -9,7 +9,10 @@ constexpr CFTimeInterval kCFAbsoluteTimeIntervalSince1904 = 3061152000.0;
 
 CFAbsoluteTime CFAbsoluteTimeGetCurrent();
 // Tests inject the clock; an empty function restores the system clock.
-// Run-loop timers follow this clock.
+// Run-loop timers do not follow this clock: a fire date given in absolute time
+// is turned into a time on the monotonic clock (SkyloomMicroseconds) when it is
+// set, so a step of the wall clock neither holds a timer back nor fires it
+// early. Test clocks drive both sources together.
 void SkyloomSetAbsoluteTimeSource(std::function<CFAbsoluteTime()> source);
 
 // ---- Dates as objects ----

@@ -1,6 +1,7 @@
 #include "platform/corefoundation/CFPreferences.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -342,16 +343,29 @@ Boolean CFPreferencesAppSynchronize(CFStringRef applicationID) {
   std::lock_guard<std::mutex> lock(S().mutex);
   Domain& d = LoadedDomain(path);
   Values now;
-  const FileState state = ReadDomainFile(path, &now);
   if (d.pending.empty()) {
+    ReadDomainFile(path, &now);
     d.values = std::move(now);
     return true;
   }
+  // Another process synchronizing the domain between our re-read and our
+  // rename would lose its keys to our file: the domain's lock file is held
+  // exclusively across both. Without the lock (a folder we cannot write) the
+  // write below fails anyway.
+  int lockFd = -1;
+  if (MakeDirectories(path.substr(0, path.rfind('/')))) {
+    lockFd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    while (lockFd >= 0 && flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  const FileState state = ReadDomainFile(path, &now);
   for (auto& [key, change] : d.pending) {
     if (change) now[key] = *change;
     else now.erase(key);
   }
-  if (!WriteDomainFile(path, now, state == FileState::Damaged)) return false;
+  const bool written = WriteDomainFile(path, now, state == FileState::Damaged);
+  if (lockFd >= 0) close(lockFd);
+  if (!written) return false;
   d.values = std::move(now);
   d.pending.clear();
   return true;

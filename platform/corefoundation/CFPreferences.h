@@ -10,6 +10,9 @@
 //   what other processes wrote and synchronized.
 // - Files are written whole into a temporary file in the same folder, flushed
 //   to disk and renamed over the domain, so a crash never leaves half a domain.
+//   A synchronize that writes holds an exclusive flock on "<domain>.plist.lock"
+//   from its re-read of the file through the rename, so processes that
+//   synchronize one domain at once keep each other's keys.
 // - A damaged or unreadable domain file reads as an empty domain (each key
 //   missing) and is left alone until a complete new file replaces it; the
 //   damaged file is then kept beside it as "<domain>.plist.damaged".

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/corefoundation/CFInternal.h"
+#include "platform/coreservices/CoreServices.h"
 
 namespace {
 
@@ -96,7 +97,9 @@ struct SkyloomCFRunLoopTimer : SkyloomCFObject {
   bool infoHeld = false;
   bool valid = true;
   bool firing = false;
-  CFAbsoluteTime fireDate = 0;
+  CFAbsoluteTime fireDate = 0;  // as given (and advanced by whole intervals), for the caller to read back
+  double fireTime = 0;          // when it fires: seconds on the monotonic clock
+  unsigned long dateChanges = 0;  // raised by each new fire date
   SkyloomCFRunLoop* loop = nullptr;  // the one loop it is in
 };
 
@@ -168,6 +171,16 @@ bool isLive(CFRunLoopRef rl) { return rl && liveLoops().count(rl); }
 SkyloomCFRunLoop* gMainLoop = nullptr;
 
 bool isMainThread() { return gettid() == getpid(); }
+
+// Timers run on the monotonic clock; absolute time (the wall clock) is met
+// only when a fire date is set or read.
+double monotonicNow() { return double(SkyloomMicroseconds()) * 1e-6; }
+
+double monotonicTimeOf(CFAbsoluteTime date) { return monotonicNow() + (date - CFAbsoluteTimeGetCurrent()); }
+
+// Longest sleep while a test drives the monotonic clock: the loop cannot be
+// told when test time moves, so it looks again this often.
+constexpr double kTestClockNap = 0.002;
 
 struct LoopHolder {
   SkyloomCFRunLoop* loop = nullptr;
@@ -340,49 +353,55 @@ namespace {
 
 // Fires every timer of the mode that is due, earliest first.
 void fireDueTimers(SkyloomCFRunLoop* rl, const std::u16string& mode) {
-  CFAbsoluteTime now = CFAbsoluteTimeGetCurrent();
+  const double now = monotonicNow();
   struct Due {
     SkyloomCFRunLoopTimer* timer;
-    CFAbsoluteTime date;
+    double time;
   };
   std::vector<Due> due;
   {
     std::lock_guard<std::mutex> lock(gLock);
     for (auto& e : rl->timers) {
       SkyloomCFRunLoopTimer* t = e.timer;
-      if (rl->inMode(e.mode, mode) && t->valid && !t->firing && t->fireDate <= now &&
+      if (rl->inMode(e.mode, mode) && t->valid && !t->firing && t->fireTime <= now &&
           std::find_if(due.begin(), due.end(), [t](const Due& d) { return d.timer == t; }) == due.end()) {
         CFRetain(t);
-        due.push_back({t, t->fireDate});
+        due.push_back({t, t->fireTime});
       }
     }
   }
   std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
-    if (a.date != b.date) return a.date < b.date;
+    if (a.time != b.time) return a.time < b.time;
     if (a.timer->order != b.timer->order) return a.timer->order < b.timer->order;
     return a.timer->sequence < b.timer->sequence;
   });
   for (const Due& entry : due) {
     SkyloomCFRunLoopTimer* t = entry.timer;
     Deferred later;
-    CFAbsoluteTime firedFor;
+    double firedFor;
+    unsigned long dateChanges;
     {
       std::lock_guard<std::mutex> lock(gLock);
-      if (!t->valid || t->firing || t->fireDate > now || t->loop != rl) continue;
+      if (!t->valid || t->firing || t->fireTime > now || t->loop != rl) continue;
       t->firing = true;
-      firedFor = t->fireDate;
+      firedFor = t->fireTime;
+      dateChanges = t->dateChanges;
     }
     t->callout(t, t->context.info);
-    CFAbsoluteTime after = CFAbsoluteTimeGetCurrent();
+    const double after = monotonicNow();
     std::lock_guard<std::mutex> lock(gLock);
     t->firing = false;
-    if (!t->valid || t->fireDate != firedFor) continue;  // invalidated, or the callout set a new date
+    if (!t->valid || t->dateChanges != dateChanges) continue;  // invalidated, or the callout set a new date
     if (t->interval > 0) {
-      // Missed firings are skipped: the next date is the first one after now.
-      double steps = std::floor((after - firedFor) / t->interval) + 1;
-      CFAbsoluteTime next = firedFor + std::max(1.0, steps) * t->interval;
-      if (next <= after) next += t->interval;
-      t->fireDate = next;
+      // Missed firings are skipped: the next time is the first one after now.
+      double steps = std::max(1.0, std::floor((after - firedFor) / t->interval) + 1);
+      double next = firedFor + steps * t->interval;
+      if (next <= after) {
+        next += t->interval;
+        steps += 1;
+      }
+      t->fireTime = next;
+      t->fireDate += steps * t->interval;
     } else {
       invalidateTimerLocked(t, later);
     }
@@ -461,7 +480,7 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFStringRef mode, CFTimeInterval seconds, 
     }
 
     // Decide how long to sleep and what to watch.
-    CFAbsoluteTime nowAbs = CFAbsoluteTimeGetCurrent();
+    const double nowMonotonic = monotonicNow();
     Clock::time_point now = Clock::now();
     double napFor;
     {
@@ -499,7 +518,8 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFStringRef mode, CFTimeInterval seconds, 
       }
       for (auto& e : rl->timers)
         if (rl->inMode(e.mode, key) && e.timer->valid && !e.timer->firing)
-          napFor = std::min(napFor, e.timer->fireDate - nowAbs);
+          napFor = std::min(napFor, e.timer->fireTime - nowMonotonic);
+      if (SkyloomMonotonicTimeIsInjected()) napFor = std::min(napFor, kTestClockNap);
       if (napFor < 0) napFor = 0;
       rl->waiting = napFor > 0;
     }
@@ -687,6 +707,7 @@ CFRunLoopTimerRef CFRunLoopTimerCreate(CFAllocatorRef, CFAbsoluteTime fireDate, 
   if (!callout) return nullptr;
   auto* t = new SkyloomCFRunLoopTimer;
   t->fireDate = fireDate;
+  t->fireTime = monotonicTimeOf(fireDate);
   t->interval = (interval > 0 && std::isfinite(interval)) ? interval : 0;
   t->order = order;
   t->callout = callout;
@@ -762,9 +783,12 @@ CFAbsoluteTime CFRunLoopTimerGetNextFireDate(CFRunLoopTimerRef timer) {
 
 void CFRunLoopTimerSetNextFireDate(CFRunLoopTimerRef timer, CFAbsoluteTime fireDate) {
   if (!timer) return;
+  const double fireTime = monotonicTimeOf(fireDate);  // clock sources are called with no run-loop lock held
   std::lock_guard<std::mutex> lock(gLock);
   if (!timer->valid) return;
   timer->fireDate = fireDate;
+  timer->fireTime = fireTime;
+  timer->dateChanges++;
   if (timer->loop) timer->loop->wake();
 }
 

@@ -17,9 +17,25 @@
 
 namespace {
 const std::chrono::steady_clock::time_point gProcessStart = std::chrono::steady_clock::now();
+// The flag keeps the lock off the clock's path until a test installs a source.
+std::atomic<bool> gMonotonicInjected{false};
+std::mutex gMonotonicLock;
+std::function<UInt64()> gMonotonicSource;
 }
 
+void SkyloomSetMonotonicTimeSource(std::function<UInt64()> microseconds) {
+  std::lock_guard<std::mutex> lock(gMonotonicLock);
+  gMonotonicSource = std::move(microseconds);
+  gMonotonicInjected.store(bool(gMonotonicSource), std::memory_order_release);
+}
+
+bool SkyloomMonotonicTimeIsInjected() { return gMonotonicInjected.load(std::memory_order_acquire); }
+
 UInt64 SkyloomMicroseconds() {
+  if (gMonotonicInjected.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(gMonotonicLock);
+    if (gMonotonicSource) return gMonotonicSource();
+  }
   auto now = std::chrono::steady_clock::now().time_since_epoch();
   return UInt64(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
 }

@@ -7,9 +7,17 @@
 #include "platform/coreservices/MacTypes.h"
 
 // ---- Time ----
-// Microseconds since an arbitrary start, monotonic, 64 bits.
+// Microseconds since an arbitrary start, monotonic, 64 bits. This is the
+// system's monotonic clock: run-loop timers (and so event-loop timers) are
+// scheduled on it, untouched by steps of the wall clock.
 void Microseconds(UnsignedWide* microTickCount);
 UInt64 SkyloomMicroseconds();  // the same, as one integer
+// Tests drive the monotonic clock (microseconds) with a source of their own,
+// beside the absolute-time source of CFDate.h; an empty function restores the
+// system clock. While a source is installed, run loops look at the clock at
+// least every few milliseconds, so timers fire as test time moves on.
+void SkyloomSetMonotonicTimeSource(std::function<UInt64()> microseconds);
+bool SkyloomMonotonicTimeIsInjected();
 // Ticks (1/60 s) since the process started.
 UInt32 TickCount();
 

@@ -1,13 +1,13 @@
 #include "platform/mach/Mach.h"
 
 #include <sched.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 namespace {
 std::mutex gLock;
@@ -70,12 +70,28 @@ UInt64 mach_absolute_time() {
   return UInt64(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
 }
 
-thread_act_t mach_thread_self() { return thread_act_t(syscall(SYS_gettid)); }
+// Thread ports: each thread handle that is asked for gets a small number of
+// its own, the same from every thread, so a policy set through the number
+// reaches the thread it names. A handle that a new thread reuses after the
+// old one ended names the new thread, as a port name would.
+namespace {
+std::mutex gPortLock;
+std::unordered_map<thread_act_t, pthread_t> gPortThreads;
+std::unordered_map<unsigned long, thread_act_t> gThreadPorts;
+thread_act_t gNextPort = 0x103;
+}  // namespace
+
+thread_act_t mach_thread_self() { return pthread_mach_thread_np(pthread_self()); }
 
 thread_act_t pthread_mach_thread_np(pthread_t thread) {
-  if (pthread_equal(thread, pthread_self())) return mach_thread_self();
-  // Other threads are named by a stable hash of their handle.
-  return thread_act_t(std::hash<unsigned long>()((unsigned long)thread) | 0x80000000u);
+  static_assert(sizeof(pthread_t) <= sizeof(unsigned long), "thread handles are kept as numbers");
+  std::lock_guard<std::mutex> lock(gPortLock);
+  auto [it, added] = gThreadPorts.try_emplace((unsigned long)thread, gNextPort);
+  if (added) {
+    gPortThreads[gNextPort] = thread;
+    gNextPort += 0x100;
+  }
+  return it->second;
 }
 
 kern_return_t thread_policy_set(thread_act_t thread, thread_policy_flavor_t flavor,
@@ -86,13 +102,19 @@ kern_return_t thread_policy_set(thread_act_t thread, thread_policy_flavor_t flav
     return KERN_INVALID_ARGUMENT;
   thread_time_constraint_policy p;
   std::memcpy(&p, policy_info, sizeof p);
-  if (thread == mach_thread_self()) {
-    // Round-robin real-time priority when the process is allowed it; otherwise
-    // the thread keeps its normal policy, as an unprivileged user expects.
-    sched_param sp{};
-    sp.sched_priority = sched_get_priority_min(SCHED_RR);
-    (void)pthread_setschedparam(pthread_self(), SCHED_RR, &sp);
+  pthread_t target;
+  {
+    std::lock_guard<std::mutex> lock(gPortLock);
+    auto it = gPortThreads.find(thread);
+    if (it == gPortThreads.end()) return KERN_INVALID_ARGUMENT;
+    target = it->second;
   }
+  // Round-robin real-time priority when the caller is allowed to give it;
+  // otherwise the thread keeps its normal policy, as an unprivileged user
+  // expects, and the call still succeeds.
+  sched_param sp{};
+  sp.sched_priority = sched_get_priority_min(SCHED_RR);
+  (void)pthread_setschedparam(target, SCHED_RR, &sp);
   std::lock_guard<std::mutex> lock(gLock);
   gLastPolicy.thread = thread;
   gLastPolicy.policy = p;

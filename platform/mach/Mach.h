@@ -73,8 +73,11 @@ typedef mach_timebase_info_data_t* mach_timebase_info_t;
 kern_return_t mach_timebase_info(mach_timebase_info_t info);
 UInt64 mach_absolute_time();  // nanoseconds on this host (numer = denom = 1)
 
-// Time-constraint policy: best effort real-time scheduling when the process may
-// have it; refused permission is silently ignored.
+// Time-constraint policy: best effort real-time scheduling (round robin) of
+// the named thread when the caller may give it; refused permission is
+// silently ignored. A thread is named by mach_thread_self on itself or
+// pthread_mach_thread_np from any thread (the same number); the thread must
+// still be running when its policy is set.
 constexpr thread_policy_flavor_t THREAD_STANDARD_POLICY = 1;
 constexpr thread_policy_flavor_t THREAD_TIME_CONSTRAINT_POLICY = 2;
 constexpr mach_msg_type_number_t THREAD_TIME_CONSTRAINT_POLICY_COUNT = 4;

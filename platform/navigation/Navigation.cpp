@@ -47,6 +47,8 @@ std::map<UInt32, std::string>& Locations() {
 
 bool IsLive(NavDialogRef d) { return d != nullptr && LiveDialogs().count(d) != 0; }
 
+OSStatus gFailNextRun = noErr;
+
 std::string Utf8(CFStringRef s) {
   if (s == nullptr) return "";
   const CFIndex n = CFStringGetLength(s);
@@ -322,6 +324,10 @@ OSStatus NavCreatePutFileDialog(const NavDialogCreationOptions* o, OSType fileTy
 OSStatus NavDialogRun(NavDialogRef d) {
   if (!IsLive(d)) return paramErr;
   if (d->running) return kNavWrongDialogStateErr;
+  if (const OSStatus failure = gFailNextRun) {
+    gFailNextRun = noErr;
+    return failure;
+  }
   d->running = true;
   d->action = kNavUserActionNone;
   d->items.clear();
@@ -381,3 +387,5 @@ void NavDialogDispose(NavDialogRef d) {
 long SkyloomNavLiveDialogCount() { return long(LiveDialogs().size()); }
 
 void SkyloomNavForgetLocations() { Locations().clear(); }
+
+void SkyloomNavFailNextRun(OSStatus err) { gFailNextRun = err; }

@@ -210,3 +210,6 @@ enum : OSType {
 long SkyloomNavLiveDialogCount();
 // Forgets the folders remembered per preference key.
 void SkyloomNavForgetLocations();
+// The next NavDialogRun fails with err at once, without showing its dialog
+// (the callback hears nothing); noErr clears a failure not yet used.
+void SkyloomNavFailNextRun(OSStatus err);

@@ -1,7 +1,16 @@
 // FireWire isochronous reception: the segment handler on hand-built
 // segments, and whole streams from the simulated camera on a stepped bus.
+#include <linux/capability.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -310,6 +319,93 @@ TEST_F(FireWireStreamTest, IntervalsStayPositiveAcrossTheSecondsWrap) {
   const double period = sim_->Stream().CyclesPerFrame() * 0.125;
   for (int i = 1; i < 10; i++) EXPECT_DOUBLE_EQ(frames.intervals[size_t(i)], period) << i;
   for (int i = 2; i < 10; i++) EXPECT_DOUBLE_EQ(frames.accumulated[size_t(i)], period * (i - 1)) << i;
+}
+
+// Whether this thread may give another thread of the process a real-time
+// policy: tried on a thread made for the purpose.
+bool MayGiveRealTime() {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread probe([&] {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return done; });
+  });
+  sched_param sp{};
+  sp.sched_priority = sched_get_priority_min(SCHED_RR);
+  const bool may = pthread_setschedparam(probe.native_handle(), SCHED_RR, &sp) == 0;
+  {
+    std::lock_guard<std::mutex> lock(m);
+    done = true;
+  }
+  cv.notify_one();
+  probe.join();
+  return may;
+}
+
+// While alive, this thread may not give real-time policies: no real-time
+// priority allowed by the limit, and no CAP_SYS_NICE in its effective set
+// (capabilities belong to the thread, so the rest of the process keeps it).
+class RealTimeRefused {
+ public:
+  RealTimeRefused() {
+    getrlimit(RLIMIT_RTPRIO, &limit_);
+    rlimit none = limit_;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_RTPRIO, &none);
+    if (syscall(SYS_capget, &header_, caps_) == 0) {
+      __user_cap_data_struct lowered[2] = {caps_[0], caps_[1]};
+      lowered[CAP_TO_INDEX(CAP_SYS_NICE)].effective &= ~CAP_TO_MASK(CAP_SYS_NICE);
+      lowered_ = syscall(SYS_capset, &header_, lowered) == 0;
+    }
+  }
+  ~RealTimeRefused() {
+    if (lowered_) syscall(SYS_capset, &header_, caps_);
+    setrlimit(RLIMIT_RTPRIO, &limit_);
+  }
+
+ private:
+  rlimit limit_{};
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct caps_[2]{};
+  bool lowered_ = false;
+};
+
+int PolicyOf(pthread_t thread) {
+  int policy = -1;
+  sched_param sp{};
+  return pthread_getschedparam(thread, &policy, &sp) == 0 ? policy : -1;
+}
+
+// Starting video raises the I/O thread (not the thread that starts it) to
+// the real-time policy where that is permitted (as root, say)...
+TEST_F(FireWireStreamTest, StartingVideoMakesTheIOThreadRealTimeWherePermitted) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  const int before = PolicyOf(camera_->mIOThread);
+  ASSERT_NE(before, SCHED_RR);
+  const int callerBefore = PolicyOf(pthread_self());
+  const bool permitted = MayGiveRealTime();
+  Start(nullptr);
+  EXPECT_EQ(PolicyOf(camera_->mIOThread), permitted ? SCHED_RR : before) << "permitted: " << permitted;
+  EXPECT_EQ(PolicyOf(pthread_self()), callerBefore);
+  Stop();
+}
+
+// ...and where it is refused, the thread keeps its policy and starting
+// succeeds all the same.
+TEST_F(FireWireStreamTest, WhereRealTimeIsRefusedTheIOThreadKeepsItsPolicy) {
+  ASSERT_EQ(ORX_DCAM_SetFMR(camera_, 0, 5, 30), noErr);
+  const int before = PolicyOf(camera_->mIOThread);
+  const long asked = SkyloomLastThreadPolicy().calls;
+  {
+    RealTimeRefused refused;
+    ASSERT_FALSE(MayGiveRealTime());
+    ASSERT_EQ(ORX_DCAM_StartStopISOCHTransfer(camera_, 1), noErr);
+    ASSERT_EQ(ORX_DCAM_StartStopVideo(camera_, 1), noErr);
+  }
+  EXPECT_EQ(PolicyOf(camera_->mIOThread), before);
+  EXPECT_EQ(SkyloomLastThreadPolicy().calls, asked + 1);
+  Stop();
 }
 
 TEST_F(FireWireStreamTest, TheRegisterProtocolOfTheTalker) {

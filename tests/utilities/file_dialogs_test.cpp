@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,6 +156,37 @@ TEST_F(FileDialogs, CancelLeavesEveryOutParameterAlone) {
     EXPECT_EQ(myNavServSaveFileFSRef(nullptr, nullptr, CFSTR("new.txt"), &ref, FOUR_CHAR_CODE("ttxt"), FOUR_CHAR_CODE("TEXT"), 0, 0), userCanceledErr);
     EXPECT_TRUE(user.Errors().empty());
   }
+  EXPECT_TRUE(IsPattern(ref));
+  EXPECT_TRUE(IsPattern(many[0]) && IsPattern(many[1]));
+  EXPECT_EQ(count, 99u);
+  EXPECT_EQ(memcmp(&location, &locationBefore, sizeof location), 0);
+  EXPECT_FALSE(Exists(files_ + "/new.txt"));
+}
+
+// A dialog whose run fails reports that failure, not a cancel: only the
+// user's Cancel is -128.
+TEST_F(FileDialogs, ARunThatFailsReportsItsOwnError) {
+  FSRef ref = Pattern();
+  FSRef many[2] = {Pattern(), Pattern()};
+  UInt32 count = 99;
+  FSSpec location;
+  memset(&location, 0x5A, sizeof location);
+  const FSSpec locationBefore = location;
+  const std::function<OSStatus()> dialogs[] = {
+      [&] { return myUseNavServSelectLocationFSSpec(&location, 0); },
+      [&] { return myUseNavServSelectLocationFSRef(&ref, 0, 0); },
+      [&] { return myGetFSRefForReading(nullptr, CFSTR("Open"), &ref, kSig, 2, kTypes, 0, 1); },
+      [&] { return myGetMultipleFSRefForReading(nullptr, nullptr, 2, many, &count, kSig, 2, kTypes, 0, 1); },
+      [&] {
+        return myNavServSaveFileFSRef(nullptr, nullptr, CFSTR("new.txt"), &ref, FOUR_CHAR_CODE("ttxt"),
+                                      FOUR_CHAR_CODE("TEXT"), 0, 0);
+      },
+  };
+  for (size_t i = 0; i < std::size(dialogs); ++i) {
+    SkyloomNavFailNextRun(kNavWrongDialogStateErr);
+    EXPECT_EQ(dialogs[i](), kNavWrongDialogStateErr) << i;
+  }
+  SkyloomNavFailNextRun(noErr);
   EXPECT_TRUE(IsPattern(ref));
   EXPECT_TRUE(IsPattern(many[0]) && IsPattern(many[1]));
   EXPECT_EQ(count, 99u);

@@ -90,14 +90,15 @@ class Preferences : public ::testing::Test {
     if (v.obj == nullptr || CFGetTypeID(v.obj) != CFStringGetTypeID()) return "<none>";
     return Utf8(static_cast<CFStringRef>(v.obj));
   }
-  // Files in the configuration folder other than the domain itself.
+  // Files in the configuration folder other than the domain and its lock file.
   std::set<std::string> Strays() {
     std::set<std::string> names;
     DIR* d = opendir(config_.c_str());
     if (d == nullptr) return names;
     while (dirent* e = readdir(d)) {
       const std::string n = e->d_name;
-      if (n != "." && n != ".." && n != std::string(kDomain) + ".plist") names.insert(n);
+      if (n != "." && n != ".." && n != std::string(kDomain) + ".plist" && n != std::string(kDomain) + ".plist.lock")
+        names.insert(n);
     }
     closedir(d);
     return names;
@@ -276,6 +277,47 @@ TEST_F(Preferences, ThreadsShareTheStore) {
   SkyloomPreferencesForgetAll();
   for (int t = 0; t < 4; ++t)
     for (int k = 0; k < 5; ++k) EXPECT_EQ(CopyText(("t" + std::to_string(t) + "k" + std::to_string(k)).c_str()), std::to_string(45 + k));
+}
+
+// Two processes synchronize one domain at once, each after every one of its
+// own 200 keys: neither loses the other's keys.
+TEST_F(Preferences, ProcessesSynchronizingOneDomainAtOnceKeepEachOthersKeys) {
+  constexpr int kKeys = 200;
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  pid_t writers[2];
+  for (int w = 0; w < 2; ++w) {
+    writers[w] = ::fork();
+    ASSERT_GE(writers[w], 0);
+    if (writers[w] == 0) {
+      close(start[1]);
+      char c;
+      // Both begin when the parent closes its end of the pipe.
+      if (read(start[0], &c, 1) != 0) _exit(2);
+      for (int i = 0; i < kKeys; ++i) {
+        const std::string key = "w" + std::to_string(w) + "k" + std::to_string(i);
+        CF v(Str(std::to_string(i).c_str()));
+        Set(key.c_str(), v.obj);
+        if (!CFPreferencesAppSynchronize(domain_)) _exit(1);
+      }
+      _exit(0);
+    }
+  }
+  close(start[0]);
+  close(start[1]);
+  for (pid_t pid : writers) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  SkyloomPreferencesForgetAll();
+  int missing = 0;
+  for (int w = 0; w < 2; ++w)
+    for (int i = 0; i < kKeys; ++i)
+      missing += CopyText(("w" + std::to_string(w) + "k" + std::to_string(i)).c_str()) != std::to_string(i);
+  EXPECT_EQ(missing, 0);
+  EXPECT_TRUE(Strays().empty());
 }
 
 // Child half of ADomainWrittenByAnotherProcessIsReadBack: this program started

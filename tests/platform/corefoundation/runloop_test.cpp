@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/corefoundation/CoreFoundation.h"
+#include "platform/coreservices/CoreServices.h"
 
 namespace {
 
@@ -257,6 +258,74 @@ TEST(CFRunLoop, RepeatingTimerAndNewFireDate) {
     mover.join();
     EXPECT_EQ(fired, 1);
     CFRelease(late);
+  });
+}
+
+// Puts the system clocks back however the test ends.
+struct ClockGuard {
+  ~ClockGuard() {
+    SkyloomSetMonotonicTimeSource(nullptr);
+    SkyloomSetAbsoluteTimeSource(nullptr);
+  }
+};
+
+// Timers run on the monotonic clock: a step of the wall clock, back or
+// forward, neither holds a timer back nor fires it early, and its fire date
+// reads back in absolute time as it was set.
+TEST(CFRunLoop, AWallClockStepNeitherDelaysNorHastensATimer) {
+  onFreshThread([] {
+    for (const double step : {-3600.0, 3600.0}) {
+      ClockGuard guard;
+      const double start = 794549106.0;
+      std::atomic<UInt64> micros{5'000'000'000};
+      std::atomic<double> wall{start};
+      SkyloomSetMonotonicTimeSource([&] { return micros.load(); });
+      SkyloomSetAbsoluteTimeSource([&] { return wall.load(); });
+      int fired = 0;
+      CFRunLoopTimerContext tc{0, &fired, nullptr, nullptr, nullptr};
+      // Every 50 ms, the first time 50 ms from now.
+      CFRunLoopTimerRef t = CFRunLoopTimerCreate(
+          nullptr, start + 0.05, 0.05, 0, 0, [](CFRunLoopTimerRef, void* info) { ++*static_cast<int*>(info); },
+          &tc);
+      CFRunLoopAddTimer(CFRunLoopGetCurrent(), t, kCFRunLoopDefaultMode);
+      wall = start + step;
+      const auto runAfter = [&](UInt64 advance) {
+        micros += advance;
+        CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, false);
+        return fired;
+      };
+      EXPECT_EQ(runAfter(0), 0) << step;
+      EXPECT_EQ(runAfter(49'000), 0) << step;
+      EXPECT_EQ(runAfter(2'000), 1) << step;
+      EXPECT_EQ(runAfter(48'000), 1) << step;
+      EXPECT_EQ(runAfter(2'000), 2) << step;
+      EXPECT_NEAR(CFRunLoopTimerGetNextFireDate(t), start + 0.15, 1e-6);
+      // A new date is taken against the wall clock of the moment it is set.
+      CFRunLoopTimerSetNextFireDate(t, wall + 0.05);
+      EXPECT_EQ(runAfter(49'000), 2) << step;
+      EXPECT_EQ(runAfter(2'000), 3) << step;
+      CFRunLoopTimerInvalidate(t);
+      CFRelease(t);
+    }
+  });
+}
+
+// On the system's own monotonic clock too: after the wall clock steps back an
+// hour, a 50 ms timer still fires (else only the hang guard ends the run).
+TEST(CFRunLoop, ATimerFiresOnTimeAfterTheWallClockStepsBack) {
+  onFreshThread([] {
+    ClockGuard guard;
+    int fired = 0;
+    CFRunLoopTimerContext tc{0, &fired, nullptr, nullptr, nullptr};
+    CFRunLoopTimerRef t = CFRunLoopTimerCreate(
+        nullptr, CFAbsoluteTimeGetCurrent() + 0.05, 0, 0, 0,
+        [](CFRunLoopTimerRef, void* info) { ++*static_cast<int*>(info); }, &tc);
+    CFRunLoopAddTimer(CFRunLoopGetCurrent(), t, kCFRunLoopDefaultMode);
+    const double back = CFAbsoluteTimeGetCurrent() - 3600;
+    SkyloomSetAbsoluteTimeSource([back] { return back; });
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, kHangGuard, false), kCFRunLoopRunFinished);
+    EXPECT_EQ(fired, 1);
+    CFRelease(t);
   });
 }
 

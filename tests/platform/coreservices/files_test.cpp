@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/coreservices/Files.h"
@@ -35,6 +38,18 @@ std::string PathOf(const FSRef& ref) {
   UInt8 buf[1024];
   if (FSRefMakePath(&ref, buf, sizeof buf) != noErr) return "<bad ref>";
   return reinterpret_cast<char*>(buf);
+}
+
+// The unprivileged user "nobody" (uid and gid).
+std::pair<uid_t, gid_t> Nobody() {
+  const passwd* pw = getpwnam("nobody");
+  return pw ? std::pair<uid_t, gid_t>{pw->pw_uid, pw->pw_gid} : std::pair<uid_t, gid_t>{65534, 65534};
+}
+
+// Drops this process to that user, for good.
+bool BecomeUser(std::pair<uid_t, gid_t> user) {
+  return setgroups(0, nullptr) == 0 && setgid(user.second) == 0 && setuid(user.first) == 0 &&
+         geteuid() == user.first;
 }
 
 std::string LocationName(const FSSpec& location) {
@@ -505,12 +520,27 @@ TEST_F(Files, ErrorsAndBadNames) {
   EXPECT_EQ(FSGetDataForkName(&dataFork), noErr);
   EXPECT_EQ(dataFork.length, 0);
 
-  // A folder we may not write into (root may write anywhere, so only as a user).
-  if (geteuid() != 0) {
-    ASSERT_EQ(chmod(dir_.c_str(), 0500), 0);
-    EXPECT_EQ(Create(dirRef_, "denied", &ref), permErr);
-    ASSERT_EQ(chmod(dir_.c_str(), 0700), 0);
+  // A folder we may not write into. Root may write anywhere, so the attempt
+  // runs in a child that is an unprivileged user ("nobody" when we are root).
+  const std::string locked = dir_ + "/locked";
+  ASSERT_EQ(mkdir(locked.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);  // others may pass through to it
+  FSRef lockedRef;
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(locked.c_str()), &lockedRef, nullptr), noErr);
+  const auto nobody = Nobody();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && !BecomeUser(nobody)) _exit(2);
+    FSRef made;
+    _exit(Create(lockedRef, "denied", &made) == permErr ? 0 : 1);
   }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the create was not refused with permErr; 2: could not become nobody";
+  EXPECT_NE(access((locked + "/denied").c_str(), F_OK), 0);
 }
 
 // Child half of DirectoryIdsPersistAcrossProcesses: this program started again
