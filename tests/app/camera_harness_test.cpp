@@ -197,9 +197,11 @@ TEST(TestClockTimers, EveryClockReadsTheSameManualMoment) {
   UTCDateTime utc;
   ASSERT_EQ(GetUTCDateTime(&utc, 0), noErr);
   // 794549108 + 3061152000 seconds since 1904, and half a second.
-  EXPECT_EQ(utc.highSeconds, 0);
-  EXPECT_EQ(utc.lowSeconds, 3855701108u);
-  EXPECT_EQ(utc.fraction, 32768);
+  // The record is packed: copy its fields out before comparing.
+  const UInt32 high = utc.highSeconds, low = utc.lowSeconds, fraction = utc.fraction;
+  EXPECT_EQ(high, 0u);
+  EXPECT_EQ(low, 3855701108u);
+  EXPECT_EQ(fraction, 32768u);
   UInt32 local = 0;
   GetDateTime(&local);
   EXPECT_EQ(local, 3855701108u + 3600u);
