@@ -8,16 +8,6 @@
 #include "app/CameraIdentification.h"
 #include "tests/support/CameraHarness.h"
 
-namespace {
-
-std::string Format(const char* format, const char* name, OSStatus err) {
-  char line[256];
-  snprintf(line, sizeof line, format, name, int(err), unsigned(err));
-  return line;
-}
-
-}  // namespace
-
 TEST(CameraModelLists, EveryNameMatchesExactlyAndOnlyInItsOwnList) {
   const char* ubt[] = {"Fire-i 1.2", "Fire-i BCL 1.2", "Fire-i BBW 1.3", "Fire-I 400 1.2",
                        "IBOT",       "C102T V1.0.2",   "Fire-i400"};
