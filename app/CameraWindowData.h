@@ -10,6 +10,7 @@
 #pragma once
 #include <type_traits>
 
+#include "camera_driver/ORX_DCAM.h"  // MyDCAMCameraPropertiesStruct
 #include "platform/coreservices/MacTypes.h"
 #include "platform/quicktime/ImageCompression.h"  // RGBColor
 
@@ -23,6 +24,23 @@ constexpr UInt32 kMyCameraWindowDataKind = 1;
 // "No value sent yet" in the previous-value fields of the white balance.
 constexpr UInt32 kMyWhiteBalanceNoValue = 0xFFFFFFFFu;
 
+// Room in the video-size table: one entry per item of the 'VISZ' pop-up.
+constexpr UInt32 kMyMaxVideoSizes = 100;
+
+// One item of the video-size pop-up: the format and mode it programs and
+// what the camera delivers in it.
+struct MyVideoSizeStruct {
+  UInt32 mFormat;             // IIDC format 0, 1, 2 or 7
+  UInt32 mMode;
+  UInt32 mWidth;
+  UInt32 mHeight;
+  UInt32 mColorCoding;        // 0 Mono8, 5 Mono16, 9 Raw8, 10 Raw16, 11 Mono12, 12 Raw12
+  UInt32 mBayerCode;          // 0 mono, 1 RGGB, 2 GBRG, 3 GRBG, 4 BGGR
+  UInt8 mIsColor;             // 1: the mode delivers a raw colour mosaic
+  UInt8 mRegionAllowed;       // Format 7 mode whose region may be kept
+  double mMaxFramePeriodMs;   // longest exposure or frame period the mode allows
+};
+
 struct MyCameraWindowDataStruct {
   // ---- identity and camera
   UInt32 mKind;                        // kMyCameraWindowDataKind
@@ -31,8 +49,16 @@ struct MyCameraWindowDataStruct {
   MyDCAMCameraStruct* mCameraHandle;   // null before opening and after closing
   UInt8 mRunning;                      // 1 while video runs
   UInt32 mBitsPerPixel;                // 8, 12 or 16
+  UInt32 mFormat;                      // IIDC format (0, 1, 2 or 7) and mode in use
+  UInt32 mMode;
+  double mFrameRate;                   // frames per second
+  UInt32 mLeft;                        // frame geometry of the current mode
+  UInt32 mTop;
   UInt32 mWidth;                       // frame width; row bytes of an 8-bit frame
   UInt32 mHeight;
+
+  // ---- windows
+  WindowRef mVideoWindow;              // "VideoWindow"
 
   // ---- display options
   UInt32 mDisplayFormatItem;           // 'FORT' item; 2 and 4 show a mosaic in colour
@@ -101,8 +127,46 @@ struct MyCameraWindowDataStruct {
   UInt8 mStretchRequest;               // 8-bit: 1 = once; 16-bit: frames left
   void* mStretchLUT;                   // LUT8Bit or LUT16Bit; null = no stretch
 
+  // ---- the camera's capability block, copied at opening; its mCameraID,
+  // mVendor and mName are the camera's serial number, vendor word and name
+  MyDCAMCameraPropertiesStruct mProperties;
+
   // ---- camera family
   UInt32 mBayerFormat;                 // 1 RGGB, 2 GBRG, 3 GRBG, 4 BGGR
+  UInt8 mAutoShutterAvailable;         // automatic exposure may be offered
+  UInt8 m50HzCapable;                  // the camera offers the 50 Hz setting
+  UInt8 mIsUBTModel;                   // a name of the UBT list (or a Frostlens model)
+  UInt8 mIsPointGrey;                  // the Point Grey register check passed at opening
+  UInt8 mPointGreyBayer;               // that check reported board type 3
+  UInt8 mSoftLongExposure;             // exposures beyond the camera's range timed here
+  UInt8 mTriggerMode1Available;
+  UInt8 mIsVendor50A6;
+  UInt8 mAbsoluteShutter;              // the block's absolute-shutter flag
+  UInt8 mShutterByAbsolute;            // the family's exposure goes through the absolute shutter
+  UInt8 mBayerSelectable;              // colour decided by the white-balance probe; the user
+                                       // may choose the pattern
+  UInt32 mExposureItemLimit;           // first exposure-base item beyond the camera's range
+  UInt32 mFrostlensModel;              // 1: long exposure times up to one hour
+  double mLongestExposureMS;           // longest exposure over all video sizes
+  double mSizeLongestExposureMS;       // that of the video size in use
+
+  // ---- Format 7 (the mode last asked about)
+  UInt32 mF7MaxWidth;
+  UInt32 mF7MaxHeight;
+  UInt32 mF7UnitWidth;
+  UInt32 mF7UnitHeight;
+  UInt32 mF7UnitLeft;
+  UInt32 mF7UnitTop;
+  UInt32 mF7UnitPacket;                // bytes-per-packet step, the smallest packet
+  UInt32 mF7MaxPacket;
+  UInt32 mF7ColorCodingInq;            // bit 31 - id for each coding offered
+  UInt32 mF7ColorCoding;
+  UInt8 mF7ROIOn;                      // a region of interest is in force
+
+  // ---- video sizes
+  UInt32 mVideoSizeIndex;              // 'VISZ' item - 1
+  UInt32 mVideoSizeCount;              // at most kMyMaxVideoSizes
+  MyVideoSizeStruct mVideoSizes[kMyMaxVideoSizes];
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

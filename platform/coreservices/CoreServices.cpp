@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -381,6 +382,7 @@ long SkyloomBeepCount() { return gBeeps.load(); }
 namespace {
 std::mutex gDateLock;
 std::function<UInt32()> gDateSource;
+std::function<double()> gUTCSource;
 
 // Days from 1904-01-01 to year-month-day (proleptic Gregorian; month 1..12).
 constexpr SInt64 kDays1904 = SkyloomDaysFromCivil(1904, 1, 1);
@@ -434,4 +436,29 @@ void DateToSeconds(const DateTimeRec* d, UInt32* secs) {
   SInt64 days = daysFrom1904(y, m0 + 1, 1) + d->day - 1;
   SInt64 s = days * 86400 + SInt64(d->hour) * 3600 + SInt64(d->minute) * 60 + d->second;
   *secs = UInt32(s);
+}
+
+void SkyloomSetUTCTimeSource(std::function<double()> unixSeconds) {
+  std::lock_guard<std::mutex> lock(gDateLock);
+  gUTCSource = std::move(unixSeconds);
+}
+
+OSErr GetUTCDateTime(UTCDateTime* utcDateTime, OptionBits) {
+  if (!utcDateTime) return paramErr;
+  double unix = 0;
+  bool injected = false;
+  {
+    std::lock_guard<std::mutex> lock(gDateLock);
+    if (gUTCSource) unix = gUTCSource(), injected = true;
+  }
+  if (!injected) {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    unix = double(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) / 1e6;
+  }
+  const double whole = std::floor(unix);
+  const UInt64 seconds = UInt64(SInt64(whole) + SInt64(kMacEpochToUnixSeconds));
+  utcDateTime->highSeconds = UInt16(seconds >> 32);
+  utcDateTime->lowSeconds = UInt32(seconds);
+  utcDateTime->fraction = UInt16(std::min(65535.0, std::floor((unix - whole) * 65536.0)));
+  return noErr;
 }

@@ -109,3 +109,8 @@ static_assert(sizeof(UTCDateTime) == 8, "a UTC date-time is 8 bytes");
 
 // Seconds between 1904-01-01 and 1970-01-01.
 constexpr UInt32 kMacEpochToUnixSeconds = 2082844800u;
+// Now, in UTC; the options are not used. 0, or paramErr for a null pointer.
+OSErr GetUTCDateTime(UTCDateTime* utcDateTime, OptionBits options);
+// Tests inject the UTC clock: the function returns seconds since 1970-01-01
+// 00:00:00 UTC. An empty function restores the system clock.
+void SkyloomSetUTCTimeSource(std::function<double()> unixSeconds);

@@ -77,6 +77,11 @@ struct SimCameraPersonality {
   // The camera refuses every region (error 1, bit 23, on value setting).
   bool format7RefuseRegions = false;
 
+  // The grey fixed modes (Formats 0 to 2) carry a colour mosaic in the
+  // order of the vendor tile register 0x1040 ('RGGB', 'GBRG', 'GRBG',
+  // 'BGGR'; any other value: grey), as Point Grey colour cameras send it.
+  bool fixedModeMosaic = false;
+
   // ---- the IIDC register file: offset from the command base -> value ----
   std::map<UInt32, UInt32> registers;
 };
@@ -86,6 +91,21 @@ SimCameraPersonality SimDefaultColourPersonality();  // the camera of the defaul
 SimCameraPersonality SimMonoFireWirePersonality();   // Format 0 modes 5, 6, Format 7 mode 0
 SimCameraPersonality SimColourFireWirePersonality(); // Format 7 modes 0, 1; WB, trigger, temperature
 SimCameraPersonality SimUSBPersonality();            // vendor 0x1E10, serial "1A2B"
+// The kinds of camera the application tells apart by vendor, name and features
+// (none of them has an absolute shutter):
+// grey Format 0 mode 5 (1.875 .. 30 fps) only, no white balance;
+SimCameraPersonality SimMonoPersonality();
+// the same with a white-balance feature that takes values back;
+SimCameraPersonality SimWhiteBalanceColourPersonality();
+// a camera of the company `companyId` (0x000748, 0x0050A6 ...) named `name`,
+// with the mode and white balance above;
+SimCameraPersonality SimVendorPersonality(UInt32 companyId, const std::string& name);
+// the long-exposure model "API-201": Format 0 modes 4 (640x480 RGB) and 5,
+// and the registers 0xF00, 0xF04, 0xF1C and 0x524 its family answers;
+SimCameraPersonality SimLongExposurePersonality();
+// a Format 7 only camera with white balance whose mode 0 (1280x960 Raw8,
+// Raw16) reports COLOR_FILTER_ID `filterId` (0..3 RGGB..BGGR, 4 and up: none).
+SimCameraPersonality SimFormat7FilterPersonality(UInt32 filterId);
 
 // Feature register helpers shared by the personalities and the tests.
 constexpr UInt32 kSimAbsoluteBlockBase = 0x2400;     // + 0x10 x feature index

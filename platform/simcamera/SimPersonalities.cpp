@@ -113,6 +113,7 @@ SimCameraPersonality SimDefaultColourPersonality() {
   AddFormat7Mode(p, 0, 1280, 960, 4, 2, kRaw8 | kRaw16 | kRaw12, 9, 0);
   AddFormat7Mode(p, 1, 640, 480, 4, 2, kRaw8 | kRaw16, 9, 0);
   AddVendorRegisters(p, "RGGB");
+  p.fixedModeMosaic = true;
   return p;
 }
 
@@ -204,5 +205,87 @@ SimCameraPersonality SimUSBPersonality() {
   r[0x820] = 0x82000000;
   AddFormat7Mode(p, 0, 1280, 960, 4, 2, kMono8 | kMono16 | kMono12, 0, 0);
   AddVendorRegisters(p, "YYYY");
+  return p;
+}
+
+namespace {
+
+// Format 0 mode 5 (640x480, 8 bits) at 1.875 .. 30 fps; brightness, shutter
+// (no absolute control) and gain; with white balance when asked.
+SimCameraPersonality BasicFireWire(UInt64 guid, const std::string& name, bool whiteBalance) {
+  SimCameraPersonality p;
+  p.label = name;
+  p.bus = SimBusKind::FireWire;
+  p.guid = guid;
+  p.unitSWVersion = 0x102;
+  p.modelName = name;
+  p.commandBase = kBase;
+  auto& r = p.registers;
+  r[0x100] = 0x80000000;  // Format 0
+  r[0x180] = 0x04000000;  // mode 5
+  r[0x214] = 0xF8000000;  // 1.875 .. 30 fps
+  r[0x404] = whiteBalance ? 0x91800000 : 0x81800000;  // brightness, (white balance,) shutter, gain
+  r[0x408] = 0x00000000;
+  r[0x500] = 0x890000FF;
+  r[0x51C] = 0x8B001FFF;  // shutter 1..4095, no absolute control
+  r[0x520] = 0x8B0003FF;
+  r[0x800] = 0x82000040;
+  r[0x81C] = 0x82000200;
+  r[0x820] = 0x82000080;
+  if (whiteBalance) {
+    r[0x50C] = 0x890003FF;  // white balance 0..1023, manual
+    r[0x80C] = 0x82100200;
+  }
+  r[0x600] = 4u << 29;
+  r[0x604] = 5u << 29;
+  r[0x608] = 0;
+  return p;
+}
+
+}  // namespace
+
+SimCameraPersonality SimMonoPersonality() { return BasicFireWire(0x00A1B20100004004ull, "Sim IIDC Mono 640 Basic", false); }
+
+SimCameraPersonality SimWhiteBalanceColourPersonality() {
+  return BasicFireWire(0x00A1B20100005005ull, "Sim IIDC Colour 640 WB", true);
+}
+
+SimCameraPersonality SimVendorPersonality(UInt32 companyId, const std::string& name) {
+  // The id (GUID low word) follows the name, so a rig may hold several.
+  UInt32 id = 0x6000;
+  for (char c : name) id = id * 31 + UInt8(c);
+  return BasicFireWire(UInt64(companyId) << 40 | 0x0100000000ull | id, name, true);
+}
+
+SimCameraPersonality SimLongExposurePersonality() {
+  SimCameraPersonality p = BasicFireWire(0x00A1B20100007007ull, "API-201", false);
+  auto& r = p.registers;
+  r[0x180] = 0x0C000000;  // modes 4 (640x480 RGB) and 5
+  r[0x210] = 0xF8000000;
+  r[0x404] = 0x81C00000;  // brightness, shutter, gain, iris
+  r[0x524] = 0x890000FF;  // iris inquiry
+  r[0x824] = 0x82000000;
+  r[0xF00] = 0x00000000;  // EEPROM write enable
+  r[0xF04] = 0x00000001;  // test configuration
+  r[0xF1C] = 0x00000002;  // status configuration
+  return p;
+}
+
+SimCameraPersonality SimFormat7FilterPersonality(UInt32 filterId) {
+  SimCameraPersonality p;
+  p.label = "Format 7 colour filter";
+  p.bus = SimBusKind::FireWire;
+  p.guid = 0x00A1B20100008008ull;
+  p.unitSWVersion = 0x102;
+  p.modelName = "Sim IIDC F7 Filter";
+  p.commandBase = kBase;
+  auto& r = p.registers;
+  r[0x100] = 0x01000000;  // Format 7 only
+  r[0x19C] = 0x80000000;  // mode 0
+  r[0x404] = 0x10000000;  // white balance
+  r[0x50C] = 0x890003FF;
+  r[0x80C] = 0x82100200;
+  r[0x608] = 7u << 29;
+  AddFormat7Mode(p, 0, 1280, 960, 4, 2, kRaw8 | kRaw16, 9, filterId);
   return p;
 }

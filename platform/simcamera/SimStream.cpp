@@ -79,10 +79,21 @@ void SimStream::SetGeometryOverride(std::optional<SimStreamGeometry> geometry) {
 }
 
 // The mosaic of a Format 7 raw colour coding (Raw8, Raw16, Raw12), from the
-// mode's colour filter register: 1 RGGB, 2 GBRG, 3 GRBG, 4 BGGR; 0 for a
-// grey picture.
+// mode's colour filter register, or of a fixed grey mode from the tile
+// register: 1 RGGB, 2 GBRG, 3 GRBG, 4 BGGR; 0 for a grey picture.
 int SimStream::BayerCodeNow() const {
-  if (camera_.Peek(0x608) >> 29 != 7) return 0;
+  if (camera_.Peek(0x608) >> 29 != 7) {
+    // Fixed modes: a mosaic in the order of the vendor tile register, on
+    // cameras that send one there.
+    if (!camera_.Personality().fixedModeMosaic) return 0;
+    switch (camera_.Peek(0x1040)) {
+      case FOUR_CHAR_CODE("RGGB"): return 1;
+      case FOUR_CHAR_CODE("GBRG"): return 2;
+      case FOUR_CHAR_CODE("GRBG"): return 3;
+      case FOUR_CHAR_CODE("BGGR"): return 4;
+      default: return 0;
+    }
+  }
   const UInt32 block = kSimFormat7BlockBase + 0x100 * (camera_.Peek(0x604) >> 29);
   const UInt32 coding = camera_.Peek(block + 0x10) >> 24;
   if (coding != 9 && coding != 10 && coding != 12) return 0;

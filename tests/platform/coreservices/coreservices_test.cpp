@@ -91,6 +91,29 @@ TEST(Dates, InjectedClock) {
   EXPECT_GT(s, 3029529600u);  // the real clock is past 2000
 }
 
+// UTC seconds since 1904 and a 1/65536 fraction: 1999-12-31 23:59:59.75 UTC
+// is 946684799.75 s after 1970, so 946684799 + 2082844800 = 3029529599.
+TEST(Dates, UTCDateTime) {
+  EXPECT_EQ(GetUTCDateTime(nullptr, 0), paramErr);
+  SkyloomSetUTCTimeSource([] { return 946684799.75; });
+  UTCDateTime t{};
+  ASSERT_EQ(GetUTCDateTime(&t, 0), noErr);
+  const UInt32 high = t.highSeconds, low = t.lowSeconds, fraction = t.fraction;
+  EXPECT_EQ(high, 0u);
+  EXPECT_EQ(low, 3029529599u);
+  EXPECT_EQ(fraction, 49152u);
+  // After 2040-02-06 06:28:16 UTC the seconds need the high word.
+  SkyloomSetUTCTimeSource([] { return 4294967296.0 - 2082844800.0 + 1.0; });
+  ASSERT_EQ(GetUTCDateTime(&t, 0), noErr);
+  const UInt32 high2 = t.highSeconds, low2 = t.lowSeconds;
+  EXPECT_EQ(high2, 1u);
+  EXPECT_EQ(low2, 1u);
+  SkyloomSetUTCTimeSource(nullptr);
+  ASSERT_EQ(GetUTCDateTime(&t, 0), noErr);
+  const UInt32 now = t.lowSeconds;
+  EXPECT_GT(now, 3029529599u);  // the real clock is past 2000
+}
+
 TEST(Handles, GrowShrinkAppendDispose) {
   long live = SkyloomLiveHandleCount();
   Handle h = NewHandleClear(4);

@@ -179,4 +179,43 @@ TEST_F(SimFeaturesTest, FramesFollowShutterGainAndWhiteBalance) {
   }
 }
 
+// The default camera sends its grey fixed modes as a mosaic in the order of
+// its tile register, as the application classifies them; another tile value
+// (or a camera without the habit) sends grey.
+TEST(SimFixedModeMosaic, FollowsTheTileRegister) {
+  const double gains[3] = {1.0, 1.0, 0x1E0 / 512.0};
+  const double exposure = 0x200 * 20e-6 / 0.01;
+  const struct {
+    bool defaultCamera;
+    UInt32 tiles;
+    int bayer;  // 0: grey
+  } kCases[] = {{true, FOUR_CHAR_CODE("RGGB"), 1}, {true, FOUR_CHAR_CODE("BGGR"), 4},
+                {true, FOUR_CHAR_CODE("YYYY"), 0}, {false, FOUR_CHAR_CODE("RGGB"), 0}};
+  for (const auto& c : kCases) {
+    SimCameraPersonality p = c.defaultCamera ? SimDefaultColourPersonality() : SimMonoFireWirePersonality();
+    p.registers[0x1040] = c.tiles;
+    p.registers[0x81C] = 0x82000200;  // shutter 0x200, gain 0
+    p.registers[0x820] = 0x82000000;
+    p.registers[0x80C] = 0x821E0200;
+    p.registers[0x600] = 4u << 29;  // Format 0 mode 5 (640x480 Y8), 30 fps
+    p.registers[0x604] = 5u << 29;
+    p.registers[0x608] = 0;
+    SimCamera cam(p);
+    SimSceneSettings settings;
+    settings.width = 640;
+    settings.height = 480;
+    const SimScene scene(settings);
+    std::vector<UInt16> samples(640 * 480);
+    if (c.bayer)
+      scene.RenderBayer(0, exposure, gains, c.bayer, 8, samples.data());
+    else
+      scene.RenderMono(0, exposure, 8, samples.data());
+    const std::vector<UInt8> frame = cam.Stream().ReferenceFrame(3);
+    ASSERT_EQ(frame.size(), samples.size());
+    size_t differ = 0;
+    for (size_t i = 4; i + 4 < frame.size(); i++) differ += frame[i] != samples[i];
+    EXPECT_EQ(differ, 0u) << std::hex << c.tiles << " default " << c.defaultCamera;
+  }
+}
+
 }  // namespace

@@ -1,0 +1,266 @@
+// The camera's opening and closing for tests of the live side, until the
+// application's own start-up replaces them: a rig of simulated cameras, a
+// private preference directory and save folder, the real nib, and a camera
+// control record made as the application's opening makes it.
+//
+//   class MyTest : public CameraHarness {};
+//   TEST_F(MyTest, ...) {
+//     Rig({SimDefaultColourPersonality()});
+//     ASSERT_EQ(OpenCamera(), noErr);
+//     ... record_->mVideoSizes[0] ...
+//     CloseCamera();                      // TearDown closes one left open
+//   }
+//
+// Opening lists the cameras, picks one with myBrowseCameras (scripted users
+// answer its dialog), opens it, allocates the record (cleared, kind 1, the
+// defaults the live side reads), copies the capability block, identifies the
+// camera family, creates "ControlWindow" and "VideoWindow" with the record as
+// their reference constant and fills the video-size table with
+// myTestCameraColorMonoForFormatMode for every mode the block offers.
+// Closing undoes all of it.
+#pragma once
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CameraIdentification.h"
+#include "app/CameraWindowData.h"
+#include "camera_driver/ORXDCAM.h"
+#include "platform/corefoundation/CFPreferences.h"
+#include "platform/coreservices/Files.h"
+#include "platform/iokit/IIDCTables.h"
+#include "platform/simcamera/SimBus.h"
+#include "tests/support/UiFixture.h"
+
+class CameraHarness : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    LinkRealNib();
+    preferences_ = dir_ + "/config";
+    saveFolder_ = dir_ + "/Captures";
+    mkdir(preferences_.c_str(), 0755);
+    mkdir(saveFolder_.c_str(), 0755);
+    SkyloomSetConfigurationDirectory(preferences_.c_str());
+    SkyloomPreferencesForgetAll();
+  }
+  void TearDown() override {
+    CloseCamera();
+    SimRemoveRig();
+    cameras_.clear();
+    SkyloomPreferencesForgetAll();
+    SkyloomSetConfigurationDirectory(nullptr);
+    UiTest::TearDown();
+  }
+
+  // Replaces the rig; the cameras returned can be driven and inspected.
+  std::vector<std::shared_ptr<SimCamera>> Rig(const std::vector<SimCameraPersonality>& personalities) {
+    cameras_ = SimInstallRig(personalities);
+    return cameras_;
+  }
+
+  // Opens a camera as the application does; 0, or the status that stopped
+  // the opening (-1 no usable camera, -128 the browser was cancelled), with
+  // nothing left behind.
+  OSStatus OpenCamera() {
+    if (record_) return paramErr;
+    MyDCAMCameraListStruct list;
+    memset(&list, 0, sizeof list);
+    OSStatus err = ORXDCAMGetListOfCameras(&list);
+    if (err != noErr) return err;
+    if (list.mCount == 0) return -1;
+    SInt32 index = myBrowseCameras(list);
+    if (index < 0) return index;
+    const UInt32 cameraID = list.mEntries[index].mCameraID;
+
+    auto* r = static_cast<MyCameraWindowDataStruct*>(malloc(sizeof(MyCameraWindowDataStruct)));
+    if (!r) return memFullErr;
+    memset(r, 0, sizeof *r);
+    record_ = r;
+    StoreDefaults(r);
+
+    IBNibRef nib = nullptr;
+    if ((err = CreateNibReference(CFSTR("ORX_DCAM"), &nib)) != noErr) return Fail(err);
+    OSStatus e1 = CreateWindowFromNib(nib, CFSTR("VideoWindow"), &r->mVideoWindow);
+    OSStatus e2 = CreateWindowFromNib(nib, CFSTR("ControlWindow"), &r->mControlWindow);
+    DisposeNibReference(nib);
+    if (e1 != noErr) return Fail(e1);
+    if (e2 != noErr) return Fail(e2);
+    SetWRefCon(r->mVideoWindow, 0);
+    SetWRefCon(r->mControlWindow, 0);
+    ControlRef histogram = Control(FOUR_CHAR_CODE("HIST"));
+    if (histogram) {
+      Rect b;
+      GetControlBounds(histogram, &b);
+      r->mHistogramRect = Rect{SInt16(b.top + 1), SInt16(b.left + 1), SInt16(b.bottom - 2), SInt16(b.right - 1)};
+    }
+
+    r->mCameraHandle = ORXDCAMOpenACamera(cameraID);
+    if (!r->mCameraHandle) return Fail(-1);
+    OSStatus propertiesErr = ORXDCAMGetCameraProperties3(r->mCameraHandle, reinterpret_cast<UInt8*>(&r->mProperties));
+    if ((err = IdentifyFamily(r, propertiesErr)) != noErr) return Fail(err);
+
+    FillVideoSizes(r);
+    SetWRefCon(r->mVideoWindow, SRefCon(r));
+    SetWRefCon(r->mControlWindow, SRefCon(r));
+    r->mControlWindowShown = 1;
+    ShowWindow(r->mVideoWindow);
+    ShowWindow(r->mControlWindow);
+    return noErr;
+  }
+
+  // Closes the open camera (if any), its windows and the record.
+  void CloseCamera() {
+    MyCameraWindowDataStruct* r = record_;
+    if (!r) return;
+    record_ = nullptr;
+    r->mControlWindowShown = 0;
+    if (r->mCameraHandle) {
+      ORXDCAMCloseACamera(r->mCameraHandle);
+      r->mCameraHandle = nullptr;
+    }
+    if (r->mControlWindow) {
+      HideWindow(r->mControlWindow);
+      DisposeWindow(r->mControlWindow);
+    }
+    if (r->mVideoWindow) DisposeWindow(r->mVideoWindow);
+    free(r);
+  }
+
+  // A control of the open camera's control window (null when none).
+  ControlRef Control(OSType signature, SInt32 id = 0) {
+    if (!record_ || !record_->mControlWindow) return nullptr;
+    ControlID cid = {signature, id};
+    ControlRef c = nullptr;
+    return GetControlByID(record_->mControlWindow, &cid, &c) == noErr ? c : nullptr;
+  }
+
+  MyCameraWindowDataStruct* record_ = nullptr;
+  std::vector<std::shared_ptr<SimCamera>> cameras_;
+  std::string preferences_;  // the private preference directory
+  std::string saveFolder_;   // where grabs and recordings may go
+
+ private:
+  OSStatus Fail(OSStatus err) {
+    CloseCamera();
+    return err;
+  }
+
+  // The values a new record holds before preferences are read.
+  static void StoreDefaults(MyCameraWindowDataStruct* r) {
+    r->mKind = kMyCameraWindowDataKind;
+    r->mBitsPerPixel = 8;
+    r->mFrameRate = 30.0;
+    r->mDisplayFormatItem = 2;
+    r->mBalanceColour = RGBColor{65535, 65535, 65535};
+    r->mDarkFrameCount = 1;
+    r->mFlatFrameCount = 1;
+  }
+
+  // Names, the long-exposure kind and the family flags.
+  static OSStatus IdentifyFamily(MyCameraWindowDataStruct* r, OSStatus propertiesErr) {
+    const char* name = r->mProperties.mName;
+    if (strcmp(name, "Unknown Camera") == 0) {
+      r->mIsUBTModel = 0;
+    } else if (strcmp(name, "QRV-00000001") == 0 || strcmp(name, "QRV-00000000") == 0) {
+      SetTitle(r->mControlWindow, "Frostlens Controls");
+      r->mIsUBTModel = 1;
+      r->mFrostlensModel = 1;
+    } else {
+      char title[128];
+      snprintf(title, sizeof title, "%s Controls", name);
+      SetTitle(r->mControlWindow, title);
+      r->mIsUBTModel = myIsCameraUBT(name) == 0;
+    }
+    r->mIsLongExposureCamera = r->mIsUBTModel ? 1 : myCheckForTSLV1501Type(name) == 0;
+    if (r->mIsLongExposureCamera) {
+      r->mExposureItemLimit = 7;
+      r->mAutoShutterAvailable = 1;
+      return propertiesErr;
+    }
+    if (myCheckIIDCAppropriateModes(r->mCameraHandle, r->mProperties) != noErr) {
+      fprintf(stderr, "''%s' Camera does not support neccessary Mono or Color modes\n", name);
+      return paramErr;
+    }
+    r->mAbsoluteShutter = r->mProperties.mAbsoluteCapable[kDCAMShutter];
+    r->m50HzCapable = r->mProperties.mFeaturePresent[kDCAMFrameRate];
+    const UInt32 vendor = r->mProperties.mVendor;
+    if ((vendor >> 8) == 0x00B09D || vendor == 0x1E10) {
+      UInt32 board = 0;
+      if (myPointGreyCameraCheck(r->mCameraHandle, &r->mBayerFormat, &board, 1, 0) == noErr) {
+        r->mIsPointGrey = 1;
+        r->mPointGreyBayer = board == 3;
+      }
+    } else if ((vendor >> 8) == 0x000748) {
+      r->mShutterByAbsolute = 1;
+    } else if ((vendor >> 8) == 0x0050A6) {
+      r->mIsVendor50A6 = 1;
+      r->mShutterByAbsolute = 1;
+      ORXDCAMSetQuadlet(r->mCameraHandle, 0, 0xF08, 0, 0);
+    } else {
+      r->mShutterByAbsolute = 1;
+      r->mBayerSelectable = 1;
+    }
+    if (r->mAbsoluteShutter) {
+      r->mAutoShutterAvailable = 1;
+    } else if (ORXDCAMSetPropertyValue(r->mCameraHandle, 0x51C, 1, 1) == noErr) {
+      r->mAutoShutterAvailable = 1;
+      ORXDCAMSetPropertyValue(r->mCameraHandle, 0x51C, 1, 0);
+    }
+    return noErr;
+  }
+
+  // One video-size entry for every grey fixed mode of the block, and for
+  // every depth of every Format 7 mode.
+  static void FillVideoSizes(MyCameraWindowDataStruct* r) {
+    ControlID cid = {FOUR_CHAR_CODE("VISZ"), 0};
+    ControlRef popup = nullptr;
+    GetControlByID(r->mControlWindow, &cid, &popup);
+    MenuRef menu = popup ? GetControlPopupMenuHandle(popup) : nullptr;
+    UInt32 count = 0;
+    auto add = [&](UInt32 format, UInt32 mode, UInt32 bits, UInt32 width, UInt32 height) {
+      if (count >= kMyMaxVideoSizes) return;
+      myTestCameraColorMonoForFormatMode(r, count, format, mode, bits, width, height, menu);
+      count++;
+    };
+    for (UInt32 format = 0; format < 3; format++)
+      for (UInt32 mode = 0; mode < 8; mode++) {
+        const iidc::FixedMode& m = iidc::kFixedModes[format][mode];
+        if (r->mProperties.mFormat[format].mModeSupported[mode] != 1 || m.code != iidc::kRaw) continue;
+        if (m.bits == 8 || m.bits == 16) add(format, mode, m.bits, m.width, m.height);
+      }
+    if (r->mProperties.mFormat7Supported)
+      for (UInt32 mode = 0; mode < 32; mode++) {
+        if (r->mProperties.mFormat7ModeSupported[mode] != 1) continue;
+        UInt32 w, h, uw, uh, ul, ut, unit, max, codings = 0;
+        if (ORXDCAMGetFMRProperties(r->mCameraHandle, 7, mode, 3.75, &w, &h, &uw, &uh, &ul, &ut, &unit, &max,
+                                    &codings) != noErr)
+          continue;
+        const UInt8 region = uw && uh && ul && ut;
+        const struct {
+          UInt32 bits, codings;
+        } kDepths[] = {{8, 1u << 31 | 1u << 22}, {12, 1u << 20 | 1u << 19}, {16, 1u << 26 | 1u << 21}};
+        for (const auto& d : kDepths)
+          if (codings & d.codings) {
+            if (count < kMyMaxVideoSizes) r->mVideoSizes[count].mRegionAllowed = region;
+            add(7, mode, d.bits, w, h);
+          }
+      }
+    r->mVideoSizeCount = count;
+    r->mVideoSizeIndex = 0;
+    if (count) r->mSizeLongestExposureMS = r->mVideoSizes[0].mMaxFramePeriodMs;
+    if (popup) SetControl32BitValue(popup, 1);
+  }
+
+  static void SetTitle(WindowRef window, const char* title) {
+    CFStringRef s = CFStringCreateWithCString(kCFAllocatorDefault, title, kCFStringEncodingUTF8);
+    if (!s) return;
+    SetWindowTitleWithCFString(window, s);
+    CFRelease(s);
+  }
+};
