@@ -9,42 +9,6 @@ using namespace skyloom_bayer;
 
 namespace {
 
-inline int loadBE16(const u8* p) { return (int(p[0]) << 8) | int(p[1]); }
-inline void putBE16(u8* p, int v) {
-  p[0] = u8(unsigned(v) >> 8);
-  p[1] = u8(v);
-}
-
-struct Load16BE {
-  static constexpr size_t kBytes = 2;
-  static int at(const u8* row, int x) { return loadBE16(row + 2 * size_t(x)); }
-};
-// The high (first) byte of a big-endian sample, for 32-bit output.
-struct Load16BEHi {
-  static constexpr size_t kBytes = 2;
-  static int at(const u8* row, int x) { return row[2 * size_t(x)]; }
-};
-
-struct SinkB48r {
-  static constexpr size_t kBytes = 6;
-  static void put(u8* row, int x, int r, int g, int b) {
-    u8* d = row + 6 * size_t(x);
-    putBE16(d, r);
-    putBE16(d + 2, g);
-    putBE16(d + 4, b);
-  }
-};
-struct SinkB64a {
-  static constexpr size_t kBytes = 8;
-  static void put(u8* row, int x, int r, int g, int b) {
-    u8* d = row + 8 * size_t(x);
-    d[0] = 0xFF;
-    d[1] = 0xFF;
-    putBE16(d + 2, r);
-    putBE16(d + 4, g);
-    putBE16(d + 6, b);
-  }
-};
 // 16-bit results shown as ARGB through their high bytes.
 struct SinkARGBHi {
   static constexpr size_t kBytes = 4;

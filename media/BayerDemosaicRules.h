@@ -44,6 +44,17 @@ struct Load16Hi {
   static constexpr size_t kBytes = 2;
   static int at(const u8* row, int x) { return Load16::at(row, x) >> 8; }
 };
+// Big-endian 16-bit samples (the decompressor's input), swapped as loaded.
+inline UInt16 swap16(UInt16 v) { return UInt16((v << 8) | (v >> 8)); }
+struct Load16BE {
+  static constexpr size_t kBytes = 2;
+  static int at(const u8* row, int x) { return swap16(UInt16(Load16::at(row, x))); }
+};
+// The high (first) byte of a big-endian sample.
+struct Load16BEHi {
+  static constexpr size_t kBytes = 2;
+  static int at(const u8* row, int x) { return row[2 * size_t(x)]; }
+};
 
 // ---- Pixel writers. ----
 inline void put16(u8* p, int v) {
@@ -60,6 +71,7 @@ struct SinkARGB {
     d[3] = u8(b);
   }
 };
+inline void putBE16(u8* p, int v) { put16(p, swap16(UInt16(v))); }
 struct SinkRGB48 {
   static constexpr size_t kBytes = 6;
   static void put(u8* row, int x, int r, int g, int b) {
@@ -67,6 +79,27 @@ struct SinkRGB48 {
     put16(d, r);
     put16(d + 2, g);
     put16(d + 4, b);
+  }
+};
+// 'b48r': R, G, B big-endian.
+struct SinkB48r {
+  static constexpr size_t kBytes = 6;
+  static void put(u8* row, int x, int r, int g, int b) {
+    u8* d = row + 6 * size_t(x);
+    putBE16(d, r);
+    putBE16(d + 2, g);
+    putBE16(d + 4, b);
+  }
+};
+// 'b64a': A = 65535, R, G, B big-endian.
+struct SinkB64a {
+  static constexpr size_t kBytes = 8;
+  static void put(u8* row, int x, int r, int g, int b) {
+    u8* d = row + 8 * size_t(x);
+    put16(d, 0xFFFF);
+    putBE16(d + 2, r);
+    putBE16(d + 4, g);
+    putBE16(d + 6, b);
   }
 };
 inline int luma(int r, int g, int b) { return int((306u * UInt32(r) + 601u * UInt32(g) + 117u * UInt32(b)) >> 10); }
@@ -302,8 +335,11 @@ int mqRowSIMD(const u8* up, const u8* cur, const u8* dn, u8* drow, bool red, int
 
 #if SKYLOOM_MEDIA_SSE2
 template <class L, class S>
-constexpr bool kHas16SIMDPath = std::is_same_v<L, Load16> &&
-                                (std::is_same_v<S, SinkRGB48> || std::is_same_v<S, SinkMono16>);
+constexpr bool kHas16SIMDPath = (std::is_same_v<L, Load16> || std::is_same_v<L, Load16BE>) &&
+                                (std::is_same_v<S, SinkRGB48> || std::is_same_v<S, SinkMono16> ||
+                                 std::is_same_v<S, SinkB48r>);
+
+inline __m128i swapLanes16(__m128i v) { return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)); }
 
 // (306 R + 601 G + 117 B) >> 10 on eight unsigned 16-bit lanes.
 inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
@@ -324,7 +360,12 @@ inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
 template <class S>
 inline void storeClasses16(u8* d, __m128i re, __m128i ge, __m128i be, __m128i ro, __m128i go, __m128i bo) {
   auto join = [](__m128i e, __m128i o) { return _mm_or_si128(e, _mm_slli_epi32(o, 16)); };
-  const __m128i r = join(re, ro), g = join(ge, go), b = join(be, bo);
+  __m128i r = join(re, ro), g = join(ge, go), b = join(be, bo);
+  if constexpr (std::is_same_v<S, SinkB48r>) {
+    r = swapLanes16(r);
+    g = swapLanes16(g);
+    b = swapLanes16(b);
+  }
   if constexpr (std::is_same_v<S, SinkMono16>) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), luma16x8(r, g, b));
   } else {
@@ -346,10 +387,14 @@ inline void storeClasses16(u8* d, __m128i re, __m128i ge, __m128i be, __m128i ro
 // The bilinear interior of a 16-bit row, eight pixels a step from x = 2,
 // the even and odd columns of a block in 32-bit lanes (sums of four samples
 // need 18 bits). Returns the first column not done.
-template <class S, bool GreenEven>
+template <class L, class S, bool GreenEven>
 int mqRow16SIMD(const u8* up, const u8* cur, const u8* dn, u8* drow, bool red, int W) {
   const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
-  auto ld = [](const u8* row, int x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * size_t(x))); };
+  auto ld = [](const u8* row, int x) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * size_t(x)));
+    if constexpr (std::is_same_v<L, Load16BE>) return swapLanes16(v);
+    else return v;
+  };
   auto ev = [&](__m128i v) { return _mm_and_si128(v, lowHalf); };
   auto od = [](__m128i v) { return _mm_srli_epi32(v, 16); };
   auto add = [](__m128i a, __m128i b) { return _mm_add_epi32(a, b); };
@@ -438,8 +483,8 @@ void demosaicMQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
     if constexpr (kHas16SIMDPath<L, S>) {
       if (simd) {
         mqRowScalar<L, S>(up, cur, dn, drow, ph, y, 1, 1);
-        x = ph.green(2, y) ? mqRow16SIMD<S, true>(up, cur, dn, drow, ph.redRow(y), W)
-                           : mqRow16SIMD<S, false>(up, cur, dn, drow, ph.redRow(y), W);
+        x = ph.green(2, y) ? mqRow16SIMD<L, S, true>(up, cur, dn, drow, ph.redRow(y), W)
+                           : mqRow16SIMD<L, S, false>(up, cur, dn, drow, ph.redRow(y), W);
       }
     }
 #endif
