@@ -33,7 +33,7 @@ void bilinear(const Frame& f) {
 }
 template <class L, class S>
 void gradients(const Frame& f, UInt32 maxValue) {
-  demosaicHQ<L, S, true>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, maxValue);
+  demosaicHQ<L, S, true>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, maxValue, true);
 }
 
 void rawCopy(const Frame& f) {

@@ -25,7 +25,7 @@ OSStatus myGRDPixArrs(const UInt16* pixArr, UInt8 isGreenSite, UInt8 isRedRow, U
   }
 #define SKYLOOM_HQ_KERNEL(name, L, S, grbg, maxValue)                                                 \
   void name(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UInt32 height, UInt8 flag) { \
-    demosaicHQ<L, S>(src, dst, dstRowBytes, width, height, grbg, flag, maxValue);                      \
+    demosaicHQ<L, S>(src, dst, dstRowBytes, width, height, grbg, flag, maxValue, myMediaSIMDEnabled());  \
   }
 
 SKYLOOM_KERNEL(BayerRGGB8_LQ_ARGB32, demosaicLQ, Load8, SinkARGB, false)
