@@ -714,60 +714,109 @@ inline void windowToPixels(const UInt16* pixArr, UInt8 isGreenSite, UInt8 isRedR
 }
 
 #if SKYLOOM_MEDIA_SSE2
-// The high-quality rule four pixels at a time: the pixels x0, x0 + 2, x0 + 4,
-// x0 + 6 of one row, which share their site kind, in 32-bit lanes. Source
-// rows come widened to 32 bits and split into their even and odd padded
-// columns (padded column q = column + 2, mirrored outside the frame), so the
-// sample at any offset of the 5x5 window is one unaligned load for all four.
-struct HQRows {
-  const SInt32* even[5];  // window rows -2 .. +2
-  const SInt32* odd[5];
-};
+// The high-quality rule on several pixels at once: pixels x0, x0 + 2, ... of
+// one row, which share their site kind, one to a lane. Source rows come
+// widened and split into their even and odd padded columns (padded column
+// q = column + 2, mirrored outside the frame), so the sample at any offset of
+// the 5x5 window is one unaligned load for all lanes. 8-bit samples run in
+// 16-bit lanes (every sum stays below 2048), wider ones in 32-bit lanes; the
+// final step is the scalar rule's double arithmetic in both.
 
-inline __m128i hqAbsDiff(__m128i a, __m128i b) {
-  const __m128i d = _mm_sub_epi32(a, b);
-  const __m128i s = _mm_srai_epi32(d, 31);
-  return _mm_sub_epi32(_mm_xor_si128(d, s), s);
-}
-inline __m128i hqMin(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), b, a); }
-inline __m128i hqMax(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), a, b); }
-// Exact x / 3 for 0 <= x < 2^20: (x + 0.5) / 3 lies at least 1/6 from an integer.
-inline __m128i hqThird(__m128i x) {
-  const __m128 v = _mm_add_ps(_mm_cvtepi32_ps(x), _mm_set1_ps(0.5f));
-  return _mm_cvttps_epi32(_mm_mul_ps(v, _mm_set1_ps(1.0f / 3.0f)));
-}
-// double(centre) + (1.0 / double(count)) * double(diff), truncated toward
-// zero and clamped to 0 .. maxValue: the scalar rule's double arithmetic,
-// two lanes at a time.
-inline __m128i hqFinish(__m128i centre, __m128i diff, __m128i count, __m128i maxValue) {
-  const __m128d one = _mm_set1_pd(1.0);
-  auto half = [&](__m128i c, __m128i df, __m128i n) {
-    const __m128d f = _mm_div_pd(one, _mm_cvtepi32_pd(n));
+// Exact double(centre) + (1.0 / double(count)) * double(diff), truncated
+// toward zero and clamped to 0 .. maxValue, on four 32-bit lanes.
+inline __m128i hqFinish(__m128i centre, __m128i diff, __m128d fLo, __m128d fHi, __m128i maxValue) {
+  auto half = [&](__m128i c, __m128i df, __m128d f) {
     return _mm_cvttpd_epi32(_mm_add_pd(_mm_cvtepi32_pd(c), _mm_mul_pd(f, _mm_cvtepi32_pd(df))));
   };
-  const __m128i lo = half(centre, diff, count);
-  const __m128i hi = half(_mm_srli_si128(centre, 8), _mm_srli_si128(diff, 8), _mm_srli_si128(count, 8));
+  const __m128i lo = half(centre, diff, fLo);
+  const __m128i hi = half(_mm_srli_si128(centre, 8), _mm_srli_si128(diff, 8), fHi);
   __m128i t = _mm_unpacklo_epi64(lo, hi);
   t = _mm_andnot_si128(_mm_cmplt_epi32(t, _mm_setzero_si128()), t);
   return blend(_mm_cmpgt_epi32(t, maxValue), maxValue, t);
 }
+inline void hqFinish4(__m128i centre, __m128i sum1, __m128i sum2, __m128i sumOwn, __m128i count, UInt32 maxValue,
+                      __m128i* a, __m128i* b) {
+  const __m128d one = _mm_set1_pd(1.0);
+  const __m128d fLo = _mm_div_pd(one, _mm_cvtepi32_pd(count));
+  const __m128d fHi = _mm_div_pd(one, _mm_cvtepi32_pd(_mm_srli_si128(count, 8)));
+  const __m128i maxV = _mm_set1_epi32(SInt32(maxValue > 65535 ? 65535 : maxValue));
+  *a = hqFinish(centre, _mm_sub_epi32(sum1, sumOwn), fLo, fHi, maxV);
+  *b = hqFinish(centre, _mm_sub_epi32(sum2, sumOwn), fLo, fHi, maxV);
+}
 
-template <bool kGreen, bool kHalfDiagAtGreen>
-inline void hqFour(const HQRows& rows, int x0, UInt32 maxValue, SInt32* ownOut, SInt32* aOut, SInt32* bOut) {
-  // P(dr, dc) for the four pixels.
-  auto P = [&](int dr, int dc) {
-    const int q = x0 + 2 + dc;
-    const SInt32* base = (q & 1) ? rows.odd[dr + 2] : rows.even[dr + 2];
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + (q >> 1)));
-  };
+struct HQLanes32 {
+  using T = SInt32;
+  static constexpr int kLanes = 4;
+  static __m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
+  static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
+  template <int N>
+  static __m128i shr(__m128i v) { return _mm_srli_epi32(v, N); }
+  static __m128i gt(__m128i a, __m128i b) { return _mm_cmpgt_epi32(a, b); }
+  static __m128i absDiff(__m128i a, __m128i b) {
+    const __m128i d = _mm_sub_epi32(a, b);
+    const __m128i s = _mm_srai_epi32(d, 31);
+    return _mm_sub_epi32(_mm_xor_si128(d, s), s);
+  }
+  static __m128i min(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), b, a); }
+  static __m128i max(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), a, b); }
+  // Exact x / 3 for 0 <= x < 2^20: (x + 0.5) / 3 lies at least 1/6 from an integer.
+  static __m128i third(__m128i x) {
+    const __m128 v = _mm_add_ps(_mm_cvtepi32_ps(x), _mm_set1_ps(0.5f));
+    return _mm_cvttps_epi32(_mm_mul_ps(v, _mm_set1_ps(1.0f / 3.0f)));
+  }
+  static void finish(__m128i centre, __m128i sum1, __m128i sum2, __m128i sumOwn, __m128i count, UInt32 maxValue,
+                     __m128i* a, __m128i* b) {
+    hqFinish4(centre, sum1, sum2, sumOwn, count, maxValue, a, b);
+  }
+};
+
+struct HQLanes16 {
+  using T = SInt16;
+  static constexpr int kLanes = 8;
+  static __m128i add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
+  static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
+  template <int N>
+  static __m128i shr(__m128i v) { return _mm_srli_epi16(v, N); }
+  static __m128i gt(__m128i a, __m128i b) { return _mm_cmpgt_epi16(a, b); }
+  static __m128i absDiff(__m128i a, __m128i b) { return _mm_sub_epi16(_mm_max_epi16(a, b), _mm_min_epi16(a, b)); }
+  static __m128i min(__m128i a, __m128i b) { return _mm_min_epi16(a, b); }
+  static __m128i max(__m128i a, __m128i b) { return _mm_max_epi16(a, b); }
+  // Exact x / 3 for 0 <= x <= 765 (three 8-bit samples).
+  static __m128i third(__m128i x) { return _mm_mulhi_epu16(x, _mm_set1_epi16(21846)); }
+  static void finish(__m128i centre, __m128i sum1, __m128i sum2, __m128i sumOwn, __m128i count, UInt32 maxValue,
+                     __m128i* a, __m128i* b) {
+    auto lo = [&](__m128i v) { return _mm_unpacklo_epi16(v, _mm_srai_epi16(v, 15)); };
+    auto hi = [&](__m128i v) { return _mm_unpackhi_epi16(v, _mm_srai_epi16(v, 15)); };
+    __m128i aLo, bLo, aHi, bHi;
+    hqFinish4(lo(centre), lo(sum1), lo(sum2), lo(sumOwn), lo(count), maxValue, &aLo, &bLo);
+    hqFinish4(hi(centre), hi(sum1), hi(sum2), hi(sumOwn), hi(count), maxValue, &aHi, &bHi);
+    *a = _mm_packs_epi32(aLo, aHi);
+    *b = _mm_packs_epi32(bLo, bHi);
+  }
+};
+
+template <class V>
+struct HQRows {
+  const typename V::T* even[5];  // window rows -2 .. +2
+  const typename V::T* odd[5];
+};
+
+template <class V, bool kGreen, bool kHalfDiagAtGreen>
+inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* ownOut, __m128i* aOut, __m128i* bOut) {
   // Window values by their number 1 .. 25 as the scalar rule counts them.
   __m128i w[26];
-  for (int n = 1; n <= 25; ++n) w[n] = P((n - 1) / 5 - 2, (n - 1) % 5 - 2);
-  auto D = [&](int a, int b) { return hqAbsDiff(w[a], w[b]); };
-  auto add = [](__m128i a, __m128i b) { return _mm_add_epi32(a, b); };
+  for (int n = 1; n <= 25; ++n) {
+    const int dr = (n - 1) / 5 - 2, q = x0 + 2 + (n - 1) % 5 - 2;
+    const typename V::T* base = (q & 1) ? rows.odd[dr + 2] : rows.even[dr + 2];
+    w[n] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + (q >> 1)));
+  }
+  // |a - b| = |b - a|: one order for both lets the shared terms of opposite
+  // directions be computed once.
+  auto D = [&](int a, int b) { return a < b ? V::absDiff(w[a], w[b]) : V::absDiff(w[b], w[a]); };
+  auto add = [](__m128i a, __m128i b) { return V::add(a, b); };
   auto sum4 = [&](__m128i a, __m128i b, __m128i c, __m128i d) { return add(add(a, b), add(c, d)); };
-  auto halfOf = [](__m128i v) { return _mm_srli_epi32(v, 1); };
-  auto quarterOf = [](__m128i v) { return _mm_srli_epi32(v, 2); };
+  auto halfOf = [](__m128i v) { return V::template shr<1>(v); };
+  auto quarterOf = [](__m128i v) { return V::template shr<2>(v); };
   __m128i grad[8];
   grad[0] = add(add(D(8, 18), D(3, 13)), halfOf(sum4(D(7, 17), D(9, 19), D(2, 12), D(4, 14))));
   grad[1] = add(add(D(14, 12), D(15, 13)), halfOf(sum4(D(9, 7), D(19, 17), D(10, 8), D(20, 18))));
@@ -786,11 +835,11 @@ inline void hqFour(const HQRows& rows, int x0, UInt32 maxValue, SInt32* ownOut, 
   }
   __m128i gMin = grad[0], gMax = grad[0];
   for (int i = 1; i < 8; ++i) {
-    gMin = hqMin(gMin, grad[i]);
-    gMax = hqMax(gMax, grad[i]);
+    gMin = V::min(gMin, grad[i]);
+    gMax = V::max(gMax, grad[i]);
   }
   // 1.5 min + 0.5 (max - min) is exactly min + max / 2.
-  const __m128i threshold = add(gMin, _mm_srli_epi32(gMax, 1));
+  const __m128i threshold = add(gMin, V::template shr<1>(gMax));
   __m128i own[8], m1[8], m2[8];
   if (!kGreen) {
     own[0] = halfOf(add(w[3], w[13]));  m1[0] = w[8];  m2[0] = halfOf(add(w[7], w[9]));
@@ -806,40 +855,44 @@ inline void hqFour(const HQRows& rows, int x0, UInt32 maxValue, SInt32* ownOut, 
     own[1] = halfOf(add(w[13], w[15])); m1[1] = w[14]; m2[1] = quarterOf(sum4(w[8], w[10], w[18], w[20]));
     own[2] = halfOf(add(w[13], w[23])); m1[2] = quarterOf(sum4(w[12], w[14], w[22], w[24])); m2[2] = w[18];
     own[3] = halfOf(add(w[11], w[13])); m1[3] = w[12]; m2[3] = quarterOf(sum4(w[6], w[8], w[16], w[18]));
-    own[4] = hqThird(add(add(w[5], w[9]), w[13]));   m1[4] = halfOf(add(w[4], w[14]));  m2[4] = halfOf(add(w[8], w[10]));
-    own[5] = hqThird(add(add(w[13], w[19]), w[25])); m1[5] = halfOf(add(w[14], w[24])); m2[5] = halfOf(add(w[18], w[20]));
-    own[6] = hqThird(add(add(w[1], w[7]), w[13]));   m1[6] = halfOf(add(w[2], w[12]));  m2[6] = halfOf(add(w[6], w[8]));
-    own[7] = hqThird(add(add(w[13], w[17]), w[21])); m1[7] = halfOf(add(w[12], w[22])); m2[7] = halfOf(add(w[16], w[18]));
+    own[4] = V::third(add(add(w[5], w[9]), w[13]));   m1[4] = halfOf(add(w[4], w[14]));  m2[4] = halfOf(add(w[8], w[10]));
+    own[5] = V::third(add(add(w[13], w[19]), w[25])); m1[5] = halfOf(add(w[14], w[24])); m2[5] = halfOf(add(w[18], w[20]));
+    own[6] = V::third(add(add(w[1], w[7]), w[13]));   m1[6] = halfOf(add(w[2], w[12]));  m2[6] = halfOf(add(w[6], w[8]));
+    own[7] = V::third(add(add(w[13], w[17]), w[21])); m1[7] = halfOf(add(w[12], w[22])); m2[7] = halfOf(add(w[16], w[18]));
   }
   __m128i sumOwn = _mm_setzero_si128(), sum1 = sumOwn, sum2 = sumOwn, count = sumOwn;
   for (int i = 0; i < 8; ++i) {
-    const __m128i skip = _mm_cmpgt_epi32(grad[i], threshold);
+    const __m128i skip = V::gt(grad[i], threshold);
     sumOwn = add(sumOwn, _mm_andnot_si128(skip, own[i]));
     sum1 = add(sum1, _mm_andnot_si128(skip, m1[i]));
     sum2 = add(sum2, _mm_andnot_si128(skip, m2[i]));
-    count = _mm_sub_epi32(count, _mm_andnot_si128(skip, _mm_set1_epi32(-1)));
+    count = V::sub(count, _mm_andnot_si128(skip, _mm_set1_epi32(-1)));
   }
-  const __m128i maxV = _mm_set1_epi32(SInt32(maxValue > 65535 ? 65535 : maxValue));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(ownOut), w[13]);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(aOut), hqFinish(w[13], _mm_sub_epi32(sum1, sumOwn), count, maxV));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(bOut), hqFinish(w[13], _mm_sub_epi32(sum2, sumOwn), count, maxV));
+  *ownOut = w[13];
+  V::finish(w[13], sum1, sum2, sumOwn, count, maxValue, aOut, bOut);
 }
 
 // Pixels x0, x0 + 2, ... below `end` of output row y; returns the first x0 not done.
-template <class S, bool kGreen, bool kHalfDiagAtGreen>
-int hqRowSIMD(const HQRows& rows, u8* drow, int x0, int end, bool redRow, UInt32 maxValue) {
-  alignas(16) SInt32 own[4], a[4], b[4];
-  for (; x0 + 6 < end; x0 += 8) {
-    hqFour<kGreen, kHalfDiagAtGreen>(rows, x0, maxValue, own, a, b);
-    for (int i = 0; i < 4; ++i) {
+template <class V, class S, bool kGreen, bool kHalfDiagAtGreen>
+int hqRowSIMD(const HQRows<V>& rows, u8* drow, int x0, int end, bool redRow, UInt32 maxValue) {
+  constexpr int n = V::kLanes;
+  alignas(16) typename V::T own[n], a[n], b[n];
+  for (; x0 + 2 * (n - 1) < end; x0 += 2 * n) {
+    __m128i vo, va, vb;
+    hqLanes<V, kGreen, kHalfDiagAtGreen>(rows, x0, maxValue, &vo, &va, &vb);
+    _mm_store_si128(reinterpret_cast<__m128i*>(own), vo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(a), va);
+    _mm_store_si128(reinterpret_cast<__m128i*>(b), vb);
+    for (int i = 0; i < n; ++i) {
       // At a red or blue site a is green and b the opposite colour; at a
       // green site a is the row colour and b the column colour.
+      const int o = UInt16(own[i]), ai = UInt16(a[i]), bi = UInt16(b[i]);
       if (!kGreen) {
-        if (redRow) S::put(drow, x0 + 2 * i, own[i], a[i], b[i]);
-        else S::put(drow, x0 + 2 * i, b[i], a[i], own[i]);
+        if (redRow) S::put(drow, x0 + 2 * i, o, ai, bi);
+        else S::put(drow, x0 + 2 * i, bi, ai, o);
       } else {
-        if (redRow) S::put(drow, x0 + 2 * i, a[i], own[i], b[i]);
-        else S::put(drow, x0 + 2 * i, b[i], own[i], a[i]);
+        if (redRow) S::put(drow, x0 + 2 * i, ai, o, bi);
+        else S::put(drow, x0 + 2 * i, bi, o, ai);
       }
     }
   }
@@ -866,24 +919,25 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
 #if SKYLOOM_MEDIA_SSE2
   // Frames of at least 3 x 3 mirror without clamping, as the padded rows do.
   if (simd && width >= 3 && height >= 3) {
+    using V = std::conditional_t<std::is_same_v<L, Load8>, HQLanes16, HQLanes32>;
     const int W = int(width), H = int(height);
-    const size_t half = size_t(W + 5) / 2 + 4;
+    const size_t half = size_t(W + 5) / 2 + 2 * V::kLanes;
     // Eight widened rows keyed by source row: the five a window needs at
     // once lie within five consecutive rows, so they never share a slot.
-    std::vector<SInt32> store(8 * 2 * half);
+    std::vector<typename V::T> store(8 * 2 * half);
     int tag[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     const u8* base = static_cast<const u8*>(src);
     const size_t stride = size_t(W) * L::kBytes;
-    HQRows rows;
+    HQRows<V> rows;
     for (int y = 0; y < H; ++y) {
       for (int dr = -2; dr <= 2; ++dr) {
         const int sr = mirror(y + dr, H);
-        SInt32* even = &store[size_t(sr & 7) * 2 * half];
-        SInt32* odd = even + half;
+        typename V::T* even = &store[size_t(sr & 7) * 2 * half];
+        typename V::T* odd = even + half;
         if (tag[sr & 7] != sr) {
           tag[sr & 7] = sr;
           const u8* row = base + size_t(sr) * stride;
-          for (int q = 0; q < W + 4; ++q) ((q & 1) ? odd : even)[q >> 1] = L::at(row, mirror(q - 2, W));
+          for (int q = 0; q < W + 4; ++q) ((q & 1) ? odd : even)[q >> 1] = typename V::T(L::at(row, mirror(q - 2, W)));
         }
         rows.even[dr + 2] = even;
         rows.odd[dr + 2] = odd;
@@ -892,8 +946,8 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
       const bool red = ph.redRow(y);
       for (int p = 0; p < 2; ++p) {
         int x = ph.green(p, y)
-                    ? hqRowSIMD<S, true, kHalfDiagAtGreen>(rows, drow, p, W, red, maxValue)
-                    : hqRowSIMD<S, false, kHalfDiagAtGreen>(rows, drow, p, W, red, maxValue);
+                    ? hqRowSIMD<V, S, true, kHalfDiagAtGreen>(rows, drow, p, W, red, maxValue)
+                    : hqRowSIMD<V, S, false, kHalfDiagAtGreen>(rows, drow, p, W, red, maxValue);
         for (; x < W; x += 2) scalarPixel(drow, UInt32(x), UInt32(y));
       }
     }
