@@ -872,6 +872,37 @@ inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* own
   V::finish(w[13], sum1, sum2, sumOwn, count, maxValue, aOut, bOut);
 }
 
+// R, G, B of the lanes of one site kind from the rule's own colour and a, b.
+template <bool kGreen>
+inline void hqColours(bool redRow, __m128i own, __m128i a, __m128i b, __m128i* r, __m128i* g, __m128i* bl) {
+  if (!kGreen) {
+    *g = a;
+    *r = redRow ? own : b;
+    *bl = redRow ? b : own;
+  } else {
+    *g = own;
+    *r = redRow ? a : b;
+    *bl = redRow ? b : a;
+  }
+}
+
+// 8-bit samples to ARGB32: sixteen pixels a step from x = 0, both site
+// kinds, interleaved and stored whole. Returns the first column not done.
+template <bool kGreenEven, bool kHalfDiagAtGreen>
+int hqRowARGB8(const HQRows<HQLanes16>& rows, u8* drow, int W, bool redRow, UInt32 maxValue) {
+  int x = 0;
+  for (; x + 16 <= W; x += 16) {
+    __m128i o0, a0, b0, o1, a1, b1, r0, g0, bl0, r1, g1, bl1;
+    hqLanes<HQLanes16, kGreenEven, kHalfDiagAtGreen>(rows, x, maxValue, &o0, &a0, &b0);
+    hqLanes<HQLanes16, !kGreenEven, kHalfDiagAtGreen>(rows, x + 1, maxValue, &o1, &a1, &b1);
+    hqColours<kGreenEven>(redRow, o0, a0, b0, &r0, &g0, &bl0);
+    hqColours<!kGreenEven>(redRow, o1, a1, b1, &r1, &g1, &bl1);
+    auto mix = [](__m128i e, __m128i o) { return _mm_unpacklo_epi8(_mm_packus_epi16(e, e), _mm_packus_epi16(o, o)); };
+    storeRGB16(drow + 4 * size_t(x), mix(r0, r1), mix(g0, g1), mix(bl0, bl1));
+  }
+  return x;
+}
+
 // Pixels x0, x0 + 2, ... below `end` of output row y; returns the first x0 not done.
 template <class V, class S, bool kGreen, bool kHalfDiagAtGreen>
 int hqRowSIMD(const HQRows<V>& rows, u8* drow, int x0, int end, bool redRow, UInt32 maxValue) {
@@ -944,6 +975,12 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
       }
       u8* drow = d + size_t(y) * dstRowBytes;
       const bool red = ph.redRow(y);
+      if constexpr (std::is_same_v<V, HQLanes16> && std::is_same_v<S, SinkARGB>) {
+        const int x = ph.green(0, y) ? hqRowARGB8<true, kHalfDiagAtGreen>(rows, drow, W, red, maxValue)
+                                     : hqRowARGB8<false, kHalfDiagAtGreen>(rows, drow, W, red, maxValue);
+        for (int t = x; t < W; ++t) scalarPixel(drow, UInt32(t), UInt32(y));
+        continue;
+      }
       for (int p = 0; p < 2; ++p) {
         int x = ph.green(p, y)
                     ? hqRowSIMD<V, S, true, kHalfDiagAtGreen>(rows, drow, p, W, red, maxValue)
