@@ -310,3 +310,47 @@ TEST(BayerDecode, PureColoursSurviveMethodsZeroAndOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole-frame converters of method 2 (vector rows included) equal the
+// window routines applied pixel by pixel.
+TEST(BayerDecode, MethodTwoEqualsItsWindowRoutines) {
+  const Size sizes[] = {{643, 7}, {37, 5}, {16, 3}, {3, 3}};
+  std::mt19937 rng(103);
+  for (const Size& s : sizes) {
+    const size_t n = size_t(s.w) * s.h;
+    Bytes src8(n);
+    for (auto& b : src8) b = UInt8(rng());
+    std::vector<UInt16> v16(n);
+    for (auto& v : v16) v = UInt16(rng() % 7 == 0 ? 65535 : rng());
+    const Frame16 f = frame16(v16);
+    for (const Pattern& p : kPatterns) {
+      SCOPED_TRACE(std::string(p.code) + " " + std::to_string(s.w) + "x" + std::to_string(s.h));
+      const Bytes got8 = decode(src8, p.code, 1, 2, 4, s.w, s.h);
+      const Bytes got48 = decode(f.be, p.code, 2, 2, 6, s.w, s.h);
+      UInt32 mismatches = 0;
+      for (UInt32 y = 0; y < s.h; ++y)
+        for (UInt32 x = 0; x < s.w; ++x) {
+          const char c = colourAt(p.code, x, y);
+          // The red-row flag: the centre's own colour, or at a green centre the
+          // colour of its row, is red.
+          const bool redRow = c == 'R' || (c == 'G' && colourAt(p.code, x ^ 1, y) == 'R');
+          UInt16 window[25], r, g, b;
+          const size_t i = size_t(y) * s.w + x;
+          ASSERT_EQ(myFillBayerWindow8(src8.data(), s.w, s.h, x, y, window), 0);
+          myWindowToPixels(window, c == 'G', redRow, 255, &r, &g, &b);
+          mismatches += got8[4 * i + 1] != r || got8[4 * i + 2] != g || got8[4 * i + 3] != b;
+          ASSERT_EQ(myFillBayerWindow16(f.host.data(), s.w, s.h, x, y, window), 0);
+          myWindowToPixels(window, c == 'G', redRow, 65535, &r, &g, &b);
+          mismatches += be16(&got48[6 * i]) != r || be16(&got48[6 * i + 2]) != g || be16(&got48[6 * i + 4]) != b;
+        }
+      EXPECT_EQ(mismatches, 0u);
+    }
+  }
+  UInt16 window[25];
+  EXPECT_EQ(myFillBayerWindow8(kCodec8In8x8[0], 8, 8, 8, 0, window), -1);
+  EXPECT_EQ(myFillBayerWindow16(kCodec16In8x8[0], 8, 8, 0, 8, window), -1);
+}
+
+}  // namespace
