@@ -968,7 +968,10 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
         if (tag[sr & 7] != sr) {
           tag[sr & 7] = sr;
           const u8* row = base + size_t(sr) * stride;
-          for (int q = 0; q < W + 4; ++q) ((q & 1) ? odd : even)[q >> 1] = typename V::T(L::at(row, mirror(q - 2, W)));
+          for (int k = 0; 2 * k < W + 4; ++k) {
+            even[k] = typename V::T(L::at(row, mirror(2 * k - 2, W)));
+            odd[k] = typename V::T(L::at(row, mirror(2 * k - 1, W)));
+          }
         }
         rows.even[dr + 2] = even;
         rows.odd[dr + 2] = odd;
