@@ -1,0 +1,113 @@
+// Converters of Bayer_DecodetoPixMap, one per method, sample width, pattern
+// family and depth, all instantiated from the rule code the frame-conversion
+// kernels share, with the codec's own big-endian loaders and sinks.
+#include "bayer_codec/BayerDecode.h"
+
+#include "media/BayerDemosaicRules.h"
+
+using namespace skyloom_bayer;
+
+namespace {
+
+// 16-bit results shown as ARGB through their high bytes.
+struct SinkARGBHi {
+  static constexpr size_t kBytes = 4;
+  static void put(u8* row, int x, int r, int g, int b) { SinkARGB::put(row, x, r >> 8, g >> 8, b >> 8); }
+};
+
+struct Frame {
+  const void* src;
+  void* dst;
+  UInt32 rowBytes, width, height;
+  bool otherFamily;
+  UInt8 rowPhase;
+};
+
+template <class L, class S>
+void cells(const Frame& f) {
+  demosaicLQ<L, S>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, true);
+}
+template <class L, class S>
+void bilinear(const Frame& f) {
+  demosaicMQ<L, S>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, true);
+}
+template <class L, class S>
+void gradients(const Frame& f, UInt32 maxValue) {
+  demosaicHQ<L, S, true>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, maxValue, true);
+}
+
+void rawCopy(const Frame& f) {
+  const u8* s = static_cast<const u8*>(f.src);
+  u8* d = static_cast<u8*>(f.dst);
+  for (UInt32 y = 0; y < f.height; ++y) myMemCpy(d + size_t(y) * f.rowBytes, s + size_t(y) * f.width, f.width);
+}
+
+}  // namespace
+
+extern "C" UInt32 Bayer_DecodetoPixMap(const void* src, void* dst, UInt32 pattern, SInt32 bytesPerSample,
+                                       UInt32 method, UInt32 rowBytes, UInt32 width, UInt32 height) {
+  if (src == nullptr || dst == nullptr || width == 0 || height == 0) return 0;
+  Frame f{src, dst, rowBytes, width, height, false, 0};
+  if (pattern == FOUR_CHAR_CODE("RGGB") || pattern == FOUR_CHAR_CODE("GBRG")) {
+    f.rowPhase = pattern == FOUR_CHAR_CODE("RGGB") ? 1 : 0;
+  } else {
+    f.otherFamily = true;
+    f.rowPhase = pattern == FOUR_CHAR_CODE("GRBG") ? 1 : 0;
+  }
+  if (method == kBayerMethodRawCopy) {
+    rawCopy(f);
+    return 0;
+  }
+  if (bytesPerSample == 1) {
+    switch (method) {
+      case kBayerMethodCells: cells<Load8, SinkARGB>(f); break;
+      case kBayerMethodBilinear: bilinear<Load8, SinkARGB>(f); break;
+      case kBayerMethodGradients: gradients<Load8, SinkARGB>(f, 255); break;
+      default: break;
+    }
+    return 0;
+  }
+  switch ((rowBytes / width) * 8) {
+    case 32:
+      switch (method) {
+        case kBayerMethodCells: cells<Load16BEHi, SinkARGB>(f); break;
+        case kBayerMethodBilinear: bilinear<Load16BEHi, SinkARGB>(f); break;
+        case kBayerMethodGradients: gradients<Load16BE, SinkARGBHi>(f, 65535); break;
+        default: break;
+      }
+      break;
+    case 48:
+      switch (method) {
+        case kBayerMethodCells: cells<Load16BE, SinkB48r>(f); break;
+        case kBayerMethodBilinear: bilinear<Load16BE, SinkB48r>(f); break;
+        case kBayerMethodGradients: gradients<Load16BE, SinkB48r>(f, 65535); break;
+        default: break;
+      }
+      break;
+    case 64:
+      // Method 0 has no cell converter at this depth: it is drawn bilinear.
+      switch (method) {
+        case kBayerMethodCells:
+        case kBayerMethodBilinear: bilinear<Load16BE, SinkB64a>(f); break;
+        case kBayerMethodGradients: gradients<Load16BE, SinkB64a>(f, 65535); break;
+        default: break;
+      }
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+SInt32 myFillBayerWindow8(const void* samples, UInt32 width, UInt32 height, UInt32 x, UInt32 y, UInt16* window) {
+  return extract<Load8>(samples, width, height, x, y, window);
+}
+
+SInt32 myFillBayerWindow16(const void* samples, UInt32 width, UInt32 height, UInt32 x, UInt32 y, UInt16* window) {
+  return extract<Load16>(samples, width, height, x, y, window);
+}
+
+void myWindowToPixels(const UInt16* window, UInt8 isGreenSite, UInt8 isRedRow, UInt32 maxValue, UInt16* red,
+                      UInt16* green, UInt16* blue) {
+  windowToPixels<true>(window, isGreenSite, isRedRow, maxValue, red, green, blue);
+}
