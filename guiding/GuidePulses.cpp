@@ -134,9 +134,12 @@ void* myDoTimerThread(void* argument) {
       sendStop(device, kind, second);
       d2 = -1.0;
     } else {
-      // Short deadlines are watched closely; long pulses in coarser steps.
+      // Short deadlines are watched closely, long pulses in coarser steps;
+      // no step sleeps past the next deadline.
       bool fine = d2 > 0.0 ? d2 <= 25.0 : elapsed <= 25.0;
-      SkyloomSleepMicroseconds(fine ? 2000 : 20000);
+      double next = (d2 > 0.0 ? d2 : d1) - elapsed;
+      double step = fine ? 2.0 : 20.0;
+      SkyloomSleepMicroseconds(UInt64((next < step ? next : step) * 1000.0) + 1);
     }
   }
   if (d2 > 0.0) sendStop(device, kind, second);
