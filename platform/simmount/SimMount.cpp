@@ -202,6 +202,26 @@ std::vector<SimHIDWrite> SimGPUSB::Writes() {
   return writes_;
 }
 
+std::vector<SimGuideLineState> SimGPUSB::LineStates() {
+  static const int kGuideLine[4] = {0, 1, 3, 2};  // adapter line -> east, west, north, south
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<SimGuideLineState> out;
+  UInt32 mask = 0;
+  for (const SimHIDWrite& w : writes_) {
+    if (elementCount_ == 3) {
+      // One 8-bit element: each bit of lines 0-3 that changed.
+      if (w.element != 2) continue;
+      for (int line = 0; line < 4; line++)
+        if (((UInt32(w.value) ^ mask) >> line) & 1)
+          out.push_back({w.micros, kGuideLine[line], ((w.value >> line) & 1) != 0});
+      mask = UInt32(w.value);
+    } else if (w.element >= 9 && w.element < 13) {
+      out.push_back({w.micros, kGuideLine[w.element - 9], w.value != 0});
+    }
+  }
+  return out;
+}
+
 void SimGPUSB::ClearWrites() {
   std::lock_guard<std::mutex> lock(mutex_);
   writes_.clear();

@@ -97,6 +97,14 @@ struct SimHIDWrite {
   SInt32 value = 0;
 };
 
+// A guide line turned on or off: 0 east, 1 west, 2 north, 3 south (the
+// order of the camera's GPIO registers, SimCamera::GPIOLineStates).
+struct SimGuideLineState {
+  UInt64 micros = 0;
+  int line = 0;
+  bool on = false;
+};
+
 // Steps of the HID road where a simulated adapter can be told to fail.
 enum class SimHIDFault { None, ObjectClass, PlugIn, DeviceInterface, Open, CopyElements, NoCookies };
 
@@ -119,6 +127,9 @@ class SimGPUSB {
   // The log of element writes, oldest first.
   std::vector<SimHIDWrite> Writes();
   void ClearWrites();
+  // Changes of the adapter's lines 0-3 (RA east, RA west, Dec south, Dec
+  // north) as guide lines, from the log of writes.
+  std::vector<SimGuideLineState> LineStates();
   // The last value written to the element (0 when never written).
   SInt32 Value(UInt32 element);
   bool IsOpen();

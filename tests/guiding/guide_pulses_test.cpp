@@ -197,6 +197,10 @@ TEST_F(GPUSBPulsesTest, LinesGoOnThenOffInOrder) {
   ASSERT_EQ(myKickOffSerialTimer(&record_, kMountRAWest, 300.0, kMountDecNorth, 120.0), noErr);
   WaitSettled(record_);
   EXPECT_EQ(Lines(), (std::vector<std::pair<UInt32, SInt32>>{{1, 1}, {3, 1}, {3, 0}, {1, 0}}));
+  // As guide lines: west (1) and north (2) on, north off, west off.
+  std::vector<std::pair<int, bool>> lines;
+  for (auto& l : adapter_->LineStates()) lines.push_back({l.line, l.on});
+  EXPECT_EQ(lines, (std::vector<std::pair<int, bool>>{{1, true}, {2, true}, {2, false}, {1, false}}));
   auto w = adapter_->Writes();
   for (size_t i = 1; i < w.size(); i++) EXPECT_GE(w[i].micros, w[i - 1].micros);
   EXPECT_EQ(Load(record_.mPulsesPending), 0);
