@@ -15,6 +15,7 @@
 #include "platform/quicktime/ImageCompression.h"  // RGBColor
 
 struct MyDCAMCameraStruct;  // the driver's camera handle
+struct MountCntlDevice;     // the open mount-control device (guiding)
 typedef struct OpaqueWindowPtr* WindowRef;
 
 // Kind tag in the first word; handlers that find a record through a window
@@ -167,6 +168,16 @@ struct MyCameraWindowDataStruct {
   UInt32 mVideoSizeIndex;              // 'VISZ' item - 1
   UInt32 mVideoSizeCount;              // at most kMyMaxVideoSizes
   MyVideoSizeStruct mVideoSizes[kMyMaxVideoSizes];
+
+  // ---- scope control and guide pulses (the pulse thread, the delivery
+  // thread and the main thread share the counters: atomics only)
+  UInt8 mScopeControlActive;           // non-zero while scope control runs
+  UInt32 mMountCntlDeviceKind;         // MountCntlDeviceKind of the open device
+  MountCntlDevice* mpMountCntlDevicePtr;  // null while no device is open
+  SInt32 mPulseInProgress;             // 1 from a pulse's start to the end of its settle
+  SInt32 mPulsesPending;               // pulses started and not yet settled or cancelled
+  SInt32 mTrackingPhase;               // cleared by every pulse start, end and cancel
+  UInt8 mGuidingOn;                    // 1 while guiding sends corrections
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

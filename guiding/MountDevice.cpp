@@ -254,12 +254,21 @@ MountCntlDevice* myOpenMountCntlDevice(UInt32 kind, UInt32 cameraHasGPIO) {
     }
     device->mAdapterHandle = adapter;
     device->mKind = kMountCntlGPUSB;
+    if (myInitMountCntlThreadObjects(device) != noErr) {
+      myCloseGPUSB(adapter);
+      failOpen(device);
+      return nullptr;
+    }
     device->mOpen = 1;
     return device;
   }
   if (strcmp(device->mDeviceName, kGPIOName) == 0) {
     device->mKind = kMountCntlCameraGPIO;
     device->mAdapterHandle = nullptr;
+    if (myInitMountCntlThreadObjects(device) != noErr) {
+      failOpen(device);
+      return nullptr;
+    }
     device->mOpen = 1;
     return device;
   }
@@ -286,6 +295,12 @@ MountCntlDevice* myOpenMountCntlDevice(UInt32 kind, UInt32 cameraHasGPIO) {
     failOpen(device);
     return nullptr;
   }
+  if (myInitMountCntlThreadObjects(device) != noErr) {
+    tcsetattr(fd, TCSANOW, &device->mSavedPortSettings);
+    releaseExclusiveAndClose(fd);
+    failOpen(device);
+    return nullptr;
+  }
   device->mOpen = 1;
   return device;
 }
@@ -299,14 +314,19 @@ OSStatus myCloseMountCntlDevice(MountCntlDevice* device) {
     } else if (device->mKind == kMountCntlCameraGPIO) {
       device->mAdapterHandle = nullptr;  // the camera stays open
     } else {
-      // No reply reader runs before the mount commands start one; when they
-      // do, it is cancelled here before the port is put back.
+      // A reply reader still reading (one whose writer gave up on it runs
+      // to its deadline) is stopped before the port goes back.
+      myCancelReadThread(device);
       if (tcdrain(device->mFileDescriptor) == -1)
         fprintf(stderr, "Error waiting for drain - %s(%d).\n", strerror(errno), errno);
       if (tcsetattr(device->mFileDescriptor, TCSANOW, &device->mSavedPortSettings) == -1)
         fprintf(stderr, "Error resetting tty attributes - %s(%d).\n", strerror(errno), errno);
       releaseExclusiveAndClose(device->mFileDescriptor);
     }
+    pthread_mutex_destroy(&device->mReplyMutex);
+    pthread_cond_destroy(&device->mReplyCondition);
+    pthread_mutex_destroy(&device->mPulseMutex);
+    pthread_cond_destroy(&device->mPulseCondition);
   }
   free(device);
   return noErr;

@@ -13,6 +13,7 @@
 #include <limits>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/coreservices/CivilDates.h"
 
@@ -55,6 +56,8 @@ UInt32 TickCount() {
   auto us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
   return UInt32(UInt64(us) * 60u / 1000000u);
 }
+
+void SkyloomSleepMicroseconds(UInt64 micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
 
 // ---------------------------------------------------------------- atomics
 

@@ -20,6 +20,9 @@ void SkyloomSetMonotonicTimeSource(std::function<UInt64()> microseconds);
 bool SkyloomMonotonicTimeIsInjected();
 // Ticks (1/60 s) since the process started.
 UInt32 TickCount();
+// Sleeps the calling thread for about that many microseconds of the same
+// clock; timed loops wait through it rather than the system's own sleeps.
+void SkyloomSleepMicroseconds(UInt64 micros);
 
 // ---- Atomics (return the value before the change) ----
 SInt32 IncrementAtomic(SInt32* value);

@@ -90,9 +90,19 @@ bool SimCamera::TakeRegisterFault(UInt32 offset, SimAccessKind kind, IOReturn* s
   return true;
 }
 
+namespace {
+constexpr UInt32 kSimGPIOFirst = 0x1110, kSimGPIOLast = 0x1140;
+bool IsGPIORegister(UInt32 offset) {
+  return offset >= kSimGPIOFirst && offset <= kSimGPIOLast && (offset & 0xF) == 0;
+}
+}  // namespace
+
 IOReturn SimCamera::RegisterRead(UInt32 offset, UInt32* value, SimAccessKind kind) {
   IOReturn status;
   if (TakeRegisterFault(offset, kind, &status)) return status;
+  // A camera without the lines has no such registers: the access fails.
+  if (IsGPIORegister(offset) && !personality_.gpioLines) return kIOReturnUnsupported;
+  if (IsGPIORegister(offset) && !registers_.count(offset)) registers_[offset] = 0x80010000;
   auto it = registers_.find(offset);
   UInt32 v = it == registers_.end() ? 0 : it->second;
   for (HookRange& h : hooks_)
@@ -104,6 +114,7 @@ IOReturn SimCamera::RegisterRead(UInt32 offset, UInt32* value, SimAccessKind kin
 IOReturn SimCamera::RegisterWrite(UInt32 offset, UInt32 value) {
   IOReturn status;
   if (TakeRegisterFault(offset, SimAccessKind::Write, &status)) return status;
+  if (IsGPIORegister(offset) && !personality_.gpioLines) return kIOReturnUnsupported;
   bool store = Writable(offset);
   for (HookRange& h : hooks_)
     if (h.write && offset >= h.first && offset <= h.last && !h.write(*this, offset, value))
@@ -510,6 +521,14 @@ std::vector<SimLogEntry> SimCamera::Log() const {
 size_t SimCamera::LogSize() const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   return log_.size();
+}
+
+std::vector<SimCamera::LineState> SimCamera::GPIOLineStates() const {
+  std::vector<LineState> out;
+  for (const SimLogEntry& e : Log())
+    if (e.kind == SimLogKind::FWWrite && e.status == kIOReturnSuccess && IsGPIORegister(e.offset))
+      out.push_back({e.micros, int((e.offset - kSimGPIOFirst) >> 4), (e.value & 1) != 0});
+  return out;
 }
 
 void SimCamera::ClearLog() {

@@ -81,6 +81,10 @@ struct SimCameraPersonality {
   // order of the vendor tile register 0x1040 ('RGGB', 'GBRG', 'GRBG',
   // 'BGGR'; any other value: grey), as Point Grey colour cameras send it.
   bool fixedModeMosaic = false;
+  // ---- GPIO lines wired to a guide port: registers 0x1110 (east), 0x1120
+  // (west), 0x1130 (north), 0x1140 (south); 0x80010001 drives a line,
+  // 0x80010000 releases it. Without them those registers fail both ways.
+  bool gpioLines = false;
 
   // ---- the IIDC register file: offset from the command base -> value ----
   std::map<UInt32, UInt32> registers;
@@ -230,6 +234,14 @@ class SimCamera {
   // Adds an entry stamped now (the stream logs its transfers here).
   void Record(SimLogEntry entry);
   std::vector<SimLogEntry> Log() const;
+  // The GPIO line changes so far, from the log of accepted writes: line 0
+  // east, 1 west, 2 north, 3 south, on or off, with their times.
+  struct LineState {
+    UInt64 micros;
+    int line;
+    bool on;
+  };
+  std::vector<LineState> GPIOLineStates() const;
   size_t LogSize() const;
   void ClearLog();
 

@@ -59,6 +59,7 @@ void AddVendorRegisters(SimCameraPersonality& p, const char tiles[5]) {
 SimCameraPersonality SimDefaultColourPersonality() {
   SimCameraPersonality p;
   p.label = "default colour";
+  p.gpioLines = true;
   p.bus = SimBusKind::FireWire;
   p.guid = 0x00B09D0100003003ull;  // company id 0x00B09D: the vendor checks apply
   p.unitSWVersion = 0x102;

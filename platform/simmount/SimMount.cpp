@@ -51,9 +51,27 @@ void SimMountPort::Run() {
       std::lock_guard<std::mutex> lock(mutex_);
       sending = !outgoing_.empty();
     }
+    int timeout = 20;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      UInt64 now = SkyloomMicroseconds();
+      for (auto it = scheduled_.begin(); it != scheduled_.end();) {
+        if (it->first <= now) {
+          outgoing_.push_back(it->second);
+          it = scheduled_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      sending = !outgoing_.empty();
+      if (UInt64 due = NextReplyDue()) {
+        UInt64 wait = due > now ? (due - now + 999) / 1000 : 0;
+        if (wait < UInt64(timeout)) timeout = int(wait);
+      }
+    }
     pollfd fds[2] = {{master_, short(POLLIN | (sending ? POLLOUT : 0)), 0}, {wake_[0], POLLIN, 0}};
     // With no slave open the master reports a hang-up; look again shortly.
-    int n = poll(fds, 2, 20);
+    int n = poll(fds, 2, timeout);
     if (n < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) {
       while (read(wake_[0], buffer, sizeof buffer) > 0) {
@@ -64,7 +82,10 @@ void SimMountPort::Run() {
       if (got > 0) {
         UInt64 now = SkyloomMicroseconds();
         std::lock_guard<std::mutex> lock(mutex_);
-        for (ssize_t i = 0; i < got; i++) received_.push_back({now, buffer[i]});
+        for (ssize_t i = 0; i < got; i++) {
+          received_.push_back({now, buffer[i]});
+          Take(now, buffer[i]);
+        }
       }
     }
     if (fds[0].revents & POLLOUT) {
@@ -83,6 +104,67 @@ std::vector<SimSerialByte> SimMountPort::Received() {
 void SimMountPort::ClearReceived() {
   std::lock_guard<std::mutex> lock(mutex_);
   received_.clear();
+  commands_.clear();
+}
+
+void SimMountPort::SetProtocol(SimMountProtocol protocol) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  protocol_ = protocol;
+  partial_.clear();
+}
+
+void SimMountPort::SetNexStarReply(int reply, UInt32 delayMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nexStarReply_ = reply;
+  nexStarDelayMs_ = delayMs;
+}
+
+bool SimMountPort::RepliesPending() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !scheduled_.empty() || !outgoing_.empty();
+}
+
+std::vector<SimMountCommand> SimMountPort::Commands() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return commands_;
+}
+
+void SimMountPort::Take(UInt64 now, UInt8 byte) {
+  switch (protocol_) {
+    case SimMountProtocol::Raw:
+      return;
+    case SimMountProtocol::LX200:
+      if (byte != '#') {
+        if (partial_.empty()) partialStart_ = now;
+        partial_.push_back(byte);
+      } else if (!partial_.empty()) {
+        SimMountCommand c{partialStart_, {'#'}};
+        c.bytes.insert(c.bytes.end(), partial_.begin(), partial_.end());
+        c.bytes.push_back('#');
+        commands_.push_back(std::move(c));
+        partial_.clear();
+      }
+      return;
+    case SimMountProtocol::NexStar:
+      if (partial_.empty()) {
+        if (byte != 'P') return;  // between packets: noise
+        partialStart_ = now;
+      }
+      partial_.push_back(byte);
+      if (partial_.size() == 8) {
+        commands_.push_back({partialStart_, partial_});
+        partial_.clear();
+        if (nexStarReply_ >= 0) scheduled_.push_back({now + UInt64(nexStarDelayMs_) * 1000, UInt8(nexStarReply_)});
+      }
+      return;
+  }
+}
+
+UInt64 SimMountPort::NextReplyDue() {
+  UInt64 due = 0;
+  for (auto& r : scheduled_)
+    if (due == 0 || r.first < due) due = r.first;
+  return due;
 }
 
 void SimMountPort::Send(const std::vector<UInt8>& bytes) {
@@ -104,6 +186,12 @@ void SimGPUSB::SetFault(SimHIDFault fault) {
   fault_ = fault;
 }
 
+void SimGPUSB::FailWritesAfter(int successes, int failures) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  writesLeft_ = successes;
+  failuresLeft_ = failures;
+}
+
 SimHIDFault SimGPUSB::Fault() {
   std::lock_guard<std::mutex> lock(mutex_);
   return fault_;
@@ -112,6 +200,26 @@ SimHIDFault SimGPUSB::Fault() {
 std::vector<SimHIDWrite> SimGPUSB::Writes() {
   std::lock_guard<std::mutex> lock(mutex_);
   return writes_;
+}
+
+std::vector<SimGuideLineState> SimGPUSB::LineStates() {
+  static const int kGuideLine[4] = {0, 1, 3, 2};  // adapter line -> east, west, north, south
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<SimGuideLineState> out;
+  UInt32 mask = 0;
+  for (const SimHIDWrite& w : writes_) {
+    if (elementCount_ == 3) {
+      // One 8-bit element: each bit of lines 0-3 that changed.
+      if (w.element != 2) continue;
+      for (int line = 0; line < 4; line++)
+        if (((UInt32(w.value) ^ mask) >> line) & 1)
+          out.push_back({w.micros, kGuideLine[line], ((w.value >> line) & 1) != 0});
+      mask = UInt32(w.value);
+    } else if (w.element >= 9 && w.element < 13) {
+      out.push_back({w.micros, kGuideLine[w.element - 9], w.value != 0});
+    }
+  }
+  return out;
 }
 
 void SimGPUSB::ClearWrites() {
@@ -146,6 +254,11 @@ IOReturn SimGPUSB::SetValue(UInt32 cookie, SInt32 value) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!open_) return kIOReturnNotOpen;
   if (cookie < 100 || cookie - 100 >= elementCount_) return kIOReturnBadArgument;
+  if (writesLeft_ == 0 && failuresLeft_ != 0) {
+    if (failuresLeft_ > 0 && --failuresLeft_ == 0) writesLeft_ = -1;
+    return kIOReturnNotResponding;
+  }
+  if (writesLeft_ > 0) writesLeft_--;
   UInt32 element = cookie - 100;
   values_[element] = value;
   writes_.push_back({SkyloomMicroseconds(), element, cookie, value});

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/iokit/IOKitBackend.h"
@@ -20,6 +21,22 @@
 struct SimSerialByte {
   UInt64 micros = 0;
   UInt8 byte = 0;
+};
+
+// What the simulated mount makes of the bytes it receives.
+enum class SimMountProtocol {
+  Raw,      // bytes only
+  LX200,    // text commands, split on '#'
+  NexStar,  // 8-byte pass-through packets starting with 'P'
+};
+
+// One command as the mount took it in: the bytes of an LX200 command with
+// its '#' on either side ("#:Mw#"), or a whole NexStar packet, stamped with
+// the time of its first byte.
+struct SimMountCommand {
+  UInt64 micros = 0;
+  std::vector<UInt8> bytes;
+  std::string Text() const { return std::string(bytes.begin(), bytes.end()); }
 };
 
 // A pseudo-terminal pair. A simulator thread owns the master end: it
@@ -41,8 +58,27 @@ class SimMountPort {
   // Queues bytes for the program to read from the slave.
   void Send(const std::vector<UInt8>& bytes);
 
+  // Raw until set. Changing it drops a half-received command.
+  void SetProtocol(SimMountProtocol protocol);
+  // NexStar: each packet is answered with `reply` (a byte, or -1 for
+  // silence) `delayMs` after its last byte came in. '#' after 5 ms at first.
+  void SetNexStarReply(int reply, UInt32 delayMs);
+  // True while a reply is scheduled or not yet handed to the line.
+  bool RepliesPending();
+  // Commands so far, oldest first; ClearReceived clears them too.
+  std::vector<SimMountCommand> Commands();
+
  private:
   void Run();
+  void Take(UInt64 now, UInt8 byte);  // under mutex_
+  UInt64 NextReplyDue();              // under mutex_; 0 = none
+  SimMountProtocol protocol_ = SimMountProtocol::Raw;
+  int nexStarReply_ = '#';
+  UInt32 nexStarDelayMs_ = 5;
+  std::vector<UInt8> partial_;
+  UInt64 partialStart_ = 0;
+  std::vector<SimMountCommand> commands_;
+  std::vector<std::pair<UInt64, UInt8>> scheduled_;  // replies by due time
   int master_ = -1;
   int wake_[2] = {-1, -1};  // the send queue and the stop request wake the thread
   std::string slavePath_;
@@ -61,6 +97,14 @@ struct SimHIDWrite {
   SInt32 value = 0;
 };
 
+// A guide line turned on or off: 0 east, 1 west, 2 north, 3 south (the
+// order of the camera's GPIO registers, SimCamera::GPIOLineStates).
+struct SimGuideLineState {
+  UInt64 micros = 0;
+  int line = 0;
+  bool on = false;
+};
+
 // Steps of the HID road where a simulated adapter can be told to fail.
 enum class SimHIDFault { None, ObjectClass, PlugIn, DeviceInterface, Open, CopyElements, NoCookies };
 
@@ -76,10 +120,16 @@ class SimGPUSB {
   UInt16 ProductID() const { return product_; }
   void SetFault(SimHIDFault fault);
   SimHIDFault Fault();
+  // After `successes` more element writes, the next `failures` writes (all,
+  // when negative) fail and are not logged; successes < 0 lets all through.
+  void FailWritesAfter(int successes, int failures = -1);
 
   // The log of element writes, oldest first.
   std::vector<SimHIDWrite> Writes();
   void ClearWrites();
+  // Changes of the adapter's lines 0-3 (RA east, RA west, Dec south, Dec
+  // north) as guide lines, from the log of writes.
+  std::vector<SimGuideLineState> LineStates();
   // The last value written to the element (0 when never written).
   SInt32 Value(UInt32 element);
   bool IsOpen();
@@ -95,6 +145,8 @@ class SimGPUSB {
   UInt16 vendor_, product_;
   SimHIDFault fault_ = SimHIDFault::None;
   bool open_ = false;
+  int writesLeft_ = -1;
+  int failuresLeft_ = -1;
   std::vector<SimHIDWrite> writes_;
   std::vector<SInt32> values_;
 };
