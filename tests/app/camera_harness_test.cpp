@@ -9,26 +9,7 @@
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "tests/support/CameraHarness.h"
 #include "tests/support/TestClock.h"
-
-namespace {
-
-int ThreadCount() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  return -1;
-}
-
-bool WaitForThreadCount(int baseline) {
-  for (int i = 0; i < 10000; i++) {
-    if (ThreadCount() <= baseline) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
-
-}  // namespace
+#include "tests/support/ThreadCount.h"
 
 class Harness : public CameraHarness {};
 
@@ -155,7 +136,7 @@ constexpr int kOpenCloseRounds = 100;
 
 TEST_P(HarnessRepeat, OpensAndClosesAHundredTimes) {
   std::thread([] {}).join();  // the sanitizers' helper threads start first
-  const int baseline = ThreadCount();
+  const int baseline = ProcessThreadCount();
   const SimCameraPersonality p = PersonalityNumber(GetParam());
   SCOPED_TRACE(p.label);
   Rig({p});

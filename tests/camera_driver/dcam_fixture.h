@@ -10,11 +10,7 @@
 #include "camera_driver/DCAMCameraStruct.h"
 #include "camera_driver/DCAMInternal.h"
 #include "platform/simcamera/SimBus.h"
-
-// Threads of this process now.
-int ProcessThreadCount();
-// Waits (hang guard 10 s) until the thread count is back to `baseline`.
-bool WaitForThreadCount(int baseline);
+#include "tests/support/ThreadCount.h"
 
 class DCAMTest : public ::testing::Test {
  protected:

@@ -6,22 +6,6 @@
 
 #include "platform/iokit/IOFireWireLib.h"
 
-int ProcessThreadCount() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  return -1;
-}
-
-bool WaitForThreadCount(int baseline) {
-  for (int i = 0; i < 10000; i++) {
-    if (ProcessThreadCount() <= baseline) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
-
 void DCAMTest::SetUp() {
   baselineObjects_ = SkyloomIOKitLiveObjectCount();
   // A first thread makes the sanitizers start their own helper threads; let
