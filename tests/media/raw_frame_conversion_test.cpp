@@ -74,7 +74,7 @@ TEST(RawFrameToARGB32, DispatchTableOfCodesAndDepths) {
       {"bmrg", 8, -50},   {"ARGB", 32, -50},  {"mxRG", 8, -50},   {"blGG", 16, -50},
   };
   // Every accepted route's pixels come from demosaic_golden.py, which derives
-  // them from the written rules of each route: unpacking, kernel family,
+  // them from the rules of each route: unpacking, kernel family,
   // start-row flag, quality and YUV arithmetic.
   const UInt32 w = 8, h = 6, rowBytes = w * 4 + 8;
   const std::vector<UInt8> src(kDispatchIn8x6[0], kDispatchIn8x6[0] + w * h * 6);

@@ -354,9 +354,9 @@ FSSpec newFileLocation(const std::filesystem::path& folder, const char* name) {
   Str255 p;
   p[0] = UInt8(std::strlen(name));
   std::memcpy(p + 1, name, p[0]);
-  FSSpec spec{};
-  EXPECT_EQ(FSMakeFSSpec(info.volume, SInt32(info.nodeID), p, &spec), fnfErr);
-  return spec;
+  FSSpec location{};
+  EXPECT_EQ(FSMakeFSSpec(info.volume, SInt32(info.nodeID), p, &location), fnfErr);
+  return location;
 }
 
 // Where the last top-level atom of a file starts.

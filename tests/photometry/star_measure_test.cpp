@@ -81,7 +81,7 @@ TEST(StarMeasure, GaussianStarsMatchTheReference) {
     EXPECT_NEAR(b, g.skySum, 1e-5 * g.skySum);
     EXPECT_EQ(n, g.skyN);
   }
-  // The sigma 2 star, as worked out when the rules were written down.
+  // The sigma 2 star, worked out by hand from the rules.
   EXPECT_EQ(kGolden[0].hm, 5846u);
   EXPECT_NEAR(kGolden[0].fwhm, 4.4146, 5e-5);
   EXPECT_NEAR(kGolden[0].hfdR, 4.7010, 5e-5);
