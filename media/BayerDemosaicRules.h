@@ -73,25 +73,20 @@ struct SinkARGB {
   }
 };
 inline void putBE16(u8* p, int v) { put16(p, swap16(UInt16(v))); }
-struct SinkRGB48 {
+// Three 16-bit samples a pixel, each written by Put.
+template <void (*Put)(u8*, int)>
+struct Sink48 {
   static constexpr size_t kBytes = 6;
   static void put(u8* row, int x, int r, int g, int b) {
     u8* d = row + 6 * size_t(x);
-    put16(d, r);
-    put16(d + 2, g);
-    put16(d + 4, b);
+    Put(d, r);
+    Put(d + 2, g);
+    Put(d + 4, b);
   }
 };
+using SinkRGB48 = Sink48<put16>;
 // 'b48r': R, G, B big-endian.
-struct SinkB48r {
-  static constexpr size_t kBytes = 6;
-  static void put(u8* row, int x, int r, int g, int b) {
-    u8* d = row + 6 * size_t(x);
-    putBE16(d, r);
-    putBE16(d + 2, g);
-    putBE16(d + 4, b);
-  }
-};
+using SinkB48r = Sink48<putBE16>;
 // 'b64a': A = 65535, R, G, B big-endian.
 struct SinkB64a {
   static constexpr size_t kBytes = 8;
