@@ -523,11 +523,17 @@ size_t SimCamera::LogSize() const {
   return log_.size();
 }
 
-std::vector<SimCamera::LineState> SimCamera::GPIOLineStates() const {
-  std::vector<LineState> out;
-  for (const SimLogEntry& e : Log())
-    if (e.kind == SimLogKind::FWWrite && e.status == kIOReturnSuccess && IsGPIORegister(e.offset))
-      out.push_back({e.micros, int((e.offset - kSimGPIOFirst) >> 4), (e.value & 1) != 0});
+std::vector<SimGuideLineState> SimCamera::GPIOLineStates() const {
+  std::vector<SimGuideLineState> out;
+  UInt32 mask = 0;
+  for (const SimLogEntry& e : Log()) {
+    if (e.kind != SimLogKind::FWWrite || e.status != kIOReturnSuccess || !IsGPIORegister(e.offset)) continue;
+    int line = int((e.offset - kSimGPIOFirst) >> 4);
+    bool on = (e.value & 1) != 0;
+    if (bool((mask >> line) & 1) == on) continue;  // a release of a line already off
+    mask ^= 1u << line;
+    out.push_back({e.micros, line, on});
+  }
   return out;
 }
 

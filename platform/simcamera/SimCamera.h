@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/iokit/IOKitBackend.h"
+#include "platform/simcamera/SimGuideLines.h"
 #include "platform/simcamera/SimStream.h"
 
 enum class SimBusKind { FireWire, USB };
@@ -235,13 +236,8 @@ class SimCamera {
   void Record(SimLogEntry entry);
   std::vector<SimLogEntry> Log() const;
   // The GPIO line changes so far, from the log of accepted writes: line 0
-  // east, 1 west, 2 north, 3 south, on or off, with their times.
-  struct LineState {
-    UInt64 micros;
-    int line;
-    bool on;
-  };
-  std::vector<LineState> GPIOLineStates() const;
+  // east, 1 west, 2 north, 3 south, each turned on or off, with its time.
+  std::vector<SimGuideLineState> GPIOLineStates() const;
   size_t LogSize() const;
   void ClearLog();
 

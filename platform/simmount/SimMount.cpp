@@ -129,6 +129,40 @@ std::vector<SimMountCommand> SimMountPort::Commands() {
   return commands_;
 }
 
+std::vector<SimGuideLineState> SimMountPort::LineStates() {
+  std::vector<SimGuideLineState> out;
+  UInt32 mask = 0;
+  auto set = [&](UInt64 micros, int line, bool on) {
+    if (bool((mask >> line) & 1) == on) return;
+    mask ^= 1u << line;
+    out.push_back({micros, line, on});
+  };
+  for (const SimMountCommand& c : Commands()) {
+    const std::string text = c.Text();
+    if (text.size() == 5 && text.compare(0, 2, "#:") == 0 && (text[2] == 'M' || text[2] == 'Q')) {
+      int line = text[3] == 'e' ? kSimGuideEast
+                 : text[3] == 'w' ? kSimGuideWest
+                 : text[3] == 'n' ? kSimGuideNorth
+                 : text[3] == 's' ? kSimGuideSouth
+                                  : -1;
+      if (line >= 0) set(c.micros, line, text[2] == 'M');
+    } else if (text == "#:Q#") {
+      for (int line = 0; line < 4; line++) set(c.micros, line, false);
+    } else if (c.bytes.size() == 8 && c.bytes[0] == 'P' && c.bytes[1] == 0x03 &&
+               (c.bytes[2] == 0x10 || c.bytes[2] == 0x11) && (c.bytes[3] == 0x06 || c.bytes[3] == 0x07)) {
+      // Direction 0x07 moves east (RA) or north (Dec), 0x06 west or south;
+      // rate 0 stops the axis.
+      bool ra = c.bytes[2] == 0x10;
+      int negative = ra ? kSimGuideEast : kSimGuideNorth, positive = ra ? kSimGuideWest : kSimGuideSouth;
+      bool moving = (c.bytes[4] | c.bytes[5]) != 0;
+      bool toNegative = c.bytes[3] == 0x07;
+      set(c.micros, toNegative ? positive : negative, false);
+      set(c.micros, toNegative ? negative : positive, moving);
+    }
+  }
+  return out;
+}
+
 void SimMountPort::Take(UInt64 now, UInt8 byte) {
   switch (protocol_) {
     case SimMountProtocol::Raw:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/iokit/IOKitBackend.h"
+#include "platform/simcamera/SimGuideLines.h"
 
 // One byte that came in on the simulated line, stamped with the
 // simulator's clock (SkyloomMicroseconds) as the master end saw it.
@@ -67,6 +68,11 @@ class SimMountPort {
   bool RepliesPending();
   // Commands so far, oldest first; ClearReceived clears them too.
   std::vector<SimMountCommand> Commands();
+  // The commands as guide line changes: an LX200 move turns its line on and
+  // its halt turns it off ("#:Q#" all four); a NexStar packet at a non-zero
+  // rate turns its axis's line of that direction on and the other off, at
+  // rate 0 both off. Each change carries its command's time.
+  std::vector<SimGuideLineState> LineStates();
 
  private:
   void Run();
@@ -95,14 +101,6 @@ struct SimHIDWrite {
   UInt32 element = 0;  // the element's index in the device's list
   UInt32 cookie = 0;
   SInt32 value = 0;
-};
-
-// A guide line turned on or off: 0 east, 1 west, 2 north, 3 south (the
-// order of the camera's GPIO registers, SimCamera::GPIOLineStates).
-struct SimGuideLineState {
-  UInt64 micros = 0;
-  int line = 0;
-  bool on = false;
 };
 
 // Steps of the HID road where a simulated adapter can be told to fail.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/CameraWindowData.h"
@@ -58,6 +59,22 @@ TEST_F(GuidePulsesTest, TwoAxesStartTogetherAndStopShorterFirst) {
   WaitSettled(*record_);
   EXPECT_EQ(CommandTexts(), (Texts{"#:Mw#", "#:Mn#", "#:Qn#", "#:Qw#"}));
   EXPECT_EQ(Load(record_->mPulseInProgress), 0);
+
+  // The same pulse through a NexStar mount: packets instead of text, the
+  // same guide lines as the LX200 commands (and as the adapters' lines).
+  std::vector<std::pair<int, bool>> lx200;
+  for (auto& l : port_->LineStates()) lx200.push_back({l.line, l.on});
+  EXPECT_EQ(lx200, (std::vector<std::pair<int, bool>>{{1, true}, {2, true}, {2, false}, {1, false}}));
+  port_->ClearReceived();
+  port_->SetProtocol(SimMountProtocol::NexStar);
+  record_->mMountCntlDeviceKind = kMountCntlNexStar;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(myKickOffSerialTimer(record_, kMountRAWest, 300.0, kMountDecNorth, 120.0), noErr);
+  WaitSettled(*record_);
+  testing::internal::GetCapturedStderr();
+  std::vector<std::pair<int, bool>> nexStar;
+  for (auto& l : port_->LineStates()) nexStar.push_back({l.line, l.on});
+  EXPECT_EQ(nexStar, lx200);
   EXPECT_EQ(Load(record_->mPulsesPending), 0);
   EXPECT_EQ(device_->mRAAxisState, kMountAxisStopped);
   EXPECT_EQ(device_->mDecAxisState, kMountAxisStopped);
