@@ -159,6 +159,8 @@ SInt64 discFlux(const UInt8* plane, UInt32 rowBytes, SInt64 cx, SInt64 cy, doubl
 
 }  // namespace
 
+void (*volatile gGuideTestPausePoint)(int where) = nullptr;
+
 UInt32 myGuideLimbThreshold(UInt32 p80, UInt32 p20) {
   const double spread = (double(p80) - double(p20)) * 0.3;
   const SInt64 t = SInt64(std::trunc(spread));
@@ -339,6 +341,7 @@ OSStatus myGetImageTrackingCentroid(MyCameraWindowDataStruct* record, const void
     storeRelaxed(r.mStartX, px);
     storeRelaxed(r.mStartY, py);
     phase.store(-1, std::memory_order_release);
+    if (auto pause = gGuideTestPausePoint) pause(kGuidePauseAfterHandOff);
   }
   return noErr;
 }

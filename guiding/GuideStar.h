@@ -40,3 +40,10 @@ UInt32 myGuideStarThreshold(UInt32 p9999, UInt32 p95, UInt32 p80);
 // the plane; *peak is the largest pixel of the disc.
 double myCalcHalfFluxDiameter8BitMono(const UInt8* plane, UInt32 rowBytes, UInt32 width, UInt32 height,
                                       double cx, double cy, double fwhm, UInt32 background, UInt32* peak);
+
+// Test-only pause point (null in the product), called on the delivery thread
+// with the place reached:
+enum GuideTestPause : int {
+  kGuidePauseAfterHandOff = 1,  // the centroid step has handed a position to calibration
+};
+extern void (*volatile gGuideTestPausePoint)(int where);
