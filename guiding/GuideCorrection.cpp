@@ -221,8 +221,9 @@ OSStatus myMountCntlDeviceChangePosition(MyCameraWindowDataStruct* record, doubl
       // component along the line rather than of its raw x difference.
       const double m = r.MSlopeFloat, norm = std::sqrt(1.0 + m * m);
       const double dx = cx - sx, dy = cy - sy;
-      raError = -(dx + m * dy) / norm;
-      decError = (dy - m * dx) / norm;
+      // (+ 0.0: no "-0.00" in the log for a drift straight across the line)
+      raError = -(dx + m * dy) / norm + 0.0;
+      decError = (dy - m * dx) / norm + 0.0;
       break;
     }
     default:  // calibration sets no other orientation
