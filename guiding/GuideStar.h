@@ -25,7 +25,7 @@ OSStatus myMountCntlDeviceChangePosition(MyCameraWindowDataStruct* record, doubl
 Boolean myMountCntlDeviceCorrectRA(MyCameraWindowDataStruct* record, OSStatus* result, double error);
 Boolean myMountCntlDeviceCorrectDEC(MyCameraWindowDataStruct* record, OSStatus* result, double error);
 
-// Pieces of the measurements, named so they can be checked alone.
+// Steps of the measurements, named so they can be checked alone.
 //
 // Thresholds from the plane's weighted levels: the limb threshold is
 // trunc((p80 - p20) x 0.3) within [15, 200]; the star threshold is
