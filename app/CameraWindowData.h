@@ -8,6 +8,7 @@
 // copyable and make zero a valid "nothing yet" value. Fields are added here as
 // the parts of the application that use them are built; one header only.
 #pragma once
+#include <cstdio>
 #include <type_traits>
 
 #include "camera_driver/ORX_DCAM.h"  // MyDCAMCameraPropertiesStruct
@@ -16,6 +17,7 @@
 
 struct MyDCAMCameraStruct;  // the driver's camera handle
 struct MountCntlDevice;     // the open mount-control device (guiding)
+struct MCBS;                // the scope-control block of a run (guiding)
 typedef struct OpaqueWindowPtr* WindowRef;
 
 // Kind tag in the first word; handlers that find a record through a window
@@ -64,6 +66,7 @@ struct MyCameraWindowDataStruct {
   // ---- display options
   UInt32 mDisplayFormatItem;           // 'FORT' item; 2 and 4 show a mosaic in colour
   UInt32 mDisplayFormat;               // four-character display code, 'ARGB' if not Bayer
+  UInt8 mColourDisplay;                // 1 when a colour mosaic is decoded in colour
   UInt8 mColourSensor;                 // 1 when the camera delivers a raw colour mosaic
 
   // ---- sharpness (the pipeline keeps a running mean over at most 30 frames)
@@ -151,6 +154,25 @@ struct MyCameraWindowDataStruct {
   double mLongestExposureMS;           // longest exposure over all video sizes
   double mSizeLongestExposureMS;       // that of the video size in use
 
+  // ---- what the camera-settings block of the capture and guiding logs
+  // reads besides the fields above
+  double mExposureMS;                  // exposure in ms
+  UInt32 mShutterValue;                // shutter register value
+  UInt32 mLongExposure;                // non-zero while the long-exposure thread times exposures
+  UInt8 mRejectBySharpness;            // 'USHR': frames outside the sharpness tolerance are dropped
+  UInt8 mHotPixelFlag;                 // "HTPX": hot/cold pixel replacement in long exposures
+  UInt8 mLiveHotPixelFlag;             // "LHTPX": the same on live frames
+  UInt32 mHotPixelThreshold;           // "HCRP": replacement cut-off
+  double mF7MaxRate;                   // Format 7 frame rate at the largest packet
+  UInt8 mSoftROIEnabled;               // "SOFTROI": software crop; applies when both flags are set
+  UInt8 mSoftROIActive;
+  UInt32 mSoftROILeft;
+  UInt32 mSoftROITop;
+  UInt32 mSoftROIWidth;
+  UInt32 mSoftROIHeight;
+  UInt32 mTemperatureMode;             // 0: the camera reports no temperature
+  float mShownTemperatureK;            // the temperature last shown, kelvin
+
   // ---- Format 7 (the mode last asked about)
   UInt32 mF7MaxWidth;
   UInt32 mF7MaxHeight;
@@ -178,6 +200,82 @@ struct MyCameraWindowDataStruct {
   SInt32 mPulsesPending;               // pulses started and not yet settled or cancelled
   SInt32 mTrackingPhase;               // cleared by every pulse start, end and cancel
   UInt8 mGuidingOn;                    // 1 while guiding sends corrections
+
+  // ---- guiding: the guide-star centroid and the correction step run on the
+  // delivery thread; calibration and the guiding window on the main thread.
+  // mTrackingPhase hands each averaged position over: -1 is stored (release)
+  // only after mStartX/Y and the box averages, and read with acquire.
+  MCBS* mpMCBSPtr;                     // the scope-control block; null while no run is open
+  UInt8 mGuideWindowShown;             // 1 while the "LXControls" sheet is up
+  UInt8 mGuidingActive;                // 1 while calibration or tracking runs
+  SInt32 mGuideBusy;                   // raised while the centroid step runs; the stop waits for 0
+  UInt8 mFullFrameSearch;              // 1 = the centroid step searches the whole frame
+  UInt32 mLostFrames;                  // consecutive failed local searches
+  UInt8* mSerial8BitBuffer;            // the centroid step's Mono8 plane (owned by the run)
+  UInt32* mSerialHistoGramBuffer;      // its HistoGram256 (owned by the run)
+  float MSlopeFloat;                   // calibrated RA line y' = M x + B, with y' = -Y
+  float B_YinterceptFloat;
+  UInt32 Orientation;                  // 0 RA along that line, 1 along X, 2 along Y
+  UInt8 mCorrectRA;                    // 1 = the axis is calibrated and corrected
+  UInt8 mCorrectDec;
+  UInt32 mDecTrackingMode;             // 1 off, 2 both, 3 up only, 4 down only
+  UInt32 mDecCalibrationMode;          // "DECTRACKING"
+  UInt32 mCorrectionOrder;             // "RAFIRST": 0 Dec first, 1 RA first, 2 largest, 3 both
+  UInt8 mLunarSolarTracking;           // "LUNSOLTRACK": limb (edge) tracking
+  UInt8 mSkipLargeChanges;             // "SKIP10TIMES": clamp errors to 10 x accuracy
+  UInt32 mCalibrationMoveItem;         // "MOTSTRTTIME"
+  float mTrackAccuracy;                // "PIXACCURCY": dead band, pixels
+  double mPixelPerMillSecXLeft;        // calibrated rates, pixels per ms: RA command 0
+  double mPixelPerMillSecXRight;       // RA command 1
+  double mPixelPerMillSecYUp;
+  double mPixelPerMillSecYDown;
+  float mStartX;                       // start of a guiding run (< 0 = not set); while
+  float mStartY;                       // calibrating, the last averaged position
+  float mCurrentX;                     // last position corrected; centre of the local search
+  float mCurrentY;
+  float mTrackBoxWidth;                // search-box size averaged with the last position
+  float mTrackBoxHeight;
+  float mGuideSumX;                    // sums of the frames being averaged
+  float mGuideSumY;
+  float mGuideSumBoxWidth;
+  float mGuideSumBoxHeight;
+  UInt32 mMinRAMotionPixels;           // "MAXRAPIX"
+  UInt32 mMinDecMotionPixels;          // "MAXDECPIX"
+  double mMinPulseMs;                  // shorter pulses are not sent
+  float mCalibratedDeclination;        // degrees
+  float mObjectDeclination;            // degrees
+  float mRADurationFactor;             // cos(calibrated dec) / cos(object dec), RA pulses
+  UInt8 mPosAZMIsPositive;             // calibrated direction flags
+  UInt8 mPosALTIsPositive;
+  UInt32 mFramesToAverage;             // N, frames averaged per position
+  UInt32 mFramesAveraged;              // frames summed so far (shared with the FWHM overlay)
+  UInt8 mMultipleObjects;              // "USESINGLCENTROID": several objects tracked as one
+  UInt8 mGuideLogOpen;                 // the guiding log is open
+  FILE* mpGuideLogFile;
+  UInt8 mEliminateHotPixels;           // "ELIMHOTPIX": hot-pixel filter and local search
+  UInt8 mTurbulenceLimit;              // "USEFWHMHFD": reject frames above 1.3 x the reference
+  UInt8 mFWHMAveraging;                // 1 while the reference FWHM is averaged
+  float mFWHMSum;                      // reference FWHM: the sum, then the average
+  UInt32 mFWHMCount;                   // frames in mFWHMSum
+  UInt32 mFWHMFrames;                  // frames to sum
+
+  // ---- live FWHM/HFD for the preview overlay (written on the delivery
+  // thread, read on the main thread: atomic accesses)
+  SInt32 mFWHMBusy;                    // raised while the measurement runs
+  UInt8 mFWHMOn;                       // the measurement is on
+  UInt8* mFWHMPlane;                   // its Mono8 plane
+  UInt32* mFWHMHistogram;              // its HistoGram256
+  float mFWHMFound;                    // this frame's FWHM; 0 when no star was measured
+  float mHFDFound;                     // this frame's HFD
+  float mFWHM;                         // running averages
+  float mHFD;
+  float mStarPeak;                     // 8-bit scale
+  float mPrevFWHM;                     // the averages before them
+  float mPrevHFD;
+  float mPrevStarPeak;
+  float mFWHMRunningSum;               // sums towards the next averages
+  float mHFDRunningSum;
+  float mStarPeakRunningSum;
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
