@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "camera_driver/ORX_DCAM.h"  // MyDCAMCameraPropertiesStruct
+#include "platform/coreservices/Files.h"  // FSSpec
 #include "platform/coreservices/MacTypes.h"
 #include "platform/quicktime/ImageCompression.h"  // RGBColor
 
@@ -66,7 +67,7 @@ struct MyCameraWindowDataStruct {
   // ---- display options
   UInt32 mDisplayFormatItem;           // 'FORT' item; 2 and 4 show a mosaic in colour
   UInt32 mDisplayFormat;               // four-character display code, 'ARGB' if not Bayer
-  UInt8 mColourDisplay;                // 1 when a colour mosaic is decoded in colour
+  UInt8 mColourDisplay;                // 1 when a colour mosaic is decoded, shown and summed in colour
   UInt8 mColourSensor;                 // 1 when the camera delivers a raw colour mosaic
 
   // ---- sharpness (the pipeline keeps a running mean over at most 30 frames)
@@ -276,6 +277,33 @@ struct MyCameraWindowDataStruct {
   float mFWHMRunningSum;               // sums towards the next averages
   float mHFDRunningSum;
   float mStarPeakRunningSum;
+
+  // ---- aligned capture (please-wait modes 9 and 10). The delivery thread
+  // reads these between raising and lowering mAlignBusy, and only while
+  // mAlignCaptureOpen is set; the main thread changes them only while it is
+  // clear and mAlignBusy is 0.
+  UInt32 mImageAlignMode;              // "IMAL": 0, 1 edge centroid, 2 block placed near the object
+  FSSpec mFrameFileSpec;               // file of the next or last saved frame
+  float mAlignRefX;                    // object centroid of the reference frame
+  float mAlignRefY;
+  UInt32 mAlignBlockScale;             // the block is 32 x scale pixels square; always 1
+  SInt32 mAlignBlockOffsetX;           // reference block centre less the reference centroid
+  SInt32 mAlignBlockOffsetY;
+  UInt32 mAlignWidth;                  // frame size of the run
+  UInt32 mAlignHeight;
+  UInt32 mAlignRefMedian;              // 50 % level of the reference working image
+  UInt8 mAlignReady;                   // 1: frames are matched against the reference block
+  UInt8 mAlignCaptureOpen;             // 1 from the end of start to the start of finish
+  UInt8 mAlignNeedsMono;               // frames go through a Mono8 working image first
+  UInt8 mAlignUseGreens;               // a colour mosaic shown as mono: its greens are summed
+  UInt8 mAlignColour;                  // copy of mColourDisplay at start: the run sums in colour
+  UInt32* mAlignHistogram;             // 256 bins
+  void* mAlignWork;                    // Mono8 working image (greens at 16 bits too)
+  UInt32* mAlignSum;                   // RGB96 for colour runs, else Sum32Buff
+  UInt8* mAlignBlock;                  // the reference block
+  void* mAlignConvert;                 // ARGB32 or RGB48 frame of colour runs
+  UInt32 mAlignedFrameCount;           // frames added so far
+  SInt32 mAlignBusy;                   // raised around every aligned frame (atomics only)
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
