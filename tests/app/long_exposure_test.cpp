@@ -241,25 +241,36 @@ TEST_F(LongExposureTest, TriggerFramesOnAndOffForBothPinSets) {
   Writes off1 = kIdle;
   off1.insert(off1.end(), {{0x1130, 0x80010001}, {0x830, 0x82600000}, {0x830, 0x80600000}});
 
+  // The camera menu (menu 2) with the trigger submenu at item 16.
   MenuRef menu = GetMenuRef(2);
+  MenuRef ownMenu = nullptr;
+  if (!menu) {
+    ASSERT_EQ(CreateNewMenu(2, 0, &ownMenu), noErr);
+    for (int i = 0; i < 17; i++) AppendMenuItemTextWithCFString(ownMenu, CFSTR("item"), 0, 0, nullptr);
+    InsertMenu(ownMenu, 0);
+    menu = ownMenu;
+  }
+  ASSERT_EQ(GetMenuRef(2), menu);
   size_t from = Sim().LogSize();
   EXPECT_EQ(myPGRStartStopTriggerFrames(cam, 1, 0), noErr);
   EXPECT_EQ(WritesSince(from), on0);
-  if (menu) {
-    EXPECT_FALSE(IsMenuItemEnabled(menu, 16));
-  }
+  EXPECT_FALSE(IsMenuItemEnabled(menu, 16));
+  EXPECT_TRUE(IsMenuItemEnabled(menu, 15));
   from = Sim().LogSize();
   EXPECT_EQ(myPGRStartStopTriggerFrames(cam, 0, 0), noErr);
   EXPECT_EQ(WritesSince(from), off0);
-  if (menu) {
-    EXPECT_TRUE(IsMenuItemEnabled(menu, 16));
-  }
+  EXPECT_TRUE(IsMenuItemEnabled(menu, 16));
   from = Sim().LogSize();
   EXPECT_EQ(myPGRStartStopTriggerFrames(cam, 1, 1), noErr);
   EXPECT_EQ(WritesSince(from), on1);
   from = Sim().LogSize();
   EXPECT_EQ(myPGRStartStopTriggerFrames(cam, 0, 1), noErr);
   EXPECT_EQ(WritesSince(from), off1);
+
+  if (ownMenu) {
+    DeleteMenu(2);
+    DisposeMenu(ownMenu);
+  }
 
   EXPECT_EQ(myPGRStartStopTriggerFrames(nullptr, 1, 0), -1);
   // The first failure ends the switch-on and is reported.
@@ -560,6 +571,12 @@ TEST_F(LongExposureTest, StopKeepsEverythingWhileTheThreadIsHeldInARegisterAcces
   EXPECT_NE(r->mLongExposPthread, pthread_t{});
   EXPECT_TRUE(myLongExposureThreadHoldsRecord(r));
   EXPECT_EQ(myInstallLongExposureTimer(r, 100.0), EBUSY);
+  // Closing the camera keeps the record and leaves the camera open.
+  testing::internal::CaptureStderr();
+  CloseCamera();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Sim().OpenCount(), 1);
+  record_ = r;
 
   // Released, the thread finishes its write and leaves.
   Sim().ReleaseHeldAccess();

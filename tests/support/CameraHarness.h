@@ -30,6 +30,7 @@
 
 #include "app/CameraIdentification.h"
 #include "app/CameraWindowData.h"
+#include "app/LongExposure.h"
 #include "camera_driver/ORXDCAM.h"
 #include "platform/corefoundation/CFPreferences.h"
 #include "platform/coreservices/Files.h"
@@ -120,6 +121,13 @@ class CameraHarness : public UiTest {
     if (!r) return;
     record_ = nullptr;
     r->mControlWindowShown = 0;
+    // A long-exposure thread that outlives its stop still uses the record
+    // and the camera: neither is closed or freed then.
+    myRemoveLongExposureTimer(r);
+    if (myLongExposureThreadHoldsRecord(r)) {
+      fprintf(stderr, "CloseCamera: the long-exposure thread still runs; the record is kept\n");
+      return;
+    }
     if (r->mCameraHandle) {
       ORXDCAMCloseACamera(r->mCameraHandle);
       r->mCameraHandle = nullptr;
