@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "tav/AlignThreadObject.h"
