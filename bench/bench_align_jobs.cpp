@@ -16,6 +16,7 @@
 
 #include "platform/simcamera/SimScene.h"
 #include "stacking/AlignWorkerRecords.h"
+#include "tav/AlignJob.h"
 #include "tav/BayerDecode.h"
 #include "tav/BlockSearch.h"
 
@@ -114,6 +115,19 @@ void BM_AlignJobsARGB32_640x480_Scale1(benchmark::State& state) { runWorkers(sta
 void BM_AlignJobsRGB48_1280x960_Scale2(benchmark::State& state) { runWorkers(state, 1280, 960, false, 2); }
 BENCHMARK(BM_AlignJobsARGB32_640x480_Scale1)->Arg(1)->Arg(2)->Arg(4)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AlignJobsRGB48_1280x960_Scale2)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// One job on the calling thread, so that its CPU time is the job's own.
+void BM_AlignJobDirectARGB32_640x480_Scale1(benchmark::State& state) {
+  Workers workers(1, 640, 480, true, 1);
+  AlignThreadObject* p = workers.records[0];
+  size_t k = 1;
+  for (auto _ : state) {
+    std::memcpy(p->mWorkFrame, workers.frames[k++ & 1].data(), workers.frames[0].size());
+    myRunARGB32AlignJob(p);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(BM_AlignJobDirectARGB32_640x480_Scale1)->Unit(benchmark::kMillisecond);
 
 // The whole-window search on a 1280 x 960 noise frame from its middle:
 // (8 S)^2 candidates of S^2 differences each.

@@ -82,22 +82,18 @@ void bilinear(const T* s, UInt8* d, const Code& code, UInt32 dstRowBytes, UInt32
     lastRow<T>(s, d + size_t(H - 1) * dstRowBytes, W, H, myBayerPhase(code.otherFamily, code.startRow));
 }
 
+// The engine's gradient kernels compute, pixel by pixel, what its
+// neighbourhood extraction and gradient demosaic give for each position
+// (myEX8PixArrs / myEX16PixArrs, then myGRDPixArrs with the pixel's green-site
+// and red-row flags), a whole row at a time.
 template <class T>
 void gradient(const T* s, UInt8* d, const Code& code, UInt32 dstRowBytes, UInt32 W, UInt32 H) {
-  const MyBayerPhase ph = myBayerPhase(code.otherFamily, code.startRow);
-  const UInt32 maxValue = sizeof(T) == 1 ? 255u : 65535u;
-  UInt16 window[25];
-  for (UInt32 y = 0; y < H; ++y) {
-    UInt8* drow = d + size_t(y) * dstRowBytes;
-    const UInt8 redRow = ph.redRow(y) ? 1 : 0;
-    for (UInt32 x = 0; x < W; ++x) {
-      const SInt32 got = sizeof(T) == 1 ? myEX8PixArrs(s, W, H, x, y, window)
-                                        : myEX16PixArrs(s, W, H, x, y, window);
-      if (got != 0) continue;
-      UInt16 r, g, b;
-      myGRDPixArrs(window, ph.green(x, y) ? 1 : 0, redRow, maxValue, &r, &g, &b);
-      put<T>(drow, x, r, g, b);
-    }
+  if constexpr (sizeof(T) == 1) {
+    (code.otherFamily ? BayerGRBG8_HQ_ARGB32 : BayerRGGB8_HQ_ARGB32)(s, d, dstRowBytes, W, H,
+                                                                     code.startRow);
+  } else {
+    (code.otherFamily ? BayerGRBG16_HQ_RGB48 : BayerRGGB16_HQ_RGB48)(s, d, dstRowBytes, W, H,
+                                                                     code.startRow);
   }
 }
 

@@ -130,7 +130,10 @@ TEST(BayerDecoder, BilinearBordersOfA4x4Mosaic) {
   }
 }
 
-TEST(BayerDecoder, GradientPathMatchesTheDemosaicEngine) {
+TEST(BayerDecoder, GradientPathIsTheEnginesPixelDemosaicAtEveryPosition) {
+  // Every output pixel is the engine's neighbourhood extraction and gradient
+  // demosaic for that position, with the green-site and red-row flags taken
+  // from the code's layout (odd width: the phase must not drift).
   const UInt32 W = 23, H = 14;
   std::mt19937 rng(11);
   std::vector<UInt8> src8(W * H);
@@ -139,19 +142,35 @@ TEST(BayerDecoder, GradientPathMatchesTheDemosaicEngine) {
     src8[i] = UInt8(rng());
     src16[i] = UInt16(rng());
   }
-  for (UInt32 code : kCodes) {
-    const bool other = code == FOUR_CHAR_CODE("GRBG") || code == FOUR_CHAR_CODE("BGGR");
-    const UInt8 start = code == FOUR_CHAR_CODE("RGGB") || code == FOUR_CHAR_CODE("GRBG") ? 1 : 0;
-    std::vector<UInt8> got(4 * W * H), want(got.size());
-    Bayer_DecodetoRGB_8or16Buffer(src8.data(), got.data(), code, 1, 1, 4 * W, W, H);
-    (other ? BayerGRBG8_HQ_ARGB32 : BayerRGGB8_HQ_ARGB32)(src8.data(), want.data(), 4 * W, W, H, start);
-    EXPECT_EQ(got, want) << std::hex << code;
-    std::vector<UInt8> got16(6 * W * H), want16(got16.size());
-    Bayer_DecodetoRGB_8or16Buffer(src16.data(), got16.data(), code, 2, 1, 6 * W, W, H);
-    (other ? BayerGRBG16_HQ_RGB48 : BayerRGGB16_HQ_RGB48)(src16.data(), want16.data(), 6 * W, W, H,
-                                                          start);
-    EXPECT_EQ(got16, want16) << std::hex << code;
-  }
+  for (UInt32 code : kCodes)
+    for (UInt32 depth : {1u, 2u}) {
+      const UInt32 bpp = depth == 1 ? 4 : 6;
+      std::vector<UInt8> got(bpp * W * H);
+      const void* src = depth == 1 ? static_cast<const void*>(src8.data()) : src16.data();
+      Bayer_DecodetoRGB_8or16Buffer(src, got.data(), code, depth, 1, bpp * W, W, H);
+      for (UInt32 y = 0; y < H; ++y)
+        for (UInt32 x = 0; x < W; ++x) {
+          UInt16 window[25], r, g, b;
+          ASSERT_EQ(depth == 1 ? myEX8PixArrs(src, W, H, x, y, window)
+                               : myEX16PixArrs(src, W, H, x, y, window),
+                    0);
+          // The red row is the row holding red samples.
+          const bool redRow = siteColour(code, 0, y) == 0 || siteColour(code, 1, y) == 0;
+          myGRDPixArrs(window, siteColour(code, x, y) == 1, redRow, depth == 1 ? 255 : 65535, &r, &g,
+                       &b);
+          const UInt8* px = &got[(size_t(y) * W + x) * bpp];
+          UInt16 v[3];
+          if (depth == 1) {
+            EXPECT_EQ(px[0], 255);
+            v[0] = px[1], v[1] = px[2], v[2] = px[3];
+          } else {
+            std::memcpy(v, px, 6);
+          }
+          ASSERT_EQ(v[0], r) << std::hex << code << std::dec << " d" << depth << " " << x << "," << y;
+          ASSERT_EQ(v[1], g) << std::hex << code << std::dec << " d" << depth << " " << x << "," << y;
+          ASSERT_EQ(v[2], b) << std::hex << code << std::dec << " d" << depth << " " << x << "," << y;
+        }
+    }
 }
 
 }  // namespace
