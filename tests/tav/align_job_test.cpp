@@ -16,7 +16,7 @@ namespace {
 // A test scene over the whole integer plane: a textured sky (a third of it
 // black) and a bright textured disc of radius 20 at (cx, cy).
 int sceneValue(int x, int y, int cx, int cy) {
-  const UInt32 h = UInt32(x * 73856093) ^ UInt32(y * 19349663) ^ 0x5bd1e995u;
+  const UInt32 h = UInt32(x) * 73856093u ^ UInt32(y) * 19349663u ^ 0x5bd1e995u;
   const UInt32 mix = (h ^ (h >> 13)) * 0x27d4eb2du;
   const UInt32 t = mix >> 8;
   int v = t % 3 == 0 ? 0 : int(t % 41);
