@@ -96,19 +96,42 @@ struct Workers {
     field(p->mNeedsFrame).fetch_add(1);
     field(p->mDoneFrame).fetch_sub(1, std::memory_order_release);
   }
-  // One frame for every worker, then every result.
-  void round(size_t n) {
-    for (AlignThreadObject* p : records) post(p, frames[n & 1]);
-    for (AlignThreadObject* p : records) finish(p);
+  bool done(AlignThreadObject* p) { return field(p->mDoneFrame).load(std::memory_order_acquire) != 0; }
+  void collect(AlignThreadObject* p) {
+    field(p->mNeedsFrame).fetch_add(1);
+    field(p->mDoneFrame).fetch_sub(1, std::memory_order_release);
+  }
+  // `jobs` frames, each posted to the first worker that is free, as the
+  // stacking engine hands them out; returns when all are collected.
+  void run(size_t jobs) {
+    std::vector<bool> busy(records.size(), false);
+    size_t posted = 0, collected = 0;
+    while (collected < jobs) {
+      bool idle = true;
+      for (size_t i = 0; i < records.size(); ++i) {
+        if (busy[i] && done(records[i])) {
+          collect(records[i]);
+          busy[i] = false;
+          ++collected;
+          idle = false;
+        }
+        if (!busy[i] && posted < jobs) {
+          post(records[i], frames[posted++ & 1]);
+          busy[i] = true;
+          idle = false;
+        }
+      }
+      if (idle) std::this_thread::yield();
+    }
   }
 };
 
 void runWorkers(benchmark::State& state, UInt32 w, UInt32 h, bool argb32, UInt32 scale) {
   const int n = int(state.range(0));
   Workers workers(n, w, h, argb32, scale);
-  size_t k = 1;
-  for (auto _ : state) workers.round(k++);
-  state.SetItemsProcessed(int64_t(state.iterations()) * n);
+  const size_t jobsPerIteration = 8 * size_t(n);
+  for (auto _ : state) workers.run(jobsPerIteration);
+  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(jobsPerIteration));
 }
 
 void BM_AlignJobsARGB32_640x480_Scale1(benchmark::State& state) { runWorkers(state, 640, 480, true, 1); }

@@ -119,8 +119,11 @@ void findMaxHorzVertMono8Gradient(const UInt8* image, UInt32 width, UInt32 heigh
       const SInt64 first = x0 > 0 ? x0 : 0, last = x1 < W - 1 ? x1 : W - 1;
       if (first <= last) {
         const size_t n = size_t(last - first + 1);
-        std::vector<int> colMax(n, 0);
-        std::vector<SInt64> colAt(n, 0);
+        // Kept per thread: a worker allocates nothing once it has warmed up.
+        thread_local std::vector<int> colMax;
+        thread_local std::vector<SInt64> colAt;
+        colMax.assign(n, 0);
+        colAt.assign(n, 0);
         for (SInt64 y = 32; y < 32 + pairs; ++y) {
           const UInt8* a = image + size_t(y) * rowBytes + first;
           const UInt8* b = image + size_t(y + D) * rowBytes + first;
@@ -163,7 +166,8 @@ SInt32 myCompare32BlockPixelsALL(const UInt8* block, const UInt8* image, UInt32 
   // so the score is a byte SAD against c plus a constant: exact.
   const UInt32 side = UInt32(S);
   const SInt64 shift = refMean == frameMean ? 0 : SInt64(frameMean) - SInt64(refMean);
-  std::vector<UInt8> clamped(size_t(side) * side);
+  thread_local std::vector<UInt8> clamped;  // per thread, as above
+  clamped.resize(size_t(side) * side);
   UInt64 constant = 0;
   for (size_t k = 0; k < clamped.size(); ++k) {
     const SInt64 target = SInt64(block[k]) + shift;
