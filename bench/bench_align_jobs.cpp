@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -121,7 +122,7 @@ struct Workers {
           idle = false;
         }
       }
-      if (idle) std::this_thread::yield();
+      if (idle) std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
   }
 };
