@@ -77,7 +77,11 @@ AlignThreadObject* myAllocateAndFillInMPThread(const StackAlignJob* job, const M
   p->mExpandHigh = reader->mExpandHigh;
 
   bool ok = true;
-  const size_t frameBytes = size_t(bytesPerPixel) * p->mScaledWidth * p->mScaledHeight + 64;
+  // The buffers also hold Mono8 images with rows mMonoRowBytes apart, which
+  // for frames only a few pixels wide are longer than their colour rows.
+  const size_t colourBytes = size_t(bytesPerPixel) * p->mScaledWidth * p->mScaledHeight;
+  const size_t monoBytes = size_t(p->mMonoRowBytes) * p->mScaledHeight;
+  const size_t frameBytes = (colourBytes > monoBytes ? colourBytes : monoBytes) + 64;
   for (UInt8** buffer : {&p->mColorFrame, &p->mWorkFrame, &p->mTempFrame, &p->mMonoFrame}) {
     *buffer = static_cast<UInt8*>(allocateBuffer(frameBytes));
     if (*buffer == nullptr) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tav/AlignJob.h"
 #include "tav/AlignThreadObject.h"
 #include "tav/TAVTestPoints.h"
 
@@ -27,8 +28,14 @@ inline bool jobPending(AlignThreadObject* p) {
 }
 
 // The job of one posted frame; it clears mNoResult when it leaves an offset.
-void runARGB32Job(AlignThreadObject* p) { pausePoint(p, kMyTAVPauseJob); }
-void runRGB48Job(AlignThreadObject* p) { pausePoint(p, kMyTAVPauseJob); }
+void runARGB32Job(AlignThreadObject* p) {
+  pausePoint(p, kMyTAVPauseJob);
+  myRunARGB32AlignJob(p);
+}
+void runRGB48Job(AlignThreadObject* p) {
+  pausePoint(p, kMyTAVPauseJob);
+  myRunRGB48AlignJob(p);
+}
 
 void* workerLoop(AlignThreadObject* p, void (*job)(AlignThreadObject*)) {
   pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
@@ -89,6 +90,40 @@ TEST_F(AlignWorkerRecords, SizesOfTheBuffers) {
   job.SCALE = 1;
   gFailBytes = 6 * 10 * 7 + 64;  // RGB48
   EXPECT_EQ(myAllocateAndFillInMPThread(&job, &reader, 10, 7, 0, 0, 0, 0, 0, 0), nullptr);
+  // A frame 2 pixels wide: its Mono8 rows are 16 bytes, longer than its 8-byte
+  // ARGB32 rows, and the buffers hold Mono8 images too: 16 x 40 + 64.
+  gFailBytes = 4 * 2 * 40 + 64;
+  {
+    Allocated a(myAllocateAndFillInMPThread(&job, &reader, 2, 40, 0, 0, 0, 1, 0, 0));
+    ASSERT_NE(a.p, nullptr);
+  }
+  gFailBytes = 16 * 40 + 64;
+  EXPECT_EQ(myAllocateAndFillInMPThread(&job, &reader, 2, 40, 0, 0, 0, 1, 0, 0), nullptr);
+}
+
+TEST_F(AlignWorkerRecords, ANarrowFramesJobStaysInsideItsBuffers) {
+  // The job converts into the work buffer with Mono8 rows (GAUSBLUR), blurs
+  // into the mono buffer, sharpens into the temporary one: under the address
+  // sanitizer a buffer sized for the colour rows alone overflows here.
+  StackAlignJob job = defaultJob();
+  job.PIXELALIGN = 0;
+  job.GAUSBLUR = 1;
+  job.SHARPMATCH = 1;
+  Allocated a(myAllocateAndFillInMPThread(&job, &reader, 1, 64, 0, 0, 0, 1, 0, 0));
+  ASSERT_NE(a.p, nullptr);
+  for (UInt32 y = 0; y < 64; ++y) {
+    UInt8* px = a.p->mWorkFrame + 4 * y;
+    px[0] = 255;
+    px[1] = px[2] = px[3] = UInt8(y * 3);
+  }
+  a.p->mIsReference = 1;
+  pthread_mutex_lock(&a.p->mMutex);
+  std::atomic_ref<UInt32>(a.p->mNeedsFrame).fetch_sub(1);
+  pthread_cond_signal(&a.p->mCond);
+  pthread_mutex_unlock(&a.p->mMutex);
+  while (std::atomic_ref<UInt32>(a.p->mDoneFrame).load(std::memory_order_acquire) == 0)
+    std::this_thread::yield();
+  EXPECT_EQ(a.p->mNoResult, 0);
 }
 
 TEST_F(AlignWorkerRecords, AFailedBlockBufferIsReportedAndNothingIsLeft) {
