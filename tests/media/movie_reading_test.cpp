@@ -21,6 +21,7 @@
 #include "platform/coreservices/CoreServices.h"
 #include "platform/quickdraw/QDOffscreen.h"
 #include "platform/quicktime/DataReferences.h"
+#include "platform/quicktime/ImageCodec.h"
 #include "platform/quicktime/Movies.h"
 
 namespace {
@@ -207,6 +208,26 @@ TEST_F(MovieReading, RawBayerSamplesTrailersAndDemosaic) {
   Bayer_DecodetoPixMap(withTrailer.data(), b48r.data(), FOUR_CHAR_CODE("GRBG"), 2, 2, W * 6, W, H);
   for (size_t i = 0; i < want.size(); ++i) want[i] = UInt16(b48r[2 * i] << 8 | b48r[2 * i + 1]);
   EXPECT_EQ(read16(media, 0, 0, codecLosslessQuality), want);
+  // Descriptions that do not fit the sample: the decoder's errors come back.
+  struct Bad {
+    SInt16 depth;
+    SInt32 dataSize;
+    OSErr err;
+  };
+  const Bad bad[] = {{12, 0, cDepthErr},
+                     {16, SInt32(W * H * 2 + 2), codecBadDataErr},
+                     {16, SInt32(W * H * 2 + 8), codecBadDataErr},  // more than the sample holds
+                     {8, 0, codecBadDataErr}};                        // 16-bit samples under an 8-bit depth
+  Handle d = NewHandle(0);
+  for (const Bad& b : bad) {
+    GetMediaSampleDescription(media, 1, d);
+    reinterpret_cast<ImageDescription*>(*d)->depth = b.depth;
+    reinterpret_cast<ImageDescription*>(*d)->dataSize = b.dataSize;
+    ASSERT_EQ(SetMediaSampleDescription(media, 1, d), noErr);
+    read16(media, 0, 0);
+    EXPECT_EQ(last16, b.err) << b.depth << " " << b.dataSize;
+  }
+  DisposeHandle(d);
   // A sample with no trailer gets 'BGGR' appended when read raw.
   Movie bare = open(write("bare.mov", recordedMovie(FOUR_CHAR_CODE("BGGR"), 16, 256, {be16Bytes(mosaic)})));
   auto raw2 = read16(myGetMovie16BitVideoMedia(bare, 1), 0, 1);
