@@ -125,16 +125,12 @@ Boolean nativeCodec(CodecType c) {
 }
 
 // Raw Bayer frames are decoded by the decompressor registered for 'BGGR'
-// (the ORX_BAYER component) through a decompression sequence: one a thread,
-// opened at the thread's first raw Bayer frame and closed when it ends.
-struct BayerSequence {
-  SkyloomDecompressSequence seq = nullptr;
-  ~BayerSequence() { SkyloomCloseDecompressSequence(seq); }
-};
-
+// (the ORX_BAYER component) through a decompression sequence: a movie keeps
+// one for its frames (`cache`); a lone frame (no cache) opens one for itself.
 // 8-bit frames come back as ARGB, 16-bit ones through 'b48r', whose
 // big-endian samples turn to host order here.
-OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Frame* f) {
+OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Frame* f,
+                  SkyloomDecompressSequence* cache) {
   if (!SkyloomCanDecompress(FOUR_CHAR_CODE("BGGR"))) return noCodecErr;
   if (d.depth != 8 && d.depth != 16) return cDepthErr;
   const bool sixteen = d.depth == 16;
@@ -146,11 +142,16 @@ OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Fra
   // The sample must hold the frame before a frame of the description's size
   // is allocated.
   if (size_t(desc.dataSize) / n != (sixteen ? 2u : 1u) || size < n * (sixteen ? 2u : 1u)) return codecBadDataErr;
-  thread_local BayerSequence bayer;
-  if (!bayer.seq) {
-    OSErr err = SkyloomOpenDecompressSequence(FOUR_CHAR_CODE("BGGR"), &bayer.seq);
+  SkyloomDecompressSequence own = nullptr;
+  SkyloomDecompressSequence& seq = cache ? *cache : own;
+  if (!seq) {
+    OSErr err = SkyloomOpenDecompressSequence(FOUR_CHAR_CODE("BGGR"), &seq);
     if (err != noErr) return err;
   }
+  struct Closer {
+    SkyloomDecompressSequence s;
+    ~Closer() { SkyloomCloseDecompressSequence(s); }
+  } closer{own};
   thread_local std::vector<UInt8> b48r;
   PixMap pm{};
   pm.bounds = Rect{0, 0, d.height, d.width};
@@ -168,7 +169,7 @@ OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Fra
     pm.pixelSize = 32;
   }
   ImageDescription* descPtr = &desc;
-  OSErr err = SkyloomDecompressFrame(bayer.seq, &descPtr, reinterpret_cast<Ptr>(const_cast<UInt8*>(data)),
+  OSErr err = SkyloomDecompressFrame(seq, &descPtr, reinterpret_cast<Ptr>(const_cast<UInt8*>(data)),
                                      SInt32(std::min<size_t>(size, 0x7FFFFFFF)), &pm, &pm.bounds);
   if (err != noErr) return err;
   f->wide = sixteen;
@@ -187,7 +188,7 @@ OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Fra
 
 // Raw Bayer follows the description's spatial quality, not the accuracy asked.
 OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, const std::vector<UInt8>& descBytes,
-                   CodecQ, Frame* f) {
+                   CodecQ, Frame* f, SkyloomDecompressSequence* bayerCache = nullptr) {
   const int w = d.width, h = d.height;
   if (w <= 0 || h <= 0) return badImageDescription;
   const size_t n = size_t(w) * size_t(h);
@@ -293,7 +294,7 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
       return noErr;
     }
     case FOUR_CHAR_CODE("BGGR"):
-      return decodeBayer(data, size, d, f);
+      return decodeBayer(data, size, d, f, bayerCache);
     default:
       return noCodecErr;
   }
@@ -564,8 +565,10 @@ struct MovieRecord {
   GWorldPtr gworld = nullptr;
   Rect box{0, 0, 0, 0};
   std::map<size_t, std::unique_ptr<FFDecoder>> decoders;  // per track index
+  SkyloomDecompressSequence bayer = nullptr;  // opened at the first raw Bayer frame
   ~MovieRecord() {
     if (fd >= 0) ::close(fd);
+    SkyloomCloseDecompressSequence(bayer);
   }
 };
 
@@ -724,7 +727,8 @@ OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accu
     data.resize(t.sampleSize[size_t(s)]);
     if (!data.empty() && pread(m->fd, data.data(), data.size(), off_t(t.sampleOffset[size_t(s)])) != ssize_t(data.size()))
       return ioErr;
-    return decodeNative(data.data(), data.size(), d, host, accuracyOverride ? accuracyOverride : d.spatialQuality, f);
+    return decodeNative(data.data(), data.size(), d, host, accuracyOverride ? accuracyOverride : d.spatialQuality, f,
+                        &m->bayer);
   }
   auto& dec = m->decoders[trackIndex];
   if (!dec) {
