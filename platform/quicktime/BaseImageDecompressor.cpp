@@ -195,9 +195,9 @@ OSErr SkyloomDecompressFrame(SkyloomDecompressSequence seq, ImageDescriptionHand
       if (err != noErr) return OSErr(err);
       if (cap.decompressRecordSize < 0) return codecErr;
       seq->recordSize = cap.decompressRecordSize;
-      if (cap.canAsync && ComponentGetMPWorkFunction(seq->codec, &seq->work, &seq->workRefCon) != noErr)
+      // A codec that may draw asynchronously draws through its work function.
+      if (!cap.canAsync || ComponentGetMPWorkFunction(seq->codec, &seq->work, &seq->workRefCon) != noErr)
         seq->work = nullptr;
-      if (!cap.canAsync) seq->work = nullptr;
       seq->initialized = true;
     }
     ComponentResult err = ImageCodecPreflight(seq->codec, &p);
