@@ -21,6 +21,17 @@ struct BayerCodecGlobals {
   Handle wantedPixelFormats;   // four OSType slots offered by Preflight
 };
 
+// The per-frame record QuickTime allocates (its size is declared by
+// Initialize), filled by BeginBand and read by the same frame's DrawBand.
+struct BayerDecompressRecord {
+  SInt32 width;           // samples a row, from the image description
+  SInt32 height;          // rows
+  SInt32 bytesPerSample;  // 1 or 2
+  SInt32 dataSize;        // bytes of the frame, trailer included
+  UInt32 method;          // demosaic method: 0, 1, 2 (or 255)
+  UInt8 hasTrailer;       // the 4-byte pattern code follows the samples
+};
+
 // The component's version: interface 2, revision 2.
 constexpr ComponentResult kBayerCodecVersion = 0x00020002;
 constexpr UInt32 kBayerMethodFromQuality = 99;
@@ -35,9 +46,24 @@ ComponentResult Bayer_ImageCodecTarget(BayerCodecGlobals* storage, ComponentInst
 ComponentResult Bayer_ImageCodecGetMPWorkFunction(BayerCodecGlobals* storage, ComponentMPWorkFunctionUPP* workFunction,
                                                   void** refCon);
 ComponentResult Bayer_ImageCodecGetCodecInfo(BayerCodecGlobals* storage, CodecInfo* info);
+// Offers 32-bit ARGB (and 'b48r', 'b64a' for 16-bit frames), the whole frame
+// as one band, and the decode-time estimate of the quality's method.
+ComponentResult Bayer_ImageCodecPreflight(BayerCodecGlobals* storage, CodecDecompressParams* p);
+ComponentResult Bayer_ImageCodecInitialize(BayerCodecGlobals* storage, ImageSubCodecDecompressCapabilities* cap);
+// Sets up one frame; codecBadDataErr (nothing will be drawn) unless width and
+// height are positive, the data size is width x height x 1 or 2 bytes (plus
+// 4 for the pattern code), the buffer holds it, and the destination's rows
+// suit the engine.
+ComponentResult Bayer_ImageCodecBeginBand(BayerCodecGlobals* storage, CodecDecompressParams* p,
+                                          ImageSubCodecDecompressRecord* drp, SInt32 flags);
 ComponentResult Bayer_ImageCodecDrawBand(BayerCodecGlobals* storage, ImageSubCodecDecompressRecord* drp);
 ComponentResult Bayer_ImageCodecEndBand(BayerCodecGlobals* storage, ImageSubCodecDecompressRecord* drp, OSErr result,
                                         SInt32 flags);
 ComponentResult Bayer_ImageCodecQueueStarting(BayerCodecGlobals* storage);
 ComponentResult Bayer_ImageCodecQueueStopping(BayerCodecGlobals* storage);
+// Spatial quality to demosaic method: up to 256 cells (0), up to 768
+// bilinear (1), above that the 5x5 gradients (2).
+UInt32 QTQualitytoBayerMethod(UInt32 spatialQuality);
+// The destination formats offered for 16-bit frames.
+extern const UInt32 kNumPixelFormatsSupported;
 }

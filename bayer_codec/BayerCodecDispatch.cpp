@@ -44,12 +44,10 @@ const DispatchEntry kRange0[50] = {
 };
 
 // Selectors 0x200 .. 0x209: the image sub-codec's decompression selectors.
-// Preflight, Initialize and BeginBand belong to the decompression path, which
-// still delegates them.
 const DispatchEntry kRange2[10] = {
-    kEmpty,                                                                       // 0x200 Preflight
-    kEmpty,                                                                       // 0x201 Initialize
-    kEmpty,                                                                       // 0x202 BeginBand
+    routine(Bayer_ImageCodecPreflight, kSkyloomProcInfoStoragePtr),               // 0x200
+    routine(Bayer_ImageCodecInitialize, kSkyloomProcInfoStoragePtr),              // 0x201
+    routine(Bayer_ImageCodecBeginBand, kSkyloomProcInfoStoragePtrPtrLong),        // 0x202
     routine(Bayer_ImageCodecDrawBand, kSkyloomProcInfoStoragePtr),                // 0x203
     routine(Bayer_ImageCodecEndBand, kSkyloomProcInfoStoragePtrShortLong),        // 0x204
     routine(Bayer_ImageCodecQueueStarting, kSkyloomProcInfoStorage),              // 0x205

@@ -87,11 +87,6 @@ extern "C" ComponentResult Bayer_ImageCodecGetCodecInfo(BayerCodecGlobals* stora
   return noErr;
 }
 
-// Frames are drawn by the decompression path; until it lands nothing is drawn.
-extern "C" ComponentResult Bayer_ImageCodecDrawBand(BayerCodecGlobals*, ImageSubCodecDecompressRecord*) {
-  return noErr;
-}
-
 extern "C" ComponentResult Bayer_ImageCodecEndBand(BayerCodecGlobals*, ImageSubCodecDecompressRecord*, OSErr, SInt32) {
   return noErr;
 }

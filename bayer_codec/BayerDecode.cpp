@@ -3,38 +3,9 @@
 // kernels share, with the codec's own big-endian loaders and sinks.
 #include "bayer_codec/BayerDecode.h"
 
-#include "media/BayerDemosaicRules.h"
-
-using namespace skyloom_bayer;
+#include "bayer_codec/BayerDecodeConverters.h"
 
 namespace {
-
-// 16-bit results shown as ARGB through their high bytes.
-struct SinkARGBHi {
-  static constexpr size_t kBytes = 4;
-  static void put(u8* row, int x, int r, int g, int b) { SinkARGB::put(row, x, r >> 8, g >> 8, b >> 8); }
-};
-
-struct Frame {
-  const void* src;
-  void* dst;
-  UInt32 rowBytes, width, height;
-  bool otherFamily;
-  UInt8 rowPhase;
-};
-
-template <class L, class S>
-void cells(const Frame& f) {
-  demosaicLQ<L, S>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, true);
-}
-template <class L, class S>
-void bilinear(const Frame& f) {
-  demosaicMQ<L, S>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, true);
-}
-template <class L, class S>
-void gradients(const Frame& f, UInt32 maxValue) {
-  demosaicHQ<L, S, true>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, maxValue, true);
-}
 
 void rawCopy(const Frame& f) {
   const u8* s = static_cast<const u8*>(f.src);
@@ -67,35 +38,14 @@ extern "C" UInt32 Bayer_DecodetoPixMap(const void* src, void* dst, UInt32 patter
     }
     return 0;
   }
-  switch ((rowBytes / width) * 8) {
-    case 32:
-      switch (method) {
-        case kBayerMethodCells: cells<Load16BEHi, SinkARGB>(f); break;
-        case kBayerMethodBilinear: bilinear<Load16BEHi, SinkARGB>(f); break;
-        case kBayerMethodGradients: gradients<Load16BE, SinkARGBHi>(f, 65535); break;
-        default: break;
-      }
-      break;
-    case 48:
-      switch (method) {
-        case kBayerMethodCells: cells<Load16BE, SinkB48r>(f); break;
-        case kBayerMethodBilinear: bilinear<Load16BE, SinkB48r>(f); break;
-        case kBayerMethodGradients: gradients<Load16BE, SinkB48r>(f, 65535); break;
-        default: break;
-      }
-      break;
-    case 64:
-      // Method 0 has no cell converter at this depth: it is drawn bilinear.
-      switch (method) {
-        case kBayerMethodCells:
-        case kBayerMethodBilinear: bilinear<Load16BE, SinkB64a>(f); break;
-        case kBayerMethodGradients: gradients<Load16BE, SinkB64a>(f, 65535); break;
-        default: break;
-      }
-      break;
-    default:
-      break;
+#if SKYLOOM_BAYER_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    bayer_codec_detail::decodeWideAVX2(f, method);
+    return 0;
   }
+#endif
+  decodeWide(f, method);
   return 0;
 }
 

@@ -3,17 +3,24 @@
 // 2, 8-bit samples to ARGB32 and 16-bit samples to 'b48r' (the kernels read
 // host-order 16-bit samples and write host-order RGB48, the codec big-endian).
 //
-// Targets: each BM_Codec row at least as fast as the BM_Kernel row of its
-// method and sample width (ratio 1.0 or more); method 2 and the HQ kernels,
-// which share its code, at least 100 MP/s at 8 bits and 60 MP/s at 16 bits on
-// one core.
+// BM_Layer rows decode one whole 640x480 frame as a movie reader does: through
+// a decompression sequence, the base decompressor driving the ORX_BAYER
+// plug-in's Preflight, BeginBand and DrawBand (a trailer names the pattern).
+//
+// Targets: each BM_Codec and BM_Layer row at least as fast as the BM_Kernel
+// row of its method and sample width (ratio 1.0 or more); method 2 and the HQ
+// kernels, which share its code, at least 100 MP/s at 8 bits and 60 MP/s at
+// 16 bits on one core.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "bayer_codec/BayerDecode.h"
 #include "media/BayerDemosaic.h"
+#include "platform/quickdraw/QDOffscreen.h"
+#include "platform/quicktime/ImageCodec.h"
 
 namespace {
 
@@ -59,6 +66,48 @@ void BM_Kernel(benchmark::State& state) {
   setRate(state, double(w) * h);
 }
 
+// Qualities that select methods 0, 1 and 2.
+constexpr CodecQ kQualityOf[3] = {codecLowQuality, codecHighQuality, codecLosslessQuality};
+
+template <UInt32 Method, int InBytes, int OutBytes>
+void BM_Layer(benchmark::State& state) {
+  const UInt32 w = UInt32(state.range(0)), h = UInt32(state.range(1));
+  std::vector<unsigned char> src = noise(size_t(w) * h * InBytes + 4);
+  const char* trailer = "RGGB";
+  std::copy(trailer, trailer + 4, src.end() - 4);
+  std::vector<unsigned char> dst(size_t(w) * h * OutBytes);
+  SkyloomDecompressSequence seq = nullptr;
+  if (SkyloomOpenDecompressSequence(FOUR_CHAR_CODE("BGGR"), &seq) != noErr) {
+    state.SkipWithError("the ORX_BAYER component is not found");
+    return;
+  }
+  ImageDescription d{};
+  ImageDescription* dp = &d;
+  d.cType = FOUR_CHAR_CODE("BGGR");
+  d.width = SInt16(w);
+  d.height = SInt16(h);
+  d.depth = SInt16(InBytes * 8);
+  d.dataSize = SInt32(src.size());
+  d.spatialQuality = kQualityOf[Method];
+  PixMap pm{};
+  pm.baseAddr = reinterpret_cast<Ptr>(dst.data());
+  pm.rowBytes = SInt32(w * OutBytes);
+  pm.bounds = Rect{0, 0, SInt16(h), SInt16(w)};
+  pm.pixelFormat = OutBytes == 4 ? OSType(k32ARGBPixelFormat) : OSType(k48RGBPixelFormat);
+  pm.pixelSize = SInt16(OutBytes * 8);
+  for (auto _ : state) {
+    if (SkyloomDecompressFrame(seq, &dp, reinterpret_cast<Ptr>(src.data()), SInt32(src.size()), &pm, nullptr) !=
+        noErr) {
+      state.SkipWithError("the frame was refused");
+      break;
+    }
+    benchmark::DoNotOptimize(dst.data());
+    benchmark::ClobberMemory();
+  }
+  SkyloomCloseDecompressSequence(seq);
+  setRate(state, double(w) * h);
+}
+
 #define PAIR(method, K, in, out)                                                                         \
   BENCHMARK_TEMPLATE(BM_Codec, method, in, out)->Name("BM_Codec_method" #method "_" #in "byte")->Apply(applySizes); \
   BENCHMARK_TEMPLATE(BM_Kernel, K, in, out)->Name("BM_Kernel_" #K)->Apply(applySizes)
@@ -68,6 +117,15 @@ PAIR(2, BayerRGGB8_HQ_ARGB32, 1, 4);
 PAIR(0, BayerRGGB16_LQ_RGB48, 2, 6);
 PAIR(1, BayerRGGB16_MQ_RGB48, 2, 6);
 PAIR(2, BayerRGGB16_HQ_RGB48, 2, 6);
+
+#define LAYER(method, in, out) \
+  BENCHMARK_TEMPLATE(BM_Layer, method, in, out)->Name("BM_Layer_method" #method "_" #in "byte")->Args({640, 480})->Unit(benchmark::kMicrosecond)
+LAYER(0, 1, 4);
+LAYER(1, 1, 4);
+LAYER(2, 1, 4);
+LAYER(0, 2, 6);
+LAYER(1, 2, 6);
+LAYER(2, 2, 6);
 
 }  // namespace
 

@@ -22,8 +22,21 @@
 #include <emmintrin.h>
 #define SKYLOOM_MEDIA_SSE2 1
 #endif
+#if defined(__SSSE3__)
+#include <tmmintrin.h>
+#endif
+
+// The rules are compiled once for the build's baseline and, in the
+// decompressor, again for AVX2 behind a run-time check: each instruction set
+// gets a namespace of its own, so the two never stand in for each other.
+#if defined(__AVX2__)
+#define SKYLOOM_BAYER_ISA isa_avx2
+#else
+#define SKYLOOM_BAYER_ISA isa_base
+#endif
 
 namespace skyloom_bayer {
+inline namespace SKYLOOM_BAYER_ISA {
 
 using u8 = unsigned char;
 
@@ -335,7 +348,13 @@ constexpr bool kHas16SIMDPath = (std::is_same_v<L, Load16> || std::is_same_v<L, 
                                 (std::is_same_v<S, SinkRGB48> || std::is_same_v<S, SinkMono16> ||
                                  std::is_same_v<S, SinkB48r>);
 
-inline __m128i swapLanes16(__m128i v) { return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)); }
+inline __m128i swapLanes16(__m128i v) {
+#if defined(__SSSE3__)
+  return _mm_shuffle_epi8(v, _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
+#else
+  return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+#endif
+}
 
 // (306 R + 601 G + 117 B) >> 10 on eight unsigned 16-bit lanes.
 inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
@@ -538,6 +557,42 @@ int lqRowSIMD(const u8* top, const u8* bot, u8* drow, const Phase& ph, int y, in
 }
 #endif
 
+#if SKYLOOM_MEDIA_SSE2
+// Cells of one 16-bit row, eight pixels a step from x = 1, in 32-bit lanes:
+// the pixels at odd columns take columns (x - 1, x) of the pair loaded at
+// x - 1, those at even columns the odd half of that pair and the even half
+// of the next. Returns the first column not done.
+template <class L, class S>
+int lqRow16SIMD(const u8* top, const u8* bot, u8* drow, const Phase& ph, int y, int W) {
+  const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
+  auto ld = [](const u8* row, int x) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * size_t(x)));
+    if constexpr (std::is_same_v<L, Load16BE>) return swapLanes16(v);
+    else return v;
+  };
+  auto ev = [&](__m128i v) { return _mm_and_si128(v, lowHalf); };
+  auto od = [](__m128i v) { return _mm_srli_epi32(v, 16); };
+  const bool red = ph.redRow(UInt32(y));
+  const bool tgOdd = ph.green(0, UInt32(y)), tgEven = ph.green(1, UInt32(y));
+  // One class of pixels: a, b the top samples of its cell, c, e the bottom.
+  auto cell = [&](bool tg, __m128i a, __m128i b, __m128i c, __m128i e, __m128i* r, __m128i* g, __m128i* bl) {
+    *g = _mm_srli_epi32(_mm_add_epi32(tg ? a : b, tg ? e : c), 1);
+    const __m128i nt = tg ? b : a, nb = tg ? c : e;
+    *r = red ? nt : nb;
+    *bl = red ? nb : nt;
+  };
+  int x = 1;
+  for (; x + 9 <= W; x += 8) {
+    const __m128i t0 = ld(top, x - 1), t2 = ld(top, x + 1), b0 = ld(bot, x - 1), b2 = ld(bot, x + 1);
+    __m128i r1, g1, b1, r2, g2, b2x;
+    cell(tgOdd, ev(t0), od(t0), ev(b0), od(b0), &r1, &g1, &b1);
+    cell(tgEven, od(t0), ev(t2), od(b0), ev(b2), &r2, &g2, &b2x);
+    storeClasses16<S>(drow + S::kBytes * size_t(x), r1, g1, b1, r2, g2, b2x);
+  }
+  return x;
+}
+#endif
+
 template <class L, class S>
 void lqRowScalar(const u8* top, const u8* bot, u8* drow, const Phase& ph, int y, int x0, int W) {
   const bool red = ph.redRow(y);
@@ -573,6 +628,9 @@ void demosaicLQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
 #if SKYLOOM_MEDIA_SSE2
     if constexpr (kHasSIMDPath<L, S>) {
       if (simd) x = lqRowSIMD<L, S>(m.row(y), m.row(y1), drow, ph, y, W);
+    }
+    if constexpr (kHas16SIMDPath<L, S>) {
+      if (simd) x = lqRow16SIMD<L, S>(m.row(y), m.row(y1), drow, ph, y, W);
     }
 #endif
     lqRowScalar<L, S>(m.row(y), m.row(y1), drow, ph, y, x, W);
@@ -996,4 +1054,5 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
   }
 }
 
+}  // namespace SKYLOOM_BAYER_ISA
 }  // namespace skyloom_bayer

@@ -63,13 +63,81 @@ enum : SInt16 {
   kImageCodecDroppingFrameSelect = 0x0207,
 };
 
-// Records of the decompression and compression paths.
-struct CodecDecompressParams;
+// A destination depth the decompressor does not draw.
+enum : OSErr { cDepthErr = -157 };
+
+// Capability flags a decompressor sets in Preflight.
+enum : SInt32 {
+  codecCanFastDither = 1 << 10,
+  codecCanAsync = 1 << 13,
+  codecRequiresOffscreen = 1 << 27,
+};
+
+// Records of the decompression and compression paths. They live in memory in
+// host order; only the fields this system's codecs use are kept.
 struct CodecCompressParams;
-struct ImageSubCodecDecompressCapabilities;
-struct ImageSubCodecDecompressRecord;
-struct ICMDataProcRecord;
+
+// Loads more of a frame: makes bytesNeeded bytes available at *dataP.
+typedef OSErr (*ICMDataProcPtr)(Ptr* dataP, long bytesNeeded, long refCon);
+typedef ICMDataProcPtr ICMDataProcUPP;
+struct ICMDataProcRecord {
+  ICMDataProcUPP dataProc;  // null: the whole frame is in memory already
+  long dataRefCon;
+};
 typedef ICMDataProcRecord* ICMDataProcRecordPtr;
+
+// What a decompressor answers in Preflight.
+struct CodecCapabilities {
+  SInt32 flags;
+  SInt16 wantedPixelSize;
+  SInt16 extendWidth;
+  SInt16 extendHeight;
+  SInt16 bandMin;
+  SInt16 bandInc;
+  SInt16 pipelineLatency;
+  UInt32 time;  // the decoder's estimate of one frame's cost
+  SInt32 flags2;
+};
+
+// One frame to decompress, as the base decompressor hands it to the codec.
+struct CodecDecompressParams {
+  SInt32 sequenceID;
+  ImageDescriptionHandle imageDescription;
+  Ptr data;
+  SInt32 bufferSize;  // bytes of the frame present at data
+  SInt32 frameNumber;
+  SInt32 startLine;
+  SInt32 stopLine;
+  SInt32 conditionFlags;
+  UInt16 callerFlags;
+  CodecCapabilities* capabilities;
+  ICMDataProcRecord dataProcRecord;
+  PixMap dstPixMap;
+  Rect srcRect;
+  Rect dstRect;
+  CodecQ accuracy;
+  SInt16 transferMode;
+  // Set by Preflight: a handle of zero-terminated OSType slots naming the
+  // destination pixel formats the codec draws. The codec keeps ownership.
+  OSType** wantedDestinationPixelTypes;
+};
+
+// Answered by the codec's Initialize, once per sequence.
+struct ImageSubCodecDecompressCapabilities {
+  SInt32 recordSize;            // bytes of this record, set by the caller
+  SInt32 decompressRecordSize;  // bytes of the codec's own per-frame record
+  Boolean canAsync;             // DrawBand may run later, on another thread
+};
+
+// One frame between BeginBand and DrawBand.
+struct ImageSubCodecDecompressRecord {
+  Ptr baseAddr;  // where the frame is drawn (BeginBand may move it)
+  SInt32 rowBytes;
+  Ptr codecData;  // the frame's bytes
+  ICMDataProcRecord dataProcRecord;
+  void* userDecompressRecord;  // the codec's per-frame record, zero-filled
+  UInt8 frameType;
+};
 
 // DrawBand as the work function calls it: the codec's storage and the frame.
 typedef ComponentResult (*ImageCodecMPDrawBandProcPtr)(void* refcon, ImageSubCodecDecompressRecord* drp);
@@ -105,3 +173,33 @@ ComponentResult ImageCodecGetBaseMPWorkFunction(ComponentInstance ci, ComponentM
                                                 void** refCon, ImageCodecMPDrawBandUPP drawProc,
                                                 void* drawProcRefCon);
 }
+
+// ---- Decompression sequences: the base image decompressor's frame loop ----
+//
+// A sequence holds one open decompressor for a codec type. Each frame goes
+// through it as QuickTime drives an image sub-codec: Initialize (once per
+// sequence: the per-frame record's size and whether DrawBand may run
+// asynchronously), Preflight, the destination's pixel format checked against
+// those the codec offers, BeginBand with a zero-filled per-frame record, then
+// DrawBand (through the codec's multiprocessor work function when it can run
+// asynchronously, else directly) and EndBand. The frame's bytes are passed
+// whole, with their true size as the buffer size and no data procedure.
+//
+// Frames may be decompressed through one sequence from several threads at
+// once: the codec's set-up calls (Preflight, BeginBand) are taken one at a
+// time, DrawBand and EndBand run on the caller's thread unlocked.
+struct SkyloomDecompressSequenceRecord;
+typedef SkyloomDecompressSequenceRecord* SkyloomDecompressSequence;
+
+// noCodecErr when no decompressor of the codec type is registered.
+OSErr SkyloomOpenDecompressSequence(CodecType codec, SkyloomDecompressSequence* seq);
+void SkyloomCloseDecompressSequence(SkyloomDecompressSequence seq);
+// Decodes the frame of `desc` held in the bufferSize bytes at data into dst,
+// its top-left pixel at dstRect's top-left (the whole frame must fit in the
+// pixel map: paramErr otherwise). Returns the codec's error, or cDepthErr
+// when the codec does not draw into dst's pixel format.
+OSErr SkyloomDecompressFrame(SkyloomDecompressSequence seq, ImageDescriptionHandle desc, Ptr data,
+                             SInt32 bufferSize, const PixMap* dst, const Rect* dstRect);
+// Tests only: a routine called on the decoding thread between a frame's
+// BeginBand and its DrawBand (null to remove it).
+void SkyloomSetDecompressPausePoint(void (*pause)(void* refCon), void* refCon);

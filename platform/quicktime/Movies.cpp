@@ -23,12 +23,12 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "media/BayerDemosaic.h"
 #include "media/PixelFormatKernels.h"
 #include "platform/coreservices/CoreServices.h"
 #include "platform/quicktime/AtomWriter.h"
 #include "platform/quicktime/BigEndian.h"
 #include "platform/quicktime/DataReferences.h"
+#include "platform/quicktime/ImageCodec.h"
 #include "platform/quicktime/MovieAtoms.h"
 
 namespace {
@@ -124,19 +124,71 @@ Boolean nativeCodec(CodecType c) {
   }
 }
 
-// Bayer trailer to (family, start row): RGGB and GBRG use the RGGB kernels,
-// GRBG and BGGR the GRBG ones; row 0 red for RGGB and GRBG.
-void bayerKernels(OSType pattern, bool* grbgFamily, UInt8* startRow) {
-  switch (pattern) {
-    case FOUR_CHAR_CODE("RGGB"): *grbgFamily = false; *startRow = 1; break;
-    case FOUR_CHAR_CODE("GBRG"): *grbgFamily = false; *startRow = 0; break;
-    case FOUR_CHAR_CODE("GRBG"): *grbgFamily = true; *startRow = 1; break;
-    default: *grbgFamily = true; *startRow = 0; break;  // 'BGGR' and anything else
+// Raw Bayer frames are decoded by the decompressor registered for 'BGGR'
+// (the ORX_BAYER component) through a decompression sequence: a movie keeps
+// one for its frames (`cache`); a lone frame (no cache) opens one for itself.
+// 8-bit frames come back as ARGB, 16-bit ones through 'b48r', whose
+// big-endian samples turn to host order here.
+OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Frame* f,
+                  SkyloomDecompressSequence* cache) {
+  if (!SkyloomCanDecompress(FOUR_CHAR_CODE("BGGR"))) return noCodecErr;
+  if (d.depth != 8 && d.depth != 16) return cDepthErr;
+  const bool sixteen = d.depth == 16;
+  const size_t n = size_t(d.width) * size_t(d.height);
+  // The recorder leaves the description's data size 0: the sample's size
+  // stands for it. The bytes a sample must agree with the depth.
+  ImageDescription desc = d;
+  if (desc.dataSize <= 0) desc.dataSize = SInt32(std::min<size_t>(size, 0x7FFFFFFF));
+  // The sample must hold the frame before a frame of the description's size
+  // is allocated.
+  if (size_t(desc.dataSize) / n != (sixteen ? 2u : 1u) || size < n * (sixteen ? 2u : 1u)) return codecBadDataErr;
+  SkyloomDecompressSequence own = nullptr;
+  SkyloomDecompressSequence& seq = cache ? *cache : own;
+  if (!seq) {
+    OSErr err = SkyloomOpenDecompressSequence(FOUR_CHAR_CODE("BGGR"), &seq);
+    if (err != noErr) return err;
   }
+  struct Closer {
+    SkyloomDecompressSequence s;
+    ~Closer() { SkyloomCloseDecompressSequence(s); }
+  } closer{own};
+  thread_local std::vector<UInt8> b48r;
+  PixMap pm{};
+  pm.bounds = Rect{0, 0, d.height, d.width};
+  if (sixteen) {
+    b48r.resize(n * 6);
+    pm.baseAddr = reinterpret_cast<Ptr>(b48r.data());
+    pm.rowBytes = SInt32(d.width) * 6;
+    pm.pixelFormat = k48RGBPixelFormat;
+    pm.pixelSize = 48;
+  } else {
+    f->argb.resize(n * 4);
+    pm.baseAddr = reinterpret_cast<Ptr>(f->argb.data());
+    pm.rowBytes = SInt32(d.width) * 4;
+    pm.pixelFormat = k32ARGBPixelFormat;
+    pm.pixelSize = 32;
+  }
+  ImageDescription* descPtr = &desc;
+  OSErr err = SkyloomDecompressFrame(seq, &descPtr, reinterpret_cast<Ptr>(const_cast<UInt8*>(data)),
+                                     SInt32(std::min<size_t>(size, 0x7FFFFFFF)), &pm, &pm.bounds);
+  if (err != noErr) return err;
+  f->wide = sixteen;
+  if (sixteen) {
+    f->rgba16.resize(n * 4);
+    for (size_t i = 0; i < n; ++i) {
+      const UInt8* px = &b48r[6 * i];
+      f->rgba16[4 * i] = be16(px);
+      f->rgba16[4 * i + 1] = be16(px + 2);
+      f->rgba16[4 * i + 2] = be16(px + 4);
+      f->rgba16[4 * i + 3] = 0xFFFF;
+    }
+  }
+  return noErr;
 }
 
+// Raw Bayer follows the description's spatial quality, not the accuracy asked.
 OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, const std::vector<UInt8>& descBytes,
-                   CodecQ accuracy, Frame* f) {
+                   CodecQ, Frame* f, SkyloomDecompressSequence* bayerCache = nullptr) {
   const int w = d.width, h = d.height;
   if (w <= 0 || h <= 0) return badImageDescription;
   const size_t n = size_t(w) * size_t(h);
@@ -241,43 +293,8 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
       }
       return noErr;
     }
-    case FOUR_CHAR_CODE("BGGR"): {
-      const bool sixteen = d.depth > 8;
-      const size_t samples = n * (sixteen ? 2 : 1);
-      if (!need(samples)) return codecBadDataErr;
-      OSType pattern = FOUR_CHAR_CODE("BGGR");
-      if (size >= samples + 4) pattern = be32(data + samples);
-      bool grbg;
-      UInt8 startRow;
-      bayerKernels(pattern, &grbg, &startRow);
-      // The description's spatial quality picks the demosaic: low, medium, high.
-      const int q = accuracy < codecNormalQuality ? 0 : accuracy < codecLosslessQuality ? 1 : 2;
-      if (!sixteen) {
-        f->argb.resize(n * 4);
-        static const BayerDemosaicKernel k8[2][3] = {
-            {BayerRGGB8_LQ_ARGB32, BayerRGGB8_MQ_ARGB32, BayerRGGB8_HQ_ARGB32},
-            {BayerGRBG8_LQ_ARGB32, BayerGRBG8_MQ_ARGB32, BayerGRBG8_HQ_ARGB32}};
-        k8[grbg][q](data, f->argb.data(), UInt32(w * 4), UInt32(w), UInt32(h), startRow);
-        return noErr;
-      }
-      thread_local std::vector<UInt16> host, rgb;
-      host.resize(n);
-      rgb.resize(n * 3);
-      for (size_t i = 0; i < n; ++i) host[i] = be16(data + 2 * i);
-      static const BayerDemosaicKernel k16[2][3] = {
-          {BayerRGGB16_LQ_RGB48, BayerRGGB16_MQ_RGB48, BayerRGGB16_HQ_RGB48},
-          {BayerGRBG16_LQ_RGB48, BayerGRBG16_MQ_RGB48, BayerGRBG16_HQ_RGB48}};
-      k16[grbg][q](host.data(), rgb.data(), UInt32(w * 6), UInt32(w), UInt32(h), startRow);
-      f->wide = true;
-      f->rgba16.resize(n * 4);
-      for (size_t i = 0; i < n; ++i) {
-        f->rgba16[4 * i] = rgb[3 * i];
-        f->rgba16[4 * i + 1] = rgb[3 * i + 1];
-        f->rgba16[4 * i + 2] = rgb[3 * i + 2];
-        f->rgba16[4 * i + 3] = 0xFFFF;
-      }
-      return noErr;
-    }
+    case FOUR_CHAR_CODE("BGGR"):
+      return decodeBayer(data, size, d, f, bayerCache);
     default:
       return noCodecErr;
   }
@@ -548,8 +565,10 @@ struct MovieRecord {
   GWorldPtr gworld = nullptr;
   Rect box{0, 0, 0, 0};
   std::map<size_t, std::unique_ptr<FFDecoder>> decoders;  // per track index
+  SkyloomDecompressSequence bayer = nullptr;  // opened at the first raw Bayer frame
   ~MovieRecord() {
     if (fd >= 0) ::close(fd);
+    SkyloomCloseDecompressSequence(bayer);
   }
 };
 
@@ -708,7 +727,8 @@ OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accu
     data.resize(t.sampleSize[size_t(s)]);
     if (!data.empty() && pread(m->fd, data.data(), data.size(), off_t(t.sampleOffset[size_t(s)])) != ssize_t(data.size()))
       return ioErr;
-    return decodeNative(data.data(), data.size(), d, host, accuracyOverride ? accuracyOverride : d.spatialQuality, f);
+    return decodeNative(data.data(), data.size(), d, host, accuracyOverride ? accuracyOverride : d.spatialQuality, f,
+                        &m->bayer);
   }
   auto& dec = m->decoders[trackIndex];
   if (!dec) {
@@ -1067,7 +1087,12 @@ void RectMatrix(MatrixRecord* matrix, const Rect* s, const Rect* d) {
   matrix->matrix[2][1] = Long2Fix(d->top) - FixMul(Long2Fix(s->top), matrix->matrix[1][1]);
 }
 
-Boolean SkyloomCanDecompress(CodecType codec) { return nativeCodec(codec); }
+Boolean SkyloomCanDecompress(CodecType codec) {
+  if (codec != FOUR_CHAR_CODE("BGGR")) return nativeCodec(codec);
+  // Raw Bayer is decoded only by a registered decompressor.
+  ComponentDescription cd{decompressorComponentType, codec, 0, 0, 0};
+  return CountComponents(&cd) > 0 ? 1 : 0;
+}
 
 OSErr FDecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, const Rect* srcRect,
                        const MatrixRecord* matrix, short, void*, PixMapHandle, const Rect*, CodecQ accuracy, void*,

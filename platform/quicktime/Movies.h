@@ -4,9 +4,15 @@
 //
 // QuickTime files are read by our own atom parser; the uncompressed codecs
 // ('raw ' 8/16/24/32 with colour tables, 'b16g', 'b32a', 'b48r', 'b64a',
-// 'yuv2', '2vuy', 'v308') and raw Bayer ('BGGR', through the demosaic engine)
-// are decoded here. Every other codec, and files in other containers (AVI,
-// MPEG-4, DV, MPEG...), are decoded through FFmpeg behind the same calls.
+// 'yuv2', '2vuy', 'v308') are decoded here. Raw Bayer samples ('BGGR') are
+// decoded only by the decompressor component registered for them (the
+// ORX_BAYER plug-in), through a decompression sequence (ImageCodec.h): 8-bit
+// frames into 32-bit ARGB, 16-bit frames into 'b48r', turned from big-endian
+// to host order here. The demosaic method follows the description's spatial
+// quality (up to 256 2x2 cells, up to 768 bilinear, above that the 5x5
+// gradients); without the component a raw Bayer sample gives noCodecErr.
+// Every other codec, and files in other containers (AVI, MPEG-4, DV,
+// MPEG...), are decoded through FFmpeg behind the same calls.
 //
 // Samples come back as the file holds them (16-bit samples big-endian);
 // sample descriptions are records in host order. Movie objects share no state:
@@ -140,14 +146,18 @@ void RectMatrix(MatrixRecord* matrix, const Rect* srcRect, const Rect* dstRect);
 enum : short { srcCopy = 0, ditherCopy = 64 };
 // Decodes one sample of the description's codec into the picture (scaled by
 // the matrix's scale and offset; bilinear where sizes differ). accuracy is
-// the codec quality; for raw Bayer it picks the demosaic quality.
+// the codec quality; raw Bayer follows the description's spatial quality, and
+// a description whose data size is 0 takes the sample's size. The
+// decompressor's error (codecBadDataErr for sizes that do not describe the
+// sample) is returned.
 OSErr FDecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, const Rect* srcRect,
                        const MatrixRecord* matrix, short mode, void* mask, PixMapHandle matte,
                        const Rect* matteRect, CodecQ accuracy, void* decompressor, long dataSize, void* dataProc,
                        void* progressProc);
 OSErr DecompressImage(Ptr data, ImageDescriptionHandle desc, PixMapHandle dst, const Rect* srcRect,
                       const Rect* dstRect, short mode, void* mask);
-// A decoder for a sample description, chosen by codec; false when none here.
+// A decoder for a sample description, chosen by codec; false when none here
+// (for 'BGGR': whether its decompressor component is registered).
 Boolean SkyloomCanDecompress(CodecType codec);
 
 // ---- Editing and writing back ----

@@ -218,7 +218,7 @@ TEST_F(BayerComponent, SelectorTableAgainstASpyBase) {
   EXPECT_EQ(callSelector(ci, kComponentUnregisterSelect), badComponentSelector);
   EXPECT_TRUE(gSpy.selectors.empty());
 
-  const std::vector<SInt16> delegated = {0x207, 9, 0x100, 0x300, -9, 1, 8, 0x200, 0x31, 0x209, 0x20A};
+  const std::vector<SInt16> delegated = {0x207, 9, 0x100, 0x300, -9, 1, 8, 0x208, 0x31, 0x209, 0x20A};
   for (SInt16 s : delegated) EXPECT_EQ(callSelector(ci, s), kSpyAnswer) << s;
   EXPECT_EQ(gSpy.selectors, delegated);
 
@@ -258,7 +258,12 @@ TEST_F(BayerComponent, WorkFunctionRunsTheSameDrawBandWithTheStorage) {
   ASSERT_EQ(ComponentGetMPWorkFunction(ci, &work, &refCon), noErr);
   EXPECT_EQ(reinterpret_cast<void*>(gSpy.drawProc), drawBand);
   EXPECT_EQ(work, spyWork);
-  EXPECT_EQ(work(refCon, nullptr), noErr);  // DrawBand as yet draws nothing
+  // DrawBand itself: a frame BeginBand has not set up draws nothing.
+  BayerDecompressRecord rec{};
+  ImageSubCodecDecompressRecord drp{};
+  drp.userDecompressRecord = &rec;
+  EXPECT_EQ(work(refCon, &drp), noErr);
+  EXPECT_EQ(work(refCon, nullptr), paramErr);
   EXPECT_EQ(CloseComponent(ci), noErr);
 
   // Through the built-in base, DrawBand runs from the base's work function.
@@ -268,7 +273,7 @@ TEST_F(BayerComponent, WorkFunctionRunsTheSameDrawBandWithTheStorage) {
   ASSERT_NE(ci, nullptr);
   ASSERT_EQ(ComponentGetMPWorkFunction(ci, &work, &refCon), noErr);
   ASSERT_NE(work, nullptr);
-  EXPECT_EQ(work(refCon, nullptr), noErr);
+  EXPECT_EQ(work(refCon, &drp), noErr);
   EXPECT_EQ(CloseComponent(ci), noErr);
 }
 
@@ -388,8 +393,10 @@ TEST(BayerModule, ExportsOnlyItsRoutines) {
   const std::set<std::string> present = {
       "Bayer_ImageCodecComponentDispatch", "Bayer_ImageCodecOpen", "Bayer_ImageCodecClose",
       "Bayer_ImageCodecCanDo", "Bayer_ImageCodecVersion", "Bayer_ImageCodecTarget",
-      "Bayer_ImageCodecGetMPWorkFunction", "Bayer_ImageCodecGetCodecInfo", "Bayer_ImageCodecDrawBand",
-      "Bayer_ImageCodecEndBand", "Bayer_ImageCodecQueueStarting", "Bayer_ImageCodecQueueStopping"};
+      "Bayer_ImageCodecGetMPWorkFunction", "Bayer_ImageCodecGetCodecInfo", "Bayer_ImageCodecPreflight",
+      "Bayer_ImageCodecInitialize", "Bayer_ImageCodecBeginBand", "Bayer_ImageCodecDrawBand",
+      "Bayer_ImageCodecEndBand", "Bayer_ImageCodecQueueStarting", "Bayer_ImageCodecQueueStopping",
+      "QTQualitytoBayerMethod", "kNumPixelFormatsSupported", "Bayer_DecodetoPixMap"};
   FILE* nm = popen(("nm -D --defined-only " + kLibrary + " 2>&1").c_str(), "r");
   ASSERT_NE(nm, nullptr);
   std::set<std::string> exported;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bayer_codec/BayerDecode.h"
 #include "media/BayerDemosaic.h"
 #include "media/MovieLayout.h"
 #include "media/MovieReading.h"
@@ -20,6 +21,7 @@
 #include "platform/coreservices/CoreServices.h"
 #include "platform/quickdraw/QDOffscreen.h"
 #include "platform/quicktime/DataReferences.h"
+#include "platform/quicktime/ImageCodec.h"
 #include "platform/quicktime/Movies.h"
 
 namespace {
@@ -196,14 +198,36 @@ TEST_F(MovieReading, RawBayerSamplesTrailersAndDemosaic) {
   auto raw = read16(media, 0, 1);
   EXPECT_TRUE(std::equal(mosaic.begin(), mosaic.end(), raw.begin()));
   EXPECT_EQ(0, std::memcmp(reinterpret_cast<UInt8*>(raw.data()) + W * H * 2, "GRBG", 4));
-  // Interim decoder: raw Bayer draws through the demosaic engine until the
-  // raw Bayer decompressor takes its place behind the same call.
-  // The GRBG family with row 0 red, medium quality.
+  // Raw Bayer decodes through the decompressor component, by the method of
+  // the quality: 768 bilinear (the GRBG family with row 0 red).
   std::vector<UInt16> want(W * H * 3);
   BayerGRBG16_MQ_RGB48(mosaic.data(), want.data(), W * 6, W, H, 1);
   EXPECT_EQ(read16(media, 0, 0, codecHighQuality), want);
-  BayerGRBG16_HQ_RGB48(mosaic.data(), want.data(), W * 6, W, H, 1);
+  // 0x400: the component's method 2, its big-endian 'b48r' in host order.
+  std::vector<UInt8> b48r(W * H * 6);
+  Bayer_DecodetoPixMap(withTrailer.data(), b48r.data(), FOUR_CHAR_CODE("GRBG"), 2, 2, W * 6, W, H);
+  for (size_t i = 0; i < want.size(); ++i) want[i] = UInt16(b48r[2 * i] << 8 | b48r[2 * i + 1]);
   EXPECT_EQ(read16(media, 0, 0, codecLosslessQuality), want);
+  // Descriptions that do not fit the sample: the decoder's errors come back.
+  struct Bad {
+    SInt16 depth;
+    SInt32 dataSize;
+    OSErr err;
+  };
+  const Bad bad[] = {{12, 0, cDepthErr},
+                     {16, SInt32(W * H * 2 + 2), codecBadDataErr},
+                     {16, SInt32(W * H * 2 + 8), codecBadDataErr},  // more than the sample holds
+                     {8, 0, codecBadDataErr}};                        // 16-bit samples under an 8-bit depth
+  Handle d = NewHandle(0);
+  for (const Bad& b : bad) {
+    GetMediaSampleDescription(media, 1, d);
+    reinterpret_cast<ImageDescription*>(*d)->depth = b.depth;
+    reinterpret_cast<ImageDescription*>(*d)->dataSize = b.dataSize;
+    ASSERT_EQ(SetMediaSampleDescription(media, 1, d), noErr);
+    read16(media, 0, 0);
+    EXPECT_EQ(last16, b.err) << b.depth << " " << b.dataSize;
+  }
+  DisposeHandle(d);
   // A sample with no trailer gets 'BGGR' appended when read raw.
   Movie bare = open(write("bare.mov", recordedMovie(FOUR_CHAR_CODE("BGGR"), 16, 256, {be16Bytes(mosaic)})));
   auto raw2 = read16(myGetMovie16BitVideoMedia(bare, 1), 0, 1);
