@@ -64,10 +64,10 @@ class BayerMovieDecode : public ::testing::Test {
     Str255 pname;
     pname[0] = UInt8(std::strlen(name));
     std::memcpy(pname + 1, name, pname[0]);
-    FSSpec spec;
-    FSMakeFSSpec(volume, dirID, pname, &spec);
+    FSSpec fileSpec;
+    FSMakeFSSpec(volume, dirID, pname, &fileSpec);
     OSErr err = 1;
-    MyMovieRecorderStruct* rec = ORXDCAMCreateMovie(camera, 0, 600, W, H, code, bits, 0, spec, &err);
+    MyMovieRecorderStruct* rec = ORXDCAMCreateMovie(camera, 0, 600, W, H, code, bits, 0, fileSpec, &err);
     EXPECT_EQ(err, noErr);
     if (!rec) return nullptr;
     SimSceneSettings settings;
