@@ -47,11 +47,48 @@ inline UInt64 windowSad(const UInt8* f, UInt32 rowBytes, const UInt8* clamped, U
   return total;
 }
 
-// The search of both compare entry points. The score of an origin is
-//   sum |(f - frameMean) - (b - refMean)| = sum |f - b'|,  b' = b - refMean + frameMean.
-// With b' clamped to 0..255 into c, |f - b'| = |f - c| + |b' - c| for every
-// byte f, so the score is a plain byte SAD against c plus a constant: exact,
-// and the form the processor's SAD instruction computes.
+}  // namespace
+
+// sum |(f - fm) - (b - rm)| = sum |f - b'|,  b' = b - rm + fm. With b'
+// clamped to 0..255 into c, |f - b'| = |f - c| + |b' - c| for every byte f,
+// so the score is a plain byte SAD against c plus a constant: exact, and the
+// form the processor's SAD instruction computes.
+bool myScanBlockOrigins(const UInt8* block, const UInt8* frame, UInt32 rowBytes, UInt32 side,
+                        SInt32 refMean, SInt32 frameMean, SInt64 xFirst, SInt64 xLast,
+                        SInt64 yFirst, SInt64 yLast, BlockScan* scan) {
+  *scan = BlockScan{};
+  if (xFirst >= xLast || yFirst >= yLast) return false;
+  const SInt64 shift = SInt64(frameMean) - SInt64(refMean);
+  thread_local std::vector<UInt8> clamped;
+  clamped.resize(size_t(side) * side);
+  UInt64 constant = 0;
+  for (size_t k = 0; k < clamped.size(); ++k) {
+    const SInt64 target = SInt64(block[k]) + shift;
+    const SInt64 c = clampTo(target, 0, 255);
+    clamped[k] = UInt8(c);
+    constant += UInt64(target > c ? target - c : c - target);
+  }
+  bool found = false;
+  for (SInt64 y0 = yFirst; y0 < yLast; ++y0) {
+    const UInt8* rowStart = frame + size_t(y0) * rowBytes;
+    for (SInt64 x0 = xFirst; x0 < xLast; ++x0) {
+      const UInt32 score = UInt32(constant + windowSad(rowStart + x0, rowBytes, clamped.data(), side));
+      if (!found || score < scan->best) {
+        *scan = BlockScan{score, x0, y0, 0};
+        found = true;
+      } else if (score == scan->best) {
+        if (std::llabs(x0 - scan->x) > 1 || std::llabs(y0 - scan->y) > 1) ++scan->ties;
+        scan->x = x0;
+        scan->y = y0;
+      }
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// The search of both compare entry points.
 SInt32 compareBlock(const UInt8* block, const UInt8* frame, UInt32 width, UInt32 height,
                     UInt32 rowBytes, UInt32 blockSize, SInt32 refMean, SInt32 frameMean,
                     float maxMeanDifference, float cx, float cy, float* bestX, float* bestY) {
@@ -61,45 +98,15 @@ SInt32 compareBlock(const UInt8* block, const UInt8* frame, UInt32 width, UInt32
   const SInt64 xc = saturateRound<SInt32>(cx), yc = saturateRound<SInt32>(cy);
   const SInt64 R = 64 * SInt64(blockSize), S = 32 * SInt64(blockSize);
   if (R > xc || xc + R > SInt64(width) || R > yc || yc + R > SInt64(height)) return -1;
-
-  const UInt32 side = UInt32(S);
-  const SInt64 shift = SInt64(frameMean) - SInt64(refMean);
-  std::vector<UInt8> clamped(size_t(side) * side);
-  UInt64 constant = 0;
-  for (size_t k = 0; k < clamped.size(); ++k) {
-    const SInt64 target = SInt64(block[k]) + shift;
-    const SInt64 c = clampTo(target, 0, 255);
-    clamped[k] = UInt8(c);
-    constant += UInt64(target > c ? target - c : c - target);
-  }
-
-  UInt32 best = 0;
-  SInt64 bx = xc - R, by = yc - R;
-  UInt32 ties = 0;
-  bool found = false;
-  for (SInt64 y0 = yc - R; y0 < yc + R - S; ++y0) {
-    const UInt8* rowStart = frame + size_t(y0) * rowBytes;
-    for (SInt64 x0 = xc - R; x0 < xc + R - S; ++x0) {
-      // The score is an unsigned 32-bit sum: it wraps as one would.
-      const UInt32 score = UInt32(constant + windowSad(rowStart + x0, rowBytes, clamped.data(), side));
-      if (!found || score < best) {
-        best = score;
-        bx = x0;
-        by = y0;
-        ties = 0;
-        found = true;
-      } else if (score == best) {
-        if (std::llabs(x0 - bx) > 1 || std::llabs(y0 - by) > 1) ++ties;
-        bx = x0;
-        by = y0;
-      }
-    }
-  }
-  if (!found || float(best) > float(S * S) * maxMeanDifference) return -1;
-  *bestX = float(bx + S / 2);
-  *bestY = float(by + S / 2);
-  if (ties != 0) return -2;
-  return best > 0x7FFFFFFFu ? 0x7FFFFFFF : SInt32(best);
+  BlockScan scan;
+  if (!myScanBlockOrigins(block, frame, rowBytes, UInt32(S), refMean, frameMean, xc - R,
+                          xc + R - S, yc - R, yc + R - S, &scan) ||
+      float(scan.best) > float(S * S) * maxMeanDifference)
+    return -1;
+  *bestX = float(scan.x + S / 2);
+  *bestY = float(scan.y + S / 2);
+  if (scan.ties != 0) return -2;
+  return scan.best > 0x7FFFFFFFu ? 0x7FFFFFFF : SInt32(scan.best);
 }
 
 }  // namespace

@@ -39,3 +39,19 @@ SInt32 myAltivecCompare32BlockPixels(const UInt8* block, const UInt8* frame, UIn
                                      SInt32 refMean, SInt32 frameMean, float maxMeanDifference,
                                      float cx, float cy, UInt8 prefetchFlag, float* bestX,
                                      float* bestY);
+
+// The best origin of one mean-corrected block search: the lowest score
+// sum |(f - frameMean) - (b - refMean)| over the side x side block at every
+// origin of [xFirst, xLast) x [yFirst, yLast), the last origin of that score,
+// and how many equal scores fell more than one pixel from the one before.
+struct BlockScan {
+  UInt32 best = 0;
+  SInt64 x = 0, y = 0;
+  UInt32 ties = 0;
+};
+
+// Scans the origins; false when the range is empty. The score wraps as an
+// unsigned 32-bit sum. Scratch is kept per thread.
+bool myScanBlockOrigins(const UInt8* block, const UInt8* frame, UInt32 rowBytes, UInt32 side,
+                        SInt32 refMean, SInt32 frameMean, SInt64 xFirst, SInt64 xLast,
+                        SInt64 yFirst, SInt64 yLast, BlockScan* scan);

@@ -1,12 +1,10 @@
 #include "tav/BlockSearch.h"
 
+#include "pixel/BlockMatch.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -22,32 +20,6 @@ SInt64 roundedCentre(float v) {
 
 SInt32 clampS32(SInt64 v) {
   return v > 0x7FFFFFFFLL ? 0x7FFFFFFF : (v < -0x7FFFFFFFLL - 1 ? SInt32(-0x7FFFFFFFLL - 1) : SInt32(v));
-}
-
-// Sum of |f - c| over an S x S window against the packed square c.
-inline UInt64 windowSad(const UInt8* f, UInt32 rowBytes, const UInt8* c, UInt32 side) {
-#if defined(__SSE2__)
-  if ((side & 15) == 0) {
-    __m128i acc = _mm_setzero_si128();
-    for (UInt32 j = 0; j < side; ++j) {
-      const UInt8* fr = f + size_t(j) * rowBytes;
-      const UInt8* cr = c + size_t(j) * side;
-      for (UInt32 i = 0; i < side; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fr + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i));
-        acc = _mm_add_epi64(acc, _mm_sad_epu8(a, b));
-      }
-    }
-    return UInt64(_mm_cvtsi128_si64(acc)) + UInt64(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
-  }
-#endif
-  UInt64 total = 0;
-  for (UInt32 j = 0; j < side; ++j) {
-    const UInt8* fr = f + size_t(j) * rowBytes;
-    const UInt8* cr = c + size_t(j) * side;
-    for (UInt32 i = 0; i < side; ++i) total += UInt64(std::abs(int(fr[i]) - int(cr[i])));
-  }
-  return total;
 }
 
 // Candidate top-left positions along one axis: [first, last) in frame pixels.
@@ -161,47 +133,14 @@ SInt32 myCompare32BlockPixelsALL(const UInt8* block, const UInt8* image, UInt32 
   candidateRange(*Y, SInt64(height), S, &yFirst, &yLast);
   if (xFirst >= xLast || yFirst >= yLast) return -1;
 
-  // sum |(f - fm) - (b - rm)| = sum |f - b'| with b' = b - rm + fm; with b'
-  // clamped to 0..255 into c, |f - b'| = |f - c| + |b' - c| for every byte f,
-  // so the score is a byte SAD against c plus a constant: exact.
-  const UInt32 side = UInt32(S);
-  const SInt64 shift = refMean == frameMean ? 0 : SInt64(frameMean) - SInt64(refMean);
-  thread_local std::vector<UInt8> clamped;  // per thread, as above
-  clamped.resize(size_t(side) * side);
-  UInt64 constant = 0;
-  for (size_t k = 0; k < clamped.size(); ++k) {
-    const SInt64 target = SInt64(block[k]) + shift;
-    const SInt64 c = target < 0 ? 0 : (target > 255 ? 255 : target);
-    clamped[k] = UInt8(c);
-    constant += UInt64(target > c ? target - c : c - target);
-  }
-
-  UInt32 best = 0;
-  SInt64 bx = 0, by = 0;
-  UInt32 ties = 0;
-  bool found = false;
-  for (SInt64 y0 = yFirst; y0 < yLast; ++y0) {
-    const UInt8* rowStart = image + size_t(y0) * rowBytes;
-    for (SInt64 x0 = xFirst; x0 < xLast; ++x0) {
-      const UInt32 score = UInt32(constant + windowSad(rowStart + x0, rowBytes, clamped.data(), side));
-      if (!found || score < best) {
-        best = score;
-        bx = x0;
-        by = y0;
-        ties = 0;
-        found = true;
-      } else if (score == best) {
-        if (std::llabs(x0 - bx) > 1 || std::llabs(y0 - by) > 1) ++ties;
-        bx = x0;
-        by = y0;
-      }
-    }
-  }
-  if (!(float(best) <= float(S * S) * float(tolerance))) return -1;
-  *X = float(bx + S / 2);
-  *Y = float(by + S / 2);
-  if (ties != 0) return -2;
-  return best > 0x7FFFFFFFu ? 0x7FFFFFFF : SInt32(best);
+  BlockScan scan;
+  myScanBlockOrigins(block, image, rowBytes, UInt32(S), refMean, frameMean, xFirst, xLast, yFirst,
+                     yLast, &scan);
+  if (!(float(scan.best) <= float(S * S) * float(tolerance))) return -1;
+  *X = float(scan.x + S / 2);
+  *Y = float(scan.y + S / 2);
+  if (scan.ties != 0) return -2;
+  return scan.best > 0x7FFFFFFFu ? 0x7FFFFFFF : SInt32(scan.best);
 }
 
 SInt32 myAltivecCompare32BlockPixelsALL(const UInt8* block, const UInt8* image, UInt32 width,
