@@ -11,8 +11,8 @@
 // frame through the plug-in's BandCompress selector (the last band, pattern
 // code included).
 //
-// Targets: BM_BandCompress at least 500 MP/s on one core. Each BM_Codec and BM_Layer row at least as fast as the BM_Kernel
-// row of its method and sample width (ratio 1.0 or more); method 2 and the HQ
+// Targets: BM_BandCompress at least 500 MP/s on one core. Each BM_Codec and
+// BM_Layer row at least as fast as the BM_Kernel row of its method and sample width (ratio 1.0 or more); method 2 and the HQ
 // kernels, which share its code, at least 100 MP/s at 8 bits and 60 MP/s at
 // 16 bits on one core.
 #include <benchmark/benchmark.h>

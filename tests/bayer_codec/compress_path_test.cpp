@@ -237,6 +237,9 @@ TEST_F(CompressPath, SizeAndTimeAnswers) {
     EXPECT_EQ(size, want);
   }
   EXPECT_EQ(ImageCodecGetCompressedImageSize(codec.ci, &dp, nullptr, 0, nullptr, nullptr), paramErr);
+  SInt32 untouched = -1;
+  EXPECT_EQ(ImageCodecGetCompressedImageSize(codec.ci, nullptr, nullptr, 0, nullptr, &untouched), paramErr);
+  EXPECT_EQ(untouched, -1);
 
   CodecQ spatial = 0x123, temporal = 0x200;
   UInt32 time = 0;
