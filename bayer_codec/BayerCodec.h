@@ -61,6 +61,21 @@ ComponentResult Bayer_ImageCodecEndBand(BayerCodecGlobals* storage, ImageSubCode
                                         SInt32 flags);
 ComponentResult Bayer_ImageCodecQueueStarting(BayerCodecGlobals* storage);
 ComponentResult Bayer_ImageCodecQueueStopping(BayerCodecGlobals* storage);
+// The compressor: 32- or 64-bit ARGB pictures to raw Bayer frames ('BGGR').
+ComponentResult Bayer_ImageCodecPreCompress(BayerCodecGlobals* storage, CodecCompressParams* p);
+ComponentResult Bayer_ImageCodecBandCompress(BayerCodecGlobals* storage, CodecCompressParams* p);
+ComponentResult Bayer_ImageCodecGetMaxCompressionSize(BayerCodecGlobals* storage, PixMapHandle src,
+                                                      const Rect* srcRect, SInt16 depth, CodecQ quality,
+                                                      SInt32* size);
+ComponentResult Bayer_ImageCodecGetCompressionTime(BayerCodecGlobals* storage, PixMapHandle src, const Rect* srcRect,
+                                                   SInt16 depth, CodecQ* spatialQuality, CodecQ* temporalQuality,
+                                                   UInt32* time);
+ComponentResult Bayer_ImageCodecGetCompressedImageSize(BayerCodecGlobals* storage, ImageDescriptionHandle desc,
+                                                       Ptr data, SInt32 bufferSize, ICMDataProcRecordPtr dataProc,
+                                                       SInt32* dataSize);
+// Packs one row of width pixels (pixelDepth 32 or 64) into width samples of
+// the BGGR mosaic: rowPhase 0 keeps blue, green; 1 keeps green, red.
+void myPackRowToBayer(void* destination, const void* sourceRow, UInt32 width, UInt32 pixelDepth, UInt32 rowPhase);
 // Spatial quality to demosaic method: up to 256 cells (0), up to 768
 // bilinear (1), above that the 5x5 gradients (2).
 UInt32 QTQualitytoBayerMethod(UInt32 spatialQuality);

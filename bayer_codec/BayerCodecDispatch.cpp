@@ -38,9 +38,16 @@ const DispatchEntry kNegativeRange[8] = {
 };
 
 // Selectors 0 .. 0x31: codec information and the compressor's selectors.
-// 1 to 4 and 8 belong to the compression path, which still delegates them.
 const DispatchEntry kRange0[50] = {
-    routine(Bayer_ImageCodecGetCodecInfo, kSkyloomProcInfoStoragePtr),  // 0
+    routine(Bayer_ImageCodecGetCodecInfo, kSkyloomProcInfoStoragePtr),                        // 0
+    routine(Bayer_ImageCodecGetCompressionTime, kSkyloomProcInfoStoragePtrPtrShortPtrPtrPtr),  // 1
+    routine(Bayer_ImageCodecGetMaxCompressionSize, kSkyloomProcInfoStoragePtrPtrShortLongPtr), // 2
+    routine(Bayer_ImageCodecPreCompress, kSkyloomProcInfoStoragePtr),                         // 3
+    routine(Bayer_ImageCodecBandCompress, kSkyloomProcInfoStoragePtr),                        // 4
+    kEmpty,                                                                                   // 5 PreDecompress
+    kEmpty,                                                                                   // 6 BandDecompress
+    kEmpty,                                                                                   // 7 Busy
+    routine(Bayer_ImageCodecGetCompressedImageSize, kSkyloomProcInfoStoragePtrPtrLongPtrPtr), // 8
 };
 
 // Selectors 0x200 .. 0x209: the image sub-codec's decompression selectors.

@@ -605,4 +605,5 @@ extern "C" const void* const SkyloomComponentHostCalls[] = {
     reinterpret_cast<const void*>(&MemError),    reinterpret_cast<const void*>(&NewPtr),
     reinterpret_cast<const void*>(&NewPtrClear), reinterpret_cast<const void*>(&DisposePtr),
     reinterpret_cast<const void*>(&Gestalt),     reinterpret_cast<const void*>(&BlockMoveData),
+    reinterpret_cast<const void*>(&FixDiv),
 };

@@ -77,6 +77,41 @@ enum : SInt32 {
 // host order; only the fields this system's codecs use are kept.
 struct CodecCompressParams;
 
+// Errors of the compression path.
+enum : OSErr {
+  codecSpoolErr = -8966,      // the flush procedure failed, or a row does not fit its buffer
+  codecAbortErr = -8967,      // the progress procedure asked to stop
+  codecConditionErr = -8972,  // the codec does not take this source
+};
+
+// Takes the bytesAdded bytes just written at data (a compressor then writes
+// its next bytes at the same place). Non-zero stops the compression.
+typedef OSErr (*ICMFlushProcPtr)(Ptr data, long bytesAdded, long refCon);
+typedef ICMFlushProcPtr ICMFlushProcUPP;
+struct ICMFlushProcRecord {
+  ICMFlushProcUPP flushProc;  // null: the whole frame goes to the data buffer
+  long flushRefCon;
+};
+typedef ICMFlushProcRecord* ICMFlushProcRecordPtr;
+
+// Progress messages; with codecProgressUpdatePercent the completeness is the
+// part done as a 16.16 fraction. Non-zero stops the compression.
+enum : SInt16 {
+  codecProgressOpen = 0,
+  codecProgressUpdatePercent = 1,
+  codecProgressClose = 2,
+};
+typedef OSErr (*ICMProgressProcPtr)(SInt16 message, Fixed completeness, long refCon);
+typedef ICMProgressProcPtr ICMProgressProcUPP;
+struct ICMProgressProcRecord {
+  ICMProgressProcUPP progressProc;  // null: no progress is reported
+  long progressRefCon;
+};
+typedef ICMProgressProcRecord* ICMProgressProcRecordPtr;
+
+// Condition flags of a band.
+enum : SInt32 { codecConditionLastBand = 1 << 1 };
+
 // Loads more of a frame: makes bytesNeeded bytes available at *dataP.
 typedef OSErr (*ICMDataProcPtr)(Ptr* dataP, long bytesNeeded, long refCon);
 typedef ICMDataProcPtr ICMDataProcUPP;
@@ -85,6 +120,30 @@ struct ICMDataProcRecord {
   long dataRefCon;
 };
 typedef ICMDataProcRecord* ICMDataProcRecordPtr;
+
+// One band of a picture to compress, as the compressing host hands it to
+// the codec. srcPixMap's base address is the address of its bounds'
+// coordinate origin, so a codec finds the band's first pixel at base +
+// bounds.left x bytes a pixel + bounds.top x rowBytes (the hosts of this
+// layer pass bounds at the origin). The data buffer holds bufferSize bytes.
+struct CodecCompressParams {
+  SInt32 sequenceID;
+  ImageDescriptionHandle imageDescription;  // width, height, depth; the codec sets dataSize
+  Ptr data;
+  SInt32 bufferSize;
+  SInt32 frameNumber;
+  SInt32 startLine;
+  SInt32 stopLine;
+  SInt32 conditionFlags;  // codecConditionLastBand on the picture's last band
+  UInt16 callerFlags;
+  struct CodecCapabilities* capabilities;  // answered by PreCompress
+  ICMProgressProcRecord progressProcRecord;
+  ICMFlushProcRecord flushProcRecord;
+  PixMap srcPixMap;
+  CodecQ spatialQuality;
+  CodecQ temporalQuality;
+  UInt8 similarity;  // 0: nothing of the previous frame was kept
+};
 
 // What a decompressor answers in Preflight.
 struct CodecCapabilities {
@@ -200,6 +259,25 @@ void SkyloomCloseDecompressSequence(SkyloomDecompressSequence seq);
 // when the codec does not draw into dst's pixel format.
 OSErr SkyloomDecompressFrame(SkyloomDecompressSequence seq, ImageDescriptionHandle desc, Ptr data,
                              SInt32 bufferSize, const PixMap* dst, const Rect* dstRect);
+// ---- Compressing one picture ----
+//
+// Compresses the srcRect part of src (the whole pixel map when srcRect is
+// null) into a new block through the compressor of the codec type, as the
+// Image Compression Manager compresses one image: the codec's
+// GetMaxCompressionSize sizes the block, PreCompress is given the picture's
+// description (its depth the source's), then one BandCompress covers the
+// whole picture as its last band. The codec is looked up as a compressor
+// ('imco') first, then as a decompressor component that also answers the
+// compressor selectors; noCodecErr when neither is registered.
+//
+// On success *data is a new pointer block (DisposePtr) holding desc's
+// dataSize bytes of frame, and desc describes it: the codec type, the
+// codec's vendor, the picture's size and quality, and the depth of one
+// stored sample (a quarter of the source's bits a pixel). progress may be
+// null.
+OSErr SkyloomCompressImage(const PixMap* src, const Rect* srcRect, CodecQ quality, CodecType cType,
+                           ImageDescription* desc, Ptr* data, const ICMProgressProcRecord* progress);
+
 // Tests only: a routine called on the decoding thread between a frame's
 // BeginBand and its DrawBand (null to remove it).
 void SkyloomSetDecompressPausePoint(void (*pause)(void* refCon), void* refCon);
