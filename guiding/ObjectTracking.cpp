@@ -124,7 +124,10 @@ OSStatus myDoImageTracking(MyCameraWindowDataStruct* record, const void* frame, 
 
   Plane plane{static_cast<const UInt8*>(frame), width, height, rowBytes};
   if (r.mBitsPerPixel > 8) {
-    if (rowBytes / 2 < width || rowBytes % 2 != 0) return paramErr;
+    // The pipeline passes the width as the row bytes of every frame; deep
+    // rows given fewer bytes than their samples take are packed rows.
+    if (rowBytes / 2 < width) rowBytes = width * 2;
+    if (rowBytes % 2 != 0) return paramErr;
     auto* mono = static_cast<UInt8*>(loadAcquire(r.mPleezWaitSum));
     if (mono == nullptr) return noErr;
     const auto* rows = static_cast<const UInt8*>(frame);

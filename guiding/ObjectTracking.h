@@ -24,8 +24,11 @@ constexpr UInt32 kMyTrackSampleFloats = 3;  // x, y, elapsed seconds
 
 // One frame of the run. 0 when the frame was used or skipped (a deep frame
 // without the Mono8 buffer), -50 for a null record, no sample buffer, no
-// frame or a frame under 32 x 32 pixels (or rows shorter than its width),
-// -128 when the object is lost or the first box has no usable contrast.
+// frame or a frame under 32 x 32 pixels (or 8-bit rows shorter than the
+// width, or deep rows of an odd number of bytes), -128 when the object is
+// lost or the first box has no usable contrast. Deep frames given fewer row
+// bytes than twice the width (the pipeline passes the width for every
+// depth) are read as packed rows of width samples.
 OSStatus myDoImageTracking(MyCameraWindowDataStruct* record, const void* frame, UInt32 width, UInt32 height,
                            UInt32 rowBytes);
 

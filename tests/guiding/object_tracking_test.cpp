@@ -350,8 +350,18 @@ TEST_F(ObjectTracking, RefusedAndSkippedFrames) {
   EXPECT_EQ(myDoImageTracking(nullptr, f.data(), 640, 480, 1280), paramErr);
   StartRun(640, 480, 16);
   EXPECT_EQ(myDoImageTracking(record_.get(), nullptr, 640, 480, 1280), paramErr);
-  EXPECT_EQ(myDoImageTracking(record_.get(), f.data(), 640, 480, 1278), paramErr);  // rows shorter than the width
   EXPECT_EQ(myDoImageTracking(record_.get(), f.data(), 640, 479, 1281), paramErr);  // odd rows of 16-bit samples
+  Frame f8(640, 480, 8);
+  R().mBitsPerPixel = 8;
+  EXPECT_EQ(myDoImageTracking(record_.get(), f8.data(), 640, 480, 639), paramErr);  // rows shorter than the width
+  R().mBitsPerPixel = 16;
+  EXPECT_EQ(R().mTrackingAnalysisOn, 0);
+  // The pipeline's call: the width as row bytes of a packed 16-bit frame.
+  EXPECT_EQ(myDoImageTracking(record_.get(), f.data(), 640, 480, 640), noErr);
+  ASSERT_EQ(SampleCount(R()), 1u);
+  EXPECT_EQ(Sample(0)[0], 320.0f);
+  EXPECT_EQ(Sample(0)[1], 240.0f);
+  StartRun(640, 480, 16);
   R().mTrackSamples = nullptr;
   EXPECT_EQ(Track(f), paramErr);
   EXPECT_EQ(R().mTrackingAnalysisOn, 0);
