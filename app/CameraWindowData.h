@@ -278,33 +278,6 @@ struct MyCameraWindowDataStruct {
   float mHFDRunningSum;
   float mStarPeakRunningSum;
 
-  // ---- aligned capture (please-wait modes 9 and 10). The delivery thread
-  // reads these between raising and lowering mAlignBusy, and only while
-  // mAlignCaptureOpen is set; the main thread changes them only while it is
-  // clear and mAlignBusy is 0.
-  UInt32 mImageAlignMode;              // "IMAL": 0, 1 edge centroid, 2 block placed near the object
-  FSSpec mFrameFileSpec;               // file of the next or last saved frame
-  float mAlignRefX;                    // object centroid of the reference frame
-  float mAlignRefY;
-  UInt32 mAlignBlockScale;             // the block is 32 x scale pixels square; always 1
-  SInt32 mAlignBlockOffsetX;           // reference block centre less the reference centroid
-  SInt32 mAlignBlockOffsetY;
-  UInt32 mAlignWidth;                  // frame size of the run
-  UInt32 mAlignHeight;
-  UInt32 mAlignRefMedian;              // 50 % level of the reference working image
-  UInt8 mAlignReady;                   // 1: frames are matched against the reference block
-  UInt8 mAlignCaptureOpen;             // 1 from the end of start to the start of finish
-  UInt8 mAlignNeedsMono;               // frames go through a Mono8 working image first
-  UInt8 mAlignUseGreens;               // a colour mosaic shown as mono: its greens are summed
-  UInt8 mAlignColour;                  // copy of mColourDisplay at start: the run sums in colour
-  UInt32* mAlignHistogram;             // 256 bins
-  void* mAlignWork;                    // Mono8 working image (greens at 16 bits too)
-  UInt32* mAlignSum;                   // RGB96 for colour runs, else Sum32Buff
-  UInt8* mAlignBlock;                  // the reference block
-  void* mAlignConvert;                 // ARGB32 or RGB48 frame of colour runs
-  UInt32 mAlignedFrameCount;           // frames added so far
-  SInt32 mAlignBusy;                   // raised around every aligned frame (atomics only)
-
   // ---- please-wait collection: the fields object tracking (mode 6) and the
   // brightness monitor (mode 11) share
   void* mPleezWaitSum;                 // mode 6: Mono8 copy of deep frames; mode 11: brightness
@@ -336,6 +309,34 @@ struct MyCameraWindowDataStruct {
   UInt64 mBrightnessStartMicros;       // Microseconds at the first frame
   double mBrightnessStartClock;        // absolute time of the first frame
   SInt32 mTrackBusy;                   // raised around every tracked frame (atomics only)
+
+  // ---- aligned capture (please-wait modes 9 and 10). The delivery thread
+  // reads these between raising and lowering mAlignBusy, and only while
+  // mAlignCaptureOpen is set; the main thread changes them only while it is
+  // clear and mAlignBusy is 0.
+  UInt32 mImageAlignMode;              // "IMAL": 0, 1 edge centroid, 2 block placed near the object
+  FSSpec mFrameFileSpec;               // file of the next or last saved frame
+  float mAlignRefX;                    // object centroid of the reference frame
+  float mAlignRefY;
+  UInt32 mAlignBlockScale;             // the block is 32 x scale pixels square; always 1
+  SInt32 mAlignBlockOffsetX;           // reference block centre less the reference centroid
+  SInt32 mAlignBlockOffsetY;
+  UInt32 mAlignWidth;                  // frame size of the run
+  UInt32 mAlignHeight;
+  UInt32 mAlignRefMedian;              // 50 % level of the reference working image
+  UInt8 mAlignReady;                   // 1: frames are matched against the reference block
+  UInt8 mAlignCaptureOpen;             // 1 from the end of start to the start of finish
+  UInt8 mAlignNeedsMono;               // frames go through a Mono8 working image first
+  UInt8 mAlignUseGreens;               // a colour mosaic shown as mono: its greens are summed
+  UInt8 mAlignColour;                  // copy of mColourDisplay at start: the run sums in colour
+  UInt32* mAlignHistogram;             // 256 bins
+  void* mAlignWork;                    // Mono8 working image (greens at 16 bits too)
+  UInt32* mAlignSum;                   // RGB96 for colour runs, else Sum32Buff
+  UInt8* mAlignBlock;                  // the reference block
+  void* mAlignConvert;                 // ARGB32 or RGB48 frame of colour runs
+  UInt32 mAlignedFrameCount;           // frames added so far
+  SInt32 mAlignBusy;                   // raised around every aligned frame (atomics only)
+
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
