@@ -336,7 +336,6 @@ struct MyCameraWindowDataStruct {
   void* mAlignConvert;                 // ARGB32 or RGB48 frame of colour runs
   UInt32 mAlignedFrameCount;           // frames added so far
   SInt32 mAlignBusy;                   // raised around every aligned frame (atomics only)
-
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
