@@ -280,6 +280,38 @@ struct MyCameraWindowDataStruct {
   float mHFDRunningSum;
   float mStarPeakRunningSum;
 
+  // ---- please-wait collection: the fields object tracking (mode 6) and the
+  // brightness monitor (mode 11) share
+  void* mPleezWaitSum;                 // mode 6: Mono8 copy of deep frames; mode 11: brightness
+                                       // values, one float a sample
+  UInt8 mPleezWaitDone;                // 1: the running mode is to end
+
+  // ---- object tracking (mode 6) and the brightness monitor (mode 11). The
+  // delivery thread appends samples and raises mTrackSampleCount (release)
+  // only once a sample is complete; the main thread reads the count
+  // (acquire) and the samples below it. mTrackBusy is raised around every
+  // tracked frame; the buffers are freed only while it is 0.
+  UInt8 mTrackingAnalysisOn;           // tracking has seen (and set itself up on) its first frame
+  UInt8 mTrackSlowExposure;            // exposure below 1000 ms: one averaged sample a second
+  float mTrackingArea[4];              // mode 11: area left, top, width, height; mode 6: first x,
+                                       // first y, current x, current y
+  float mBrightnessMin;                // mode 11: lowest and highest brightness seen
+  float mBrightnessMax;
+  float mTrackSumX;                    // mode 6: sums of positions towards the next averaged sample
+  float mTrackSumY;
+  UInt32 mTrackSumCount;               // positions in the sums
+  float mBrightnessStartTime;          // elapsed seconds at which the next averaged sample is due
+  float mBrightnessElapsed;            // elapsed seconds of the last sample
+  UInt32 mTrackThreshold;              // tracking box threshold, taken at the first frame
+  UInt32 mTrackLostCount;              // consecutive frames the tracked object was not found
+  UInt32 mTrackSampleCapacity;         // 32768 (mode 6) or 10000000 (mode 11)
+  UInt32 mTrackSampleCount;            // samples stored
+  float* mTrackSamples;                // mode 6: x, y, elapsed seconds a sample; mode 11: elapsed
+                                       // seconds
+  UInt64 mBrightnessStartMicros;       // Microseconds at the first frame
+  double mBrightnessStartClock;        // absolute time of the first frame
+  SInt32 mTrackBusy;                   // raised around every tracked frame (atomics only)
+
   // ---- aligned capture (please-wait modes 9 and 10). The delivery thread
   // reads these between raising and lowering mAlignBusy, and only while
   // mAlignCaptureOpen is set; the main thread changes them only while it is

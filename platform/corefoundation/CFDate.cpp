@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -71,6 +72,7 @@ namespace {
 std::mutex gZoneLock;
 CFTimeZoneRef gSystemZone = nullptr;   // retained
 CFTimeZoneRef gDefaultZone = nullptr;  // retained; null: the system zone
+std::atomic<bool> gSystemZoneMissing{false};
 
 // Seconds since the Unix epoch as time_t, saturated.
 time_t unixSeconds(CFAbsoluteTime at) {
@@ -152,6 +154,7 @@ CFAbsoluteTime CFDateGetAbsoluteTime(CFDateRef theDate) { return theDate ? theDa
 CFTypeID CFTimeZoneGetTypeID() { return kSkyloomCFTypeTimeZone; }
 
 CFTimeZoneRef CFTimeZoneCopySystem() {
+  if (gSystemZoneMissing.load()) return nullptr;
   std::lock_guard<std::mutex> lock(gZoneLock);
   if (!gSystemZone) {
     tzset();
@@ -163,6 +166,8 @@ CFTimeZoneRef CFTimeZoneCopySystem() {
   }
   return static_cast<CFTimeZoneRef>(CFRetain(gSystemZone));
 }
+
+void SkyloomSetSystemTimeZoneMissing(bool missing) { gSystemZoneMissing.store(missing); }
 
 void CFTimeZoneResetSystem() {
   CFTimeZoneRef old;
@@ -215,6 +220,7 @@ CFTimeZoneRef CFTimeZoneCreateWithName(CFAllocatorRef, CFStringRef name, Boolean
     return nullptr;
   }
   CFTimeZoneRef sys = CFTimeZoneCopySystem();
+  if (!sys) return nullptr;
   if (CFStringCompare(sys->name, name, 0) == kCFCompareEqualTo) return sys;
   CFRelease(sys);
   return nullptr;

@@ -28,6 +28,9 @@ CFTypeID CFTimeZoneGetTypeID();
 CFTimeZoneRef CFTimeZoneCopySystem();
 // Forgets the system zone, so the next copy reads TZ again (after a change of TZ).
 void CFTimeZoneResetSystem();
+// Tests: while set, the system has no zone to give (CFTimeZoneCopySystem and,
+// without a default zone, CFTimeZoneCopyDefault give null).
+void SkyloomSetSystemTimeZoneMissing(bool missing);
 CFTimeZoneRef CFTimeZoneCopyDefault();
 void CFTimeZoneSetDefault(CFTimeZoneRef tz);
 CFTimeZoneRef CFTimeZoneCreateWithTimeIntervalFromGMT(CFAllocatorRef allocator, CFTimeInterval ti);

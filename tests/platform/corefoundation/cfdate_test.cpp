@@ -122,3 +122,15 @@ TEST(CFDate, InjectedClockAndDateObjects) {
   CFRelease(a);
   CFRelease(b);
 }
+
+TEST(CFDate, SystemZoneCanBeMadeMissing) {
+  SkyloomSetSystemTimeZoneMissing(true);
+  EXPECT_EQ(CFTimeZoneCopySystem(), nullptr);
+  EXPECT_EQ(CFTimeZoneCopyDefault(), nullptr);
+  // A name lookup that falls back on the system zone finds nothing either.
+  EXPECT_EQ(CFTimeZoneCreateWithName(nullptr, CFSTR("Europe/Nowhere"), false), nullptr);
+  SkyloomSetSystemTimeZoneMissing(false);
+  CFTimeZoneRef tz = CFTimeZoneCopySystem();
+  EXPECT_NE(tz, nullptr);
+  CFRelease(tz);
+}
