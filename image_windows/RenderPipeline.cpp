@@ -103,6 +103,10 @@ void reduceNoise(MyImageWindowDataStruct* r, UInt16* p) {
   }
 }
 
+// The integer part of a finite value, clamped to 0 .. 65535, in a form the
+// vectoriser takes.
+inline UInt16 clampFinite(float x) { return UInt16(SInt32(std::min(std::max(x, 0.0f), 65535.0f))); }
+
 // Each colour scaled by processed / stored luminance in single precision;
 // black pixels, black results and unchanged luminance keep their colour.
 void recombine(const MyImageWindowDataStruct* r, const UInt16* p) {
@@ -113,34 +117,43 @@ void recombine(const MyImageWindowDataStruct* r, const UInt16* p) {
     const UInt16* __restrict s = lrgb + first * 4;
     UInt16* __restrict o = out + first * 3;
     for (size_t i = 0; i < count; ++i) {
-      const UInt32 l = s[4 * i], n = q[i];
-      const bool keep = l == 0 || n == 0 || n == l;
-      const float f = keep ? 1.0f : float(SInt32(n)) / float(SInt32(l | keep));
-      o[3 * i] = clampSample(f * float(SInt32(s[4 * i + 1])));
-      o[3 * i + 1] = clampSample(f * float(SInt32(s[4 * i + 2])));
-      o[3 * i + 2] = clampSample(f * float(SInt32(s[4 * i + 3])));
+      const SInt32 l = s[4 * i], n = q[i];
+      // max(L, 1) is L wherever the ratio is used.
+      const float ratio = float(n) / std::max(float(l), 1.0f);
+      const bool keep = (l == 0) | (n == 0) | (n == l);
+      const float f = keep ? 1.0f : ratio;
+      o[3 * i] = clampFinite(f * float(SInt32(s[4 * i + 1])));
+      o[3 * i + 1] = clampFinite(f * float(SInt32(s[4 * i + 2])));
+      o[3 * i + 2] = clampFinite(f * float(SInt32(s[4 * i + 3])));
     }
   });
 }
 
-// Black and white point per channel: below lo 0, above hi 65535, between the
-// integer part of k (v - lo), k = 65535 / (hi - lo) rounded to single (1 when
-// the two are equal).
+// One channel's black and white point: below lo 0, above hi 65535, between
+// the integer part of k (v - lo).
+inline UInt16 expandSample(SInt32 v, SInt32 lo, SInt32 hi, float k) {
+  const UInt16 mid = clampFinite(k * float(v - lo));
+  return v < lo ? UInt16(0) : v > hi ? UInt16(65535) : mid;
+}
+
+// k = 65535 / (hi - lo) rounded to single precision, 1 when the two are equal.
+// Limits above 65535 act as 65536: no sample reaches them either way.
 void expandLevels(MyImageWindowDataStruct* r) {
   const UInt32 lo[3] = {r->mMinRed, r->mMinGreen, r->mMinBlue};
   const UInt32 hi[3] = {r->mMaxRed, r->mMaxGreen, r->mMaxBlue};
   float k[3];
-  for (int c = 0; c < 3; ++c)
+  SInt32 l[3], h[3];
+  for (int c = 0; c < 3; ++c) {
     k[c] = hi[c] == lo[c] ? 1.0f : float(65535.0 / (double(hi[c]) - double(lo[c])));
+    l[c] = SInt32(std::min<UInt32>(lo[c], 65536));
+    h[c] = SInt32(std::min<UInt32>(hi[c], 65536));
+  }
   overPixels(r->mWidth, r->mHeight, 9, [&](size_t first, size_t count) {
     UInt16* __restrict px = r->mRenderRGB48 + first * 3;
     for (size_t i = 0; i < count; ++i) {
-      for (int c = 0; c < 3; ++c) {
-        const UInt32 v = px[3 * i + c];
-        const float x = k[c] * float(SInt64(v) - SInt64(lo[c]));
-        const UInt16 mid = clampSample(x);
-        px[3 * i + c] = v < lo[c] ? UInt16(0) : v > hi[c] ? UInt16(65535) : mid;
-      }
+      px[3 * i] = expandSample(px[3 * i], l[0], h[0], k[0]);
+      px[3 * i + 1] = expandSample(px[3 * i + 1], l[1], h[1], k[1]);
+      px[3 * i + 2] = expandSample(px[3 * i + 2], l[2], h[2], k[2]);
     }
   });
 }
