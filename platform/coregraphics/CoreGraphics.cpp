@@ -2,6 +2,11 @@
 
 #include <cairo.h>
 
+#include <algorithm>
+#include <cmath>
+
+#include "platform/coregraphics/CGImage.h"
+
 #include <atomic>
 #include <mutex>
 #include <utility>
@@ -13,6 +18,7 @@ struct CGContext {
   struct Colours {
     double fill[4] = {0, 0, 0, 1};
     double stroke[4] = {0, 0, 0, 1};
+    CGInterpolationQuality interpolation = kCGInterpolationDefault;  // kept with the state
   };
   Colours colours;
   std::vector<Colours> saved;
@@ -236,4 +242,90 @@ long SkyloomCGLiveContextCount() { return gLiveContexts.load(); }
 void SkyloomCGRecord(const char* name, std::vector<double> args) {
   std::lock_guard<std::mutex> lock(gLogLock);
   if (gRecording) gLog.push_back({name, std::move(args)});
+}
+
+void CGContextClipToRect(CGContextRef c, CGRect rect) {
+  if (c == nullptr) return;
+  record("CGContextClipToRect", {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height});
+  cairo_rectangle(c->cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
+  cairo_clip(c->cr);
+}
+
+void CGContextSetInterpolationQuality(CGContextRef c, CGInterpolationQuality quality) {
+  if (c == nullptr) return;
+  record("CGContextSetInterpolationQuality", {double(quality)});
+  c->colours.interpolation = quality;
+}
+
+void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
+  if (c == nullptr) return;
+  const size_t iw = CGImageGetWidth(image), ih = CGImageGetHeight(image);
+  record("CGContextDrawImage",
+         {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height, double(iw), double(ih)});
+  if (image == nullptr || iw == 0 || ih == 0 || CGImageGetBitsPerComponent(image) != 8) return;
+  const size_t bpp = CGImageGetBitsPerPixel(image);
+  if (bpp != 32 && bpp != 8) return;
+  const double x = CGRectGetMinX(rect), y = CGRectGetMinY(rect);
+  const double w = CGRectGetWidth(rect), h = CGRectGetHeight(rect);
+  if (!(w > 0) || !(h > 0)) return;
+  cairo_t* cr = c->cr;
+  // The image pixels that can reach the clip, one spare on each side for the
+  // bilinear filter.
+  double cx1, cy1, cx2, cy2;
+  cairo_clip_extents(cr, &cx1, &cy1, &cx2, &cy2);
+  cx1 = std::max(cx1, x), cy1 = std::max(cy1, y);
+  cx2 = std::min(cx2, x + w), cy2 = std::min(cy2, y + h);
+  if (cx1 >= cx2 || cy1 >= cy2) return;
+  const double sx = double(iw) / w, sy = double(ih) / h;
+  const long c0 = std::max(0L, long(std::floor((cx1 - x) * sx)) - 1);
+  const long c1 = std::min(long(iw), long(std::ceil((cx2 - x) * sx)) + 1);
+  const long r0 = std::max(0L, long(std::floor((y + h - cy2) * sy)) - 1);
+  const long r1 = std::min(long(ih), long(std::ceil((y + h - cy1) * sy)) + 1);
+  if (c0 >= c1 || r0 >= r1) return;
+  const int cw = int(c1 - c0), ch = int(r1 - r0);
+  cairo_surface_t* part = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, cw, ch);
+  if (cairo_surface_status(part) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(part);
+    return;
+  }
+  cairo_surface_flush(part);
+  UInt8* out = cairo_image_surface_get_data(part);
+  const int stride = cairo_image_surface_get_stride(part);
+  const UInt8* bytes = SkyloomCGImageBytes(image);
+  const size_t rowBytes = CGImageGetBytesPerRow(image);
+  const CGBitmapInfo info = CGImageGetBitmapInfo(image);
+  const CGBitmapInfo order = info & kCGBitmapByteOrderMask;
+  const bool opaqueARGB = bpp == 32 && (info & kCGBitmapAlphaInfoMask) == kCGImageAlphaNoneSkipFirst &&
+                          (order == kCGBitmapByteOrderDefault || order == kCGBitmapByteOrder32Big);
+  for (int r = 0; r < ch; ++r) {
+    UInt32* o = reinterpret_cast<UInt32*>(out + size_t(r) * stride);
+    if (opaqueARGB) {
+      // X R G B bytes, the layout the image windows draw.
+      const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
+      for (int i = 0; i < cw; ++i)
+        o[i] = 0xFF000000u | (UInt32(p[4 * i + 1]) << 16) | (UInt32(p[4 * i + 2]) << 8) | p[4 * i + 3];
+    } else {
+      for (int i = 0; i < cw; ++i) {
+        UInt16 v[4] = {0, 0, 0, 0};
+        SkyloomCGImagePixel(image, size_t(c0 + i), size_t(r0 + r), v);
+        const UInt32 a = v[3];
+        o[i] = (a << 24) | ((v[0] * a + 127) / 255) << 16 | ((v[1] * a + 127) / 255) << 8 | (v[2] * a + 127) / 255;
+      }
+    }
+  }
+  cairo_surface_mark_dirty(part);
+  cairo_save(cr);
+  // Image space: x to the right, rows downwards from the rect's top.
+  cairo_translate(cr, x, y + h);
+  cairo_scale(cr, w / double(iw), -h / double(ih));
+  cairo_rectangle(cr, double(c0), double(r0), double(cw), double(ch));
+  cairo_clip(cr);
+  cairo_set_source_surface(cr, part, double(c0), double(r0));
+  cairo_pattern_t* pattern = cairo_get_source(cr);
+  cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+  cairo_pattern_set_filter(pattern, c->colours.interpolation == kCGInterpolationNone ? CAIRO_FILTER_NEAREST
+                                                                                     : CAIRO_FILTER_BILINEAR);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(part);
 }

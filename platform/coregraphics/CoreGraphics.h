@@ -93,3 +93,21 @@ long SkyloomCGLiveContextCount();
 CGContextRef SkyloomCGCreateContextForSurface(void* cairoSurface, CGFloat height);
 // Adds a call to the log (the port layer records its own calls here too).
 void SkyloomCGRecord(const char* name, std::vector<double> args);
+
+// ---- Clipping and images ----
+typedef struct CGImage* CGImageRef;
+enum CGInterpolationQuality : int32_t {
+  kCGInterpolationDefault = 0,
+  kCGInterpolationNone = 1,
+  kCGInterpolationLow = 2,
+  kCGInterpolationHigh = 3,
+};
+// Narrows the clip to the rectangle (user space).
+void CGContextClipToRect(CGContextRef c, CGRect rect);
+// None draws scaled images by nearest pixel, the others bilinearly.
+void CGContextSetInterpolationQuality(CGContextRef c, CGInterpolationQuality quality);
+// Draws the image scaled into rect, its first row at the top of the rect.
+// 8-bit RGB images of 32 bits a pixel (alpha or padding first or last, either
+// byte order) and 8-bit grey are drawn; others are skipped. Only the part of
+// the image that can reach the clip is converted.
+void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image);
