@@ -8,6 +8,7 @@
 
 #include "image_windows/ImageProcessingPrefs.h"
 #include "image_windows/RenderPipeline.h"
+#include "photometry/SexagesimalText.h"
 #include "pixel/RowBands.h"
 #include "pixel/Sharpen16.h"
 #include "platform/coregraphics/CGImage.h"
@@ -490,8 +491,8 @@ OSStatus myImageWindowEventHandler(EventHandlerCallRef, EventRef event, void* us
     if (where.h < port.left || where.h >= port.right || where.v < port.top || where.v >= port.bottom) return noErr;
     const float x = (float(where.h) + float(r->mScrollH)) / r->mZoom;
     const float y = (float(where.v) + float(r->mScrollV)) / r->mZoom;
-    char position[96] = "", text[160];
-    if (x > 1.0f && y > 1.0f) snprintf(position, sizeof position, "X:%06.1f\tY:%06.1f", x, y);
+    char position[128] = "", text[160];
+    if (x > 1.0f && y > 1.0f) myConvertPixelXYtoCoordsString(r, x, y, true, position);
     snprintf(text, sizeof text, "CUR: %s", position);
     myChangeControlTxt(r->mPhotometryWindow, kPhotometryText, 7, text);
     char pixel[96] = "";
@@ -696,4 +697,32 @@ void myLocalOffsetControl(WindowRef window, OSType signature, SInt32 id, SInt32 
   if (dx != 0) b.left = short(b.left + dx), b.right = short(b.right + dx);
   if (dy != 0) b.top = short(b.top + dy), b.bottom = short(b.bottom + dy);
   SetControlBounds(c, &b);
+}
+
+void myConvertPixelXYtoCoordsString(const MyImageWindowDataStruct* r, float x, float y, Boolean labelled,
+                                    char* out) {
+  const size_t size = 128;
+  if (r == nullptr || r->mRADecStarCount != 3) {
+    snprintf(out, size, labelled ? "X:%6.1f\tY:%6.1f" : "%6.1f\t%6.1f", double(x), double(y));
+  } else {
+    const float raFit = r->mRAFit[0] * x + r->mRAFit[1] * y + r->mRAFit[2];
+    const float decFit = r->mDecFit[0] * x + r->mDecFit[1] * y + r->mDecFit[2];
+    // An extrapolated RA below 0 or past a full turn still names an hour of the day.
+    const double time = myNormalizeRightAscension(raFit) * double(1.0f / 15.0f);
+    MySexagesimal ra = mySplitSexagesimal(time);
+    if (ra.units >= 24) ra.units -= 24;
+    const char letter = decFit < 0.0f ? 'S' : 'N';
+    MySexagesimal dec = mySplitSexagesimal(std::fabs(double(decFit)));
+    dec.units = std::min<SInt32>(dec.units, 90);
+    char raResidual[32] = "", decResidual[32] = "";
+    if (!(r->mRAFit[3] <= 0.01f && r->mDecFit[3] <= 0.01f)) {
+      snprintf(raResidual, sizeof raResidual, labelled ? " \xB1%4.3f" : "  \xB1%4.3f", double(r->mRAFit[3]));
+      snprintf(decResidual, sizeof decResidual, "\xB1%4.3f", double(r->mDecFit[3]));
+    }
+    snprintf(out, size, labelled ? "RA:%2d:%2d:%5.2f%s\tDEC:%2d:%2d:%5.2f%c%s\t" : "%2d:%2d:%5.2f%s\t%2d:%2d:%5.2f%c%s\t",
+             int(ra.units), int(ra.minutes), ra.seconds, raResidual, int(dec.units), int(dec.minutes), dec.seconds,
+             letter, decResidual);
+  }
+  for (char* p = out; *p; ++p)
+    if (*p == ' ') *p = '0';
 }

@@ -41,5 +41,11 @@ void myLiveSharpnessSliderProc(ControlRef control, ControlPartCode part);
 // Moves the control by dx, dy pixels (each only when non-zero).
 void myLocalOffsetControl(WindowRef window, OSType signature, SInt32 id, SInt32 dx, SInt32 dy);
 
+// The position text of image pixel (x, y): RA and Dec once three known stars
+// give a fit, else X and Y; labelled ("X:", "RA:", ...) or bare. Spaces of the
+// fixed-width fields are written as '0'. out holds at least 128 bytes.
+void myConvertPixelXYtoCoordsString(const MyImageWindowDataStruct* record, float x, float y, Boolean labelled,
+                                    char* out);
+
 // Slider position 1 .. 211 to a sharpening amount.
 Float32 mySharpnessSliderAmount(SInt32 position);

@@ -436,3 +436,39 @@ TEST_F(ImageWindowTest, TheStripUnderAShownBarIsClipped) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PositionText, PixelsAndSkyCoordinates) {
+  MyImageWindowDataStruct r{};
+  char text[128];
+  myConvertPixelXYtoCoordsString(&r, 12.5f, 345.0f, true, text);
+  EXPECT_STREQ(text, "X:0012.5\tY:0345.0");
+  myConvertPixelXYtoCoordsString(&r, 1234.56f, 7.0f, false, text);
+  EXPECT_STREQ(text, "1234.6\t0007.0");
+  // A fit that gives the RA and Dec as constants (C) with small residuals.
+  r.mRADecStarCount = 3;
+  const struct {
+    float ra, dec;
+    const char* text;
+  } kCases[] = {
+      {-150.0f, -3600.0f, "RA:23:59:50.00\tDEC:01:00:00.00S\t"},
+      {53999.94f, 324000.0f, "RA:01:00:00.00\tDEC:90:00:00.00N\t"},  // 3599.996 s of time
+      {1295999.99f, 45.5f, "RA:00:00:00.00\tDEC:00:00:45.50N\t"},
+      {1296000.0f * 2 + 15.0f, 0.0f, "RA:00:00:01.00\tDEC:00:00:00.00N\t"},
+  };
+  for (const auto& c : kCases) {
+    r.mRAFit[2] = c.ra;
+    r.mDecFit[2] = c.dec;
+    myConvertPixelXYtoCoordsString(&r, 10.0f, 20.0f, true, text);
+    EXPECT_STREQ(text, c.text) << c.ra;
+  }
+  r.mRAFit[3] = 0.25f;
+  r.mDecFit[3] = 0.5f;
+  r.mRAFit[2] = 15.0f * 3661.0f;
+  r.mDecFit[2] = -1.0f;
+  myConvertPixelXYtoCoordsString(&r, 0.0f, 0.0f, false, text);
+  EXPECT_STREQ(text, "01:01:01.0000\xB1" "0.250\t00:00:01.00S\xB1" "0.500\t");  // "  ±" zero-filled
+}
+
+}  // namespace
