@@ -424,14 +424,69 @@ void myRGB48ToARGB32(const UInt16* rgb48, UInt8* argb32, UInt32 width, UInt32 he
 
 void myRenderRGB48ToWindow(MyImageWindowDataStruct* r) {
   if (r == nullptr || !r->mWindowReady) return;
-  const UInt16* shown = r->mSourceRGB48;
-  if (r->mPreview) {
+  if (r->mPreview)
     myRenderSettingsToRGB48(r);
-    shown = r->mRenderRGB48;
-  }
-  myRGB48ToARGB32(shown, r->mDisplayARGB32, r->mWidth, r->mHeight);
+  else if (r->mRenderRGB48 != nullptr && r->mSourceRGB48 != nullptr)
+    std::memcpy(r->mRenderRGB48, r->mSourceRGB48, size_t(r->mRowBytes) * r->mHeight);
+  myRGB48ToARGB32(r->mRenderRGB48, r->mDisplayARGB32, r->mWidth, r->mHeight);
   myDrawImageWindow(r);
 }
+
+void myDrawStarFWHM(float x, float y, float radius, float value, CGContextRef c) {
+  const float r1 = 1.58f * radius;
+  for (const float r : {r1, 1.5f * r1, 2.2f * r1}) {
+    CGContextBeginPath(c);
+    CGContextAddArc(c, x, y, r, 0.0, 2.0 * M_PI, 0);
+    CGContextStrokePath(c);
+  }
+  char text[32];
+  snprintf(text, sizeof text, "%5.3f", double(value));
+  CGContextShowTextAtPoint(c, x + 2.2f * r1 + 4.0f, y, text, strlen(text));
+}
+
+void myDrawStarLocation(float x, float y, float radius, CGContextRef c) {
+  CGContextBeginPath(c);
+  CGContextAddArc(c, x, y, 1.58f * radius, 0.0, 2.0 * M_PI, 0);
+  CGContextStrokePath(c);
+}
+
+namespace {
+
+// The measured and known stars, while the measurement window is shown.
+void drawOverlays(const MyImageWindowDataStruct* r, CGContextRef c, float drawnH) {
+  const float zoom = r->mZoom;
+  const float scrollH = float(r->mScrollH), scrollV = float(r->mScrollV);
+  auto sx = [&](float x) { return x * zoom - scrollH; };
+  auto sy = [&](float y) { return drawnH - zoom * y + scrollV; };
+  if (r->mMagCalibrated == 1) {
+    CGContextSetRGBStrokeColor(c, 1, 0, 0, 1);
+    CGContextSetRGBFillColor(c, 1, 0, 0, 1);
+    for (int k = 0; k < 3; ++k)
+      if (r->mKnownStarMag[k] > -999.0f)
+        myDrawStarFWHM(sx(r->mKnownStarX[k]), sy(r->mKnownStarY[k]), zoom * r->mKnownStarFWHM[k],
+                       r->mKnownStarMag[k], c);
+    if (r->mClickMarkShown) {
+      CGContextSetRGBStrokeColor(c, 0, 0, 1, 1);
+      CGContextSetRGBFillColor(c, 0, 0, 1, 1);
+      myDrawStarFWHM(sx(r->mClickMarkX), sy(r->mClickMarkY), zoom * r->mClickMarkFWHM, r->mClickMarkMagnitude, c);
+    }
+  } else if (r->mRADecStarCount == 3) {
+    CGContextSetRGBStrokeColor(c, 1, 0, 0, 1);
+    for (int k = 0; k < 3; ++k)
+      myDrawStarLocation(sx(r->mKnownStarX[k]), sy(r->mKnownStarY[k]), zoom * r->mKnownStarFWHM[k], c);
+    if (r->mClickMarkShown) {
+      CGContextSetRGBStrokeColor(c, 0, 0, 1, 1);
+      myDrawStarLocation(sx(r->mClickMarkX), sy(r->mClickMarkY), zoom * r->mClickMarkFWHM, c);
+    }
+  } else if (r->mKnownStarMarks != 0) {
+    CGContextSetRGBStrokeColor(c, 0, 1, 0, 1);
+    const SInt32 marks = std::min<SInt32>(std::max<SInt32>(r->mKnownStarMarks, 0), 3);
+    for (SInt32 k = 0; k < marks; ++k)
+      myDrawStarLocation(sx(r->mKnownStarX[k]), sy(r->mKnownStarY[k]), zoom * r->mKnownStarFWHM[k], c);
+  }
+}
+
+}  // namespace
 
 void myDrawImageWindow(MyImageWindowDataStruct* r) {
   if (r == nullptr || r->mImageWindow == nullptr || r->mDisplayARGB32 == nullptr) return;
@@ -458,20 +513,29 @@ void myDrawImageWindow(MyImageWindowDataStruct* r) {
   CGImageRef image = CGImageCreate(size_t(W), size_t(H), 8, 32, rowBytes, space, kCGImageAlphaNoneSkipFirst,
                                    provider, nullptr, false, kCGRenderingIntentDefault);
   CGContextSaveGState(c);
+  CGContextSelectFont(c, "Lucida Grande", 14, kCGEncodingMacRoman);
+  CGContextSetTextDrawingMode(c, kCGTextFillStroke);
+  CGContextSetLineWidth(c, 1);
+  CGContextSetLineCap(c, kCGLineCapSquare);
+  CGContextSetLineJoin(c, kCGLineJoinMiter);
+  CGContextSetLineDash(c, 0, nullptr, 0);
+  CGContextSetInterpolationQuality(c, kCGInterpolationDefault);
+  CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+  CGContextSetRGBStrokeColor(c, 0, 0, 0, 1);
+  // User space starts at the port's bottom left; the picture is drawn from
+  // there, and the strip under a shown horizontal bar is clipped away.
   const SInt32 bar = r->mScrollBarSize;
   const SInt32 clipW = portW - (r->mVertBarShown ? bar : 0);
   const SInt32 clipH = portH - (r->mHorzBarShown ? bar : 0);
-  // User space starts at the port's bottom left: the strip under a shown
-  // horizontal bar is the bottom one.
-  CGContextClipToRect(c, CGRectMake(0, portH - clipH, clipW, clipH));
-  CGContextSetInterpolationQuality(c, kCGInterpolationDefault);
-  const double drawnH = double(H) * zoom;
-  CGContextDrawImage(c, CGRectMake(0, double(portH) - drawnH, double(W) * zoom, drawnH), image);
+  CGContextClipToRect(c, CGRectMake(0, r->mHorzBarShown ? bar : 0, clipW, clipH));
+  const float drawnH = float(H) * zoom;
+  if (image != nullptr) CGContextDrawImage(c, CGRectMake(0, 0, double(float(W) * zoom), drawnH), image);
+  if (r->mPhotometryShown) drawOverlays(r, c, drawnH);
   CGContextRestoreGState(c);
-  CGContextSynchronize(c);
   CGImageRelease(image);
-  CGDataProviderRelease(provider);
   CGColorSpaceRelease(space);
+  CGDataProviderRelease(provider);
+  CGContextSynchronize(c);
   CGContextRelease(c);
 }
 

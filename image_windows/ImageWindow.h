@@ -25,6 +25,11 @@ OSStatus myDisposeImageWindow(MyImageWindowDataStruct* record);
 void myRenderRGB48ToWindow(MyImageWindowDataStruct* record);
 // Draws mDisplayARGB32 into the image window at the zoom and scroll position.
 void myDrawImageWindow(MyImageWindowDataStruct* record);
+// Star marks in the context's coordinates (origin bottom left): three circles
+// of radii r1 = 1.58 radius, 1.5 r1 and 2.2 r1 with the value "%5.3f" at
+// (x + 2.2 r1 + 4, y); or one circle of radius 1.58 radius.
+void myDrawStarFWHM(float x, float y, float radius, float value, CGContextRef context);
+void myDrawStarLocation(float x, float y, float radius, CGContextRef context);
 // RGB48 to ARGB32 bytes: 255, then the high byte of each channel.
 void myRGB48ToARGB32(const UInt16* rgb48, UInt8* argb32, UInt32 width, UInt32 height);
 

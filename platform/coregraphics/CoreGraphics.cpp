@@ -1,6 +1,7 @@
 #include "platform/coregraphics/CoreGraphics.h"
 
 #include <cairo.h>
+#include <pango/pangocairo.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,9 @@ struct CGContext {
     double fill[4] = {0, 0, 0, 1};
     double stroke[4] = {0, 0, 0, 1};
     CGInterpolationQuality interpolation = kCGInterpolationDefault;  // kept with the state
+    std::string font = "Helvetica";
+    double fontSize = 12.0;
+    CGTextDrawingMode textMode = kCGTextFill;
   };
   Colours colours;
   std::vector<Colours> saved;
@@ -33,7 +37,7 @@ std::atomic<long> gLiveContexts{0};
 
 void record(const char* name, std::initializer_list<double> args) {
   std::lock_guard<std::mutex> lock(gLogLock);
-  if (gRecording) gLog.push_back({name, std::vector<double>(args)});
+  if (gRecording) gLog.push_back({name, std::vector<double>(args), {}});
 }
 
 void setColour(double* dst, CGFloat r, CGFloat g, CGFloat b, CGFloat a) {
@@ -241,7 +245,7 @@ long SkyloomCGLiveContextCount() { return gLiveContexts.load(); }
 
 void SkyloomCGRecord(const char* name, std::vector<double> args) {
   std::lock_guard<std::mutex> lock(gLogLock);
-  if (gRecording) gLog.push_back({name, std::move(args)});
+  if (gRecording) gLog.push_back({name, std::move(args), {}});
 }
 
 void CGContextClipToRect(CGContextRef c, CGRect rect) {
@@ -328,4 +332,84 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   cairo_paint(cr);
   cairo_restore(cr);
   cairo_surface_destroy(part);
+}
+
+void CGContextAddArc(CGContextRef c, CGFloat x, CGFloat y, CGFloat radius, CGFloat startAngle, CGFloat endAngle,
+                     int clockwise) {
+  if (c == nullptr) return;
+  record("CGContextAddArc", {x, y, radius, startAngle, endAngle, double(clockwise)});
+  // Angles grow counter-clockwise in user space (y up), as cairo_arc draws them there.
+  if (clockwise)
+    cairo_arc_negative(c->cr, x, y, radius, startAngle, endAngle);
+  else
+    cairo_arc(c->cr, x, y, radius, startAngle, endAngle);
+}
+
+void CGContextSetLineDash(CGContextRef c, CGFloat phase, const CGFloat lengths[], size_t count) {
+  if (c == nullptr) return;
+  std::vector<double> args{phase};
+  for (size_t i = 0; lengths != nullptr && i < count; ++i) args.push_back(lengths[i]);
+  SkyloomCGRecord("CGContextSetLineDash", args);
+  cairo_set_dash(c->cr, lengths, lengths == nullptr ? 0 : int(count), phase);
+}
+
+void CGContextSelectFont(CGContextRef c, const char* name, CGFloat size, CGTextEncoding encoding) {
+  if (c == nullptr || name == nullptr) return;
+  record("CGContextSelectFont", {size, double(encoding)});
+  c->colours.font = name;
+  c->colours.fontSize = size;
+}
+
+void CGContextSetTextDrawingMode(CGContextRef c, CGTextDrawingMode mode) {
+  if (c == nullptr) return;
+  record("CGContextSetTextDrawingMode", {double(mode)});
+  c->colours.textMode = mode;
+}
+
+void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* text, size_t length) {
+  if (c == nullptr || text == nullptr) return;
+  // Mac Roman to UTF-8 for the few characters the application writes (the
+  // plus-minus sign, the degree sign); others above 127 become '?'.
+  std::string utf8;
+  for (size_t i = 0; i < length; ++i) {
+    const unsigned char ch = static_cast<unsigned char>(text[i]);
+    if (ch < 0x80) utf8 += char(ch);
+    else if (ch == 0xB1) utf8 += "\xC2\xB1";
+    else if (ch == 0xA1) utf8 += "\xC2\xB0";
+    else utf8 += '?';
+  }
+  {
+    std::lock_guard<std::mutex> lock(gLogLock);
+    if (gRecording) gLog.push_back({"CGContextShowTextAtPoint", {x, y}, utf8});
+  }
+  if (c->colours.textMode == kCGTextInvisible) return;
+  cairo_t* cr = c->cr;
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  PangoFontDescription* font = pango_font_description_from_string(c->colours.font.c_str());
+  pango_font_description_set_absolute_size(font, c->colours.fontSize * PANGO_SCALE);
+  pango_layout_set_font_description(layout, font);
+  pango_font_description_free(font);
+  pango_layout_set_text(layout, utf8.c_str(), int(utf8.size()));
+  const double baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;
+  cairo_save(cr);
+  // Text reads upright: undo the flip of user space around the baseline point.
+  cairo_translate(cr, x, y);
+  cairo_scale(cr, 1, -1);
+  cairo_move_to(cr, 0, -baseline);
+  pango_cairo_layout_path(cr, layout);
+  const CGTextDrawingMode mode = c->colours.textMode;
+  if (mode == kCGTextFill || mode == kCGTextFillStroke) {
+    useColour(cr, c->colours.fill);
+    if (mode == kCGTextFillStroke)
+      cairo_fill_preserve(cr);
+    else
+      cairo_fill(cr);
+  }
+  if (mode == kCGTextStroke || mode == kCGTextFillStroke) {
+    useColour(cr, c->colours.stroke);
+    cairo_stroke(cr);
+  }
+  cairo_new_path(cr);
+  cairo_restore(cr);
+  g_object_unref(layout);
 }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -403,9 +405,8 @@ TEST_F(ImageWindowTest, DrawingReducesAndPlacesThePicture) {
   r->mScrollH = r->mScrollV = 0;
   r->mPreview = 0;
   r->mSaturation = 1.0f;
-  std::fill(r->mRenderRGB48, r->mRenderRGB48 + 800 * 600 * 3, 7);
   myRenderRGB48ToWindow(r);
-  EXPECT_EQ(r->mRenderRGB48[0], 7);
+  EXPECT_TRUE(std::equal(r->mRenderRGB48, r->mRenderRGB48 + 800 * 600 * 3, r->mSourceRGB48));
   EXPECT_EQ(r->mDisplayARGB32[4 * 60 + 1], 0xFF);
   EXPECT_EQ(SkyloomPortPixel(port, 60, 30), 0xFFFFFF40u);
 
@@ -417,9 +418,81 @@ TEST_F(ImageWindowTest, DrawingReducesAndPlacesThePicture) {
   std::vector<double> drawn;
   for (const SkyloomCGCall& call : SkyloomCGRecordedCalls())
     if (call.name == "CGContextDrawImage") drawn = call.args;
-  EXPECT_EQ(drawn, (std::vector<double>{0, 300, 400, 300, 800, 600}));
+  EXPECT_EQ(drawn, (std::vector<double>{0, 0, 400, 300, 800, 600}));
   EXPECT_EQ(SkyloomCGLiveContextCount(), 0);
   EXPECT_EQ(SkyloomCGImageLiveObjectCount(), 0);
+}
+
+TEST_F(ImageWindowTest, StarMarksFollowTheCalibration) {
+  ASSERT_EQ(Open(400, 300), noErr);
+  MyImageWindowDataStruct* r = Record();
+  r->mPhotometryShown = 1;
+  r->mZoom = 1.0f;
+  const float x[3] = {50, 150, 250}, y[3] = {100, 150, 200}, mag[3] = {8.5f, -999.0f, 10.25f};
+  for (int k = 0; k < 3; ++k) {
+    r->mKnownStarX[k] = x[k];
+    r->mKnownStarY[k] = y[k];
+    r->mKnownStarFWHM[k] = 2.0f;
+    r->mKnownStarMag[k] = mag[k];
+  }
+  r->mClickMarkShown = 1;
+  r->mClickMarkX = 300;
+  r->mClickMarkY = 50;
+  r->mClickMarkFWHM = 3.0f;
+  r->mClickMarkMagnitude = -999.0f;
+  struct Mark {
+    double x, y, radius;
+  };
+  auto draw = [&](std::vector<Mark>* circles, std::vector<std::string>* labels) {
+    SkyloomCGSetRecording(true);
+    myDrawImageWindow(r);
+    for (const SkyloomCGCall& call : SkyloomCGRecordedCalls()) {
+      if (call.name == "CGContextAddArc") circles->push_back({call.args[0], call.args[1], call.args[2]});
+      if (call.name == "CGContextShowTextAtPoint")
+        labels->push_back(call.text + "@" + std::to_string(int(std::lround(call.args[0]))));
+    }
+  };
+  // Magnitudes: the star without one is skipped; the click mark is labelled anyway.
+  r->mMagCalibrated = 1;
+  std::vector<Mark> circles;
+  std::vector<std::string> labels;
+  draw(&circles, &labels);
+  ASSERT_EQ(circles.size(), 9u);
+  const double r1 = 1.58f * 2.0f;
+  EXPECT_NEAR(circles[0].radius, r1, 1e-5);
+  EXPECT_NEAR(circles[1].radius, 1.5 * r1, 1e-5);
+  EXPECT_NEAR(circles[2].radius, 2.2 * r1, 1e-5);
+  EXPECT_EQ(circles[0].x, 50);
+  EXPECT_EQ(circles[0].y, 300 - 100);  // from the bottom of the drawn picture
+  EXPECT_EQ(circles[3].x, 250);
+  EXPECT_EQ(circles[6].x, 300);
+  EXPECT_NEAR(circles[6].radius, 1.58f * 3.0f, 1e-5);
+  const std::vector<std::string> kLabels = {"8.500@" + std::to_string(int(std::lround(50 + 2.2 * r1 + 4))),
+                                            "10.250@" + std::to_string(int(std::lround(250 + 2.2 * r1 + 4))),
+                                            "-999.000@" + std::to_string(int(std::lround(300 + 2.2 * 1.58f * 3 + 4)))};
+  EXPECT_EQ(labels, kLabels);
+  const std::string png = std::string(SKYLOOM_BINARY_DIR) + "/image_window_star_marks.png";
+  EXPECT_EQ(SkyloomWritePortPNG(GetWindowPort(r->mImageWindow), png.c_str()), noErr);
+
+  // RA and Dec: every known star and the click mark, one circle each.
+  r->mMagCalibrated = 0;
+  r->mRADecStarCount = 3;
+  circles.clear();
+  labels.clear();
+  draw(&circles, &labels);
+  ASSERT_EQ(circles.size(), 4u);
+  EXPECT_EQ(circles[1].x, 150);
+  EXPECT_TRUE(labels.empty());
+  // Known stars being entered: the first marks only; nothing without the window.
+  r->mRADecStarCount = 0;
+  r->mKnownStarMarks = 2;
+  circles.clear();
+  draw(&circles, &labels);
+  EXPECT_EQ(circles.size(), 2u);
+  r->mPhotometryShown = 0;
+  circles.clear();
+  draw(&circles, &labels);
+  EXPECT_TRUE(circles.empty());
 }
 
 TEST_F(ImageWindowTest, TheStripUnderAShownBarIsClipped) {
