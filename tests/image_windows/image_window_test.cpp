@@ -350,6 +350,22 @@ TEST_F(ImageWindowTest, EditFieldsArrowsAndSliders) {
   EXPECT_EQ(r->mSharpenActive, 0);
 }
 
+TEST_F(ImageWindowTest, ControlsMoveByOffsets) {
+  WindowRef w = MakeWindow("ORX_DCAM", "PhotometryWindow");
+  ControlRef c = FindControl(w, Sig("BEMC"), 0);
+  Rect before, after;
+  GetControlBounds(c, &before);
+  myLocalOffsetControl(w, Sig("BEMC"), 0, 7, 0);
+  myLocalOffsetControl(w, Sig("BEMC"), 0, 0, -3);
+  myLocalOffsetControl(w, Sig("NONE"), 0, 5, 5);
+  GetControlBounds(c, &after);
+  EXPECT_EQ(after.left, before.left + 7);
+  EXPECT_EQ(after.right, before.right + 7);
+  EXPECT_EQ(after.top, before.top - 3);
+  EXPECT_EQ(after.bottom, before.bottom - 3);
+  DisposeWindow(w);
+}
+
 TEST_F(ImageWindowTest, CursorReadOut) {
   ASSERT_EQ(Open(1200, 900), noErr);
   MyImageWindowDataStruct* r = Record();
