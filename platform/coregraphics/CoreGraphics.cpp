@@ -415,6 +415,8 @@ void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* 
 }
 
 // fontconfig keeps its configuration and font caches for the life of the
-// process and frees them only in FcFini, which pango never calls: leak
-// checkers in the sanitizer builds are told to expect them.
+// process and frees them only in FcFini, which pango never calls, and pango
+// loads them on a thread of its own inside the (uninstrumented) library: the
+// sanitizer builds are told to expect both.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __tsan_default_suppressions() { return "race:libfontconfig.so\n"; }
