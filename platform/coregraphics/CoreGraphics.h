@@ -80,6 +80,7 @@ void CGContextSynchronize(CGContextRef c);
 struct SkyloomCGCall {
   std::string name;
   std::vector<double> args;
+  std::string text;  // the text of a text call (UTF-8)
 };
 // Recording is off until turned on; turning it on clears the log.
 void SkyloomCGSetRecording(bool on);
@@ -93,3 +94,42 @@ long SkyloomCGLiveContextCount();
 CGContextRef SkyloomCGCreateContextForSurface(void* cairoSurface, CGFloat height);
 // Adds a call to the log (the port layer records its own calls here too).
 void SkyloomCGRecord(const char* name, std::vector<double> args);
+
+// ---- Clipping and images ----
+typedef struct CGImage* CGImageRef;
+enum CGInterpolationQuality : int32_t {
+  kCGInterpolationDefault = 0,
+  kCGInterpolationNone = 1,
+  kCGInterpolationLow = 2,
+  kCGInterpolationHigh = 3,
+};
+// Narrows the clip to the rectangle (user space).
+void CGContextClipToRect(CGContextRef c, CGRect rect);
+// None draws scaled images by nearest pixel, the others bilinearly.
+void CGContextSetInterpolationQuality(CGContextRef c, CGInterpolationQuality quality);
+// Draws the image scaled into rect, its first row at the top of the rect.
+// 8-bit RGB images of 32 bits a pixel (alpha or padding first or last, either
+// byte order) and 8-bit grey are drawn; others are skipped. Only the part of
+// the image that can reach the clip is converted.
+void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image);
+
+// ---- Arcs, dashes and text ----
+// Adds an arc of the circle (x, y, radius) from startAngle to endAngle
+// (radians), counter-clockwise in user space unless clockwise is 1.
+void CGContextAddArc(CGContextRef c, CGFloat x, CGFloat y, CGFloat radius, CGFloat startAngle, CGFloat endAngle,
+                     int clockwise);
+// count 0 (or no lengths) draws solid lines.
+void CGContextSetLineDash(CGContextRef c, CGFloat phase, const CGFloat lengths[], size_t count);
+enum CGTextDrawingMode : SInt32 {
+  kCGTextFill = 0,
+  kCGTextStroke = 1,
+  kCGTextFillStroke = 2,
+  kCGTextInvisible = 3,
+};
+enum CGTextEncoding : SInt32 { kCGEncodingFontSpecific = 0, kCGEncodingMacRoman = 1 };
+// The font by name (resolved through fontconfig) at size user-space units.
+void CGContextSelectFont(CGContextRef c, const char* name, CGFloat size, CGTextEncoding encoding);
+void CGContextSetTextDrawingMode(CGContextRef c, CGTextDrawingMode mode);
+// Draws length bytes of text (Mac Roman) with its baseline starting at (x, y).
+// Recorded with x and y; the text itself is kept in the call's text.
+void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* text, size_t length);

@@ -679,3 +679,57 @@ void InitCursor();
 // ---- Opening addresses in the user's browser ----
 // Hands the address to the desktop's opener (xdg-open); 0 when it started.
 OSStatus SkyloomOpenURL(const char* url);
+
+// ---- Scroll bars, window groups and window events of document windows ----
+enum : OSType { kControlKindScrollBar = FOUR_CHAR_CODE("sbar") };
+// A scroll bar's view size: how much of the scrolled content one page shows.
+SInt32 GetControlViewSize(ControlRef theControl);
+void SetControlViewSize(ControlRef theControl, SInt32 newViewSize);
+
+typedef struct OpaqueWindowGroupRef* WindowGroupRef;
+typedef UInt32 WindowGroupAttributes;
+enum : WindowGroupAttributes {
+  kWindowGroupAttrSelectAsLayer = 1u << 0,  // selecting a member brings the group forward
+  kWindowGroupAttrMoveTogether = 1u << 1,
+  kWindowGroupAttrLayerTogether = 1u << 2,
+  kWindowGroupAttrSharedActivation = 1u << 3,
+};
+// A new group (one reference, released with ReleaseWindowGroup).
+OSStatus CreateWindowGroup(WindowGroupAttributes inAttributes, WindowGroupRef* outGroup);
+OSStatus SetWindowGroupParent(WindowGroupRef inGroup, WindowGroupRef inNewGroup);
+OSStatus GetWindowGroupAttributes(WindowGroupRef inGroup, WindowGroupAttributes* outAttributes);
+// The system's group of the windows of a class (never released).
+WindowGroupRef GetWindowGroupOfClass(WindowClass windowClass);
+OSStatus SetWindowGroup(WindowRef inWindow, WindowGroupRef inNewGroup);
+WindowGroupRef GetWindowGroup(WindowRef inWindow);
+// The group goes with its last reference; its windows fall back to their class's group.
+OSStatus ReleaseWindowGroup(WindowGroupRef inGroup);
+
+enum : EventKind {
+  kEventWindowUpdate = 1,
+  kEventWindowBoundsChanging = 26,
+  kEventWindowClickContentRgn = 37,
+  kEventWindowGetMinimumSize = 71,
+  kEventWindowGetMaximumSize = 74,
+};
+enum : EventParamName {
+  kEventParamAttributes = FOUR_CHAR_CODE("attr"),
+  kEventParamCurrentBounds = FOUR_CHAR_CODE("crct"),
+  kEventParamDimensions = FOUR_CHAR_CODE("dims"),
+};
+enum : EventParamType { typeQDRectangle = FOUR_CHAR_CODE("qdrt") };
+enum : UInt32 {
+  kWindowBoundsChangeUserDrag = 1u << 0,
+  kWindowBoundsChangeUserResize = 1u << 1,
+  kWindowBoundsChangeSizeChanged = 1u << 2,
+  kWindowBoundsChangeOriginChanged = 1u << 3,
+  kWindowBoundsChangeZoom = 1u << 4,
+};
+// Marks the rectangle of the window's content (local coordinates) for redrawing.
+OSStatus InvalWindowRect(WindowRef window, const Rect* bounds);
+// Between the two, drawing goes to the window as an update.
+void BeginUpdate(WindowRef window);
+void EndUpdate(WindowRef window);
+// Global (screen) to the window's local coordinates: GlobalToLocalInWindow
+// takes the window; the QuickDraw form uses the current port's window.
+void SkyloomGlobalToLocal(WindowRef window, Point* point);

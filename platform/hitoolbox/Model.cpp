@@ -465,7 +465,16 @@ void HideWindow(WindowRef w) {
 Boolean IsWindowVisible(WindowRef w) { return isLiveWindow(w) && w->visible; }
 
 void SelectWindow(WindowRef w) {
-  if (isLiveWindow(w)) bringToFront(w);
+  if (!isLiveWindow(w)) return;
+  // A group selected as a layer comes forward whole, the chosen window first.
+  WindowGroupRef g = w->group;
+  if (g != nullptr && (g->attributes & kWindowGroupAttrSelectAsLayer)) {
+    std::vector<WindowRef> members;
+    for (WindowRef other : model().windows)
+      if (other != w && other->group == g) members.push_back(other);
+    for (auto it = members.rbegin(); it != members.rend(); ++it) bringToFront(*it);
+  }
+  bringToFront(w);
 }
 
 WindowRef FrontWindow() {
@@ -563,10 +572,22 @@ OSStatus GetAvailableWindowPositioningBounds(GDHandle device, Rect* out) {
 OSStatus SetWindowBounds(WindowRef w, WindowRegionCode, const Rect* b) {
   if (!isLiveWindow(w)) return errInvalidWindowRef;
   if (!b) return paramErr;
+  const Rect before = w->bounds;
   w->bounds = *b;
   notify(Change::WindowBounds, w);
-  sendSimpleEvent(&w->target, kEventClassWindow, kEventWindowBoundsChanged, kEventParamDirectObject, typeWindowRef,
-                  &w, sizeof w);
+  // What changed, and the new bounds, as the handlers of document windows read them.
+  UInt32 attributes = 0;
+  if (b->right - b->left != before.right - before.left || b->bottom - b->top != before.bottom - before.top)
+    attributes |= kWindowBoundsChangeSizeChanged;
+  if (b->left != before.left || b->top != before.top) attributes |= kWindowBoundsChangeOriginChanged;
+  EventRef e = nullptr;
+  if (CreateEvent(nullptr, kEventClassWindow, kEventWindowBoundsChanged, GetCurrentEventTime(), 0, &e) == noErr) {
+    SetEventParameter(e, kEventParamDirectObject, typeWindowRef, sizeof w, &w);
+    SetEventParameter(e, kEventParamAttributes, typeUInt32, sizeof attributes, &attributes);
+    SetEventParameter(e, kEventParamCurrentBounds, typeQDRectangle, sizeof *b, b);
+    SendEventToEventTarget(e, &w->target);
+    ReleaseEvent(e);
+  }
   return noErr;
 }
 

@@ -79,6 +79,7 @@ struct OpaqueControlRef {
   bool isRoot = false;
   bool indeterminate = false;
   bool animating = true;
+  SInt32 viewSize = 0;  // a scroll bar's page
 };
 
 struct OpaqueWindowPtr {
@@ -100,6 +101,16 @@ struct OpaqueWindowPtr {
   int modalState = 0;               // BeginAppModalStateForWindow depth
   long drawCount = 0;
   PropertyMap properties;
+  WindowGroupRef group = nullptr;  // null: its class's group
+  long invalidations = 0;          // InvalWindowRect calls
+  int updates = 0;                 // BeginUpdate depth
+};
+
+struct OpaqueWindowGroupRef {
+  WindowGroupAttributes attributes = 0;
+  WindowGroupRef parent = nullptr;
+  int refCount = 1;
+  bool classGroup = false;
 };
 
 struct OpaqueIBNibRef {

@@ -246,6 +246,7 @@ constexpr NamedValue kControlKinds[] = {
     {"separator", kControlKindSeparator},
     {"image-well", kControlKindImageWell},
     {"view", kControlKindHIView},
+    {"scroll-bar", kControlKindScrollBar},
 };
 
 template <size_t N>

@@ -33,7 +33,8 @@
 // standard-handler, standard-document).
 // Control kinds: edit-text, static-text, push-button, bevel-button, check-box,
 // radio-button, radio-group, pop-up, slider, little-arrows, user-pane,
-// group-box, progress-bar, chasing-arrows, tabs, separator, image-well, view.
+// group-box, progress-bar, chasing-arrows, tabs, separator, image-well, view,
+// scroll-bar.
 // Control attributes: bounds, title, text, value, min, max, command='xxxx',
 // in='SIG ',id (embedded in an earlier control of the window), menu="Name"
 // (a pop-up's items from a menu of the nib), class="id" (a view of a

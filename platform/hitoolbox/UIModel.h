@@ -42,6 +42,7 @@ std::string WindowTitle(WindowRef window);
 WindowRef SheetOf(WindowRef parent);        // the sheet shown on it, or null
 WindowRef ModalWindow();                    // innermost window in an app-modal loop
 long WindowDrawCount(WindowRef window);
+long WindowInvalidationCount(WindowRef window);  // InvalWindowRect calls
 ControlRef FindControl(WindowRef window, OSType signature, SInt32 id);
 std::vector<ControlRef> Controls(WindowRef window);  // creation order
 OSType ControlKindOf(ControlRef control);
