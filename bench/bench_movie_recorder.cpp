@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -217,7 +218,11 @@ struct BusyLoad {
     for (unsigned i = 0; i < count; ++i) {
       const pid_t pid = ::fork();
       if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the benchmark
+        // A normal process at normal priority, whatever the benchmark's thread
+        // asked for, that never outlives the benchmark.
+        sched_param normal{};
+        ::sched_setscheduler(0, SCHED_OTHER, &normal);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() == 1) ::_exit(0);
         volatile UInt64 x = 0;
         for (;;) x = x + 1;
