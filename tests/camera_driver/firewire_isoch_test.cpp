@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -154,7 +155,7 @@ TEST(IsochHandler, OnePassSwapAndShiftMatchesSwapThenShiftOnEveryCpuPath) {
           myUpshiftPacketData(reinterpret_cast<const UInt16*>(swapped.data()), reinterpret_cast<UInt16*>(want.data()),
                               length, shift);
         else
-          std::memcpy(want.data(), swapped.data(), length);
+          std::copy(swapped.begin(), swapped.end(), want.begin());
         for (MyCpuPath path : paths) {
           mySetCpuPathLimit(path);
           std::vector<UInt8> got(length, 0xEE);
