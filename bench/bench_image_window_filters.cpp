@@ -4,6 +4,10 @@
 // Items per second are pixels per second.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+
+#include <algorithm>
+
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -138,6 +142,32 @@ void BM_CascadeAndSharpening(benchmark::State& state) {
   finish(state);
 }
 BENCHMARK(BM_CascadeAndSharpening)->Arg(0)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One thread and eight threads alternately in the same run: "eight_over_one"
+// is the median eight-thread time over the median one-thread time (the goal
+// is at most 1/3).
+void BM_CascadeAndSharpeningThreadRatio(benchmark::State& state) {
+  Window& w = window();
+  std::vector<double> one, eight;
+  for (auto _ : state) {
+    for (UInt32 limit : {1u, 8u}) {
+      mySetRowBandThreadLimit(limit);
+      const auto a = std::chrono::steady_clock::now();
+      w.cascade();
+      w.sharpen();
+      const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+      (limit == 1 ? one : eight).push_back(s);
+    }
+  }
+  mySetRowBandThreadLimit(0);
+  std::sort(one.begin(), one.end());
+  std::sort(eight.begin(), eight.end());
+  const double o = one[one.size() / 2], e = eight[eight.size() / 2];
+  state.counters["one_thread_ms"] = o * 1e3;
+  state.counters["eight_threads_ms"] = e * 1e3;
+  state.counters["eight_over_one"] = o > 0 ? e / o : 0;
+}
+BENCHMARK(BM_CascadeAndSharpeningThreadRatio)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 void BM_NoiseFilter(benchmark::State& state) {
   using Noise = void (*)(const UInt16*, UInt16*, UInt32, UInt32, UInt32, UInt32);

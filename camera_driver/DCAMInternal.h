@@ -114,6 +114,12 @@ void myProcessIsochSegment(MyDCAMCameraStruct* camera, UInt8* segment, UInt32 ti
 // Each 16-bit sample shifted left (0 for shifts of 16 or more); unaligned
 // buffers are fine.
 void myUpshiftPacketData(const UInt16* source, UInt16* destination, UInt32 byteCount, UInt32 shift);
+// One pass from a packet into the slot: each 16-bit sample byte-swapped (swap
+// non-zero) and shifted left. The same bytes as mySwap16InPlace on the source
+// and then myUpshiftPacketData (shift > 0) or a plain copy (shift 0): with a
+// shift an odd last byte is left alone, without one it is copied unswapped.
+void myCopyPacketSamples16(const UInt8* source, UInt8* destination, UInt32 byteCount, UInt32 swap,
+                           UInt32 shift);
 // Register 0x60C for a speed code and channel (legacy or 1394b form).
 UInt32 myIsochChannelRegister(UInt32 speed, UInt32 channel);
 // The I/O thread's time-constraint policy for one segment of `packets`;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -365,6 +366,12 @@ OSErr allocateSlots(MyMovieRecorderStruct* r) {
   const UInt64 page = vm_page_size;
   const UInt64 F = UInt64(r->mFrameBytes);
   UInt64 count = kMovieSlotRingBytes / F;
+  if (count > kMovieSmallRingSlots) count = kMovieSmallRingSlots;
+  // One second of frames, within the budget.
+  const double rate = r->mNominalFrameMs > 0 ? 1000.0 / r->mNominalFrameMs : kMovieRingDefaultRate;
+  const UInt64 second = UInt64(std::min(std::ceil(rate), double(kMovieMaxSlots)));
+  const UInt64 affordable = (kMovieRingBudgetBytes - 2 * page) / (page + F);
+  count = std::max(count, std::min(second, affordable));
   if (count < 2) count = 2;
   if (count > kMovieMaxSlots) count = kMovieMaxSlots;
   r->mSlotCount = UInt32(count);
@@ -564,8 +571,25 @@ MyMovieRecorderStruct* ORXDCAMCreateMovie(MyDCAMCameraStruct* camera, double nom
 
 // ---------------------------------------------------------------- writer
 
+namespace {
+// The writer asks for the time-constraint policy (a real-time priority where
+// the user may have one): on a loaded machine it must not sit off the CPU
+// while the ring fills. Refused, it runs on at its normal priority.
+void raiseWriterPriority() {
+  mach_timebase_info_data_t timebase = {0, 0};
+  if (mach_timebase_info(&timebase) != KERN_SUCCESS || timebase.numer == 0) return;
+  const auto ticks = [&](double ms) {
+    return UInt32(ms * 1e6 * double(timebase.denom) / double(timebase.numer));
+  };
+  thread_time_constraint_policy_data_t policy = {ticks(5.0), ticks(2.0), ticks(5.0), true};
+  thread_policy_set(mach_thread_self(), THREAD_TIME_CONSTRAINT_POLICY,
+                    reinterpret_cast<thread_policy_t>(&policy), THREAD_TIME_CONSTRAINT_POLICY_COUNT);
+}
+}  // namespace
+
 void* mySaveFrameThread(void* arg) {
   auto* r = static_cast<MyMovieRecorderStruct*>(arg);
+  raiseWriterPriority();
   pthread_mutex_lock(&r->mMutex);
   r->mAlive = 1;
   r->mRunning = 1;

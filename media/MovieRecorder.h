@@ -29,9 +29,17 @@
 
 struct MyDCAMCameraStruct;
 
-constexpr UInt32 kMovieMaxSlots = 30;
-constexpr UInt32 kMovieNoSlot = 255;
+// The ring of frame slots: at least kMovieSlotRingBytes (about 20 MB, at most
+// 30 slots), grown to hold one second of frames at the nominal rate (or at
+// kMovieRingDefaultRate when the caller gives none) so a delivery or writer
+// thread kept off the CPU by a loaded machine loses no frames; never more
+// than kMovieRingBudgetBytes, never fewer than 2 slots.
+constexpr UInt32 kMovieMaxSlots = 1024;
+constexpr UInt32 kMovieNoSlot = 0xFFFFFFFF;
 constexpr UInt32 kMovieSlotRingBytes = 20971520;  // about 20 MB of frame slots
+constexpr UInt32 kMovieSmallRingSlots = 30;
+constexpr UInt64 kMovieRingBudgetBytes = UInt64(256) << 20;
+constexpr double kMovieRingDefaultRate = 240.0;   // frames a second
 constexpr UInt32 kMovieReserveBlockBytes = 32768;
 constexpr UInt32 kMovieReserveBlocks = 161;       // 5,275,648 bytes held back for the movie atom
 

@@ -132,7 +132,12 @@ OSErr ImportFileIntoRGB48Ptr(FSRef fileRef, UInt32* width, UInt32* height, UInt3
   GWorldHolder g;
   const bool wide = format == FOUR_CHAR_CODE("b48r") || format == FOUR_CHAR_CODE("b64a") ||
                     format == FOUR_CHAR_CODE("b16g") || format == FOUR_CHAR_CODE("b32a");
-  if (wide) {
+  if (format == FOUR_CHAR_CODE("b48r")) {
+    // The picture's own layout: drawn straight into the caller's buffer.
+    err = NewGWorldFromPtr(&g.gw, format, &pic.bounds, nullptr, nullptr, 0, reinterpret_cast<Ptr>(buffer),
+                           SInt32(w * 6));
+    if (err == noErr) err = draw(pic, g.gw);
+  } else if (wide) {
     const UInt32 bytesPer = format == FOUR_CHAR_CODE("b48r") ? 6 : format == FOUR_CHAR_CODE("b64a") ? 8
                             : format == FOUR_CHAR_CODE("b16g") ? 2 : 4;
     void* pixels = std::malloc(size_t(w) * bytesPer * h + 16);

@@ -3,10 +3,15 @@
 #include "pixel/BayerPlanes.h"
 #include "platform/coreservices/CoreServices.h"
 #include "utilities/BayerPhase.h"
+#include "utilities/CpuPaths.h"
 #include "utilities/LowLevel.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define SKYLOOM_FLAT_AVX2 1
 #endif
 
 namespace {
@@ -114,10 +119,73 @@ inline UInt16 flatten16(UInt16 p, FlattenedFrame16Bit f) {
   return UInt16(SInt32(v));
 }
 
+#if defined(SKYLOOM_FLAT_AVX2)
+// AVX2: flatten8 on eight 32-bit lanes at a time, 32 samples a step. The
+// product p x min(max(f, 0), cap) fits 32 bits unsigned; above kLimit8 it
+// gives 255, else its upper 16 bits.
+__attribute__((target("avx2"))) UInt32 applyRun8AVX2(UInt8* __restrict image,
+                                                      const FlattenedFrame8Bit* __restrict factors,
+                                                      UInt32 count) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i cap = _mm256_set1_epi32(kFactorCap8);
+  const __m256i over = _mm256_set1_epi32(SInt32(kLimit8 + 1));
+  const __m256i v255 = _mm256_set1_epi32(255);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  UInt32 i = 0;
+  for (; i + 32 <= count; i += 32) {
+    __m256i r[4];
+    for (int k = 0; k < 4; ++k) {
+      const __m256i p =
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(image + i + 8 * k)));
+      __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(factors + i + 8 * k));
+      f = _mm256_min_epi32(_mm256_max_epi32(f, zero), cap);
+      const __m256i prod = _mm256_mullo_epi32(p, f);
+      const __m256i big = _mm256_cmpeq_epi32(_mm256_max_epu32(prod, over), prod);
+      r[k] = _mm256_blendv_epi8(_mm256_srli_epi32(prod, 16), v255, big);
+    }
+    const __m256i ab = _mm256_packus_epi32(r[0], r[1]);
+    const __m256i cd = _mm256_packus_epi32(r[2], r[3]);
+    const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(ab, cd), order);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(image + i), bytes);
+  }
+  return i;
+}
+
+// AVX2: flatten16 on eight samples at a time, in single precision as the plain
+// form: max(v, 0) turns NaN and negative products into 0.
+__attribute__((target("avx2"))) UInt32 applyRun16AVX2(UInt16* __restrict image,
+                                                       const FlattenedFrame16Bit* __restrict factors,
+                                                       UInt32 count) {
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 limit = _mm256_set1_ps(65534.0f);
+  const __m256 top = _mm256_set1_ps(65535.0f);
+  UInt32 i = 0;
+  for (; i + 16 <= count; i += 16) {
+    __m256i out[2];
+    for (int k = 0; k < 2; ++k) {
+      const __m256i p =
+          _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(image + i + 8 * k)));
+      __m256 v = _mm256_mul_ps(_mm256_loadu_ps(factors + i + 8 * k), _mm256_cvtepi32_ps(p));
+      v = _mm256_max_ps(v, zero);
+      v = _mm256_blendv_ps(v, top, _mm256_cmp_ps(v, limit, _CMP_GT_OQ));
+      out[k] = _mm256_cvttps_epi32(v);
+    }
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(out[0], out[1]), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(image + i), packed);
+  }
+  return i;
+}
+#endif
+
 void applyRun8(UInt8* __restrict image, const FlattenedFrame8Bit* __restrict factors,
                UInt32 count) {
   UInt32 i = 0;
+  const MyCpuPath path = myCpuPath();
+#if defined(SKYLOOM_FLAT_AVX2)
+  if (path >= kMyCpuPathAVX2) i = applyRun8AVX2(image, factors, count);
+#endif
 #if defined(__SSE2__)
+  if (path >= kMyCpuPathSSE2) {
   const __m128i zero = _mm_setzero_si128();
   for (; i + 16 <= count; i += 16) {
     const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(image + i));
@@ -128,6 +196,7 @@ void applyRun8(UInt8* __restrict image, const FlattenedFrame8Bit* __restrict fac
                                      _mm_loadu_si128(f + 3));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(image + i), _mm_packus_epi16(lo, hi));
   }
+  }
 #endif
   for (; i < count; ++i) image[i] = flatten8(image[i], factors[i]);
 }
@@ -135,6 +204,9 @@ void applyRun8(UInt8* __restrict image, const FlattenedFrame8Bit* __restrict fac
 void applyRun16(UInt16* __restrict image, const FlattenedFrame16Bit* __restrict factors,
                 UInt32 count) {
   UInt32 i = 0;
+#if defined(SKYLOOM_FLAT_AVX2)
+  if (myCpuPath() >= kMyCpuPathAVX2) i = applyRun16AVX2(image, factors, count);
+#endif
   for (; i + kBlock <= count; i += kBlock) {
     UInt16* im = image + i;
     const FlattenedFrame16Bit* f = factors + i;

@@ -5,13 +5,17 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <string>
 
 #include <jpeglib.h>
 #include <png.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/coreservices/CoreServices.h"
 #include "platform/quicktime/DataReferences.h"
@@ -27,10 +31,17 @@ bool sizeOK(long w, long h, int channels) {
          size_t(w) * size_t(h) * size_t(channels) <= kMaxSamples;
 }
 
-bool allocate(SkyloomRaster* r, long w, long h, int channels, int bits) {
+// wholly: the decoder writes every sample (or fails), so no zero-fill.
+bool allocate(SkyloomRaster* r, long w, long h, int channels, int bits, bool wholly = false) {
   if (!sizeOK(w, h, channels)) return false;
   try {
-    r->samples.assign(size_t(w) * size_t(h) * size_t(channels), 0);
+    const size_t n = size_t(w) * size_t(h) * size_t(channels);
+    if (wholly) {
+      r->samples.clear();
+      r->samples.resize(n);
+    } else {
+      r->samples.assign(n, 0);
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -43,17 +54,32 @@ bool allocate(SkyloomRaster* r, long w, long h, int channels, int bits) {
 
 // ---------------------------------------------------------------- TIFF
 
+// A TIFF held in memory, or (fd >= 0) read from an open file of the size
+// measured when it was opened: strips then go from the file straight into
+// the raster.
 struct MemFile {
   const UInt8* data;
   size_t size;
   size_t pos;
+  int fd = -1;
 };
 tsize_t tiffRead(thandle_t h, tdata_t buf, tsize_t n) {
   auto* m = static_cast<MemFile*>(h);
   if (n < 0) return -1;
   size_t avail = m->pos < m->size ? m->size - m->pos : 0;
   size_t k = std::min(avail, size_t(n));
-  if (k) std::memcpy(buf, m->data + m->pos, k);
+  if (m->fd >= 0) {
+    size_t done = 0;
+    while (done < k) {
+      const ssize_t got = ::pread(m->fd, static_cast<UInt8*>(buf) + done, k - done, off_t(m->pos + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;  // an error or a file cut short since it was opened
+      done += size_t(got);
+    }
+    k = done;
+  } else if (k) {
+    std::memcpy(buf, m->data + m->pos, k);
+  }
   m->pos += k;
   return tsize_t(k);
 }
@@ -71,10 +97,9 @@ toff_t tiffSize(thandle_t h) { return static_cast<MemFile*>(h)->size; }
 int tiffMap(thandle_t, tdata_t*, toff_t*) { return 0; }
 void tiffUnmap(thandle_t, tdata_t, toff_t) {}
 
-OSErr decodeTIFF(const UInt8* data, size_t size, SkyloomRaster* r) {
+OSErr decodeTIFFFrom(MemFile& m, SkyloomRaster* r) {
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
-  MemFile m{data, size, 0};
   TIFF* t = TIFFClientOpen("picture", "rm", &m, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
   if (!t) return codecBadDataErr;
   UInt32 w = 0, h = 0;
@@ -90,17 +115,42 @@ OSErr decodeTIFF(const UInt8* data, size_t size, SkyloomRaster* r) {
                       ((photo == PHOTOMETRIC_RGB && (spp == 3 || spp == 4)) ||
                        ((photo == PHOTOMETRIC_MINISBLACK || photo == PHOTOMETRIC_MINISWHITE) && (spp == 1 || spp == 2)));
   if (direct) {
-    if (!allocate(r, long(w), long(h), spp, bps)) {
+    if (!allocate(r, long(w), long(h), spp, bps, true)) {
       TIFFClose(t);
       return codecBadDataErr;
     }
     tmsize_t line = TIFFScanlineSize(t);
     if (line < tmsize_t(size_t(w) * spp * (bps / 8))) {
       TIFFClose(t);
+      *r = SkyloomRaster{};
       return codecBadDataErr;
     }
-    std::vector<UInt8> buf(static_cast<size_t>(line));
     const UInt16 invert = photo == PHOTOMETRIC_MINISWHITE ? UInt16(bps == 8 ? 0xFF : 0xFFFF) : 0;
+    UInt32 rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (bps == 16 && line == tmsize_t(size_t(w) * spp * 2) && rowsPerStrip > 0) {
+      // 16-bit rows are the raster's own rows: whole strips decode straight
+      // into it (host order), then the grey of a white-is-zero picture flips.
+      const size_t rowSamples = size_t(w) * spp;
+      for (UInt64 y = 0; y < h; y += rowsPerStrip) {
+        const UInt32 rows = UInt32(std::min<UInt64>(rowsPerStrip, h - y));
+        const tmsize_t want = tmsize_t(size_t(rows) * size_t(line));
+        if (TIFFReadEncodedStrip(t, TIFFComputeStrip(t, UInt32(y), 0), &r->samples[size_t(y) * rowSamples], want) !=
+            want) {
+          err = codecBadDataErr;
+          break;
+        }
+      }
+      if (err == noErr && invert) {
+        UInt16* s = r->samples.data();
+        const size_t n = r->samples.size();
+        for (size_t i = 0; i < n; i += size_t(spp)) s[i] = UInt16(invert - s[i]);
+      }
+      TIFFClose(t);
+      if (err != noErr) *r = SkyloomRaster{};
+      return err;
+    }
+    std::vector<UInt8> buf(static_cast<size_t>(line));
     for (UInt32 y = 0; y < h && err == noErr; ++y) {
       if (TIFFReadScanline(t, buf.data(), y, 0) < 0) {
         err = codecBadDataErr;
@@ -546,6 +596,11 @@ OSErr decodeFITS(const UInt8* data, size_t size, SkyloomRaster* r) {
   return noErr;
 }
 
+OSErr decodeTIFF(const UInt8* data, size_t size, SkyloomRaster* r) {
+  MemFile m{data, size, 0};
+  return decodeTIFFFrom(m, r);
+}
+
 OSType sniff(const UInt8* d, size_t n) {
   auto starts = [&](const char* m, size_t k) { return n >= k && std::memcmp(d, m, k) == 0; };
   if (starts("II*\0", 4) || starts("MM\0*", 4) || starts("II+\0", 4) || starts("MM\0+", 4)) return FOUR_CHAR_CODE("TIFF");
@@ -636,25 +691,55 @@ OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, Graphics
   *gi = nullptr;
   std::string path = SkyloomDataReferencePath(dataRef, dataRefType);
   if (path.empty()) return paramErr;
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return fnfErr;
-  std::streamoff size = in.tellg();
-  if (size < 0 || size_t(size) > kMaxFileBytes) return codecBadDataErr;
-  std::vector<UInt8> bytes;
-  try {
-    bytes.resize(size_t(size));
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
-  in.seekg(0);
-  if (size && !in.read(reinterpret_cast<char*>(bytes.data()), size)) return ioErr;
-  OSType type = sniff(bytes.data(), bytes.size());
+  struct Fd {
+    int fd;
+    ~Fd() {
+      if (fd >= 0) ::close(fd);
+    }
+  } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) return fnfErr;
+  struct stat st;
+  if (::fstat(file.fd, &st) != 0) return ioErr;
+  if (!S_ISREG(st.st_mode)) return fnfErr;
+  if (st.st_size < 0 || UInt64(st.st_size) > kMaxFileBytes) return codecBadDataErr;
+  const size_t size = size_t(st.st_size);
+  auto readAt = [&](UInt8* to, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+      const ssize_t got = ::pread(file.fd, to + done, n - done, off_t(done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += size_t(got);
+    }
+    return true;
+  };
+  // The head names the format; a TIFF then decodes from the file itself.
+  UInt8 head[1024];
+  const size_t headBytes = std::min(size, sizeof head);
+  if (!readAt(head, headBytes)) return ioErr;
+  OSType type = sniff(head, headBytes);
   if (!type) return noCodecErr;
   ComponentInstance ci = nullptr;
   OSErr err = SkyloomOpenGraphicsImporter(type, &ci);
   if (err != noErr) return err;
   GraphicsImporter* g = importerOf(ci);
-  err = decodeAs(type, bytes.data(), bytes.size(), &g->raster);
+  if (type == FOUR_CHAR_CODE("TIFF")) {
+    MemFile m{nullptr, size, 0, file.fd};
+    err = decodeTIFFFrom(m, &g->raster);
+  } else {
+    std::vector<UInt8, SkyloomUninitialisedAllocator<UInt8>> bytes;
+    try {
+      bytes.resize(size);  // wholly read below
+    } catch (const std::bad_alloc&) {
+      CloseComponent(ci);
+      return memFullErr;
+    }
+    if (!readAt(bytes.data(), size)) {
+      CloseComponent(ci);
+      return ioErr;
+    }
+    err = decodeAs(type, bytes.data(), bytes.size(), &g->raster);
+  }
   if (err != noErr) {
     CloseComponent(ci);
     return err;
@@ -701,11 +786,31 @@ ComponentResult GraphicsImportDraw(GraphicsImportComponent c) {
   const long sw = long(g->source.right) - g->source.left, sh = long(g->source.bottom) - g->source.top;
   if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return paramErr;
   const SkyloomRaster& r = g->raster;
+  // Source columns once per draw, not a division a pixel.
+  std::vector<int> columns;
+  try {
+    columns.resize(size_t(dw));
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  for (long x = 0; x < dw; ++x) columns[size_t(x)] = int(g->source.left + x * sw / dw);
+  const bool oneToOne = sw == dw && sh == dh;
+  // 1:1 into a format of the picture's own layout: whole rows copied.
+  const UInt32 sameLayoutBytes =
+      !oneToOne || r.bits != 16 ? 0
+      : p.pixelFormat == k48RGBPixelFormat && r.channels == 3 ? 6
+      : p.pixelFormat == k16GrayPixelFormat && r.channels == 1 ? 2
+      : 0;
   for (long y = 0; y < dh; ++y) {
     UInt8* row = reinterpret_cast<UInt8*>(p.baseAddr) + size_t(y) * size_t(p.rowBytes);
-    const int sy = int(g->source.top + y * sh / dh);
+    const int sy = oneToOne ? int(g->source.top + y) : int(g->source.top + y * sh / dh);
+    if (sameLayoutBytes) {
+      std::memcpy(row, &r.samples[(size_t(sy) * r.width + size_t(g->source.left)) * r.channels],
+                  size_t(dw) * sameLayoutBytes);
+      continue;
+    }
     for (long x = 0; x < dw; ++x) {
-      const int sx = int(g->source.left + x * sw / dw);
+      const int sx = columns[size_t(x)];
       UInt16 v[4];
       pixel16(r, sx, sy, v);
       switch (p.pixelFormat) {

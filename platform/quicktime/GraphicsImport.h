@@ -12,6 +12,8 @@
 // the pixel format it keeps its depth in: 'b16g' (grey), 'b32a' (alpha and
 // grey), 'b48r' (RGB) or 'b64a' (alpha and RGB). 8-bit pictures have none.
 #pragma once
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/coreservices/MacTypes.h"
@@ -46,12 +48,33 @@ OSErr SkyloomOpenGraphicsImporter(OSType subtype, ComponentInstance* ci);
 
 // A decoded picture: rows top to bottom, channels interleaved (1 grey, 2 grey
 // and alpha, 3 RGB, 4 RGB and alpha), 8- or 16-bit values in 16-bit slots.
+// Leaves new elements of a vector uninitialised when it grows without a value
+// (resize(n)): a buffer a decoder writes whole is never zero-filled first.
+template <class T>
+struct SkyloomUninitialisedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = SkyloomUninitialisedAllocator<U>;
+  };
+  SkyloomUninitialisedAllocator() = default;
+  template <class U>
+  SkyloomUninitialisedAllocator(const SkyloomUninitialisedAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
 struct SkyloomRaster {
   int width = 0;
   int height = 0;
   int channels = 0;
   int bits = 0;
-  std::vector<UInt16> samples;
+  std::vector<UInt16, SkyloomUninitialisedAllocator<UInt16>> samples;
 };
 // Decodes a whole file held in memory; used by the importer and the fuzz targets.
 OSErr SkyloomDecodePicture(const UInt8* data, size_t size, OSType* subtype, SkyloomRaster* out);

@@ -220,11 +220,18 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
             lut[index][2] = UInt8(cs.rgb.blue >> 8);
           }
         }
-        for (size_t i = 0; i < n; ++i) {
-          o[4 * i] = 0xFF;
-          o[4 * i + 1] = lut[data[i]][0];
-          o[4 * i + 2] = lut[data[i]][1];
-          o[4 * i + 3] = lut[data[i]][2];
+        bool grey = true;
+        for (int i = 0; i < 256 && grey; ++i) grey = lut[i][0] == i && lut[i][1] == i && lut[i][2] == i;
+        if (grey) {
+          // A grey palette is the identity: the Mono8 kernel's bytes.
+          Mono8ToARGB32(data, o, UInt32(n), UInt32(w), UInt32(w * 4), 0, 0);
+        } else {
+          for (size_t i = 0; i < n; ++i) {
+            o[4 * i] = 0xFF;
+            o[4 * i + 1] = lut[data[i]][0];
+            o[4 * i + 2] = lut[data[i]][1];
+            o[4 * i + 3] = lut[data[i]][2];
+          }
         }
       } else if (bytesPerPixel == 3) {
         RGB24ToARGB32(data, o, UInt32(n * 3), UInt32(w), UInt32(w * 4), 0, 0);

@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "platform/coreservices/CoreServices.h"
 #include "platform/iokit/IOFireWireLib.h"
 #include "tests/camera_driver/stream_fixture.h"
+#include "utilities/CpuPaths.h"
 
 namespace {
 
@@ -132,6 +134,95 @@ TEST(IsochHandler, SwapAndShiftApplyOnlyToSixteenBitRawSamples) {
     f.Packet(4, 1, Bytes({0x01, 0x23, 0x45, 0x67}));
     f.Run();
     EXPECT_EQ(std::vector<UInt8>(f.slots[0].begin(), f.slots[0].begin() + 4), c.expected) << c.bits << " " << c.shift;
+  }
+}
+
+// The one-pass packet copy against the two passes it replaces (swap the
+// packet in place, then shift or copy), on every instruction-set path, for
+// lengths 0-67 that leave every tail, odd ones included, and every shift.
+TEST(IsochHandler, OnePassSwapAndShiftMatchesSwapThenShiftOnEveryCpuPath) {
+  const MyCpuPath paths[] = {kMyCpuPathPlain, kMyCpuPathSSE2, kMyCpuPathAVX2, kMyCpuPathAVX512};
+  for (UInt32 length = 0; length <= 67; ++length) {
+    std::vector<UInt8> packet(length);
+    for (UInt32 i = 0; i < length; ++i) packet[i] = UInt8(i * 37 + 11);
+    for (UInt32 swap = 0; swap <= 1; ++swap) {
+      for (UInt32 shift : {0u, 1u, 4u, 8u, 15u, 16u, 40u}) {
+        if (!swap && !shift) continue;  // a plain copy
+        std::vector<UInt8> swapped = packet;
+        if (swap) mySwap16InPlace(swapped.data(), length);
+        std::vector<UInt8> want(length, 0xEE);
+        if (shift)
+          myUpshiftPacketData(reinterpret_cast<const UInt16*>(swapped.data()), reinterpret_cast<UInt16*>(want.data()),
+                              length, shift);
+        else
+          std::copy(swapped.begin(), swapped.end(), want.begin());
+        for (MyCpuPath path : paths) {
+          mySetCpuPathLimit(path);
+          std::vector<UInt8> got(length, 0xEE);
+          myCopyPacketSamples16(packet.data(), got.data(), length, swap, shift);
+          ASSERT_EQ(got, want) << "path " << path << " length " << length << " swap " << swap << " shift " << shift;
+        }
+        mySetCpuPathLimit(kMyCpuPathAVX512);
+      }
+    }
+  }
+}
+
+// Frames that end inside a packet, at even and odd bytes, with swapping and
+// shifting: the slots hold what swapping each packet whole and then copying
+// its parts gives.
+TEST(IsochHandler, FramesEndingInsideAPacketSwapAndShiftAsWholePackets) {
+  for (UInt32 frameBytes : {10u, 11u, 13u}) {
+    for (UInt32 shift : {0u, 4u}) {
+      FakeCamera f(frameBytes, 16, 6);
+      f.camera->mSwap16 = kDCAMHostIsLittleEndian ? 0 : 1;  // swapping on
+      f.camera->mUpShift = shift;
+      std::vector<UInt8> wire;
+      for (int p = 0; p < 4; ++p) {
+        std::vector<UInt8> payload(6);
+        for (int i = 0; i < 6; ++i) payload[size_t(i)] = UInt8(0x10 * p + i + 1);
+        wire.insert(wire.end(), payload.begin(), payload.end());
+        f.Packet(6, p == 0 ? 1 : 0, payload);
+      }
+      f.Run();
+      // The reference: each packet swapped whole, then its bytes in order,
+      // shifted in pairs from where each copy starts.
+      std::vector<UInt8> swapped = wire;
+      for (size_t p = 0; p < 4; ++p) mySwap16InPlace(&swapped[6 * p], 6);
+      std::vector<std::vector<UInt8>> want(3, std::vector<UInt8>(frameBytes, 0xEE));
+      UInt32 slot = 0, at = 0;
+      for (size_t p = 0; p < 4 && slot < 2; ++p) {
+        UInt32 done = 0;
+        while (done < 6 && slot < 2) {
+          const UInt32 n = std::min(6 - done, frameBytes - at);
+          const UInt8* from = &swapped[6 * p + done];
+          if (shift)
+            myUpshiftPacketData(reinterpret_cast<const UInt16*>(from),
+                                reinterpret_cast<UInt16*>(&want[slot][at]), n, shift);
+          else
+            std::memcpy(&want[slot][at], from, n);
+          done += n;
+          at += n;
+          if (at == frameBytes) {
+            ++slot;
+            at = 0;
+            if (done < 6) {  // the rest of this packet opens the next frame, then stops
+              const UInt32 rest = 6 - done;
+              const UInt8* r = &swapped[6 * p + done];
+              if (shift)
+                myUpshiftPacketData(reinterpret_cast<const UInt16*>(r), reinterpret_cast<UInt16*>(&want[slot][0]),
+                                    rest, shift);
+              else
+                std::memcpy(&want[slot][0], r, rest);
+              at = rest;
+              done = 6;
+            }
+          }
+        }
+      }
+      EXPECT_EQ(f.slots[0], want[0]) << frameBytes << " " << shift;
+      EXPECT_EQ(f.slots[1], want[1]) << frameBytes << " " << shift;
+    }
   }
 }
 

@@ -29,14 +29,15 @@ namespace {
 constexpr UInt32 W = 6, H = 4;
 
 // A movie in the recorder's layout: frames given as stored bytes.
-std::vector<UInt8> recordedMovie(UInt32 code, UInt32 bits, UInt32 quality, const std::vector<std::vector<UInt8>>& frames) {
+std::vector<UInt8> recordedMovie(UInt32 code, UInt32 bits, UInt32 quality, const std::vector<std::vector<UInt8>>& frames,
+                                 UInt32 w = W, UInt32 h = H) {
   OSErr err;
-  ImageDescriptionHandle d = myCreateMovieImageDescription(code, bits, quality, W, H, &err);
+  ImageDescriptionHandle d = myCreateMovieImageDescription(code, bits, quality, w, h, &err);
   EXPECT_EQ(err, noErr);
   const UInt32 F = UInt32(frames[0].size());
   std::vector<float> times;
   for (size_t k = 0; k < frames.size(); ++k) times.push_back(float(1000 + 100 * k));
-  MovieAtomParams p{W, H, 1000, times.data(), UInt32(frames.size()), F, 100.0, d, 3029529600u};
+  MovieAtomParams p{w, h, 1000, times.data(), UInt32(frames.size()), F, 100.0, d, 3029529600u};
   std::vector<UInt8> moov;
   EXPECT_EQ(myBuildMovieAtom(p, &moov), noErr);
   DisposeHandle(reinterpret_cast<Handle>(d));
@@ -281,6 +282,24 @@ TEST_F(MovieReading, EightBitFramesByMovieTime) {
   ASSERT_EQ(myGet8BitMediaSampleInARGB32Buffer(bare, myGetMovieBayer8BitVideoMedia(bare), sample, raw.data(), W, H, 0, nullptr, 1), noErr);
   EXPECT_EQ(0, std::memcmp(raw.data() + W * H, "BGGR", 4));
   DisposeHandle(sample);
+}
+
+// Grey frames of every width that leaves a tail of the row kernels, odd
+// heights: each sample v drawn as FF v v v, as the grey palette says.
+TEST_F(MovieReading, GreyFramesOfEveryWidthDrawAsTheirPalette) {
+  for (UInt32 w = 1; w <= 67; ++w) {
+    for (UInt32 h : {1u, 3u}) {
+      std::vector<UInt8> g(size_t(w) * h);
+      for (size_t i = 0; i < g.size(); ++i) g[i] = UInt8(i * 29 + w);
+      const std::string name = "grey" + std::to_string(w) + "x" + std::to_string(h) + ".mov";
+      Movie m = open(write(name.c_str(), recordedMovie(FOUR_CHAR_CODE("raw "), 8, 1024, {g}, w, h)));
+      ASSERT_NE(m, nullptr) << w;
+      auto px = drawFrame(m, int(w), int(h), 0);
+      for (size_t i = 0; i < g.size(); ++i)
+        ASSERT_TRUE(px[4 * i] == 0xFF && px[4 * i + 1] == g[i] && px[4 * i + 2] == g[i] && px[4 * i + 3] == g[i])
+            << w << "x" << h << " at " << i;
+    }
+  }
 }
 
 TEST_F(MovieReading, QualityWritesOnlyWhatChanges) {

@@ -484,16 +484,25 @@ TEST_F(MovieRecorder, NeverOverwritesAnExistingFile) {
   EXPECT_EQ(strayFiles({"old.mov"}), std::vector<std::string>{});
 }
 
-TEST_F(MovieRecorder, RingHoldsAboutTwentyMegabytesOfPageAlignedSlots) {
-  struct Case { UInt32 w, h; UInt32 slots; };
-  const Case cases[] = {{1000, 600, 30}, {3300, 3200, 2}, {640, 480, 30}, {4096, 2048, 2}, {2048, 1024, 10}};
+TEST_F(MovieRecorder, RingHoldsOneSecondOfPageAlignedSlotsWithinTheBudget) {
+  // nominalMs 0: one second at 240 frames/s. The ring never holds less than
+  // about 20 MB (at most 30 slots), never more than 256 MB.
+  struct Case { UInt32 w, h; double nominalMs; UInt32 slots; };
+  const Case cases[] = {{1000, 600, 0, 240},  {3300, 3200, 0, 25}, {640, 480, 0, 240},
+                        {4096, 2048, 0, 31},  {2048, 1024, 0, 127}, {640, 480, 1000.0 / 60, 60},
+                        {640, 480, 1000.0 / 15, 30}, {1000, 600, 10.0, 100},
+                        {8, 8, 1000.0 / 15, 30}, {8, 8, 0.001, kMovieMaxSlots}};
   int i = 0;
   for (const Case& c : cases) {
     std::string name = "slots" + std::to_string(i++) + ".mov";
     OSErr err;
-    auto* rec = create(name.c_str(), FOUR_CHAR_CODE("raw "), 8, c.w, c.h, &err);
+    auto* rec = create(name.c_str(), FOUR_CHAR_CODE("raw "), 8, c.w, c.h, &err, c.nominalMs);
     ASSERT_NE(rec, nullptr) << err;
-    EXPECT_EQ(rec->mSlotCount, c.slots) << c.w << "x" << c.h;
+    EXPECT_EQ(rec->mSlotCount, c.slots) << c.w << "x" << c.h << " " << c.nominalMs;
+    if (c.slots > 2) {
+      EXPECT_LE(UInt64(rec->mSlotCount) * (UInt64(rec->mFrameBytes) + UInt64(getpagesize())),
+                kMovieRingBudgetBytes);
+    }
     for (UInt32 s = 0; s < rec->mSlotCount; ++s) {
       EXPECT_EQ(reinterpret_cast<uintptr_t>(rec->mSlots[s]) % UInt32(getpagesize()), 0u);
       if (s > 0) {
@@ -717,8 +726,8 @@ TEST_F(MovieRecorder, FullRingDropsFramesAndTheirTimeShowsInTheNextDuration) {
   MyMovieRecorderStats s;
   myMovieRecorderGetStats(rec, &s);
   const UInt32 slots = s.slotCount;
-  ASSERT_EQ(slots, 30u);
-  for (UInt32 i = 0; i < slots - 2; ++i) ASSERT_EQ(add(), noErr);  // slots 1 .. 28
+  ASSERT_EQ(slots, 240u);  // one second at 240 frames/s
+  for (UInt32 i = 0; i < slots - 2; ++i) ASSERT_EQ(add(), noErr);  // slots 1 .. 238
   for (UInt32 i = 0; i < 3; ++i) ASSERT_EQ(add(), noErr);  // no room: dropped, still 0
   myMovieRecorderGetStats(rec, &s);
   EXPECT_EQ(s.framesQueued, slots - 1);
@@ -728,7 +737,7 @@ TEST_F(MovieRecorder, FullRingDropsFramesAndTheirTimeShowsInTheNextDuration) {
   ASSERT_EQ(add(), noErr);
   ASSERT_EQ(add(), noErr);
   ASSERT_EQ(ORXDCAMCloseMovie(rec), noErr);
-  // 29 frames 10 ms apart, three dropped (the last queued frame lasts 40 ms),
+  // 239 frames 10 ms apart, three dropped (the last queued frame lasts 40 ms),
   // then two more 10 ms apart.
   auto f = readFile(path("ring.mov"));
   const UInt32 N = slots + 1;

@@ -17,6 +17,7 @@
 #include "platform/coreservices/Files.h"
 #include "platform/quickdraw/QDOffscreen.h"
 #include "platform/quicktime/Components.h"
+#include "platform/quicktime/DataReferences.h"
 #include "platform/quicktime/GraphicsExport.h"
 #include "platform/quicktime/GraphicsImport.h"
 
@@ -282,4 +283,99 @@ TEST_F(PictureImport, SixteenBitAlphaPicturesFromImageMagick) {
     EXPECT_EQ(w, 3u) << c.name;
     EXPECT_EQ(h, 2u) << c.name;
   }
+}
+
+// 16-bit TIFFs as other programs lay them out: either byte order, strips of a
+// few rows (the last one short), odd widths, white-is-zero grey. Every sample
+// arrives as written.
+TEST_F(PictureImport, SixteenBitTIFFLayoutsFromImageMagick) {
+  ASSERT_TRUE(skyloom::test::ToolInstalled("convert"));
+  // whiteIsZero: the samples are stored as given under a white-is-zero tag,
+  // so the picture reads back as 65535 - sample.
+  struct Case { int w, h; const char* map; const char* extra; bool whiteIsZero; };
+  const Case cases[] = {{1, 1, "rgb", "-endian MSB", false},
+                        {67, 5, "rgb", "-endian LSB -define tiff:rows-per-strip=2", false},
+                        {13, 7, "rgb", "-endian MSB -define tiff:rows-per-strip=3", false},
+                        {9, 4, "gray", "-endian LSB", false},
+                        {9, 3, "gray", "-endian MSB -define quantum:polarity=min-is-white", true}};
+  int n = 0;
+  for (const Case& c : cases) {
+    const int spp = std::strcmp(c.map, "rgb") == 0 ? 3 : 1;
+    std::vector<UInt16> samples(size_t(c.w) * c.h * spp);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = UInt16(i * 40503u + 0x1357);
+    const std::string raw = (dir / ("in" + std::to_string(n) + ".raw")).string();
+    {
+      std::ofstream out(raw, std::ios::binary);
+      for (UInt16 s : samples) out.put(char(s >> 8)).put(char(s & 0xFF));
+    }
+    const std::string tif = (dir / ("l" + std::to_string(n++) + ".tif")).string();
+    const std::string cmd = "convert -size " + std::to_string(c.w) + "x" + std::to_string(c.h) + " -depth 16 -endian MSB " +
+                            c.map + ":" + raw + " " + c.extra + " -compress none " + tif;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    UInt32 w = 0, h = 0;
+    const std::vector<UInt16> got = importRGB48(tif, &w, &h);
+    ASSERT_EQ(w, UInt32(c.w)) << cmd;
+    ASSERT_EQ(h, UInt32(c.h)) << cmd;
+    std::vector<UInt16> want;
+    for (size_t i = 0; i < samples.size(); i += size_t(spp)) {
+      if (spp == 3) want.insert(want.end(), samples.begin() + long(i), samples.begin() + long(i) + 3);
+      else want.insert(want.end(), 3, c.whiteIsZero ? UInt16(65535 - samples[i]) : samples[i]);
+    }
+    EXPECT_EQ(got, want) << cmd;
+  }
+}
+
+// Drawing into a picture of another size samples source pixel
+// (left + x * sw / dw, top + y * sh / dh); drawing 1:1 copies rows.
+TEST_F(PictureImport, DrawsPickTheSameSourcePixelsAtEveryScale) {
+  const int w = 23, h = 9;
+  std::vector<UInt16> rgb48(size_t(w) * h * 3);
+  for (size_t i = 0; i < rgb48.size(); ++i) rgb48[i] = UInt16(i * 7919u + 3);
+  auto path = exportPixels(reinterpret_cast<Ptr>(rgb48.data()), k48RGBPixelFormat, w, h, w * 6, kQTFileTypeTIFF,
+                           24, "scale.tif");
+  Handle dataRef = nullptr;
+  OSType refType = 0;
+  FSRef ref = refOf(path);
+  ASSERT_EQ(QTNewDataReferenceFromFSRef(&ref, 0, &dataRef, &refType), noErr);
+  GraphicsImportComponent gi = nullptr;
+  ASSERT_EQ(GetGraphicsImporterForDataRef(dataRef, refType, &gi), noErr);
+  const Rect sources[] = {{0, 0, SInt16(h), SInt16(w)}, {2, 3, 7, 20}};
+  const int sizes[][2] = {{w, h}, {17, 6}, {1, 1}, {40, 13}, {67, 3}};
+  for (const Rect& s : sources) {
+    ASSERT_EQ(GraphicsImportSetSourceRect(gi, &s), noErr);
+    const int sw = s.right - s.left, sh = s.bottom - s.top;
+    for (const auto& d : sizes) {
+      const int dw = d[0], dh = d[1];
+      for (OSType format : {k48RGBPixelFormat, k32ARGBPixelFormat}) {
+        const int bpp = format == k48RGBPixelFormat ? 6 : 4;
+        std::vector<UInt8> out(size_t(dw) * dh * bpp + 8, 0xEE);
+        Rect b{0, 0, SInt16(dh), SInt16(dw)};
+        GWorldPtr g = nullptr;
+        ASSERT_EQ(NewGWorldFromPtr(&g, format, &b, nullptr, nullptr, 0, reinterpret_cast<Ptr>(out.data()), dw * bpp),
+                  noErr);
+        ASSERT_EQ(GraphicsImportSetGWorld(gi, g, nullptr), noErr);
+        ASSERT_EQ(GraphicsImportDraw(gi), noErr);
+        DisposeGWorld(g);
+        for (int y = 0; y < dh; ++y) {
+          for (int x = 0; x < dw; ++x) {
+            const int sx = s.left + x * sw / dw, sy = s.top + y * sh / dh;
+            const UInt16* px = &rgb48[(size_t(sy) * w + sx) * 3];
+            const UInt8* o = &out[(size_t(y) * dw + x) * bpp];
+            for (int c = 0; c < 3; ++c) {
+              if (format == k48RGBPixelFormat) {
+                UInt16 v;
+                std::memcpy(&v, o + 2 * c, 2);
+                ASSERT_EQ(v, px[c]) << dw << "x" << dh << " at " << x << "," << y;
+              } else {
+                ASSERT_EQ(o[1 + c], px[c] >> 8) << dw << "x" << dh << " at " << x << "," << y;
+              }
+            }
+          }
+        }
+        EXPECT_EQ(out[size_t(dw) * dh * bpp], 0xEE);  // nothing past the picture
+      }
+    }
+  }
+  CloseComponent(gi);
+  DisposeHandle(dataRef);
 }

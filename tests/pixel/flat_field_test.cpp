@@ -10,6 +10,7 @@
 #include "pixel/BayerPlanes.h"
 #include "pixel/FlatField.h"
 #include "platform/coreservices/CoreServices.h"
+#include "utilities/CpuPaths.h"
 
 namespace {
 
@@ -267,6 +268,49 @@ TEST(FlattenFrame, EveryFormMatchesTheReferenceProduct) {
           ASSERT_EQ(i16[i], want16) << count << " " << offset << " " << form << " at " << i;
         }
       }
+    }
+  }
+}
+
+// Every instruction-set path the host runs gives the plain path's bytes, on
+// frames whose widths (1-67) and odd heights leave every kind of tail, with
+// factors at the saturation edges, negative, huge, infinite and NaN.
+TEST(FlattenFrame, EveryCpuPathMatchesThePlainPathBitForBit) {
+  std::mt19937 rng(777);
+  const float specials16[] = {0.0f, 1.0f, -1.0f, 65534.0f / 65535.0f, 2.0f, 1e30f,
+                              std::numeric_limits<float>::infinity(),
+                              std::numeric_limits<float>::quiet_NaN(), -0.0f};
+  const Fixed specials8[] = {0, 1, 65536, 254 * 65536, 254 * 65536 + 1, 0x7FFFFFFF, -1, INT32_MIN};
+  const MyCpuPath paths[] = {kMyCpuPathSSE2, kMyCpuPathAVX2, kMyCpuPathAVX512};
+  for (UInt32 width = 1; width <= 67; ++width) {
+    for (UInt32 height : {1u, 3u, 5u}) {
+      const UInt32 n = width * height;
+      std::vector<UInt8> image8(n);
+      std::vector<UInt16> image16(n);
+      std::vector<FlattenedFrame8Bit> f8(n);
+      std::vector<FlattenedFrame16Bit> f16(n);
+      for (UInt32 i = 0; i < n; ++i) {
+        image8[i] = UInt8(rng());
+        image16[i] = UInt16(rng());
+        const UInt32 pick = rng() % 8;
+        f8[i] = pick == 0 ? specials8[rng() % 8] : Fixed(rng() % (300u << 16));
+        f16[i] = pick == 0 ? specials16[rng() % 9] : float(rng() % 40000) / 16384.0f;
+      }
+      mySetCpuPathLimit(kMyCpuPathPlain);
+      auto plain8 = image8;
+      auto plain16 = image16;
+      myFlattenFrame8Bit(plain8.data(), f8.data(), n, 0, 0);
+      myFlattenFrame16Bit(plain16.data(), f16.data(), n, 0, 0);
+      for (MyCpuPath path : paths) {
+        mySetCpuPathLimit(path);
+        auto i8 = image8;
+        auto i16 = image16;
+        myFlattenFrame8Bit(i8.data(), f8.data(), n, 0, 0);
+        myFlattenFrame16Bit(i16.data(), f16.data(), n, 0, 0);
+        ASSERT_EQ(i8, plain8) << "path " << path << " " << width << "x" << height;
+        ASSERT_EQ(i16, plain16) << "path " << path << " " << width << "x" << height;
+      }
+      mySetCpuPathLimit(kMyCpuPathAVX512);
     }
   }
 }
