@@ -13,6 +13,8 @@
 #include "image_windows/BatchProcessing.h"
 #include "media/PictureImport.h"
 #include "media/RGB48Files.h"
+#include "image_windows/RenderPipeline.h"
+#include "pixel/LumaRGB48.h"
 #include "pixel/RowBands.h"
 #include "platform/corefoundation/CoreFoundation.h"
 #include "platform/coreservices/Files.h"
@@ -94,6 +96,31 @@ void BM_BatchProcessing(benchmark::State& state) {
   mySetRowBandThreadLimit(0);
 }
 BENCHMARK(BM_BatchProcessing)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The processing's parts, on the planes a first pass made.
+void BM_BatchProcessingParts(benchmark::State& state) {
+  mySetRowBandThreadLimit(1);
+  Folder folder;
+  MyImageWindowDataStruct* r = myNewBatchImageRecord();
+  Ptr source = nullptr;
+  if (ImportFileIntoRGB48Ptr(folder.input, &r->mWidth, &r->mHeight, &r->mRowBytes, &source) != noErr) {
+    state.SkipWithError("import failed");
+    return;
+  }
+  r->mSourceRGB48 = reinterpret_cast<UInt16*>(source);
+  myBatchRenderImage(r);
+  for (auto _ : state) {
+    switch (state.range(0)) {
+      case 0: myRGB48ToLRGB64AndLuma16(r->mSourceRGB48, r->mSourceLRGB64, r->mSourceLuma16, r->mWidth, r->mHeight); break;
+      case 1: myBuildBlurCascade(r); break;
+      case 2: myBuildDetailLevels(r); break;
+      default: myRenderSettingsToRGB48(r); break;
+    }
+  }
+  myDisposeBatchImageRecord(r);
+  mySetRowBandThreadLimit(0);
+}
+BENCHMARK(BM_BatchProcessingParts)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,8 +1,10 @@
 #include "image_windows/BatchProcessing.h"
 
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,10 +108,18 @@ bool namesAnInput(const FSRef* folder, CFStringRef name, const FSRef* inputs, UI
   return false;
 }
 
+// A plane of the image allocator. The batch makes and frees some 60 bytes a
+// pixel for every file; on fresh memory the page faults cost more than the
+// processing, so large planes ask for huge pages (a hint; nothing depends on it).
 template <typename T>
 bool allocate(T*& plane, size_t bytes) {
   plane = static_cast<T*>(myAllocateImagePlane(bytes));
-  return plane != nullptr;
+  if (plane == nullptr) return false;
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(plane) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(plane) + bytes) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  return true;
 }
 
 }  // namespace
