@@ -56,19 +56,18 @@ MyBatchWindowStruct* mySetUpBatchWindow(const char* titleKey) {
   static const EventTypeSpec kEvents[] = {{kEventClassCommand, kEventCommandProcess},
                                           {kEventClassWindow, kEventWindowClose}};
   w->mHandlerUPP = NewEventHandlerUPP(myDoBatchEventHandlerProc);
-  const OSStatus handlerErr = InstallWindowEventHandler(w->mWindow, w->mHandlerUPP, 2, kEvents, w, &w->mHandlerRef);
-  if (handlerErr != noErr) w->mHandlerRef = nullptr;
+  // Without its handler a close would leave the window to the standard
+  // handler, which disposes it under the job's feet: no window then.
+  if (InstallWindowEventHandler(w->mWindow, w->mHandlerUPP, 2, kEvents, w, &w->mHandlerRef) != noErr) {
+    w->mHandlerRef = nullptr;
+    myFinnishOffBatchWindow(w);
+    return nullptr;
+  }
   ShowWindow(w->mWindow);
   SelectWindow(w->mWindow);
 
   w->mTimerUPP = NewEventLoopTimerUPP(myBatchBarUpdateTimerProc);
-  if (w->mTimerUPP == nullptr) {
-    if (handlerErr != noErr) {
-      myFinnishOffBatchWindow(w);
-      return nullptr;
-    }
-    return w;
-  }
+  if (w->mTimerUPP == nullptr) return w;  // shown without refreshes
   err = InstallEventLoopTimer(GetMainEventLoop(), kEventDurationNoWait, kRefreshInterval, w->mTimerUPP, w, &w->mTimer);
   if (err != noErr) {
     DisposeEventLoopTimerUPP(w->mTimerUPP);

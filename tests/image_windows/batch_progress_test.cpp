@@ -97,6 +97,11 @@ TEST_F(BatchProgress, SetUpFailureGivesNoWindowAndEnablesTheCommand) {
   EXPECT_EQ(mySetUpBatchWindow("PROCMULTIIMGWINTITLE"), nullptr);
   EXPECT_TRUE(Windows().empty());
   EXPECT_TRUE(CommandEnabled(kPRBI));
+  // Without its handler the window's close would dispose it while the job
+  // still holds it: no window either.
+  InjectFailure("InstallEventHandler", -50);
+  EXPECT_EQ(mySetUpBatchWindow("PROCMULTIIMGWINTITLE"), nullptr);
+  EXPECT_TRUE(Windows().empty());
   DisableMenuCommand(nullptr, kPRBI);
   myFinnishOffBatchWindow(nullptr);
   EXPECT_TRUE(CommandEnabled(kPRBI));
