@@ -130,6 +130,7 @@ class BatchProcessing : public UiTest {
     ASSERT_EQ(CreateNewMenu(200, 0, &menu), noErr);
     ASSERT_EQ(AppendMenuItemTextWithCFString(menu, CFSTR("Process Pictures"), 0, kPRBI, nullptr), noErr);
     InsertMenu(menu, 0);
+    ReleaseMenu(menu);  // the menu bar keeps it
     gFileStarted = -1;
     for (auto& p : gProgressAt) p = -1;
     gHoldFirstFile = false;

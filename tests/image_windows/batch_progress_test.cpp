@@ -28,6 +28,7 @@ class BatchProgress : public UiTest {
     ASSERT_EQ(CreateNewMenu(200, 0, &menu), noErr);
     ASSERT_EQ(AppendMenuItemTextWithCFString(menu, CFSTR("Process Pictures"), 0, kPRBI, nullptr), noErr);
     InsertMenu(menu, 0);
+    ReleaseMenu(menu);  // the menu bar keeps it
     DisableMenuCommand(nullptr, kPRBI);
   }
   static bool CommandEnabled(MenuCommand command) {
