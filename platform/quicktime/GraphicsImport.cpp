@@ -19,6 +19,7 @@
 
 #include "platform/coreservices/CoreServices.h"
 #include "platform/quicktime/DataReferences.h"
+#include "platform/quicktime/PictureDecoders.h"
 
 namespace {
 
@@ -609,7 +610,10 @@ OSType sniff(const UInt8* d, size_t n) {
   if (starts("BM", 2)) return FOUR_CHAR_CODE("BMPf");
   if (starts("8BPS", 4)) return FOUR_CHAR_CODE("8BPS");
   if (starts("SIMPLE  =", 9)) return FOUR_CHAR_CODE("FITS");
+  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return FOUR_CHAR_CODE("GIFf");
   if (n >= 528 && d[522] == 0x00 && d[523] == 0x11 && d[524] == 0x02 && d[525] == 0xFF) return FOUR_CHAR_CODE("PICT");
+  // Targa has no signature: a plausible header, after every signed format.
+  if (SkyloomLooksLikeTarga(d, n)) return FOUR_CHAR_CODE("TPIC");
   return 0;
 }
 
@@ -622,6 +626,8 @@ OSErr decodeAs(OSType type, const UInt8* data, size_t size, SkyloomRaster* r) {
     case FOUR_CHAR_CODE("8BPS"): return decodePSD(data, size, r);
     case FOUR_CHAR_CODE("PICT"): return decodePICT(data, size, r);
     case FOUR_CHAR_CODE("FITS"): return decodeFITS(data, size, r);
+    case FOUR_CHAR_CODE("GIFf"): return SkyloomDecodeGIF(data, size, r);
+    case FOUR_CHAR_CODE("TPIC"): return SkyloomDecodeTarga(data, size, r);
     default: return noCodecErr;
   }
 }
@@ -644,7 +650,7 @@ bool knownImporter(OSType t) {
   switch (t) {
     case FOUR_CHAR_CODE("TIFF"): case FOUR_CHAR_CODE("PNGf"): case FOUR_CHAR_CODE("JPEG"):
     case FOUR_CHAR_CODE("BMPf"): case FOUR_CHAR_CODE("8BPS"): case FOUR_CHAR_CODE("PICT"):
-    case FOUR_CHAR_CODE("FITS"):
+    case FOUR_CHAR_CODE("FITS"): case FOUR_CHAR_CODE("GIFf"): case FOUR_CHAR_CODE("TPIC"):
       return true;
     default:
       return false;

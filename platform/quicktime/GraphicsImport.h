@@ -1,7 +1,8 @@
 // Graphics importers ('grip'): a picture file in, drawn into an offscreen
 // picture of the caller's pixel format. Formats: TIFF (libtiff: uncompressed,
 // PackBits, LZW, Deflate; 8 or 16 bits; grey, RGB, with or without alpha),
-// PNG (libpng, every depth), JPEG (libjpeg), BMP, Photoshop and PICT as our
+// PNG (libpng, every depth), JPEG (libjpeg), GIF (giflib, the first image),
+// Targa (colour-mapped, grey, 24- and 32-bit, plain or run-length), BMP, Photoshop and PICT as our
 // exporters write them, and FITS as our FITS writer makes them (8-bit values
 // << 8, 16-bit with BZERO applied, 32-bit >> 16, grey).
 //
