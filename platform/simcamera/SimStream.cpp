@@ -195,7 +195,8 @@ void SimStream::SkyShiftLocked(UInt64 micros, double* dx, double* dy) const {
 }
 
 bool SimStream::MovingFrameLocked(const SimStreamGeometry& g, std::vector<UInt8>& frame) const {
-  if (g.code != kRaw || (g.bits != 8 && g.bits != 16) || BayerCodeNow() != 0) return false;
+  // A colour sensor's mosaic is drawn grey: the sky's stars are near white.
+  if (g.code != kRaw || (g.bits != 8 && g.bits != 16)) return false;
   const double exposure = SimExposure(camera_);
   const auto key = std::make_tuple(g.width, g.height, exposure);
   if (key != skyBackgroundKey_ || skyBackground_.empty()) {
@@ -207,11 +208,29 @@ bool SimStream::MovingFrameLocked(const SimStreamGeometry& g, std::vector<UInt8>
     skyBackground_.assign(size_t(g.width) * g.height, 0.0f);
     SimScene(settings).RenderChannel(0, exposure, 3, skyBackground_.data());
     skyBackgroundKey_ = key;
+    skyBackgroundBytes_.clear();
   }
   double sx = 0.0, sy = 0.0;
   SkyShiftLocked(SkyloomMicroseconds(), &sx, &sy);
-  // The stars are drawn into their own small boxes over the still part.
-  std::vector<float> plane = skyBackground_;
+  const double full = g.bits == 8 ? 255.0 : 65535.0;
+  auto put = [&](size_t i, double light) {
+    const UInt32 q = UInt32(std::clamp(light, 0.0, 1.0) * full + 0.5);
+    if (g.bits == 8) {
+      frame[i] = UInt8(q);
+    } else {
+      frame[2 * i] = UInt8(q >> 8);
+      frame[2 * i + 1] = UInt8(q);
+    }
+  };
+  const size_t pixels = size_t(g.width) * g.height;
+  if (skyBackgroundBytes_.size() != g.FrameBytes()) {
+    skyBackgroundBytes_.assign(g.FrameBytes(), 0);
+    frame.swap(skyBackgroundBytes_);
+    for (size_t i = 0; i < pixels; i++) put(i, skyBackground_[i]);
+    frame.swap(skyBackgroundBytes_);
+  }
+  // The still part as it is, then each star drawn over it in its own box.
+  frame = skyBackgroundBytes_;
   const SimSceneSettings& scene = sky_->scene;
   const double sigma = scene.starSigma, radius = std::ceil(5 * sigma);
   const double norm = 1.0 / (2 * 3.141592653589793 * sigma * sigma);
@@ -225,21 +244,9 @@ bool SimStream::MovingFrameLocked(const SimStreamGeometry& g, std::vector<UInt8>
     for (long y = y0; y <= y1; y++)
       for (long x = x0; x <= x1; x++) {
         const double dx = double(x) - cx, dy = double(y) - cy;
-        plane[size_t(y) * size_t(w) + size_t(x)] += float(peak * std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma)));
+        const size_t i = size_t(y) * size_t(w) + size_t(x);
+        put(i, double(skyBackground_[i]) + peak * std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma)));
       }
-  }
-  frame.assign(g.FrameBytes(), 0);
-  const size_t pixels = size_t(g.width) * g.height;
-  const double full = g.bits == 8 ? 255.0 : 65535.0;
-  for (size_t i = 0; i < pixels; i++) {
-    const double v = std::clamp(double(plane[i]), 0.0, 1.0) * full + 0.5;
-    const UInt32 q = UInt32(v);
-    if (g.bits == 8) {
-      frame[i] = UInt8(q);
-    } else {
-      frame[2 * i] = UInt8(q >> 8);
-      frame[2 * i + 1] = UInt8(q);
-    }
   }
   return true;
 }
@@ -249,6 +256,7 @@ void SimStream::SetSkyMotion(std::optional<SimSkyMotion> motion) {
   sky_ = std::move(motion);
   skyStart_ = SkyloomMicroseconds();
   skyBackground_.clear();
+  skyBackgroundBytes_.clear();
   skyStars_.clear();
 }
 

@@ -41,8 +41,9 @@ enum class SimClock { Stepped, RealTime };
 
 // A sky that moves: each frame is drawn at its send time (the monotonic
 // clock, SkyloomMicroseconds) from the scene shifted by the drift since the
-// motion was set plus the mount's offset at that time. Mono 8- and 16-bit
-// frames follow it; other layouts stay still.
+// motion was set plus the mount's offset at that time. Raw 8- and 16-bit
+// frames follow it (a colour sensor's mosaic drawn grey); other layouts stay
+// still.
 struct SimSkyMotion {
   SimSceneSettings scene;          // width and height follow the geometry
   double driftX = 0.0, driftY = 0.0;  // pixels per second
@@ -149,6 +150,7 @@ class SimStream {
   // geometry and look, and its stars.
   mutable std::vector<float> skyBackground_;
   mutable std::tuple<UInt32, UInt32, double> skyBackgroundKey_{0, 0, 0.0};
+  mutable std::vector<UInt8> skyBackgroundBytes_;  // the still part in wire order
   mutable std::vector<SimStar> skyStars_;
   SimClock clock_ = SimClock::RealTime;
 
