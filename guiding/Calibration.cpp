@@ -525,7 +525,8 @@ OSStatus myGetDecSettings(WindowRef parent, float* value) {
   SetThemeCursor(kThemeArrowCursor);
   WindowRef window = nullptr;
   if (err == noErr) {
-    err = CreateWindowFromNib(nib, CFSTR("EnterDeclination"), &window);
+    // On a parent the entry is a sheet: the same window in the sheet class.
+    err = CreateWindowFromNib(nib, parent ? CFSTR("EnterDeclinationSheet") : CFSTR("EnterDeclination"), &window);
     DisposeNibReference(nib);
   }
   if (err != noErr) {

@@ -38,8 +38,8 @@ namespace {
 // many ms of mount motion), so it stays modest.
 constexpr double kScale = 5.0;
 
-constexpr double kRARate = 0.03;   // pixels per ms
-constexpr double kDecRate = 0.01;  // pixels per ms
+constexpr double kRARate = 0.01;   // pixels per ms
+constexpr double kDecRate = 0.008;  // pixels per ms
 constexpr double kDrift = 0.5;     // pixels per second, along RA
 constexpr double kGuideSeconds = 120.0;
 
