@@ -481,8 +481,9 @@ void myRemoveCalibrationTimedProc(MyCameraWindowDataStruct* record) {
   if (!record || !record->mpMCBSPtr) return;
   MyCameraWindowDataStruct& r = *record;
   MCBS& b = *r.mpMCBSPtr;
-  mySendMountCntlDevice(b.mMountDevice, r.mMountCntlDeviceKind, kMountStopAll, 0.0);
   if (b.mCalibrationTimer) {
+    // The pulse is cancelled first: its thread writes to the device too, and
+    // the two writers must not meet on it.
     myCancelTimerThread(record);
     SetEventLoopTimerNextFireTime(b.mCalibrationTimer, -1.0);
     RemoveEventLoopTimer(b.mCalibrationTimer);
@@ -490,6 +491,7 @@ void myRemoveCalibrationTimedProc(MyCameraWindowDataStruct* record) {
     if (b.mCalibrationTimerUPP) DisposeEventLoopTimerUPP(b.mCalibrationTimerUPP);
     b.mCalibrationTimerUPP = nullptr;
   }
+  mySendMountCntlDevice(b.mMountDevice, r.mMountCntlDeviceKind, kMountStopAll, 0.0);
   myDecrementIfPositive(&b.mCalibrating);
   std::atomic_ref<UInt8>(r.mGuidingActive).store(0);
   restoreControls(b.mWindow, r);

@@ -364,6 +364,18 @@ TEST_F(CalibrationTest, DecMoveIsCappedWithTheCosineAtLeastOneHundredth) {
   EXPECT_NEAR(slack.ms, 1.0, 1e-9);
 }
 
+TEST_F(CalibrationTest, RemovalWhileAPulseRunsEndsItThenStopsTheMount) {
+  Start();
+  Run(true, [&] { return std::atomic_ref<SInt32>(device_->mPulseThreadRunning).load() != 0; });
+  myRemoveCalibrationTimedProc(record_);
+  EXPECT_EQ(std::atomic_ref<SInt32>(device_->mPulseThreadRunning).load(), 0);
+  EXPECT_EQ(std::atomic_ref<SInt32>(record_->mPulsesPending).load(), 0);
+  EXPECT_EQ(block_.mCalibrationTimer, nullptr);
+  EXPECT_EQ(block_.mCalibrating, 0);
+  EXPECT_EQ(record_->mGuidingActive, 0);
+  EXPECT_EQ(LastCommand(), "#:Q#");
+}
+
 TEST_F(CalibrationTest, NoFramesFailsAfterSixtyFourTicks) {
   skyloom::ui::ScriptedUser user;
   user.AnswerAlert();
