@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/corefoundation/CFInternal.h"
+#include "platform/coreservices/CoreServices.h"
 #include "platform/corefoundation/CFString.h"
 #include "platform/coreservices/CivilDates.h"
 
@@ -32,6 +33,8 @@ CFAbsoluteTime CFAbsoluteTimeGetCurrent() {
     std::lock_guard<std::mutex> lock(gClockLock);
     if (gClockSource) return gClockSource();
   }
+  double scaled = 0.0;
+  if (SkyloomScaledWallClock(&scaled)) return scaled - kCFAbsoluteTimeIntervalSince1970;
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   return (double(ts.tv_sec) - kCFAbsoluteTimeIntervalSince1970) + double(ts.tv_nsec) * 1e-9;

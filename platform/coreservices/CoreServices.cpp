@@ -40,8 +40,7 @@ UInt64 SkyloomMicroseconds() {
     std::lock_guard<std::mutex> lock(gMonotonicLock);
     if (gMonotonicSource) return gMonotonicSource();
   }
-  auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return UInt64(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+  return SkyloomPacedMicroseconds();
 }
 
 void Microseconds(UnsignedWide* microTickCount) {
@@ -51,13 +50,94 @@ void Microseconds(UnsignedWide* microTickCount) {
   microTickCount->lo = UInt32(us);
 }
 
-UInt32 TickCount() {
-  auto elapsed = std::chrono::steady_clock::now() - gProcessStart;
-  auto us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
-  return UInt32(UInt64(us) * 60u / 1000000u);
+namespace {
+
+UInt64 steadyMicros() {
+  return UInt64(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
-void SkyloomSleepMicroseconds(UInt64 micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
+double wallSeconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// The scale and where the clocks stood when it was set; the scaled monotonic
+// time is scaledOrigin + (real - realOrigin) x k.
+struct ClockScale {
+  double k = 1.0;
+  UInt64 realOrigin = 0;
+  UInt64 scaledOrigin = 0;
+  double wallOrigin = 0.0;  // the scaled wall clock at scaledOrigin
+};
+std::mutex gScaleLock;
+ClockScale gScale;
+std::atomic<double> gScaleFactor{1.0};
+std::atomic<SInt64> gScaleOffset{0};  // at k = 1: the clock's lead on the steady clock
+
+UInt64 scaledMicros(const ClockScale& s, UInt64 real) {
+  if (s.realOrigin == 0) return real;  // never scaled
+  return s.scaledOrigin + UInt64(std::llround(double(real - s.realOrigin) * s.k));
+}
+
+}  // namespace
+
+void SkyloomSetTimeScale(double k) {
+  if (!(k > 0.0)) k = 1.0;
+  std::unique_lock<std::mutex> lock(gScaleLock);
+  const UInt64 real = steadyMicros();
+  const bool wasScaled = gScale.k != 1.0;
+  // The monotonic clock goes on from where it stood, also back at k = 1
+  // (timers already scheduled on it keep their places); the wall clock
+  // returns to the real one then.
+  const UInt64 scaledNow = scaledMicros(gScale, real);
+  double wall = wallSeconds();
+  if (wasScaled && k != 1.0) wall = gScale.wallOrigin + double(scaledNow - gScale.scaledOrigin) * 1e-6;
+  gScale = ClockScale{k, real, scaledNow, wall};
+  gScaleFactor.store(k, std::memory_order_release);
+  gScaleOffset.store(SInt64(scaledNow) - SInt64(real), std::memory_order_release);
+  lock.unlock();  // the clock's readers take the source's lock, then this one
+  if (k == 1.0) {
+    SkyloomSetMonotonicTimeSource(nullptr);
+  } else {
+    // While time runs faster, run loops look at the clock often.
+    SkyloomSetMonotonicTimeSource([] { return SkyloomPacedMicroseconds(); });
+  }
+}
+
+UInt64 SkyloomPacedMicroseconds() {
+  const double k = gScaleFactor.load(std::memory_order_acquire);
+  if (k == 1.0) return UInt64(SInt64(steadyMicros()) + gScaleOffset.load(std::memory_order_acquire));
+  std::lock_guard<std::mutex> lock(gScaleLock);
+  return scaledMicros(gScale, steadyMicros());
+}
+
+double SkyloomTimeScale() { return gScaleFactor.load(std::memory_order_acquire); }
+
+bool SkyloomScaledWallClock(double* unixSeconds) {
+  if (gScaleFactor.load(std::memory_order_acquire) == 1.0) return false;
+  std::lock_guard<std::mutex> lock(gScaleLock);
+  if (gScale.k == 1.0) return false;
+  const UInt64 now = scaledMicros(gScale, steadyMicros());
+  if (unixSeconds) *unixSeconds = gScale.wallOrigin + double(now - gScale.scaledOrigin) * 1e-6;
+  return true;
+}
+
+UInt32 TickCount() {
+  static const UInt64 start = UInt64(
+      std::chrono::duration_cast<std::chrono::microseconds>(gProcessStart.time_since_epoch()).count());
+  const UInt64 now = SkyloomPacedMicroseconds();
+  const UInt64 us = now > start ? now - start : 0;
+  return UInt32(us * 60u / 1000000u);
+}
+
+void SkyloomSleepMicroseconds(UInt64 micros) {
+  const double k = SkyloomTimeScale();
+  if (k != 1.0) micros = UInt64(double(micros) / k);
+  std::this_thread::sleep_for(std::chrono::microseconds(micros));
+}
 
 // ---------------------------------------------------------------- atomics
 

@@ -18,6 +18,20 @@ UInt64 SkyloomMicroseconds();  // the same, as one integer
 // least every few milliseconds, so timers fire as test time moves on.
 void SkyloomSetMonotonicTimeSource(std::function<UInt64()> microseconds);
 bool SkyloomMonotonicTimeIsInjected();
+// A test time scale: with k > 1 the monotonic clock (so Microseconds,
+// TickCount and the run-loop and event-loop timers), the absolute time of
+// CFAbsoluteTimeGetCurrent and SkyloomSleepMicroseconds all run k times
+// faster than real time, from where they stood; 1 (the application's) puts
+// the real clocks back. The scale drives the monotonic time source above, so
+// it cannot be used together with a test's own source.
+void SkyloomSetTimeScale(double k);
+double SkyloomTimeScale();
+// The monotonic clock under the scale, whatever test source is installed:
+// the pace of the simulated devices.
+UInt64 SkyloomPacedMicroseconds();
+// The wall clock under the scale, in seconds since 1970-01-01 UTC; false
+// while time runs at its real pace.
+bool SkyloomScaledWallClock(double* unixSeconds);
 // Ticks (1/60 s) since the process started.
 UInt32 TickCount();
 // Sleeps the calling thread for about that many microseconds of the same

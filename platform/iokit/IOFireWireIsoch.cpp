@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/coreservices/CoreServices.h"
 #include "platform/iokit/IOKitInternal.h"
 
 namespace {
@@ -203,12 +204,14 @@ struct Engine : std::enable_shared_from_this<Engine> {
   }
 
   void RealTime() {
-    const auto start = std::chrono::steady_clock::now();
+    // The bus keeps the pace of the devices' clock (real time, or faster
+    // under a test time scale).
+    const UInt64 start = SkyloomPacedMicroseconds();
     const UInt64 first = cycle;
     std::unique_lock<std::mutex> lock(mutex);
     while (!quit) {
-      const auto elapsed = std::chrono::steady_clock::now() - start;
-      const UInt64 due = first + UInt64(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) / 125;
+      const UInt64 now = SkyloomPacedMicroseconds();
+      const UInt64 due = first + (now > start ? now - start : 0) / 125;
       while (!quit && running && cycle < due) RunCycle(lock);
       cond.wait_for(lock, std::chrono::milliseconds(1), [this] { return quit; });
     }

@@ -1,8 +1,11 @@
 #include "platform/simcamera/SimStream.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
+#include "platform/coreservices/CoreServices.h"
 #include "platform/simcamera/SimCamera.h"
 #include "platform/simcamera/SimFeatures.h"
 #include "platform/simcamera/SimScene.h"
@@ -183,8 +186,99 @@ const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g, std::
   return baseFrames_.emplace(key, std::move(bytes)).first->second;
 }
 
+void SimStream::SkyShiftLocked(UInt64 micros, double* dx, double* dy) const {
+  const double seconds = micros > skyStart_ ? double(micros - skyStart_) * 1e-6 : 0.0;
+  double mx = 0.0, my = 0.0;
+  if (sky_->mountOffset) sky_->mountOffset(micros, &mx, &my);
+  *dx = sky_->driftX * seconds + mx;
+  *dy = sky_->driftY * seconds + my;
+}
+
+bool SimStream::MovingFrameLocked(const SimStreamGeometry& g, std::vector<UInt8>& frame,
+                                  std::optional<double> shutter) const {
+  // A colour sensor's mosaic is drawn grey: the sky's stars are near white.
+  if (g.code != kRaw || (g.bits != 8 && g.bits != 16)) return false;
+  const double exposure = shutter ? *shutter : SimExposure(camera_);
+  const auto key = std::make_tuple(g.width, g.height, exposure);
+  if (key != skyBackgroundKey_ || skyBackground_.empty()) {
+    SimSceneSettings settings = sky_->scene;
+    settings.width = g.width;
+    settings.height = g.height;
+    skyStars_ = SimScene(settings).Stars();
+    settings.starCount = 0;
+    skyBackground_.assign(size_t(g.width) * g.height, 0.0f);
+    SimScene(settings).RenderChannel(0, exposure, 3, skyBackground_.data());
+    skyBackgroundKey_ = key;
+    skyBackgroundBytes_.clear();
+  }
+  double sx = 0.0, sy = 0.0;
+  SkyShiftLocked(SkyloomMicroseconds(), &sx, &sy);
+  const double full = g.bits == 8 ? 255.0 : 65535.0;
+  auto put = [&](size_t i, double light) {
+    const UInt32 q = UInt32(std::clamp(light, 0.0, 1.0) * full + 0.5);
+    if (g.bits == 8) {
+      frame[i] = UInt8(q);
+    } else {
+      frame[2 * i] = UInt8(q >> 8);
+      frame[2 * i + 1] = UInt8(q);
+    }
+  };
+  const size_t pixels = size_t(g.width) * g.height;
+  if (skyBackgroundBytes_.size() != g.FrameBytes()) {
+    skyBackgroundBytes_.assign(g.FrameBytes(), 0);
+    frame.swap(skyBackgroundBytes_);
+    for (size_t i = 0; i < pixels; i++) put(i, skyBackground_[i]);
+    frame.swap(skyBackgroundBytes_);
+  }
+  // The still part as it is, then each star drawn over it in its own box.
+  frame = skyBackgroundBytes_;
+  const SimSceneSettings& scene = sky_->scene;
+  const double sigma = scene.starSigma, radius = std::ceil(5 * sigma);
+  const double norm = 1.0 / (2 * 3.141592653589793 * sigma * sigma);
+  const long w = long(g.width), h = long(g.height);
+  for (const SimStar& star : skyStars_) {
+    const double cx = star.x + sx, cy = star.y + sy;
+    const double peak = star.flux * norm * exposure *
+                        (0.299 * star.colour[0] + 0.587 * star.colour[1] + 0.114 * star.colour[2]);
+    const long x0 = std::max(0L, long(std::floor(cx - radius))), x1 = std::min(w - 1, long(std::ceil(cx + radius)));
+    const long y0 = std::max(0L, long(std::floor(cy - radius))), y1 = std::min(h - 1, long(std::ceil(cy + radius)));
+    for (long y = y0; y <= y1; y++)
+      for (long x = x0; x <= x1; x++) {
+        const double dx = double(x) - cx, dy = double(y) - cy;
+        const size_t i = size_t(y) * size_t(w) + size_t(x);
+        put(i, double(skyBackground_[i]) + peak * std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma)));
+      }
+  }
+  return true;
+}
+
+void SimStream::SetSkyMotion(std::optional<SimSkyMotion> motion) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sky_ = std::move(motion);
+  skyStart_ = SkyloomMicroseconds();
+  skyBackground_.clear();
+  skyBackgroundBytes_.clear();
+  skyStars_.clear();
+}
+
+bool SimStream::SkyStarAt(UInt64 micros, double* x, double* y) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!sky_) return false;
+  SimSceneSettings settings = sky_->scene;
+  const SimStreamGeometry g = override_ ? *override_ : SimStreamGeometry{};
+  if (g.width) settings.width = g.width, settings.height = g.height;
+  const std::vector<SimStar> stars = skyStars_.empty() ? SimScene(settings).Stars() : skyStars_;
+  if (stars.empty()) return false;
+  double sx = 0.0, sy = 0.0;
+  SkyShiftLocked(micros, &sx, &sy);
+  *x = stars[0].x + sx;
+  *y = stars[0].y + sy;
+  return true;
+}
+
 std::vector<UInt8> SimStream::FrameLocked(const SimStreamGeometry& g, UInt32 id, std::optional<double> exposure) const {
-  std::vector<UInt8> frame = BaseFrame(g, exposure);
+  std::vector<UInt8> frame;
+  if (!sky_ || !MovingFrameLocked(g, frame, exposure)) frame = BaseFrame(g, exposure);
   if (frame.size() >= 8) {
     PutBE32(frame.data(), id);
     PutBE32(frame.data() + frame.size() - 4, id);
@@ -406,7 +500,8 @@ void SimStream::RealTimeLoop() {
       lock.lock();
     }
     if (fps <= 0) fps = 30;
-    cond_.wait_for(lock, std::chrono::microseconds(UInt64(1e6 / fps)),
+    // Frames come at the mode's rate on the devices' clock.
+    cond_.wait_for(lock, std::chrono::microseconds(UInt64(1e6 / fps / SkyloomTimeScale())),
                    [this] { return quit_ || clock_ != SimClock::RealTime; });
     if (quit_ || clock_ != SimClock::RealTime) break;
     if (bulkRead_ && IsoEnabled()) SendOneBulkFrame(lock, 0);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/iokit/IOReturn.h"
+#include "platform/simcamera/SimScene.h"
 
 class SimCamera;
 
@@ -37,6 +38,18 @@ struct SimStreamGeometry {
 };
 
 enum class SimClock { Stepped, RealTime };
+
+// A sky that moves: each frame is drawn at its send time (the monotonic
+// clock, SkyloomMicroseconds) from the scene shifted by the drift since the
+// motion was set plus the mount's offset at that time. Raw 8- and 16-bit
+// frames follow it (a colour sensor's mosaic drawn grey); other layouts stay
+// still.
+struct SimSkyMotion {
+  SimSceneSettings scene;          // width and height follow the geometry
+  double driftX = 0.0, driftY = 0.0;  // pixels per second
+  // The mount's pointing offset in pixels at a time; empty: none.
+  std::function<void(UInt64 micros, double* dx, double* dy)> mountOffset;
+};
 
 enum class SimBulkFault {
   Short,       // the transfer ends one byte early
@@ -81,6 +94,10 @@ class SimStream {
   // The exposure the next free-running frame carries instead of the
   // shutter's (a sensor that integrated while transmission was off).
   void SetNextFrameExposure(double exposure);
+  // Empty: the still scene of the camera again.
+  void SetSkyMotion(std::optional<SimSkyMotion> motion);
+  // Where star 0 of the moving sky is on the frame sent at `micros`.
+  bool SkyStarAt(UInt64 micros, double* x, double* y) const;
 
   void SetClock(SimClock clock);
   SimClock Clock() const;
@@ -128,6 +145,8 @@ class SimStream {
   // Whether a frame may go out now, and its exposure; takes a queued
   // triggered frame or the integrated exposure.
   bool TakeFrameExposure(std::optional<double>* exposure);
+  bool MovingFrameLocked(const SimStreamGeometry& g, std::vector<UInt8>& frame, std::optional<double> exposure) const;
+  void SkyShiftLocked(UInt64 micros, double* dx, double* dy) const;
   bool SendOneBulkFrame(std::unique_lock<std::mutex>& lock, int timeoutMs);
   void RealTimeLoop();
 
@@ -140,6 +159,14 @@ class SimStream {
   // Bayer code (0: grey); a change of look empties the cache.
   mutable std::tuple<double, double, double, int> baseLook_{1.0, 1.0, 1.0, 0};
   UInt32 nextID_ = 1;
+  std::optional<SimSkyMotion> sky_;
+  UInt64 skyStart_ = 0;
+  // The moving sky's still part (background, noise, hot pixels) per
+  // geometry and look, and its stars.
+  mutable std::vector<float> skyBackground_;
+  mutable std::tuple<UInt32, UInt32, double> skyBackgroundKey_{0, 0, 0.0};
+  mutable std::vector<UInt8> skyBackgroundBytes_;  // the still part in wire order
+  mutable std::vector<SimStar> skyStars_;
   SimClock clock_ = SimClock::RealTime;
 
   std::optional<BulkRead> bulkRead_;
