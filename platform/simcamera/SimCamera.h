@@ -96,6 +96,9 @@ SimCameraPersonality SimDefaultColourPersonality();  // the camera of the defaul
 SimCameraPersonality SimMonoFireWirePersonality();   // Format 0 modes 5, 6, Format 7 mode 0
 SimCameraPersonality SimColourFireWirePersonality(); // Format 7 modes 0, 1; WB, trigger, temperature
 SimCameraPersonality SimUSBPersonality();            // vendor 0x1E10, serial "1A2B"
+// The default camera as a Point Grey board of type 3 (0x1F24 = 0x00300000),
+// whose frame-rate control lives in the vendor register 0x1028 (bits 16..19).
+SimCameraPersonality SimPointGreyBoardType3Personality();
 // The kinds of camera the application tells apart by vendor, name and features
 // (none of them has an absolute shutter):
 // grey Format 0 mode 5 (1.875 .. 30 fps) only, no white balance;

@@ -56,6 +56,14 @@ void AddVendorRegisters(SimCameraPersonality& p, const char tiles[5]) {
 
 }  // namespace
 
+SimCameraPersonality SimPointGreyBoardType3Personality() {
+  SimCameraPersonality p = SimDefaultColourPersonality();
+  p.label = "Point Grey board type 3";
+  p.registers[0x1F24] = 0x00300000;
+  p.registers[0x1028] = 0x800F1234;
+  return p;
+}
+
 SimCameraPersonality SimDefaultColourPersonality() {
   SimCameraPersonality p;
   p.label = "default colour";
