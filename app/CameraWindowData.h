@@ -8,6 +8,8 @@
 // copyable and make zero a valid "nothing yet" value. Fields are added here as
 // the parts of the application that use them are built; one header only.
 #pragma once
+#include <pthread.h>
+
 #include <cstdio>
 #include <type_traits>
 
@@ -339,6 +341,34 @@ struct MyCameraWindowDataStruct {
   void* mAlignConvert;                 // ARGB32 or RGB48 frame of colour runs
   UInt32 mAlignedFrameCount;           // frames added so far
   SInt32 mAlignBusy;                   // raised around every aligned frame (atomics only)
+
+  // ---- long exposures: the exposure settings the timing thread reads
+  UInt8 mPGRLongExposureOn;            // Point Grey: long exposures by the trigger scheme
+  UInt8 mTrigger4Pin;                  // trigger pin set: 0 input 0 / output 1, 1 input 3 / output 2
+  UInt32 mLongExposureMenu;            // long times offered; long-exposure kind: 1 = STA pins
+  UInt32 mFirstRateItem;               // slowest rate item offered (1 = 1.875 fps)
+  UInt32 mF7BytesPerPacket;            // Format 7 bytes per packet in use
+
+  // ---- the long-exposure timing thread (one per record). The mutex and
+  // condition variable serve the start handshake and wake the thread's
+  // timed waits at a stop; mLongExposRun and mLongExposAlive are atomics.
+  // The record must outlive the thread: while mLongExposAlive is set it is
+  // not freed (myLongExposureThreadHoldsRecord).
+  pthread_t mLongExposPthread;         // non-zero while a thread exists
+  pthread_mutex_t mLongExposMutex;
+  pthread_cond_t mLongExposCond;
+  pthread_attr_t mLongExposAttr;
+  SInt32 mLongExposRun;                // 1 while the thread shall run
+  SInt32 mLongExposAlive;              // 1 from the thread's first step until it leaves
+  float mLongExposTimerValue;          // value given at start, ms
+
+  // ---- the long-exposure cycle's hand-off (timing thread, delivery thread
+  // and display timer; atomics only)
+  SInt32 mLongExpFrameDone;            // raised when the next exposure is due
+  SInt32 mLongExpShowPending;          // raised at an exposure start, lowered by the display
+  SInt32 mLongExpReadout;              // raised when the exposure has ended
+  UInt64 mExposureStartTime;           // Microseconds at the exposure's start
+  UInt64 mCountdownTime;               // Microseconds of the last countdown update
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

@@ -1,11 +1,11 @@
 #include "platform/simcamera/SimCamera.h"
-#include "platform/simcamera/SimFeatures.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 
 #include "platform/coreservices/CoreServices.h"
+#include "platform/simcamera/SimFeatures.h"
 
 namespace {
 
@@ -63,6 +63,73 @@ SimCamera::SimCamera(SimCameraPersonality personality)
   stream_ = std::make_unique<SimStream>(*this);
   SimInstallFeatureBehaviour(*this);
   SimInstallFormat7Behaviour(*this);
+  InstallLineBehaviour();
+}
+
+// ---------------------------------------------------------------- STA pins and trigger lines
+
+void SimCamera::InstallLineBehaviour() {
+  constexpr UInt32 kSTA1 = 0x02000000;
+  if (personality_.staPins) {
+    AddReadHook(0xF1C, 0xF1C, [this](SimCamera&, UInt32, UInt32* v) {
+      const bool low = sta1_ == SimSTA1::Low || (sta1_ == SimSTA1::Pulsing && ++sta1Reads_ % kSimSTA1Period == 0);
+      *v = (*v & ~kSTA1) | (low ? 0 : kSTA1);
+    });
+    AddWriteHook(0xF1C, 0xF1C, [this](SimCamera&, UInt32, UInt32 value) {
+      // Only pins 0 and 2 are outputs; STA1 is read from the sensor.
+      registers_[0xF1C] = value & ~kSTA1;
+      return false;
+    });
+    AddWriteHook(0x614, 0x614, [this](SimCamera&, UInt32, UInt32 value) {
+      const UInt64 now = SkyloomMicroseconds();
+      if (value & 0x80000000u) {
+        if (transmissionOff_)
+          stream_->SetNextFrameExposure(SimExposureFor(*this, double(now - transmissionOffSince_) * 1e-6));
+        transmissionOff_ = false;
+      } else if (!transmissionOff_) {
+        transmissionOff_ = true;
+        transmissionOffSince_ = now;
+      }
+      return true;
+    });
+  }
+  if (personality_.triggerWiring) {
+    AddWriteHook(0x1120, 0x1130, [this](SimCamera&, UInt32 offset, UInt32 value) {
+      const UInt32 trigger = registers_.count(0x830) ? registers_[0x830] : 0;
+      const UInt32 source = (trigger >> 21) & 7, mode = (trigger >> 16) & 0xF;
+      // Output 1 drives input 0, output 2 drives input 3.
+      const UInt32 wired = source == 0 ? 0x1120 : source == 3 ? 0x1130 : 0;
+      if (offset != wired) return true;
+      const bool active = (value & 0x00010001u) == 0x00010000u;  // an output driving low
+      if (!(trigger & 0x02000000u) || mode != 1) {
+        triggerActive_ = false;
+        return true;
+      }
+      const UInt64 now = SkyloomMicroseconds();
+      if (active && !triggerActive_) {
+        triggerActive_ = true;
+        triggerActiveSince_ = now;
+      } else if (!active && triggerActive_) {
+        triggerActive_ = false;
+        stream_->QueueTriggeredFrame(SimExposureFor(*this, double(now - triggerActiveSince_) * 1e-6));
+      }
+      return true;
+    });
+  }
+}
+
+bool SimCamera::FireTrigger() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const UInt32 trigger = registers_.count(0x830) ? registers_[0x830] : 0;
+  const UInt32 mode = (trigger >> 16) & 0xF;
+  if (!personality_.triggerWiring || !(trigger & 0x02000000u) || (mode != 0 && mode != 14)) return false;
+  stream_->QueueTriggeredFrame(std::nullopt);
+  return true;
+}
+
+void SimCamera::SetSTA1(SimSTA1 level) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  sta1_ = level;
 }
 
 // ---------------------------------------------------------------- bus side

@@ -86,10 +86,33 @@ struct SimCameraPersonality {
   // (west), 0x1130 (north), 0x1140 (south); 0x80010001 drives a line,
   // 0x80010000 releases it. Without them those registers fail both ways.
   bool gpioLines = false;
+  // GPIO outputs wired back to trigger inputs on the camera's own connector:
+  // output pin 1 (0x1120) to input pin 0, output pin 2 (0x1130) to input 3.
+  // An input is active while its output drives low (0x80010000). With the
+  // trigger feature (0x830) on, the camera sends no free-running frames: in
+  // mode 1 it exposes while the input selected by the trigger source is
+  // active and sends one frame when it goes inactive; in modes 0 and 14 it
+  // sends one shutter-timed frame per trigger (SimCamera::FireTrigger).
+  bool triggerWiring = false;
+
+  // ---- the long-exposure sensor kind ----
+  // 0xF1C carries STA pins 0-2 in its top byte: a write of
+  // (pins << 24) | 0x00010601 sets pins 0 and 2 as line states; STA1 is the
+  // sensor's region pulse, an input that falls for one read and rises again
+  // once per frame period, which the simulation counts as kSimSTA1Period
+  // reads of 0xF1C. 0xF20 keeps bit 0x00010000 as written. While
+  // transmission (0x614) is off the sensor integrates: the first frame after
+  // it resumes carries the exposure of the time it was off, the next one a
+  // normal read-out.
+  bool staPins = false;
 
   // ---- the IIDC register file: offset from the command base -> value ----
   std::map<UInt32, UInt32> registers;
 };
+
+// Reads of 0xF1C in one period of the STA1 region pulse (the last one reads low).
+constexpr int kSimSTA1Period = 4;
+enum class SimSTA1 { Pulsing, High, Low };
 
 // Personalities the rigs are built from.
 SimCameraPersonality SimDefaultColourPersonality();  // the camera of the default rig
@@ -111,6 +134,10 @@ SimCameraPersonality SimVendorPersonality(UInt32 companyId, const std::string& n
 // the long-exposure model "API-201": Format 0 modes 4 (640x480 RGB) and 5,
 // and the registers 0xF00, 0xF04, 0xF1C and 0x524 its family answers;
 SimCameraPersonality SimLongExposurePersonality();
+// a Point Grey USB camera (as SimUSBPersonality) with GPIO lines wired to
+// its trigger inputs and a trigger feature offering sources 0 and 3 and
+// modes 0, 1 and 14;
+SimCameraPersonality SimPointGreyTriggerPersonality();
 // a Format 7 only camera with white balance whose mode 0 (1280x960 Raw8,
 // Raw16) reports COLOR_FILTER_ID `filterId` (0..3 RGGB..BGGR, 4 and up: none).
 SimCameraPersonality SimFormat7FilterPersonality(UInt32 filterId);
@@ -231,6 +258,14 @@ class SimCamera {
   bool WaitUntilHeld(int timeoutMs = 10000);
   void ReleaseHeldAccess();
 
+  // ---- trigger and sensor lines ----
+  // An external trigger pulse: with the trigger on in mode 0 or 14 the camera
+  // sends one frame. False (and nothing happens) in any other state.
+  bool FireTrigger();
+  // The region pulse STA1: pulsing once per period (the default), or held
+  // high (the pulse never comes) or low.
+  void SetSTA1(SimSTA1 level);
+
   // ---- video stream (frames, bulk endpoint, isochronous talker) ----
   SimStream& Stream() { return *stream_; }
 
@@ -289,6 +324,15 @@ class SimCamera {
   bool plugged_ = true;
 
   std::unique_ptr<SimStream> stream_;
+
+  // Line states (under mutex_).
+  void InstallLineBehaviour();
+  int sta1Reads_ = 0;
+  SimSTA1 sta1_ = SimSTA1::Pulsing;
+  UInt64 transmissionOffSince_ = 0;
+  bool transmissionOff_ = false;
+  UInt64 triggerActiveSince_ = 0;
+  bool triggerActive_ = false;
 
   std::mutex gateMutex_;
   std::condition_variable gateCond_;

@@ -134,6 +134,10 @@ double SimExposure(const SimCamera& c) {
     double abs;
     seconds = AbsoluteValue(c, 0x51C, &abs) ? abs : (c.Peek(0x81C) & 0xFFF) * 20e-6;
   }
+  return SimExposureFor(c, seconds);
+}
+
+double SimExposureFor(const SimCamera& c, double seconds) {
   double dB = 0.0;
   UInt32 gainInquiry = c.Peek(0x520), gain = c.Peek(0x820);
   if ((gainInquiry & kPresent) && (gain & kOn)) {

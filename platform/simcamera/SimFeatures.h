@@ -30,6 +30,9 @@ constexpr int SimFeatureOnePushReads() { return 1; }
 // the gain as a factor (absolute dB, else the raw value mapped linearly from
 // the inquiry's maximum onto 24 dB; 0 dB without gain or with gain off).
 double SimExposure(const SimCamera& camera);
+// The same for an integration time of `seconds` set by something other than
+// the shutter (a trigger input held active, transmission held off).
+double SimExposureFor(const SimCamera& camera, double seconds);
 // White balance as per-channel gains R, G, B: V/R / 512, 1, U/B / 512 while
 // the feature is on, else 1, 1, 1.
 void SimWhiteBalance(const SimCamera& camera, double gains[3]);

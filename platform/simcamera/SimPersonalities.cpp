@@ -276,7 +276,9 @@ SimCameraPersonality SimLongExposurePersonality() {
   r[0x824] = 0x82000000;
   r[0xF00] = 0x00000000;  // EEPROM write enable
   r[0xF04] = 0x00000001;  // test configuration
-  r[0xF1C] = 0x00000002;  // status configuration
+  r[0xF1C] = 0x00000002;  // status configuration; STA pins in the top byte
+  r[0xF20] = 0x00010000;  // frames are read out
+  p.staPins = true;
   return p;
 }
 
@@ -296,5 +298,17 @@ SimCameraPersonality SimFormat7FilterPersonality(UInt32 filterId) {
   r[0x80C] = 0x82100200;
   r[0x608] = 7u << 29;
   AddFormat7Mode(p, 0, 1280, 960, 4, 2, kRaw8 | kRaw16, 9, filterId);
+  return p;
+}
+
+SimCameraPersonality SimPointGreyTriggerPersonality() {
+  SimCameraPersonality p = SimUSBPersonality();
+  p.label = "Point Grey trigger";
+  p.gpioLines = true;
+  p.triggerWiring = true;
+  auto& r = p.registers;
+  r[0x404] |= 0x00080000;  // trigger
+  r[0x530] = 0x8E90C002;   // polarity; sources 0 and 3; modes 0, 1 and 14
+  r[0x830] = 0x80000000;
   return p;
 }

@@ -100,9 +100,9 @@ int SimStream::BayerCodeNow() const {
   return int((camera_.Peek(block + 0x58) >> 24) & 3) + 1;
 }
 
-const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g) const {
+const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g, std::optional<double> exposureFor) const {
   // Shutter and gain scale the sky; white balance tints colour pictures.
-  const double exposure = SimExposure(camera_);
+  const double exposure = exposureFor ? *exposureFor : SimExposure(camera_);
   double whiteBalance[3];
   SimWhiteBalance(camera_, whiteBalance);
   const int bayer = BayerCodeNow();
@@ -183,8 +183,8 @@ const std::vector<UInt8>& SimStream::BaseFrame(const SimStreamGeometry& g) const
   return baseFrames_.emplace(key, std::move(bytes)).first->second;
 }
 
-std::vector<UInt8> SimStream::FrameLocked(const SimStreamGeometry& g, UInt32 id) const {
-  std::vector<UInt8> frame = BaseFrame(g);
+std::vector<UInt8> SimStream::FrameLocked(const SimStreamGeometry& g, UInt32 id, std::optional<double> exposure) const {
+  std::vector<UInt8> frame = BaseFrame(g, exposure);
   if (frame.size() >= 8) {
     PutBE32(frame.data(), id);
     PutBE32(frame.data() + frame.size() - 4, id);
@@ -196,6 +196,45 @@ std::vector<UInt8> SimStream::ReferenceFrame(UInt32 id) const {
   SimStreamGeometry g = Geometry();
   std::lock_guard<std::mutex> lock(mutex_);
   return FrameLocked(g, id);
+}
+
+bool SimStream::Triggered() const {
+  if (!camera_.Personality().triggerWiring) return false;
+  const UInt32 trigger = camera_.Peek(0x830);
+  const UInt32 mode = (trigger >> 16) & 0xF;
+  return (trigger & 0x02000000u) && (mode == 0 || mode == 1 || mode == 14);
+}
+
+void SimStream::QueueTriggeredFrame(std::optional<double> exposure) {
+  std::lock_guard<std::mutex> lock(exposureMutex_);
+  triggered_.push_back(exposure);
+}
+
+size_t SimStream::TriggeredFramesQueued() const {
+  std::lock_guard<std::mutex> lock(exposureMutex_);
+  return triggered_.size();
+}
+
+void SimStream::SetNextFrameExposure(double exposure) {
+  std::lock_guard<std::mutex> lock(exposureMutex_);
+  nextExposure_ = exposure;
+}
+
+bool SimStream::TakeFrameExposure(std::optional<double>* exposure) {
+  const bool triggered = Triggered();
+  std::lock_guard<std::mutex> lock(exposureMutex_);
+  exposure->reset();
+  if (triggered) {
+    if (triggered_.empty()) return false;
+    *exposure = triggered_.front();
+    triggered_.pop_front();
+    return true;
+  }
+  if (nextExposure_) {
+    *exposure = nextExposure_;
+    nextExposure_.reset();
+  }
+  return true;
 }
 
 UInt32 SimStream::NextFrameID() const {
@@ -311,6 +350,8 @@ bool SimStream::SendOneBulkFrame(std::unique_lock<std::mutex>& lock, int timeout
     lock.lock();
     if (!bulkRead_) return false;  // aborted meanwhile
   }
+  std::optional<double> exposure;
+  if (!TakeFrameExposure(&exposure)) return false;  // triggered, and no trigger came
   BulkRead read = std::move(*bulkRead_);
   bulkRead_.reset();
   SimBulkFault fault = SimBulkFault::Slow;
@@ -319,7 +360,7 @@ bool SimStream::SendOneBulkFrame(std::unique_lock<std::mutex>& lock, int timeout
     fault = bulkFaults_.front();
     bulkFaults_.pop_front();
   }
-  std::vector<UInt8> frame = FrameLocked(g, nextID_++);
+  std::vector<UInt8> frame = FrameLocked(g, nextID_++, exposure);
   UInt32 bytes = std::min<UInt32>(UInt32(frame.size()), read.size);
   IOReturn status = frame.size() > read.size ? kIOReturnOverrun : kIOReturnSuccess;
   if (faulted) {
@@ -420,7 +461,9 @@ UInt32 SimStream::IsochCycle(UInt32 channel, UInt8* slot, UInt32 capacity) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (isoRestart_.exchange(false)) isochFrame_.clear();
   if (isochFrame_.empty()) {
-    isochFrame_ = FrameLocked(g, nextID_++);
+    std::optional<double> exposure;
+    if (!TakeFrameExposure(&exposure)) return 0;  // triggered, and no trigger came
+    isochFrame_ = FrameLocked(g, nextID_++, exposure);
     isochFrame_.resize(size_t(packets) * g.bytesPerPacket, 0);  // the last packet is padded
     isochPacket_ = 0;
     isochCycle_ = 0;

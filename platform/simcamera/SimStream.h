@@ -70,6 +70,18 @@ class SimStream {
   UInt32 NextFrameID() const;
   bool IsoEnabled() const;
 
+  // ---- frames that do not follow the rate ----
+  // True while the trigger feature (0x830) is on in mode 0, 1 or 14: frames
+  // go out only as triggered frames.
+  bool Triggered() const;
+  // One frame to send when triggered, with its exposure (relative to 10 ms at
+  // 0 dB, as SimExposure) or the shutter's when none.
+  void QueueTriggeredFrame(std::optional<double> exposure);
+  size_t TriggeredFramesQueued() const;
+  // The exposure the next free-running frame carries instead of the
+  // shutter's (a sensor that integrated while transmission was off).
+  void SetNextFrameExposure(double exposure);
+
   void SetClock(SimClock clock);
   SimClock Clock() const;
 
@@ -109,9 +121,13 @@ class SimStream {
     UInt32 size;
     std::function<void(IOReturn, UInt32)> done;
   };
-  const std::vector<UInt8>& BaseFrame(const SimStreamGeometry& g) const;  // call with mutex_ held
+  // Call with mutex_ held; `exposure` replaces the shutter's when set.
+  const std::vector<UInt8>& BaseFrame(const SimStreamGeometry& g, std::optional<double> exposure = {}) const;
   int BayerCodeNow() const;
-  std::vector<UInt8> FrameLocked(const SimStreamGeometry& g, UInt32 id) const;
+  std::vector<UInt8> FrameLocked(const SimStreamGeometry& g, UInt32 id, std::optional<double> exposure = {}) const;
+  // Whether a frame may go out now, and its exposure; takes a queued
+  // triggered frame or the integrated exposure.
+  bool TakeFrameExposure(std::optional<double>* exposure);
   bool SendOneBulkFrame(std::unique_lock<std::mutex>& lock, int timeoutMs);
   void RealTimeLoop();
 
@@ -143,6 +159,12 @@ class SimStream {
 
   // Set by writes of ISO_EN: the camera begins a new frame when it sends again.
   std::atomic<bool> isoRestart_{false};
+
+  // Triggered frames and the integrated exposure: set from register hooks
+  // (under the camera's lock), so their own lock is taken last and alone.
+  mutable std::mutex exposureMutex_;
+  std::deque<std::optional<double>> triggered_;
+  std::optional<double> nextExposure_;
 
   bool quit_ = false;
   std::thread realTime_;
