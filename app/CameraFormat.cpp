@@ -311,7 +311,7 @@ OSStatus mySetUpFrameRate_ExposMenu(MyCameraWindowDataStruct* r, UInt32 initial)
   } else {
     // 6. The first call builds the long items for the longest exposure.
     Item(r, kExposureItems, 4, 0, -1);
-    const double longest = r->mIsPointGrey && r->mSoftLongExposure && r->mAbsoluteShutter ? 3600000.0
+    const double longest = r->mIsPointGrey && r->mPGRLongExposureOn && r->mAbsoluteShutter ? 3600000.0
                                                                                           : r->mLongestExposureMS;
     if (menu) {
       mySetUpIIDC_CCDExpTimeMenu(menu, longest);

@@ -194,13 +194,9 @@ struct MyCameraWindowDataStruct {
   // preview redraw reads and clears: atomic accesses only)
   UInt32 mExposureRateItem;            // rate item 1..8 of the exposure; long-exposure kind: the
                                        // iris rate code 2 (7.5 fps), 3 (15) or 4 (30)
-  UInt32 mFirstRateItem;               // 'FRAM' items the mode offers
-  UInt32 mLastRateItem;
+  UInt32 mLastRateItem;                // 'FRAM' items the mode offers: mFirstRateItem ..
   UInt32 mFirstExposureItem;           // first frame-rate item of 'CCDB'; the last one is
                                        // mExposureItemLimit
-  UInt32 mLongExposureMenu;            // long exposure times are offered; long-exposure kind:
-                                       // 1 also selects the STA-pin scheme
-  UInt32 mTrigger4Pin;                 // "TRIG4PIN": the trigger's output/input pin set
   UInt32 mUserBayerCode;               // "BAYR": the pattern the user chose, 0 none
   UInt8 m50HzScale;                    // "50HZ": rates scaled by 0.833333
   UInt8 mAutoExposureOn;               // 'AUEX' is checked
@@ -216,12 +212,6 @@ struct MyCameraWindowDataStruct {
   UInt32 mAutoExposureFrameCount;      // frames counted by the measurement
   float mAutoExposureTarget;           // target mean brightness, % of full scale
   float mAutoExposureMeasured;         // mean brightness of the frame that asked, %
-  SInt32 mLongExpFrameDone;            // long-exposure hand-off counters (atomics only)
-  SInt32 mLongExpShowPending;
-  SInt32 mLongExpReadout;
-  UInt64 mExposureStartTime;           // Microseconds of the exposure's start
-  UInt64 mCountdownTime;               // last countdown update, Microseconds
-  UInt32 mF7BytesPerPacket;            // Format 7 packet size in use
   double mF7MinRate;                   // Format 7 frame rate at the smallest packet
 
   // ---- video sizes

@@ -11,7 +11,7 @@
 // (mIsLongExposureCamera: exposure on feature 0x504, iris 0x524 holds a rate
 // code, long exposures by stopping transmission), Point Grey (mIsPointGrey:
 // shutter 0x51C with the frame-rate control switched off; long exposures by
-// an extended shutter or, with mSoftLongExposure, by the trigger scheme),
+// an extended shutter or, with mPGRLongExposureOn, by the trigger scheme),
 // the vendor rule (mShutterByAbsolute: a long shutter at the slowest rate)
 // and any other camera (exposure items change nothing).
 //

@@ -8,6 +8,7 @@
 
 #include "app/ExposureControls.h"
 #include "app/ExposureLongPaths.h"
+#include "app/LongExposure.h"
 #include "camera_driver/ORXDCAM.h"
 #include "platform/coreservices/CoreServices.h"
 #include "utilities/Alerts.h"
@@ -103,6 +104,10 @@ OSStatus PointGreyRateItem(MyCameraWindowDataStruct* r, UInt32 item) {
   mySetAbsoluteShutter(r, 1);
   if (LongExposure(r) == 1) {
     LowerLongExposure(r);
+    if (r->mPGRLongExposureOn == 1) {
+      myRemoveLongExposureTimer(r);
+      myPGRStartStopTriggerFrames(r->mCameraHandle, 0, r->mTrigger4Pin);
+    }
     WriteShutterMS(r, r->mAbsShutterValue);
   }
   Enable(r, kRate, 0, true);
@@ -137,7 +142,7 @@ OSStatus PointGreyLongItem(MyCameraWindowDataStruct* r, UInt32 item) {
 
   OSStatus err = noErr;
   bool done;
-  if (r->mSoftLongExposure == 1) {
+  if (r->mPGRLongExposureOn == 1) {
     if (r->mProperties.mVendor == 0x1E10) {
       mySetIIDCCameraFmtModeFR(1.875, r);
     } else if (mySetCameraOptimizedRate(r, 1) != noErr) {
@@ -163,7 +168,7 @@ OSStatus PointGreyLongItem(MyCameraWindowDataStruct* r, UInt32 item) {
   r->mPairSum = 0;
   r->mPairCount = 0;
 
-  if (r->mSoftLongExposure == 1) {
+  if (r->mPGRLongExposureOn == 1) {
     err = myPointGreyTriggerLongExposure(r);
     if (err != noErr) return err;
   } else {
