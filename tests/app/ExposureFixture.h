@@ -44,13 +44,19 @@ class ExposureTest : public CameraHarness {
   bool ItemEnabled(OSType signature, int item) { return IsMenuItemEnabled(Menu(signature), item); }
   bool Enabled(OSType signature, SInt32 id = 0) { return IsControlEnabled(Control(signature, id)); }
 
+  // A register write on FireWire or, as a vendor request, on USB.
+  static bool IsWrite(const SimLogEntry& e) {
+    if (e.kind == SimLogKind::FWWrite) return true;
+    return e.kind == SimLogKind::USBControl && e.setup.bmRequestType == 0x40 && e.setup.bRequest == 0x7F;
+  }
+
   // The register writes (offset, value) since the last ClearLog, in order,
   // of the offsets the filter keeps.
   template <typename Keep>
   std::vector<std::pair<UInt32, UInt32>> Writes(Keep keep) {
     std::vector<std::pair<UInt32, UInt32>> out;
     for (const SimLogEntry& e : Camera().Log())
-      if (e.kind == SimLogKind::FWWrite && e.status == 0 && keep(e.offset)) out.push_back({e.offset, e.value});
+      if (IsWrite(e) && e.status == 0 && keep(e.offset)) out.push_back({e.offset, e.value});
     return out;
   }
   std::vector<std::pair<UInt32, UInt32>> Writes() {
