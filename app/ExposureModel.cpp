@@ -417,7 +417,7 @@ OSStatus mySet_IIDC_CCDExposureTime(MyCameraWindowDataStruct* r, UInt32 item) {
   } else {
     r->mAutoExposureOn = 0;
     Enable(r, kExpo, 2, false);
-    if (r->mControlWindow) myCheckUncheckControl(r->mControlWindow, kAutoExposure, 0, 1, 0);
+    if (r->mControlWindow) mySetControlValue(r->mControlWindow, kAutoExposure, 0, 0);
     r->mExposureMS = myShutterKindExposureMS(item);
     if (r->mExposureMS < 3000.0) PreviewTitle(r);
     ClearHandOff(r);

@@ -134,6 +134,18 @@ TEST_F(ExposureTest, RawShutterAndRangeWithoutAbsoluteShutter) {
   EXPECT_FLOAT_EQ(r->mAbsShutterMax, float(r->mVideoSizes[0].mMaxFramePeriodMs));
 }
 
+TEST_F(ExposureTest, LongExposureKindSliderOnTheExposureFeature) {
+  MyCameraWindowDataStruct* r = Open(SimLongExposurePersonality());
+  r->mExposureRateItem = 4;
+  EXPECT_EQ(mySetCCDExposTime(r, 193), noErr);
+  EXPECT_EQ(Camera().Peek(0x804) & 0xFFF, 193u);
+  EXPECT_EQ(Label(kExpo), " 5.16 ms");
+  Camera().Poke(0x504, 0);  // the feature is gone: -2201
+  EXPECT_EQ(mySetCCDExposTime(r, 194), -2201);
+  EXPECT_EQ(Label(kExpo), "Err = 0xFFFFF767 -2201");
+  EXPECT_EQ(r->mShutterValue, 194u);
+}
+
 TEST_F(ExposureTest, LiveSlidersWriteTheirFeatureAndLabel) {
   MyCameraWindowDataStruct* r = Open(SimDefaultColourPersonality());
   const struct {
