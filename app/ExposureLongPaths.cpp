@@ -105,7 +105,8 @@ OSStatus myLongExposureKindLongItem(MyCameraWindowDataStruct* r, UInt32 item) {
   MyDCAMCameraStruct* h = r->mCameraHandle;
   r->mAutoExposureOn = 0;
   if (r->mControlWindow) myCheckUncheckControl(r->mControlWindow, kAutoExposure, 0, 0, 0);
-  r->mExposureMS = myLongExposureKindExposureMS(r, item);
+  // A running cycle reads the time at its next check.
+  std::atomic_ref<double>(r->mExposureMS).store(myLongExposureKindExposureMS(r, item));
   if (std::atomic_ref<UInt32>(r->mLongExposure).load() != 0) {
     // The running cycle takes the new time at its next check.
     Enable(r, kRate, 0, false);
