@@ -189,6 +189,31 @@ struct MyCameraWindowDataStruct {
   UInt32 mF7ColorCoding;
   UInt8 mF7ROIOn;                      // a region of interest is in force
 
+  // ---- exposure, frame rate and feature sliders (main thread, except the
+  // automatic-exposure measurement, which the delivery thread writes and the
+  // preview redraw reads and clears: atomic accesses only)
+  UInt32 mExposureRateItem;            // rate item 1..8 of the exposure; long-exposure kind: the
+                                       // iris rate code 2 (7.5 fps), 3 (15) or 4 (30)
+  UInt32 mLastRateItem;                // 'FRAM' items the mode offers: mFirstRateItem ..
+  UInt32 mFirstExposureItem;           // first frame-rate item of 'CCDB'; the last one is
+                                       // mExposureItemLimit
+  UInt32 mUserBayerCode;               // "BAYR": the pattern the user chose, 0 none
+  UInt8 m50HzScale;                    // "50HZ": rates scaled by 0.833333
+  UInt8 mAutoExposureOn;               // 'AUEX' is checked
+  float mAbsShutterMin;                // absolute-shutter range and value, ms
+  float mAbsShutterMax;
+  float mAbsShutterValue;
+  UInt32 mSavedTSLExposure;            // 0x504 of the long-exposure kind while an exposure runs
+  void* mLongExposureFrame;            // width x height x 4: ARGB32 of the last long exposure
+  UInt32 mPairSum;                     // frame pairing of the long-exposure kind
+  UInt32 mPairCount;
+  UInt8 mAutoExposureReady;            // the target brightness has been learnt
+  UInt8 mAutoExposurePending;          // a new exposure is asked for
+  UInt32 mAutoExposureFrameCount;      // frames counted by the measurement
+  float mAutoExposureTarget;           // target mean brightness, % of full scale
+  float mAutoExposureMeasured;         // mean brightness of the frame that asked, %
+  double mF7MinRate;                   // Format 7 frame rate at the smallest packet
+
   // ---- video sizes
   UInt32 mVideoSizeIndex;              // 'VISZ' item - 1
   UInt32 mVideoSizeCount;              // at most kMyMaxVideoSizes

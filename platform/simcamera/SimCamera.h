@@ -119,6 +119,9 @@ SimCameraPersonality SimDefaultColourPersonality();  // the camera of the defaul
 SimCameraPersonality SimMonoFireWirePersonality();   // Format 0 modes 5, 6, Format 7 mode 0
 SimCameraPersonality SimColourFireWirePersonality(); // Format 7 modes 0, 1; WB, trigger, temperature
 SimCameraPersonality SimUSBPersonality();            // vendor 0x1E10, serial "1A2B"
+// The default camera as a Point Grey board of type 3 (0x1F24 = 0x00300000),
+// whose frame-rate control lives in the vendor register 0x1028 (bits 16..19).
+SimCameraPersonality SimPointGreyBoardType3Personality();
 // The kinds of camera the application tells apart by vendor, name and features
 // (none of them has an absolute shutter):
 // grey Format 0 mode 5 (1.875 .. 30 fps) only, no white balance;
@@ -129,7 +132,8 @@ SimCameraPersonality SimWhiteBalanceColourPersonality();
 // with the mode and white balance above;
 SimCameraPersonality SimVendorPersonality(UInt32 companyId, const std::string& name);
 // the long-exposure model "API-201": Format 0 modes 4 (640x480 RGB) and 5,
-// and the registers 0xF00, 0xF04, 0xF1C and 0x524 its family answers;
+// the exposure feature 0x504 (0..511), and the registers 0xF00, 0xF04, 0xF1C
+// and 0x524 its family answers;
 SimCameraPersonality SimLongExposurePersonality();
 // a Point Grey USB camera (as SimUSBPersonality) with GPIO lines wired to
 // its trigger inputs and a trigger feature offering sources 0 and 3 and

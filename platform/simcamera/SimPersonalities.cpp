@@ -56,6 +56,14 @@ void AddVendorRegisters(SimCameraPersonality& p, const char tiles[5]) {
 
 }  // namespace
 
+SimCameraPersonality SimPointGreyBoardType3Personality() {
+  SimCameraPersonality p = SimDefaultColourPersonality();
+  p.label = "Point Grey board type 3";
+  p.registers[0x1F24] = 0x00300000;
+  p.registers[0x1028] = 0x800F1234;
+  return p;
+}
+
 SimCameraPersonality SimDefaultColourPersonality() {
   SimCameraPersonality p;
   p.label = "default colour";
@@ -263,7 +271,9 @@ SimCameraPersonality SimLongExposurePersonality() {
   auto& r = p.registers;
   r[0x180] = 0x0C000000;  // modes 4 (640x480 RGB) and 5
   r[0x210] = 0xF8000000;
-  r[0x404] = 0x81C00000;  // brightness, shutter, gain, iris
+  r[0x404] = 0xC1C00000;  // brightness, auto exposure (the exposure slider), shutter, gain, iris
+  r[0x504] = 0x890001FF;  // exposure 0..511
+  r[0x804] = 0x82000100;
   r[0x524] = 0x890000FF;  // iris inquiry
   r[0x824] = 0x82000000;
   r[0xF00] = 0x00000000;  // EEPROM write enable

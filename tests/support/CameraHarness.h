@@ -137,6 +137,7 @@ class CameraHarness : public UiTest {
       DisposeWindow(r->mControlWindow);
     }
     if (r->mVideoWindow) DisposeWindow(r->mVideoWindow);
+    free(r->mLongExposureFrame);  // the last long exposure's preview
     free(r);
   }
 
