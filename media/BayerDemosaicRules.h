@@ -25,6 +25,9 @@
 #if defined(__SSSE3__)
 #include <tmmintrin.h>
 #endif
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
 
 // The rules are compiled once for the build's baseline and, in the
 // decompressor, again for AVX2 behind a run-time check: each instruction set
@@ -799,7 +802,13 @@ inline void hqFinish4(__m128i centre, __m128i sum1, __m128i sum2, __m128i sumOwn
 
 struct HQLanes32 {
   using T = SInt32;
+  using Vec = __m128i;
   static constexpr int kLanes = 4;
+  static Vec load(const T* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static void store(T* p, Vec v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
+  static Vec zero() { return _mm_setzero_si128(); }
+  static Vec ones() { return _mm_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm_andnot_si128(a, b); }
   static __m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
   static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
   template <int N>
@@ -825,7 +834,13 @@ struct HQLanes32 {
 
 struct HQLanes16 {
   using T = SInt16;
+  using Vec = __m128i;
   static constexpr int kLanes = 8;
+  static Vec load(const T* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static void store(T* p, Vec v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
+  static Vec zero() { return _mm_setzero_si128(); }
+  static Vec ones() { return _mm_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm_andnot_si128(a, b); }
   static __m128i add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
   static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
   template <int N>
@@ -848,6 +863,54 @@ struct HQLanes16 {
   }
 };
 
+#if defined(__AVX2__)
+// Wide samples eight to a 256-bit register, for builds with AVX2: the same
+// integer steps and the same double arithmetic in the final step, so the
+// bytes equal those of HQLanes32.
+struct HQLanes32x8 {
+  using T = SInt32;
+  using Vec = __m256i;
+  static constexpr int kLanes = 8;
+  static Vec load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void store(T* p, Vec v) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), v); }
+  static Vec zero() { return _mm256_setzero_si256(); }
+  static Vec ones() { return _mm256_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm256_andnot_si256(a, b); }
+  static Vec add(Vec a, Vec b) { return _mm256_add_epi32(a, b); }
+  static Vec sub(Vec a, Vec b) { return _mm256_sub_epi32(a, b); }
+  template <int N>
+  static Vec shr(Vec v) { return _mm256_srli_epi32(v, N); }
+  static Vec gt(Vec a, Vec b) { return _mm256_cmpgt_epi32(a, b); }
+  static Vec absDiff(Vec a, Vec b) { return _mm256_abs_epi32(_mm256_sub_epi32(a, b)); }
+  static Vec min(Vec a, Vec b) { return _mm256_min_epi32(a, b); }
+  static Vec max(Vec a, Vec b) { return _mm256_max_epi32(a, b); }
+  static Vec third(Vec x) {
+    const __m256 v = _mm256_add_ps(_mm256_cvtepi32_ps(x), _mm256_set1_ps(0.5f));
+    return _mm256_cvttps_epi32(_mm256_mul_ps(v, _mm256_set1_ps(1.0f / 3.0f)));
+  }
+  // centre + (1.0 / count) * diff in double, truncated toward zero, clamped.
+  static void finish(Vec centre, Vec sum1, Vec sum2, Vec sumOwn, Vec count, UInt32 maxValue, Vec* a, Vec* b) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d fLo = _mm256_div_pd(one, _mm256_cvtepi32_pd(_mm256_castsi256_si128(count)));
+    const __m256d fHi = _mm256_div_pd(one, _mm256_cvtepi32_pd(_mm256_extracti128_si256(count, 1)));
+    const __m256d cLo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(centre));
+    const __m256d cHi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(centre, 1));
+    const Vec maxV = _mm256_set1_epi32(SInt32(maxValue > 65535 ? 65535 : maxValue));
+    auto one8 = [&](Vec sum) {
+      const Vec diff = _mm256_sub_epi32(sum, sumOwn);
+      const __m128i lo = _mm256_cvttpd_epi32(
+          _mm256_add_pd(cLo, _mm256_mul_pd(fLo, _mm256_cvtepi32_pd(_mm256_castsi256_si128(diff)))));
+      const __m128i hi = _mm256_cvttpd_epi32(
+          _mm256_add_pd(cHi, _mm256_mul_pd(fHi, _mm256_cvtepi32_pd(_mm256_extracti128_si256(diff, 1)))));
+      const Vec t = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+      return _mm256_min_epi32(_mm256_max_epi32(t, _mm256_setzero_si256()), maxV);
+    };
+    *a = one8(sum1);
+    *b = one8(sum2);
+  }
+};
+#endif
+
 template <class V>
 struct HQRows {
   const typename V::T* even[5];  // window rows -2 .. +2
@@ -855,22 +918,24 @@ struct HQRows {
 };
 
 template <class V, bool kGreen, bool kHalfDiagAtGreen>
-inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* ownOut, __m128i* aOut, __m128i* bOut) {
+inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, typename V::Vec* ownOut, typename V::Vec* aOut,
+                    typename V::Vec* bOut) {
+  using Vec = typename V::Vec;
   // Window values by their number 1 .. 25 as the scalar rule counts them.
-  __m128i w[26];
+  Vec w[26];
   for (int n = 1; n <= 25; ++n) {
     const int dr = (n - 1) / 5 - 2, q = x0 + 2 + (n - 1) % 5 - 2;
     const typename V::T* base = (q & 1) ? rows.odd[dr + 2] : rows.even[dr + 2];
-    w[n] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + (q >> 1)));
+    w[n] = V::load(base + (q >> 1));
   }
   // |a - b| = |b - a|: one order for both lets the shared terms of opposite
   // directions be computed once.
   auto D = [&](int a, int b) { return a < b ? V::absDiff(w[a], w[b]) : V::absDiff(w[b], w[a]); };
-  auto add = [](__m128i a, __m128i b) { return V::add(a, b); };
-  auto sum4 = [&](__m128i a, __m128i b, __m128i c, __m128i d) { return add(add(a, b), add(c, d)); };
-  auto halfOf = [](__m128i v) { return V::template shr<1>(v); };
-  auto quarterOf = [](__m128i v) { return V::template shr<2>(v); };
-  __m128i grad[8];
+  auto add = [](Vec a, Vec b) { return V::add(a, b); };
+  auto sum4 = [&](Vec a, Vec b, Vec c, Vec d) { return add(add(a, b), add(c, d)); };
+  auto halfOf = [](Vec v) { return V::template shr<1>(v); };
+  auto quarterOf = [](Vec v) { return V::template shr<2>(v); };
+  Vec grad[8];
   grad[0] = add(add(D(8, 18), D(3, 13)), halfOf(sum4(D(7, 17), D(9, 19), D(2, 12), D(4, 14))));
   grad[1] = add(add(D(14, 12), D(15, 13)), halfOf(sum4(D(9, 7), D(19, 17), D(10, 8), D(20, 18))));
   grad[2] = add(add(D(18, 8), D(23, 13)), halfOf(sum4(D(19, 9), D(17, 7), D(24, 14), D(22, 12))));
@@ -886,14 +951,14 @@ inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* own
     grad[6] = sum4(D(7, 19), D(1, 13), D(6, 18), D(2, 14));
     grad[7] = sum4(D(17, 9), D(21, 13), D(22, 14), D(16, 8));
   }
-  __m128i gMin = grad[0], gMax = grad[0];
+  Vec gMin = grad[0], gMax = grad[0];
   for (int i = 1; i < 8; ++i) {
     gMin = V::min(gMin, grad[i]);
     gMax = V::max(gMax, grad[i]);
   }
   // 1.5 min + 0.5 (max - min) is exactly min + max / 2.
-  const __m128i threshold = add(gMin, V::template shr<1>(gMax));
-  __m128i own[8], m1[8], m2[8];
+  const Vec threshold = add(gMin, V::template shr<1>(gMax));
+  Vec own[8], m1[8], m2[8];
   if (!kGreen) {
     own[0] = halfOf(add(w[3], w[13]));  m1[0] = w[8];  m2[0] = halfOf(add(w[7], w[9]));
     own[1] = halfOf(add(w[13], w[15])); m1[1] = w[14]; m2[1] = halfOf(add(w[9], w[19]));
@@ -913,13 +978,13 @@ inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* own
     own[6] = V::third(add(add(w[1], w[7]), w[13]));   m1[6] = halfOf(add(w[2], w[12]));  m2[6] = halfOf(add(w[6], w[8]));
     own[7] = V::third(add(add(w[13], w[17]), w[21])); m1[7] = halfOf(add(w[12], w[22])); m2[7] = halfOf(add(w[16], w[18]));
   }
-  __m128i sumOwn = _mm_setzero_si128(), sum1 = sumOwn, sum2 = sumOwn, count = sumOwn;
+  Vec sumOwn = V::zero(), sum1 = sumOwn, sum2 = sumOwn, count = sumOwn;
   for (int i = 0; i < 8; ++i) {
-    const __m128i skip = V::gt(grad[i], threshold);
-    sumOwn = add(sumOwn, _mm_andnot_si128(skip, own[i]));
-    sum1 = add(sum1, _mm_andnot_si128(skip, m1[i]));
-    sum2 = add(sum2, _mm_andnot_si128(skip, m2[i]));
-    count = V::sub(count, _mm_andnot_si128(skip, _mm_set1_epi32(-1)));
+    const Vec skip = V::gt(grad[i], threshold);
+    sumOwn = add(sumOwn, V::andNot(skip, own[i]));
+    sum1 = add(sum1, V::andNot(skip, m1[i]));
+    sum2 = add(sum2, V::andNot(skip, m2[i]));
+    count = V::sub(count, V::andNot(skip, V::ones()));
   }
   *ownOut = w[13];
   V::finish(w[13], sum1, sum2, sumOwn, count, maxValue, aOut, bOut);
@@ -960,13 +1025,13 @@ int hqRowARGB8(const HQRows<HQLanes16>& rows, u8* drow, int W, bool redRow, UInt
 template <class V, class S, bool kGreen, bool kHalfDiagAtGreen>
 int hqRowSIMD(const HQRows<V>& rows, u8* drow, int x0, int end, bool redRow, UInt32 maxValue) {
   constexpr int n = V::kLanes;
-  alignas(16) typename V::T own[n], a[n], b[n];
+  alignas(32) typename V::T own[n], a[n], b[n];
   for (; x0 + 2 * (n - 1) < end; x0 += 2 * n) {
-    __m128i vo, va, vb;
+    typename V::Vec vo, va, vb;
     hqLanes<V, kGreen, kHalfDiagAtGreen>(rows, x0, maxValue, &vo, &va, &vb);
-    _mm_store_si128(reinterpret_cast<__m128i*>(own), vo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(a), va);
-    _mm_store_si128(reinterpret_cast<__m128i*>(b), vb);
+    V::store(own, vo);
+    V::store(a, va);
+    V::store(b, vb);
     for (int i = 0; i < n; ++i) {
       // At a red or blue site a is green and b the opposite colour; at a
       // green site a is the row colour and b the column colour.
@@ -1003,7 +1068,12 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
 #if SKYLOOM_MEDIA_SSE2
   // Frames of at least 3 x 3 mirror without clamping, as the padded rows do.
   if (simd && width >= 3 && height >= 3) {
-    using V = std::conditional_t<std::is_same_v<L, Load8>, HQLanes16, HQLanes32>;
+#if defined(__AVX2__)
+    using Wide = HQLanes32x8;
+#else
+    using Wide = HQLanes32;
+#endif
+    using V = std::conditional_t<std::is_same_v<L, Load8>, HQLanes16, Wide>;
     const int W = int(width), H = int(height);
     const size_t half = size_t(W + 5) / 2 + 2 * V::kLanes;
     // Eight widened rows keyed by source row: the five a window needs at
