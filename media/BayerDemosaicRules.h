@@ -359,6 +359,23 @@ inline __m128i swapLanes16(__m128i v) {
 #endif
 }
 
+#if defined(__AVX2__)
+// Sixteen 16-bit samples from x on, in host order.
+template <class L>
+inline __m256i load16x16(const u8* row, int x) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 2 * size_t(x)));
+  if constexpr (std::is_same_v<L, Load16BE>) {
+    const __m256i k = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4, 7, 6, 9,
+                                       8, 11, 10, 13, 12, 15, 14);
+    return _mm256_shuffle_epi8(v, k);
+  } else {
+    return v;
+  }
+}
+inline __m128i lowLanes(__m256i v) { return _mm256_castsi256_si128(v); }
+inline __m128i highLanes(__m256i v) { return _mm256_extracti128_si256(v, 1); }
+#endif
+
 // (306 R + 601 G + 117 B) >> 10 on eight unsigned 16-bit lanes.
 inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
   auto prod = [](__m128i v, short k, bool hi) {
@@ -417,6 +434,52 @@ int mqRow16SIMD(const u8* up, const u8* cur, const u8* dn, u8* drow, bool red, i
   auto od = [](__m128i v) { return _mm_srli_epi32(v, 16); };
   auto add = [](__m128i a, __m128i b) { return _mm_add_epi32(a, b); };
   int x = 2;
+#if defined(__AVX2__)
+  {
+    // Sixteen pixels a step, the same sums in eight 32-bit lanes; each half
+    // of a result holds eight pixels and is stored as the loop below does.
+    const __m256i lowHalf32 = _mm256_set1_epi32(0xFFFF);
+    auto ld8 = [](const u8* row, int x) { return load16x16<L>(row, x); };
+    auto ev8 = [&](__m256i v) { return _mm256_and_si256(v, lowHalf32); };
+    auto od8 = [](__m256i v) { return _mm256_srli_epi32(v, 16); };
+    auto add8 = [](__m256i a, __m256i b) { return _mm256_add_epi32(a, b); };
+    for (; x + 18 <= W; x += 16) {
+      const __m256i cM = ld8(cur, x - 2), c0 = ld8(cur, x), cP = ld8(cur, x + 2);
+      const __m256i u0 = ld8(up, x), d0 = ld8(dn, x);
+      const __m256i ce = ev8(c0), co = od8(c0), ue = ev8(u0), uo = od8(u0), de = ev8(d0), dO = od8(d0);
+      __m256i gOwn, gAlong, gAcross, nOwn, nG, nAcross;
+      if constexpr (GreenEven) {
+        const __m256i uP = ld8(up, x + 2), dP = ld8(dn, x + 2);
+        gOwn = ce;
+        gAlong = _mm256_srli_epi32(add8(od8(cM), co), 1);
+        gAcross = _mm256_srli_epi32(add8(ue, de), 1);
+        nOwn = co;
+        nG = _mm256_srli_epi32(add8(add8(ce, ev8(cP)), add8(uo, dO)), 2);
+        nAcross = _mm256_srli_epi32(add8(add8(ue, ev8(uP)), add8(de, ev8(dP))), 2);
+      } else {
+        const __m256i uM = ld8(up, x - 2), dM = ld8(dn, x - 2);
+        nOwn = ce;
+        nG = _mm256_srli_epi32(add8(add8(od8(cM), co), add8(ue, de)), 2);
+        nAcross = _mm256_srli_epi32(add8(add8(od8(uM), uo), add8(od8(dM), dO)), 2);
+        gOwn = co;
+        gAlong = _mm256_srli_epi32(add8(ce, ev8(cP)), 1);
+        gAcross = _mm256_srli_epi32(add8(uo, dO), 1);
+      }
+      const __m256i gR = red ? gAlong : gAcross, gB = red ? gAcross : gAlong;
+      const __m256i nR = red ? nOwn : nAcross, nB = red ? nAcross : nOwn;
+      u8* d = drow + S::kBytes * size_t(x);
+      if constexpr (GreenEven) {
+        storeClasses16<S>(d, lowLanes(gR), lowLanes(gOwn), lowLanes(gB), lowLanes(nR), lowLanes(nG), lowLanes(nB));
+        storeClasses16<S>(d + 8 * S::kBytes, highLanes(gR), highLanes(gOwn), highLanes(gB), highLanes(nR), highLanes(nG),
+                          highLanes(nB));
+      } else {
+        storeClasses16<S>(d, lowLanes(nR), lowLanes(nG), lowLanes(nB), lowLanes(gR), lowLanes(gOwn), lowLanes(gB));
+        storeClasses16<S>(d + 8 * S::kBytes, highLanes(nR), highLanes(nG), highLanes(nB), highLanes(gR), highLanes(gOwn),
+                          highLanes(gB));
+      }
+    }
+  }
+#endif
   for (; x + 10 <= W; x += 8) {
     const __m128i cM = ld(cur, x - 2), c0 = ld(cur, x), cP = ld(cur, x + 2);
     const __m128i u0 = ld(up, x), d0 = ld(dn, x);
@@ -585,6 +648,31 @@ int lqRow16SIMD(const u8* top, const u8* bot, u8* drow, const Phase& ph, int y, 
     *bl = red ? nb : nt;
   };
   int x = 1;
+#if defined(__AVX2__)
+  {
+    // Sixteen pixels a step in eight 32-bit lanes, stored half by half.
+    const __m256i lowHalf32 = _mm256_set1_epi32(0xFFFF);
+    auto ev8 = [&](__m256i v) { return _mm256_and_si256(v, lowHalf32); };
+    auto od8 = [](__m256i v) { return _mm256_srli_epi32(v, 16); };
+    auto cell8 = [&](bool tg, __m256i a, __m256i b, __m256i c, __m256i e, __m256i* r, __m256i* g, __m256i* bl) {
+      *g = _mm256_srli_epi32(_mm256_add_epi32(tg ? a : b, tg ? e : c), 1);
+      const __m256i nt = tg ? b : a, nb = tg ? c : e;
+      *r = red ? nt : nb;
+      *bl = red ? nb : nt;
+    };
+    for (; x + 17 <= W; x += 16) {
+      const __m256i t0 = load16x16<L>(top, x - 1), t2 = load16x16<L>(top, x + 1);
+      const __m256i b0 = load16x16<L>(bot, x - 1), b2 = load16x16<L>(bot, x + 1);
+      __m256i r1, g1, b1, r2, g2, b2x;
+      cell8(tgOdd, ev8(t0), od8(t0), ev8(b0), od8(b0), &r1, &g1, &b1);
+      cell8(tgEven, od8(t0), ev8(t2), od8(b0), ev8(b2), &r2, &g2, &b2x);
+      u8* d = drow + S::kBytes * size_t(x);
+      storeClasses16<S>(d, lowLanes(r1), lowLanes(g1), lowLanes(b1), lowLanes(r2), lowLanes(g2), lowLanes(b2x));
+      storeClasses16<S>(d + 8 * S::kBytes, highLanes(r1), highLanes(g1), highLanes(b1), highLanes(r2), highLanes(g2),
+                        highLanes(b2x));
+    }
+  }
+#endif
   for (; x + 9 <= W; x += 8) {
     const __m128i t0 = ld(top, x - 1), t2 = ld(top, x + 1), b0 = ld(bot, x - 1), b2 = ld(bot, x + 1);
     __m128i r1, g1, b1, r2, g2, b2x;
