@@ -392,10 +392,48 @@ inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
   return _mm_xor_si128(_mm_packs_epi32(half[0], half[1]), _mm_set1_epi16(short(0x8000)));
 }
 
+#if defined(__SSSE3__)
+// Byte shuffle that places 16-bit words of a source at the word slots of an
+// output vector: slot i takes word w[i] (-1 leaves zero), its bytes swapped
+// when Swap is set.
+template <bool Swap>
+inline __m128i wordPick(__m128i v, int w0, int w1, int w2, int w3, int w4, int w5, int w6, int w7) {
+  const int w[8] = {w0, w1, w2, w3, w4, w5, w6, w7};
+  alignas(16) signed char k[16];
+  for (int i = 0; i < 8; ++i) {
+    const int lo = w[i] < 0 ? -1 : 2 * w[i] + (Swap ? 1 : 0), hi = w[i] < 0 ? -1 : 2 * w[i] + (Swap ? 0 : 1);
+    k[2 * i] = static_cast<signed char>(lo);
+    k[2 * i + 1] = static_cast<signed char>(hi);
+  }
+  return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(k)));
+}
+// Eight pixels R G B from 16-bit lanes, 48 bytes in three stores; Swap
+// writes every value big-endian.
+template <bool Swap>
+inline void storeRGB48x8(u8* d, __m128i r, __m128i g, __m128i b) {
+  const __m128i rgLo = _mm_unpacklo_epi16(r, g), rgHi = _mm_unpackhi_epi16(r, g);
+  constexpr int Z = -1;
+  const __m128i o0 = _mm_or_si128(wordPick<Swap>(rgLo, 0, 1, Z, 2, 3, Z, 4, 5), wordPick<Swap>(b, Z, Z, 0, Z, Z, 1, Z, Z));
+  const __m128i o1 = _mm_or_si128(_mm_or_si128(wordPick<Swap>(rgLo, Z, 6, 7, Z, Z, Z, Z, Z),
+                                               wordPick<Swap>(rgHi, Z, Z, Z, Z, 0, 1, Z, 2)),
+                                  wordPick<Swap>(b, 2, Z, Z, 3, Z, Z, 4, Z));
+  const __m128i o2 = _mm_or_si128(wordPick<Swap>(rgHi, 3, Z, 4, 5, Z, 6, 7, Z), wordPick<Swap>(b, Z, 5, Z, Z, 6, Z, Z, 7));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), o0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), o1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), o2);
+}
+#endif
+
 template <class S>
 inline void storeClasses16(u8* d, __m128i re, __m128i ge, __m128i be, __m128i ro, __m128i go, __m128i bo) {
   auto join = [](__m128i e, __m128i o) { return _mm_or_si128(e, _mm_slli_epi32(o, 16)); };
   __m128i r = join(re, ro), g = join(ge, go), b = join(be, bo);
+#if defined(__SSSE3__)
+  if constexpr (!std::is_same_v<S, SinkMono16>) {
+    storeRGB48x8<std::is_same_v<S, SinkB48r>>(d, r, g, b);
+    return;
+  }
+#endif
   if constexpr (std::is_same_v<S, SinkB48r>) {
     r = swapLanes16(r);
     g = swapLanes16(g);
