@@ -647,6 +647,23 @@ int lqRowSIMD(const u8* top, const u8* bot, u8* drow, const Phase& ph, int y, in
   const __m128i tg = greenLanes(ph, x - 1, y);
   const bool red = ph.redRow(y);
   const __m128i one = _mm_set1_epi8(1);
+#if defined(__AVX2__)
+  if constexpr (std::is_same_v<L, Load8>) {
+    // Thirty-two pixels a step, the same byte steps, stored half by half.
+    const __m256i tg8 = _mm256_broadcastsi128_si256(tg), one8 = _mm256_set1_epi8(1);
+    auto ld = [](const u8* row, int at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + at)); };
+    auto pick = [](__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); };
+    for (; x + 32 <= W; x += 32) {
+      const __m256i a = ld(top, x - 1), b = ld(top, x), c = ld(bot, x - 1), e = ld(bot, x);
+      const __m256i gt = pick(tg8, a, b), nt = pick(tg8, b, a);
+      const __m256i gb = pick(tg8, e, c), nb = pick(tg8, c, e);
+      const __m256i g = _mm256_sub_epi8(_mm256_avg_epu8(gt, gb), _mm256_and_si256(_mm256_xor_si256(gt, gb), one8));
+      const __m256i rr = red ? nt : nb, bb = red ? nb : nt;
+      storeBlock<S>(drow + 4 * size_t(x), lowLanes(rr), lowLanes(g), lowLanes(bb));
+      storeBlock<S>(drow + 4 * size_t(x + 16), highLanes(rr), highLanes(g), highLanes(bb));
+    }
+  }
+#endif
   for (; x + 16 <= W; x += 16) {
     const __m128i a = load16px<L>(top, x - 1), b = load16px<L>(top, x);
     const __m128i c = load16px<L>(bot, x - 1), e = load16px<L>(bot, x);
