@@ -1052,6 +1052,37 @@ struct HQLanes32x8 {
     *b = one8(sum2);
   }
 };
+
+// 8-bit samples sixteen to a 256-bit register: the steps of HQLanes16.
+struct HQLanes16x16 {
+  using T = SInt16;
+  using Vec = __m256i;
+  static constexpr int kLanes = 16;
+  static Vec load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void store(T* p, Vec v) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), v); }
+  static Vec zero() { return _mm256_setzero_si256(); }
+  static Vec ones() { return _mm256_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm256_andnot_si256(a, b); }
+  static Vec add(Vec a, Vec b) { return _mm256_add_epi16(a, b); }
+  static Vec sub(Vec a, Vec b) { return _mm256_sub_epi16(a, b); }
+  template <int N>
+  static Vec shr(Vec v) { return _mm256_srli_epi16(v, N); }
+  static Vec gt(Vec a, Vec b) { return _mm256_cmpgt_epi16(a, b); }
+  static Vec absDiff(Vec a, Vec b) { return _mm256_sub_epi16(_mm256_max_epi16(a, b), _mm256_min_epi16(a, b)); }
+  static Vec min(Vec a, Vec b) { return _mm256_min_epi16(a, b); }
+  static Vec max(Vec a, Vec b) { return _mm256_max_epi16(a, b); }
+  static Vec third(Vec x) { return _mm256_mulhi_epu16(x, _mm256_set1_epi16(21846)); }
+  static void finish(Vec centre, Vec sum1, Vec sum2, Vec sumOwn, Vec count, UInt32 maxValue, Vec* a, Vec* b) {
+    auto lo = [](Vec v) { return _mm256_cvtepi16_epi32(_mm256_castsi256_si128(v)); };
+    auto hi = [](Vec v) { return _mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1)); };
+    Vec aLo, bLo, aHi, bHi;
+    HQLanes32x8::finish(lo(centre), lo(sum1), lo(sum2), lo(sumOwn), lo(count), maxValue, &aLo, &bLo);
+    HQLanes32x8::finish(hi(centre), hi(sum1), hi(sum2), hi(sumOwn), hi(count), maxValue, &aHi, &bHi);
+    // The in-lane pack leaves the quarters 0, 2, 1, 3: put them back in order.
+    *a = _mm256_permute4x64_epi64(_mm256_packs_epi32(aLo, aHi), 0xD8);
+    *b = _mm256_permute4x64_epi64(_mm256_packs_epi32(bLo, bHi), 0xD8);
+  }
+};
 #endif
 
 template <class V>
@@ -1134,8 +1165,8 @@ inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, typename V::
 }
 
 // R, G, B of the lanes of one site kind from the rule's own colour and a, b.
-template <bool kGreen>
-inline void hqColours(bool redRow, __m128i own, __m128i a, __m128i b, __m128i* r, __m128i* g, __m128i* bl) {
+template <bool kGreen, class Vec>
+inline void hqColours(bool redRow, Vec own, Vec a, Vec b, Vec* r, Vec* g, Vec* bl) {
   if (!kGreen) {
     *g = a;
     *r = redRow ? own : b;
@@ -1149,17 +1180,28 @@ inline void hqColours(bool redRow, __m128i own, __m128i a, __m128i b, __m128i* r
 
 // 8-bit samples to ARGB32: sixteen pixels a step from x = 0, both site
 // kinds, interleaved and stored whole. Returns the first column not done.
-template <bool kGreenEven, bool kHalfDiagAtGreen>
-int hqRowARGB8(const HQRows<HQLanes16>& rows, u8* drow, int W, bool redRow, UInt32 maxValue) {
+template <class V, bool kGreenEven, bool kHalfDiagAtGreen>
+int hqRowARGB8(const HQRows<V>& rows, u8* drow, int W, bool redRow, UInt32 maxValue) {
+  constexpr int n = 2 * V::kLanes;
+  auto mix = [](__m128i e, __m128i o) { return _mm_unpacklo_epi8(_mm_packus_epi16(e, e), _mm_packus_epi16(o, o)); };
   int x = 0;
-  for (; x + 16 <= W; x += 16) {
-    __m128i o0, a0, b0, o1, a1, b1, r0, g0, bl0, r1, g1, bl1;
-    hqLanes<HQLanes16, kGreenEven, kHalfDiagAtGreen>(rows, x, maxValue, &o0, &a0, &b0);
-    hqLanes<HQLanes16, !kGreenEven, kHalfDiagAtGreen>(rows, x + 1, maxValue, &o1, &a1, &b1);
+  for (; x + n <= W; x += n) {
+    typename V::Vec o0, a0, b0, o1, a1, b1, r0, g0, bl0, r1, g1, bl1;
+    hqLanes<V, kGreenEven, kHalfDiagAtGreen>(rows, x, maxValue, &o0, &a0, &b0);
+    hqLanes<V, !kGreenEven, kHalfDiagAtGreen>(rows, x + 1, maxValue, &o1, &a1, &b1);
     hqColours<kGreenEven>(redRow, o0, a0, b0, &r0, &g0, &bl0);
     hqColours<!kGreenEven>(redRow, o1, a1, b1, &r1, &g1, &bl1);
-    auto mix = [](__m128i e, __m128i o) { return _mm_unpacklo_epi8(_mm_packus_epi16(e, e), _mm_packus_epi16(o, o)); };
-    storeRGB16(drow + 4 * size_t(x), mix(r0, r1), mix(g0, g1), mix(bl0, bl1));
+    if constexpr (V::kLanes == 8) {
+      storeRGB16(drow + 4 * size_t(x), mix(r0, r1), mix(g0, g1), mix(bl0, bl1));
+    } else {
+#if defined(__AVX2__)
+      // Each half holds sixteen pixels.
+      storeRGB16(drow + 4 * size_t(x), mix(lowLanes(r0), lowLanes(r1)), mix(lowLanes(g0), lowLanes(g1)),
+                 mix(lowLanes(bl0), lowLanes(bl1)));
+      storeRGB16(drow + 4 * size_t(x + 16), mix(highLanes(r0), highLanes(r1)), mix(highLanes(g0), highLanes(g1)),
+                 mix(highLanes(bl0), highLanes(bl1)));
+#endif
+    }
   }
   return x;
 }
@@ -1213,10 +1255,12 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
   if (simd && width >= 3 && height >= 3) {
 #if defined(__AVX2__)
     using Wide = HQLanes32x8;
+    using Narrow = HQLanes16x16;
 #else
     using Wide = HQLanes32;
+    using Narrow = HQLanes16;
 #endif
-    using V = std::conditional_t<std::is_same_v<L, Load8>, HQLanes16, Wide>;
+    using V = std::conditional_t<std::is_same_v<L, Load8>, Narrow, Wide>;
     const int W = int(width), H = int(height);
     const size_t half = size_t(W + 5) / 2 + 2 * V::kLanes;
     // Eight widened rows keyed by source row: the five a window needs at
@@ -1244,9 +1288,9 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
       }
       u8* drow = d + size_t(y) * dstRowBytes;
       const bool red = ph.redRow(y);
-      if constexpr (std::is_same_v<V, HQLanes16> && std::is_same_v<S, SinkARGB>) {
-        const int x = ph.green(0, y) ? hqRowARGB8<true, kHalfDiagAtGreen>(rows, drow, W, red, maxValue)
-                                     : hqRowARGB8<false, kHalfDiagAtGreen>(rows, drow, W, red, maxValue);
+      if constexpr (std::is_same_v<V, Narrow> && std::is_same_v<S, SinkARGB>) {
+        const int x = ph.green(0, y) ? hqRowARGB8<V, true, kHalfDiagAtGreen>(rows, drow, W, red, maxValue)
+                                     : hqRowARGB8<V, false, kHalfDiagAtGreen>(rows, drow, W, red, maxValue);
         for (int t = x; t < W; ++t) scalarPixel(drow, UInt32(t), UInt32(y));
         continue;
       }
