@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
-#include <vector>
 
 #include "platform/coreservices/MacTypes.h"
 #include "utilities/BayerPhase.h"
@@ -1234,6 +1233,19 @@ int hqRowSIMD(const HQRows<V>& rows, u8* drow, int x0, int end, bool redRow, UIn
 }
 #endif
 
+// Zeroed scratch rows owned by this instruction set's code alone: a standard
+// container instantiated here would be shared by name with the other
+// instruction set's copy, and the linker could keep the AVX2 one for both.
+template <class T>
+struct RowStore {
+  explicit RowStore(size_t n) : p(new T[n]()) {}
+  ~RowStore() { delete[] p; }
+  RowStore(const RowStore&) = delete;
+  RowStore& operator=(const RowStore&) = delete;
+  T& operator[](size_t i) { return p[i]; }
+  T* p;
+};
+
 template <class L, class S, bool kHalfDiagAtGreen = false>
 void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UInt32 height, bool grbg,
                 UInt8 startRowFlag, UInt32 maxValue, bool simd) {
@@ -1265,7 +1277,7 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
     const size_t half = size_t(W + 5) / 2 + 2 * V::kLanes;
     // Eight widened rows keyed by source row: the five a window needs at
     // once lie within five consecutive rows, so they never share a slot.
-    std::vector<typename V::T> store(8 * 2 * half);
+    RowStore<typename V::T> store(8 * 2 * half);
     int tag[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     const u8* base = static_cast<const u8*>(src);
     const size_t stride = size_t(W) * L::kBytes;
