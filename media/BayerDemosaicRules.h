@@ -956,11 +956,9 @@ struct HQLanes32 {
   template <int N>
   static __m128i shr(__m128i v) { return _mm_srli_epi32(v, N); }
   static __m128i gt(__m128i a, __m128i b) { return _mm_cmpgt_epi32(a, b); }
-  static __m128i absDiff(__m128i a, __m128i b) {
-    const __m128i d = _mm_sub_epi32(a, b);
-    const __m128i s = _mm_srai_epi32(d, 31);
-    return _mm_sub_epi32(_mm_xor_si128(d, s), s);
-  }
+  // Only ever taken of samples (0 .. 65535, high halves zero), so the two
+  // saturated 16-bit differences give |a - b| exactly.
+  static __m128i absDiff(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu16(a, b), _mm_subs_epu16(b, a)); }
   static __m128i min(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), b, a); }
   static __m128i max(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), a, b); }
   // Exact x / 3 for 0 <= x < 2^20: (x + 0.5) / 3 lies at least 1/6 from an integer.
