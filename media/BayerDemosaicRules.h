@@ -1123,9 +1123,22 @@ inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, typename V::
     grad[7] = sum4(D(17, 9), D(21, 13), D(22, 14), D(16, 8));
   }
   Vec gMin = grad[0], gMax = grad[0];
-  for (int i = 1; i < 8; ++i) {
-    gMin = V::min(gMin, grad[i]);
-    gMax = V::max(gMax, grad[i]);
+  if constexpr (std::is_same_v<V, HQLanes32>) {
+    // SSE2 has no 32-bit integer min and max: the gradients (below 2^20)
+    // are exact as floats, which have both.
+    __m128 fMin = _mm_cvtepi32_ps(grad[0]), fMax = fMin;
+    for (int i = 1; i < 8; ++i) {
+      const __m128 f = _mm_cvtepi32_ps(grad[i]);
+      fMin = _mm_min_ps(fMin, f);
+      fMax = _mm_max_ps(fMax, f);
+    }
+    gMin = _mm_cvttps_epi32(fMin);
+    gMax = _mm_cvttps_epi32(fMax);
+  } else {
+    for (int i = 1; i < 8; ++i) {
+      gMin = V::min(gMin, grad[i]);
+      gMax = V::max(gMax, grad[i]);
+    }
   }
   // 1.5 min + 0.5 (max - min) is exactly min + max / 2.
   const Vec threshold = add(gMin, V::template shr<1>(gMax));
