@@ -29,22 +29,18 @@ extern "C" UInt32 Bayer_DecodetoPixMap(const void* src, void* dst, UInt32 patter
     rawCopy(f);
     return 0;
   }
-  if (bytesPerSample == 1) {
-    switch (method) {
-      case kBayerMethodCells: cells<Load8, SinkARGB>(f); break;
-      case kBayerMethodBilinear: bilinear<Load8, SinkARGB>(f); break;
-      case kBayerMethodGradients: gradients<Load8, SinkARGB>(f, 255); break;
-      default: break;
-    }
-    return 0;
-  }
 #if SKYLOOM_BAYER_AVX2
   static const bool avx2 = __builtin_cpu_supports("avx2");
   if (avx2) {
-    bayer_codec_detail::decodeWideAVX2(f, method);
+    if (bytesPerSample == 1) bayer_codec_detail::decodeNarrowAVX2(f, method);
+    else bayer_codec_detail::decodeWideAVX2(f, method);
     return 0;
   }
 #endif
+  if (bytesPerSample == 1) {
+    decodeNarrow(f, method);
+    return 0;
+  }
   decodeWide(f, method);
   return 0;
 }

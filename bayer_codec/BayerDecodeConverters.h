@@ -18,6 +18,8 @@ struct Frame {
 
 // 16-bit samples by method into the depth of rowBytes / width; AVX2 build.
 void decodeWideAVX2(const Frame& f, UInt32 method);
+// 8-bit samples by method into ARGB32; AVX2 build.
+void decodeNarrowAVX2(const Frame& f, UInt32 method);
 
 }  // namespace bayer_codec_detail
 
@@ -43,6 +45,16 @@ void bilinear(const Frame& f) {
 template <class L, class S>
 void gradients(const Frame& f, UInt32 maxValue) {
   demosaicHQ<L, S, true>(f.src, f.dst, f.rowBytes, f.width, f.height, f.otherFamily, f.rowPhase, maxValue, true);
+}
+
+// 8-bit samples, always into ARGB32; an unknown method draws nothing.
+[[maybe_unused]] void decodeNarrow(const Frame& f, UInt32 method) {
+  switch (method) {
+    case kBayerMethodCells: cells<Load8, SinkARGB>(f); break;
+    case kBayerMethodBilinear: bilinear<Load8, SinkARGB>(f); break;
+    case kBayerMethodGradients: gradients<Load8, SinkARGB>(f, 255); break;
+    default: break;
+  }
 }
 
 // 16-bit big-endian samples: the depth (rowBytes / width) x 8 picks the

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
-#include <vector>
 
 #include "platform/coreservices/MacTypes.h"
 #include "utilities/BayerPhase.h"
@@ -24,6 +23,9 @@
 #endif
 #if defined(__SSSE3__)
 #include <tmmintrin.h>
+#endif
+#if defined(__AVX2__)
+#include <immintrin.h>
 #endif
 
 // The rules are compiled once for the build's baseline and, in the
@@ -356,6 +358,23 @@ inline __m128i swapLanes16(__m128i v) {
 #endif
 }
 
+#if defined(__AVX2__)
+// Sixteen 16-bit samples from x on, in host order.
+template <class L>
+inline __m256i load16x16(const u8* row, int x) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 2 * size_t(x)));
+  if constexpr (std::is_same_v<L, Load16BE>) {
+    const __m256i k = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4, 7, 6, 9,
+                                       8, 11, 10, 13, 12, 15, 14);
+    return _mm256_shuffle_epi8(v, k);
+  } else {
+    return v;
+  }
+}
+inline __m128i lowLanes(__m256i v) { return _mm256_castsi256_si128(v); }
+inline __m128i highLanes(__m256i v) { return _mm256_extracti128_si256(v, 1); }
+#endif
+
 // (306 R + 601 G + 117 B) >> 10 on eight unsigned 16-bit lanes.
 inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
   auto prod = [](__m128i v, short k, bool hi) {
@@ -372,10 +391,48 @@ inline __m128i luma16x8(__m128i r, __m128i g, __m128i b) {
   return _mm_xor_si128(_mm_packs_epi32(half[0], half[1]), _mm_set1_epi16(short(0x8000)));
 }
 
+#if defined(__SSSE3__)
+// Byte shuffle that places 16-bit words of a source at the word slots of an
+// output vector: slot i takes word w[i] (-1 leaves zero), its bytes swapped
+// when Swap is set.
+template <bool Swap>
+inline __m128i wordPick(__m128i v, int w0, int w1, int w2, int w3, int w4, int w5, int w6, int w7) {
+  const int w[8] = {w0, w1, w2, w3, w4, w5, w6, w7};
+  alignas(16) signed char k[16];
+  for (int i = 0; i < 8; ++i) {
+    const int lo = w[i] < 0 ? -1 : 2 * w[i] + (Swap ? 1 : 0), hi = w[i] < 0 ? -1 : 2 * w[i] + (Swap ? 0 : 1);
+    k[2 * i] = static_cast<signed char>(lo);
+    k[2 * i + 1] = static_cast<signed char>(hi);
+  }
+  return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(k)));
+}
+// Eight pixels R G B from 16-bit lanes, 48 bytes in three stores; Swap
+// writes every value big-endian.
+template <bool Swap>
+inline void storeRGB48x8(u8* d, __m128i r, __m128i g, __m128i b) {
+  const __m128i rgLo = _mm_unpacklo_epi16(r, g), rgHi = _mm_unpackhi_epi16(r, g);
+  constexpr int Z = -1;
+  const __m128i o0 = _mm_or_si128(wordPick<Swap>(rgLo, 0, 1, Z, 2, 3, Z, 4, 5), wordPick<Swap>(b, Z, Z, 0, Z, Z, 1, Z, Z));
+  const __m128i o1 = _mm_or_si128(_mm_or_si128(wordPick<Swap>(rgLo, Z, 6, 7, Z, Z, Z, Z, Z),
+                                               wordPick<Swap>(rgHi, Z, Z, Z, Z, 0, 1, Z, 2)),
+                                  wordPick<Swap>(b, 2, Z, Z, 3, Z, Z, 4, Z));
+  const __m128i o2 = _mm_or_si128(wordPick<Swap>(rgHi, 3, Z, 4, 5, Z, 6, 7, Z), wordPick<Swap>(b, Z, 5, Z, Z, 6, Z, Z, 7));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), o0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), o1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), o2);
+}
+#endif
+
 template <class S>
 inline void storeClasses16(u8* d, __m128i re, __m128i ge, __m128i be, __m128i ro, __m128i go, __m128i bo) {
   auto join = [](__m128i e, __m128i o) { return _mm_or_si128(e, _mm_slli_epi32(o, 16)); };
   __m128i r = join(re, ro), g = join(ge, go), b = join(be, bo);
+#if defined(__SSSE3__)
+  if constexpr (!std::is_same_v<S, SinkMono16>) {
+    storeRGB48x8<std::is_same_v<S, SinkB48r>>(d, r, g, b);
+    return;
+  }
+#endif
   if constexpr (std::is_same_v<S, SinkB48r>) {
     r = swapLanes16(r);
     g = swapLanes16(g);
@@ -414,6 +471,52 @@ int mqRow16SIMD(const u8* up, const u8* cur, const u8* dn, u8* drow, bool red, i
   auto od = [](__m128i v) { return _mm_srli_epi32(v, 16); };
   auto add = [](__m128i a, __m128i b) { return _mm_add_epi32(a, b); };
   int x = 2;
+#if defined(__AVX2__)
+  {
+    // Sixteen pixels a step, the same sums in eight 32-bit lanes; each half
+    // of a result holds eight pixels and is stored as the loop below does.
+    const __m256i lowHalf32 = _mm256_set1_epi32(0xFFFF);
+    auto ld8 = [](const u8* row, int x) { return load16x16<L>(row, x); };
+    auto ev8 = [&](__m256i v) { return _mm256_and_si256(v, lowHalf32); };
+    auto od8 = [](__m256i v) { return _mm256_srli_epi32(v, 16); };
+    auto add8 = [](__m256i a, __m256i b) { return _mm256_add_epi32(a, b); };
+    for (; x + 18 <= W; x += 16) {
+      const __m256i cM = ld8(cur, x - 2), c0 = ld8(cur, x), cP = ld8(cur, x + 2);
+      const __m256i u0 = ld8(up, x), d0 = ld8(dn, x);
+      const __m256i ce = ev8(c0), co = od8(c0), ue = ev8(u0), uo = od8(u0), de = ev8(d0), dO = od8(d0);
+      __m256i gOwn, gAlong, gAcross, nOwn, nG, nAcross;
+      if constexpr (GreenEven) {
+        const __m256i uP = ld8(up, x + 2), dP = ld8(dn, x + 2);
+        gOwn = ce;
+        gAlong = _mm256_srli_epi32(add8(od8(cM), co), 1);
+        gAcross = _mm256_srli_epi32(add8(ue, de), 1);
+        nOwn = co;
+        nG = _mm256_srli_epi32(add8(add8(ce, ev8(cP)), add8(uo, dO)), 2);
+        nAcross = _mm256_srli_epi32(add8(add8(ue, ev8(uP)), add8(de, ev8(dP))), 2);
+      } else {
+        const __m256i uM = ld8(up, x - 2), dM = ld8(dn, x - 2);
+        nOwn = ce;
+        nG = _mm256_srli_epi32(add8(add8(od8(cM), co), add8(ue, de)), 2);
+        nAcross = _mm256_srli_epi32(add8(add8(od8(uM), uo), add8(od8(dM), dO)), 2);
+        gOwn = co;
+        gAlong = _mm256_srli_epi32(add8(ce, ev8(cP)), 1);
+        gAcross = _mm256_srli_epi32(add8(uo, dO), 1);
+      }
+      const __m256i gR = red ? gAlong : gAcross, gB = red ? gAcross : gAlong;
+      const __m256i nR = red ? nOwn : nAcross, nB = red ? nAcross : nOwn;
+      u8* d = drow + S::kBytes * size_t(x);
+      if constexpr (GreenEven) {
+        storeClasses16<S>(d, lowLanes(gR), lowLanes(gOwn), lowLanes(gB), lowLanes(nR), lowLanes(nG), lowLanes(nB));
+        storeClasses16<S>(d + 8 * S::kBytes, highLanes(gR), highLanes(gOwn), highLanes(gB), highLanes(nR), highLanes(nG),
+                          highLanes(nB));
+      } else {
+        storeClasses16<S>(d, lowLanes(nR), lowLanes(nG), lowLanes(nB), lowLanes(gR), lowLanes(gOwn), lowLanes(gB));
+        storeClasses16<S>(d + 8 * S::kBytes, highLanes(nR), highLanes(nG), highLanes(nB), highLanes(gR), highLanes(gOwn),
+                          highLanes(gB));
+      }
+    }
+  }
+#endif
   for (; x + 10 <= W; x += 8) {
     const __m128i cM = ld(cur, x - 2), c0 = ld(cur, x), cP = ld(cur, x + 2);
     const __m128i u0 = ld(up, x), d0 = ld(dn, x);
@@ -543,6 +646,23 @@ int lqRowSIMD(const u8* top, const u8* bot, u8* drow, const Phase& ph, int y, in
   const __m128i tg = greenLanes(ph, x - 1, y);
   const bool red = ph.redRow(y);
   const __m128i one = _mm_set1_epi8(1);
+#if defined(__AVX2__)
+  if constexpr (std::is_same_v<L, Load8>) {
+    // Thirty-two pixels a step, the same byte steps, stored half by half.
+    const __m256i tg8 = _mm256_broadcastsi128_si256(tg), one8 = _mm256_set1_epi8(1);
+    auto ld = [](const u8* row, int at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + at)); };
+    auto pick = [](__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); };
+    for (; x + 32 <= W; x += 32) {
+      const __m256i a = ld(top, x - 1), b = ld(top, x), c = ld(bot, x - 1), e = ld(bot, x);
+      const __m256i gt = pick(tg8, a, b), nt = pick(tg8, b, a);
+      const __m256i gb = pick(tg8, e, c), nb = pick(tg8, c, e);
+      const __m256i g = _mm256_sub_epi8(_mm256_avg_epu8(gt, gb), _mm256_and_si256(_mm256_xor_si256(gt, gb), one8));
+      const __m256i rr = red ? nt : nb, bb = red ? nb : nt;
+      storeBlock<S>(drow + 4 * size_t(x), lowLanes(rr), lowLanes(g), lowLanes(bb));
+      storeBlock<S>(drow + 4 * size_t(x + 16), highLanes(rr), highLanes(g), highLanes(bb));
+    }
+  }
+#endif
   for (; x + 16 <= W; x += 16) {
     const __m128i a = load16px<L>(top, x - 1), b = load16px<L>(top, x);
     const __m128i c = load16px<L>(bot, x - 1), e = load16px<L>(bot, x);
@@ -582,6 +702,31 @@ int lqRow16SIMD(const u8* top, const u8* bot, u8* drow, const Phase& ph, int y, 
     *bl = red ? nb : nt;
   };
   int x = 1;
+#if defined(__AVX2__)
+  {
+    // Sixteen pixels a step in eight 32-bit lanes, stored half by half.
+    const __m256i lowHalf32 = _mm256_set1_epi32(0xFFFF);
+    auto ev8 = [&](__m256i v) { return _mm256_and_si256(v, lowHalf32); };
+    auto od8 = [](__m256i v) { return _mm256_srli_epi32(v, 16); };
+    auto cell8 = [&](bool tg, __m256i a, __m256i b, __m256i c, __m256i e, __m256i* r, __m256i* g, __m256i* bl) {
+      *g = _mm256_srli_epi32(_mm256_add_epi32(tg ? a : b, tg ? e : c), 1);
+      const __m256i nt = tg ? b : a, nb = tg ? c : e;
+      *r = red ? nt : nb;
+      *bl = red ? nb : nt;
+    };
+    for (; x + 17 <= W; x += 16) {
+      const __m256i t0 = load16x16<L>(top, x - 1), t2 = load16x16<L>(top, x + 1);
+      const __m256i b0 = load16x16<L>(bot, x - 1), b2 = load16x16<L>(bot, x + 1);
+      __m256i r1, g1, b1, r2, g2, b2x;
+      cell8(tgOdd, ev8(t0), od8(t0), ev8(b0), od8(b0), &r1, &g1, &b1);
+      cell8(tgEven, od8(t0), ev8(t2), od8(b0), ev8(b2), &r2, &g2, &b2x);
+      u8* d = drow + S::kBytes * size_t(x);
+      storeClasses16<S>(d, lowLanes(r1), lowLanes(g1), lowLanes(b1), lowLanes(r2), lowLanes(g2), lowLanes(b2x));
+      storeClasses16<S>(d + 8 * S::kBytes, highLanes(r1), highLanes(g1), highLanes(b1), highLanes(r2), highLanes(g2),
+                        highLanes(b2x));
+    }
+  }
+#endif
   for (; x + 9 <= W; x += 8) {
     const __m128i t0 = ld(top, x - 1), t2 = ld(top, x + 1), b0 = ld(bot, x - 1), b2 = ld(bot, x + 1);
     __m128i r1, g1, b1, r2, g2, b2x;
@@ -799,17 +944,21 @@ inline void hqFinish4(__m128i centre, __m128i sum1, __m128i sum2, __m128i sumOwn
 
 struct HQLanes32 {
   using T = SInt32;
+  using Vec = __m128i;
   static constexpr int kLanes = 4;
+  static Vec load(const T* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static void store(T* p, Vec v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
+  static Vec zero() { return _mm_setzero_si128(); }
+  static Vec ones() { return _mm_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm_andnot_si128(a, b); }
   static __m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
   static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
   template <int N>
   static __m128i shr(__m128i v) { return _mm_srli_epi32(v, N); }
   static __m128i gt(__m128i a, __m128i b) { return _mm_cmpgt_epi32(a, b); }
-  static __m128i absDiff(__m128i a, __m128i b) {
-    const __m128i d = _mm_sub_epi32(a, b);
-    const __m128i s = _mm_srai_epi32(d, 31);
-    return _mm_sub_epi32(_mm_xor_si128(d, s), s);
-  }
+  // Only ever taken of samples (0 .. 65535, high halves zero), so the two
+  // saturated 16-bit differences give |a - b| exactly.
+  static __m128i absDiff(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu16(a, b), _mm_subs_epu16(b, a)); }
   static __m128i min(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), b, a); }
   static __m128i max(__m128i a, __m128i b) { return blend(_mm_cmpgt_epi32(a, b), a, b); }
   // Exact x / 3 for 0 <= x < 2^20: (x + 0.5) / 3 lies at least 1/6 from an integer.
@@ -825,7 +974,13 @@ struct HQLanes32 {
 
 struct HQLanes16 {
   using T = SInt16;
+  using Vec = __m128i;
   static constexpr int kLanes = 8;
+  static Vec load(const T* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static void store(T* p, Vec v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
+  static Vec zero() { return _mm_setzero_si128(); }
+  static Vec ones() { return _mm_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm_andnot_si128(a, b); }
   static __m128i add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
   static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
   template <int N>
@@ -848,6 +1003,85 @@ struct HQLanes16 {
   }
 };
 
+#if defined(__AVX2__)
+// Wide samples eight to a 256-bit register, for builds with AVX2: the same
+// integer steps and the same double arithmetic in the final step, so the
+// bytes equal those of HQLanes32.
+struct HQLanes32x8 {
+  using T = SInt32;
+  using Vec = __m256i;
+  static constexpr int kLanes = 8;
+  static Vec load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void store(T* p, Vec v) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), v); }
+  static Vec zero() { return _mm256_setzero_si256(); }
+  static Vec ones() { return _mm256_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm256_andnot_si256(a, b); }
+  static Vec add(Vec a, Vec b) { return _mm256_add_epi32(a, b); }
+  static Vec sub(Vec a, Vec b) { return _mm256_sub_epi32(a, b); }
+  template <int N>
+  static Vec shr(Vec v) { return _mm256_srli_epi32(v, N); }
+  static Vec gt(Vec a, Vec b) { return _mm256_cmpgt_epi32(a, b); }
+  static Vec absDiff(Vec a, Vec b) { return _mm256_abs_epi32(_mm256_sub_epi32(a, b)); }
+  static Vec min(Vec a, Vec b) { return _mm256_min_epi32(a, b); }
+  static Vec max(Vec a, Vec b) { return _mm256_max_epi32(a, b); }
+  static Vec third(Vec x) {
+    const __m256 v = _mm256_add_ps(_mm256_cvtepi32_ps(x), _mm256_set1_ps(0.5f));
+    return _mm256_cvttps_epi32(_mm256_mul_ps(v, _mm256_set1_ps(1.0f / 3.0f)));
+  }
+  // centre + (1.0 / count) * diff in double, truncated toward zero, clamped.
+  static void finish(Vec centre, Vec sum1, Vec sum2, Vec sumOwn, Vec count, UInt32 maxValue, Vec* a, Vec* b) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d fLo = _mm256_div_pd(one, _mm256_cvtepi32_pd(_mm256_castsi256_si128(count)));
+    const __m256d fHi = _mm256_div_pd(one, _mm256_cvtepi32_pd(_mm256_extracti128_si256(count, 1)));
+    const __m256d cLo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(centre));
+    const __m256d cHi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(centre, 1));
+    const Vec maxV = _mm256_set1_epi32(SInt32(maxValue > 65535 ? 65535 : maxValue));
+    auto one8 = [&](Vec sum) {
+      const Vec diff = _mm256_sub_epi32(sum, sumOwn);
+      const __m128i lo = _mm256_cvttpd_epi32(
+          _mm256_add_pd(cLo, _mm256_mul_pd(fLo, _mm256_cvtepi32_pd(_mm256_castsi256_si128(diff)))));
+      const __m128i hi = _mm256_cvttpd_epi32(
+          _mm256_add_pd(cHi, _mm256_mul_pd(fHi, _mm256_cvtepi32_pd(_mm256_extracti128_si256(diff, 1)))));
+      const Vec t = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+      return _mm256_min_epi32(_mm256_max_epi32(t, _mm256_setzero_si256()), maxV);
+    };
+    *a = one8(sum1);
+    *b = one8(sum2);
+  }
+};
+
+// 8-bit samples sixteen to a 256-bit register: the steps of HQLanes16.
+struct HQLanes16x16 {
+  using T = SInt16;
+  using Vec = __m256i;
+  static constexpr int kLanes = 16;
+  static Vec load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void store(T* p, Vec v) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), v); }
+  static Vec zero() { return _mm256_setzero_si256(); }
+  static Vec ones() { return _mm256_set1_epi32(-1); }
+  static Vec andNot(Vec a, Vec b) { return _mm256_andnot_si256(a, b); }
+  static Vec add(Vec a, Vec b) { return _mm256_add_epi16(a, b); }
+  static Vec sub(Vec a, Vec b) { return _mm256_sub_epi16(a, b); }
+  template <int N>
+  static Vec shr(Vec v) { return _mm256_srli_epi16(v, N); }
+  static Vec gt(Vec a, Vec b) { return _mm256_cmpgt_epi16(a, b); }
+  static Vec absDiff(Vec a, Vec b) { return _mm256_sub_epi16(_mm256_max_epi16(a, b), _mm256_min_epi16(a, b)); }
+  static Vec min(Vec a, Vec b) { return _mm256_min_epi16(a, b); }
+  static Vec max(Vec a, Vec b) { return _mm256_max_epi16(a, b); }
+  static Vec third(Vec x) { return _mm256_mulhi_epu16(x, _mm256_set1_epi16(21846)); }
+  static void finish(Vec centre, Vec sum1, Vec sum2, Vec sumOwn, Vec count, UInt32 maxValue, Vec* a, Vec* b) {
+    auto lo = [](Vec v) { return _mm256_cvtepi16_epi32(_mm256_castsi256_si128(v)); };
+    auto hi = [](Vec v) { return _mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1)); };
+    Vec aLo, bLo, aHi, bHi;
+    HQLanes32x8::finish(lo(centre), lo(sum1), lo(sum2), lo(sumOwn), lo(count), maxValue, &aLo, &bLo);
+    HQLanes32x8::finish(hi(centre), hi(sum1), hi(sum2), hi(sumOwn), hi(count), maxValue, &aHi, &bHi);
+    // The in-lane pack leaves the quarters 0, 2, 1, 3: put them back in order.
+    *a = _mm256_permute4x64_epi64(_mm256_packs_epi32(aLo, aHi), 0xD8);
+    *b = _mm256_permute4x64_epi64(_mm256_packs_epi32(bLo, bHi), 0xD8);
+  }
+};
+#endif
+
 template <class V>
 struct HQRows {
   const typename V::T* even[5];  // window rows -2 .. +2
@@ -855,22 +1089,24 @@ struct HQRows {
 };
 
 template <class V, bool kGreen, bool kHalfDiagAtGreen>
-inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* ownOut, __m128i* aOut, __m128i* bOut) {
+inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, typename V::Vec* ownOut, typename V::Vec* aOut,
+                    typename V::Vec* bOut) {
+  using Vec = typename V::Vec;
   // Window values by their number 1 .. 25 as the scalar rule counts them.
-  __m128i w[26];
+  Vec w[26];
   for (int n = 1; n <= 25; ++n) {
     const int dr = (n - 1) / 5 - 2, q = x0 + 2 + (n - 1) % 5 - 2;
     const typename V::T* base = (q & 1) ? rows.odd[dr + 2] : rows.even[dr + 2];
-    w[n] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + (q >> 1)));
+    w[n] = V::load(base + (q >> 1));
   }
   // |a - b| = |b - a|: one order for both lets the shared terms of opposite
   // directions be computed once.
   auto D = [&](int a, int b) { return a < b ? V::absDiff(w[a], w[b]) : V::absDiff(w[b], w[a]); };
-  auto add = [](__m128i a, __m128i b) { return V::add(a, b); };
-  auto sum4 = [&](__m128i a, __m128i b, __m128i c, __m128i d) { return add(add(a, b), add(c, d)); };
-  auto halfOf = [](__m128i v) { return V::template shr<1>(v); };
-  auto quarterOf = [](__m128i v) { return V::template shr<2>(v); };
-  __m128i grad[8];
+  auto add = [](Vec a, Vec b) { return V::add(a, b); };
+  auto sum4 = [&](Vec a, Vec b, Vec c, Vec d) { return add(add(a, b), add(c, d)); };
+  auto halfOf = [](Vec v) { return V::template shr<1>(v); };
+  auto quarterOf = [](Vec v) { return V::template shr<2>(v); };
+  Vec grad[8];
   grad[0] = add(add(D(8, 18), D(3, 13)), halfOf(sum4(D(7, 17), D(9, 19), D(2, 12), D(4, 14))));
   grad[1] = add(add(D(14, 12), D(15, 13)), halfOf(sum4(D(9, 7), D(19, 17), D(10, 8), D(20, 18))));
   grad[2] = add(add(D(18, 8), D(23, 13)), halfOf(sum4(D(19, 9), D(17, 7), D(24, 14), D(22, 12))));
@@ -886,14 +1122,27 @@ inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* own
     grad[6] = sum4(D(7, 19), D(1, 13), D(6, 18), D(2, 14));
     grad[7] = sum4(D(17, 9), D(21, 13), D(22, 14), D(16, 8));
   }
-  __m128i gMin = grad[0], gMax = grad[0];
-  for (int i = 1; i < 8; ++i) {
-    gMin = V::min(gMin, grad[i]);
-    gMax = V::max(gMax, grad[i]);
+  Vec gMin = grad[0], gMax = grad[0];
+  if constexpr (std::is_same_v<V, HQLanes32>) {
+    // SSE2 has no 32-bit integer min and max: the gradients (below 2^20)
+    // are exact as floats, which have both.
+    __m128 fMin = _mm_cvtepi32_ps(grad[0]), fMax = fMin;
+    for (int i = 1; i < 8; ++i) {
+      const __m128 f = _mm_cvtepi32_ps(grad[i]);
+      fMin = _mm_min_ps(fMin, f);
+      fMax = _mm_max_ps(fMax, f);
+    }
+    gMin = _mm_cvttps_epi32(fMin);
+    gMax = _mm_cvttps_epi32(fMax);
+  } else {
+    for (int i = 1; i < 8; ++i) {
+      gMin = V::min(gMin, grad[i]);
+      gMax = V::max(gMax, grad[i]);
+    }
   }
   // 1.5 min + 0.5 (max - min) is exactly min + max / 2.
-  const __m128i threshold = add(gMin, V::template shr<1>(gMax));
-  __m128i own[8], m1[8], m2[8];
+  const Vec threshold = add(gMin, V::template shr<1>(gMax));
+  Vec own[8], m1[8], m2[8];
   if (!kGreen) {
     own[0] = halfOf(add(w[3], w[13]));  m1[0] = w[8];  m2[0] = halfOf(add(w[7], w[9]));
     own[1] = halfOf(add(w[13], w[15])); m1[1] = w[14]; m2[1] = halfOf(add(w[9], w[19]));
@@ -913,21 +1162,21 @@ inline void hqLanes(const HQRows<V>& rows, int x0, UInt32 maxValue, __m128i* own
     own[6] = V::third(add(add(w[1], w[7]), w[13]));   m1[6] = halfOf(add(w[2], w[12]));  m2[6] = halfOf(add(w[6], w[8]));
     own[7] = V::third(add(add(w[13], w[17]), w[21])); m1[7] = halfOf(add(w[12], w[22])); m2[7] = halfOf(add(w[16], w[18]));
   }
-  __m128i sumOwn = _mm_setzero_si128(), sum1 = sumOwn, sum2 = sumOwn, count = sumOwn;
+  Vec sumOwn = V::zero(), sum1 = sumOwn, sum2 = sumOwn, count = sumOwn;
   for (int i = 0; i < 8; ++i) {
-    const __m128i skip = V::gt(grad[i], threshold);
-    sumOwn = add(sumOwn, _mm_andnot_si128(skip, own[i]));
-    sum1 = add(sum1, _mm_andnot_si128(skip, m1[i]));
-    sum2 = add(sum2, _mm_andnot_si128(skip, m2[i]));
-    count = V::sub(count, _mm_andnot_si128(skip, _mm_set1_epi32(-1)));
+    const Vec skip = V::gt(grad[i], threshold);
+    sumOwn = add(sumOwn, V::andNot(skip, own[i]));
+    sum1 = add(sum1, V::andNot(skip, m1[i]));
+    sum2 = add(sum2, V::andNot(skip, m2[i]));
+    count = V::sub(count, V::andNot(skip, V::ones()));
   }
   *ownOut = w[13];
   V::finish(w[13], sum1, sum2, sumOwn, count, maxValue, aOut, bOut);
 }
 
 // R, G, B of the lanes of one site kind from the rule's own colour and a, b.
-template <bool kGreen>
-inline void hqColours(bool redRow, __m128i own, __m128i a, __m128i b, __m128i* r, __m128i* g, __m128i* bl) {
+template <bool kGreen, class Vec>
+inline void hqColours(bool redRow, Vec own, Vec a, Vec b, Vec* r, Vec* g, Vec* bl) {
   if (!kGreen) {
     *g = a;
     *r = redRow ? own : b;
@@ -941,17 +1190,28 @@ inline void hqColours(bool redRow, __m128i own, __m128i a, __m128i b, __m128i* r
 
 // 8-bit samples to ARGB32: sixteen pixels a step from x = 0, both site
 // kinds, interleaved and stored whole. Returns the first column not done.
-template <bool kGreenEven, bool kHalfDiagAtGreen>
-int hqRowARGB8(const HQRows<HQLanes16>& rows, u8* drow, int W, bool redRow, UInt32 maxValue) {
+template <class V, bool kGreenEven, bool kHalfDiagAtGreen>
+int hqRowARGB8(const HQRows<V>& rows, u8* drow, int W, bool redRow, UInt32 maxValue) {
+  constexpr int n = 2 * V::kLanes;
+  auto mix = [](__m128i e, __m128i o) { return _mm_unpacklo_epi8(_mm_packus_epi16(e, e), _mm_packus_epi16(o, o)); };
   int x = 0;
-  for (; x + 16 <= W; x += 16) {
-    __m128i o0, a0, b0, o1, a1, b1, r0, g0, bl0, r1, g1, bl1;
-    hqLanes<HQLanes16, kGreenEven, kHalfDiagAtGreen>(rows, x, maxValue, &o0, &a0, &b0);
-    hqLanes<HQLanes16, !kGreenEven, kHalfDiagAtGreen>(rows, x + 1, maxValue, &o1, &a1, &b1);
+  for (; x + n <= W; x += n) {
+    typename V::Vec o0, a0, b0, o1, a1, b1, r0, g0, bl0, r1, g1, bl1;
+    hqLanes<V, kGreenEven, kHalfDiagAtGreen>(rows, x, maxValue, &o0, &a0, &b0);
+    hqLanes<V, !kGreenEven, kHalfDiagAtGreen>(rows, x + 1, maxValue, &o1, &a1, &b1);
     hqColours<kGreenEven>(redRow, o0, a0, b0, &r0, &g0, &bl0);
     hqColours<!kGreenEven>(redRow, o1, a1, b1, &r1, &g1, &bl1);
-    auto mix = [](__m128i e, __m128i o) { return _mm_unpacklo_epi8(_mm_packus_epi16(e, e), _mm_packus_epi16(o, o)); };
-    storeRGB16(drow + 4 * size_t(x), mix(r0, r1), mix(g0, g1), mix(bl0, bl1));
+    if constexpr (V::kLanes == 8) {
+      storeRGB16(drow + 4 * size_t(x), mix(r0, r1), mix(g0, g1), mix(bl0, bl1));
+    } else {
+#if defined(__AVX2__)
+      // Each half holds sixteen pixels.
+      storeRGB16(drow + 4 * size_t(x), mix(lowLanes(r0), lowLanes(r1)), mix(lowLanes(g0), lowLanes(g1)),
+                 mix(lowLanes(bl0), lowLanes(bl1)));
+      storeRGB16(drow + 4 * size_t(x + 16), mix(highLanes(r0), highLanes(r1)), mix(highLanes(g0), highLanes(g1)),
+                 mix(highLanes(bl0), highLanes(bl1)));
+#endif
+    }
   }
   return x;
 }
@@ -960,13 +1220,13 @@ int hqRowARGB8(const HQRows<HQLanes16>& rows, u8* drow, int W, bool redRow, UInt
 template <class V, class S, bool kGreen, bool kHalfDiagAtGreen>
 int hqRowSIMD(const HQRows<V>& rows, u8* drow, int x0, int end, bool redRow, UInt32 maxValue) {
   constexpr int n = V::kLanes;
-  alignas(16) typename V::T own[n], a[n], b[n];
+  alignas(32) typename V::T own[n], a[n], b[n];
   for (; x0 + 2 * (n - 1) < end; x0 += 2 * n) {
-    __m128i vo, va, vb;
+    typename V::Vec vo, va, vb;
     hqLanes<V, kGreen, kHalfDiagAtGreen>(rows, x0, maxValue, &vo, &va, &vb);
-    _mm_store_si128(reinterpret_cast<__m128i*>(own), vo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(a), va);
-    _mm_store_si128(reinterpret_cast<__m128i*>(b), vb);
+    V::store(own, vo);
+    V::store(a, va);
+    V::store(b, vb);
     for (int i = 0; i < n; ++i) {
       // At a red or blue site a is green and b the opposite colour; at a
       // green site a is the row colour and b the column colour.
@@ -983,6 +1243,19 @@ int hqRowSIMD(const HQRows<V>& rows, u8* drow, int x0, int end, bool redRow, UIn
   return x0;
 }
 #endif
+
+// Zeroed scratch rows owned by this instruction set's code alone: a standard
+// container instantiated here would be shared by name with the other
+// instruction set's copy, and the linker could keep the AVX2 one for both.
+template <class T>
+struct RowStore {
+  explicit RowStore(size_t n) : p(new T[n]()) {}
+  ~RowStore() { delete[] p; }
+  RowStore(const RowStore&) = delete;
+  RowStore& operator=(const RowStore&) = delete;
+  T& operator[](size_t i) { return p[i]; }
+  T* p;
+};
 
 template <class L, class S, bool kHalfDiagAtGreen = false>
 void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UInt32 height, bool grbg,
@@ -1003,12 +1276,19 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
 #if SKYLOOM_MEDIA_SSE2
   // Frames of at least 3 x 3 mirror without clamping, as the padded rows do.
   if (simd && width >= 3 && height >= 3) {
-    using V = std::conditional_t<std::is_same_v<L, Load8>, HQLanes16, HQLanes32>;
+#if defined(__AVX2__)
+    using Wide = HQLanes32x8;
+    using Narrow = HQLanes16x16;
+#else
+    using Wide = HQLanes32;
+    using Narrow = HQLanes16;
+#endif
+    using V = std::conditional_t<std::is_same_v<L, Load8>, Narrow, Wide>;
     const int W = int(width), H = int(height);
     const size_t half = size_t(W + 5) / 2 + 2 * V::kLanes;
     // Eight widened rows keyed by source row: the five a window needs at
     // once lie within five consecutive rows, so they never share a slot.
-    std::vector<typename V::T> store(8 * 2 * half);
+    RowStore<typename V::T> store(8 * 2 * half);
     int tag[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     const u8* base = static_cast<const u8*>(src);
     const size_t stride = size_t(W) * L::kBytes;
@@ -1031,9 +1311,9 @@ void demosaicHQ(const void* src, void* dst, UInt32 dstRowBytes, UInt32 width, UI
       }
       u8* drow = d + size_t(y) * dstRowBytes;
       const bool red = ph.redRow(y);
-      if constexpr (std::is_same_v<V, HQLanes16> && std::is_same_v<S, SinkARGB>) {
-        const int x = ph.green(0, y) ? hqRowARGB8<true, kHalfDiagAtGreen>(rows, drow, W, red, maxValue)
-                                     : hqRowARGB8<false, kHalfDiagAtGreen>(rows, drow, W, red, maxValue);
+      if constexpr (std::is_same_v<V, Narrow> && std::is_same_v<S, SinkARGB>) {
+        const int x = ph.green(0, y) ? hqRowARGB8<V, true, kHalfDiagAtGreen>(rows, drow, W, red, maxValue)
+                                     : hqRowARGB8<V, false, kHalfDiagAtGreen>(rows, drow, W, red, maxValue);
         for (int t = x; t < W; ++t) scalarPixel(drow, UInt32(t), UInt32(y));
         continue;
       }
