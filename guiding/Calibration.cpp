@@ -16,8 +16,12 @@
 #include "utilities/Alerts.h"
 #include "utilities/Controls.h"
 #include "utilities/EditText.h"
+#include "utilities/SharedFields.h"
 
 namespace {
+
+using skyloom_shared::loadRelaxed;
+using skyloom_shared::storeRelaxed;
 
 // Moves grow x 1.5 up to this length before calibration gives up.
 constexpr double kLongestMoveMs = 64000.0;
@@ -32,14 +36,6 @@ constexpr OSType kMessageSignature = FOUR_CHAR_CODE("MESG");
 constexpr OSType kDecTrackingSignature = FOUR_CHAR_CODE("TKDE");
 constexpr OSType kDecValueSignature = FOUR_CHAR_CODE("DECV");
 
-template <typename T>
-T loadRelaxed(T& field) {
-  return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
-}
-template <typename T>
-void storeRelaxed(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
-}
 
 // One tick's view of the run.
 struct Tick {

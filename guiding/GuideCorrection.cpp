@@ -10,8 +10,12 @@
 #include "guiding/Guiding.h"
 #include "guiding/ScopeControl.h"
 #include "utilities/LogFiles.h"
+#include "utilities/SharedFields.h"
 
 namespace {
+
+using skyloom_shared::loadRelaxed;
+using skyloom_shared::storeRelaxed;
 
 // Drift history: 5 units a pixel, at most 5 pixels either way.
 constexpr double kHistoryUnitsPerPixel = 5.0;
@@ -22,14 +26,6 @@ constexpr float kLargeChangeFactor = 10.0f;
 constexpr UInt32 kNoAxis = kMountStopAll;
 constexpr double kNoAxisMs = -1.0;
 
-template <typename T>
-T loadRelaxed(T& field) {
-  return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
-}
-template <typename T>
-void storeRelaxed(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
-}
 
 FILE* guideLog(const MyCameraWindowDataStruct& r) { return r.mGuideLogOpen == 1 ? r.mpGuideLogFile : nullptr; }
 

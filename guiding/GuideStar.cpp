@@ -13,8 +13,13 @@
 #include "pixel/HotPixels.h"
 #include "pixel/StarProfile.h"
 #include "utilities/LogFiles.h"
+#include "utilities/SharedFields.h"
 
 namespace {
+
+using skyloom_shared::BusyScope;
+using skyloom_shared::loadRelaxed;
+using skyloom_shared::storeRelaxed;
 
 // Hot-pixel threshold of the centroid's plane (8-bit units).
 constexpr UInt32 kGuideHotPixelThreshold = 23;
@@ -25,29 +30,7 @@ constexpr double kTurbulenceFactor = 1.3;
 // The FWHM needs this margin (pixels) around the centroid.
 constexpr double kFWHMEdgeMargin = 16.0;
 
-template <typename T>
-T loadRelaxed(T& field) {
-  return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
-}
-template <typename T>
-void storeRelaxed(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
-}
 
-// Raises a busy counter for the life of the scope; the main thread waits for
-// it to fall before it frees what the measurement uses.
-class BusyScope {
- public:
-  explicit BusyScope(SInt32& counter) : counter_(counter) {
-    std::atomic_ref<SInt32>(counter_).fetch_add(1, std::memory_order_seq_cst);
-  }
-  ~BusyScope() { std::atomic_ref<SInt32>(counter_).fetch_sub(1, std::memory_order_seq_cst); }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  SInt32& counter_;
-};
 
 // The frame as one Mono8 plane of the record's size (row bytes = width),
 // binned in place as the display format asks.

@@ -9,8 +9,14 @@
 #include "pixel/Centroids.h"
 #include "platform/corefoundation/CFDate.h"
 #include "platform/coreservices/CoreServices.h"
+#include "utilities/SharedFields.h"
 
 namespace {
+
+using skyloom_shared::BusyScope;
+using skyloom_shared::loadAcquire;
+using skyloom_shared::storeRelaxed;
+using skyloom_shared::storeRelease;
 
 constexpr OSStatus kObjectLost = -128;
 // myCalcRectRange's answer for a box without usable contrast.
@@ -19,33 +25,7 @@ constexpr UInt32 kNoContrast = 0xFFFFFFFFu;
 constexpr float kAveragingSeconds = 1.0f;
 constexpr float kHalfBox = float(kMyTrackBoxSize / 2);
 
-template <typename T>
-T loadAcquire(T& field) {
-  return std::atomic_ref<T>(field).load(std::memory_order_acquire);
-}
-template <typename T>
-void storeRelaxed(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
-}
-template <typename T>
-void storeRelease(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_release);
-}
 
-// Raises a busy counter for the life of the scope; the main thread waits for
-// it to fall before it frees the sample buffer or the Mono8 copy.
-class BusyScope {
- public:
-  explicit BusyScope(SInt32& counter) : counter_(counter) {
-    std::atomic_ref<SInt32>(counter_).fetch_add(1, std::memory_order_seq_cst);
-  }
-  ~BusyScope() { std::atomic_ref<SInt32>(counter_).fetch_sub(1, std::memory_order_seq_cst); }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  SInt32& counter_;
-};
 
 struct Plane {
   const UInt8* pixels;
