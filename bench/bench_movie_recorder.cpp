@@ -202,12 +202,7 @@ void BM_WriterSustained(benchmark::State& state, UInt32 code, UInt32 bits, UInt3
 // The delivery thread asks for the same time-constraint policy as the
 // camera's delivery thread does.
 void raiseDeliveryPriority() {
-  mach_timebase_info_data_t timebase = {0, 0};
-  if (mach_timebase_info(&timebase) != KERN_SUCCESS || timebase.numer == 0) return;
-  const auto ticks = [&](double ms) { return UInt32(ms * 1e6 * double(timebase.denom) / double(timebase.numer)); };
-  thread_time_constraint_policy_data_t policy = {ticks(5.0), ticks(2.0), ticks(5.0), true};
-  thread_policy_set(mach_thread_self(), THREAD_TIME_CONSTRAINT_POLICY, reinterpret_cast<thread_policy_t>(&policy),
-                    THREAD_TIME_CONSTRAINT_POLICY_COUNT);
+  SkyloomRequestTimeConstraintMs(5.0, 2.0, 5.0);
 }
 
 // Busy processes beside a recording: twice as many as cores, each spinning

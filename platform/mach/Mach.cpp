@@ -134,3 +134,15 @@ vm_size_t SkyloomPageSize() {
   }();
   return size;
 }
+
+void SkyloomRequestTimeConstraintMs(double periodMs, double computationMs, double constraintMs) {
+  mach_timebase_info_data_t timebase = {0, 0};
+  if (mach_timebase_info(&timebase) != KERN_SUCCESS || timebase.numer == 0) return;
+  const auto ticks = [&](double ms) {
+    return UInt32(ms * 1e6 * double(timebase.denom) / double(timebase.numer));
+  };
+  thread_time_constraint_policy_data_t policy = {ticks(periodMs), ticks(computationMs),
+                                                 ticks(constraintMs), true};
+  thread_policy_set(mach_thread_self(), THREAD_TIME_CONSTRAINT_POLICY,
+                    reinterpret_cast<thread_policy_t>(&policy), THREAD_TIME_CONSTRAINT_POLICY_COUNT);
+}

@@ -100,6 +100,10 @@ struct SkyloomThreadPolicyRecord {
   long calls;
 };
 SkyloomThreadPolicyRecord SkyloomLastThreadPolicy();
+// Asks a time-constraint policy for the calling thread, preemptible, with its
+// period, computation and constraint in milliseconds. Refused, the thread runs
+// on as it was.
+void SkyloomRequestTimeConstraintMs(double periodMs, double computationMs, double constraintMs);
 
 vm_size_t SkyloomPageSize();
 #define vm_page_size (SkyloomPageSize())
