@@ -37,9 +37,18 @@ bool isLiveMenu(MenuRef m) { return m && model().liveMenus.count(m); }
 OSStatus takeFailure(const char* call) {
   auto& f = model().failures;
   auto it = f.find(call);
-  if (it == f.end() || it->second.second <= 0) return noErr;
-  OSStatus s = it->second.first;
-  if (--it->second.second == 0) f.erase(it);
+  if (it == f.end()) return noErr;
+  Model::Failure& failure = it->second;
+  if (failure.count <= 0) {
+    f.erase(it);
+    return noErr;
+  }
+  if (failure.pass > 0) {
+    --failure.pass;
+    return noErr;
+  }
+  OSStatus s = failure.status;
+  if (--failure.count == 0) f.erase(it);
   return s;
 }
 
@@ -77,8 +86,14 @@ void SetScreenBounds(const Rect& full, const Rect& available) {
   model().availableScreen = available;
 }
 
-void InjectFailure(const std::string& call, OSStatus status, int count) {
-  model().failures[call] = {status, count};
+void InjectFailure(const std::string& call, OSStatus status, int count) { InjectFailureAt(call, status, 1, count); }
+
+void InjectFailureAt(const std::string& call, OSStatus status, int nth, int count) {
+  if (count <= 0) {
+    model().failures.erase(call);
+    return;
+  }
+  model().failures[call] = {status, nth > 1 ? nth - 1 : 0, count};
 }
 
 std::vector<WindowRef> Windows() { return model().windows; }

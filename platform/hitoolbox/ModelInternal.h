@@ -163,7 +163,13 @@ struct Model {
   UserAgent* agent = nullptr;
   std::vector<Observer*> observers;
   DrawContextProvider drawing;
-  std::map<std::string, std::pair<OSStatus, int>> failures;
+  // Per routine: the status, how many calls still succeed first, how many then fail.
+  struct Failure {
+    OSStatus status = noErr;
+    int pass = 0;
+    int count = 0;
+  };
+  std::map<std::string, Failure> failures;
   std::function<OSStatus(const std::string&)> urlOpener;
   std::vector<std::string> openedURLs;
   Rect screen{0, 0, 1200, 1920};

@@ -25,6 +25,10 @@ void ResetModel();
 // "CreateNibReference", "CreateWindowFromNib", "CreateMenuFromNib",
 // "InstallEventHandler", "CreateStandardAlert", "ShowSheetWindow".
 void InjectFailure(const std::string& call, OSStatus status, int count = 1);
+// The named function's calls from the nth on (counting from 1 at this call)
+// fail `count` times; the calls before pass. A count of 0 withdraws what is
+// still pending for that function.
+void InjectFailureAt(const std::string& call, OSStatus status, int nth, int count = 1);
 // Replaces the desktop's URL opener (tests record instead of launching).
 // An empty function restores xdg-open.
 void SetURLOpener(std::function<OSStatus(const std::string& url)> opener);

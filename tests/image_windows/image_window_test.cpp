@@ -31,7 +31,7 @@ constexpr OSType Sig(const char (&s)[5]) { return FOUR_CHAR_CODE(s); }
 // The three buffers a caller hands over, filled by fill(x, y, channel).
 struct Buffers {
   UInt16 *rgb = nullptr, *lrgb = nullptr, *luma = nullptr;
-  std::vector<UInt16> copy;  // the rgb contents, to see they are untouched
+  std::vector<UInt16> copy, lumaCopy, lrgbCopy;  // the contents, to see they are untouched
   template <class Fill>
   Buffers(UInt32 w, UInt32 h, Fill fill) {
     const size_t n = size_t(w) * h;
@@ -43,6 +43,8 @@ struct Buffers {
         for (int c = 0; c < 3; ++c) rgb[(size_t(y) * w + x) * 3 + c] = fill(x, y, c);
     myRGB48ToLRGB64AndLuma16(rgb, lrgb, luma, w, h);
     copy.assign(rgb, rgb + n * 3);
+    lumaCopy.assign(luma, luma + n);
+    lrgbCopy.assign(lrgb, lrgb + n * 4);
   }
   void Free() {
     free(rgb);
@@ -83,6 +85,8 @@ class ImageWindowTest : public UiTest {
     const OSStatus err = myMakeImageWindow(file_, b.luma, b.rgb, b.lrgb, w, h, locked);
     if (err != noErr) {
       EXPECT_EQ(std::vector<UInt16>(b.rgb, b.rgb + size_t(w) * h * 3), b.copy);
+      EXPECT_EQ(std::vector<UInt16>(b.luma, b.luma + size_t(w) * h), b.lumaCopy);
+      EXPECT_EQ(std::vector<UInt16>(b.lrgb, b.lrgb + size_t(w) * h * 4), b.lrgbCopy);
       b.Free();
     }
     return err;
@@ -189,6 +193,72 @@ TEST_F(ImageWindowTest, ControlsShowTheSettings) {
   EXPECT_EQ(Record()->mSharpenActive, 0);
 }
 
+TEST_F(ImageWindowTest, ControlWindowHoldsEveryControl) {
+  WindowRef w = MakeWindow("ORX_DCAM", "ImageControls");
+  ASSERT_NE(w, nullptr);
+  auto kind = [&](OSType sig, SInt32 id) {
+    ControlRef c = FindControl(w, sig, id);
+    ControlKind k{};
+    if (c) GetControlKind(c, &k);
+    return k.kind;
+  };
+  for (int k = 0; k < 7; ++k) {
+    EXPECT_EQ(kind(Sig("SHR1") + UInt32(k), 0), kControlKindSlider) << k;
+    EXPECT_EQ(kind(Sig("SHR1") + UInt32(k), 1), kControlKindStaticText) << k;
+  }
+  for (OSType field : {Sig("CURV"), Sig("CURC"), Sig("SRED"), Sig("SGRN"), Sig("SBLU"), Sig("SATR"), Sig("MIRD"),
+                       Sig("MXRD"), Sig("MIGN"), Sig("MXGN"), Sig("MIBL"), Sig("MXBL"), Sig("STHR"), Sig("STHX")}) {
+    EXPECT_EQ(kind(field, 0), kControlKindEditUnicodeText) << field;
+    EXPECT_EQ(kind(field, 1), kControlKindLittleArrows) << field;
+  }
+  // The controls that send commands: each carries its own signature as its command.
+  const struct {
+    OSType sig;
+    OSType kind;
+    int items;  // of a pop-up
+  } kCommands[] = {{Sig("PREV"), kControlKindCheckBox, 0},   {Sig("SBCG"), kControlKindCheckBox, 0},
+                   {Sig("M16T"), kControlKindCheckBox, 0},   {Sig("ASDW"), kControlKindCheckBox, 0},
+                   {Sig("RESH"), kControlKindPushButton, 0}, {Sig("REGN"), kControlKindPushButton, 0},
+                   {Sig("RELV"), kControlKindPushButton, 0}, {Sig("ok  "), kControlKindPushButton, 0},
+                   {Sig("not!"), kControlKindPushButton, 0}, {Sig("NOIS"), kControlKindPopupButton, 13},
+                   {Sig("ZOOM"), kControlKindPopupButton, 22}, {Sig("RDHZ"), kControlKindPopupButton, 17},
+                   {Sig("RDVT"), kControlKindPopupButton, 17}, {Sig("GRHZ"), kControlKindPopupButton, 17},
+                   {Sig("GRVT"), kControlKindPopupButton, 17}, {Sig("BLHZ"), kControlKindPopupButton, 17},
+                   {Sig("BLVT"), kControlKindPopupButton, 17}};
+  for (const auto& c : kCommands) {
+    ControlRef control = FindControl(w, c.sig, 0);
+    ASSERT_NE(control, nullptr) << c.sig;
+    EXPECT_EQ(kind(c.sig, 0), c.kind) << c.sig;
+    EXPECT_EQ(ControlCommand(control), c.sig) << c.sig;
+    if (c.items) {
+      EXPECT_EQ(ControlItems(control).size(), size_t(c.items)) << c.sig;
+    }
+  }
+  EXPECT_EQ(kind(Sig("CRGB"), 0), kControlKindRadioButton);
+  EXPECT_EQ(kind(Sig("CLUM"), 0), kControlKindRadioButton);
+  // Offset items run +8 .. -8, the unmoved one ninth; zoom item 10 is 100 %.
+  EXPECT_EQ(ControlItems(FindControl(w, Sig("RDHZ"), 0)).front(), "+8");
+  EXPECT_EQ(ControlItems(FindControl(w, Sig("RDHZ"), 0))[8], "0");
+  EXPECT_EQ(ControlItems(FindControl(w, Sig("ZOOM"), 0))[9], "100%");
+  EXPECT_EQ(ControlItems(FindControl(w, Sig("ZOOM"), 0))[13], "200%");
+  EXPECT_EQ(GetControl32BitValue(FindControl(w, Sig("ZOOM"), 0)), 10);
+  // Noise reduction: the filter names are headings that cannot be chosen.
+  MenuRef noise = GetControlPopupMenuHandle(FindControl(w, Sig("NOIS"), 0));
+  for (MenuItemIndex i = 1; i <= 13; ++i) {
+    EXPECT_EQ(bool(IsMenuItemEnabled(noise, i)), i != 2 && i != 6 && i != 10) << i;
+  }
+  // Every control lies inside the window.
+  Rect content;
+  GetWindowBounds(w, kWindowContentRgn, &content);
+  for (ControlRef c : skyloom::ui::Controls(w)) {
+    Rect b;
+    GetControlBounds(c, &b);
+    EXPECT_LE(b.bottom, content.bottom - content.top);
+    EXPECT_LE(b.right, content.right - content.left);
+  }
+  DisposeWindow(w);
+}
+
 TEST_F(ImageWindowTest, SliderPositionsAreStoredAndRestored) {
   ASSERT_EQ(Open(40, 30), noErr);
   ASSERT_EQ(UserSetValue(FindControl(Controls(), Sig("SHR2"), 0), 21), noErr);
@@ -215,13 +285,26 @@ TEST_F(ImageWindowTest, FailedCreationLeavesNothing) {
     mySetImagePlaneAllocationFailure(0);
     EXPECT_TRUE(Windows().empty()) << n;
   }
+  // The nib, then each window and each handler in turn, until creation gets
+  // past the last of them.
   const struct {
     const char* call;
     OSStatus status;
-  } kFailures[] = {{"CreateNibReference", -43}, {"CreateWindowFromNib", -25}, {"InstallEventHandler", -108}};
+    int atLeast;  // calls creation makes
+  } kFailures[] = {{"CreateNibReference", -43, 1}, {"CreateWindowFromNib", -25, 3}, {"InstallEventHandler", -108, 1}};
   for (const auto& f : kFailures) {
-    InjectFailure(f.call, f.status);
-    EXPECT_EQ(Open(20, 10), f.status) << f.call;
+    int n = 1;
+    for (;; ++n) {
+      InjectFailureAt(f.call, f.status, n);
+      const OSStatus err = Open(20, 10);
+      InjectFailureAt(f.call, f.status, 1, 0);
+      if (err == noErr) break;
+      EXPECT_EQ(err, f.status) << f.call << " " << n;
+      EXPECT_TRUE(Windows().empty()) << f.call << " " << n;
+    }
+    EXPECT_GT(n, f.atLeast) << f.call;
+    ASSERT_NE(Record(), nullptr) << f.call;
+    EXPECT_EQ(myDisposeImageWindow(Record()), noErr);
     EXPECT_TRUE(Windows().empty()) << f.call;
   }
   EXPECT_EQ(myDisposeImageWindow(nullptr), userCanceledErr);

@@ -130,6 +130,22 @@ TEST_F(HIToolboxTest, NibLookupFailures) {
   EXPECT_EQ(w, nullptr);
   EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("Panel"), &w), noErr);
   DisposeWindow(w);
+  // Calls 2 and 3 fail; the first and the fourth are made.
+  InjectFailureAt("CreateWindowFromNib", -25, 2, 2);
+  const OSStatus kExpected[] = {noErr, -25, -25, noErr};
+  for (OSStatus expected : kExpected) {
+    w = nullptr;
+    EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("Panel"), &w), expected);
+    EXPECT_EQ(w != nullptr, expected == noErr);
+    if (w) DisposeWindow(w);
+  }
+  // A failure withdrawn before its call comes leaves every call working.
+  InjectFailureAt("CreateWindowFromNib", -25, 2);
+  InjectFailureAt("CreateWindowFromNib", -25, 1, 0);
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("Panel"), &w), noErr) << k;
+    DisposeWindow(w);
+  }
   DisposeNibReference(nib);
 }
 
