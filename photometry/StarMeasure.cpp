@@ -87,9 +87,9 @@ bool ApertureOffFrame(float r, UInt32 cx, UInt32 cy, UInt32 width, UInt32 height
 // so the rule is exact and symmetric, and a star's sum does not depend on
 // which corner of the box the circle would otherwise sit in.
 struct Grid {
-  long x0, y0, x1, y1;  // inclusive pixel bounds
-  long cx, cy;
-  double limit;  // 100 r^2
+  long x0 = 0, y0 = 0, x1 = -1, y1 = -1;  // inclusive pixel bounds
+  long cx = 0, cy = 0;
+  double limit = 0.0;  // 100 r^2
 };
 
 Grid MakeGrid(float r, UInt32 cx, UInt32 cy, UInt32 width, UInt32 height) {
