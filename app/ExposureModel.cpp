@@ -97,6 +97,29 @@ void StartVideoAndDelivery(MyCameraWindowDataStruct* r) {
   ORXDCAMResumePauseVideo(r->mCameraHandle, 1);
 }
 
+// Back on a frame-rate item: the rate and exposure controls, the title, the
+// item's rate and shutter range, video again, then the slider. A Point
+// Grey camera reads the range once more after video restarts.
+OSStatus EnterRateItem(MyCameraWindowDataStruct* r, UInt32 item, bool rangeAfterVideo) {
+  Enable(r, kRate, 0, true);
+  Enable(r, kExpo, 0, true);
+  FreeLongExposureFrame(r);
+  PreviewTitle(r);
+  WhiteBalanceCommands(r);
+  r->mExposureRateItem = 9 - item;
+  const double rate = myRateItemFramesPerSecond(r->mExposureRateItem);
+  if (r->mFrameRate > rate) r->mFrameRate = rate;
+  mySetIIDCCameraFmtModeFR(r->mFrameRate, r);
+  myGetIIDCMinMaxExposureTime(r);
+  if (r->mFrameRate > 0.0) r->mExposureMS = 1000.0 / r->mFrameRate;
+  mySetFMRMenus(r);
+  if (r->mRunning) StartVideoAndDelivery(r);
+  if (rangeAfterVideo) myGetIIDCMinMaxExposureTime(r);
+  OSStatus err = RunExposureSlider(r);
+  myAdjustFor50HzFrameRate(r);
+  return err;
+}
+
 // C: a frame-rate item of a Point Grey camera.
 OSStatus PointGreyRateItem(MyCameraWindowDataStruct* r, UInt32 item) {
   Enable(r, kAutoExposure, 0, r->mAutoShutterAvailable);
@@ -110,24 +133,7 @@ OSStatus PointGreyRateItem(MyCameraWindowDataStruct* r, UInt32 item) {
     }
     WriteShutterMS(r, r->mAbsShutterValue);
   }
-  Enable(r, kRate, 0, true);
-  Enable(r, kExpo, 0, true);
-  FreeLongExposureFrame(r);
-  PreviewTitle(r);
-  WhiteBalanceCommands(r);
-
-  r->mExposureRateItem = 9 - item;
-  const double rate = myRateItemFramesPerSecond(r->mExposureRateItem);
-  if (r->mFrameRate > rate) r->mFrameRate = rate;
-  mySetIIDCCameraFmtModeFR(r->mFrameRate, r);
-  myGetIIDCMinMaxExposureTime(r);
-  if (r->mFrameRate > 0.0) r->mExposureMS = 1000.0 / r->mFrameRate;
-  mySetFMRMenus(r);
-  if (r->mRunning) StartVideoAndDelivery(r);
-  myGetIIDCMinMaxExposureTime(r);
-  OSStatus err = RunExposureSlider(r);
-  myAdjustFor50HzFrameRate(r);
-  return err;
+  return EnterRateItem(r, item, true);
 }
 
 // D: a long item of a Point Grey camera, by the extended shutter.
@@ -399,21 +405,7 @@ OSStatus mySet_IIDC_CCDExposureTime(MyCameraWindowDataStruct* r, UInt32 item) {
         ORXDCAMSetPropertyValue(r->mCameraHandle, kShutter, 0, r->mShutterValue);
       }
     }
-    Enable(r, kRate, 0, true);
-    Enable(r, kExpo, 0, true);
-    FreeLongExposureFrame(r);
-    PreviewTitle(r);
-    WhiteBalanceCommands(r);
-    r->mExposureRateItem = 9 - item;
-    const double rate = myRateItemFramesPerSecond(r->mExposureRateItem);
-    if (r->mFrameRate > rate) r->mFrameRate = rate;
-    mySetIIDCCameraFmtModeFR(r->mFrameRate, r);
-    myGetIIDCMinMaxExposureTime(r);
-    if (r->mFrameRate > 0.0) r->mExposureMS = 1000.0 / r->mFrameRate;
-    mySetFMRMenus(r);
-    if (r->mRunning) StartVideoAndDelivery(r);
-    err = RunExposureSlider(r);
-    myAdjustFor50HzFrameRate(r);
+    err = EnterRateItem(r, item, false);
   } else {
     r->mAutoExposureOn = 0;
     Enable(r, kExpo, 2, false);
