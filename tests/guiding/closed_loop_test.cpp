@@ -267,10 +267,14 @@ TEST_P(ClosedLoopTest, CalibratesThenHoldsTheStar) {
   Calibrate();
   if (HasFatalFailure()) return;
   ASSERT_EQ(r.mGuidingOn, 1) << "calibration failed: " << block_.mCalibrationError;
-  EXPECT_NEAR(r.mPixelPerMillSecXRight, kRARate, kRARate * 0.05);
-  EXPECT_NEAR(r.mPixelPerMillSecXLeft, kRARate, kRARate * 0.05);
-  EXPECT_NEAR(r.mPixelPerMillSecYUp, kDecRate, kDecRate * 0.05);
-  EXPECT_NEAR(r.mPixelPerMillSecYDown, kDecRate, kDecRate * 0.05);
+  // Each calibration move runs a little long by the pulse thread's wake-up
+  // delay times the time scale; under a sanitizer on a loaded machine that is
+  // several per cent of the short Dec moves. A wrong rate is off by far more.
+  constexpr double kRateTolerance = 0.10;
+  EXPECT_NEAR(r.mPixelPerMillSecXRight, kRARate, kRARate * kRateTolerance);
+  EXPECT_NEAR(r.mPixelPerMillSecXLeft, kRARate, kRARate * kRateTolerance);
+  EXPECT_NEAR(r.mPixelPerMillSecYUp, kDecRate, kDecRate * kRateTolerance);
+  EXPECT_NEAR(r.mPixelPerMillSecYDown, kDecRate, kDecRate * kRateTolerance);
   const double angle = GetParam().angle;
   if (angle == 0.0) {
     EXPECT_EQ(r.Orientation, 1u);
