@@ -2,6 +2,8 @@
 // reads them: every frame decoded by the ORX_BAYER component.
 #include <gtest/gtest.h>
 
+#include "tests/support/MovieFolder.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,19 +38,13 @@ class BayerMovieDecode : public ::testing::Test {
   std::vector<Movie> movies;
 
   void SetUp() override {
-    char tmpl[] = "/tmp/skyloom-bayer-movie-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    std::filesystem::create_directory(dir / "config");
-    std::filesystem::create_directory(dir / "movies");
+    MovieFolder folder;
+    MakeMovieFolder("skyloom-bayer-movie", &folder);
+    if (HasFatalFailure()) return;
+    dir = folder.dir;
+    volume = folder.volume;
+    dirID = folder.dirID;
     std::filesystem::create_directory(dir / "no-components");
-    SkyloomSetConfigurationDirectory((dir / "config").c_str());
-    FSRef ref;
-    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>((dir / "movies").c_str()), &ref, nullptr), noErr);
-    FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeID | kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
-    volume = info.volume;
-    dirID = SInt32(info.nodeID);
   }
   void TearDown() override {
     SkyloomSetComponentBundlePlaces({});

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/MovieFolder.h"
+
 #include "tests/support/TestFiles.h"
 
 #include <unistd.h>
@@ -127,18 +129,12 @@ class MovieRecorder : public ::testing::Test {
   SInt32 dirID = 0;
 
   void SetUp() override {
-    char tmpl[] = "/tmp/skyloom-recorder-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    std::filesystem::create_directory(dir / "config");
-    std::filesystem::create_directory(dir / "movies");
-    SkyloomSetConfigurationDirectory((dir / "config").c_str());
-    FSRef ref;
-    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>((dir / "movies").c_str()), &ref, nullptr), noErr);
-    FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeID | kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
-    volume = info.volume;
-    dirID = SInt32(info.nodeID);
+    MovieFolder folder;
+    MakeMovieFolder("skyloom-recorder", &folder);
+    if (HasFatalFailure()) return;
+    dir = folder.dir;
+    volume = folder.volume;
+    dirID = folder.dirID;
   }
   void TearDown() override {
     myMovieRecorderSetTestHooks(nullptr);
