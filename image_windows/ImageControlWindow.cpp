@@ -307,6 +307,14 @@ OSStatus myImageControlWindowEventHandler(EventHandlerCallRef, EventRef event, v
     return eventNotHandledErr;
   }
   if (cls == kEventClassWindow && kind == kEventWindowClose) {
+    WindowRef window = nullptr;
+    GetEventParameter(event, kEventParamDirectObject, typeWindowRef, nullptr, sizeof window, nullptr, &window);
+    if (window != nullptr && window == r->mPhotometryWindow) {
+      // The measurement window's close box hides it, as the check box does;
+      // the window itself lives as long as the image window.
+      if (r->mPhotometryShown) togglePhotometry(r);
+      return noErr;
+    }
     myDisposeImageWindow(r);
     return noErr;
   }

@@ -304,6 +304,12 @@ OSStatus makeWindow(MyImageWindowDataStruct* r) {
                                  sizeof kControlEvents / sizeof kControlEvents[0], kControlEvents, r,
                                  &r->mControlWindowHandlerRef)) != noErr)
     return err;
+  // The measurement window's close box goes to the same handler, which hides
+  // the window instead of letting the system dispose of it under the record.
+  static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
+  if ((err = InstallEventHandler(GetWindowEventTarget(r->mPhotometryWindow), r->mControlWindowHandlerUPP, 1,
+                                 kCloseEvent, r, nullptr)) != noErr)
+    return err;
   r->mSliderActionUPP = NewControlActionUPP(myLiveSharpnessSliderProc);
   r->mArrowActionUPP = NewControlActionUPP(myDoLiveArrowChangeProc);
   setUpControls(r);

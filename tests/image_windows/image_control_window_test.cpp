@@ -372,6 +372,18 @@ TEST_F(ImageControlWindowTest, MeasurementWindowWithItsLog) {
   ASSERT_NE(r->mMeasurePlane, nullptr);
   EXPECT_EQ(r->mMeasurePlane[5], r->mSourceLRGB64[4 * 5]);
   EXPECT_EQ(Slurp(log), "File Name: Orion.tif\r");
+
+  // Its close box hides it as the check box does; the window stays for the
+  // next showing.
+  ASSERT_EQ(UserCloseWindow(photometry), noErr);
+  EXPECT_EQ(FindWindow("PhotometryWindow"), photometry);
+  EXPECT_FALSE(IsWindowVisible(photometry));
+  EXPECT_EQ(r->mPhotometryShown, 0);
+  EXPECT_EQ(Value(Sig("ASDW")), 0);
+  EXPECT_EQ(r->mMeasurePlane, nullptr);
+  UserClick(Ctl(Sig("ASDW")));
+  EXPECT_TRUE(IsWindowVisible(photometry));
+  EXPECT_EQ(LogFiles().size(), 1u);
 }
 
 TEST_F(ImageControlWindowTest, ACancelledLogAsksAgainAndAFailedPlaneAlerts) {
