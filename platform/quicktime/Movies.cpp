@@ -1711,10 +1711,10 @@ UInt32 macTimeNow() { return UInt32(UInt64(time(nullptr)) + 2082844800ull); }
 
 OSErr errnoStatus(int e) {
   switch (e) {
-    case ENOENT: return dirNFErr;
+    case EEXIST: return dupFNErr;
+    case ENOENT: return fnfErr;
     case EACCES:
-    case EPERM:
-    case EROFS: return permErr;
+    case EPERM: return permErr;
     case ENOSPC:
     case EDQUOT: return dskFulErr;
   }
