@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image_windows/ImageControlWindow.h"
 #include "image_windows/ImageProcessingPrefs.h"
 #include "image_windows/RenderPipeline.h"
 #include "photometry/SexagesimalText.h"
@@ -253,7 +254,8 @@ OSStatus installImageWindowHandler(MyImageWindowDataStruct* r) {
       {kEventClassWindow, kEventWindowUpdate},          {kEventClassWindow, kEventWindowDrawContent},
       {kEventClassWindow, kEventWindowBoundsChanged},   {kEventClassWindow, kEventWindowBoundsChanging},
       {kEventClassWindow, kEventWindowGetMinimumSize},  {kEventClassWindow, kEventWindowGetMaximumSize},
-      {kEventClassWindow, kEventWindowClickContentRgn}, {kEventClassMouse, kEventMouseMoved}};
+      {kEventClassWindow, kEventWindowClickContentRgn}, {kEventClassMouse, kEventMouseMoved},
+      {kEventClassWindow, kEventWindowClose}};
   r->mImageWindowTarget = GetWindowEventTarget(r->mImageWindow);
   r->mImageWindowHandlerUPP = NewEventHandlerUPP(myImageWindowEventHandler);
   return InstallEventHandler(r->mImageWindowTarget, r->mImageWindowHandlerUPP,
@@ -292,7 +294,22 @@ OSStatus makeWindow(MyImageWindowDataStruct* r) {
   r->mImageRect = {0, 0, SInt32(r->mHeight), SInt32(r->mWidth)};
   placeImageWindow(r);
 
-  // The control and measurement windows' own handlers come with their commands.
+  static const EventTypeSpec kControlEvents[] = {{kEventClassCommand, kEventCommandProcess},
+                                                 {kEventClassWindow, kEventWindowClose},
+                                                 {kEventClassMouse, kEventMouseDown},
+                                                 {kEventClassKeyboard, kEventRawKeyDown}};
+  r->mControlWindowTarget = GetWindowEventTarget(r->mControlWindow);
+  r->mControlWindowHandlerUPP = NewEventHandlerUPP(myImageControlWindowEventHandler);
+  if ((err = InstallEventHandler(r->mControlWindowTarget, r->mControlWindowHandlerUPP,
+                                 sizeof kControlEvents / sizeof kControlEvents[0], kControlEvents, r,
+                                 &r->mControlWindowHandlerRef)) != noErr)
+    return err;
+  // The measurement window's close box goes to the same handler, which hides
+  // the window instead of letting the system dispose of it under the record.
+  static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
+  if ((err = InstallEventHandler(GetWindowEventTarget(r->mPhotometryWindow), r->mControlWindowHandlerUPP, 1,
+                                 kCloseEvent, r, nullptr)) != noErr)
+    return err;
   r->mSliderActionUPP = NewControlActionUPP(myLiveSharpnessSliderProc);
   r->mArrowActionUPP = NewControlActionUPP(myDoLiveArrowChangeProc);
   setUpControls(r);
@@ -621,6 +638,11 @@ OSStatus myImageWindowEventHandler(EventHandlerCallRef, EventRef event, void* us
       const Point size{short(std::min<SInt64>(r->mHeight, b.bottom)), short(std::min<SInt64>(r->mWidth, b.right))};
       return SetEventParameter(event, kEventParamDimensions, typeQDPoint, sizeof size, &size);
     }
+    case kEventWindowClose:
+      // The close box closes all three windows with the record, as the
+      // control window's Close does.
+      myDisposeImageWindow(r);
+      return noErr;
     case kEventWindowClickContentRgn:
       // The measuring click comes with the star measurement; until then the
       // system's handling applies.

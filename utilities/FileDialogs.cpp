@@ -312,3 +312,46 @@ FILE* myFSp_fopenRW(const FSSpec* location) {
 FILE* myFSREF_fopenRW(const FSRef* ref) { return OpenThroughPath(ref, "r+"); }
 
 FILE* myFSREF_fopenWriteOnly(const FSRef* ref) { return OpenThroughPath(ref, "a"); }
+
+OSStatus myNavServSaveFileLocation(WindowRef parent, CFStringRef message, CFStringRef defaultName, FSRef* folder,
+                                   CFStringRef* name, OSType creator, OSType type, NavDialogOptionFlags optionFlags,
+                                   UInt32 preferenceKey) {
+  if (folder == nullptr || name == nullptr) return paramErr;
+  NavEventUPP upp = NewNavEventUPP(myNavEventCallBackWithWindowProc);
+  if (upp == nullptr) return memFullErr;
+  NavDialogCreationOptions options;
+  SetOptions(&options, parent, message, optionFlags, preferenceKey);
+  options.saveFileName = defaultName;
+  OSStatus answer = kNoAnswer;
+  NavDialogRef dialog = nullptr;
+  OSStatus err = NavCreatePutFileDialog(&options, type, creator, upp, &answer, &dialog);
+  if (err == noErr) err = Run(dialog, answer);
+  if (err == noErr) {
+    const NavUserAction action = NavDialogGetUserAction(dialog);
+    if (action != kNavUserActionSaveAs && action != kNavUserActionSaveChanges) err = userCanceledErr;
+  }
+  if (err == noErr) {
+    NavReplyRecord reply;
+    err = NavDialogGetReply(dialog, &reply);
+    if (err == noErr) {
+      FSRef chosen;
+      long items = 0;
+      if (!reply.validRecord || AECountItems(&reply.selection, &items) != noErr || items < 1 ||
+          AEGetNthPtr(&reply.selection, 1, typeFSRef, nullptr, nullptr, &chosen, sizeof chosen, nullptr) != noErr) {
+        err = userCanceledErr;
+      } else if (reply.saveFileName == nullptr || CFStringGetLength(reply.saveFileName) == 0) {
+        err = memFullErr;
+      } else if (CFStringGetLength(reply.saveFileName) > kMaxNameUnits) {
+        err = bdNamErr;
+      } else {
+        *folder = chosen;
+        *name = CFStringCreateCopy(kCFAllocatorDefault, reply.saveFileName);
+        if (*name == nullptr) err = memFullErr;
+      }
+      NavDisposeReply(&reply);
+    }
+  }
+  if (dialog) NavDialogDispose(dialog);
+  DisposeNavEventUPP(upp);
+  return err;
+}

@@ -66,3 +66,11 @@ void mySortFSRefArray(FSRef* items, UInt32 count);
 FILE* myFSp_fopenRW(const FSSpec* location);
 FILE* myFSREF_fopenRW(const FSRef* ref);
 FILE* myFSREF_fopenWriteOnly(const FSRef* ref);
+
+// Save dialog that only asks: the folder and the name (a new string the
+// caller releases) the user chose, touching no file, so that the caller can
+// write beside an existing file and replace it only once the write is
+// complete. Statuses as myNavServSaveFileFSRef.
+OSStatus myNavServSaveFileLocation(WindowRef parent, CFStringRef message, CFStringRef defaultName, FSRef* folder,
+                                   CFStringRef* name, OSType creator, OSType type, NavDialogOptionFlags optionFlags,
+                                   UInt32 preferenceKey);

@@ -30,6 +30,7 @@ struct OpaqueNavDialogRef {
   std::vector<std::string> items;  // chosen items, or the folder to save into
   std::string name;                // put-file: the file name
   bool replacing = false;
+  UInt16 popupItem = 0;  // put-file with a pop-up extension: the item chosen
 };
 
 namespace {
@@ -178,6 +179,10 @@ void Accept(NavDialogRef d) {
     }
   }
   d->items = items;
+  const ControlID popupID{kSkyloomNavPopupExtensionSignature, 0};
+  ControlRef popup = nullptr;
+  if (GetControlByID(d->window, &popupID, &popup) == noErr)
+    d->popupItem = UInt16(GetControl32BitValue(popup));
   if (d->preferenceKey != 0) {
     const std::string& first = items[0];
     Locations()[d->preferenceKey] = d->kind == NavKind::PutFile ? first : first.substr(0, first.rfind('/'));
@@ -222,7 +227,9 @@ OSStatus AddButton(WindowRef w, OSType signature, const Rect& bounds, const std:
 
 OSStatus BuildWindow(NavDialogRef d, const NavDialogCreationOptions& o) {
   const bool put = d->kind == NavKind::PutFile;
-  const Rect bounds{0, 0, SInt16(put ? 190 : 160), 480};
+  const CFIndex popupItems = put && o.popupExtension ? CFArrayGetCount(o.popupExtension) : 0;
+  const SInt16 extra = popupItems > 0 ? 30 : 0;
+  const Rect bounds{0, 0, SInt16((put ? 190 : 160) + extra), 480};
   if (OSStatus err = CreateNewWindow(kMovableModalWindowClass, kWindowNoAttributes, &bounds, &d->window)) return err;
   std::string title = o.windowTitle ? Utf8(o.windowTitle)
                       : d->kind == NavKind::ChooseFolder ? "Choose a Folder"
@@ -243,7 +250,23 @@ OSStatus BuildWindow(NavDialogRef d, const NavDialogCreationOptions& o) {
     err = AddControl(d->window, kControlKindEditUnicodeText, kSkyloomNavNameSignature, Rect{110, 20, 130, 460}, &c);
     if (err == noErr) SetText(c, d->saveFileName);
   }
-  const SInt16 top = put ? 150 : 120;
+  if (err == noErr && popupItems > 0) {
+    // The format pop-up: the caller's items, the first one chosen.
+    err = AddControl(d->window, kControlKindPopupButton, kSkyloomNavPopupExtensionSignature, Rect{140, 20, 160, 300},
+                     &c);
+    MenuRef menu = nullptr;
+    if (err == noErr) err = CreateNewMenu(0, 0, &menu);
+    for (CFIndex i = 0; err == noErr && i < popupItems; ++i) {
+      auto item = static_cast<CFStringRef>(CFArrayGetValueAtIndex(o.popupExtension, i));
+      err = AppendMenuItemTextWithCFString(menu, item, 0, 0, nullptr);
+    }
+    if (err == noErr) {
+      SetControlPopupMenuHandle(c, menu);
+      SetControl32BitValue(c, 1);
+    }
+    if (menu) ReleaseMenu(menu);
+  }
+  const SInt16 top = SInt16((put ? 150 : 120) + extra);
   const std::string action = o.actionButtonLabel ? Utf8(o.actionButtonLabel) : put ? "Save" : "Choose";
   const std::string cancel = o.cancelButtonLabel ? Utf8(o.cancelButtonLabel) : "Cancel";
   if (err == noErr)
@@ -333,6 +356,7 @@ OSStatus NavDialogRun(NavDialogRef d) {
   d->items.clear();
   d->name.clear();
   d->replacing = false;
+  d->popupItem = 0;
   ShowWindow(d->window);
   Notify(d, kNavCBStart, kNavUserActionNone);
   const OSStatus err = RunAppModalLoopForWindow(d->window);
@@ -389,3 +413,5 @@ long SkyloomNavLiveDialogCount() { return long(LiveDialogs().size()); }
 void SkyloomNavForgetLocations() { Locations().clear(); }
 
 void SkyloomNavFailNextRun(OSStatus err) { gFailNextRun = err; }
+
+UInt16 SkyloomNavPopupExtensionItem(NavDialogRef d) { return IsLive(d) ? d->popupItem : 0; }

@@ -205,7 +205,12 @@ enum : OSType {
   kSkyloomNavMessageSignature = FOUR_CHAR_CODE("NAVm"),
   kSkyloomNavSelectionSignature = FOUR_CHAR_CODE("NAVs"),
   kSkyloomNavNameSignature = FOUR_CHAR_CODE("NAVn"),
+  // Put-file dialogs with a popupExtension (an array of item names): the pop-up.
+  kSkyloomNavPopupExtensionSignature = FOUR_CHAR_CODE("NAVf"),
 };
+// After a put-file dialog with a popupExtension was accepted: the 1-based item
+// of the pop-up the user left chosen; 0 without a pop-up or an accepted run.
+UInt16 SkyloomNavPopupExtensionItem(NavDialogRef inDialog);
 // Dialogs created and not yet disposed (tests check that callers dispose).
 long SkyloomNavLiveDialogCount();
 // Forgets the folders remembered per preference key.

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -573,8 +575,16 @@ struct MovieRecord {
   Rect box{0, 0, 0, 0};
   std::map<size_t, std::unique_ptr<FFDecoder>> decoders;  // per track index
   SkyloomDecompressSequence bayer = nullptr;  // opened at the first raw Bayer frame
+  // A movie made in new storage: its samples go straight to the file, after
+  // the media data header, and streamEnd is where the next one goes.
+  int streamFd = -1;
+  UInt64 streamEnd = 0;
+  Boolean active = false;
+  MovieProgressUPP progressProc = nullptr;
+  long progressRefCon = 0;
   ~MovieRecord() {
     if (fd >= 0) ::close(fd);
+    if (streamFd >= 0) ::close(streamFd);
     SkyloomCloseDecompressSequence(bayer);
   }
 };
@@ -803,6 +813,25 @@ OSErr NewMovieFromDataRef(Movie* m, short, short* id, Handle dataRef, OSType dat
 
 void DisposeMovie(Movie m) { delete m; }
 const char* SkyloomMoviePath(Movie m) { return m ? m->path.c_str() : ""; }
+
+void SetMovieActive(Movie m, Boolean active) {
+  if (m) m->active = active ? 1 : 0;
+  setError(m ? OSErr(noErr) : OSErr(invalidMovie));
+}
+Boolean GetMovieActive(Movie m) { return m ? m->active : 0; }
+void SetMovieProgressProc(Movie m, MovieProgressUPP p, long refcon) {
+  if (!m) {
+    setError(invalidMovie);
+    return;
+  }
+  m->progressProc = p;
+  m->progressRefCon = refcon;
+  setError(noErr);
+}
+MovieProgressUPP SkyloomGetMovieProgressProc(Movie m, long* refcon) {
+  if (refcon) *refcon = m ? m->progressRefCon : 0;
+  return m ? m->progressProc : nullptr;
+}
 
 TimeScale GetMovieTimeScale(Movie m) { return m ? TimeScale(m->model.timeScale) : 0; }
 TimeValue GetMovieDuration(Movie m) { return m ? TimeValue(std::min<UInt64>(m->model.duration, 0x7FFFFFFF)) : 0; }
@@ -1556,6 +1585,28 @@ OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long si
   tm.sampleDescription.push_back(UInt32(tm.descriptions.size()));
   if (!tm.timeToSample.empty() && tm.timeToSample.back().duration == UInt32(duration)) tm.timeToSample.back().count++;
   else tm.timeToSample.push_back({1, UInt32(duration)});
+  if (m->streamFd >= 0) {
+    // Straight to the file: the sample's bytes are not kept in memory.
+    const UInt8* bytes = reinterpret_cast<UInt8*>(*dataIn) + inOffset;
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = pwrite(m->streamFd, bytes + done, size - done, off_t(m->streamEnd + done));
+      if (n <= 0) {
+        const OSErr err = n < 0 && (errno == ENOSPC || errno == EDQUOT) ? OSErr(dskFulErr) : OSErr(ioErr);
+        tm.sampleTime.pop_back();
+        tm.sampleDescription.pop_back();
+        if (--tm.timeToSample.back().count == 0) tm.timeToSample.pop_back();
+        return setError(err);
+      }
+      done += size_t(n);
+    }
+    tm.sampleOffset.push_back(m->streamEnd);
+    tm.sampleSize.push_back(UInt32(size));
+    m->streamEnd += size;
+    tm.mediaDuration = start + UInt64(duration);
+    if (sampleTime) *sampleTime = TimeValue(start);
+    return setError(noErr);
+  }
   tm.mediaDuration = start + UInt64(duration);
   m->extras[t->index].pendingSamples.emplace_back(reinterpret_cast<UInt8*>(*dataIn) + inOffset,
                                                   reinterpret_cast<UInt8*>(*dataIn) + inOffset + size);
@@ -1633,6 +1684,90 @@ OSErr UpdateMovieInStorage(Movie m, DataHandler dh) {
   if (!m || !dh) return setError(paramErr);
   return setError(writeMovieBack(m, dh->path));
 }
+namespace {
+
+// The 'mvhd' body of a new movie: version 0, time scale, duration, rate and
+// volume 1, the identity matrix, the next track's ID.
+std::vector<UInt8> newMovieHeader(const MovieModel& m) {
+  QTAtomWriter o;
+  o.u32(0);
+  o.u32(m.creationTime);
+  o.u32(m.modificationTime);
+  o.u32(m.timeScale);
+  o.u32(UInt32(std::min<UInt64>(m.duration, 0xFFFFFFFFu)));
+  o.u32(0x00010000);
+  o.u16(0x0100);
+  o.zeros(10);
+  o.matrix();
+  o.zeros(24);
+  UInt32 next = 1;
+  for (const auto& t : m.tracks) next = std::max(next, t.trackID + 1);
+  o.u32(next);
+  return o.b;
+}
+
+// Seconds since 1904, the movie atoms' clock.
+UInt32 macTimeNow() { return UInt32(UInt64(time(nullptr)) + 2082844800ull); }
+
+OSErr errnoStatus(int e) {
+  switch (e) {
+    case EEXIST: return dupFNErr;
+    case ENOENT: return fnfErr;
+    case EACCES:
+    case EPERM: return permErr;
+    case ENOSPC:
+    case EDQUOT: return dskFulErr;
+  }
+  return ioErr;
+}
+
+}  // namespace
+
+OSErr CreateMovieStorage(Handle dataRef, OSType dataRefType, OSType, ScriptCode, long, DataHandler* outDataHandler,
+                         Movie* newMovie) {
+  if (!outDataHandler || !newMovie) return setError(paramErr);
+  *outDataHandler = nullptr;
+  *newMovie = nullptr;
+  const std::string path = SkyloomDataReferencePath(dataRef, dataRefType);
+  if (path.empty()) return setError(couldNotResolveDataRef);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return setError(errnoStatus(errno));
+  // A 64-bit media data atom whose size is filled in when the movie is added.
+  UInt8 header[16] = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0, 0, 0, 0, 0, 0, 16};
+  if (pwrite(fd, header, sizeof header, 0) != ssize_t(sizeof header)) {
+    const OSErr err = errnoStatus(errno);
+    ::close(fd);
+    return setError(err);
+  }
+  auto* m = new MovieRecord;
+  m->path = path;
+  m->streamFd = fd;
+  m->streamEnd = sizeof header;
+  m->model.timeScale = 600;
+  m->model.creationTime = m->model.modificationTime = macTimeNow();
+  *newMovie = m;
+  *outDataHandler = new DataHandlerRecord{path};
+  return setError(noErr);
+}
+
+OSErr AddMovieToStorage(Movie m, DataHandler dh) {
+  if (!m || !dh || m->streamFd < 0 || dh->path != m->path) return setError(paramErr);
+  const int fd = m->streamFd;
+  MovieModel& model = m->model;
+  model.rawMvhd = newMovieHeader(model);
+  const std::vector<UInt8> moov = buildMoov(model, m->extras);
+  UInt8 size[8];
+  qt::putBE64(size, m->streamEnd);
+  if (pwrite(fd, size, 8, 8) != 8 || pwrite(fd, moov.data(), moov.size(), off_t(m->streamEnd)) != ssize_t(moov.size()) ||
+      ftruncate(fd, off_t(m->streamEnd + moov.size())) != 0)
+    return setError(errnoStatus(errno));
+  if (fsync(fd) != 0) return setError(ioErr);
+  model.moovOffset = m->streamEnd;
+  model.moovSize = moov.size();
+  model.fileSize = m->streamEnd + moov.size();
+  return setError(noErr);
+}
+
 OSErr CloseMovieStorage(DataHandler dh) {
   delete dh;
   return setError(noErr);

@@ -81,6 +81,26 @@ void DisposeMovie(Movie theMovie);
 // The path of the file a movie was opened from (for layers that add to it).
 const char* SkyloomMoviePath(Movie theMovie);
 
+// ---- Activity and progress ----
+// A movie is inactive when made; the flag is kept for the callers that set it.
+void SetMovieActive(Movie theMovie, Boolean active);
+Boolean GetMovieActive(Movie theMovie);
+// Long operations (the movie export) report to the movie's progress
+// procedure: open, update with the fraction done, close. A result other than
+// 0 stops the operation, which then returns progressProcAborted.
+// kSkyloomDefaultMovieProgressProc (QuickTime's -1) is the toolbox's own: a
+// progress window with a Stop button.
+typedef OSErr (*MovieProgressProcPtr)(Movie theMovie, short message, short whatOperation, Fixed percentDone,
+                                      long refcon);
+typedef MovieProgressProcPtr MovieProgressUPP;
+#define kSkyloomDefaultMovieProgressProc (reinterpret_cast<MovieProgressUPP>(-1L))
+enum : short { movieProgressOpen = 0, movieProgressUpdatePercent = 1, movieProgressClose = 2 };
+enum : short { progressOpFlatten = 1, progressOpExportMovie = 12 };
+enum : OSErr { progressProcAborted = -2019 };
+void SetMovieProgressProc(Movie theMovie, MovieProgressUPP p, long refcon);
+// The procedure and reference value set on the movie (null when none).
+MovieProgressUPP SkyloomGetMovieProgressProc(Movie theMovie, long* refcon);
+
 TimeScale GetMovieTimeScale(Movie theMovie);
 TimeValue GetMovieDuration(Movie theMovie);
 void GetMovieBox(Movie theMovie, Rect* boxRect);
@@ -192,6 +212,13 @@ typedef DataHandlerRecord* DataHandler;
 OSErr OpenMovieStorage(Handle dataRef, OSType dataRefType, long flags, DataHandler* outDataHandler);
 OSErr UpdateMovieInStorage(Movie theMovie, DataHandler dh);
 OSErr CloseMovieStorage(DataHandler dh);
+// A new, empty movie in a new file at the data reference (an existing file is
+// replaced). Samples added to its media are written to the file at once, not
+// kept in memory; AddMovieToStorage then writes the movie atom after them.
+// The movie's file stays open until the movie is disposed of.
+OSErr CreateMovieStorage(Handle dataRef, OSType dataRefType, OSType creator, ScriptCode scriptTag,
+                         long createMovieFileFlags, DataHandler* outDataHandler, Movie* newmovie);
+OSErr AddMovieToStorage(Movie theMovie, DataHandler dh);
 
 // ---- User data ----
 struct UserDataRecord;

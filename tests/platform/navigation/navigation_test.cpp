@@ -236,6 +236,43 @@ TEST_F(Navigation, PutFileOffersTheDefaultNameAndAsksBeforeReplacing) {
   EXPECT_TRUE(user.Errors().empty());
 }
 
+TEST_F(Navigation, PutFileFormatPopUpFromThePopupExtension) {
+  const void* names[] = {CFSTR("QuickTime Movie"), CFSTR("Image Sequence")};
+  CFArrayRef items = CFArrayCreate(nullptr, names, 2, &kCFTypeArrayCallBacks);
+  options_.popupExtension = items;
+  options_.saveFileName = CFSTR("out.mov");
+  const struct {
+    SInt32 choice;  // 0: left as shown
+    UInt16 item;
+  } kCases[] = {{0, 1}, {2, 2}};
+  for (const auto& c : kCases) {
+    NavDialogRef d = nullptr;
+    ASSERT_EQ(NavCreatePutFileDialog(&options_, 0, 0, nullptr, nullptr, &d), noErr);
+    ControlRef popup = ui::FindControl(NavDialogGetWindow(d), kSkyloomNavPopupExtensionSignature, 0);
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(ui::ControlItems(popup), (std::vector<std::string>{"QuickTime Movie", "Image Sequence"}));
+    EXPECT_EQ(SkyloomNavPopupExtensionItem(d), 0);
+    ScriptedUser user;
+    if (c.choice) user.ChooseItem(kSkyloomNavPopupExtensionSignature, 0, c.choice);
+    nav::SaveInto(user, root_);
+    ASSERT_EQ(NavDialogRun(d), noErr);
+    EXPECT_EQ(SkyloomNavPopupExtensionItem(d), c.item);
+    EXPECT_TRUE(user.Errors().empty());
+    // A cancelled run answers no item.
+    nav::Cancel(user);
+    ASSERT_EQ(NavDialogRun(d), noErr);
+    EXPECT_EQ(SkyloomNavPopupExtensionItem(d), 0);
+    NavDialogDispose(d);
+  }
+  CFRelease(items);
+  // Without the extension there is no pop-up.
+  options_.popupExtension = nullptr;
+  NavDialogRef d = nullptr;
+  ASSERT_EQ(NavCreatePutFileDialog(&options_, 0, 0, nullptr, nullptr, &d), noErr);
+  EXPECT_EQ(ui::FindControl(NavDialogGetWindow(d), kSkyloomNavPopupExtensionSignature, 0), nullptr);
+  NavDialogDispose(d);
+}
+
 TEST_F(Navigation, AScriptThatRunsOutCancelsTheDialog) {
   NavDialogRef d = nullptr;
   ASSERT_EQ(NavCreateChooseFileDialog(&options_, nullptr, nullptr, nullptr, nullptr, nullptr, &d), noErr);
