@@ -1,5 +1,6 @@
 #include "media/MovieRecorder.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -299,10 +300,20 @@ void deleteReserve(MyMovieRecorderStruct* r) {
   r->mHasReserve = 0;
 }
 
-void freeBuffers(MyMovieRecorderStruct* r) {
-  std::free(r->mSlotBlock);
+// The bytes of the slot block: 2 pages plus a page and a frame a slot.
+UInt64 slotBlockBytes(const MyMovieRecorderStruct* r) {
+  const UInt64 page = vm_page_size;
+  return 2 * page + (page + UInt64(r->mFrameBytes)) * r->mSlotCount;
+}
+
+void releaseSlots(MyMovieRecorderStruct* r) {
+  if (r->mSlotBlock) munmap(r->mSlotBlock, size_t(slotBlockBytes(r)));
   r->mSlotBlock = nullptr;
   for (UInt8*& s : r->mSlots) s = nullptr;
+}
+
+void freeBuffers(MyMovieRecorderStruct* r) {
+  releaseSlots(r);
   std::free(r->mTimeTable);
   r->mTimeTable = nullptr;
   std::free(r->mScratch);
@@ -375,10 +386,14 @@ OSErr allocateSlots(MyMovieRecorderStruct* r) {
   if (count < 2) count = 2;
   if (count > kMovieMaxSlots) count = kMovieMaxSlots;
   r->mSlotCount = UInt32(count);
-  const UInt64 total = 2 * page + (page + F) * count;
+  const UInt64 total = slotBlockBytes(r);
   if (total > SIZE_MAX) return memFullErr;
-  r->mSlotBlock = std::malloc(size_t(total));
-  if (!r->mSlotBlock) return memFullErr;
+  // The block's pages are all made present by the one call that maps it:
+  // touched one by one, a ring of a few hundred megabytes takes a page fault
+  // per page, seconds on a virtual machine, and recording would start late.
+  void* block = mmap(nullptr, size_t(total), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (block == MAP_FAILED) return memFullErr;
+  r->mSlotBlock = block;
   std::memset(r->mSlotBlock, 0xFF, size_t(total));
   uintptr_t p = reinterpret_cast<uintptr_t>(r->mSlotBlock);
   for (UInt32 i = 0; i < r->mSlotCount; ++i) {
@@ -734,9 +749,7 @@ OSErr ORXDCAMCloseMovie(MyMovieRecorderStruct* r) {
   // 5. A full volume or time table ends the recording normally.
   OSStatus status = r->mStatus == dskFulErr ? OSStatus(noErr) : r->mStatus;
   // 6. The slots.
-  std::free(r->mSlotBlock);
-  r->mSlotBlock = nullptr;
-  for (UInt8*& s : r->mSlots) s = nullptr;
+  releaseSlots(r);
   // 7. Another writer error: the movie is deleted.
   if (status != noErr) {
     std::fprintf(stderr, "ORXDCAMCloseMovie writer failed Err = 0x%x %d, movie deleted\n",

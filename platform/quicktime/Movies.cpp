@@ -111,9 +111,33 @@ void convertDescription(std::vector<UInt8>& d, OSType mediaType, bool fromFile) 
 struct Frame {
   int width = 0, height = 0;
   bool wide = false;
+  bool drawn = false;          // 8-bit pixels went straight into the caller's picture
   std::vector<UInt8> argb;     // width x height x 4
   std::vector<UInt16> rgba16;  // width x height x 4
 };
+
+// The caller's 32-bit picture when a frame of exactly width x height is drawn
+// 1:1 at its top left corner: 8-bit frames are then decoded into its rows
+// with no frame buffer between.
+struct DirectTarget {
+  UInt8* base = nullptr;
+  size_t rowBytes = 0;
+  int width = 0, height = 0;
+};
+
+// Where the ARGB32 pixels of a w x h frame go: the caller's picture when it
+// takes the frame 1:1, else the frame's own buffer.
+UInt8* argbOut(Frame* f, const DirectTarget* t, int w, int h, size_t* rowBytes) {
+  if (t && t->base && t->width == w && t->height == h) {
+    f->drawn = true;
+    *rowBytes = t->rowBytes;
+    return t->base;
+  }
+  f->drawn = false;
+  f->argb.resize(size_t(w) * size_t(h) * 4);
+  *rowBytes = size_t(w) * 4;
+  return f->argb.data();
+}
 
 Boolean nativeCodec(CodecType c) {
   switch (c) {
@@ -132,7 +156,7 @@ Boolean nativeCodec(CodecType c) {
 // 8-bit frames come back as ARGB, 16-bit ones through 'b48r', whose
 // big-endian samples turn to host order here.
 OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Frame* f,
-                  SkyloomDecompressSequence* cache) {
+                  SkyloomDecompressSequence* cache, const DirectTarget* target) {
   if (!SkyloomCanDecompress(FOUR_CHAR_CODE("BGGR"))) return noCodecErr;
   if (d.depth != 8 && d.depth != 16) return cDepthErr;
   const bool sixteen = d.depth == 16;
@@ -164,9 +188,12 @@ OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Fra
     pm.pixelFormat = k48RGBPixelFormat;
     pm.pixelSize = 48;
   } else {
-    f->argb.resize(n * 4);
-    pm.baseAddr = reinterpret_cast<Ptr>(f->argb.data());
-    pm.rowBytes = SInt32(d.width) * 4;
+    // The decompressor takes its output depth from rowBytes / width: rows
+    // padded past that go through the frame buffer.
+    const DirectTarget* t = target && target->rowBytes / size_t(d.width) == 4 ? target : nullptr;
+    size_t rowBytes = 0;
+    pm.baseAddr = reinterpret_cast<Ptr>(argbOut(f, t, d.width, d.height, &rowBytes));
+    pm.rowBytes = SInt32(rowBytes);
     pm.pixelFormat = k32ARGBPixelFormat;
     pm.pixelSize = 32;
   }
@@ -176,6 +203,7 @@ OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Fra
   if (err != noErr) return err;
   f->wide = sixteen;
   if (sixteen) {
+    f->drawn = false;
     f->rgba16.resize(n * 4);
     for (size_t i = 0; i < n; ++i) {
       const UInt8* px = &b48r[6 * i];
@@ -189,13 +217,17 @@ OSErr decodeBayer(const UInt8* data, size_t size, const ImageDescription& d, Fra
 }
 
 // Raw Bayer follows the description's spatial quality, not the accuracy asked.
+// 8-bit frames go into `target` when it takes them 1:1 (f->drawn says so).
 OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, const std::vector<UInt8>& descBytes,
-                   CodecQ, Frame* f, SkyloomDecompressSequence* bayerCache = nullptr) {
+                   CodecQ, Frame* f, SkyloomDecompressSequence* bayerCache = nullptr,
+                   const DirectTarget* target = nullptr) {
   const int w = d.width, h = d.height;
   if (w <= 0 || h <= 0) return badImageDescription;
   const size_t n = size_t(w) * size_t(h);
   f->width = w;
   f->height = h;
+  f->drawn = false;
+  size_t rb = 0;
   auto need = [&](size_t bytes) { return size >= bytes; };
   switch (d.cType) {
     case FOUR_CHAR_CODE("raw "): {
@@ -205,8 +237,7 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
       if (bytesPerPixel == 0) return noCodecErr;
       if (!need(n * bytesPerPixel)) return codecBadDataErr;
       f->wide = false;
-      f->argb.resize(n * 4);
-      UInt8* o = f->argb.data();
+      UInt8* o = argbOut(f, target, w, h, &rb);
       if (bytesPerPixel == 1) {
         UInt8 lut[256][3];
         for (int i = 0; i < 256; ++i) lut[i][0] = lut[i][1] = lut[i][2] = UInt8(i);
@@ -226,26 +257,30 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
         for (int i = 0; i < 256 && grey; ++i) grey = lut[i][0] == i && lut[i][1] == i && lut[i][2] == i;
         if (grey) {
           // A grey palette is the identity: the Mono8 kernel's bytes.
-          Mono8ToARGB32(data, o, UInt32(n), UInt32(w), UInt32(w * 4), 0, 0);
+          Mono8ToARGB32(data, o, UInt32(n), UInt32(w), UInt32(rb), 0, 0);
         } else {
-          for (size_t i = 0; i < n; ++i) {
-            o[4 * i] = 0xFF;
-            o[4 * i + 1] = lut[data[i]][0];
-            o[4 * i + 2] = lut[data[i]][1];
-            o[4 * i + 3] = lut[data[i]][2];
+          for (int y = 0; y < h; ++y) {
+            const UInt8* s = data + size_t(y) * size_t(w);
+            UInt8* row = o + size_t(y) * rb;
+            for (int x = 0; x < w; ++x) {
+              row[4 * x] = 0xFF;
+              row[4 * x + 1] = lut[s[x]][0];
+              row[4 * x + 2] = lut[s[x]][1];
+              row[4 * x + 3] = lut[s[x]][2];
+            }
           }
         }
       } else if (bytesPerPixel == 3) {
-        RGB24ToARGB32(data, o, UInt32(n * 3), UInt32(w), UInt32(w * 4), 0, 0);
+        RGB24ToARGB32(data, o, UInt32(n * 3), UInt32(w), UInt32(rb), 0, 0);
       } else {
-        std::memcpy(o, data, n * 4);
+        for (int y = 0; y < h; ++y) std::memcpy(o + size_t(y) * rb, data + size_t(y) * size_t(w) * 4, size_t(w) * 4);
       }
       return noErr;
     }
     case FOUR_CHAR_CODE("2vuy"):
     case FOUR_CHAR_CODE("yuv2"): {
       if (w % 2 || !need(n * 2)) return codecBadDataErr;
-      f->argb.resize(n * 4);
+      f->wide = false;
       thread_local std::vector<UInt8> uyvy;
       uyvy.resize(n * 2);
       if (d.cType == FOUR_CHAR_CODE("yuv2")) {
@@ -258,13 +293,15 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
       } else {
         std::memcpy(uyvy.data(), data, n * 2);
       }
-      YUV422ToARGB32(uyvy.data(), f->argb.data(), UInt32(n * 2), UInt32(w), UInt32(w * 4), 0, 0);
+      UInt8* o = argbOut(f, target, w, h, &rb);
+      YUV422ToARGB32(uyvy.data(), o, UInt32(n * 2), UInt32(w), UInt32(rb), 0, 0);
       return noErr;
     }
     case FOUR_CHAR_CODE("v308"): {
       if (!need(n * 3)) return codecBadDataErr;
-      f->argb.resize(n * 4);
-      YUV444ToARGB32(data, f->argb.data(), UInt32(n * 3), UInt32(w), UInt32(w * 4), 0, 0);
+      f->wide = false;
+      UInt8* o = argbOut(f, target, w, h, &rb);
+      YUV444ToARGB32(data, o, UInt32(n * 3), UInt32(w), UInt32(rb), 0, 0);
       return noErr;
     }
     case FOUR_CHAR_CODE("b16g"):
@@ -303,7 +340,7 @@ OSErr decodeNative(const UInt8* data, size_t size, const ImageDescription& d, co
       return noErr;
     }
     case FOUR_CHAR_CODE("BGGR"):
-      return decodeBayer(data, size, d, f, bayerCache);
+      return decodeBayer(data, size, d, f, bayerCache, target);
     default:
       return noCodecErr;
   }
@@ -514,6 +551,7 @@ struct FFDecoder {
     f->width = frame->width;
     f->height = frame->height;
     f->wide = wide;
+    f->drawn = false;
     AVPixelFormat out = wide ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_ARGB;
     sws = sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                                frame->height, out, SWS_POINT, nullptr, nullptr, nullptr);
@@ -732,7 +770,8 @@ OSErr openMovie(const std::string& path, Movie* out) {
 }
 
 // The frame of a track at a media time, decoded.
-OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accuracyOverride, Frame* f) {
+OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accuracyOverride, Frame* f,
+                       const DirectTarget* target = nullptr) {
   const MovieTrackModel& t = m->model.tracks[trackIndex];
   long s = SkyloomSampleAtMediaTime(t, UInt64(std::max<SInt64>(0, mediaTime)));
   if (s < 0) return invalidTime;
@@ -745,7 +784,7 @@ OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accu
     if (!data.empty() && pread(m->fd, data.data(), data.size(), off_t(t.sampleOffset[size_t(s)])) != ssize_t(data.size()))
       return ioErr;
     return decodeNative(data.data(), data.size(), d, host, accuracyOverride ? accuracyOverride : d.spatialQuality, f,
-                        &m->bayer);
+                        &m->bayer, target);
   }
   auto& dec = m->decoders[trackIndex];
   if (!dec) {
@@ -1030,10 +1069,24 @@ void MoviesTask(Movie m, long) {
     SInt64 mediaTime = SkyloomMediaTimeForMovieTime(m->model, t, UInt64(m->time));
     if (mediaTime < 0) continue;
     Frame& f = m->frame;
-    OSErr err = decodeTrackFrame(m, tr->index, mediaTime, 0, &f);
+    // A movie box at the picture's origin that the picture holds whole takes
+    // a frame of the box's size 1:1: 8-bit frames are decoded into its rows.
+    const PixMap& p = **pm;
+    const Rect box = m->box;
+    DirectTarget direct;
+    if (p.pixelFormat == k32ARGBPixelFormat && p.bounds.left == 0 && p.bounds.top == 0 && box.left == 0 &&
+        box.top == 0 && box.right > 0 && box.bottom > 0 && box.right <= p.bounds.right &&
+        box.bottom <= p.bounds.bottom && p.rowBytes >= SInt32(box.right) * 4) {
+      direct = DirectTarget{reinterpret_cast<UInt8*>(p.baseAddr), size_t(p.rowBytes), box.right, box.bottom};
+    }
+    OSErr err = decodeTrackFrame(m, tr->index, mediaTime, 0, &f, &direct);
     if (err != noErr) {
       setError(err);
       continue;
+    }
+    if (f.drawn) {
+      setError(noErr);
+      return;
     }
     Rect src{0, 0, SInt16(f.height), SInt16(f.width)};
     Rect dst = m->box;

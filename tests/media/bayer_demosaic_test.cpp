@@ -7,6 +7,7 @@
 
 #include "media/BayerDemosaic.h"
 #include "media/MediaSIMD.h"
+#include "utilities/CpuPaths.h"
 
 namespace {
 
@@ -192,6 +193,32 @@ TEST(BayerDemosaic, VectorPathsEqualPlainLoops) {
           myMediaSetSIMDEnabled(1);
           const std::vector<UInt8> fast = run(k, src, w, h, flag);
           ASSERT_EQ(plain, fast) << k.name << " " << w << "x" << h << " flag " << int(flag);
+        }
+  }
+}
+
+// The high-quality kernels give the same bytes by the plain loops, the
+// baseline vector path and the AVX2 path (where the host has it), at every
+// width up to 67 (every tail of every lane count) and odd heights.
+TEST(BayerDemosaicHQ, EveryInstructionSetPathEqualsPlainLoops) {
+  const UInt32 heights[] = {1, 2, 3, 5, 7, 9};
+  for (const Kernel& k : kAll) {
+    if (std::strstr(k.name, "_HQ_") == nullptr) continue;
+    for (UInt32 w = 1; w <= 67; ++w)
+      for (UInt32 h : heights)
+        for (UInt8 flag = 0; flag < 2; ++flag) {
+          std::vector<UInt8> src = randomBytes(size_t(w) * h * k.inBytes, w * 131 + h * 7 + flag);
+          for (size_t i = 0; i < src.size(); i += 5) src[i] = (i % 2) ? 0xFF : 0x00;
+          myMediaSetSIMDEnabled(0);
+          const std::vector<UInt8> plain = run(k, src, w, h, flag);
+          myMediaSetSIMDEnabled(1);
+          mySetCpuPathLimit(kMyCpuPathSSE2);
+          const std::vector<UInt8> sse2 = run(k, src, w, h, flag);
+          mySetCpuPathLimit(kMyCpuPathAVX512);
+          const std::vector<UInt8> widest = run(k, src, w, h, flag);
+          ASSERT_EQ(plain, sse2) << k.name << " " << w << "x" << h << " flag " << int(flag);
+          ASSERT_EQ(plain, widest) << k.name << " " << w << "x" << h << " flag " << int(flag) << " path "
+                                   << int(myHostCpuPath());
         }
   }
 }

@@ -302,6 +302,72 @@ TEST_F(MovieReading, GreyFramesOfEveryWidthDrawAsTheirPalette) {
   }
 }
 
+// A frame drawn 1:1 into a 32-bit picture goes into the picture's own rows:
+// wider pictures and padded rows get the frame at the top left and keep
+// every other byte, for each 8-bit decoder (raw Bayer at both a row length
+// the decompressor takes and one it would read as another depth).
+TEST_F(MovieReading, FramesDrawnOneToOneKeepThePictureAroundThem) {
+  std::vector<UInt8> grey(W * H), argb(W * H * 4), rgb(W * H * 3), yuv(W * H * 2), stored(W * H * 2), bayer(W * H + 4);
+  for (size_t i = 0; i < grey.size(); ++i) grey[i] = bayer[i] = UInt8(i * 37 + 11);
+  std::memcpy(&bayer[W * H], "RGGB", 4);
+  for (size_t i = 0; i < argb.size(); ++i) argb[i] = UInt8(i * 13 + 1);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = UInt8(i * 17 + 3);
+  for (size_t i = 0; i < yuv.size(); ++i) yuv[i] = UInt8(i * 23 + 40);
+  for (size_t i = 0; i < yuv.size(); i += 4) {  // Cb Y0 Cr Y1 -> Y0 Cb' Y1 Cr'
+    stored[i] = yuv[i + 1];
+    stored[i + 1] = UInt8(yuv[i] ^ 0x80);
+    stored[i + 2] = yuv[i + 3];
+    stored[i + 3] = UInt8(yuv[i + 2] ^ 0x80);
+  }
+  std::vector<UInt8> wantGrey(W * H * 4), wantRGB(W * H * 4), wantYUV(W * H * 4), wantBayer(W * H * 4);
+  Mono8ToARGB32(grey.data(), wantGrey.data(), W * H, W, W * 4, 0, 0);
+  RGB24ToARGB32(rgb.data(), wantRGB.data(), W * H * 3, W, W * 4, 0, 0);
+  YUV422ToARGB32(yuv.data(), wantYUV.data(), W * H * 2, W, W * 4, 0, 0);
+  BayerRGGB8_MQ_ARGB32(bayer.data(), wantBayer.data(), W * 4, W, H, 1);
+  struct Case {
+    const char* name;
+    UInt32 code, bits;
+    const std::vector<UInt8>* frame;
+    const std::vector<UInt8>* want;
+  };
+  const Case cases[] = {{"grey", FOUR_CHAR_CODE("raw "), 8, &grey, &wantGrey},
+                        {"argb", FOUR_CHAR_CODE("raw "), 32, &argb, &argb},
+                        {"rgb", FOUR_CHAR_CODE("raw "), 24, &rgb, &wantRGB},
+                        {"yuv", FOUR_CHAR_CODE("2vuy"), 16, &stored, &wantYUV},
+                        {"bayer", FOUR_CHAR_CODE("RGGB"), 8, &bayer, &wantBayer}};
+  // Pictures: wider and taller with padded rows; the frame's size with rows
+  // padded by one pixel.
+  const struct {
+    int w, h, rowBytes;
+  } pictures[] = {{W + 3, H + 2, (W + 3) * 4 + 8}, {W, H, W * 4 + 4}};
+  for (const Case& c : cases) {
+    Movie m = open(write((std::string(c.name) + ".mov").c_str(), recordedMovie(c.code, c.bits, 768, {*c.frame})));
+    ASSERT_NE(m, nullptr) << c.name;
+    const std::vector<UInt8>& want = *c.want;
+    EXPECT_EQ(drawFrame(m, W, H, 0), want) << c.name;
+    for (const auto& pic : pictures) {
+      std::vector<UInt8> px(size_t(pic.rowBytes) * pic.h, 0x5A);
+      GWorldPtr g = nullptr;
+      Rect b{0, 0, SInt16(pic.h), SInt16(pic.w)};
+      ASSERT_EQ(NewGWorldFromPtr(&g, k32ARGBPixelFormat, &b, nullptr, nullptr, 0, reinterpret_cast<Ptr>(px.data()),
+                                 pic.rowBytes),
+                noErr);
+      SetMovieGWorld(m, g, nullptr);
+      SetMovieTimeValue(m, 0);
+      MoviesTask(m, 0);
+      EXPECT_EQ(GetMoviesError(), noErr) << c.name;
+      SetMovieGWorld(m, nullptr, nullptr);
+      DisposeGWorld(g);
+      for (int y = 0; y < pic.h; ++y)
+        for (int x = 0; x < pic.rowBytes; ++x) {
+          const UInt8 got = px[size_t(y) * pic.rowBytes + x];
+          const UInt8 expect = y < int(H) && x < int(W) * 4 ? want[size_t(y) * W * 4 + x] : 0x5A;
+          ASSERT_EQ(got, expect) << c.name << " picture " << pic.w << "x" << pic.h << " row " << y << " byte " << x;
+        }
+    }
+  }
+}
+
 TEST_F(MovieReading, QualityWritesOnlyWhatChanges) {
   std::vector<UInt8> bayer(W * H + 4, 3);
   Movie m = open(write("q.mov", recordedMovie(FOUR_CHAR_CODE("RGGB"), 8, 768, {bayer})));
