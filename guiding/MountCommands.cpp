@@ -263,13 +263,20 @@ OSStatus myWriteMountCntlDevice(MountCntlDevice* device, const UInt8* bytes, UIn
   }
   // The reader raised the busy counter before it signalled: a 0 here is its
   // own "done", never a value left from before it ran.
-  for (int i = 0; i < 100 && load(device->mReplyBusy) != 0; i++) sleepMs(5);
+  // Half a second by the clock, looked at every 5 ms: counted sleeps would
+  // stretch on a busy machine past the reader's own time-out.
+  const UInt64 giveUp = SkyloomMicroseconds() + 500000;
+  while (load(device->mReplyBusy) != 0 && SkyloomMicroseconds() < giveUp) sleepMs(5);
   if (load(device->mReplyBusy) != 0) {
     store(device->mReplyBusy, 0);
     return -1;
   }
+  // A reader that ran out of time is a reply that never came, whichever of
+  // the two noticed first.
+  const OSStatus status = load(device->mReplyStatus);
+  if (status == userCanceledErr) return -1;
   memcpy(replyBuffer, device->mReplyBytes, count);
-  return load(device->mReplyStatus);
+  return status;
 }
 
 void* myDoReadThread(void* argument) {
