@@ -58,7 +58,9 @@ void BM_BatchFile(benchmark::State& state) {
   Folder folder;
   CFStringRef name = CFSTR("in.tif");
   MyImageWindowDataStruct* r = myNewBatchImageRecord();
-  for (auto _ : state) {
+  // The first file of the run (new planes) is BM_BatchFirstFile's.
+  bool warm = false;
+  auto oneFile = [&] {
     Ptr buffer = nullptr;
     UInt32 w = 0, h = 0, rowBytes = 0;
     OSErr err = ImportFileIntoRGB48Ptr(folder.input, &w, &h, &rowBytes, &buffer);
@@ -72,11 +74,20 @@ void BM_BatchFile(benchmark::State& state) {
     if (err != noErr) state.SkipWithError("the file failed");
     std::free(r->mSourceRGB48);
     r->mSourceRGB48 = nullptr;
+  };
+  for (auto _ : state) {
+    if (!warm) {
+      state.PauseTiming();
+      oneFile();
+      warm = true;
+      state.ResumeTiming();
+    }
+    oneFile();
   }
   myDisposeBatchImageRecord(r);
   mySetRowBandThreadLimit(0);
 }
-BENCHMARK(BM_BatchFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BatchFile)->MinTime(3.0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The first file of a run: a new record, every plane new.
 void BM_BatchFirstFile(benchmark::State& state) {
@@ -107,6 +118,15 @@ void BM_BatchProcessing(benchmark::State& state) {
     state.SkipWithError("import failed");
     return;
   }
+  // The planes as the worker has them after its first file.
+  r->mWidth = w;
+  r->mHeight = h;
+  r->mRowBytes = rowBytes;
+  r->mSourceRGB48 = static_cast<UInt16*>(std::malloc(size_t(rowBytes) * h + 16));
+  std::memcpy(r->mSourceRGB48, source, size_t(rowBytes) * h);
+  if (myBatchRenderImage(r) != noErr) state.SkipWithError("no memory");
+  std::free(r->mSourceRGB48);
+  r->mSourceRGB48 = nullptr;
   for (auto _ : state) {
     state.PauseTiming();
     r->mWidth = w;
@@ -126,7 +146,7 @@ void BM_BatchProcessing(benchmark::State& state) {
   myDisposeBatchImageRecord(r);
   mySetRowBandThreadLimit(0);
 }
-BENCHMARK(BM_BatchProcessing)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BatchProcessing)->MinTime(3.0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The processing's parts, on the planes a first pass made.
 void BM_BatchProcessingParts(benchmark::State& state) {

@@ -587,6 +587,7 @@ struct MovieRecord {
   bool storage = false;
   bool mdatOpen = false;
   UInt64 storageEnd = 0;
+  UInt64 flushedTo = 0;  // written samples up to here have left the page cache
   ~MovieRecord() {
     long pending = 0;
     for (const auto& x : extras) pending += long(x.pendingSamples.size());
@@ -1559,6 +1560,20 @@ OSErr appendToStorage(Movie m, const UInt8* data, size_t size, UInt64* offset) {
     if (ftruncate(m->fd, off_t(before)) != 0) {
     }
     return e == ENOSPC || e == EDQUOT ? OSErr(dskFulErr) : OSErr(ioErr);
+  }
+  // Large samples stream to the disk: the writeback of this one starts now,
+  // and the ones before it leave the page cache once they are on the disk,
+  // so a long movie neither fills memory with dirty pages nor stalls on all
+  // of them at once.
+  if (size >= (size_t(1) << 20)) {
+    sync_file_range(m->fd, off_t(at), off_t(size), SYNC_FILE_RANGE_WRITE);
+    if (m->flushedTo < before) {
+      const off_t from = off_t(m->flushedTo), length = off_t(before - m->flushedTo);
+      sync_file_range(m->fd, from, length,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      posix_fadvise(m->fd, from, length, POSIX_FADV_DONTNEED);
+    }
+    m->flushedTo = before;
   }
   m->mdatOpen = true;
   *offset = at;
