@@ -55,7 +55,7 @@ void makeMovie(MyBatchProcessDataStruct* job, MyBatchWindowStruct* window) {
   Ptr picture = nullptr;
   OSErr err = ImportFileIntoRGB48Ptr(job->mFiles[0], &width, &height, &rowBytes, &picture);
   if (err != noErr) return;
-  // The description holds the size in 16 bits.
+  // The description holds the size in 16 bits (the importers stop there too).
   if (width == 0 || height == 0 || width > 0x7FFF || height > 0x7FFF) {
     std::free(picture);
     return;

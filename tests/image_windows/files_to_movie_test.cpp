@@ -309,6 +309,7 @@ TEST_F(FilesToMovie, AnUnreadableFirstPictureWritesNothing) {
   WaitUntilFinished();
   ASSERT_TRUE(fs::exists(movie_)) << "the save dialog makes the file";
   EXPECT_EQ(fs::file_size(movie_), 0u);
+  EXPECT_EQ(gFileStarted.load(), -1);
   EXPECT_TRUE(Alerts().empty());
   ExpectIdle();
 }
