@@ -108,11 +108,13 @@ bool namesAnInput(const FSRef* folder, CFStringRef name, const FSRef* inputs, UI
   return false;
 }
 
-// A plane of the image allocator. The batch makes and frees some 60 bytes a
-// pixel for every file; on fresh memory the page faults cost more than the
-// processing, so large planes ask for huge pages (a hint; nothing depends on it).
+// A plane of the image allocator. The batch needs some 60 bytes a pixel for
+// every file; on fresh memory the page faults cost more than the processing,
+// so a plane kept from the previous picture of the same size is used again,
+// and new large planes ask for huge pages (a hint; nothing depends on it).
 template <typename T>
 bool allocate(T*& plane, size_t bytes) {
+  if (plane != nullptr) return true;
   plane = static_cast<T*>(myAllocateImagePlane(bytes));
   if (plane == nullptr) return false;
   constexpr uintptr_t kHuge = uintptr_t(2) << 20;
@@ -306,7 +308,14 @@ void* myDoBatchImageProcessing(void* arg) {
     OSErr err = noErr;
     for (UInt32 i = 0; i < count && err == noErr && !myBatchWindowStopRequested(window); ++i) {
       Ptr buffer = nullptr;
-      err = ImportFileIntoRGB48Ptr(job->mFiles[i], &r->mWidth, &r->mHeight, &r->mRowBytes, &buffer);
+      UInt32 width = 0, height = 0, rowBytes = 0;
+      err = ImportFileIntoRGB48Ptr(job->mFiles[i], &width, &height, &rowBytes, &buffer);
+      // The planes of the previous picture serve this one when the sizes match.
+      if (err != noErr || width != r->mWidth || height != r->mHeight || rowBytes != r->mRowBytes)
+        mydumpAllocatedBuffers(r);
+      r->mWidth = width;
+      r->mHeight = height;
+      r->mRowBytes = rowBytes;
       r->mSourceRGB48 = reinterpret_cast<UInt16*>(buffer);
       r->mSharpenActive = 0;
       if (err == noErr) {
@@ -320,7 +329,8 @@ void* myDoBatchImageProcessing(void* arg) {
         if (err == noErr) err = myBatchSaveImage(r, &job->mOutput, name, job->mFiles, count);
         if (name != nullptr) CFRelease(name);
       }
-      mydumpAllocatedBuffers(r);
+      std::free(r->mSourceRGB48);
+      r->mSourceRGB48 = nullptr;
     }
     myDisposeBatchImageRecord(r);
   }
@@ -329,5 +339,7 @@ void* myDoBatchImageProcessing(void* arg) {
 }
 
 void mySetBatchTestHook(MyBatchTestHook hook) { gTestHook.store(hook); }
+
+void myBatchTestPoint(int point, UInt32 index, const MyBatchProcessDataStruct* job) { testPoint(point, index, job); }
 
 void mySetBatchThreadFailure(OSStatus status) { gThreadFailure.store(status); }

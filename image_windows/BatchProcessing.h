@@ -73,7 +73,9 @@ MyImageWindowDataStruct* myNewBatchImageRecord();
 void myDisposeBatchImageRecord(MyImageWindowDataStruct* record);
 // With mSourceRGB48, mWidth, mHeight and mRowBytes set: the work planes, the
 // split into LRGB64 and luminance, the cascade and detail planes, and the
-// render with sharpening on. -108 when a plane cannot be had.
+// render with sharpening on. -108 when a plane cannot be had. Planes already
+// in the record are used again: they must have been made for a picture of
+// the same width, height and row bytes (else mydumpAllocatedBuffers first).
 OSErr myBatchRenderImage(MyImageWindowDataStruct* record);
 // Writes mRenderRGB48 (48-bit colour, or 16-bit grey with mSave16Bit) as TIFF
 // under name in folder, replacing a file of that name unless it is one of the
@@ -90,5 +92,7 @@ enum {
 // removes it.
 typedef void (*MyBatchTestHook)(int point, UInt32 index, const MyBatchProcessDataStruct* job);
 void mySetBatchTestHook(MyBatchTestHook hook);
+// Calls the hook, when one is set, at a point of a batch worker.
+void myBatchTestPoint(int point, UInt32 index, const MyBatchProcessDataStruct* job);
 // The next worker creation fails with status (0: none).
 void mySetBatchThreadFailure(OSStatus status);

@@ -20,7 +20,6 @@ enum : long {
   showUserSettingsDialog = 1L << 1,
   movieToFileOnlyExport = 1L << 2,
   movieFileSpecValid = 1L << 3,
-  createMovieFileDeleteCurFile = long(1UL << 31),
 };
 
 // Exports the movie to the data reference ("QuickTime Movie"), or, with

@@ -1,16 +1,17 @@
 #include "platform/quicktime/Movies.h"
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -596,6 +597,11 @@ struct TrackExtra {
   bool created = false;  // made in memory: its atom is built, not copied
 };
 
+namespace {
+// Samples added in memory and not yet written, over every movie.
+std::atomic<long> gPendingSamples{0};
+}  // namespace
+
 struct MovieRecord {
   std::string path;
   // Reused from frame to frame: the sample read from the file and the frame
@@ -613,16 +619,21 @@ struct MovieRecord {
   Rect box{0, 0, 0, 0};
   std::map<size_t, std::unique_ptr<FFDecoder>> decoders;  // per track index
   SkyloomDecompressSequence bayer = nullptr;  // opened at the first raw Bayer frame
-  // A movie made in new storage: its samples go straight to the file, after
-  // the media data header, and streamEnd is where the next one goes.
-  int streamFd = -1;
-  UInt64 streamEnd = 0;
+  // A movie made in a new file: samples are written at storageEnd as they
+  // come, inside a data atom left open-ended (mdatOpen) until the movie atom
+  // is written.
+  bool storage = false;
+  bool mdatOpen = false;
+  UInt64 storageEnd = 0;
+  UInt64 flushedTo = 0;  // written samples up to here have left the page cache
   Boolean active = false;
   MovieProgressUPP progressProc = nullptr;
   long progressRefCon = 0;
   ~MovieRecord() {
+    long pending = 0;
+    for (const auto& x : extras) pending += long(x.pendingSamples.size());
+    gPendingSamples.fetch_sub(pending);
     if (fd >= 0) ::close(fd);
-    if (streamFd >= 0) ::close(streamFd);
     SkyloomCloseDecompressSequence(bayer);
   }
 };
@@ -1449,7 +1460,11 @@ std::vector<UInt8> buildMoov(const MovieModel& m, const std::vector<TrackExtra>&
   std::vector<UInt8> body = m.rawMvhd;
   UInt32 maxID = 0;
   for (const auto& t : m.tracks) maxID = std::max(maxID, t.trackID);
-  const size_t nextAt = !body.empty() && body[0] == 1 ? 108 : 96;
+  const bool v1 = !body.empty() && body[0] == 1;
+  // The movie lasts as long as its longest track.
+  if (!v1 && body.size() >= 20) qt::putBE32(&body[16], UInt32(std::min<UInt64>(m.duration, 0xFFFFFFFFu)));
+  if (v1 && body.size() >= 32) qt::putBE64(&body[24], m.duration);
+  const size_t nextAt = v1 ? 108 : 96;
   if (body.size() >= nextAt + 4) {
     UInt32 next = std::max(be32(&body[nextAt]), maxID + 1);
     for (int k = 0; k < 4; ++k) body[nextAt + size_t(k)] = UInt8(next >> (24 - 8 * k));
@@ -1471,8 +1486,11 @@ std::vector<UInt8> buildMoov(const MovieModel& m, const std::vector<TrackExtra>&
 // starts, or -1 when it has none. false when the atoms do not tile the file
 // up to its end, so that anything appended would be read as part of the
 // broken atom or not at all.
-bool findOpenEndedAtom(int fd, UInt64 end, SInt64* openAt) {
+// wideAt is where an 8-byte 'wide' atom right before it starts, else -1.
+bool findOpenEndedAtom(int fd, UInt64 end, SInt64* openAt, SInt64* wideAt) {
   *openAt = -1;
+  *wideAt = -1;
+  SInt64 lastWide = -1;
   UInt64 pos = 0;
   while (pos < end) {
     if (end - pos < 8) return false;
@@ -1486,9 +1504,11 @@ bool findOpenEndedAtom(int fd, UInt64 end, SInt64* openAt) {
       header = 16;
     } else if (size == 0) {
       *openAt = SInt64(pos);
+      *wideAt = lastWide;
       return true;
     }
     if (size < header || size > end - pos) return false;
+    lastWide = size == 8 && be32(h + 4) == FOUR_CHAR_CODE("wide") ? SInt64(pos) : -1;
     pos += size;
   }
   return true;
@@ -1506,17 +1526,25 @@ OSErr writeMovieBack(Movie m, const std::string& path) {
   } closer{fd};
   const off_t end = lseek(fd, 0, SEEK_END);
   if (end < 0) return ioErr;
-  SInt64 openAt = -1;
-  if (!findOpenEndedAtom(fd, UInt64(end), &openAt)) return wrPermErr;
+  SInt64 openAt = -1, wideAt = -1;
+  if (!findOpenEndedAtom(fd, UInt64(end), &openAt, &wideAt)) return wrPermErr;
   if (openAt >= 0) {
     // The last atom runs to the end of the file: it gets its real size, or
-    // what follows would lie inside it. It keeps its 8-byte header, so a
-    // size beyond 32 bits can't be written in place.
+    // what follows would lie inside it. A size beyond 32 bits needs a 16-byte
+    // header, which only the 'wide' atom right before it makes room for.
     const UInt64 size = UInt64(end) - UInt64(openAt);
-    if (size > 0xFFFFFFFFu) return wrPermErr;
-    UInt8 field[4];
-    qt::putBE32(field, UInt32(size));
-    if (pwrite(fd, field, 4, off_t(openAt)) != 4) return ioErr;
+    if (size <= 0xFFFFFFFFu) {
+      UInt8 field[4];
+      qt::putBE32(field, UInt32(size));
+      if (pwrite(fd, field, 4, off_t(openAt)) != 4) return ioErr;
+    } else {
+      if (wideAt < 0) return wrPermErr;
+      UInt8 h[16];
+      if (pread(fd, h + 4, 4, off_t(openAt + 4)) != 4) return ioErr;
+      qt::putBE32(h, 1);
+      qt::putBE64(h + 8, UInt64(end) - UInt64(wideAt));
+      if (pwrite(fd, h, 16, off_t(wideAt)) != 16) return ioErr;
+    }
   }
   // Place the new samples in an 'mdat' at the end of the file.
   MovieModel model = m->model;
@@ -1561,10 +1589,71 @@ OSErr writeMovieBack(Movie m, const std::string& path) {
   for (size_t i = 0; i < model.tracks.size(); ++i) {
     if (m->extras[i].created) model.tracks[i].rawTrak = buildTrak(model, model.tracks[i], m->extras[i]);
     else model.tracks[i].rawTrak = rewriteTrak(model.tracks[i]);
+    gPendingSamples.fetch_sub(long(m->extras[i].pendingSamples.size()));
     m->extras[i].pendingSamples.clear();
-    m->extras[i].created = false;
+    // A movie made in its own file keeps adding samples to its tracks: they
+    // are built from the model at every write.
+    if (!m->storage) m->extras[i].created = false;
   }
   m->model = std::move(model);
+  m->mdatOpen = false;
+  m->storageEnd = m->model.fileSize;
+  return noErr;
+}
+
+// Writes all of data at off; false on a short write that cannot go on.
+bool writeAll(int fd, const UInt8* data, size_t size, UInt64 off) {
+  while (size > 0) {
+    const ssize_t n = pwrite(fd, data, size, off_t(off));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= size_t(n);
+    off += UInt64(n);
+  }
+  return true;
+}
+
+// One sample of a movie made in a new file, written at the file's end: a new
+// data atom ('wide' then an open-ended 'mdat') starts first when none is open.
+// A failed write leaves the file as it was before the sample.
+OSErr appendToStorage(Movie m, const UInt8* data, size_t size, UInt64* offset) {
+  const UInt64 before = m->storageEnd;
+  UInt64 at = before;
+  if (!m->mdatOpen) {
+    static const UInt8 kHeaders[16] = {0, 0, 0, 8, 'w', 'i', 'd', 'e', 0, 0, 0, 0, 'm', 'd', 'a', 't'};
+    if (!writeAll(m->fd, kHeaders, sizeof kHeaders, at)) {
+      const int e = errno;
+      if (ftruncate(m->fd, off_t(before)) != 0) {
+      }
+      return e == ENOSPC || e == EDQUOT ? OSErr(dskFulErr) : OSErr(ioErr);
+    }
+    at += sizeof kHeaders;
+  }
+  if (!writeAll(m->fd, data, size, at)) {
+    const int e = errno;
+    if (ftruncate(m->fd, off_t(before)) != 0) {
+    }
+    return e == ENOSPC || e == EDQUOT ? OSErr(dskFulErr) : OSErr(ioErr);
+  }
+  // Large samples stream to the disk: the writeback of this one starts now,
+  // and the ones before it leave the page cache once they are on the disk,
+  // so a long movie neither fills memory with dirty pages nor stalls on all
+  // of them at once.
+  if (size >= (size_t(1) << 20)) {
+    sync_file_range(m->fd, off_t(at), off_t(size), SYNC_FILE_RANGE_WRITE);
+    if (m->flushedTo < before) {
+      const off_t from = off_t(m->flushedTo), length = off_t(before - m->flushedTo);
+      sync_file_range(m->fd, from, length,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      posix_fadvise(m->fd, from, length, POSIX_FADV_DONTNEED);
+    }
+    m->flushedTo = before;
+  }
+  m->mdatOpen = true;
+  *offset = at;
+  m->storageEnd = at + size;
+  m->model.fileSize = m->storageEnd;
   return noErr;
 }
 
@@ -1633,36 +1722,22 @@ OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long si
     }
   }
   if (tm.descriptions.empty()) return setError(badImageDescription);
+  const UInt8* bytes = reinterpret_cast<const UInt8*>(*dataIn) + inOffset;
+  if (m->storage) {
+    UInt64 offset = 0;
+    if (OSErr err = appendToStorage(m, bytes, size, &offset); err != noErr) return setError(err);
+    tm.sampleOffset.push_back(offset);
+    tm.sampleSize.push_back(UInt32(size));
+  } else {
+    m->extras[t->index].pendingSamples.emplace_back(bytes, bytes + size);
+    gPendingSamples.fetch_add(1);
+  }
   const UInt64 start = tm.sampleTime.empty() ? 0 : tm.sampleTime.back() + tm.timeToSample.back().duration;
   tm.sampleTime.push_back(start);
   tm.sampleDescription.push_back(UInt32(tm.descriptions.size()));
   if (!tm.timeToSample.empty() && tm.timeToSample.back().duration == UInt32(duration)) tm.timeToSample.back().count++;
   else tm.timeToSample.push_back({1, UInt32(duration)});
-  if (m->streamFd >= 0) {
-    // Straight to the file: the sample's bytes are not kept in memory.
-    const UInt8* bytes = reinterpret_cast<UInt8*>(*dataIn) + inOffset;
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t n = pwrite(m->streamFd, bytes + done, size - done, off_t(m->streamEnd + done));
-      if (n <= 0) {
-        const OSErr err = n < 0 && (errno == ENOSPC || errno == EDQUOT) ? OSErr(dskFulErr) : OSErr(ioErr);
-        tm.sampleTime.pop_back();
-        tm.sampleDescription.pop_back();
-        if (--tm.timeToSample.back().count == 0) tm.timeToSample.pop_back();
-        return setError(err);
-      }
-      done += size_t(n);
-    }
-    tm.sampleOffset.push_back(m->streamEnd);
-    tm.sampleSize.push_back(UInt32(size));
-    m->streamEnd += size;
-    tm.mediaDuration = start + UInt64(duration);
-    if (sampleTime) *sampleTime = TimeValue(start);
-    return setError(noErr);
-  }
   tm.mediaDuration = start + UInt64(duration);
-  m->extras[t->index].pendingSamples.emplace_back(reinterpret_cast<UInt8*>(*dataIn) + inOffset,
-                                                  reinterpret_cast<UInt8*>(*dataIn) + inOffset + size);
   if (sampleTime) *sampleTime = TimeValue(start);
   return setError(noErr);
 }
@@ -1737,94 +1812,80 @@ OSErr UpdateMovieInStorage(Movie m, DataHandler dh) {
   if (!m || !dh) return setError(paramErr);
   return setError(writeMovieBack(m, dh->path));
 }
-namespace {
-
-// The 'mvhd' body of a new movie: version 0, time scale, duration, rate and
-// volume 1, the identity matrix, the next track's ID.
-std::vector<UInt8> newMovieHeader(const MovieModel& m) {
-  QTAtomWriter o;
-  o.u32(0);
-  o.u32(m.creationTime);
-  o.u32(m.modificationTime);
-  o.u32(m.timeScale);
-  o.u32(UInt32(std::min<UInt64>(m.duration, 0xFFFFFFFFu)));
-  o.u32(0x00010000);
-  o.u16(0x0100);
-  o.zeros(10);
-  o.matrix();
-  o.zeros(24);
-  UInt32 next = 1;
-  for (const auto& t : m.tracks) next = std::max(next, t.trackID + 1);
-  o.u32(next);
-  return o.b;
-}
-
-// Seconds since 1904, the movie atoms' clock.
-UInt32 macTimeNow() { return UInt32(UInt64(time(nullptr)) + 2082844800ull); }
-
-OSErr errnoStatus(int e) {
-  switch (e) {
-    case EEXIST: return dupFNErr;
-    case ENOENT: return fnfErr;
-    case EACCES:
-    case EPERM: return permErr;
-    case ENOSPC:
-    case EDQUOT: return dskFulErr;
-  }
-  return ioErr;
-}
-
-}  // namespace
-
-OSErr CreateMovieStorage(Handle dataRef, OSType dataRefType, OSType, ScriptCode, long, DataHandler* outDataHandler,
-                         Movie* newMovie) {
-  if (!outDataHandler || !newMovie) return setError(paramErr);
-  *outDataHandler = nullptr;
-  *newMovie = nullptr;
-  const std::string path = SkyloomDataReferencePath(dataRef, dataRefType);
-  if (path.empty()) return setError(couldNotResolveDataRef);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return setError(errnoStatus(errno));
-  // A 64-bit media data atom whose size is filled in when the movie is added.
-  UInt8 header[16] = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0, 0, 0, 0, 0, 0, 16};
-  if (pwrite(fd, header, sizeof header, 0) != ssize_t(sizeof header)) {
-    const OSErr err = errnoStatus(errno);
-    ::close(fd);
-    return setError(err);
-  }
-  auto* m = new MovieRecord;
-  m->path = path;
-  m->streamFd = fd;
-  m->streamEnd = sizeof header;
-  m->model.timeScale = 600;
-  m->model.creationTime = m->model.modificationTime = macTimeNow();
-  *newMovie = m;
-  *outDataHandler = new DataHandlerRecord{path};
-  return setError(noErr);
-}
-
-OSErr AddMovieToStorage(Movie m, DataHandler dh) {
-  if (!m || !dh || m->streamFd < 0 || dh->path != m->path) return setError(paramErr);
-  const int fd = m->streamFd;
-  MovieModel& model = m->model;
-  model.rawMvhd = newMovieHeader(model);
-  const std::vector<UInt8> moov = buildMoov(model, m->extras);
-  UInt8 size[8];
-  qt::putBE64(size, m->streamEnd);
-  if (pwrite(fd, size, 8, 8) != 8 || pwrite(fd, moov.data(), moov.size(), off_t(m->streamEnd)) != ssize_t(moov.size()) ||
-      ftruncate(fd, off_t(m->streamEnd + moov.size())) != 0)
-    return setError(errnoStatus(errno));
-  if (fsync(fd) != 0) return setError(ioErr);
-  model.moovOffset = m->streamEnd;
-  model.moovSize = moov.size();
-  model.fileSize = m->streamEnd + moov.size();
-  return setError(noErr);
-}
-
 OSErr CloseMovieStorage(DataHandler dh) {
   delete dh;
   return setError(noErr);
 }
+
+namespace {
+// The 'mvhd' body of a new movie: version 0, time scale 600, rate and volume
+// 1.0, the identity matrix, next track ID 1. The duration is set as it is
+// written.
+std::vector<UInt8> newMovieHeader() {
+  QTAtomWriter o;
+  const UInt32 now = UInt32(UInt64(time(nullptr)) + 2082844800u);  // seconds since 1904
+  o.u32(0);
+  o.u32(now);
+  o.u32(now);
+  o.u32(600);
+  o.u32(0);
+  o.u32(0x00010000);
+  o.u16(0x0100);
+  o.zeros(10);
+  o.matrix();
+  o.zeros(24);  // preview, poster, selection and current times
+  o.u32(1);
+  return o.b;
+}
+}  // namespace
+
+OSErr CreateMovieStorage(Handle dataRef, OSType dataRefType, OSType, ScriptCode, long flags, DataHandler* outDataHandler,
+                         Movie* newMovie) {
+  if (outDataHandler) *outDataHandler = nullptr;
+  if (newMovie) *newMovie = nullptr;
+  if (!outDataHandler || (!newMovie && !(flags & createMovieFileDontCreateMovie))) return setError(paramErr);
+  const std::string path = SkyloomDataReferencePath(dataRef, dataRefType);
+  if (path.empty()) return setError(couldNotResolveDataRef);
+  int openFlags = O_RDWR | O_CREAT | O_CLOEXEC;
+  openFlags |= (flags & createMovieFileDeleteCurFile) ? O_TRUNC : O_EXCL;
+  const int fd = ::open(path.c_str(), openFlags, 0644);
+  if (fd < 0) {
+    const int e = errno;
+    return setError(e == EEXIST ? OSErr(dupFNErr)
+                    : e == ENOENT ? OSErr(dirNFErr)
+                    : e == EACCES || e == EPERM ? OSErr(permErr)
+                    : e == ENOSPC ? OSErr(dskFulErr)
+                                  : OSErr(ioErr));
+  }
+  auto* dh = new (std::nothrow) DataHandlerRecord{path};
+  std::unique_ptr<MovieRecord> movie;
+  if (dh && !(flags & createMovieFileDontCreateMovie)) {
+    movie.reset(new (std::nothrow) MovieRecord);
+    if (movie) {
+      movie->path = path;
+      movie->storage = true;
+      movie->model.timeScale = 600;
+      movie->model.rawMvhd = newMovieHeader();
+      movie->fd = fd;
+    }
+  }
+  if (!dh || (!movie && !(flags & createMovieFileDontCreateMovie))) {
+    delete dh;
+    if (!movie) ::close(fd);
+    return setError(memFullErr);
+  }
+  if (!movie) ::close(fd);
+  *outDataHandler = dh;
+  if (newMovie) *newMovie = movie.release();
+  return setError(noErr);
+}
+
+OSErr AddMovieToStorage(Movie m, DataHandler dh) {
+  if (!m || !dh) return setError(paramErr);
+  return setError(writeMovieBack(m, dh->path));
+}
+
+long SkyloomPendingMediaSamples() { return gPendingSamples.load(); }
 
 // ---------------------------------------------------------------- user data
 

@@ -212,13 +212,31 @@ typedef DataHandlerRecord* DataHandler;
 OSErr OpenMovieStorage(Handle dataRef, OSType dataRefType, long flags, DataHandler* outDataHandler);
 OSErr UpdateMovieInStorage(Movie theMovie, DataHandler dh);
 OSErr CloseMovieStorage(DataHandler dh);
-// A new, empty movie in a new file at the data reference (an existing file is
-// replaced). Samples added to its media are written to the file at once, not
-// kept in memory; AddMovieToStorage then writes the movie atom after them.
-// The movie's file stays open until the movie is disposed of.
+
+// New movie files. CreateMovieStorage makes the file the data reference names
+// (an existing one is replaced with createMovieFileDeleteCurFile, else
+// dupFNErr) and a new empty movie of time scale 600 kept in it. Nothing is
+// written until the first sample: the samples of such a movie go to the file
+// as they are added (into an 'mdat' atom that stays open-ended until the
+// movie atom is written), so the movie holds none of their bytes in memory.
+// AddMovieToStorage closes the data atom and appends the movie atom; after
+// it the file is a complete movie. Later samples open a new data atom and a
+// later AddMovieToStorage appends a new movie atom, marking the old one
+// 'free'. A data atom beyond 4 GB takes the 'wide' atom before it for its
+// 64-bit size.
+enum : long {
+  createMovieFileDeleteCurFile = 1L << 31,
+  createMovieFileDontCreateMovie = 1L << 30,
+  createMovieFileDontOpenFile = 1L << 29,
+  createMovieFileDontCreateResFile = 1L << 28,
+};
+enum : ScriptCode { smSystemScript = -1 };
 OSErr CreateMovieStorage(Handle dataRef, OSType dataRefType, OSType creator, ScriptCode scriptTag,
-                         long createMovieFileFlags, DataHandler* outDataHandler, Movie* newmovie);
+                         long createMovieFileFlags, DataHandler* outDataHandler, Movie* newMovie);
 OSErr AddMovieToStorage(Movie theMovie, DataHandler dh);
+// How many added samples all movies hold in memory, waiting for a write back
+// (tests watch it; samples of a movie made by CreateMovieStorage never wait).
+long SkyloomPendingMediaSamples();
 
 // ---- User data ----
 struct UserDataRecord;

@@ -229,6 +229,25 @@ TEST_F(BatchProcessing, RendersEachPictureInNameOrderUnderItsOwnName) {
   EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos) << info;
 }
 
+// The worker keeps its planes from one picture to the next of the same size:
+// what a picture leaves in them never shows in the next one's output.
+TEST_F(BatchProcessing, PlanesKeptBetweenPicturesLeaveNoTrace) {
+  StoreSettings(false);
+  const Picture pics[4] = {RandomPicture(16, 9, 21), RandomPicture(16, 9, 22), RandomPicture(5, 7, 23),
+                           RandomPicture(16, 9, 24)};
+  const char* names[4] = {"a.tif", "b.tif", "c.tif", "d.tif"};
+  std::vector<std::string> files;
+  for (int i = 0; i < 4; ++i) files.push_back(WriteInput(names[i], pics[i]));
+  ScriptedUser user;
+  ASSERT_EQ(Run(files, out_, user), noErr);
+  WaitUntilFinished();
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(skyloom::test::ReadTIFF16(out_ + "/" + names[i], nullptr, nullptr, nullptr, nullptr, nullptr),
+              ExpectedRender(pics[i], 1.5f, 1000, 60000));
+  }
+}
+
 TEST_F(BatchProcessing, Save16BitWritesTheGreyOfTheRender) {
   StoreSettings(true);
   const Picture p = RandomPicture(12, 10, 4);

@@ -121,7 +121,7 @@ TEST_F(MovieStorageTest, SamplesGoStraightToTheFileAndTheMovieReadsBack) {
   // A folder that isn't there.
   ref = RefOf(dir_ + "/missing/new.mov");
   DataHandler dh = nullptr;
-  EXPECT_EQ(CreateMovieStorage(ref, AliasDataHandlerSubType, 0, 0, 0, &dh, &m), fnfErr);
+  EXPECT_EQ(CreateMovieStorage(ref, AliasDataHandlerSubType, 0, 0, 0, &dh, &m), dirNFErr);
   EXPECT_EQ(dh, nullptr);
   EXPECT_EQ(m, nullptr);
   DisposeHandle(ref);
