@@ -1,5 +1,6 @@
 // The preview's texts (styles, one routine that draws a line of text) and
 // the tracked object's path.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,9 @@ template <class T>
 T shared(T& field) {
   return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
 }
+
+// Segments of the tracking path drawn at most in one redraw.
+constexpr UInt32 kMaxPathSegments = 4096;
 
 UInt32 toU32(double v) {
   if (!(v > 0)) return 0;
@@ -148,14 +152,20 @@ void myDrawTrackingAnalysis(MyCameraWindowDataStruct* r, CGContextRef c, CGRect 
   if (n > 2 && samples != nullptr) {
     CGContextSetLineWidth(c, 2.0);
     const double last = double(n - 1);
-    // Segment k goes from green towards red by k / (n - 1). A long path
-    // (the analysis keeps up to 32,768 samples) would mean tens of thousands
-    // of strokes every redraw; neighbouring segments whose colours are the
-    // same on the 8-bit display are stroked as one line instead.
+    // Segment k joins sample k (the first point for k = 0) to sample k + 1
+    // and goes from green towards red by k / (n - 1); sample n - 1 is not
+    // joined. The analysis keeps up to 32,768 samples and this runs on every
+    // redraw, so a long path is drawn through every stride-th sample (at
+    // most kMaxPathSegments segments, always ending at sample n - 2), and
+    // neighbouring segments whose colours are the same on the 8-bit display
+    // are stroked as one line.
+    const UInt32 segments = n - 2;
+    const UInt32 stride = segments > kMaxPathSegments ? (segments + kMaxPathSegments - 1) / kMaxPathSegments : 1;
     long shownRed = -1, shownGreen = -1;
     CGPoint from = first;
-    for (UInt32 k = 0; k + 2 < n; ++k) {
-      const CGPoint to = view(samples[3 * size_t(k + 1)], samples[3 * size_t(k + 1) + 1]);
+    for (UInt32 k = 0; k < segments; k += stride) {
+      const size_t end = std::min<size_t>(size_t(k) + stride, segments);
+      const CGPoint to = view(samples[3 * end], samples[3 * end + 1]);
       const double f = double(k) / last;
       const long red = std::lround(f * 255.0), green = std::lround((1.0 - f) * 255.0);
       if (red != shownRed || green != shownGreen) {

@@ -93,7 +93,7 @@ TEST(PreviewSaturation, AnyColourChannelCountsAndAlphaNever) {
 
 // ---------------------------------------------------------------- window fixture
 
-class Preview : public UiTest {
+class PreviewWindow : public UiTest {
  protected:
   void SetUp() override {
     UiTest::SetUp();
@@ -153,7 +153,7 @@ class Preview : public UiTest {
 
 // ---------------------------------------------------------------- zoom and scroll bars
 
-TEST_F(Preview, ZoomItemsAndFitToScreen) {
+TEST_F(PreviewWindow, ZoomItemsAndFitToScreen) {
   const float expected[] = {0.25f, 0.5f, 0.75f, 1.0f, 2.0f, 4.0f, 8.0f};
   for (SInt16 item = 3; item <= 9; ++item) EXPECT_EQ(myZoomMenuToScaleValue(r, item), expected[item - 3]) << item;
   // The model's default screen: 1920 x 1200, 22-point menu bar, available height 1178.
@@ -169,7 +169,7 @@ TEST_F(Preview, ZoomItemsAndFitToScreen) {
   EXPECT_EQ(myZoomMenuToScaleValue(r, 10), 1.0f);
 }
 
-TEST_F(Preview, ScrollBarsFollowTheWindowAndTheZoomedFrame) {
+TEST_F(PreviewWindow, ScrollBarsFollowTheWindowAndTheZoomedFrame) {
   // A 640 x 480 window over a 1280 x 960 zoomed frame: both bars, centred.
   Frame(1280, 960, 1.0f, 640, 480);
   const long invalidations = skyloom::ui::WindowInvalidationCount(window);
@@ -216,7 +216,7 @@ TEST_F(Preview, ScrollBarsFollowTheWindowAndTheZoomedFrame) {
   EXPECT_EQ(r->mVScrollShown, 1);
 }
 
-TEST_F(Preview, AWindowLargerThanTheZoomedFrameNeverScrollsBeforeIt) {
+TEST_F(PreviewWindow, AWindowLargerThanTheZoomedFrameNeverScrollsBeforeIt) {
   // After a zoom out the window can briefly be larger than the image: the
   // offsets stay at 0 rather than going negative.
   Frame(320, 240, 1.0f, 640, 480);
@@ -233,7 +233,7 @@ TEST_F(Preview, AWindowLargerThanTheZoomedFrameNeverScrollsBeforeIt) {
   EXPECT_EQ(images[0]->args[5], 240.0);
 }
 
-TEST_F(Preview, ResizingAWindowWithoutACameraRecord) {
+TEST_F(PreviewWindow, ResizingAWindowWithoutACameraRecord) {
   EXPECT_EQ(myReSizePreviewWindowControls(nullptr), paramErr);
   SetWRefCon(window, 0);
   EXPECT_EQ(myReSizePreviewWindowControls(window), paramErr);
@@ -246,7 +246,7 @@ TEST_F(Preview, ResizingAWindowWithoutACameraRecord) {
 
 // ---------------------------------------------------------------- the picture
 
-TEST_F(Preview, TheVisibleRegionIsDrawnInPlaceAndClippedAwayFromTheBars) {
+TEST_F(PreviewWindow, TheVisibleRegionIsDrawnInPlaceAndClippedAwayFromTheBars) {
   Frame(1280, 960, 2.0f, 640, 480);
   r->mScrollOffset = Point{100, 200};  // v, h: first row 50, first column 100
   r->mHScrollShown = 1;
@@ -270,7 +270,7 @@ TEST_F(Preview, TheVisibleRegionIsDrawnInPlaceAndClippedAwayFromTheBars) {
   EXPECT_TRUE(named(Draw(), "CGContextSetTextDrawingMode").empty());
 }
 
-TEST_F(Preview, ANullFrameOrNoContextDrawsNothingButTheStepsAfter) {
+TEST_F(PreviewWindow, ANullFrameOrNoContextDrawsNothingButTheStepsAfter) {
   Frame(64, 48);
   r->mAutoExposureOn = 1;
   r->mAutoShutterAvailable = 1;
@@ -296,7 +296,7 @@ TEST_F(Preview, ANullFrameOrNoContextDrawsNothingButTheStepsAfter) {
   EXPECT_EQ(frame[0], (Bytes{0xFF, 0x10, 0x10, 0x10}));  // no marks without a context
 }
 
-TEST_F(Preview, SoftRegionAndBrightnessAreaRectangles) {
+TEST_F(PreviewWindow, SoftRegionAndBrightnessAreaRectangles) {
   Frame(640, 480, 2.0f, 640, 480);
   r->mScrollOffset = Point{40, 100};
   r->mSoftROIEnabled = 1;
@@ -329,7 +329,7 @@ std::vector<double> arcRadii(const std::vector<SkyloomCGCall>& calls) {
   return radii;
 }
 
-TEST_F(Preview, ReticleCirclesDashAndTicks) {
+TEST_F(PreviewWindow, ReticleCirclesDashAndTicks) {
   r->mShowReticle = 1;
   Frame(80, 80);
   EXPECT_EQ(arcRadii(Draw()), (std::vector<double>{20}));
@@ -362,7 +362,7 @@ TEST_F(Preview, ReticleCirclesDashAndTicks) {
   EXPECT_EQ(firstTick, (std::vector<double>{0, -5}));
 }
 
-TEST_F(Preview, GuidingMarksAndTheRALineByOrientation) {
+TEST_F(PreviewWindow, GuidingMarksAndTheRALineByOrientation) {
   Frame(640, 480);
   r->mScopeControlActive = 1;
   r->mGuidingActive = 1;
@@ -409,7 +409,7 @@ TEST_F(Preview, GuidingMarksAndTheRALineByOrientation) {
 
 // ---------------------------------------------------------------- FWHM / HFD
 
-TEST_F(Preview, StarMeasureTextsAndCircles) {
+TEST_F(PreviewWindow, StarMeasureTextsAndCircles) {
   Frame(640, 480);
   r->mFWHMOn = 1;
   r->mFWHMFound = -1;
@@ -456,7 +456,7 @@ TEST_F(Preview, StarMeasureTextsAndCircles) {
 
 // ---------------------------------------------------------------- status lines
 
-TEST_F(Preview, RecordingAndSharpnessLines) {
+TEST_F(PreviewWindow, RecordingAndSharpnessLines) {
   Frame(640, 480);
   r->mRecording = 1;
   r->mRecordFrameLimit = 100;
@@ -501,7 +501,7 @@ TEST_F(Preview, RecordingAndSharpnessLines) {
 
 // ---------------------------------------------------------------- tracking path
 
-class TrackingPath : public Preview {
+class PreviewTrackingPath : public PreviewWindow {
  protected:
   void Samples(UInt32 n) {
     free(r->mTrackSamples);
@@ -534,7 +534,7 @@ class TrackingPath : public Preview {
   }
 };
 
-TEST_F(TrackingPath, TwoThreeAndManySamples) {
+TEST_F(PreviewTrackingPath, TwoThreeAndManySamples) {
   Frame(640, 480);
   r->mTrackingAnalysisOn = 1;
   Samples(2);
@@ -560,7 +560,7 @@ TEST_F(TrackingPath, TwoThreeAndManySamples) {
     EXPECT_EQ(colours[k], (std::vector<double>{k / 5.0, 1.0 - k / 5.0, 0, 1})) << k;
 }
 
-TEST_F(TrackingPath, ALongPathIsStrokedByDisplayedColour) {
+TEST_F(PreviewTrackingPath, ALongPathIsStrokedByDisplayedColour) {
   Frame(640, 480);
   r->mTrackingAnalysisOn = 1;
   Samples(1000);
@@ -588,7 +588,24 @@ TEST_F(TrackingPath, ALongPathIsStrokedByDisplayedColour) {
   EXPECT_EQ(lines, 998);
 }
 
-TEST_F(TrackingPath, ALostObjectShowsOnlyTheMessage) {
+TEST_F(PreviewTrackingPath, AVeryLongPathIsDrawnThroughEveryStridethSample) {
+  Frame(640, 480);
+  r->mTrackingAnalysisOn = 1;
+  Samples(10000);  // 9,998 segments: every third sample, ending at sample 9,998
+  const auto calls = Draw();
+  std::vector<const SkyloomCGCall*> lines;
+  bool inPath = false;
+  for (const SkyloomCGCall& c : calls) {
+    if (c.name == "CGContextSetLineWidth") inPath = c.args[0] == 2.0;
+    if (inPath && c.name == "CGContextAddLineToPoint") lines.push_back(&c);
+  }
+  ASSERT_EQ(lines.size(), 3333u);
+  EXPECT_EQ(lines[0]->args, (std::vector<double>{13, 480 - 26}));
+  EXPECT_EQ(lines.back()->args, (std::vector<double>{10 + 9998, 480 - (20 + 2 * 9998)}));
+  EXPECT_EQ(SegmentColours(calls).front(), (std::vector<double>{0, 1, 0, 1}));
+}
+
+TEST_F(PreviewTrackingPath, ALostObjectShowsOnlyTheMessage) {
   Frame(640, 480);
   r->mTrackingAnalysisOn = 1;
   Samples(0);
@@ -601,7 +618,7 @@ TEST_F(TrackingPath, ALostObjectShowsOnlyTheMessage) {
 
 // ---------------------------------------------------------------- text styles
 
-TEST_F(Preview, TextStylesAndTheirFailures) {
+TEST_F(PreviewWindow, TextStylesAndTheirFailures) {
   SkyloomCGSetRecording(true);
   CGrafPtr port = GetWindowPort(window);
   CGContextRef c = nullptr;
@@ -730,7 +747,7 @@ TEST_F(PreviewExposureStep, OpeningMakesTheFourTextStylesOrFails) {
 
 // ---------------------------------------------------------------- rendered
 
-TEST_F(Preview, RenderedSimFrameWithMarksReticleAndText) {
+TEST_F(PreviewWindow, RenderedSimFrameWithMarksReticleAndText) {
   Frame(640, 480);
   SimSceneSettings settings;
   settings.starCount = 12;
