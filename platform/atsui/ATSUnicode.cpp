@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct OpaqueATSUStyle {
@@ -31,6 +32,9 @@ std::atomic<int> gFailStyleAt{0};
 // Fonts found so far, id = index + 1: their pango family names.
 std::mutex gFontLock;
 std::vector<std::string> gFonts;
+// Names already looked up (lower case) and their ids; fontconfig's font list
+// does not change while the process runs.
+std::vector<std::pair<std::string, ATSUFontID>> gFound;
 
 // Names of the old desktop's fonts and what draws them here.
 struct Substitute {
@@ -118,13 +122,27 @@ OSStatus ATSUFindFontFromName(const void* name, ByteCount length, FontNameCode, 
   if (name == nullptr || length == 0) return kATSUInvalidFontErr;
   const std::string asked(static_cast<const char*>(name), length);
   const std::string key = lower(asked);
+  {
+    std::lock_guard<std::mutex> lock(gFontLock);
+    for (const auto& [known, id] : gFound)
+      if (known == key) {
+        *out = id;
+        return noErr;
+      }
+  }
+  ATSUFontID id = kATSUInvalidFontID;
   for (const Substitute& s : kSubstitutes)
     if (key == s.name && SkyloomCGFontFamilyExists(s.family)) {
-      *out = internFamily(s.family);
-      return noErr;
+      id = internFamily(s.family);
+      break;
     }
-  if (!SkyloomCGFontFamilyExists(asked.c_str())) return kATSUInvalidFontErr;
-  *out = internFamily(asked);
+  if (id == kATSUInvalidFontID) {
+    if (!SkyloomCGFontFamilyExists(asked.c_str())) return kATSUInvalidFontErr;
+    id = internFamily(asked);
+  }
+  std::lock_guard<std::mutex> lock(gFontLock);
+  gFound.emplace_back(key, id);
+  *out = id;
   return noErr;
 }
 
