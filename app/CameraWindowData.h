@@ -22,6 +22,8 @@ struct MyDCAMCameraStruct;  // the driver's camera handle
 struct MountCntlDevice;     // the open mount-control device (guiding)
 struct MCBS;                // the scope-control block of a run (guiding)
 typedef struct OpaqueWindowPtr* WindowRef;
+typedef struct OpaqueControlRef* ControlRef;
+typedef struct OpaqueATSUStyle* ATSUStyle;
 
 // Kind tag in the first word; handlers that find a record through a window
 // test it before they touch anything else.
@@ -391,6 +393,37 @@ struct MyCameraWindowDataStruct {
   SInt32 mLongExpReadout;              // raised when the exposure has ended
   UInt64 mExposureStartTime;           // Microseconds at the exposure's start
   UInt64 mCountdownTime;               // Microseconds of the last countdown update
+
+  // ---- the preview window: zoom, scrolling, marks and overlay texts (main
+  // thread; the recording and sharpness values are written by the pipeline)
+  float mZoomScale;                    // window points per frame pixel
+  SInt16 mZoomItem;                    // checked zoom item of menu 2, 3 to 10
+  Point mScrollOffset;                 // v, h: the zoomed-image point at the content's top left
+  Rect mPreviewRect;                   // 0, 0, height x zoom, width x zoom
+  ControlRef mHScrollBar;              // 'CPHZ' and 'CPVT' of the video window
+  ControlRef mVScrollBar;
+  SInt16 mScrollBarThickness;          // height of the horizontal bar's bounds
+  UInt8 mHScrollShown;
+  UInt8 mVScrollShown;
+  UInt8 mDrawStateReset;               // set by a resize or zoom, cleared by the next redraw
+  UInt8 mShowSaturated;                // 'SHSA': pixels at or above the cut-off minus 1 in red
+  UInt32 mSaturationCutoff;            // "SATPIXCUTOFF", 8-bit scale
+  UInt8 mShowReticle;                  // 'RESH': centring circles and cross hair
+  UInt8 mBrightnessMonitorOn;          // the brightness area (mTrackingArea) is framed
+  ATSUStyle mStatusTextStyle;          // 18-point grey: recording counter and sharpness
+  ATSUStyle mRedTextStyle;             // 40-point: FWHM and the lost-star message
+  ATSUStyle mYellowTextStyle;          // 40-point: HFD
+  ATSUStyle mGreenTextStyle;           // 40-point: the star peak
+  UInt8 mRecording;                    // 1 while a movie is recorded
+  UInt32 mRecordFrameLimit;            // 0: no limit
+  UInt32 mRecordFrameCounter;          // frames recorded, or left to record under a limit
+  UInt8 mShowSharpness;                // the live measurement shown is sharpness
+  double mSharpnessAverage;            // mean of the last complete run of estimates
+  double mSharpnessReference;          // frames beyond reference +- tolerance are rejected
+  double mSharpnessTolerance;
+  UInt8 mColourizeOn;                  // mono frames are tinted through mColourizeTable
+  RGBColor mColourizeColour;
+  UInt32* mColourizeTable;             // 256 ARGB32 entries
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

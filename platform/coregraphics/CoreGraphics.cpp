@@ -414,6 +414,55 @@ void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* 
   g_object_unref(layout);
 }
 
+void SkyloomCGDrawStyledText(CGContextRef c, const char* name, std::vector<double> args, CGFloat x, CGFloat y,
+                             const std::string& utf8, const char* family, CGFloat size, bool bold,
+                             const double rgba[4]) {
+  if (c == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(gLogLock);
+    if (gRecording) gLog.push_back({name, std::move(args), utf8});
+  }
+  if (utf8.empty() || !(size > 0)) return;
+  cairo_t* cr = c->cr;
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  PangoFontDescription* font = pango_font_description_new();
+  pango_font_description_set_family(font, family ? family : "DejaVu Sans");
+  pango_font_description_set_weight(font, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
+  pango_layout_set_font_description(layout, font);
+  pango_font_description_free(font);
+  pango_layout_set_text(layout, utf8.c_str(), int(utf8.size()));
+  const double baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;
+  // The text leaves the path being built alone.
+  cairo_path_t* path = cairo_copy_path(cr);
+  cairo_new_path(cr);
+  cairo_save(cr);
+  // Text reads upright: undo the flip of user space around the baseline point.
+  cairo_translate(cr, x, y);
+  cairo_scale(cr, 1, -1);
+  cairo_move_to(cr, 0, -baseline);
+  cairo_set_source_rgba(cr, rgba[0], rgba[1], rgba[2], rgba[3]);
+  pango_cairo_show_layout(cr, layout);
+  cairo_restore(cr);
+  cairo_new_path(cr);
+  cairo_append_path(cr, path);
+  cairo_path_destroy(path);
+  g_object_unref(layout);
+}
+
+bool SkyloomCGFontFamilyExists(const char* family) {
+  if (family == nullptr || *family == 0) return false;
+  PangoFontMap* map = pango_cairo_font_map_get_default();
+  PangoFontFamily** families = nullptr;
+  int count = 0;
+  pango_font_map_list_families(map, &families, &count);
+  bool found = false;
+  for (int i = 0; i < count && !found; ++i)
+    found = g_ascii_strcasecmp(pango_font_family_get_name(families[i]), family) == 0;
+  g_free(families);
+  return found;
+}
+
 // fontconfig keeps its configuration and font caches for the life of the
 // process and frees them only in FcFini, which pango never calls, and pango
 // loads them on a thread of its own inside the (uninstrumented) library: the

@@ -95,6 +95,17 @@ CGContextRef SkyloomCGCreateContextForSurface(void* cairoSurface, CGFloat height
 // Adds a call to the log (the port layer records its own calls here too).
 void SkyloomCGRecord(const char* name, std::vector<double> args);
 
+// For the text layer: draws UTF-8 text with its baseline starting at (x, y)
+// in the family (fontconfig name), size (user-space units), weight and
+// colour given, filled, whatever the context's own font and colours are.
+// Logs one call named `name` with `args` and the text when recording.
+void SkyloomCGDrawStyledText(CGContextRef c, const char* name, std::vector<double> args, CGFloat x, CGFloat y,
+                             const std::string& utf8, const char* family, CGFloat size, bool bold,
+                             const double rgba[4]);
+
+// Whether fontconfig knows the family (case does not matter).
+bool SkyloomCGFontFamilyExists(const char* family);
+
 // ---- Clipping and images ----
 typedef struct CGImage* CGImageRef;
 enum CGInterpolationQuality : int32_t {

@@ -289,6 +289,20 @@ void SetControlBounds(ControlRef c, const Rect* b) {
   }
 }
 
+void MoveControl(ControlRef c, SInt16 h, SInt16 v) {
+  if (!isLiveControl(c)) return;
+  const SInt16 width = SInt16(c->bounds.right - c->bounds.left), height = SInt16(c->bounds.bottom - c->bounds.top);
+  c->bounds = Rect{v, h, SInt16(v + height), SInt16(h + width)};
+  changed(c);
+}
+
+void SizeControl(ControlRef c, SInt16 w, SInt16 h) {
+  if (!isLiveControl(c)) return;
+  c->bounds.right = SInt16(c->bounds.left + w);
+  c->bounds.bottom = SInt16(c->bounds.top + h);
+  changed(c);
+}
+
 OSStatus SetControlTitleWithCFString(ControlRef c, CFStringRef s) {
   if (!isLiveControl(c)) return errUnknownControl;
   if (!s) return paramErr;

@@ -489,6 +489,10 @@ OSStatus SetControlVisibility(ControlRef inControl, Boolean inIsVisible, Boolean
 Boolean IsControlVisible(ControlRef inControl);
 void GetControlBounds(ControlRef control, Rect* bounds);
 void SetControlBounds(ControlRef control, const Rect* bounds);
+// Moves the control's top left to (h, v) in window coordinates, keeping its size.
+void MoveControl(ControlRef theControl, SInt16 h, SInt16 v);
+// Keeps the top left; the control becomes w wide and h high.
+void SizeControl(ControlRef theControl, SInt16 w, SInt16 h);
 OSStatus SetControlTitleWithCFString(ControlRef inControl, CFStringRef inString);
 OSStatus CopyControlTitleAsCFString(ControlRef inControl, CFStringRef* outString);
 OSStatus GetControlCommandID(ControlRef inControl, UInt32* outCommandID);

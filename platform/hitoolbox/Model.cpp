@@ -406,6 +406,7 @@ OSStatus buildWindow(const NibDescription& nib, const WindowDesc& desc, WindowRe
     // Limits first, then the value, which they clamp.
     if (cd.hasMinimum) c->minimum = cd.minimum;
     if (cd.hasMaximum) c->maximum = cd.maximum;
+    c->viewSize = cd.viewSize;
     if (c->menu) {
       c->minimum = c->menu->items.empty() ? 0 : 1;
       c->maximum = SInt32(c->menu->items.size());
@@ -580,6 +581,7 @@ GDHandle GetMainDevice() {
 
 OSStatus GetAvailableWindowPositioningBounds(GDHandle device, Rect* out) {
   if (!device || device != GetMainDevice() || !out) return paramErr;
+  if (OSStatus s = takeFailure("GetAvailableWindowPositioningBounds")) return s;
   *out = model().availableScreen;
   return noErr;
 }

@@ -396,6 +396,8 @@ bool parseControl(const std::vector<Token>& toks, const WindowDesc& w, ControlDe
     } else if (a.key == "max") {
       if (!oneInt(a, c.maximum, what)) return false;
       c.hasMaximum = true;
+    } else if (a.key == "viewsize") {
+      if (!oneInt(a, c.viewSize, what)) return false;
     } else if (a.key == "command") {
       if (!oneCode(a, c.command, what)) return false;
     } else if (a.key == "menu") {

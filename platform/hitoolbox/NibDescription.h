@@ -35,7 +35,8 @@
 // radio-button, radio-group, pop-up, slider, little-arrows, user-pane,
 // group-box, progress-bar, chasing-arrows, tabs, separator, image-well, view,
 // scroll-bar.
-// Control attributes: bounds, title, text, value, min, max, command='xxxx',
+// Control attributes: bounds, title, text, value, min, max, viewsize (a
+// scroll bar's page), command='xxxx',
 // in='SIG ',id (embedded in an earlier control of the window), menu="Name"
 // (a pop-up's items from a menu of the nib), class="id" (a view of a
 // registered view subclass), and the flags default, cancel,
@@ -75,6 +76,7 @@ struct ControlDesc {
   SInt32 minimum = 0;
   SInt32 maximum = 0;
   bool hasValue = false, hasMinimum = false, hasMaximum = false;
+  SInt32 viewSize = 0;  // a scroll bar's page
   UInt32 command = 0;
   bool enabled = true;
   bool visible = true;

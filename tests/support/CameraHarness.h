@@ -14,7 +14,8 @@
 // Opening lists the cameras, picks one with myBrowseCameras (scripted users
 // answer its dialog), opens it, allocates the record (cleared, kind 1, the
 // defaults the live side reads), copies the capability block, identifies the
-// camera family, creates "ControlWindow" and "VideoWindow" with the record as
+// camera family, creates "ControlWindow" and "VideoWindow" (with the preview's
+// text styles and scroll bars) with the record as
 // their reference constant and fills the video-size table with
 // myTestCameraColorMonoForFormatMode for every mode the block offers.
 // Closing undoes all of it.
@@ -31,6 +32,7 @@
 #include "app/CameraIdentification.h"
 #include "app/CameraWindowData.h"
 #include "app/LongExposure.h"
+#include "app/PreviewDrawing.h"
 #include "camera_driver/ORXDCAM.h"
 #include "platform/corefoundation/CFPreferences.h"
 #include "platform/coreservices/Files.h"
@@ -94,6 +96,8 @@ class CameraHarness : public UiTest {
     if (e2 != noErr) return Fail(e2);
     SetWRefCon(r->mVideoWindow, 0);
     SetWRefCon(r->mControlWindow, 0);
+    if ((err = myCreatePreviewTextStyles(r)) != noErr) return Fail(err);
+    FindPreviewScrollBars(r);
     ControlRef histogram = Control(FOUR_CHAR_CODE("HIST"));
     if (histogram) {
       Rect b;
@@ -138,6 +142,7 @@ class CameraHarness : public UiTest {
     }
     if (r->mVideoWindow) DisposeWindow(r->mVideoWindow);
     free(r->mLongExposureFrame);  // the last long exposure's preview
+    myDisposePreviewTextStyles(r);
     free(r);
   }
 
@@ -169,6 +174,20 @@ class CameraHarness : public UiTest {
     r->mBalanceColour = RGBColor{65535, 65535, 65535};
     r->mDarkFrameCount = 1;
     r->mFlatFrameCount = 1;
+    r->mZoomScale = 1.0f;
+    r->mZoomItem = 6;
+    r->mSaturationCutoff = 255;
+  }
+
+  // The video window's scroll bars; the thickness is the height of the
+  // horizontal bar.
+  static void FindPreviewScrollBars(MyCameraWindowDataStruct* r) {
+    ControlID h = {FOUR_CHAR_CODE("CPHZ"), 0}, v = {FOUR_CHAR_CODE("CPVT"), 0};
+    GetControlByID(r->mVideoWindow, &h, &r->mHScrollBar);
+    GetControlByID(r->mVideoWindow, &v, &r->mVScrollBar);
+    Rect b{0, 0, 0, 0};
+    GetControlBounds(r->mHScrollBar, &b);
+    r->mScrollBarThickness = SInt16(b.bottom - b.top);
   }
 
   // Names, the long-exposure kind and the family flags.
