@@ -4,6 +4,7 @@
 // without the device dialog.
 #pragma once
 #include <dirent.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -56,13 +57,19 @@ inline void CloseCameraWindows(MyCameraWindowDataStruct* record) {
   record->mGuideLogOpen = 0;
 }
 
-inline int OpenDescriptorCount() {
-  int n = 0;
+// True while the process has the file open (a descriptor links to it).
+inline bool IsOpen(const std::string& path) {
+  bool open = false;
   if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) n++;
+    while (dirent* e = readdir(d)) {
+      char link[512];
+      const std::string fd = std::string("/proc/self/fd/") + e->d_name;
+      const ssize_t n = readlink(fd.c_str(), link, sizeof link - 1);
+      if (n > 0 && std::string(link, size_t(n)) == path) open = true;
+    }
     closedir(d);
   }
-  return n;
+  return open;
 }
 
 class ScopeTest : public UiTest {
@@ -87,11 +94,11 @@ class ScopeTest : public UiTest {
     r.mBitsPerPixel = 8;
     r.mExposureMS = 100.0;
     r.mControlWindow = MakeWindow("ORX_DCAM", "ControlWindow");
+    ShowWindow(r.mControlWindow);
     logPath_ = dir_ + "/guiding.txt";
     r.mpGuideLogFile = fopen(logPath_.c_str(), "w");
     ASSERT_NE(r.mpGuideLogFile, nullptr);
     r.mGuideLogOpen = 1;
-    descriptors_ = OpenDescriptorCount();
   }
   void TearDown() override {
     if (record_) {
@@ -141,10 +148,10 @@ class ScopeTest : public UiTest {
     EXPECT_EQ(r.mSerialHistoGramBuffer, nullptr);
     EXPECT_EQ(skyloom::ui::FindWindow("LXControls"), nullptr);
     EXPECT_EQ(SkyloomCGLiveContextCount(), 0);
-    EXPECT_EQ(OpenDescriptorCount(), descriptors_) << "the mount's port is still open";
+    EXPECT_FALSE(IsOpen(port_->SlavePath())) << "the mount's port is still open";
+    EXPECT_FALSE(IsOpen(second_->SlavePath()));
   }
 
   MyCameraWindowDataStruct* record_ = nullptr;
   std::string logPath_;
-  int descriptors_ = 0;
 };
