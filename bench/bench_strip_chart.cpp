@@ -49,3 +49,4 @@ void BM_StripChart(benchmark::State& state) {
 BENCHMARK(BM_StripChart)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+BENCHMARK_MAIN();

@@ -500,6 +500,14 @@ TEST_F(ScopeTest, CloseCommandClosesThroughAWindowCloseEvent) {
   ExpectNoRun();
 }
 
+TEST_F(ScopeTest, TheCloseBoxEndsTheRun) {
+  ScriptedUser user;
+  user.Do([&] { Commands(2); }).CloseWindow();
+  EXPECT_EQ(CommandLXCT(record_), noErr);
+  EXPECT_TRUE(user.Errors().empty());
+  ExpectNoRun();
+}
+
 TEST_F(ScopeTest, HandlerLeavesOtherEventsAlone) {
   EventRef e = nullptr;
   ASSERT_EQ(CreateEvent(nullptr, kEventClassMouse, kEventMouseDown, 0, 0, &e), noErr);
