@@ -376,7 +376,8 @@ void myStopLXScopeControl(MyCameraWindowDataStruct* record) {
   // buffers and may start a pulse on the device.
   const bool idle = waitForCentroidStep(r);
   if (!idle)
-    fprintf(stderr, "myStopLXScopeControl : the centroid step is still running - its buffers, block and device are kept\n");
+    fprintf(stderr,
+            "myStopLXScopeControl : the centroid step is still running - its buffers, block and device are kept\n");
 
   if (b.mMountDevice) {
     r.mFWHMAveraging = 0;

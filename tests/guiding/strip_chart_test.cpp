@@ -69,7 +69,9 @@ class StripChartTest : public UiTest {
     for (const SkyloomCGCall* c : Named(calls, "CGContextShowTextAtPoint")) out.push_back(c->text);
     return out;
   }
-  std::string Status() { return skyloom::ui::ControlText(skyloom::ui::FindControl(window_, FOUR_CHAR_CODE("MESG"), 0)); }
+  std::string Status() {
+    return skyloom::ui::ControlText(skyloom::ui::FindControl(window_, FOUR_CHAR_CODE("MESG"), 0));
+  }
   void SetNewest(const std::vector<int>& ra, const std::vector<int>& dec) {
     block_.mHistoryStart = kMCBSHistoryLength - UInt32(ra.size());
     for (size_t i = 0; i < ra.size(); i++) {
