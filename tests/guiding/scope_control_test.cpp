@@ -98,6 +98,8 @@ TEST_F(ScopeTest, RunOpensTheWindowAsASheetAndStopReleasesEverything) {
   myStopLXScopeControl(record_);
   myStopLXScopeControl(nullptr);
   ExpectNoRun();
+  DeleteMenu(200);
+  DisposeMenu(prefs);
 }
 
 TEST_F(ScopeTest, FramesToAverageFollowTheExposure) {
