@@ -424,6 +424,12 @@ struct MyCameraWindowDataStruct {
   UInt8 mColourizeOn;                  // mono frames are tinted through mColourizeTable
   RGBColor mColourizeColour;
   UInt32* mColourizeTable;             // 256 ARGB32 entries
+
+  // ---- scope control: the run's open byte (read by the menu enabling) and
+  // the camera settings that decide whether its GPIO lines are offered
+  UInt8 mScopeControlOpen;             // 1 from the run's block being stored until it is freed
+  UInt8 mPGRLongExposure;              // "PGRL": Point Grey long exposures by trigger and output pin
+  UInt32 mTriggerItem;                 // checked trigger item: 0 off, 1 on, 2 on with grab to disk
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

@@ -217,6 +217,7 @@ OSStatus myGetImageTrackingCentroid(MyCameraWindowDataStruct* record, const void
   const bool multiple = r.mMultipleObjects == 1;
   const bool guiding = loadRelaxed(r.mGuidingOn) == 1;
   buildPlane(r, frame, plane, !lunar && !multiple && r.mEliminateHotPixels == 1);
+  if (auto pause = gGuideTestPausePoint) pause(kGuidePauseMeasuring);
   const Levels lv = levelsOf(plane, histogram, w, h);
   const UInt32 n = r.mFramesToAverage;
 

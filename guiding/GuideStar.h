@@ -45,5 +45,6 @@ double myCalcHalfFluxDiameter8BitMono(const UInt8* plane, UInt32 rowBytes, UInt3
 // with the place reached:
 enum GuideTestPause : int {
   kGuidePauseAfterHandOff = 1,  // the centroid step has handed a position to calibration
+  kGuidePauseMeasuring = 2,      // the frame is in the Mono8 plane, not yet measured
 };
 extern void (*volatile gGuideTestPausePoint)(int where);

@@ -50,3 +50,56 @@ struct MCBS {
   EventLoopTimerUPP mCalibrationTimerUPP;
   EventLoopTimerRef mCalibrationTimer;
 };
+
+// ---------------------------------------------------------------- the run
+
+// One whole scope-control run on the camera: opens the mount device and the
+// guiding window "LXControls" as a sheet on the control window, runs its
+// app-modal loop and tears everything down when the loop ends. 0 after a run
+// or at once when one exists; -108 when the block, a buffer or the device was
+// not obtained; otherwise the failing toolbox or mount status.
+OSStatus myStartControlLXScope(MyCameraWindowDataStruct* record);
+// Ends the run: safe with a null record, with no run and on a half-built
+// run; a second call does nothing.
+void myStopLXScopeControl(MyCameraWindowDataStruct* record);
+
+// ---------------------------------------------------------------- the window
+
+// The handler of "LXControls" (window close and command process); the user
+// data is the camera record.
+OSStatus myScopeContolEventHandler(EventHandlerCallRef handlerCall, EventRef event, void* record);
+// The status line 'MESG', shown at once.
+void myPostTrackingMessage(WindowRef window, const char* text);
+// LX200 only: sends the rate chosen in 'SPED'.
+void mySetCurrentSpeedLX200(MyCameraWindowDataStruct* record);
+// Stops a moving axis that must change direction or stop, then starts the
+// wanted one (RA first). The first failing send's status, else 0.
+OSStatus myChangeDirection(MountCntlDevice* device, UInt32 kind, float rate, UInt8 left, UInt8 right, UInt8 up,
+                           UInt8 down);
+
+// ---------------------------------------------------------------- the strip chart
+
+// The chart of both drift histories with their statistics, and the drift in
+// the status line; nothing unless guiding is active.
+void myDrawTrackingAreaBox(MyCameraWindowDataStruct* record);
+// The empty chart.
+void myEraseTrackingAreaBox(MyCameraWindowDataStruct* record);
+// The 0.5 s refresh; the user data is the camera record.
+void myUpdateTrackingAreaBox(EventLoopTimerRef timer, void* record);
+// The handler of the view class "com.skyloom.guide.histogram" over 'TRBX'.
+OSStatus myGuideHistogramCustomControlHandler(EventHandlerCallRef handlerCall, EventRef event, void* record);
+
+// ---------------------------------------------------------------- test hooks
+
+// The nth allocation of the next starts (1 the block, 2 the histogram
+// buffer, 3 the 8-bit buffer) fails; 0 = none.
+void myFailScopeControlAllocationForTesting(int nth);
+// How long the stop waits for a centroid step still running (10 s in the
+// product).
+void mySetGuideBusyWaitForTesting(UInt32 milliseconds);
+
+// Test-only pause point (null in the product), called on the main thread with:
+enum ScopeTestPause : int {
+  kScopePauseStopWaiting = 1,  // the stop polls a centroid step still running
+};
+extern void (*volatile gScopeTestPausePoint)(int where);

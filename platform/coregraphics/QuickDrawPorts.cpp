@@ -94,6 +94,10 @@ OSStatus CreateCGContextForPort(CGrafPtr inPort, CGContextRef* outContext) {
   return noErr;
 }
 
+Boolean QDIsPortBuffered(CGrafPtr port) { return port != nullptr; }
+
+void QDFlushPortBuffer(CGrafPtr, RgnHandle) {}
+
 UInt32 SkyloomPortPixel(CGrafPtr port, SInt32 x, SInt32 y) {
   if (port == nullptr || port->surface == nullptr || x < 0 || y < 0 || x >= port->width ||
       y >= port->height)

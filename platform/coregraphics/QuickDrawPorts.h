@@ -26,6 +26,12 @@ Rect* GetPortBounds(CGrafPtr port, Rect* rect);
 // release it with CGContextRelease. paramErr for a null port or result.
 OSStatus CreateCGContextForPort(CGrafPtr inPort, CGContextRef* outContext);
 
+// Window ports are buffered: what is drawn shows when the buffer is flushed.
+// Here the backing image is what shows, so flushing has nothing to do.
+typedef struct OpaqueRgnHandle* RgnHandle;
+Boolean QDIsPortBuffered(CGrafPtr port);
+void QDFlushPortBuffer(CGrafPtr port, RgnHandle region);
+
 // ---- Test support ----
 // The pixel at local (x, y) as 0xAARRGGBB; 0 outside the port.
 UInt32 SkyloomPortPixel(CGrafPtr port, SInt32 x, SInt32 y);

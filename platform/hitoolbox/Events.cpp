@@ -116,6 +116,13 @@ EventTargetRef GetWindowEventTarget(WindowRef w) { return isLiveWindow(w) ? &w->
 EventTargetRef GetControlEventTarget(ControlRef c) { return isLiveControl(c) ? &c->target : nullptr; }
 EventTargetRef GetMenuEventTarget(MenuRef m) { return isLiveMenu(m) ? &m->target : nullptr; }
 
+EventTargetRef GetUserFocusEventTarget() {
+  Model& m = model();
+  if (!m.modalStack.empty()) return &m.modalStack.back()->target;
+  if (WindowRef w = FrontNonFloatingWindow()) return &w->target;
+  return &m.appTarget;
+}
+
 OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount numTypes,
                              const EventTypeSpec* list, void* userData, EventHandlerRef* outRef) {
   if (outRef) *outRef = nullptr;

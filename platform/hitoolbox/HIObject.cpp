@@ -1,6 +1,7 @@
 // View subclasses (HIObject classes based on the view class), the root view
 // of a window, and moving views between windows.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/hitoolbox/ModelInternal.h"
@@ -54,7 +55,12 @@ OSStatus constructView(ControlRef view, HIObjectClassRef cls, EventRef init) {
   err = CreateEvent(nullptr, kEventClassControl, kEventControlInitialize, 0, 0, &e);
   if (err) return err;
   SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof view, &view);
+  UInt32 features = 0;
+  SetEventParameter(e, kEventParamControlFeatures, typeUInt32, sizeof features, &features);
   err = SendEventToEventTarget(e, &view->target);
+  if (GetEventParameter(e, kEventParamControlFeatures, typeUInt32, nullptr, sizeof features, nullptr, &features) ==
+      noErr)
+    view->features = features;
   ReleaseEvent(e);
   return err == eventNotHandledErr ? OSStatus(noErr) : err;
 }
@@ -91,6 +97,7 @@ OSStatus HIObjectRegisterSubclass(CFStringRef inClassID, CFStringRef inBaseClass
   // Only views can be subclassed here, and only the base view directly.
   if (id.empty() || !inBaseClassID || toUtf8(inBaseClassID) != "com.apple.hiview") return paramErr;
   if (findClass(id)) return hiObjectClassExistsErr;
+  if (OSStatus s = takeFailure("HIObjectRegisterSubclass")) return s;
   auto* cls = new OpaqueHIObjectClassRef;
   cls->id = id;
   cls->proc = proc;
@@ -116,6 +123,7 @@ OSStatus HIObjectCreate(CFStringRef inClassID, EventRef init, HIObjectRef* outOb
   HIObjectClassRef cls = findClass(id);
   bool plainView = id == "com.apple.hiview";
   if (!cls && !plainView) return paramErr;
+  if (OSStatus s = takeFailure("HIObjectCreate")) return s;
   auto v = std::make_unique<OpaqueControlRef>();
   v->target.owner = v.get();
   v->kind = kControlKindHIView;
@@ -236,3 +244,30 @@ OSStatus HIViewGetBounds(HIViewRef view, HIRect* out) {
 
 OSStatus HIViewSetVisible(HIViewRef view, Boolean visible) { return SetControlVisibility(view, visible, false); }
 Boolean HIViewIsVisible(HIViewRef view) { return IsControlVisible(view); }
+
+OSStatus HIViewGetFrame(HIViewRef view, HIRect* out) {
+  if (!out) return paramErr;
+  if (!isLiveControl(view)) return errUnknownControl;
+  Rect b = view->bounds;
+  if (view->isRoot) GetWindowPortBounds(view->window, &b);
+  *out = CGRectMake(CGFloat(b.left), CGFloat(b.top), CGFloat(b.right - b.left), CGFloat(b.bottom - b.top));
+  return noErr;
+}
+
+OSStatus HIViewSetFrame(HIViewRef view, const HIRect* frame) {
+  if (!frame) return paramErr;
+  if (!isLiveControl(view) || view->isRoot) return errUnknownControl;
+  // Whole pixels, as the controls' bounds are kept.
+  const Rect b{SInt16(std::lround(frame->origin.y)), SInt16(std::lround(frame->origin.x)),
+               SInt16(std::lround(frame->origin.y + frame->size.height)),
+               SInt16(std::lround(frame->origin.x + frame->size.width))};
+  SetControlBounds(view, &b);
+  return noErr;
+}
+
+OSStatus GetControlFeatures(ControlRef control, UInt32* out) {
+  if (!out) return paramErr;
+  if (!isLiveControl(control)) return errUnknownControl;
+  *out = control->features;
+  return noErr;
+}

@@ -561,6 +561,16 @@ typedef CGRect HIRect;
 OSStatus HIViewGetBounds(HIViewRef inView, HIRect* outRect);
 OSStatus HIViewSetVisible(HIViewRef inView, Boolean inVisible);
 Boolean HIViewIsVisible(HIViewRef inView);
+// The view's frame in its superview's coordinates (for a view at the top of
+// a window, the content's: 0, 0 at the top left, y down).
+OSStatus HIViewGetFrame(HIViewRef inView, HIRect* outRect);
+OSStatus HIViewSetFrame(HIViewRef inView, const HIRect* inRect);
+// Control features: the base view's control-initialize event carries
+// kEventParamControlFeatures (typeUInt32); a subclass adds its bits to it,
+// and what it leaves there becomes the view's features.
+enum : EventParamName { kEventParamControlFeatures = FOUR_CHAR_CODE("cftr") };
+enum : UInt32 { kControlSupportsEmbedding = 1u << 1 };
+OSStatus GetControlFeatures(ControlRef inControl, UInt32* outFeatures);
 
 // ---- Menus ----
 OSStatus CreateNewMenu(MenuID inMenuID, MenuAttributes inMenuAttributes, MenuRef* outMenuRef);
@@ -609,6 +619,9 @@ EventTargetRef GetApplicationEventTarget();
 EventTargetRef GetWindowEventTarget(WindowRef inWindow);
 EventTargetRef GetControlEventTarget(ControlRef inControl);
 EventTargetRef GetMenuEventTarget(MenuRef inMenu);
+// The target of the window the user works in: the window of the innermost
+// app-modal loop, else the front window, else the application.
+EventTargetRef GetUserFocusEventTarget();
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
                              const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
 inline OSStatus InstallWindowEventHandler(WindowRef w, EventHandlerUPP h, ItemCount n, const EventTypeSpec* l,

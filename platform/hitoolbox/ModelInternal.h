@@ -80,6 +80,7 @@ struct OpaqueControlRef {
   bool indeterminate = false;
   bool animating = true;
   SInt32 viewSize = 0;  // a scroll bar's page
+  UInt32 features = 0;  // control features a view's subclass asked for
 };
 
 struct OpaqueWindowPtr {

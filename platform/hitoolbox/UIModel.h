@@ -23,7 +23,8 @@ std::string ResourceDirectory();
 void ResetModel();
 // The next `count` calls of the named function fail with `status`. Names:
 // "CreateNibReference", "CreateWindowFromNib", "CreateMenuFromNib",
-// "InstallEventHandler", "CreateStandardAlert", "ShowSheetWindow".
+// "InstallEventHandler", "CreateStandardAlert", "ShowSheetWindow",
+// "HIObjectRegisterSubclass", "HIObjectCreate".
 void InjectFailure(const std::string& call, OSStatus status, int count = 1);
 // The named function's calls from the nth on (counting from 1 at this call)
 // fail `count` times; the calls before pass. A count of 0 withdraws what is
