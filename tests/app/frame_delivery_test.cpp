@@ -1,0 +1,120 @@
+// Frames of the simulated camera through the callback and the pipeline:
+// synchronous delivery of the camera's reference frames, and a stream on the
+// driver's delivery thread while the main thread grabs, draws and switches
+// the FWHM/HFD measurement.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "tests/app/PipelineHarness.h"
+
+namespace {
+
+template <typename T>
+T Load(T& f) {
+  return std::atomic_ref<T>(f).load();
+}
+
+class FrameDeliveryTest : public PipelineHarness {};
+
+// The display timer's preview step: draws (here: reads) the newest preview
+// unless a conversion is under way.
+UInt32 DisplayStep(MyCameraWindowDataStruct* r) {
+  UInt32 drawn = 0;
+  IncrementAtomic(&r->mDisplayBusy);
+  if (Load(r->mPreviewReady) != 0 && Load(r->mPreviewConverting) == 0) {
+    volatile UInt8 sink = static_cast<const UInt8*>(r->mPreviewBuffer)[4 * 321 + 1];
+    (void)sink;
+    drawn = 1;
+    std::atomic_ref<SInt32> ready(r->mPreviewReady);
+    SInt32 v = ready.load();
+    while (v > 0 && !ready.compare_exchange_weak(v, v - 1)) {
+    }
+  }
+  DecrementAtomic(&r->mDisplayBusy);
+  return drawn;
+}
+
+TEST_F(FrameDeliveryTest, AReferenceFrameReachesThePreviewAndAGrab) {
+  MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(StartVideo(-1, false), noErr);
+  ASSERT_EQ(r->mWidth, 640u);
+  ASSERT_EQ(r->mBitsPerPixel, 8u);
+  ASSERT_EQ(myArmGrabBuffer(r, 0), noErr);
+  std::vector<UInt8> frame = Reference(7);
+  const std::vector<UInt8> sent = frame;
+  myDisplayCallback(r->mWidth, r->mHeight, UInt32(frame.size()), frame.data(), r, 33.3, 66.6);
+  ASSERT_TRUE(myGrabShouldSave(r));
+  EXPECT_EQ(memcmp(r->mGrabBuffer, sent.data(), sent.size()), 0);
+  EXPECT_EQ(r->mPreviewReady, 1);
+  EXPECT_EQ(r->mFrameTime, 66.6);
+  // Grey preview: A, R, G, B of sample 1000.
+  const auto* p = static_cast<const UInt8*>(r->mPreviewBuffer) + 4 * 1000;
+  EXPECT_EQ(p[1], sent[1000]);
+  EXPECT_EQ(p[2], sent[1000]);
+  EXPECT_EQ(p[3], sent[1000]);
+  EXPECT_TRUE(myFinishGrab(r));
+  StopVideo();
+}
+
+TEST_F(FrameDeliveryTest, AThreadedStreamWithGrabsAndFWHMLeavesEveryCounterAtZero) {
+  MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
+  ASSERT_NE(r, nullptr);
+  Camera().Stream().SetClock(SimClock::Stepped);
+  ASSERT_EQ(StartVideo(-1, true), noErr);
+  // 240 frames a second, as fast as the bus is stepped.
+  r->mFrameRate = 240.0;
+  r->mShowSharpness = 1;
+  r->mInvert = 1;
+  r->mFlipVertical = 1;
+
+  constexpr int kFrames = 1000;
+  std::atomic<bool> done{false};
+  std::atomic<int> sent{0};
+  std::thread bus([&] {
+    for (int i = 0; i < kFrames; i++) {
+      if (Camera().Stream().StepBulkFrames(1) != 1) break;
+      sent++;
+    }
+    done = true;
+  });
+  UInt32 grabs = 0, saved = 0, drawn = 0, toggles = 0;
+  while (!done) {
+    if (Load(r->mGrabPending) == 0) {
+      ASSERT_EQ(myArmGrabBuffer(r, 0), noErr);
+      grabs++;
+    } else if (myGrabReadyToComplete(r)) {
+      DecrementAtomic(&r->mGrabPending);
+      DecrementAtomic(&r->mGrabsInFlight);
+      if (myGrabShouldSave(r)) saved++;
+      while (!myFinishGrab(r)) {
+      }
+    } else if (grabs % 3 == 0) {
+      r->mGrabCancel = 1;  // the user cancels this one
+    }
+    drawn += DisplayStep(r);
+    myStartStopFWHMHFD(r, ++toggles % 2);
+    std::this_thread::yield();
+  }
+  bus.join();
+  EXPECT_EQ(sent.load(), kFrames);
+  StopVideo();
+  EXPECT_GT(grabs, 1u);
+  EXPECT_GT(saved, 0u);
+  EXPECT_GT(drawn, 0u);
+  EXPECT_EQ(r->mGrabBufferBusy, 0);
+  EXPECT_EQ(r->mFWHMBusy, 0);
+  EXPECT_EQ(r->mPreviewConverting, 0);
+  EXPECT_EQ(r->mDisplayBusy, 0);
+  EXPECT_EQ(r->mCalibrationBusy, 0);
+  EXPECT_EQ(r->mPleezWaitBusy, 0);
+  EXPECT_EQ(r->mMovieBusy, 0);
+  EXPECT_LE(r->mPreviewReady, 1);
+  EXPECT_EQ(r->mFWHMPlane, nullptr);
+  EXPECT_EQ(r->mGrabBuffer, nullptr);
+}
+
+}  // namespace
