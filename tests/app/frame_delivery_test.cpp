@@ -93,7 +93,7 @@ TEST_F(FrameDeliveryTest, AThreadedStreamWithGrabsAndFWHMLeavesEveryCounterAtZer
       while (!myFinishGrab(r)) {
       }
     } else if (grabs % 3 == 0) {
-      r->mGrabCancel = 1;  // the user cancels this one
+      std::atomic_ref<UInt8>(r->mGrabCancel).store(1);  // the user cancels this one
     }
     drawn += DisplayStep(r);
     myStartStopFWHMHFD(r, ++toggles % 2);

@@ -734,7 +734,7 @@ TEST_F(PipelineTest, AGrabFinishedDuringTheCopyIsNeitherFreedNorSaved) {
     std::thread delivery([&] { myProcessFrame8Bit(r_, f.data(), 1, 1); });
     gate.WaitReached();
     // The camera stops while the pipeline sits in the grab step.
-    r_->mGrabCancel = 1;
+    std::atomic_ref<UInt8>(r_->mGrabCancel).store(1);
     mySetFrameWorkWaitPolls(2);
     const bool freed = myFinishGrab(r_);
     EXPECT_EQ(freed, where == kPipelinePauseBeforeGrabCopy);
