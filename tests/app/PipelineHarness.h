@@ -37,7 +37,10 @@ class PipelineHarness : public ExposureTest {
     r->mPreviewBuffer = malloc(n * 4 + 16);
     r->mWorkBuffer = malloc(n * 2 + 64);
     r->mFlipVerticalLinePtr = malloc(r->mWidth * 2 + 32);
-    if (!r->mPreviewBuffer || !r->mWorkBuffer || !r->mFlipVerticalLinePtr) return memFullErr;
+    if (r->mIsLongExposureCamera) r->mSecondLongFrameBuffer = malloc(n + 16);
+    if (!r->mPreviewBuffer || !r->mWorkBuffer || !r->mFlipVerticalLinePtr ||
+        (r->mIsLongExposureCamera && !r->mSecondLongFrameBuffer))
+      return memFullErr;
     r->mRunning = 1;
     if (!threaded) return noErr;
     if ((err = ORXDCAMAllocateReleaseIsochChannel(r->mCameraHandle, 1)) != noErr) return err;
@@ -66,7 +69,8 @@ class PipelineHarness : public ExposureTest {
     free(r->mPreviewBuffer);
     free(r->mWorkBuffer);
     free(r->mFlipVerticalLinePtr);
-    r->mPreviewBuffer = r->mWorkBuffer = r->mFlipVerticalLinePtr = nullptr;
+    free(r->mSecondLongFrameBuffer);
+    r->mPreviewBuffer = r->mWorkBuffer = r->mFlipVerticalLinePtr = r->mSecondLongFrameBuffer = nullptr;
   }
 
   // The reference frame `id` of the current geometry, as the driver hands

@@ -438,6 +438,29 @@ TEST_F(PipelineTest, StretchHoldRecomputesOnRequestOnly) {
   }
 }
 
+TEST_F(PipelineTest, ColourizedPreviewTakesTheTableEntryOfEachSample) {
+  std::vector<UInt32> table(256);
+  for (UInt32 i = 0; i < 256; i++) {
+    const UInt8 bytes[4] = {0xFF, UInt8(i), UInt8(i / 2), UInt8(255 - i)};
+    memcpy(&table[i], bytes, 4);
+  }
+  r_->mColourizeOn = 1;
+  r_->mColourizeTable = table.data();
+  r_->mRunning = 1;
+  std::vector<UInt8> f8 = Ramp8();
+  myProcessFrame8Bit(r_, f8.data(), 1, 1);
+  const UInt8 want8[4] = {0xFF, f8[5], UInt8(f8[5] / 2), UInt8(255 - f8[5])};
+  EXPECT_EQ(memcmp(&preview_[4 * 5], want8, 4), 0);
+  // 16 bits: the entry of the high byte.
+  r_->mPreviewReady = 0;
+  r_->mBitsPerPixel = 16;
+  std::vector<UInt16> f16(N(), 0x9A17);
+  myProcessFrame16Bit(r_, f16.data(), 2, 1);
+  const UInt8 want16[4] = {0xFF, 0x9A, 0x4D, 0x65};
+  EXPECT_EQ(memcmp(&preview_[4 * 7], want16, 4), 0);
+  EXPECT_EQ(r_->mPreviewReady, 1);
+}
+
 // ---------------------------------------------------------------- recording
 
 TEST_F(PipelineTest, PreviewThinningWhileRecording) {
