@@ -60,6 +60,32 @@ TEST_F(FrameDeliveryTest, AReferenceFrameReachesThePreviewAndAGrab) {
   StopVideo();
 }
 
+TEST_F(FrameDeliveryTest, APacked12BitReferenceFrameIsWidenedAsTheCameraPackedIt) {
+  MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
+  ASSERT_NE(r, nullptr);
+  SInt32 index = -1;
+  for (UInt32 i = 0; i < r->mVideoSizeCount; i++)
+    if (r->mVideoSizes[i].mColorCoding == 11) index = SInt32(i);
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(StartVideo(index, false), noErr);
+  ASSERT_EQ(r->mBitsPerPixel, 12u);
+  ASSERT_EQ(myArmGrabBuffer(r, 0), noErr);
+  std::vector<UInt8> frame = Reference(3);
+  const std::vector<UInt8> packed = frame;
+  myDisplayCallback(r->mWidth, r->mHeight, UInt32(frame.size()), frame.data(), r, 33.3, 66.6);
+  ASSERT_TRUE(myGrabShouldSave(r));
+  const auto* grabbed = static_cast<const UInt16*>(r->mGrabBuffer);
+  const size_t n = size_t(r->mWidth) * r->mHeight;
+  for (size_t i : {size_t(0), size_t(1), size_t(2), size_t(641), n / 2, n - 2, n - 1}) {
+    SCOPED_TRACE(i);
+    const UInt8* b = &packed[(i / 2) * 3];
+    const UInt32 sample = i % 2 == 0 ? b[0] * 16u + (b[1] & 0x0F) : b[2] * 16u + (b[1] >> 4);
+    EXPECT_EQ(grabbed[i], UInt16(sample << 4));
+  }
+  EXPECT_TRUE(myFinishGrab(r));
+  StopVideo();
+}
+
 TEST_F(FrameDeliveryTest, AThreadedStreamWithGrabsAndFWHMLeavesEveryCounterAtZero) {
   MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
   ASSERT_NE(r, nullptr);
