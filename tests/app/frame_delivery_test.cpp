@@ -17,7 +17,20 @@ T Load(T& f) {
   return std::atomic_ref<T>(f).load();
 }
 
-class FrameDeliveryTest : public PipelineHarness {};
+class FrameDeliveryTest : public PipelineHarness {
+ protected:
+  void TearDown() override {
+    PipelineHarness::TearDown();
+    gMyAddMovieFrame = nullptr;
+  }
+};
+
+// A recorder that only counts what it is given.
+std::atomic<int> gRecorded{0};
+OSErr CountFrame(MyMovieRecorderStruct*, const void*, double) {
+  gRecorded++;
+  return 0;
+}
 
 // The display timer's preview step: draws (here: reads) the newest preview
 // unless a conversion is under way.
@@ -90,6 +103,9 @@ TEST_F(FrameDeliveryTest, AThreadedStreamWithGrabsAndFWHMLeavesEveryCounterAtZer
   MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
   ASSERT_NE(r, nullptr);
   Camera().Stream().SetClock(SimClock::Stepped);
+  gRecorded = 0;
+  gMyAddMovieFrame = CountFrame;
+  int movie = 0;
   ASSERT_EQ(StartVideo(-1, true), noErr);
   // 240 frames a second, as fast as the bus is stepped.
   r->mFrameRate = 240.0;
@@ -123,6 +139,15 @@ TEST_F(FrameDeliveryTest, AThreadedStreamWithGrabsAndFWHMLeavesEveryCounterAtZer
     }
     drawn += DisplayStep(r);
     myStartStopFWHMHFD(r, ++toggles % 2);
+    if (toggles % 7 == 0) {
+      if (Load(r->mRecording) == 0) {
+        std::atomic_ref<MyMovieRecorderStruct*>(r->mMovie).store(reinterpret_cast<MyMovieRecorderStruct*>(&movie));
+        std::atomic_ref<UInt8>(r->mRecording).store(1);
+      } else {
+        while (!myDetachMovieFromFrames(r)) {
+        }
+      }
+    }
     std::this_thread::yield();
   }
   bus.join();
@@ -131,6 +156,7 @@ TEST_F(FrameDeliveryTest, AThreadedStreamWithGrabsAndFWHMLeavesEveryCounterAtZer
   EXPECT_GT(grabs, 1u);
   EXPECT_GT(saved, 0u);
   EXPECT_GT(drawn, 0u);
+  EXPECT_GT(gRecorded.load(), 0);
   EXPECT_EQ(r->mGrabBufferBusy, 0);
   EXPECT_EQ(r->mFWHMBusy, 0);
   EXPECT_EQ(r->mPreviewConverting, 0);
