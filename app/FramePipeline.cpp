@@ -462,6 +462,7 @@ void processFrame(MyCameraWindowDataStruct* record, T* frame, double frameTime, 
   // 3, 4. dark and flat
   {
     Busy busy(r.mCalibrationBusy);
+    pause(&r, kPipelinePauseInCalibration);
     if (ld(r.mUseDarkFrame) == 1) {
       if (const void* dark = ld(r.mDarkFrame)) subtractDark(frame, dark, n, vec, pre);
     }
@@ -565,6 +566,7 @@ void processFrame(MyCameraWindowDataStruct* record, T* frame, double frameTime, 
   if (ld(r.mPleezWaitActive) == 1 && ld(r.mPleezWaitDone) == 0 && ld(r.mPleezWaitError) == 0 &&
       r.mPleezWaitMode != 2 && r.mPleezWaitMode != 3) {
     Busy busy(r.mPleezWaitBusy);
+    pause(&r, kPipelinePauseInPleezWait);
     if (ld(r.mPleezWaitActive) == 1) eligible = pleezWaitFrame(r, frame, frameTime);
   }
 

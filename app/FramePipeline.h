@@ -105,6 +105,8 @@ enum MyPipelinePause : int {
   kPipelinePausePreviewCheck = 3,    // mPreviewConverting raised, mDisplayBusy not yet checked
   kPipelinePauseInFWHM = 4,          // mFWHMBusy raised, before the measurement
   kPipelinePauseInRecord = 5,        // mMovieBusy raised, before the recorder call
+  kPipelinePauseInCalibration = 6,   // mCalibrationBusy raised, before the dark frame
+  kPipelinePauseInPleezWait = 7,     // mPleezWaitBusy raised, before the mode's work
 };
 extern void (*volatile gMyPipelineTestPausePoint)(MyCameraWindowDataStruct* record, int where);
 

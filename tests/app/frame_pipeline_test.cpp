@@ -813,6 +813,46 @@ TEST_F(PipelineTest, AnFWHMStopKeepsTheBuffersWhileAMeasurementRuns) {
   EXPECT_EQ(r_->mFWHMHistogram, nullptr);
 }
 
+TEST_F(PipelineTest, CalibrationAndPleezWaitBuffersAreKeptWhileAFrameUsesThem) {
+  std::vector<UInt8> dark(N(), 1);
+  std::vector<float> values(4), times(4);
+  const struct {
+    int where;
+    UInt8* flag;
+    SInt32* busy;
+  } kCases[] = {{kPipelinePauseInCalibration, &r_->mUseDarkFrame, &r_->mCalibrationBusy},
+                {kPipelinePauseInPleezWait, &r_->mPleezWaitActive, &r_->mPleezWaitBusy}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.where);
+    r_->mUseDarkFrame = 1;
+    r_->mDarkFrame = dark.data();
+    r_->mPleezWaitActive = 1;
+    r_->mPleezWaitDone = 0;
+    r_->mPleezWaitMode = 11;
+    r_->mPleezWaitFramesLeft = 10;
+    r_->mBrightnessMonitorOn = 1;
+    r_->mPleezWaitSum = values.data();
+    r_->mTrackSamples = times.data();
+    r_->mTrackSampleCapacity = 4;
+    r_->mTrackSampleCount = 0;
+    Gate gate;
+    gate.where = c.where;
+    Gate::current = &gate;
+    gMyPipelineTestPausePoint = Gate::Point;
+    std::vector<UInt8> f = Ramp8();
+    std::thread delivery([&] { myProcessFrame8Bit(r_, f.data(), 1, 1); });
+    gate.WaitReached();
+    mySetFrameWorkWaitPolls(1);
+    EXPECT_FALSE(myDisableFrameWork(c.flag, c.busy));  // the frame is inside: keep the buffers
+    gate.released = true;
+    delivery.join();
+    EXPECT_TRUE(myDisableFrameWork(c.flag, c.busy));
+    mySetFrameWorkWaitPolls(0);
+  }
+  // Switched off before the frame looked again: no sample was taken.
+  EXPECT_EQ(r_->mTrackSampleCount, 0u);
+}
+
 TEST_F(PipelineTest, ARecordingStopWaitsForTheRecorderCall) {
   Recording();
   Gate gate;
