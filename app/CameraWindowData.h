@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "camera_driver/ORX_DCAM.h"  // MyDCAMCameraPropertiesStruct
+#include "platform/coreservices/CoreServices.h"  // UTCDateTime
 #include "platform/coreservices/Files.h"  // FSSpec
 #include "platform/coreservices/MacTypes.h"
 #include "platform/quicktime/ImageCompression.h"  // RGBColor
@@ -21,6 +22,7 @@
 struct MyDCAMCameraStruct;  // the driver's camera handle
 struct MountCntlDevice;     // the open mount-control device (guiding)
 struct MCBS;                // the scope-control block of a run (guiding)
+struct MyMovieRecorderStruct;  // the movie recorder of a recording (media)
 typedef struct OpaqueWindowPtr* WindowRef;
 typedef struct OpaqueControlRef* ControlRef;
 typedef struct OpaqueATSUStyle* ATSUStyle;
@@ -409,27 +411,80 @@ struct MyCameraWindowDataStruct {
   UInt8 mShowSaturated;                // 'SHSA': pixels at or above the cut-off minus 1 in red
   UInt32 mSaturationCutoff;            // "SATPIXCUTOFF", 8-bit scale
   UInt8 mShowReticle;                  // 'RESH': centring circles and cross hair
-  UInt8 mBrightnessMonitorOn;          // the brightness area (mTrackingArea) is framed
   ATSUStyle mStatusTextStyle;          // 18-point grey: recording counter and sharpness
   ATSUStyle mRedTextStyle;             // 40-point: FWHM and the lost-star message
   ATSUStyle mYellowTextStyle;          // 40-point: HFD
   ATSUStyle mGreenTextStyle;           // 40-point: the star peak
-  UInt8 mRecording;                    // 1 while a movie is recorded
-  UInt32 mRecordFrameLimit;            // 0: no limit
-  UInt32 mRecordFrameCounter;          // frames recorded, or left to record under a limit
-  UInt8 mShowSharpness;                // the live measurement shown is sharpness
-  double mSharpnessAverage;            // mean of the last complete run of estimates
-  double mSharpnessReference;          // frames beyond reference +- tolerance are rejected
-  double mSharpnessTolerance;
-  UInt8 mColourizeOn;                  // mono frames are tinted through mColourizeTable
   RGBColor mColourizeColour;
-  UInt32* mColourizeTable;             // 256 ARGB32 entries
 
   // ---- scope control: the run's open byte (read by the menu enabling) and
   // the camera settings that decide whether its GPIO lines are offered
   UInt8 mScopeControlOpen;             // 1 from the run's block being stored until it is freed
   UInt8 mPGRLongExposure;              // "PGRL": Point Grey long exposures by trigger and output pin
   UInt32 mTriggerItem;                 // checked trigger item: 0 off, 1 on, 2 on with grab to disk
+
+  // ---- the frame pipeline: hand-off between the delivery thread, the
+  // display timer and the main thread's commands. Counters change only by
+  // atomic increment and decrement (plain stores of 0 only where the owner
+  // says so); a field one thread writes while another reads goes through
+  // std::atomic_ref. Every buffer the main thread frees while frames flow has
+  // a busy counter: the pipeline raises it, then re-reads the enabling flag
+  // and the pointer, uses the buffer and lowers the counter; the main thread
+  // clears the flag, waits (bounded) for 0 and never frees while it is up.
+  UInt32 mPixelFormat;                 // camera pixel-format code of the current mode
+  void* mPreviewBuffer;                // ARGB32 preview, width x height x 4 + 16 bytes
+  void* mWorkBuffer;                   // 16-bit samples of a widened 12-bit frame, w x h x 2 + 64
+  void* mSecondLongFrameBuffer;        // long-exposure kind: the brighter frame of a pair
+  SInt32 mDisplayBusy;                 // display timer inside its preview step
+  SInt32 mPreviewConverting;           // pipeline writing mPreviewBuffer
+  SInt32 mPreviewReady;                // 1: mPreviewBuffer holds a frame not yet drawn
+  double mFrameTime;                   // time and interval of the frame last handed to the preview
+  double mFrameInterval;
+  double mFrameTimeBase;               // long exposures: the sum of their intervals, ms
+  UInt8 mGrabWanted;                   // the next eligible frame goes into mGrabBuffer
+  UInt8 mGrabFilled;                   // set after the pipeline's copy, cleared by a request
+  UInt8 mGrabCancel;                   // complete the pending grab without saving
+  UInt8 mGrabTimeoutOn;                // the display timer applies the grab time-out
+  SInt32 mGrabPending;                 // 1 while a grab is requested and not completed
+  SInt32 mGrabsInFlight;               // 0 once the last requested grab has completed
+  SInt32 mGrabBufferBusy;              // pipeline inside its grab-buffer step
+  void* mGrabBuffer;                   // w x h bytes (x 2 above 8 bits) + 16
+  UInt64 mGrabRequestTime;             // Microseconds of the request
+  SInt32 mCalibrationBusy;             // pipeline inside the dark and flat steps
+  SInt32 mPleezWaitBusy;               // pipeline using mPleezWaitSum or mTrackSamples
+  SInt32 mMovieBusy;                   // pipeline inside the recorder call
+  UInt32 mPreviewSkip8Bit;             // preview thinning while recording, per depth
+  UInt32 mPreviewSkip16Bit;
+  UInt8 mColourizeOn;                  // mono frames shown through mColourizeTable
+  UInt32* mColourizeTable;             // 256 ARGB32 entries
+  UInt8 mShowSharpness;                // compute the live sharpness
+  double mSharpnessAverage;            // published every 30 frames
+  double mSharpnessReference;          // frame selection by sharpness
+  double mSharpnessTolerance;
+  // please-wait per-frame work (the mode is set up on the main thread)
+  UInt8 mPleezWaitActive;
+  UInt32 mPleezWaitMode;               // 1..11
+  UInt32 mPleezWaitFramesLeft;
+  SInt32 mPleezWaitProgress;           // percent
+  SInt32 mPleezWaitError;
+  UInt32 mAverageFrameCount;           // frame counts of modes 7, 8 and 1
+  UInt32 mSumFrameCount;
+  UInt32 mSharpFrameCount;
+  UInt32 mSpotBalanceX;                // spot white balance area (mode 5)
+  UInt32 mSpotBalanceY;
+  UInt8 mBrightnessMonitorOn;          // mode 11 samples frames
+  float mLastBrightness;
+  // recording
+  MyMovieRecorderStruct* mMovie;       // null while not recording
+  UInt8 mRecording;
+  UInt8 mRecordFirstFrame;             // 1 until the first frame has stamped mRecordStartUTC
+  UInt8 mRecordStopRequested;          // the display timer ends the recording
+  OSErr mRecordStatus;                 // last recorder status
+  UTCDateTime mRecordStartUTC;
+  UInt32 mRecordFrameLimit;            // 0: no limit (the counter counts up)
+  UInt32 mRecordFrameCounter;
+  double mMovieFrameInterval;          // ms between recorded frames; <= 1.0 records all
+  double mRecordNextFrameTime;         // ms; 0 before the first recorded frame
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
