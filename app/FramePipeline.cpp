@@ -455,7 +455,8 @@ void processFrame(MyCameraWindowDataStruct* record, T* frame, double frameTime, 
   const MyBayerRoutineChoice choice = myBayerRoutineChoiceFromBayerFormat(r.mBayerFormat);
 
   // 1. automatic exposure
-  if (ld(r.mAutoExposureOn) == 1 && r.mAbsoluteShutter != 0) myAnalyzeCCDExposure(&r, frame);
+  // Possible for the long-exposure kind and for cameras with an absolute shutter.
+  if (ld(r.mAutoExposureOn) == 1 && r.mAutoShutterAvailable != 0) myAnalyzeCCDExposure(&r, frame);
   // 2. the histogram's colour flag
   const bool colourFlag = r.mDisplayFormatItem == 2 || r.mDisplayFormatItem == 4;
 
