@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
 
 #include "platform/coregraphics/CGImage.h"
 
 #include <atomic>
+#include <bit>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
@@ -23,9 +27,17 @@ struct CGContext {
     std::string font = "Helvetica";
     double fontSize = 12.0;
     CGTextDrawingMode textMode = kCGTextFill;
+    bool clipped = false;  // a clip narrower than the whole surface was set
   };
   Colours colours;
   std::vector<Colours> saved;
+  // A bitmap context: the pixels it draws into. When the asked byte order is
+  // not cairo's native word order the pixels are swapped around each call.
+  cairo_surface_t* surface = nullptr;
+  UInt8* bitmap = nullptr;
+  bool ownsBitmap = false;
+  bool swapBytes = false;
+  size_t width = 0, height = 0, rowBytes = 0;
 };
 
 namespace {
@@ -48,6 +60,87 @@ void setColour(double* dst, CGFloat r, CGFloat g, CGFloat b, CGFloat a) {
 }
 
 void useColour(cairo_t* cr, const double* c) { cairo_set_source_rgba(cr, c[0], c[1], c[2], c[3]); }
+
+// Holds a bitmap context's pixels in cairo's word order for the length of one
+// drawing call, over the device-space box that the call may touch (the user
+// box given, through the transformation, within the clip and the surface).
+class BitmapAccess {
+ public:
+  // skipIn: the call paints every pixel of the box opaquely, so the bytes
+  // there need not be brought in first.
+  BitmapAccess(CGContext* c, double ux0, double uy0, double ux1, double uy1, bool skipIn = false) : c_(c) {
+    if (c == nullptr || !c->swapBytes) return;
+    double dx0 = 1e300, dy0 = 1e300, dx1 = -1e300, dy1 = -1e300;
+    auto add = [&](double x, double y) {
+      cairo_user_to_device(c->cr, &x, &y);
+      dx0 = std::min(dx0, x), dy0 = std::min(dy0, y), dx1 = std::max(dx1, x), dy1 = std::max(dy1, y);
+    };
+    add(ux0, uy0), add(ux1, uy0), add(ux0, uy1), add(ux1, uy1);
+    double cx0, cy0, cx1, cy1;
+    cairo_clip_extents(c->cr, &cx0, &cy0, &cx1, &cy1);
+    double kx0 = 1e300, ky0 = 1e300, kx1 = -1e300, ky1 = -1e300;
+    auto addClip = [&](double x, double y) {
+      cairo_user_to_device(c->cr, &x, &y);
+      kx0 = std::min(kx0, x), ky0 = std::min(ky0, y), kx1 = std::max(kx1, x), ky1 = std::max(ky1, y);
+    };
+    addClip(cx0, cy0), addClip(cx1, cy0), addClip(cx0, cy1), addClip(cx1, cy1);
+    // One pixel more on every side for antialiased edges.
+    const double x0 = std::max({dx0 - 1, kx0 - 1, 0.0}), y0 = std::max({dy0 - 1, ky0 - 1, 0.0});
+    const double x1 = std::min({dx1 + 1, kx1 + 1, double(c->width)});
+    const double y1 = std::min({dy1 + 1, ky1 + 1, double(c->height)});
+    if (!(x0 < x1) || !(y0 < y1)) return;
+    x0_ = size_t(std::floor(x0)), y0_ = size_t(std::floor(y0));
+    x1_ = size_t(std::ceil(x1)), y1_ = size_t(std::ceil(y1));
+    active_ = true;
+    if (!skipIn) swap();
+    cairo_surface_mark_dirty_rectangle(c->surface, int(x0_), int(y0_), int(x1_ - x0_), int(y1_ - y0_));
+  }
+  ~BitmapAccess() {
+    if (!active_) return;
+    cairo_surface_flush(c_->surface);
+    swap();
+  }
+  BitmapAccess(const BitmapAccess&) = delete;
+  BitmapAccess& operator=(const BitmapAccess&) = delete;
+
+ private:
+  void swap() {
+    for (size_t y = y0_; y < y1_; ++y) {
+      UInt8* row = c_->bitmap + y * c_->rowBytes + x0_ * 4;
+      const size_t n = x1_ - x0_;
+      for (size_t i = 0; i < n; ++i) {
+        UInt32 v;
+        std::memcpy(&v, row + 4 * i, 4);
+        v = __builtin_bswap32(v);
+        std::memcpy(row + 4 * i, &v, 4);
+      }
+    }
+  }
+  CGContext* c_;
+  bool active_ = false;
+  size_t x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
+};
+
+// Whether painting the rectangle opaquely replaces every pixel of the box
+// that BitmapAccess takes for it: no clip, an axis-aligned transformation and
+// whole-pixel corners.
+bool coversOpaquely(CGContext* c, CGRect rect, double alpha) {
+  if (c == nullptr || !c->swapBytes || c->colours.clipped || alpha < 1.0) return false;
+  cairo_matrix_t m;
+  cairo_get_matrix(c->cr, &m);
+  if (m.xy != 0 || m.yx != 0) return false;
+  double x0 = rect.origin.x, y0 = rect.origin.y;
+  double x1 = rect.origin.x + rect.size.width, y1 = rect.origin.y + rect.size.height;
+  cairo_user_to_device(c->cr, &x0, &y0);
+  cairo_user_to_device(c->cr, &x1, &y1);
+  // BitmapAccess widens its box by a pixel: the rectangle must reach the
+  // surface's edges for that margin to hold nothing else.
+  const double lx = std::min(x0, x1), hx = std::max(x0, x1), ly = std::min(y0, y1), hy = std::max(y0, y1);
+  return lx <= 0 && ly <= 0 && hx >= double(c->width) && hy >= double(c->height);
+}
+
+// The whole clip in user space (for calls whose extent is not known first).
+void clipBox(cairo_t* cr, double* x0, double* y0, double* x1, double* y1) { cairo_clip_extents(cr, x0, y0, x1, y1); }
 
 }  // namespace
 
@@ -89,6 +182,8 @@ void CGContextRelease(CGContextRef c) {
   record("CGContextRelease", {});
   if (--c->refs > 0) return;
   cairo_destroy(c->cr);
+  if (c->surface != nullptr) cairo_surface_destroy(c->surface);
+  if (c->ownsBitmap) std::free(c->bitmap);
   delete c;
   --gLiveContexts;
 }
@@ -152,6 +247,8 @@ void CGContextSetRGBStrokeColor(CGContextRef c, CGFloat r, CGFloat g, CGFloat b,
 void CGContextFillRect(CGContextRef c, CGRect rect) {
   if (c == nullptr) return;
   record("CGContextFillRect", {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height});
+  BitmapAccess access(c, rect.origin.x, rect.origin.y, rect.origin.x + rect.size.width,
+                      rect.origin.y + rect.size.height, coversOpaquely(c, rect, c->colours.fill[3]));
   cairo_path_t* path = cairo_copy_path(c->cr);
   cairo_new_path(c->cr);
   cairo_rectangle(c->cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
@@ -164,6 +261,9 @@ void CGContextFillRect(CGContextRef c, CGRect rect) {
 void CGContextStrokeRect(CGContextRef c, CGRect rect) {
   if (c == nullptr) return;
   record("CGContextStrokeRect", {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height});
+  const double half = cairo_get_line_width(c->cr) / 2 + 1;
+  BitmapAccess access(c, rect.origin.x - half, rect.origin.y - half, rect.origin.x + rect.size.width + half,
+                      rect.origin.y + rect.size.height + half);
   cairo_path_t* path = cairo_copy_path(c->cr);
   cairo_new_path(c->cr);
   cairo_rectangle(c->cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
@@ -206,6 +306,9 @@ void CGContextClosePath(CGContextRef c) {
 void CGContextStrokePath(CGContextRef c) {
   if (c == nullptr) return;
   record("CGContextStrokePath", {});
+  double x0, y0, x1, y1;
+  cairo_stroke_extents(c->cr, &x0, &y0, &x1, &y1);
+  BitmapAccess access(c, x0, y0, x1, y1);
   useColour(c->cr, c->colours.stroke);
   cairo_stroke(c->cr);
 }
@@ -213,6 +316,9 @@ void CGContextStrokePath(CGContextRef c) {
 void CGContextFillPath(CGContextRef c) {
   if (c == nullptr) return;
   record("CGContextFillPath", {});
+  double x0, y0, x1, y1;
+  cairo_fill_extents(c->cr, &x0, &y0, &x1, &y1);
+  BitmapAccess access(c, x0, y0, x1, y1);
   useColour(c->cr, c->colours.fill);
   cairo_set_fill_rule(c->cr, CAIRO_FILL_RULE_WINDING);
   cairo_fill(c->cr);
@@ -251,6 +357,7 @@ void SkyloomCGRecord(const char* name, std::vector<double> args) {
 void CGContextClipToRect(CGContextRef c, CGRect rect) {
   if (c == nullptr) return;
   record("CGContextClipToRect", {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height});
+  c->colours.clipped = true;
   cairo_rectangle(c->cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
   cairo_clip(c->cr);
 }
@@ -299,11 +406,26 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   const size_t rowBytes = CGImageGetBytesPerRow(image);
   const CGBitmapInfo info = CGImageGetBitmapInfo(image);
   const CGBitmapInfo order = info & kCGBitmapByteOrderMask;
-  const bool opaqueARGB = bpp == 32 && (info & kCGBitmapAlphaInfoMask) == kCGImageAlphaNoneSkipFirst &&
-                          (order == kCGBitmapByteOrderDefault || order == kCGBitmapByteOrder32Big);
+  const bool memoryOrder = order == kCGBitmapByteOrderDefault || order == kCGBitmapByteOrder32Big;
+  const CGBitmapInfo alpha = info & kCGBitmapAlphaInfoMask;
+  const bool opaqueARGB = bpp == 32 && alpha == kCGImageAlphaNoneSkipFirst && memoryOrder;
+  const bool straightARGB = bpp == 32 && alpha == kCGImageAlphaFirst && memoryOrder;
+  const bool premultipliedARGB = bpp == 32 && alpha == kCGImageAlphaPremultipliedFirst && memoryOrder;
   for (int r = 0; r < ch; ++r) {
     UInt32* o = reinterpret_cast<UInt32*>(out + size_t(r) * stride);
-    if (opaqueARGB) {
+    if (straightARGB) {
+      // A R G B bytes with straight alpha, multiplied in here.
+      const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
+      for (int i = 0; i < cw; ++i) {
+        const UInt32 a = p[4 * i];
+        o[i] = (a << 24) | ((p[4 * i + 1] * a + 127) / 255) << 16 | ((p[4 * i + 2] * a + 127) / 255) << 8 |
+               (p[4 * i + 3] * a + 127) / 255;
+      }
+    } else if (premultipliedARGB) {
+      const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
+      for (int i = 0; i < cw; ++i)
+        o[i] = (UInt32(p[4 * i]) << 24) | (UInt32(p[4 * i + 1]) << 16) | (UInt32(p[4 * i + 2]) << 8) | p[4 * i + 3];
+    } else if (opaqueARGB) {
       // X R G B bytes, the layout the image windows draw.
       const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
       for (int i = 0; i < cw; ++i)
@@ -318,6 +440,9 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
     }
   }
   cairo_surface_mark_dirty(part);
+  const bool opaqueImage = alpha == kCGImageAlphaNone || alpha == kCGImageAlphaNoneSkipFirst ||
+                           alpha == kCGImageAlphaNoneSkipLast;
+  BitmapAccess access(c, x, y, x + w, y + h, opaqueImage && coversOpaquely(c, rect, 1.0));
   cairo_save(cr);
   // Image space: x to the right, rows downwards from the rect's top.
   cairo_translate(cr, x, y + h);
@@ -384,6 +509,9 @@ void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* 
   }
   if (c->colours.textMode == kCGTextInvisible) return;
   cairo_t* cr = c->cr;
+  double bx0, by0, bx1, by1;
+  clipBox(cr, &bx0, &by0, &bx1, &by1);
+  BitmapAccess access(c, bx0, by0, bx1, by1);
   PangoLayout* layout = pango_cairo_create_layout(cr);
   PangoFontDescription* font = pango_font_description_from_string(c->colours.font.c_str());
   pango_font_description_set_absolute_size(font, c->colours.fontSize * PANGO_SCALE);
@@ -413,6 +541,138 @@ void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* 
   cairo_restore(cr);
   g_object_unref(layout);
 }
+
+// ---- Affine transformations ----
+
+const CGAffineTransform CGAffineTransformIdentity = {1, 0, 0, 1, 0, 0};
+
+CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat d, CGFloat tx, CGFloat ty) {
+  return CGAffineTransform{a, b, c, d, tx, ty};
+}
+CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, CGFloat ty) { return {1, 0, 0, 1, tx, ty}; }
+CGAffineTransform CGAffineTransformMakeScale(CGFloat sx, CGFloat sy) { return {sx, 0, 0, sy, 0, 0}; }
+CGAffineTransform CGAffineTransformMakeRotation(CGFloat angle) {
+  const double s = std::sin(angle), co = std::cos(angle);
+  return {co, s, -s, co, 0, 0};
+}
+CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2) {
+  return {t1.a * t2.a + t1.b * t2.c,
+          t1.a * t2.b + t1.b * t2.d,
+          t1.c * t2.a + t1.d * t2.c,
+          t1.c * t2.b + t1.d * t2.d,
+          t1.tx * t2.a + t1.ty * t2.c + t2.tx,
+          t1.tx * t2.b + t1.ty * t2.d + t2.ty};
+}
+CGAffineTransform CGAffineTransformTranslate(CGAffineTransform t, CGFloat tx, CGFloat ty) {
+  return CGAffineTransformConcat(CGAffineTransformMakeTranslation(tx, ty), t);
+}
+CGAffineTransform CGAffineTransformScale(CGAffineTransform t, CGFloat sx, CGFloat sy) {
+  return CGAffineTransformConcat(CGAffineTransformMakeScale(sx, sy), t);
+}
+CGAffineTransform CGAffineTransformRotate(CGAffineTransform t, CGFloat angle) {
+  return CGAffineTransformConcat(CGAffineTransformMakeRotation(angle), t);
+}
+CGPoint CGPointApplyAffineTransform(CGPoint p, CGAffineTransform t) {
+  return CGPoint{t.a * p.x + t.c * p.y + t.tx, t.b * p.x + t.d * p.y + t.ty};
+}
+CGRect CGRectApplyAffineTransform(CGRect rect, CGAffineTransform t) {
+  const double x0 = CGRectGetMinX(rect), y0 = CGRectGetMinY(rect);
+  const double x1 = CGRectGetMaxX(rect), y1 = CGRectGetMaxY(rect);
+  const CGPoint corners[4] = {CGPointApplyAffineTransform({x0, y0}, t), CGPointApplyAffineTransform({x1, y0}, t),
+                              CGPointApplyAffineTransform({x0, y1}, t), CGPointApplyAffineTransform({x1, y1}, t)};
+  double lx = corners[0].x, hx = lx, ly = corners[0].y, hy = ly;
+  for (const CGPoint& p : corners) {
+    lx = std::min(lx, p.x), hx = std::max(hx, p.x);
+    ly = std::min(ly, p.y), hy = std::max(hy, p.y);
+  }
+  return CGRectMake(lx, ly, hx - lx, hy - ly);
+}
+
+void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty) {
+  if (c == nullptr) return;
+  record("CGContextTranslateCTM", {tx, ty});
+  cairo_translate(c->cr, tx, ty);
+}
+
+void CGContextRotateCTM(CGContextRef c, CGFloat angle) {
+  if (c == nullptr) return;
+  record("CGContextRotateCTM", {angle});
+  cairo_rotate(c->cr, angle);
+}
+
+void CGContextScaleCTM(CGContextRef c, CGFloat sx, CGFloat sy) {
+  if (c == nullptr) return;
+  record("CGContextScaleCTM", {sx, sy});
+  // cairo refuses a singular matrix; a zero scale draws nothing instead.
+  if (sx == 0 || sy == 0 || !std::isfinite(sx) || !std::isfinite(sy)) {
+    cairo_rectangle(c->cr, 0, 0, 0, 0);
+    cairo_clip(c->cr);
+    c->colours.clipped = true;
+    return;
+  }
+  cairo_scale(c->cr, sx, sy);
+}
+
+void CGContextConcatCTM(CGContextRef c, CGAffineTransform t) {
+  if (c == nullptr) return;
+  record("CGContextConcatCTM", {t.a, t.b, t.c, t.d, t.tx, t.ty});
+  cairo_matrix_t m;
+  cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
+  if (cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) return;  // singular: left as it was
+  cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
+  cairo_transform(c->cr, &m);
+}
+
+// ---- Bitmap contexts ----
+
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
+                                   size_t bytesPerRow, struct CGColorSpace* space, UInt32 bitmapInfo) {
+  SkyloomCGRecord("CGBitmapContextCreate", {double(width), double(height), double(bytesPerRow)});
+  if (space == nullptr || CGColorSpaceGetNumberOfComponents(space) != 3) return nullptr;
+  if (bitsPerComponent != 8 || width == 0 || height == 0 || width > 32767 || height > 32767) return nullptr;
+  if (bytesPerRow < width * 4 || bytesPerRow % 4 != 0 || bytesPerRow > size_t(INT32_MAX)) return nullptr;
+  const CGBitmapInfo alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
+  const CGBitmapInfo order = bitmapInfo & kCGBitmapByteOrderMask;
+  if (alpha != kCGImageAlphaPremultipliedFirst && alpha != kCGImageAlphaNoneSkipFirst) return nullptr;
+  if (order != kCGBitmapByteOrderDefault && order != kCGBitmapByteOrder32Big && order != kCGBitmapByteOrder32Little)
+    return nullptr;
+  if (bitmapInfo & kCGBitmapFloatComponents) return nullptr;
+  // cairo's pixels are native 32-bit words, A in the high byte.
+  const bool wantLittle = order == kCGBitmapByteOrder32Little;
+  const bool swap = wantLittle != (std::endian::native == std::endian::little);
+  UInt8* bytes = static_cast<UInt8*>(data);
+  bool owns = false;
+  if (bytes == nullptr) {
+    if (height > SIZE_MAX / bytesPerRow) return nullptr;
+    bytes = static_cast<UInt8*>(std::calloc(height, bytesPerRow));
+    if (bytes == nullptr) return nullptr;
+    owns = true;
+  }
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(bytes, alpha == kCGImageAlphaNoneSkipFirst ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
+                                          int(width), int(height), int(bytesPerRow));
+  CGContextRef c = SkyloomCGCreateContextForSurface(surface, CGFloat(height));
+  if (c == nullptr) {
+    cairo_surface_destroy(surface);
+    if (owns) std::free(bytes);
+    return nullptr;
+  }
+  c->surface = surface;
+  c->bitmap = bytes;
+  c->ownsBitmap = owns;
+  c->swapBytes = swap;
+  c->width = width;
+  c->height = height;
+  c->rowBytes = bytesPerRow;
+  // The system's defaults for a new bitmap context.
+  cairo_set_antialias(c->cr, CAIRO_ANTIALIAS_DEFAULT);
+  return c;
+}
+
+void* CGBitmapContextGetData(CGContextRef c) { return c != nullptr ? c->bitmap : nullptr; }
+size_t CGBitmapContextGetWidth(CGContextRef c) { return c != nullptr ? c->width : 0; }
+size_t CGBitmapContextGetHeight(CGContextRef c) { return c != nullptr ? c->height : 0; }
+size_t CGBitmapContextGetBytesPerRow(CGContextRef c) { return c != nullptr ? c->rowBytes : 0; }
 
 // fontconfig keeps its configuration and font caches for the life of the
 // process and frees them only in FcFini, which pango never calls, and pango
