@@ -213,6 +213,11 @@ OSStatus HIViewFindByID(HIViewRef start, HIViewID id, HIViewRef* out) {
   if (!out) return paramErr;
   *out = nullptr;
   if (!isLiveControl(start) || !start->window) return errUnknownControl;
+  // The content view is the root view itself here.
+  if (start->isRoot && id.signature == kHIViewWindowContentID.signature && id.id == kHIViewWindowContentID.id) {
+    *out = start;
+    return noErr;
+  }
   for (auto& c : start->window->controls) {
     if (c->signature != id.signature || c->id != id.id) continue;
     // Only views inside the starting one count.

@@ -119,6 +119,12 @@ OSStatus UserAnswerAlert(DialogRef alert, DialogItemIndex item);
 // control's own coordinates) and kEventParamKeyModifiers.
 OSStatus UserMouseInWindow(WindowRef window, EventKind kind, Point where, UInt32 modifiers = 0, UInt32 clickCount = 1,
                            ControlRef over = nullptr);
+// A drag: the button goes down at from (window content point), the mouse
+// moves through the points of path and the button comes up at the last one.
+// The mouse-down's handlers may follow the drag with TrackMouseLocation,
+// which gives the points in turn (the last as the release); the steps they
+// did not take then come as kEventMouseDragged, and kEventMouseUp ends it.
+OSStatus UserDragPath(WindowRef window, Point from, const std::vector<Point>& path, ControlRef over = nullptr);
 // The same at a point of the control's own coordinates (0, 0 at its top left).
 OSStatus UserMouse(ControlRef control, EventKind kind, Point where, UInt32 modifiers = 0, UInt32 clickCount = 1);
 // A key: kEventRawKeyDown (or kEventRawKeyRepeat) to the focused control of
