@@ -2,6 +2,9 @@
 
 #include <cairo.h>
 #include <pango/pangocairo.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -61,6 +64,64 @@ void setColour(double* dst, CGFloat r, CGFloat g, CGFloat b, CGFloat a) {
 
 void useColour(cairo_t* cr, const double* c) { cairo_set_source_rgba(cr, c[0], c[1], c[2], c[3]); }
 
+// The byte order of n 32-bit words reversed, from `from` to `to` (which may
+// be the same place), with `set` ORed into every result.
+void swapWords(const UInt8* from, UInt8* to, size_t n, UInt32 set = 0) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i ones = _mm_set1_epi32(int(set));
+  for (; i + 4 <= n; i += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4 * i));
+    v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4 * i), _mm_or_si128(v, ones));
+  }
+#endif
+  for (; i < n; ++i) {
+    UInt32 v;
+    std::memcpy(&v, from + 4 * i, 4);
+    v = __builtin_bswap32(v) | set;
+    std::memcpy(to + 4 * i, &v, 4);
+  }
+}
+
+// A R G B bytes with straight alpha to premultiplied native words (A high):
+// each colour (c x a + 127) / 255.
+void premultiplyARGB(const UInt8* from, UInt32* to, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__) && defined(__ORDER_LITTLE_ENDIAN__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bias = _mm_set1_epi16(127);
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i alphaMask = _mm_set1_epi32(int(0xFF000000u));
+  for (; i + 4 <= n; i += 4) {
+    // Bytes A R G B per pixel; as 16-bit lanes A, R, G, B of two pixels per half.
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4 * i));
+    __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+    const __m128i alo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(lo, 0), 0);
+    const __m128i ahi = _mm_shufflehi_epi16(_mm_shufflelo_epi16(hi, 0), 0);
+    lo = _mm_add_epi16(_mm_mullo_epi16(lo, alo), bias);
+    hi = _mm_add_epi16(_mm_mullo_epi16(hi, ahi), bias);
+    // x / 255 = (x + 1 + (x >> 8)) >> 8 for every x that c x a + 127 reaches.
+    lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo, one), _mm_srli_epi16(lo, 8)), 8);
+    hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi, one), _mm_srli_epi16(hi, 8)), 8);
+    __m128i out = _mm_packus_epi16(lo, hi);  // A' R' G' B' bytes (A' wrong, set below)
+    out = _mm_andnot_si128(alphaMask, [&] {
+      __m128i w = _mm_or_si128(_mm_slli_epi16(out, 8), _mm_srli_epi16(out, 8));
+      return _mm_shufflehi_epi16(_mm_shufflelo_epi16(w, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1));
+    }());
+    // The alpha bytes themselves, moved to the high byte of each word.
+    const __m128i alpha = _mm_slli_epi32(v, 24);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_or_si128(out, alpha));
+  }
+#endif
+  for (; i < n; ++i) {
+    const UInt8* p = from + 4 * i;
+    const UInt32 a = p[0];
+    to[i] = (a << 24) | ((p[1] * a + 127) / 255) << 16 | ((p[2] * a + 127) / 255) << 8 | (p[3] * a + 127) / 255;
+  }
+}
+
 // Holds a bitmap context's pixels in cairo's word order for the length of one
 // drawing call, over the device-space box that the call may touch (the user
 // box given, through the transformation, within the clip and the surface).
@@ -68,7 +129,11 @@ class BitmapAccess {
  public:
   // skipIn: the call paints every pixel of the box opaquely, so the bytes
   // there need not be brought in first.
-  BitmapAccess(CGContext* c, double ux0, double uy0, double ux1, double uy1, bool skipIn = false) : c_(c) {
+  // exact: the box is a whole-pixel device rectangle that the call paints
+  // inside of, without antialiased spill (no margin is taken around it).
+  BitmapAccess(CGContext* c, double ux0, double uy0, double ux1, double uy1, bool skipIn = false,
+               bool exact = false)
+      : c_(c) {
     if (c == nullptr || !c->swapBytes) return;
     double dx0 = 1e300, dy0 = 1e300, dx1 = -1e300, dy1 = -1e300;
     auto add = [&](double x, double y) {
@@ -85,9 +150,10 @@ class BitmapAccess {
     };
     addClip(cx0, cy0), addClip(cx1, cy0), addClip(cx0, cy1), addClip(cx1, cy1);
     // One pixel more on every side for antialiased edges.
-    const double x0 = std::max({dx0 - 1, kx0 - 1, 0.0}), y0 = std::max({dy0 - 1, ky0 - 1, 0.0});
-    const double x1 = std::min({dx1 + 1, kx1 + 1, double(c->width)});
-    const double y1 = std::min({dy1 + 1, ky1 + 1, double(c->height)});
+    const double m = exact ? 0.0 : 1.0;
+    const double x0 = std::max({dx0 - m, kx0 - m, 0.0}), y0 = std::max({dy0 - m, ky0 - m, 0.0});
+    const double x1 = std::min({dx1 + m, kx1 + m, double(c->width)});
+    const double y1 = std::min({dy1 + m, ky1 + m, double(c->height)});
     if (!(x0 < x1) || !(y0 < y1)) return;
     x0_ = size_t(std::floor(x0)), y0_ = size_t(std::floor(y0));
     x1_ = size_t(std::ceil(x1)), y1_ = size_t(std::ceil(y1));
@@ -107,13 +173,7 @@ class BitmapAccess {
   void swap() {
     for (size_t y = y0_; y < y1_; ++y) {
       UInt8* row = c_->bitmap + y * c_->rowBytes + x0_ * 4;
-      const size_t n = x1_ - x0_;
-      for (size_t i = 0; i < n; ++i) {
-        UInt32 v;
-        std::memcpy(&v, row + 4 * i, 4);
-        v = __builtin_bswap32(v);
-        std::memcpy(row + 4 * i, &v, 4);
-      }
+      swapWords(row, row, x1_ - x0_);
     }
   }
   CGContext* c_;
@@ -121,11 +181,10 @@ class BitmapAccess {
   size_t x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
 };
 
-// Whether painting the rectangle opaquely replaces every pixel of the box
-// that BitmapAccess takes for it: no clip, an axis-aligned transformation and
-// whole-pixel corners.
-bool coversOpaquely(CGContext* c, CGRect rect, double alpha) {
-  if (c == nullptr || !c->swapBytes || c->colours.clipped || alpha < 1.0) return false;
+// Whether the rectangle lies on whole device pixels, axis-aligned and with
+// no clip set: painting it touches exactly those pixels.
+bool alignedRect(CGContext* c, CGRect rect) {
+  if (c == nullptr || !c->swapBytes || c->colours.clipped) return false;
   cairo_matrix_t m;
   cairo_get_matrix(c->cr, &m);
   if (m.xy != 0 || m.yx != 0) return false;
@@ -133,10 +192,55 @@ bool coversOpaquely(CGContext* c, CGRect rect, double alpha) {
   double x1 = rect.origin.x + rect.size.width, y1 = rect.origin.y + rect.size.height;
   cairo_user_to_device(c->cr, &x0, &y0);
   cairo_user_to_device(c->cr, &x1, &y1);
-  // BitmapAccess widens its box by a pixel: the rectangle must reach the
-  // surface's edges for that margin to hold nothing else.
-  const double lx = std::min(x0, x1), hx = std::max(x0, x1), ly = std::min(y0, y1), hy = std::max(y0, y1);
-  return lx <= 0 && ly <= 0 && hx >= double(c->width) && hy >= double(c->height);
+  auto whole = [](double v) { return std::isfinite(v) && v == std::floor(v); };
+  return whole(x0) && whole(y0) && whole(x1) && whole(y1);
+}
+
+// An opaque whole-pixel rectangle of a byte-swapped bitmap is written in the
+// caller's byte order at once, as cairo would have painted it (each component
+// through 16 bits, then its high byte).
+bool fillBitmapDirectly(CGContext* c, CGRect rect) {
+  double x0 = rect.origin.x, y0 = rect.origin.y;
+  double x1 = rect.origin.x + rect.size.width, y1 = rect.origin.y + rect.size.height;
+  cairo_user_to_device(c->cr, &x0, &y0);
+  cairo_user_to_device(c->cr, &x1, &y1);
+  const double lx = std::max(0.0, std::min(x0, x1)), hx = std::min(double(c->width), std::max(x0, x1));
+  const double ly = std::max(0.0, std::min(y0, y1)), hy = std::min(double(c->height), std::max(y0, y1));
+  if (!(lx < hx) || !(ly < hy)) return true;
+  auto component = [](double v) {
+    v = std::clamp(v, 0.0, 1.0);
+    return UInt8(UInt32(v * 65535.0 + 0.5) >> 8);
+  };
+  const UInt8 pixel[4] = {0xFF, component(c->colours.fill[0]), component(c->colours.fill[1]),
+                          component(c->colours.fill[2])};
+  UInt32 word;
+  std::memcpy(&word, pixel, 4);
+  cairo_surface_flush(c->surface);
+  for (size_t y = size_t(ly); y < size_t(hy); ++y) {
+    UInt32* row = reinterpret_cast<UInt32*>(c->bitmap + y * c->rowBytes);
+    std::fill(row + size_t(lx), row + size_t(hx), word);
+  }
+  cairo_surface_mark_dirty_rectangle(c->surface, int(lx), int(ly), int(hx - lx), int(hy - ly));
+  return true;
+}
+
+// A buffer of at least n pixels kept for the thread (drawing is main-thread
+// work); null when it cannot be made.
+UInt32* scratchPixels(size_t n) {
+  struct Scratch {
+    UInt32* data = nullptr;
+    size_t size = 0;
+    ~Scratch() { std::free(data); }
+  };
+  static thread_local Scratch scratch;
+  if (n > scratch.size) {
+    std::free(scratch.data);
+    scratch.size = 0;
+    scratch.data = static_cast<UInt32*>(std::malloc(n * sizeof(UInt32)));
+    if (scratch.data == nullptr) return nullptr;
+    scratch.size = n;
+  }
+  return scratch.data;
 }
 
 // The whole clip in user space (for calls whose extent is not known first).
@@ -247,8 +351,10 @@ void CGContextSetRGBStrokeColor(CGContextRef c, CGFloat r, CGFloat g, CGFloat b,
 void CGContextFillRect(CGContextRef c, CGRect rect) {
   if (c == nullptr) return;
   record("CGContextFillRect", {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height});
+  const bool aligned = alignedRect(c, rect);
+  if (aligned && c->colours.fill[3] >= 1.0 && fillBitmapDirectly(c, rect)) return;
   BitmapAccess access(c, rect.origin.x, rect.origin.y, rect.origin.x + rect.size.width,
-                      rect.origin.y + rect.size.height, coversOpaquely(c, rect, c->colours.fill[3]));
+                      rect.origin.y + rect.size.height, aligned && c->colours.fill[3] >= 1.0, aligned);
   cairo_path_t* path = cairo_copy_path(c->cr);
   cairo_new_path(c->cr);
   cairo_rectangle(c->cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
@@ -394,42 +500,45 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   const long r1 = std::min(long(ih), long(std::ceil((y + h - cy1) * sy)) + 1);
   if (c0 >= c1 || r0 >= r1) return;
   const int cw = int(c1 - c0), ch = int(r1 - r0);
-  cairo_surface_t* part = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, cw, ch);
-  if (cairo_surface_status(part) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(part);
-    return;
-  }
-  cairo_surface_flush(part);
-  UInt8* out = cairo_image_surface_get_data(part);
-  const int stride = cairo_image_surface_get_stride(part);
   const UInt8* bytes = SkyloomCGImageBytes(image);
   const size_t rowBytes = CGImageGetBytesPerRow(image);
   const CGBitmapInfo info = CGImageGetBitmapInfo(image);
   const CGBitmapInfo order = info & kCGBitmapByteOrderMask;
   const bool memoryOrder = order == kCGBitmapByteOrderDefault || order == kCGBitmapByteOrder32Big;
   const CGBitmapInfo alpha = info & kCGBitmapAlphaInfoMask;
+  const bool opaqueImage = alpha == kCGImageAlphaNone || alpha == kCGImageAlphaNoneSkipFirst ||
+                           alpha == kCGImageAlphaNoneSkipLast;
   const bool opaqueARGB = bpp == 32 && alpha == kCGImageAlphaNoneSkipFirst && memoryOrder;
   const bool straightARGB = bpp == 32 && alpha == kCGImageAlphaFirst && memoryOrder;
   const bool premultipliedARGB = bpp == 32 && alpha == kCGImageAlphaPremultipliedFirst && memoryOrder;
+  // The converted pixels go to a scratch buffer kept between draws: a fresh
+  // surface each time costs more in page faults than the conversion itself.
+  UInt32* out = scratchPixels(size_t(cw) * size_t(ch));
+  if (out == nullptr) return;
+  cairo_surface_t* part = cairo_image_surface_create_for_data(
+      reinterpret_cast<unsigned char*>(out), opaqueImage ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, cw, ch, cw * 4);
+  if (cairo_surface_status(part) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(part);
+    return;
+  }
+  // A R G B bytes as a native word, A high.
+  auto argbWord = [](const UInt8* p) {
+    return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | UInt32(p[3]);
+  };
   for (int r = 0; r < ch; ++r) {
-    UInt32* o = reinterpret_cast<UInt32*>(out + size_t(r) * stride);
+    UInt32* o = out + size_t(r) * size_t(cw);
+    const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
+    const bool little = std::endian::native == std::endian::little;
     if (straightARGB) {
-      // A R G B bytes with straight alpha, multiplied in here.
-      const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
-      for (int i = 0; i < cw; ++i) {
-        const UInt32 a = p[4 * i];
-        o[i] = (a << 24) | ((p[4 * i + 1] * a + 127) / 255) << 16 | ((p[4 * i + 2] * a + 127) / 255) << 8 |
-               (p[4 * i + 3] * a + 127) / 255;
+      premultiplyARGB(p, o, size_t(cw));  // straight alpha, multiplied in here
+    } else if (premultipliedARGB || opaqueARGB) {
+      // X R G B bytes (the layout the image windows draw), or premultiplied.
+      const UInt32 set = opaqueARGB ? 0xFF000000u : 0;
+      if (little) {
+        swapWords(p, reinterpret_cast<UInt8*>(o), size_t(cw), set);
+      } else {
+        for (int i = 0; i < cw; ++i) o[i] = argbWord(p + 4 * i) | set;
       }
-    } else if (premultipliedARGB) {
-      const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
-      for (int i = 0; i < cw; ++i)
-        o[i] = (UInt32(p[4 * i]) << 24) | (UInt32(p[4 * i + 1]) << 16) | (UInt32(p[4 * i + 2]) << 8) | p[4 * i + 3];
-    } else if (opaqueARGB) {
-      // X R G B bytes, the layout the image windows draw.
-      const UInt8* p = bytes + size_t(r0 + r) * rowBytes + size_t(c0) * 4;
-      for (int i = 0; i < cw; ++i)
-        o[i] = 0xFF000000u | (UInt32(p[4 * i + 1]) << 16) | (UInt32(p[4 * i + 2]) << 8) | p[4 * i + 3];
     } else {
       for (int i = 0; i < cw; ++i) {
         UInt16 v[4] = {0, 0, 0, 0};
@@ -440,9 +549,8 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
     }
   }
   cairo_surface_mark_dirty(part);
-  const bool opaqueImage = alpha == kCGImageAlphaNone || alpha == kCGImageAlphaNoneSkipFirst ||
-                           alpha == kCGImageAlphaNoneSkipLast;
-  BitmapAccess access(c, x, y, x + w, y + h, opaqueImage && coversOpaquely(c, rect, 1.0));
+  const bool aligned = alignedRect(c, rect);
+  BitmapAccess access(c, x, y, x + w, y + h, opaqueImage && aligned, aligned);
   cairo_save(cr);
   // Image space: x to the right, rows downwards from the rect's top.
   cairo_translate(cr, x, y + h);

@@ -215,4 +215,34 @@ TEST(CGBitmapContext, DrawsStraightAlphaBlendedAndSkippedAlphaOpaque) {
   CGDataProviderRelease(provider);
 }
 
+TEST(CGBitmapContext, StraightAlphaOfEveryPixelIsMultipliedInExactly) {
+  // 37 pixels (whole vector blocks and a tail) of every alpha and colour
+  // drawn over a clear canvas come out as (c x a + 127) / 255 with their alpha.
+  const size_t n = 37;
+  std::vector<UInt8> pixels(n * 4);
+  UInt32 seed = 12345;
+  for (UInt8& b : pixels) {
+    seed = seed * 1664525u + 1013904223u;
+    b = UInt8(seed >> 24);
+  }
+  pixels[0] = 0, pixels[4] = 255, pixels[5] = 255;  // alpha 0, and opaque white red
+  CGDataProviderRef provider = CGDataProviderCreateWithData(nullptr, pixels.data(), pixels.size(), nullptr);
+  CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
+  CGImageRef image = CGImageCreate(n, 1, 8, 32, n * 4, space, kCGImageAlphaFirst, provider, nullptr, false,
+                                   kCGRenderingIntentDefault);
+  ASSERT_NE(image, nullptr);
+  Canvas canvas(n, 1);
+  std::memset(canvas.bytes.data(), 0, canvas.bytes.size());
+  CGContextDrawImage(canvas.c, CGRectMake(0, 0, double(n), 1), image);
+  for (size_t i = 0; i < n; ++i) {
+    const UInt8* p = &pixels[4 * i];
+    const int a = p[0];
+    EXPECT_EQ(canvas.at(i, 0), (Bytes{a, (p[1] * a + 127) / 255, (p[2] * a + 127) / 255, (p[3] * a + 127) / 255}))
+        << "pixel " << i;
+  }
+  CGImageRelease(image);
+  CGColorSpaceRelease(space);
+  CGDataProviderRelease(provider);
+}
+
 }  // namespace
