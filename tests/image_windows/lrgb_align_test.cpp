@@ -552,6 +552,24 @@ TEST_F(LRGBAlign, FailuresWhileBuildingLeaveNoWindowAndNoClass) {
   HIObjectUnregisterClass(again);
 }
 
+TEST_F(LRGBAlign, AMagnifierThatCannotBeMadeLeavesTheWindowWithoutIt) {
+  TwoLayers();
+  // The second handler installed is the view's own (the first is the window's).
+  InjectFailureAt("InstallEventHandler", eventInternalErr, 2);
+  ScriptedUser user;
+  user.Do([&] {
+        EXPECT_EQ(r_->mEnlargedView, nullptr);
+        EXPECT_EQ(r_->mShowEnlarged, 0u);
+        EXPECT_EQ(UserMouse(Control("IMAG"), kEventMouseMoved, Point{20, 30}), noErr);
+        EXPECT_EQ(r_->mViewCenterX, 30u);  // the point is still followed
+      })
+      .ClickOK();
+  EXPECT_EQ(myManualyAlignImages(r_), noErr);
+  EXPECT_TRUE(Windows().empty());
+  EXPECT_EQ(r_->mEnlargedClass, nullptr);
+  EXPECT_TRUE(user.Errors().empty());
+}
+
 TEST_F(LRGBAlign, ScrollBarsMoveTheVisiblePartOfALargeCanvas) {
   // 2000 x 1500 layers: a 3000 x 2250 canvas, larger than the screen allows.
   Layers({{2000, 1500, 255, 255, 255}, {2000, 1500, 0, 0, 255}}, 0, 1);
