@@ -175,6 +175,13 @@ TEST_F(LRGBAlign, PopUpsFollowTheLayerCount) {
   four.Do([&] {
         EXPECT_EQ(GetControl32BitValue(Control("ACLY")), 1);
         EXPECT_EQ(ControlItems(Control("SIZL")).size(), 4u);
+        // A 60 x 45 canvas in a larger well: only the canvas is copied.
+        CGrafPtr port = GetWindowPort(Window());
+        const Rect w = r_->mWellRect;
+        ASSERT_GT(w.right - w.left, 100);
+        EXPECT_EQ(SkyloomPortPixel(port, w.left + 59, w.top + 44), 0xFF000000u | 0x808080u);
+        EXPECT_EQ(SkyloomPortPixel(port, w.left + 60, w.top + 10), kSkyloomWindowBackground);
+        EXPECT_EQ(SkyloomPortPixel(port, w.left + 10, w.top + 45), kSkyloomWindowBackground);
       })
       .ChooseItem(Sig("ACLY"), 0, 2)
       .Do([&] { std::copy(r_->mOffsetX, r_->mOffsetX + 4, before); })
