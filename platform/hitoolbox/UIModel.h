@@ -19,7 +19,7 @@ void SetResourceDirectory(const std::string& folder);
 std::string ResourceDirectory();
 // Disposes every window, view, menu-bar menu and timer the model still holds,
 // unregisters the view classes, and clears the alert log, cursor record,
-// failure injections and opened URLs.
+// failure injections, opened URLs and any drag still to be tracked.
 void ResetModel();
 // The next `count` calls of the named function fail with `status`. Names:
 // "CreateNibReference", "CreateWindowFromNib", "CreateMenuFromNib",
