@@ -27,6 +27,8 @@ struct CGRect {
   CGSize size;
 };
 
+inline CGPoint CGPointMake(CGFloat x, CGFloat y) { return CGPoint{x, y}; }
+inline CGSize CGSizeMake(CGFloat width, CGFloat height) { return CGSize{width, height}; }
 inline CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat width, CGFloat height) {
   return CGRect{{x, y}, {width, height}};
 }
@@ -144,3 +146,52 @@ void CGContextSetTextDrawingMode(CGContextRef c, CGTextDrawingMode mode);
 // Draws length bytes of text (Mac Roman) with its baseline starting at (x, y).
 // Recorded with x and y; the text itself is kept in the call's text.
 void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* text, size_t length);
+
+// ---- Affine transformations ----
+// A point (x, y) maps to (a x + c y + tx, b x + d y + ty). The functions that
+// take a transform t and an operation put the operation before t: the point
+// is first translated (turned, scaled), then taken through t.
+struct CGAffineTransform {
+  CGFloat a, b, c, d, tx, ty;
+};
+extern const CGAffineTransform CGAffineTransformIdentity;
+CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat d, CGFloat tx, CGFloat ty);
+CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, CGFloat ty);
+CGAffineTransform CGAffineTransformMakeScale(CGFloat sx, CGFloat sy);
+// Counter-clockwise in a y-up space for a positive angle (radians).
+CGAffineTransform CGAffineTransformMakeRotation(CGFloat angle);
+CGAffineTransform CGAffineTransformTranslate(CGAffineTransform t, CGFloat tx, CGFloat ty);
+CGAffineTransform CGAffineTransformScale(CGAffineTransform t, CGFloat sx, CGFloat sy);
+CGAffineTransform CGAffineTransformRotate(CGAffineTransform t, CGFloat angle);
+// t1 first, then t2.
+CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2);
+CGPoint CGPointApplyAffineTransform(CGPoint point, CGAffineTransform t);
+// The axis-aligned bounding box of the transformed rectangle.
+CGRect CGRectApplyAffineTransform(CGRect rect, CGAffineTransform t);
+
+// The context's transformation, changed the same way: the new operation
+// applies to user-space points before what was there. Recorded with their
+// arguments.
+void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty);
+void CGContextRotateCTM(CGContextRef c, CGFloat angle);
+void CGContextScaleCTM(CGContextRef c, CGFloat sx, CGFloat sy);
+void CGContextConcatCTM(CGContextRef c, CGAffineTransform t);
+
+// ---- Bitmap contexts ----
+// A context drawing into width x height pixels of 8 bits a component, 32 bits
+// a pixel, device RGB, alpha (or a skipped byte) first: with the default (or
+// 32Big) byte order the bytes of a pixel are A, R, G, B in memory; with
+// kCGBitmapByteOrder32Little they are B, G, R, A. Premultiplied alpha first
+// and none-skip-first are made; other layouts, a row of fewer than 4 x width
+// bytes or row bytes that are not a multiple of 4 give null. With data null
+// the context allocates (and frees) its own zeroed pixels. The caller's bytes
+// are in the asked layout whenever no drawing call is running: every drawing
+// call converts only the area it may touch. User space: origin at the bottom
+// left, memory row 0 at the top. Recorded as "CGBitmapContextCreate" with
+// width, height and row bytes.
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
+                                   size_t bytesPerRow, struct CGColorSpace* space, UInt32 bitmapInfo);
+void* CGBitmapContextGetData(CGContextRef c);
+size_t CGBitmapContextGetWidth(CGContextRef c);
+size_t CGBitmapContextGetHeight(CGContextRef c);
+size_t CGBitmapContextGetBytesPerRow(CGContextRef c);

@@ -221,6 +221,11 @@ OSStatus HIViewFindByID(HIViewRef start, HIViewID id, HIViewRef* out) {
   if (!out) return paramErr;
   *out = nullptr;
   if (!isLiveControl(start) || !start->window) return errUnknownControl;
+  // The content view is the root view itself here.
+  if (start->isRoot && id.signature == kHIViewWindowContentID.signature && id.id == kHIViewWindowContentID.id) {
+    *out = start;
+    return noErr;
+  }
   for (auto& c : start->window->controls) {
     if (c->signature != id.signature || c->id != id.id) continue;
     // Only views inside the starting one count.
@@ -244,26 +249,6 @@ OSStatus HIViewGetBounds(HIViewRef view, HIRect* out) {
 
 OSStatus HIViewSetVisible(HIViewRef view, Boolean visible) { return SetControlVisibility(view, visible, false); }
 Boolean HIViewIsVisible(HIViewRef view) { return IsControlVisible(view); }
-
-OSStatus HIViewGetFrame(HIViewRef view, HIRect* out) {
-  if (!out) return paramErr;
-  if (!isLiveControl(view)) return errUnknownControl;
-  Rect b = view->bounds;
-  if (view->isRoot) GetWindowPortBounds(view->window, &b);
-  *out = CGRectMake(CGFloat(b.left), CGFloat(b.top), CGFloat(b.right - b.left), CGFloat(b.bottom - b.top));
-  return noErr;
-}
-
-OSStatus HIViewSetFrame(HIViewRef view, const HIRect* frame) {
-  if (!frame) return paramErr;
-  if (!isLiveControl(view) || view->isRoot) return errUnknownControl;
-  // Whole pixels, as the controls' bounds are kept.
-  const Rect b{SInt16(std::lround(frame->origin.y)), SInt16(std::lround(frame->origin.x)),
-               SInt16(std::lround(frame->origin.y + frame->size.height)),
-               SInt16(std::lround(frame->origin.x + frame->size.width))};
-  SetControlBounds(view, &b);
-  return noErr;
-}
 
 OSStatus GetControlFeatures(ControlRef control, UInt32* out) {
   if (!out) return paramErr;

@@ -750,3 +750,36 @@ void EndUpdate(WindowRef window);
 // Global (screen) to the window's local coordinates: GlobalToLocalInWindow
 // takes the window; the QuickDraw form uses the current port's window.
 void SkyloomGlobalToLocal(WindowRef window, Point* point);
+
+// ---- View frames, features and the window's content view ----
+// The content view: HIViewFindByID(HIViewGetRoot(window), kHIViewWindowContentID, ...)
+// gives the root view, whose subviews are the window's top-level controls.
+extern const HIViewID kHIViewWindowContentID;
+// HIViewGetFrame and HIViewSetFrame: with the view bounds above.
+
+// ---- Content clicks and mouse tracking ----
+// A mouse-down that the window's handlers leave alone is offered to them
+// again as kEventWindowHandleContentClick (the same parameters) before it
+// becomes a control click.
+enum : EventKind { kEventWindowHandleContentClick = 85 };
+typedef UInt16 MouseTrackingResult;
+enum : MouseTrackingResult {
+  kMouseTrackingMouseDown = 1,
+  kMouseTrackingMouseUp = 2,
+  kMouseTrackingMouseExited = 3,
+  kMouseTrackingMouseEntered = 4,
+  kMouseTrackingMouseDragged = 5,
+  kMouseTrackingKeyModifiersChanged = 6,
+  kMouseTrackingUserCancelled = 7,
+  kMouseTrackingTimedOut = 8,
+  kMouseTrackingMouseMoved = 9,
+  kMouseTrackingMousePressed = kMouseTrackingMouseDown,
+  kMouseTrackingMouseReleased = kMouseTrackingMouseUp,
+};
+// Waits for the mouse to move or its button to change while a button is
+// held: the next point of the user's drag (window-local, the port being the
+// window's), kMouseTrackingMouseDragged for each step and
+// kMouseTrackingMouseReleased for the last; with no drag going on, the
+// button is up where the mouse last was (kMouseTrackingMouseReleased).
+// inPort is accepted and not used (the current drag knows its window).
+OSStatus TrackMouseLocation(struct OpaqueGrafPtr* inPort, Point* outPt, MouseTrackingResult* outResult);

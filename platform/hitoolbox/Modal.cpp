@@ -531,10 +531,17 @@ OSStatus UserMouseInWindow(WindowRef w, EventKind kind, Point where, UInt32 modi
   SetEventParameter(e, kEventParamMouseButton, typeMouseButton, sizeof button, &button);
   SetEventParameter(e, kEventParamClickCount, typeUInt32, sizeof clickCount, &clickCount);
   if (over) SetEventParameter(e, kEventParamControlRef, typeControlRef, sizeof over, &over);
+  model().lastMouse = where;
   s = SendEventToEventTarget(e, &w->target);
+  // What the standard window handler does with a press nobody took: the
+  // window hears it again as a content click, then the control under it.
+  if (kind == kEventMouseDown && s == eventNotHandledErr && isLiveWindow(w)) {
+    e->kind = kEventWindowHandleContentClick;
+    e->eventClass = kEventClassWindow;
+    s = SendEventToEventTarget(e, &w->target);
+  }
   ReleaseEvent(e);
-  // What the standard window handler does with a press nobody took.
-  if (kind == kEventMouseDown && s == eventNotHandledErr && over && isLiveControl(over)) {
+  if (kind == kEventMouseDown && s == eventNotHandledErr && over && isLiveControl(over) && isLiveWindow(w)) {
     if (CreateEvent(nullptr, kEventClassControl, kEventControlClick, GetCurrentEventTime(), 0, &e) == noErr) {
       Point local{short(where.v - over->bounds.top), short(where.h - over->bounds.left)};
       SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof over, &over);

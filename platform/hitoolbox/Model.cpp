@@ -232,6 +232,8 @@ void ResetModel() {
   m.openedURLs.clear();
   m.urlOpener = nullptr;
   m.quitAppLoop = false;
+  m.trackFeed.clear();
+  m.lastMouse = Point{0, 0};
 }
 
 }  // namespace skyloom::ui

@@ -1,5 +1,6 @@
 // Records of the headless model, shared by the HIToolbox implementation files.
 #pragma once
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -177,6 +178,10 @@ struct Model {
   Rect availableScreen{22, 0, 1200, 1920};
   int appLoopRuns = 0;
   bool quitAppLoop = false;
+  // The drag going on: the points TrackMouseLocation still gives
+  // (window-local), and where the mouse was last.
+  std::deque<Point> trackFeed;
+  Point lastMouse{0, 0};
 };
 
 Model& model();

@@ -49,6 +49,10 @@ std::string ScriptedUser::Step::Describe() const {
     case Kind::Drag:
       return "drag in " + control + " from (" + std::to_string(from.h) + ", " + std::to_string(from.v) + ") to (" +
              std::to_string(to.h) + ", " + std::to_string(to.v) + ")" + where;
+    case Kind::DragPath:
+      return "drag in " + control + " from (" + std::to_string(from.h) + ", " + std::to_string(from.v) + ") through " +
+             std::to_string(path.size()) + " points" + where;
+    case Kind::Key: return "press key " + std::to_string(number) + where;
     case Kind::Close: return "close the window" + where;
     case Kind::Alert: return "answer the alert with button " + std::to_string(number);
     case Kind::Wait: return "wait " + std::to_string(seconds) + " s";
@@ -144,6 +148,24 @@ ScriptedUser& ScriptedUser::Drag(OSType sig, SInt32 id, Point from, Point to, co
   return Add(std::move(s));
 }
 
+ScriptedUser& ScriptedUser::DragPath(OSType sig, SInt32 id, Point from, std::vector<Point> path,
+                                   const std::string& window) {
+  Step s = NewStep(Kind::DragPath, window);
+  s.signature = sig;
+  s.id = id;
+  s.from = from;
+  s.path = std::move(path);
+  return Add(std::move(s));
+}
+
+ScriptedUser& ScriptedUser::Key(char charCode, UInt32 keyCode, bool repeat, const std::string& window) {
+  Step s = NewStep(Kind::Key, window);
+  s.number = SInt32(keyCode);
+  s.text = std::string(1, charCode);
+  s.seconds = repeat ? 1 : 0;
+  return Add(std::move(s));
+}
+
 ScriptedUser& ScriptedUser::CloseWindow(const std::string& window) { return Add(NewStep(Kind::Close, window)); }
 
 ScriptedUser& ScriptedUser::AnswerAlert(DialogItemIndex item) {
@@ -229,6 +251,20 @@ OSStatus ScriptedUser::Perform(const Step& s, const LoopState& state) {
       // A press may close what was pressed; the rest of the gesture is then moot.
       if (s.kind == Kind::Drag && ControlKindOf(c)) UserMouse(c, kEventMouseDragged, s.to, mods);
       return ControlKindOf(c) ? UserMouse(c, kEventMouseUp, s.to, mods) : OSStatus(noErr);
+    }
+    case Kind::DragPath: {
+      if (OSStatus st = control(&c)) return st;
+      Rect b;
+      GetControlBounds(c, &b);
+      Point from{short(b.top + s.from.v), short(b.left + s.from.h)};
+      std::vector<Point> path;
+      for (Point p : s.path) path.push_back(Point{short(b.top + p.v), short(b.left + p.h)});
+      return UserDragPath(GetControlOwner(c), from, path, c);
+    }
+    case Kind::Key: {
+      WindowRef w = Facing(state, s.window);
+      if (!w) return errInvalidWindowRef;
+      return UserKey(w, s.text.empty() ? 0 : s.text[0], UInt32(s.number), 0, s.seconds != 0);
     }
     case Kind::Alert: {
       DialogRef a = CurrentAlert();

@@ -52,6 +52,12 @@ class ScriptedUser : public UserAgent {
                         const std::string& window = "");
   // Mouse down at from, dragged to to (one step), up at to.
   ScriptedUser& Drag(OSType signature, SInt32 id, Point from, Point to, const std::string& window = "");
+  // Mouse down at from, moved through every point of path (control
+  // coordinates), up at the last; the window may track it (UserDragPath).
+  ScriptedUser& DragPath(OSType signature, SInt32 id, Point from, std::vector<Point> path,
+                         const std::string& window = "");
+  // A key pressed (or held, repeating) in the window the user faces.
+  ScriptedUser& Key(char charCode, UInt32 keyCode, bool repeat = false, const std::string& window = "");
   ScriptedUser& CloseWindow(const std::string& window = "");
   ScriptedUser& AnswerAlert(DialogItemIndex item = kAlertStdAlertOKButton);
   // Lets the run loop go on (timers fire) for that long before the next step.
@@ -65,7 +71,7 @@ class ScriptedUser : public UserAgent {
   bool Act(const LoopState& state) override;
 
  private:
-  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, ClickAt, Drag, Close, Alert, Wait, Do };
+  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, ClickAt, Drag, DragPath, Key, Close, Alert, Wait, Do };
   struct Step {
     Kind kind = Kind::Do;
     std::string window;
@@ -75,6 +81,7 @@ class ScriptedUser : public UserAgent {
     std::string text;
     double seconds = 0;
     Point from{0, 0}, to{0, 0};
+    std::vector<Point> path;
     std::function<void()> fn;
     std::string Describe() const;
   };

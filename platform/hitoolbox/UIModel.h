@@ -19,7 +19,7 @@ void SetResourceDirectory(const std::string& folder);
 std::string ResourceDirectory();
 // Disposes every window, view, menu-bar menu and timer the model still holds,
 // unregisters the view classes, and clears the alert log, cursor record,
-// failure injections and opened URLs.
+// failure injections, opened URLs and any drag still to be tracked.
 void ResetModel();
 // The next `count` calls of the named function fail with `status`. Names:
 // "CreateNibReference", "CreateWindowFromNib", "CreateMenuFromNib",
@@ -120,6 +120,12 @@ OSStatus UserAnswerAlert(DialogRef alert, DialogItemIndex item);
 // control's own coordinates) and kEventParamKeyModifiers.
 OSStatus UserMouseInWindow(WindowRef window, EventKind kind, Point where, UInt32 modifiers = 0, UInt32 clickCount = 1,
                            ControlRef over = nullptr);
+// A drag: the button goes down at from (window content point), the mouse
+// moves through the points of path and the button comes up at the last one.
+// The mouse-down's handlers may follow the drag with TrackMouseLocation,
+// which gives the points in turn (the last as the release); the steps they
+// did not take then come as kEventMouseDragged, and kEventMouseUp ends it.
+OSStatus UserDragPath(WindowRef window, Point from, const std::vector<Point>& path, ControlRef over = nullptr);
 // The same at a point of the control's own coordinates (0, 0 at its top left).
 OSStatus UserMouse(ControlRef control, EventKind kind, Point where, UInt32 modifiers = 0, UInt32 clickCount = 1);
 // A key: kEventRawKeyDown (or kEventRawKeyRepeat) to the focused control of
