@@ -391,6 +391,56 @@ struct MyCameraWindowDataStruct {
   SInt32 mLongExpReadout;              // raised when the exposure has ended
   UInt64 mExposureStartTime;           // Microseconds at the exposure's start
   UInt64 mCountdownTime;               // Microseconds of the last countdown update
+
+  // ---- camera preferences and settings slots: the fields the camera's
+  // preference domain and the named settings slots keep (main thread)
+  UInt8 mPGRLongExposure;              // "PGRL": Point Grey long exposures by trigger and output pin
+  UInt8 mPGRLongExposureCapable;       // the camera takes that trigger setting
+  UInt32 mTriggerMode;                 // "TRGMD": IIDC trigger mode of the trigger, 0 or 14
+  UInt32 mMovieFrameItem;              // 'MOFR' pop-up value (19 = every frame)
+  double mMovieFrameInterval;          // ms between recorded frames, 0 = every frame
+  OSType mSaveFileType;                // "FFMT": picture kind of single-frame grabs ('TIFF' ...)
+  UInt32 mFileNaming;                  // "FINM" 1..4: naming of grabs and recordings
+  Point mControlWindowPos;             // "CWTO", "CWLF": top, left
+  SInt16 mControlWindowHeight;         // "CWHE"
+  Point mVideoWindowPos;               // "VWTO", "VWLF"
+  UInt8 mDefaultFolderValid;           // "DFLTFOPICK": the save folder below is valid
+  SInt16 mDefaultFolderVRefNum;        // "VREFNUM"
+  SInt32 mDefaultFolderDirID;          // "PARID"
+  UInt32 mRecordFrameLimit;            // "MOFM": frames a recording, 0 no limit
+  double mSkipSharpnessPercent;        // "SKVA": per cent of the mean sharpness
+  UInt32 mSharpFrameCount;             // "SHFM": frames of the sharpness sample
+  UInt8 mHighQualityBayer;             // "HIBY"
+  UInt8 mShowTimeCode;                 // "UTCO": recordings get a time-code track
+  UInt8 mAddNoteOn;                    // "LONO": each capture-log entry asks for a note
+  UInt8 mShowReticle;                  // "RESH"
+  UInt8 mShowSaturated;                // "SHSATPIX", check box 'SHSA'
+  UInt32 mSaturationCutoff;            // "SATPIXCUTOFF"
+  UInt32 mBrightnessAreaWidth;         // "BRITAREAWIDTH"
+  UInt32 mBrightnessAreaHeight;        // "BRITAREAHEIGHT"
+  float mZoomScale;                    // "ZOOA": zoom factor of the preview
+  SInt16 mZoomItem;                    // checked zoom item 3..10 of menu 2
+  SInt16 mZoomX;                       // "ZOOX", "ZOOY": zoom centre in frame pixels
+  SInt16 mZoomY;
+  UInt8 mColourizeOn;                  // "COLOURIZE_ON"
+  RGBColor mColourizeColour;           // "COLOURIZE_R", "_G", "_B"
+  UInt32 mColourizeTable[256];         // grey level -> tinted ARGB32 pixel
+  UInt8 mHelpOption;                   // "HELP": help tags shown
+  UInt8 mOpenFrameAfterSave;           // "OPFD"
+  UInt8 mOpenMovieAfterSave;           // "OPMO"
+  UInt32 mAverageFrameCount;           // "GFAV"
+  UInt32 mSumFrameCount;               // "GFSM"
+  UInt32 mPixel16Shift;                // "PIXEL16SHIFT" 0..7
+  UInt8 mPixel16EndianSwap;            // "PIXEL16ENDIANSWAP"
+  UInt32 mTemperatureSettable;         // the camera takes a target temperature
+  float mTargetTemperature;            // "MAINTAINTEMP", kelvin
+  UInt8 mShowTemperature;              // "SHOWTEMP"
+  UInt8 mShowSharpness;                // the control window's live measurement is sharpness
+  SInt32 mSavedSlotCount;              // settings slots in use; menu 12 items 1 and 2 follow it
+  UInt8 mGrabControlsEnabled;          // the grab controls are enabled
+  UInt8 mRecording;                    // a recording runs
+  UInt8 mGrabWanted;                   // the next eligible frame goes to the grab buffer
+  SInt32 mGrabPending;                 // a grab is asked for and not completed (atomics only)
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
