@@ -290,7 +290,7 @@ OSStatus ReadPass(MyCameraWindowDataStruct* r) {
 
   // 9. Zoom.
   if (number("ZOOA", true, 0.01, 8)) {
-    r->mZoomScale = float(v);
+    r->mZoomScale = InType<float>(v);
     r->mZoomItem = ZoomItemForScale(r->mZoomScale);
   } else {
     r->mZoomScale = 1.0f;
@@ -328,7 +328,7 @@ OSStatus ReadPass(MyCameraWindowDataStruct* r) {
 
   // Guiding options.
   r->mDecCalibrationMode = u32("DECTRACKING", 1, 4, 1);
-  r->mTrackAccuracy = number("PIXACCURCY", true, 0.1, 10) ? float(v) : 0.1f;
+  r->mTrackAccuracy = number("PIXACCURCY", true, 0.1, 10) ? InType<float>(v) : 0.1f;
   r->mMinRAMotionPixels = u32("MAXRAPIX", 5, 50, 30);
   r->mMinDecMotionPixels = u32("MAXDECPIX", 5, 50, 10);
   r->mTurbulenceLimit = flag("USEFWHMHFD", true, 0);
@@ -344,7 +344,7 @@ OSStatus ReadPass(MyCameraWindowDataStruct* r) {
   // Frame geometry, temperature and the regions of interest.
   r->mTop = number("FMT7TOP", false, 0, 8000) ? Geometry(v) : 0;
   r->mLeft = number("FMT7LEFT", false, 0, 8000) ? Geometry(v) : 0;
-  if (r->mTemperatureSettable != 0 && number("MAINTAINTEMP", false, 0, 1000)) r->mTargetTemperature = float(v);
+  if (r->mTemperatureSettable != 0 && number("MAINTAINTEMP", false, 0, 1000)) r->mTargetTemperature = InType<float>(v);
   if (r->mTemperatureMode != 0 && number("SHOWTEMP", false, 0, 1)) r->mShowTemperature = v > 0;
   if (number("FMT7WIDTH", false, 0, 8000)) r->mWidth = Geometry(v);
   if (number("FMT7HEIGHT", false, 0, 8000)) r->mHeight = Geometry(v);
