@@ -461,3 +461,33 @@ TEST_F(CameraPrefs, NumbersStayInTheirFieldsWhateverTheFileSays) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CameraPrefs, TheSaveFolderIsKeptWhileItCanBeFound) {
+  MyCameraWindowDataStruct* r = OpenReady(SimDefaultColourPersonality());
+  ASSERT_NE(r, nullptr);
+  FSRef folder;
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(saveFolder_.c_str()), &folder, nullptr), noErr);
+  FSCatalogInfo info;
+  ASSERT_EQ(FSGetCatalogInfo(&folder, kFSCatInfoVolume | kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr), noErr);
+  r->mDefaultFolderValid = 1;
+  r->mDefaultFolderVRefNum = info.volume;
+  r->mDefaultFolderDirID = SInt32(info.nodeID);
+  ASSERT_EQ(Write(), noErr);
+  r->mDefaultFolderValid = 0;
+  r->mDefaultFolderDirID = 0;
+  ASSERT_EQ(Read(), noErr);
+  EXPECT_EQ(r->mDefaultFolderValid, 1);
+  EXPECT_EQ(r->mDefaultFolderDirID, SInt32(info.nodeID));
+  // A folder id that names nothing, then a missing volume: the flag is cleared.
+  Put(CameraDomain(), "PARID", "999999");
+  ASSERT_EQ(Read(), noErr);
+  EXPECT_EQ(r->mDefaultFolderValid, 0);
+  Put(CameraDomain(), "PARID", std::to_string(info.nodeID).c_str());
+  Put(CameraDomain(), "VREFNUM", nullptr);
+  ASSERT_EQ(Read(), noErr);
+  EXPECT_EQ(r->mDefaultFolderValid, 0);
+}
+
+}  // namespace
