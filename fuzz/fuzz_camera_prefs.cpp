@@ -44,9 +44,8 @@ MyCameraWindowDataStruct gFresh;
 // size cannot be programmed, so the pass ends there) and its control window.
 void SetUpOnce() {
   if (gRecord) return;
-  const std::string source = __FILE__;
-  const std::string root = source.substr(0, source.rfind("/fuzz/"));
-  skyloom::ui::SetResourceDirectory(root + "/resources");
+  // The bundle's resources: the build tree's "resources" above the program.
+  skyloom::ui::SetResourceDirectory("");
   char dir[] = "/tmp/skyloom-fuzz-prefs-XXXXXX";
   if (!mkdtemp(dir)) abort();
   SkyloomSetConfigurationDirectory(dir);
