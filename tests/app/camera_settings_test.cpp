@@ -324,4 +324,40 @@ TEST_F(CameraSettings, ARefusedExposureBaseEndsTheApply) {
   EXPECT_EQ(r->mDisplayFormatItem, 2u);
 }
 
+TEST_F(CameraSettings, TheDialogHandlersTakeOnlyTheirCommands) {
+  EventRef command = nullptr, other = nullptr, bare = nullptr;
+  ASSERT_EQ(CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &command), noErr);
+  HICommand hc{};
+  hc.commandID = FOUR_CHAR_CODE("ZZZZ");
+  SetEventParameter(command, kEventParamDirectObject, typeHICommand, sizeof hc, &hc);
+  ASSERT_EQ(CreateEvent(nullptr, kEventClassWindow, kEventWindowClose, 0, 0, &other), noErr);
+  ASSERT_EQ(CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &bare), noErr);
+  int state[8] = {};
+  for (auto handler : {myGetSettingsNameUPPProc, myDeleteSettingsUPPProc}) {
+    EXPECT_EQ(handler(nullptr, other, state), eventNotHandledErr);
+    EXPECT_EQ(handler(nullptr, command, nullptr), noErr);
+    EXPECT_EQ(handler(nullptr, command, state), eventNotHandledErr);
+    EXPECT_NE(handler(nullptr, bare, state), noErr);  // no command to read
+  }
+  ReleaseEvent(command);
+  ReleaseEvent(other);
+  ReleaseEvent(bare);
+}
+
+TEST_F(CameraSettings, ANameTooLongForTheMenuKeepsTheSheetOpen) {
+  MyCameraWindowDataStruct* r = OpenReady(SimDefaultColourPersonality());
+  ASSERT_NE(r, nullptr);
+  skyloom::ui::ScriptedUser user;
+  user.Type(FOUR_CHAR_CODE("NAME"), 0, std::string(300, 'x'))
+      .ClickOK()
+      .AnswerAlert()
+      .Type(FOUR_CHAR_CODE("NAME"), 0, std::string(255, 'z'))
+      .ClickOK();
+  EXPECT_EQ(myCreateCameraSettings(r, nullptr), noErr);
+  EXPECT_TRUE(user.Errors().empty());
+  ASSERT_EQ(skyloom::ui::Alerts().size(), 1u);
+  EXPECT_EQ(skyloom::ui::Alerts()[0].message, "Bad String");
+  EXPECT_EQ(Item(4), std::string(255, 'z'));
+}
+
 }  // namespace
