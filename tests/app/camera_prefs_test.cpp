@@ -314,7 +314,7 @@ TEST_F(CameraPrefs, ACameraNeverSavedReadsTheApplicationDomainAndTheWriteMakesIt
   SkyloomPreferencesForgetAll();
   EXPECT_EQ(Stored(CameraDomain(), "VERS"), "4194319.000000");
   EXPECT_EQ(Stored(CameraDomain(), "GFAV"), "7.000000");
-  EXPECT_EQ(Stored(CameraDomain(), "CAID"), Stored(CameraDomain(), "CAID"));
+  EXPECT_EQ(Stored(CameraDomain(), "CAID"), std::to_string(r->mProperties.mCameraID) + ".000000");
   r->mAverageFrameCount = 1;
   ASSERT_EQ(Read(), noErr);
   EXPECT_EQ(r->mAverageFrameCount, 7u);
