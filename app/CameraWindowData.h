@@ -456,7 +456,6 @@ struct MyCameraWindowDataStruct {
   UInt32 mPreviewSkip8Bit;             // preview thinning while recording, per depth
   UInt32 mPreviewSkip16Bit;
   UInt8 mColourizeOn;                  // mono frames shown through mColourizeTable
-  UInt32* mColourizeTable;             // 256 ARGB32 entries
   UInt8 mShowSharpness;                // compute the live sharpness
   double mSharpnessAverage;            // published every 30 frames
   double mSharpnessReference;          // frame selection by sharpness
@@ -485,6 +484,38 @@ struct MyCameraWindowDataStruct {
   UInt32 mRecordFrameCounter;
   double mMovieFrameInterval;          // ms between recorded frames; <= 1.0 records all
   double mRecordNextFrameTime;         // ms; 0 before the first recorded frame
+  // ---- camera preferences and settings slots: the fields the camera's
+  // preference domain and the named settings slots keep (main thread)
+  UInt8 mPGRLongExposureCapable;       // the camera takes that trigger setting
+  UInt32 mTriggerMode;                 // "TRGMD": IIDC trigger mode of the trigger, 0 or 14
+  UInt32 mMovieFrameItem;              // 'MOFR' pop-up value (19 = every frame)
+  OSType mSaveFileType;                // "FFMT": picture kind of single-frame grabs ('TIFF' ...)
+  UInt32 mFileNaming;                  // "FINM" 1..4: naming of grabs and recordings
+  Point mControlWindowPos;             // "CWTO", "CWLF": top, left
+  SInt16 mControlWindowHeight;         // "CWHE"
+  Point mVideoWindowPos;               // "VWTO", "VWLF"
+  UInt8 mDefaultFolderValid;           // "DFLTFOPICK": the save folder below is valid
+  SInt16 mDefaultFolderVRefNum;        // "VREFNUM"
+  SInt32 mDefaultFolderDirID;          // "PARID"
+  double mSkipSharpnessPercent;        // "SKVA": per cent of the mean sharpness
+  UInt8 mHighQualityBayer;             // "HIBY"
+  UInt8 mShowTimeCode;                 // "UTCO": recordings get a time-code track
+  UInt8 mAddNoteOn;                    // "LONO": each capture-log entry asks for a note
+  UInt32 mBrightnessAreaWidth;         // "BRITAREAWIDTH"
+  UInt32 mBrightnessAreaHeight;        // "BRITAREAHEIGHT"
+  SInt16 mZoomX;                       // "ZOOX", "ZOOY": zoom centre in frame pixels
+  SInt16 mZoomY;
+  UInt32 mColourizeTable[256];         // grey level -> tinted ARGB32 pixel
+  UInt8 mHelpOption;                   // "HELP": help tags shown
+  UInt8 mOpenFrameAfterSave;           // "OPFD"
+  UInt8 mOpenMovieAfterSave;           // "OPMO"
+  UInt32 mPixel16Shift;                // "PIXEL16SHIFT" 0..7
+  UInt8 mPixel16EndianSwap;            // "PIXEL16ENDIANSWAP"
+  UInt32 mTemperatureSettable;         // the camera takes a target temperature
+  float mTargetTemperature;            // "MAINTAINTEMP", kelvin
+  UInt8 mShowTemperature;              // "SHOWTEMP"
+  SInt32 mSavedSlotCount;              // settings slots in use; menu 12 items 1 and 2 follow it
+  UInt8 mGrabControlsEnabled;          // the grab controls are enabled
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

@@ -425,7 +425,7 @@ void handOffPreview(MyCameraWindowDataStruct& r, T* frame, double frameTime, dou
     const UInt32 depth = k16 ? 16 : r.mBitsPerPixel;
     if (r.mDisplayFormat != kARGB) {
       ORXDCAMConvertRawFrameToARGB32(r.mCameraHandle, frame, w, h, r.mDisplayFormat, depth, preview, w * 4);
-    } else if (r.mColourizeOn == 1 && r.mColourizeTable && r.mPixelFormat == kRaw &&
+    } else if (r.mColourizeOn == 1 && r.mPixelFormat == kRaw &&
                (k16 || r.mBitsPerPixel == 8)) {
       const UInt32* table = r.mColourizeTable;
       const size_t n = size_t(w) * h;

@@ -442,6 +442,13 @@ Rect* GetWindowPortBounds(WindowRef window, Rect* bounds);
 typedef void* GDHandle;  // as QuickDraw has it
 GDHandle GetMainDevice();
 OSStatus GetAvailableWindowPositioningBounds(GDHandle inDevice, Rect* outAvailableRect);
+// The desktop ("gray") region: every screen less the menu bar. One region
+// lives as long as the process; callers never dispose of it. Its bounds are
+// the full screen's with the top at the menu bar's bottom.
+typedef struct OpaqueRgnHandle* RgnHandle;
+RgnHandle GetGrayRgn();
+// The region's bounding box; a null region gives an empty box.
+Rect* GetRegionBounds(RgnHandle region, Rect* bounds);
 // Marks the window's content for redrawing (counted by the model).
 OSStatus HIViewSetNeedsDisplay(HIViewRef inView, Boolean inNeedsDisplay);
 void DrawControls(WindowRef window);

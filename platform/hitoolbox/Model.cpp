@@ -588,6 +588,22 @@ OSStatus GetAvailableWindowPositioningBounds(GDHandle device, Rect* out) {
   return noErr;
 }
 
+RgnHandle GetGrayRgn() {
+  static int desktop;
+  return reinterpret_cast<RgnHandle>(&desktop);
+}
+
+Rect* GetRegionBounds(RgnHandle region, Rect* bounds) {
+  if (!bounds) return nullptr;
+  *bounds = Rect{0, 0, 0, 0};
+  if (region != GetGrayRgn()) return bounds;
+  // The menu bar is the strip above the available area.
+  const Rect& full = model().screen;
+  *bounds = full;
+  bounds->top = std::max(full.top, model().availableScreen.top);
+  return bounds;
+}
+
 OSStatus SetWindowBounds(WindowRef w, WindowRegionCode, const Rect* b) {
   if (!isLiveWindow(w)) return errInvalidWindowRef;
   if (!b) return paramErr;

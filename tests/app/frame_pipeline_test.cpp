@@ -445,7 +445,7 @@ TEST_F(PipelineTest, ColourizedPreviewTakesTheTableEntryOfEachSample) {
     memcpy(&table[i], bytes, 4);
   }
   r_->mColourizeOn = 1;
-  r_->mColourizeTable = table.data();
+  memcpy(r_->mColourizeTable, table.data(), sizeof r_->mColourizeTable);
   r_->mRunning = 1;
   std::vector<UInt8> f8 = Ramp8();
   myProcessFrame8Bit(r_, f8.data(), 1, 1);

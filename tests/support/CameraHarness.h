@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/CameraIdentification.h"
+#include "app/CameraPrefs.h"
 #include "app/CameraWindowData.h"
 #include "app/LongExposure.h"
 #include "app/PreviewDrawing.h"
@@ -111,6 +112,19 @@ class CameraHarness : public UiTest {
     if ((err = IdentifyFamily(r, propertiesErr)) != noErr) return Fail(err);
 
     FillVideoSizes(r);
+    // The settings submenu, as start-up inserts it, with the slots' names.
+    if (!GetMenuRef(kMyCameraSettingsMenuID)) {
+      IBNibRef menus = nullptr;
+      MenuRef settings = nullptr;
+      if (CreateNibReference(CFSTR("ORX_DCAM"), &menus) == noErr) {
+        if (CreateMenuFromNib(menus, CFSTR("CameraSettings"), &settings) == noErr) {
+          InsertMenu(settings, hierMenu);
+          ReleaseMenu(settings);
+        }
+        DisposeNibReference(menus);
+      }
+    }
+    mySetUpCameraSettingsMenu(r);
     SetWRefCon(r->mVideoWindow, SRefCon(r));
     SetWRefCon(r->mControlWindow, SRefCon(r));
     r->mControlWindowShown = 1;
@@ -174,9 +188,35 @@ class CameraHarness : public UiTest {
     r->mBalanceColour = RGBColor{65535, 65535, 65535};
     r->mDarkFrameCount = 1;
     r->mFlatFrameCount = 1;
+    // What the preferences find before they are read.
+    r->mMovieFrameItem = 19;
+    r->mFileNaming = 1;
+    r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
     r->mZoomScale = 1.0f;
     r->mZoomItem = 6;
+    r->mZoomX = 320;
+    r->mZoomY = 240;
+    r->mControlWindowPos = Point{60, 4};
+    r->mVideoWindowPos = Point{60, 4};
+    r->mControlWindowHeight = 566;
+    r->mSkipSharpnessPercent = 10.0;
+    r->mSharpFrameCount = 1;
+    r->mHotPixelThreshold = 23;
+    r->mHelpOption = 1;
+    r->mOpenFrameAfterSave = 1;
+    r->mOpenMovieAfterSave = 1;
+    r->mAverageFrameCount = 1;
+    r->mSumFrameCount = 1;
+    r->mDecCalibrationMode = 1;
+    r->mCalibrationMoveItem = 2;
+    r->mTrackAccuracy = 0.1f;
+    r->mMinRAMotionPixels = 30;
+    r->mMinDecMotionPixels = 10;
     r->mSaturationCutoff = 255;
+    r->mBrightnessAreaWidth = 64;
+    r->mBrightnessAreaHeight = 64;
+    r->mShowTemperature = 1;
+    r->mColourizeColour = RGBColor{65535, 65535, 65535};
   }
 
   // The video window's scroll bars; the thickness is the height of the

@@ -647,6 +647,17 @@ TEST_F(HIToolboxTest, ScreenAndPortBounds) {
   EXPECT_EQ(r.left, 0);
   EXPECT_EQ(r.bottom, 360);
   EXPECT_EQ(r.right, 560);
+  // The desktop region: the screen below the menu bar.
+  Rect desk{};
+  EXPECT_EQ(GetRegionBounds(GetGrayRgn(), &desk), &desk);
+  EXPECT_EQ(desk.top, 22);
+  EXPECT_EQ(desk.left, 0);
+  EXPECT_EQ(desk.bottom, 800);
+  EXPECT_EQ(desk.right, 1000);
+  EXPECT_EQ(GetGrayRgn(), GetGrayRgn());
+  GetRegionBounds(nullptr, &desk);
+  EXPECT_EQ(desk.bottom - desk.top, 0);
+  EXPECT_EQ(GetRegionBounds(GetGrayRgn(), nullptr), nullptr);
   SetScreenBounds(Rect{0, 0, 1200, 1920}, Rect{22, 0, 1200, 1920});
 }
 
