@@ -80,6 +80,7 @@ OSStatus myDeleteCameraSettings(WindowRef parent, SInt32* slotCount);
 OSStatus myGetSettingsNameUPPProc(EventHandlerCallRef call, EventRef event, void* state);
 OSStatus myDeleteSettingsUPPProc(EventHandlerCallRef call, EventRef event, void* state);
 
-// The frame callback that video runs with; a display-format change that
-// stops delivery assigns it again (with the record as reference value).
+// The frame callback that video runs with (myDisplayCallback; tests put a
+// spy here); a display-format change that stops delivery assigns it again
+// (with the record as reference value).
 extern MyDCAMFrameCallback gMyLiveFrameCallback;

@@ -9,12 +9,13 @@
 #include "app/ExposureControls.h"
 #include "camera_driver/ORXDCAM.h"
 #include "pixel/BayerPlanes.h"
+#include "app/FramePipeline.h"
 #include "platform/corefoundation/CFPreferences.h"
 #include "utilities/Alerts.h"
 #include "utilities/Controls.h"
 #include "utilities/PreferenceText.h"
 
-MyDCAMFrameCallback gMyLiveFrameCallback = nullptr;
+MyDCAMFrameCallback gMyLiveFrameCallback = myDisplayCallback;
 
 namespace {
 
