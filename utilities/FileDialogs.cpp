@@ -200,8 +200,14 @@ OSStatus myGetMultipleFSRefForReading(WindowRef parent, CFStringRef message, UIn
                      preferenceKey);
 }
 
-OSStatus myNavServSaveFileFSRef(WindowRef parent, CFStringRef message, CFStringRef defaultName, FSRef* file,
-                                OSType creator, OSType type, NavDialogOptionFlags optionFlags, UInt32 preferenceKey) {
+namespace {
+
+// The save dialog up to a valid answer: runs it, and when the user saved
+// with a name of the right length in a chosen folder, hands both to
+// onChosen, whose status is the result. userCanceledErr when cancelled.
+template <typename OnChosen>
+OSStatus RunPutFileDialog(WindowRef parent, CFStringRef message, CFStringRef defaultName, OSType creator,
+                          OSType type, NavDialogOptionFlags optionFlags, UInt32 preferenceKey, OnChosen onChosen) {
   NavEventUPP upp = NewNavEventUPP(myNavEventCallBackWithWindowProc);
   if (upp == nullptr) return memFullErr;
   NavDialogCreationOptions options;
@@ -229,19 +235,7 @@ OSStatus myNavServSaveFileFSRef(WindowRef parent, CFStringRef message, CFStringR
       } else if (CFStringGetLength(reply.saveFileName) > kMaxNameUnits) {
         err = bdNamErr;
       } else {
-        const std::vector<UniChar> name = Units(reply.saveFileName);
-        if (reply.replacing) {
-          FSRef existing;
-          err = FSMakeFSRefUnicode(&folder, name.size(), name.data(), kNameEncodingHint, &existing);
-          if (err == noErr) err = FSDeleteObject(&existing);
-        }
-        FSRef created;
-        if (err == noErr)
-          err = FSCreateFileUnicode(&folder, name.size(), name.data(), kFSCatInfoNone, nullptr, &created, nullptr);
-        if (err == noErr) {
-          if (file != nullptr) *file = created;
-          err = NavCompleteSave(&reply, kNavTranslateInPlace);
-        }
+        err = onChosen(reply, folder);
       }
       NavDisposeReply(&reply);
     }
@@ -249,6 +243,32 @@ OSStatus myNavServSaveFileFSRef(WindowRef parent, CFStringRef message, CFStringR
   if (dialog) NavDialogDispose(dialog);
   DisposeNavEventUPP(upp);
   return err;
+}
+
+}  // namespace
+
+OSStatus myNavServSaveFileFSRef(WindowRef parent, CFStringRef message, CFStringRef defaultName, FSRef* file,
+                                OSType creator, OSType type, NavDialogOptionFlags optionFlags, UInt32 preferenceKey) {
+  return RunPutFileDialog(parent, message, defaultName, creator, type, optionFlags, preferenceKey,
+                          [&](NavReplyRecord& reply, const FSRef& folder) {
+                            const std::vector<UniChar> name = Units(reply.saveFileName);
+                            OSStatus err = noErr;
+                            if (reply.replacing) {
+                              FSRef existing;
+                              err = FSMakeFSRefUnicode(&folder, name.size(), name.data(), kNameEncodingHint,
+                                                       &existing);
+                              if (err == noErr) err = FSDeleteObject(&existing);
+                            }
+                            FSRef created;
+                            if (err == noErr)
+                              err = FSCreateFileUnicode(&folder, name.size(), name.data(), kFSCatInfoNone, nullptr,
+                                                        &created, nullptr);
+                            if (err == noErr) {
+                              if (file != nullptr) *file = created;
+                              err = NavCompleteSave(&reply, kNavTranslateInPlace);
+                            }
+                            return err;
+                          });
 }
 
 CFStringRef myFSRefGetCFStringName(const FSRef* ref) {
@@ -317,41 +337,10 @@ OSStatus myNavServSaveFileLocation(WindowRef parent, CFStringRef message, CFStri
                                    CFStringRef* name, OSType creator, OSType type, NavDialogOptionFlags optionFlags,
                                    UInt32 preferenceKey) {
   if (folder == nullptr || name == nullptr) return paramErr;
-  NavEventUPP upp = NewNavEventUPP(myNavEventCallBackWithWindowProc);
-  if (upp == nullptr) return memFullErr;
-  NavDialogCreationOptions options;
-  SetOptions(&options, parent, message, optionFlags, preferenceKey);
-  options.saveFileName = defaultName;
-  OSStatus answer = kNoAnswer;
-  NavDialogRef dialog = nullptr;
-  OSStatus err = NavCreatePutFileDialog(&options, type, creator, upp, &answer, &dialog);
-  if (err == noErr) err = Run(dialog, answer);
-  if (err == noErr) {
-    const NavUserAction action = NavDialogGetUserAction(dialog);
-    if (action != kNavUserActionSaveAs && action != kNavUserActionSaveChanges) err = userCanceledErr;
-  }
-  if (err == noErr) {
-    NavReplyRecord reply;
-    err = NavDialogGetReply(dialog, &reply);
-    if (err == noErr) {
-      FSRef chosen;
-      long items = 0;
-      if (!reply.validRecord || AECountItems(&reply.selection, &items) != noErr || items < 1 ||
-          AEGetNthPtr(&reply.selection, 1, typeFSRef, nullptr, nullptr, &chosen, sizeof chosen, nullptr) != noErr) {
-        err = userCanceledErr;
-      } else if (reply.saveFileName == nullptr || CFStringGetLength(reply.saveFileName) == 0) {
-        err = memFullErr;
-      } else if (CFStringGetLength(reply.saveFileName) > kMaxNameUnits) {
-        err = bdNamErr;
-      } else {
-        *folder = chosen;
-        *name = CFStringCreateCopy(kCFAllocatorDefault, reply.saveFileName);
-        if (*name == nullptr) err = memFullErr;
-      }
-      NavDisposeReply(&reply);
-    }
-  }
-  if (dialog) NavDialogDispose(dialog);
-  DisposeNavEventUPP(upp);
-  return err;
+  return RunPutFileDialog(parent, message, defaultName, creator, type, optionFlags, preferenceKey,
+                          [&](NavReplyRecord& reply, const FSRef& chosen) {
+                            *folder = chosen;
+                            *name = CFStringCreateCopy(kCFAllocatorDefault, reply.saveFileName);
+                            return *name == nullptr ? OSStatus(memFullErr) : OSStatus(noErr);
+                          });
 }
