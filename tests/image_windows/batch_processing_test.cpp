@@ -25,6 +25,7 @@
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
 #include "platform/navigation/NavScript.h"
+#include "tests/image_windows/BatchFixture.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestTIFF.h"
 #include "tests/support/ThreadCount.h"
@@ -36,27 +37,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using skyloom::test::Picture;
+using skyloom::test::RandomPicture;
+using skyloom::test::RefOf;
+
 constexpr MenuCommand kPRBI = FOUR_CHAR_CODE("PRBI");
 const char kDomainName[] = "com.brindlemoor.SKYLOOM_App.ImageProcessingPref";
-
-struct Picture {
-  UInt32 width, height;
-  std::vector<UInt16> rgb;
-};
-
-Picture RandomPicture(UInt32 w, UInt32 h, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> d(0, 65535);
-  Picture p{w, h, std::vector<UInt16>(size_t(w) * h * 3)};
-  for (UInt16& v : p.rgb) v = UInt16(d(gen));
-  return p;
-}
-
-FSRef RefOf(const std::string& path) {
-  FSRef ref{};
-  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr) << path;
-  return ref;
-}
 
 // What the worker must make of a picture: the render of a record with the same
 // settings, built step by step here.
@@ -110,18 +96,11 @@ void Hook(int point, UInt32 index, const MyBatchProcessDataStruct* job) {
   }
 }
 
-class BatchProcessing : public UiTest {
+class BatchProcessing : public skyloom::test::BatchFolderTest {
  protected:
   void SetUp() override {
-    UiTest::SetUp();
-    LinkRealNib();
-    const std::string strings = std::string(SKYLOOM_SOURCE_DIR) + "/resources/Localizable.strings";
-    ASSERT_EQ(symlink(strings.c_str(), (dir_ + "/Localizable.strings").c_str()), 0);
-    root_ = fs::canonical(dir_).string();
-    in_ = root_ + "/in";
-    out_ = root_ + "/out";
-    fs::create_directory(in_);
-    fs::create_directory(out_);
+    BatchFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     fs::create_directory(root_ + "/config");
     SkyloomSetConfigurationDirectory((root_ + "/config").c_str());
     SkyloomPreferencesForgetAll();
@@ -145,7 +124,7 @@ class BatchProcessing : public UiTest {
     CFRelease(domain_);
     SkyloomPreferencesForgetAll();
     SkyloomSetConfigurationDirectory(nullptr);
-    UiTest::TearDown();
+    BatchFolderTest::TearDown();
   }
   void Store(const char* key, const char* text) {
     CFStringRef k = CFStringCreateWithCString(nullptr, key, kCFStringEncodingUTF8);
@@ -163,18 +142,6 @@ class BatchProcessing : public UiTest {
     Store("MAXRED", "60000");
     Store("SAVE16Bit", save16 ? "1" : "0");
   }
-  std::string WriteInput(const std::string& name, const Picture& p) {
-    const std::string path = in_ + "/" + name;
-    skyloom::test::WriteFile(path, {});
-    EXPECT_EQ(myRGB48ToFileFSRef(RefOf(path), FOUR_CHAR_CODE("TIFF"), p.rgb.data(), p.width, p.height, 1), noErr);
-    return path;
-  }
-  // Pumps the main loop until the job has finished on it (hang guard 60 s).
-  void WaitUntilFinished() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (myBatchJobRunning() && std::chrono::steady_clock::now() < until) RunCurrentEventLoop(0.005);
-    ASSERT_FALSE(myBatchJobRunning()) << "the batch did not finish";
-  }
   // Runs 'PRBI' with the user choosing the files and the folder.
   // An alert, when one is expected, is answered after the two choices.
   OSErr Run(const std::vector<std::string>& files, const std::string& folder, ScriptedUser& user,
@@ -185,12 +152,6 @@ class BatchProcessing : public UiTest {
     DisableMenuCommand(nullptr, kPRBI);  // as the menu shows it while the command runs
     return myProcessMultipleImages();
   }
-  static bool CommandEnabled(MenuCommand command) {
-    MenuRef m = nullptr;
-    MenuItemIndex i = 0;
-    return GetIndMenuItemWithCommandID(nullptr, command, 1, &m, &i) == noErr && IsMenuItemEnabled(m, i);
-  }
-  std::string root_, in_, out_;
   CFStringRef domain_ = nullptr;
 };
 

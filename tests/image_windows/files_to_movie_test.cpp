@@ -27,6 +27,7 @@
 #include "platform/quicktime/DataReferences.h"
 #include "platform/quicktime/MovieAtoms.h"
 #include "platform/quicktime/Movies.h"
+#include "tests/image_windows/BatchFixture.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/ThreadCount.h"
 #include "tests/support/UiFixture.h"
@@ -37,27 +38,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using skyloom::test::Picture;
+using skyloom::test::RandomPicture;
+using skyloom::test::RefOf;
+
 constexpr MenuCommand kFIMO = FOUR_CHAR_CODE("FIMO");
 constexpr MenuCommand kPRBI = FOUR_CHAR_CODE("PRBI");
-
-struct Picture {
-  UInt32 width, height;
-  std::vector<UInt16> rgb;
-};
-
-Picture RandomPicture(UInt32 w, UInt32 h, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> d(0, 65535);
-  Picture p{w, h, std::vector<UInt16>(size_t(w) * h * 3)};
-  for (UInt16& v : p.rgb) v = UInt16(d(gen));
-  return p;
-}
-
-FSRef RefOf(const std::string& path) {
-  FSRef ref{};
-  EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr) << path;
-  return ref;
-}
 
 // The picture fitted into a W x H frame (cropped, or zero at the right and
 // bottom), host order.
@@ -100,19 +86,12 @@ void Hook(int point, UInt32 index, const MyBatchProcessDataStruct* job) {
   }
 }
 
-class FilesToMovie : public UiTest {
+class FilesToMovie : public skyloom::test::BatchFolderTest {
  protected:
   void SetUp() override {
-    UiTest::SetUp();
-    LinkRealNib();
-    const std::string strings = std::string(SKYLOOM_SOURCE_DIR) + "/resources/Localizable.strings";
-    ASSERT_EQ(symlink(strings.c_str(), (dir_ + "/Localizable.strings").c_str()), 0);
-    root_ = fs::canonical(dir_).string();
-    in_ = root_ + "/in";
-    out_ = root_ + "/out";
+    BatchFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     movie_ = out_ + "/Untitled.mov";
-    fs::create_directory(in_);
-    fs::create_directory(out_);
     MenuRef menu = nullptr;
     ASSERT_EQ(CreateNewMenu(200, 0, &menu), noErr);
     ASSERT_EQ(AppendMenuItemTextWithCFString(menu, CFSTR("Process Pictures"), 0, kPRBI, nullptr), noErr);
@@ -132,23 +111,12 @@ class FilesToMovie : public UiTest {
     WaitUntilFinished();
     mySetBatchTestHook(nullptr);
     mySetBatchThreadFailure(0);
-    UiTest::TearDown();
-  }
-  std::string WriteInput(const std::string& name, const Picture& p) {
-    const std::string path = in_ + "/" + name;
-    skyloom::test::WriteFile(path, {});
-    EXPECT_EQ(myRGB48ToFileFSRef(RefOf(path), FOUR_CHAR_CODE("TIFF"), p.rgb.data(), p.width, p.height, 1), noErr);
-    return path;
+    BatchFolderTest::TearDown();
   }
   std::string WriteCorrupt(const std::string& name) {
     const std::string path = in_ + "/" + name;
     skyloom::test::WriteFile(path, {'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});
     return path;
-  }
-  void WaitUntilFinished() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (myBatchJobRunning() && std::chrono::steady_clock::now() < until) RunCurrentEventLoop(0.005);
-    ASSERT_FALSE(myBatchJobRunning()) << "the job did not finish";
   }
   // Runs 'FIMO': the user picks the files, then saves as "Untitled.mov" in out_.
   OSErr Run(const std::vector<std::string>& files, ScriptedUser& user, bool answerAlert = false) {
@@ -158,11 +126,6 @@ class FilesToMovie : public UiTest {
     if (answerAlert) user.AnswerAlert();
     DisableMenuCommand(nullptr, kFIMO);  // as the menu shows it while the command runs
     return myFilesTo16BitRGB48Movie();
-  }
-  static bool CommandEnabled(MenuCommand command) {
-    MenuRef m = nullptr;
-    MenuItemIndex i = 0;
-    return GetIndMenuItemWithCommandID(nullptr, command, 1, &m, &i) == noErr && IsMenuItemEnabled(m, i);
   }
   void ExpectIdle() {
     EXPECT_FALSE(myBatchJobRunning());
@@ -183,7 +146,7 @@ class FilesToMovie : public UiTest {
     EXPECT_TRUE(skyloom::test::ToolInstalled("ffmpeg"));
     return skyloom::test::RunStdout("ffmpeg -v error -i '" + movie_ + "' -f rawvideo -pix_fmt rgb48be -");
   }
-  std::string root_, in_, out_, movie_;
+  std::string movie_;
 };
 
 TEST_F(FilesToMovie, PicturesBecomeB48rFramesInNameOrderFittedToTheFirst) {
