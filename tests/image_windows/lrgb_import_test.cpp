@@ -1,0 +1,331 @@
+// The LRGB import on the headless window model: mode 0 straight into a
+// window, modes 1-3 through the file dialogs and the alignment window with
+// pictures whose channels carry different marks, the failures, and the warp
+// of one layer into the canvas.
+#include "image_windows/LRGBImport.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image_windows/ImageWindow.h"
+#include "image_windows/ImageWindowRecord.h"
+#include "image_windows/LRGBAlign.h"
+#include "media/RGB48Files.h"
+#include "pixel/LumaRGB48.h"
+#include "platform/corefoundation/CoreFoundation.h"
+#include "platform/coreservices/Files.h"
+#include "platform/hitoolbox/UIModel.h"
+#include "platform/navigation/NavScript.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/UiFixture.h"
+
+using namespace skyloom;
+using namespace skyloom::ui;
+using skyloom::test::WriteFile;
+
+namespace {
+
+// Sample c of pixel (x, y) of picture `id`: the channel is in the top bits,
+// the picture in the next, the place in the rest, so every value tells where
+// it came from.
+UInt16 Mark(UInt32 id, UInt32 x, UInt32 y, UInt32 c) {
+  return UInt16((c << 14) | (id << 12) | ((y * 37 + x * 11) & 0xFFF));
+}
+
+std::vector<UInt16> MarkedPicture(UInt32 id, UInt32 w, UInt32 h) {
+  std::vector<UInt16> rgb(size_t(w) * h * 3);
+  for (UInt32 y = 0; y < h; ++y)
+    for (UInt32 x = 0; x < w; ++x)
+      for (UInt32 c = 0; c < 3; ++c) rgb[(size_t(y) * w + x) * 3 + c] = Mark(id, x, y, c);
+  return rgb;
+}
+
+class LRGBImport : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    LinkRealNib();
+    const std::string strings = std::string(SKYLOOM_SOURCE_DIR) + "/resources/Localizable.strings";
+    ASSERT_EQ(symlink(strings.c_str(), (dir_ + "/Localizable.strings").c_str()), 0);
+    config_ = dir_ + "/config";
+    std::filesystem::create_directory(config_);
+    SkyloomSetConfigurationDirectory(config_.c_str());
+    SkyloomPreferencesForgetAll();
+    root_ = std::filesystem::canonical(dir_).string();
+    // Menu 2 with seven items; the import turns the seventh off around its dialogs.
+    ASSERT_EQ(CreateNewMenu(2, 0, &menu_), noErr);
+    for (int i = 0; i < 7; ++i) AppendMenuItemTextWithCFString(menu_, CFSTR("item"), 0, 0, nullptr);
+    InsertMenu(menu_, 0);
+  }
+  void TearDown() override {
+    if (MyImageWindowDataStruct* r = Record()) myDisposeImageWindow(r);
+    SkyloomPreferencesForgetAll();
+    SkyloomSetConfigurationDirectory(nullptr);
+    UiTest::TearDown();
+  }
+  std::string Write(const std::string& name, UInt32 id, UInt32 w, UInt32 h) {
+    const std::string path = root_ + "/" + name;
+    WriteFile(path, {});
+    FSRef ref{};
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
+    const std::vector<UInt16> rgb = MarkedPicture(id, w, h);
+    EXPECT_EQ(myRGB48ToFileFSRef(ref, FOUR_CHAR_CODE("TIFF"), rgb.data(), w, h, 1), noErr);
+    return path;
+  }
+  static MyImageWindowDataStruct* Record() {
+    WindowRef w = FindWindow("ImageWindow");
+    return w ? reinterpret_cast<MyImageWindowDataStruct*>(GetWRefCon(w)) : nullptr;
+  }
+  // The prompt of the open file dialog, then choose the file.
+  void ChooseWithPrompt(ScriptedUser& user, const std::string& path, std::vector<std::string>* prompts) {
+    user.Do([this, prompts] {
+      prompts->push_back(ControlText(FindControl(FrontWindow(), kSkyloomNavMessageSignature, 0)));
+      EXPECT_FALSE(IsMenuItemEnabled(menu_, 7));
+    });
+    nav::Choose(user, {path});
+  }
+  bool ItemEnabled() const { return IsMenuItemEnabled(menu_, 7); }
+  std::string config_, root_;
+  MenuRef menu_ = nullptr;
+};
+
+TEST_F(LRGBImport, ModeZeroOpensThePictureAsItIs) {
+  const std::string path = Write("M42.tif", 1, 64, 48);
+  ScriptedUser user;
+  std::vector<std::string> prompts;
+  ChooseWithPrompt(user, path, &prompts);
+  ASSERT_EQ(myImportLRGBLayers(0), noErr);
+  EXPECT_EQ(prompts, (std::vector<std::string>{"Select Image:"}));
+  EXPECT_TRUE(ItemEnabled());
+  EXPECT_EQ(FindWindow("LRGBAlign"), nullptr);
+  MyImageWindowDataStruct* r = Record();
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->mWidth, 64u);
+  EXPECT_EQ(r->mHeight, 48u);
+  EXPECT_EQ(r->mGreenOffsetsLocked, 1);
+  EXPECT_EQ(WindowTitle(r->mImageWindow), "M42.tif");
+  const std::vector<UInt16> want = MarkedPicture(1, 64, 48);
+  EXPECT_EQ(std::vector<UInt16>(r->mSourceRGB48, r->mSourceRGB48 + want.size()), want);
+  std::vector<UInt16> luma(64 * 48);
+  myRGB48PtrtoLumaPtr(want.data(), luma.data(), 64, 48);
+  EXPECT_EQ(std::vector<UInt16>(r->mSourceLuma16, r->mSourceLuma16 + luma.size()), luma);
+}
+
+// Untouched layers of 400 x 300 and 300 x 200: every mode's composite is the
+// 300 x 200 middle of every picture, each channel from the file the table says.
+TEST_F(LRGBImport, UntouchedLayersComposeTheMiddleOfEachInTheModesOrder) {
+  struct Case {
+    UInt32 mode;
+    std::vector<std::string> prompts;
+    UInt32 reference, active, count;
+    UInt8 locked;
+    UInt32 rgbPicture[3];  // which picture (slot) gives red, green and blue
+    int lumaPicture;       // the slot of the luma picture, or -1 when derived
+  };
+  const Case kCases[] = {
+      {1, {"Select Luma Image:", "Select RGB Image:"}, 0, 1, 2, 0, {1, 1, 1}, 0},
+      {2, {"Select Red Image:", "Select Green Image:", "Select Blue Image:"}, 1, 0, 3, 1, {0, 1, 2}, -1},
+      {3,
+       {"Select Luma Image:", "Select Red Image:", "Select Green Image:", "Select Blue Image:"},
+       0,
+       1,
+       4,
+       0,
+       {1, 2, 3},
+       0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.mode);
+    std::vector<std::string> paths;
+    std::vector<std::array<UInt32, 2>> sizes;
+    for (UInt32 k = 0; k < c.count; ++k) {
+      const UInt32 w = k == 0 ? 400 : 300, h = k == 0 ? 300 : 200;
+      sizes.push_back({w, h});
+      paths.push_back(Write("layer" + std::to_string(c.mode) + std::to_string(k) + ".tif", k, w, h));
+    }
+    ScriptedUser user;
+    std::vector<std::string> prompts;
+    for (const auto& p : paths) ChooseWithPrompt(user, p, &prompts);
+    user.Do([&] {
+      WindowRef align = FindWindow("LRGBAlign");
+      ASSERT_NE(align, nullptr);
+      EXPECT_TRUE(ItemEnabled());
+    });
+    user.ClickOK("LRGBAlign");
+    ASSERT_EQ(myImportLRGBLayers(c.mode), noErr);
+    EXPECT_EQ(prompts, c.prompts);
+    MyImageWindowDataStruct* r = Record();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->mWidth, 300u);
+    EXPECT_EQ(r->mHeight, 200u);
+    EXPECT_EQ(r->mGreenOffsetsLocked, c.locked);
+    EXPECT_EQ(WindowTitle(r->mImageWindow), "layer" + std::to_string(c.mode) + "0.tif");
+    // Pixel (x, y) of the composite is the picture's pixel around the middle.
+    bool same = true;
+    for (UInt32 y = 0; y < 200 && same; ++y)
+      for (UInt32 x = 0; x < 300 && same; ++x) {
+        const size_t i = size_t(y) * 300 + x;
+        for (UInt32 ch = 0; ch < 3; ++ch) {
+          const UInt32 k = c.rgbPicture[ch];
+          const UInt32 dx = (sizes[k][0] - 300) / 2, dy = (sizes[k][1] - 200) / 2;
+          same &= r->mSourceRGB48[3 * i + ch] == Mark(k, x + dx, y + dy, ch);
+          EXPECT_TRUE(same) << x << "," << y << " channel " << ch;
+        }
+        if (c.lumaPicture >= 0) {
+          same &= r->mSourceLuma16[i] == Mark(0, x + 50, y + 50, 0);
+          EXPECT_TRUE(same) << "luma at " << x << "," << y;
+        }
+      }
+    myDisposeImageWindow(r);
+  }
+}
+
+TEST_F(LRGBImport, CancelOrFailureOpensNothingAndReenablesTheItem) {
+  const std::string a = Write("a.tif", 0, 40, 30), b = Write("b.tif", 1, 40, 30);
+  // Cancelling the first, second, third or fourth dialog of mode 3.
+  for (int cancelAt = 0; cancelAt < 4; ++cancelAt) {
+    ScriptedUser user;
+    for (int k = 0; k < cancelAt; ++k) nav::Choose(user, {k % 2 ? b : a});
+    nav::Cancel(user);
+    EXPECT_EQ(myImportLRGBLayers(3), userCanceledErr) << cancelAt;
+    EXPECT_TRUE(ItemEnabled());
+    EXPECT_EQ(Record(), nullptr);
+    EXPECT_EQ(SkyloomNavLiveDialogCount(), 0);
+  }
+  // Cancelling the alignment window.
+  ScriptedUser user;
+  nav::Choose(user, {a});
+  nav::Choose(user, {b});
+  user.ClickCancel("LRGBAlign");
+  EXPECT_EQ(myImportLRGBLayers(1), userCanceledErr);
+  EXPECT_EQ(Record(), nullptr);
+  EXPECT_EQ(FindWindow("LRGBAlign"), nullptr);
+
+  // A file that is no picture: the import's error passes through.
+  const std::string junk = root_ + "/junk.tif";
+  WriteFile(junk, {'n', 'o', 't'});
+  ScriptedUser bad;
+  nav::Choose(bad, {junk});
+  const OSStatus err = myImportLRGBLayers(0);
+  EXPECT_NE(err, noErr);
+  EXPECT_NE(err, userCanceledErr);
+  EXPECT_EQ(Record(), nullptr);
+  EXPECT_EQ(myImportLRGBLayers(4), paramErr);
+}
+
+TEST_F(LRGBImport, FailedAllocationsGiveMemFullAndFreeEverything) {
+  const std::string a = Write("a.tif", 0, 40, 30), b = Write("b.tif", 1, 40, 30);
+  // Each plane allocation of a mode-1 run in turn, until the run gets through.
+  for (UInt32 n = 1; n < 40; ++n) {
+    ScriptedUser user;
+    nav::Choose(user, {a});
+    nav::Choose(user, {b});
+    user.ClickOK("LRGBAlign");
+    mySetImagePlaneAllocationFailure(n);
+    const OSStatus err = myImportLRGBLayers(1);
+    mySetImagePlaneAllocationFailure(0);
+    if (err == noErr) {
+      ASSERT_GT(n, 6u);  // channel planes, crops, RGB48, LRGB64 come first
+      return;
+    }
+    EXPECT_EQ(err, memFullErr) << n;
+    EXPECT_EQ(Record(), nullptr);
+  }
+  FAIL() << "the run never got through";
+}
+
+// ---- the warp of one layer ----
+
+std::vector<UInt16> Ramp(UInt32 w, UInt32 h) {
+  std::vector<UInt16> p(size_t(w) * h);
+  for (size_t i = 0; i < p.size(); ++i) p[i] = UInt16(i * 7919 % 65536);
+  return p;
+}
+
+TEST(LRGBWarp, UntouchedOrBarelyTurnedLayersAreCopiedBitForBit) {
+  const std::vector<UInt16> layer = Ramp(30, 20);
+  for (float rotation : {0.0f, 0.01f, -0.01f}) {
+    UInt16* out = myCreateClippedRotatedScaledImageMono16Image(rotation, 1.0f, 1.0f, layer.data(), 30, 20, 5, 4, 45,
+                                                               30, 5, 4, 35, 24);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(std::vector<UInt16>(out, out + layer.size()), layer) << rotation;
+    std::free(out);
+  }
+  // Past the canvas's edges: clipped, the rest zero.
+  UInt16* out = myCreateClippedRotatedScaledImageMono16Image(0, 1, 1, layer.data(), 30, 20, 30, -5, 45, 30, 0, 0,
+                                                             100, 100);
+  ASSERT_NE(out, nullptr);  // the crop held to the 45 x 30 canvas
+  EXPECT_EQ(out[0 * 45 + 30], layer[5 * 30 + 0]);
+  EXPECT_EQ(out[14 * 45 + 44], layer[19 * 30 + 14]);
+  EXPECT_EQ(out[15 * 45 + 30], 0);
+  EXPECT_EQ(out[0], 0);
+  std::free(out);
+  EXPECT_EQ(myCreateClippedRotatedScaledImageMono16Image(0, 1, 1, layer.data(), 30, 20, 0, 0, 45, 30, 10, 0, 10,
+                                                         30),
+            nullptr);  // an empty rectangle
+}
+
+TEST(LRGBWarp, APointLandsWhereTheMapSendsIt) {
+  // A point of a layer turned by 25 degrees and scaled by 1.2 x 0.9.
+  const UInt32 w = 60, h = 40, ox = 30, oy = 20, cw = 120, ch = 90;
+  std::vector<UInt16> layer(w * h, 0);
+  const UInt32 px = 15, py = 10;
+  layer[py * w + px] = 60000;
+  const float rot = 25.0f, sx = 1.2f, sy = 0.9f;
+  UInt16* out = myCreateClippedRotatedScaledImageMono16Image(rot, sx, sy, layer.data(), w, h, ox, oy, cw, ch, 0, 0,
+                                                             cw, ch);
+  ASSERT_NE(out, nullptr);
+  // Where the map sends the point's centre (y up from the canvas's bottom).
+  const double phi = rot * -0.01745329252;
+  const double cx = ox + w / 2.0, cy = ch - oy - h / 2.0;
+  const double x0 = (ox + px + 0.5) * sx, y0 = (ch - oy - py - 0.5) * sy;
+  const double xr = cx + std::cos(phi) * (x0 - cx) - std::sin(phi) * (y0 - cy);
+  const double yr = cy + std::sin(phi) * (x0 - cx) + std::cos(phi) * (y0 - cy);
+  double s = 0, mx = 0, my = 0;
+  for (UInt32 y = 0; y < ch; ++y)
+    for (UInt32 x = 0; x < cw; ++x) s += out[y * cw + x], mx += out[y * cw + x] * (x + 0.5), my += out[y * cw + x] * (y + 0.5);
+  std::free(out);
+  EXPECT_NEAR(mx / s, xr, 0.5);
+  EXPECT_NEAR(ch - my / s, yr, 0.5);
+}
+
+TEST(LRGBWarp, ValuesAreClampedAndFailuresLeakNothing) {
+  // A hard edge rings under the kernel: under 1 gives 0, over 65534 gives 65535.
+  const UInt32 w = 40, h = 40;
+  std::vector<UInt16> layer(w * h, 0);
+  for (UInt32 y = 0; y < h; ++y)
+    for (UInt32 x = 20; x < w; ++x) layer[y * w + x] = 65535;
+  UInt16* out = myCreateClippedRotatedScaledImageMono16Image(0.0f, 1.5f, 1.0f, layer.data(), w, h, 0, 0, w * 2, h, 0,
+                                                             0, w * 2, h);
+  ASSERT_NE(out, nullptr);
+  // Row 20 after the stretch: the edge sits between columns 29 and 30.
+  const UInt16* row = out + 20 * w * 2;
+  EXPECT_EQ(row[28], 0);       // undershoot
+  EXPECT_EQ(*std::max_element(row, row + 2 * w), 65535);  // overshoot
+  std::free(out);
+
+  // No float plane: nothing comes back, nothing is left behind (LSan).
+  const MyPlaneAllocator before = mySetFloatPlaneAllocator([](size_t) -> void* { return nullptr; });
+  EXPECT_EQ(myCreateClippedRotatedScaledImageMono16Image(3.0f, 1, 1, layer.data(), w, h, 0, 0, w, h, 0, 0, w, h),
+            nullptr);
+  static int calls;
+  calls = 0;
+  mySetFloatPlaneAllocator([](size_t bytes) -> void* {
+    if (++calls == 2) return nullptr;
+    void* p = nullptr;
+    return posix_memalign(&p, 4096, bytes) == 0 ? p : nullptr;
+  });
+  EXPECT_EQ(myCreateClippedRotatedScaledImageMono16Image(3.0f, 1, 1, layer.data(), w, h, 0, 0, w, h, 0, 0, w, h),
+            nullptr);
+  mySetFloatPlaneAllocator(before);
+}
+
+}  // namespace
