@@ -129,10 +129,11 @@ TEST_F(LRGBImport, UntouchedLayersComposeTheMiddleOfEachInTheModesOrder) {
     UInt8 locked;
     UInt32 rgbPicture[3];  // which picture (slot) gives red, green and blue
     int lumaPicture;       // the slot of the luma picture, or -1 when derived
+    UInt32 displayChannel[4];
   };
   const Case kCases[] = {
-      {1, {"Select Luma Image:", "Select RGB Image:"}, 0, 1, 2, 0, {1, 1, 1}, 0},
-      {2, {"Select Red Image:", "Select Green Image:", "Select Blue Image:"}, 1, 0, 3, 1, {0, 1, 2}, -1},
+      {1, {"Select Luma Image:", "Select RGB Image:"}, 0, 1, 2, 0, {1, 1, 1}, 0, {0, 2}},
+      {2, {"Select Red Image:", "Select Green Image:", "Select Blue Image:"}, 1, 0, 3, 1, {0, 1, 2}, -1, {1, 2, 3}},
       {3,
        {"Select Luma Image:", "Select Red Image:", "Select Green Image:", "Select Blue Image:"},
        0,
@@ -140,7 +141,8 @@ TEST_F(LRGBImport, UntouchedLayersComposeTheMiddleOfEachInTheModesOrder) {
        4,
        0,
        {1, 2, 3},
-       0},
+       0,
+       {0, 1, 2, 3}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.mode);
@@ -158,6 +160,26 @@ TEST_F(LRGBImport, UntouchedLayersComposeTheMiddleOfEachInTheModesOrder) {
       WindowRef align = FindWindow("LRGBAlign");
       ASSERT_NE(align, nullptr);
       EXPECT_TRUE(ItemEnabled());
+      const auto* a = reinterpret_cast<const MyLRGBAlignDataStruct*>(GetWRefCon(align));
+      EXPECT_EQ(a->mLayerCount, c.count);
+      EXPECT_EQ(a->mReferenceLayer, c.reference);
+      EXPECT_EQ(a->mActiveLayer, c.active);
+      EXPECT_EQ(a->mOpaque, 0);
+      // Each display copy: alpha 128, and only its channel when it has one.
+      for (UInt32 k = 0; k < c.count; ++k) {
+        ASSERT_NE(a->mLayerImage[k], nullptr);
+        EXPECT_EQ(a->mLayerWidth[k], sizes[k][0]);
+        EXPECT_EQ(a->mLayerHeight[k], sizes[k][1]);
+        const UInt32 only = c.displayChannel[k];
+        bool alpha = true, others = true;
+        for (UInt32 i = 0; i < sizes[k][0] * sizes[k][1]; ++i) {
+          const UInt8* px = a->mLayerImage[k] + 4 * size_t(i);
+          alpha &= px[0] == 128;
+          for (UInt32 ch = 1; ch <= 3; ++ch) others &= only == 0 || ch == only || px[ch] == 0;
+        }
+        EXPECT_TRUE(alpha) << k;
+        EXPECT_TRUE(others) << k;
+      }
     });
     user.ClickOK("LRGBAlign");
     ASSERT_EQ(myImportLRGBLayers(c.mode), noErr);
