@@ -211,6 +211,29 @@ TEST_F(LRGBImport, UntouchedLayersComposeTheMiddleOfEachInTheModesOrder) {
   }
 }
 
+TEST_F(LRGBImport, AMovedLayerIsComposedWhereTheUserPutIt) {
+  // Mode 2, the red layer (active) moved 7 right and 3 up with the keys.
+  std::vector<std::string> paths;
+  for (UInt32 k = 0; k < 3; ++k) paths.push_back(Write("c" + std::to_string(k) + ".tif", k, 100, 80));
+  ScriptedUser user;
+  for (const auto& p : paths) nav::Choose(user, {p});
+  for (int i = 0; i < 7; ++i) user.Key(29, 0x7C);
+  for (int i = 0; i < 3; ++i) user.Key(30, 0x7E);
+  user.ClickOK("LRGBAlign");
+  ASSERT_EQ(myImportLRGBLayers(2), noErr);
+  MyImageWindowDataStruct* r = Record();
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->mWidth, 93u);
+  ASSERT_EQ(r->mHeight, 77u);
+  bool same = true;
+  for (UInt32 y = 0; y < 77 && same; ++y)
+    for (UInt32 x = 0; x < 93 && same; ++x) {
+      const UInt16* px = r->mSourceRGB48 + 3 * (size_t(y) * 93 + x);
+      same = px[0] == Mark(0, x, y + 3, 0) && px[1] == Mark(1, x + 7, y, 1) && px[2] == Mark(2, x + 7, y, 2);
+      EXPECT_TRUE(same) << x << "," << y;
+    }
+}
+
 TEST_F(LRGBImport, CancelOrFailureOpensNothingAndReenablesTheItem) {
   const std::string a = Write("a.tif", 0, 40, 30), b = Write("b.tif", 1, 40, 30);
   // Cancelling the first, second, third or fourth dialog of mode 3.
