@@ -68,6 +68,8 @@ class LRGBImport : public UiTest {
   }
   void TearDown() override {
     if (MyImageWindowDataStruct* r = Record()) myDisposeImageWindow(r);
+    DeleteMenu(2);
+    DisposeMenu(menu_);
     SkyloomPreferencesForgetAll();
     SkyloomSetConfigurationDirectory(nullptr);
     UiTest::TearDown();
