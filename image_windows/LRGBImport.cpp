@@ -259,48 +259,56 @@ UInt16* myCreateClippedRotatedScaledImageMono16Image(Float32 rotation, Float32 s
     std::memcpy(canvas + size_t(y) * cw + x0, layer + size_t(r) * w + (x0 - xOffset), size_t(x1 - x0) * 2);
   }
 
-  if (std::fabs(rotation) > 0.01f || scaleX != 1.0f || scaleY != 1.0f) {
-    // M = T(c) R(phi) T(-c) S(sx, sy) in the y-up frame of the canvas.
-    const Float32 phi = rotation * -0.01745329252f;
-    const double cx = double(xOffset) + w / 2.0;
-    const double cy = double(ch) - double(yOffset) - h + h / 2.0;
-    const double cs = std::cos(double(phi)), sn = std::sin(double(phi));
-    vImage_AffineTransform m;
-    m.a = float(cs * scaleX);
-    m.b = float(sn * scaleX);
-    m.c = float(-sn * scaleY);
-    m.d = float(cs * scaleY);
-    m.tx = float(cx - cs * cx + sn * cy);
-    m.ty = float(cy - sn * cx - cs * cy);
-
-    vImage_Buffer in{}, out{};
-    bool ok = myFillInVImageFloatFromMono16Src(&in, canvasWidth, canvasHeight, canvas) == noErr &&
-              myFillInVImageFloatFromMono16Src(&out, canvasWidth, canvasHeight, nullptr) == noErr &&
-              vImageAffineWarp_PlanarF(&in, &out, nullptr, &m, 0.0f,
-                                       kvImageBackgroundColorFill | kvImageHighQualityResampling) == kvImageNoError;
-    if (ok) {
-      for (size_t y = 0; y < ch; ++y) {
-        const auto* row = reinterpret_cast<const float*>(static_cast<const UInt8*>(out.data) + y * out.rowBytes);
-        UInt16* dst = canvas + y * cw;
-        for (size_t x = 0; x < cw; ++x) {
-          const float v = row[x];
-          dst[x] = v < 1.0f ? 0 : v > 65534.0f ? 65535 : UInt16(v);
-        }
-      }
-    }
-    std::free(in.data);
-    std::free(out.data);
-    if (!ok) {
-      std::free(canvas);
-      return nullptr;
-    }
-  }
-
   const size_t outW = cropRight - cropLeft, outH = cropBottom - cropTop;
   auto* crop = static_cast<UInt16*>(myAllocateImagePlane(outW * outH * 2 + 48));
-  if (crop)
+  if (!crop) {
+    std::free(canvas);
+    return nullptr;
+  }
+  if (std::fabs(rotation) <= 0.01f && scaleX == 1.0f && scaleY == 1.0f) {
     for (size_t y = 0; y < outH; ++y)
       std::memcpy(crop + y * outW, canvas + (cropTop + y) * cw + cropLeft, outW * 2);
+    std::free(canvas);
+    return crop;
+  }
+
+  // M = T(c) R(phi) T(-c) S(sx, sy) in the y-up frame of the canvas. Only the
+  // crop is kept, so the warp fills just the crop: its frame is the canvas's
+  // moved by (-left, -(canvas height - bottom)).
+  const Float32 phi = rotation * -0.01745329252f;
+  const double cx = double(xOffset) + w / 2.0;
+  const double cy = double(ch) - double(yOffset) - h + h / 2.0;
+  const double cs = std::cos(double(phi)), sn = std::sin(double(phi));
+  vImage_AffineTransform m;
+  m.a = float(cs * scaleX);
+  m.b = float(sn * scaleX);
+  m.c = float(-sn * scaleY);
+  m.d = float(cs * scaleY);
+  m.tx = float(cx - cs * cx + sn * cy - double(cropLeft));
+  m.ty = float(cy - sn * cx - cs * cy - double(ch - cropBottom));
+
+  vImage_Buffer in{}, out{};
+  const bool ok = myFillInVImageFloatFromMono16Src(&in, canvasWidth, canvasHeight, canvas) == noErr &&
+                  myFillInVImageFloatFromMono16Src(&out, UInt32(outW), UInt32(outH), nullptr) == noErr &&
+                  vImageAffineWarp_PlanarF(&in, &out, nullptr, &m, 0.0f,
+                                           kvImageBackgroundColorFill | kvImageHighQualityResampling) ==
+                      kvImageNoError;
   std::free(canvas);
+  if (ok) {
+    for (size_t y = 0; y < outH; ++y) {
+      const auto* row = reinterpret_cast<const float*>(static_cast<const UInt8*>(out.data) + y * out.rowBytes);
+      UInt16* dst = crop + y * outW;
+      for (size_t x = 0; x < outW; ++x) {
+        const float v = row[x];
+        dst[x] = v < 1.0f ? 0 : v > 65534.0f ? 65535 : UInt16(v);
+      }
+    }
+  }
+  std::free(in.data);
+  std::free(out.data);
+  if (!ok) {
+    std::free(crop);
+    return nullptr;
+  }
   return crop;
 }

@@ -340,9 +340,24 @@ TEST(LRGBWarp, APointLandsWhereTheMapSendsIt) {
   double s = 0, mx = 0, my = 0;
   for (UInt32 y = 0; y < ch; ++y)
     for (UInt32 x = 0; x < cw; ++x) s += out[y * cw + x], mx += out[y * cw + x] * (x + 0.5), my += out[y * cw + x] * (y + 0.5);
-  std::free(out);
   EXPECT_NEAR(mx / s, xr, 0.5);
   EXPECT_NEAR(ch - my / s, yr, 0.5);
+  // A crop of the turned layer is the same rectangle of the whole canvas.
+  for (UInt32 y = 0; y < h; ++y)
+    for (UInt32 x = 0; x < w; ++x) layer[y * w + x] = UInt16(1000 + x * 300 + y * 500);
+  UInt16* whole = myCreateClippedRotatedScaledImageMono16Image(rot, sx, sy, layer.data(), w, h, ox, oy, cw, ch, 0, 0,
+                                                               cw, ch);
+  UInt16* part = myCreateClippedRotatedScaledImageMono16Image(rot, sx, sy, layer.data(), w, h, ox, oy, cw, ch, 37, 21,
+                                                              81, 70);
+  ASSERT_NE(whole, nullptr);
+  ASSERT_NE(part, nullptr);
+  int worst = 0;
+  for (UInt32 y = 0; y < 49; ++y)
+    for (UInt32 x = 0; x < 44; ++x) worst = std::max(worst, std::abs(part[y * 44 + x] - whole[(y + 21) * cw + x + 37]));
+  EXPECT_LE(worst, 1);
+  std::free(whole);
+  std::free(part);
+  std::free(out);
 }
 
 TEST(LRGBWarp, ValuesAreClampedAndFailuresLeakNothing) {
