@@ -82,11 +82,12 @@ vImage_Error vImageAffineWarp_PlanarF(const vImage_Buffer* src, const vImage_Buf
         const float* wx = table.w[int((u - fu) * kPhases + 0.5)];
         const float* wy = table.w[int((v - fv) * kPhases + 0.5)];
         float acc = 0.0f;
-        if (x0 >= 0 && y0 >= 0 && x0 + kTaps <= sw && y0 + kTaps <= sh) {
+        if (x0 >= 0 && y0 >= 0 && x0 + 8 <= sw && y0 + kTaps <= sh) {
+          // Eight columns a row (the last two weigh 0) so that a row is one vector.
           const auto* row = reinterpret_cast<const float*>(srcBase + size_t(y0) * srb) + x0;
           for (int r = 0; r < kTaps; ++r) {
             float rowSum = 0.0f;
-            for (int k = 0; k < kTaps; ++k) rowSum += wx[k] * row[k];
+            for (int k = 0; k < 8; ++k) rowSum += wx[k] * row[k];
             acc += wy[r] * rowSum;
             row = reinterpret_cast<const float*>(reinterpret_cast<const unsigned char*>(row) + srb);
           }
