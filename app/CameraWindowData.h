@@ -516,6 +516,18 @@ struct MyCameraWindowDataStruct {
   UInt8 mShowTemperature;              // "SHOWTEMP"
   SInt32 mSavedSlotCount;              // settings slots in use; menu 12 items 1 and 2 follow it
   UInt8 mGrabControlsEnabled;          // the grab controls are enabled
+  // ---- histogram view, brightness graph and sensor temperature (main
+  // thread; the brightness samples are appended on the delivery thread)
+  ControlRef mHistogramView;           // the control window's histogram view
+  UInt8 mHistogramShown;               // the histogram slot is visible
+  ControlRef mBrightnessGraphView;     // the brightness monitor's graph view
+  Rect mBrightnessGraphRect;           // its frame in the sheet, top-down
+  WindowRef mPleezWaitWindow;          // the please-wait sheet; null = none
+  UInt32 mBrightnessGraphMode;         // column reduction: 1 mean, 2 minimum, 3 maximum
+  struct OpaqueEventLoopTimerRef* mTemperatureTimer;  // the 1 s temperature display timer
+  void (*mTemperatureTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
+  UInt8 mMaintainTemperature;          // 1 once a set point was sent
+  float mLastTemperatureK;             // the latest reading, kelvin
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
