@@ -264,3 +264,48 @@ TEST_F(ViewsTest, NoSheetPaintsNothingAndTimerFollowsTheMonitor) {
 }
 
 }  // namespace
+
+namespace {
+
+class TemperatureNib : public UiTest {};
+
+TEST_F(TemperatureNib, SheetDialogAndMenuOfTheRealNib) {
+  LinkRealNib();
+  WindowRef sheet = MakeWindow("ORX_DCAM", "PleezWaitTwo");
+  ASSERT_NE(sheet, nullptr);
+  for (OSType sig : {FOUR_CHAR_CODE("BARR"), FOUR_CHAR_CODE("STTX"), FOUR_CHAR_CODE("clos"), FOUR_CHAR_CODE("GRAF"),
+                     FOUR_CHAR_CODE("DISP")}) {
+    const ControlID id = {sig, 0};
+    ControlRef c = nullptr;
+    EXPECT_EQ(GetControlByID(sheet, &id, &c), noErr) << sig;
+  }
+  const ControlID disp = {FOUR_CHAR_CODE("DISP"), 0};
+  ControlRef popup = nullptr;
+  ASSERT_EQ(GetControlByID(sheet, &disp, &popup), noErr);
+  EXPECT_EQ(GetControl32BitMaximum(popup), 3);
+  DisposeWindow(sheet);
+
+  WindowRef dialog = MakeWindow("ORX_DCAM", "EnterTemperature");
+  ASSERT_NE(dialog, nullptr);
+  for (OSType sig : {FOUR_CHAR_CODE("METR"), FOUR_CHAR_CODE("MIMX"), FOUR_CHAR_CODE("VALU"), FOUR_CHAR_CODE("ok  "),
+                     FOUR_CHAR_CODE("not!")}) {
+    const ControlID id = {sig, 0};
+    ControlRef c = nullptr;
+    EXPECT_EQ(GetControlByID(dialog, &id, &c), noErr) << sig;
+  }
+  DisposeWindow(dialog);
+
+  IBNibRef nib = nullptr;
+  ASSERT_EQ(CreateNibReference(CFSTR("ORX_DCAM"), &nib), noErr);
+  MenuRef menu = nullptr;
+  ASSERT_EQ(CreateMenuFromNib(nib, CFSTR("CameraTemperature"), &menu), noErr);
+  DisposeNibReference(nib);
+  EXPECT_EQ(GetMenuID(menu), kMyTemperatureMenuID);
+  EXPECT_EQ(CountMenuItems(menu), 3);
+  MenuCommand command = 0;
+  GetMenuItemCommandID(menu, 2, &command);
+  EXPECT_EQ(command, FOUR_CHAR_CODE("MTEM"));
+  ReleaseMenu(menu);
+}
+
+}  // namespace
