@@ -148,6 +148,18 @@ TEST_F(Temperature, SlotTextAndItsRender) {
   const std::string png = std::string(SKYLOOM_BINARY_DIR) + "/temperature_slot.png";
   ASSERT_EQ(SkyloomWritePortPNG(GetWindowPort(r->mControlWindow), png.c_str()), noErr);
   EXPECT_GT(std::filesystem::file_size(png), 0u);
+  // The slot is white inside its inset edge, and the text is red.
+  CGrafPtr cport = GetWindowPort(r->mControlWindow);
+  EXPECT_EQ(SkyloomPortPixel(cport, s.left + 5, s.top + 5), 0xFFFFFFFFu);
+  EXPECT_EQ(SkyloomPortPixel(cport, s.right - 5, s.bottom - 5), 0xFFFFFFFFu);
+  int red = 0;
+  for (SInt32 y = s.bottom - 48; y < s.bottom - 30; ++y)
+    for (SInt32 x = s.left + 23; x < s.left + 200; ++x) {
+      const UInt32 p = SkyloomPortPixel(cport, x, y);
+      const int R = int((p >> 16) & 0xFF), G = int((p >> 8) & 0xFF);
+      red += R > 150 && G < 120;
+    }
+  EXPECT_GT(red, 20);
 
   // With the histogram on, the slot is the histogram's.
   r->mHistogramOption = 1;
