@@ -161,6 +161,13 @@ OSStatus mySetMaintainTemperature(MyDCAMCameraStruct* handle, UInt32 mode, doubl
 OSStatus myInstallTemperatureTimer(MyCameraWindowDataStruct* record) {
   if (record == nullptr) return -1;
   checkTemperatureItem(3, true);
+  if (record->mTemperatureTimer != nullptr) {
+    // Already shown: a second timer would outlive its record; fire the one there now.
+    record->mShowTemperature = 1;
+    record->mShownTemperatureK = 0;
+    record->mLastTemperatureK = 0;
+    return SetEventLoopTimerNextFireTime(record->mTemperatureTimer, 0.0);
+  }
   record->mTemperatureTimer = nullptr;
   record->mTemperatureTimerUPP = NewEventLoopTimerUPP(myPostTemperatureTimer);
   if (record->mTemperatureTimerUPP == nullptr) return -108;

@@ -99,6 +99,10 @@ TEST_F(Temperature, TimerKeepsTheDisplayWithinATenthAndDrawsTheSlot) {
   ASSERT_EQ(myInstallTemperatureTimer(r), noErr);
   EXPECT_TRUE(Checked(3));
   EXPECT_EQ(r->mShowTemperature, 1u);
+  EventLoopTimerRef timer = r->mTemperatureTimer;
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(myInstallTemperatureTimer(r), noErr);
+  EXPECT_EQ(r->mTemperatureTimer, timer);  // one timer, fired again
   myPostTemperatureTimer(nullptr, r);
   EXPECT_FLOAT_EQ(r->mShownTemperatureK, 293.1f);
   r->mShownTemperatureK = 293.05f;

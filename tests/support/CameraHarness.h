@@ -186,6 +186,7 @@ class CameraHarness : public UiTest {
     // A long-exposure thread that outlives its stop still uses the record
     // and the camera: neither is closed or freed then.
     myRemoveLongExposureTimer(r);
+    if (r->mTemperatureTimer) myRemoveTemperatureTimer(r);
     if (myLongExposureThreadHoldsRecord(r)) {
       fprintf(stderr, "CloseCamera: the long-exposure thread still runs; the record is kept\n");
       return;
