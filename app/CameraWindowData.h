@@ -545,8 +545,19 @@ struct MyCameraWindowDataStruct {
   float mBrightnessAreaY;
   UInt32 mBrightnessSampleStep;        // 1
   UInt8 mMaintainTemperature;
-  float mLastTemperatureK;             // the reading before mShownTemperatureK, kelvin
+  float mLastTemperatureK;             // the latest reading, kelvin (mShownTemperatureK is the one shown)
   UInt32* mHistogramL;                 // fourth HistoGram256 buffer (1,088 bytes)
+
+  // ---- histogram view, brightness graph and sensor temperature (main
+  // thread; the brightness samples are appended on the delivery thread)
+  ControlRef mHistogramView;           // the control window's histogram view
+  UInt8 mHistogramShown;               // the histogram slot is visible
+  ControlRef mBrightnessGraphView;     // the brightness monitor's graph view
+  Rect mBrightnessGraphRect;           // its frame in the sheet, top-down
+  WindowRef mPleezWaitWindow;          // the please-wait sheet; null = none
+  UInt32 mBrightnessGraphMode;         // column reduction: 1 mean, 2 minimum, 3 maximum
+  struct OpaqueEventLoopTimerRef* mTemperatureTimer;  // the 1 s temperature display timer
+  void (*mTemperatureTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
