@@ -13,6 +13,7 @@
 #include "pixel/live/HistogramPlot.h"
 #include "platform/coregraphics/CoreGraphics.h"
 #include "platform/coregraphics/QuickDrawPorts.h"
+#include "utilities/Controls.h"
 
 namespace {
 
@@ -63,12 +64,7 @@ OSStatus viewHandler(EventHandlerCallRef call, EventRef event, void* userData, V
     switch (what) {
       case kEventControlInitialize: {
         CallNextEventHandler(call, event);
-        UInt32 features = 0;
-        if (GetEventParameter(event, kEventParamControlFeatures, typeUInt32, nullptr, sizeof(features), nullptr,
-                              &features) != noErr)
-          features = 0;
-        features |= kControlSupportsEmbedding;
-        return SetEventParameter(event, kEventParamControlFeatures, typeUInt32, sizeof(features), &features);
+        return myAddControlFeatures(event, kControlSupportsEmbedding);
       }
       case kEventControlDraw:
       case kEventControlActivate:
