@@ -24,6 +24,7 @@
 // through UIModel.h; tests/support/UiFixture.h gives them a private resources
 // folder and a clean model.
 #pragma once
+#include "platform/appleevents/AEDataModel.h"
 #include "platform/coregraphics/CoreGraphics.h"
 #include "platform/corefoundation/CoreFoundation.h"
 #include "platform/coreservices/CoreServices.h"
@@ -224,17 +225,14 @@ enum : EventParamName {
   kEventParamMouseButton = FOUR_CHAR_CODE("mbtn"),
   kEventParamClickCount = FOUR_CHAR_CODE("ccnt"),
 };
+// typeWildCard, typeUInt32, typeSInt32, typeBoolean and typeChar are the
+// Apple Event Manager's descriptor types (AEDataModel.h).
 enum : EventParamType {
-  typeWildCard = FOUR_CHAR_CODE("****"),
   typeHICommand = FOUR_CHAR_CODE("hcmd"),
   typeWindowRef = FOUR_CHAR_CODE("wind"),
   typeControlRef = FOUR_CHAR_CODE("ctrl"),
   typeMenuRef = FOUR_CHAR_CODE("menu"),
   typeControlPartCode = FOUR_CHAR_CODE("cprt"),
-  typeUInt32 = FOUR_CHAR_CODE("magn"),
-  typeSInt32 = FOUR_CHAR_CODE("long"),
-  typeBoolean = FOUR_CHAR_CODE("bool"),
-  typeChar = FOUR_CHAR_CODE("TEXT"),
   typeQDPoint = FOUR_CHAR_CODE("QDpt"),
   typeCGContextRef = FOUR_CHAR_CODE("cntx"),
   typeCFStringRef = FOUR_CHAR_CODE("cfst"),

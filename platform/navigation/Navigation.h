@@ -34,7 +34,7 @@
 #include "platform/coreservices/CoreServices.h"
 #include "platform/coreservices/Files.h"
 #include "platform/hitoolbox/HIToolbox.h"
-#include "platform/navigation/AEDataModel.h"
+#include "platform/appleevents/AEDataModel.h"
 
 typedef struct OpaqueNavDialogRef* NavDialogRef;
 typedef SInt32 NavEventCallbackMessage;
