@@ -788,3 +788,8 @@ enum : MouseTrackingResult {
 // button is up where the mouse last was (kMouseTrackingMouseReleased).
 // inPort is accepted and not used (the current drag knows its window).
 OSStatus TrackMouseLocation(struct OpaqueGrafPtr* inPort, Point* outPt, MouseTrackingResult* outResult);
+
+// ---- The window list, front to back ----
+// The window behind inWindow in the window list, shown or hidden; null for
+// the last window or a window that is not live.
+WindowRef GetNextWindow(WindowRef inWindow);
