@@ -558,6 +558,14 @@ struct MyCameraWindowDataStruct {
   UInt32 mBrightnessGraphMode;         // column reduction: 1 mean, 2 minimum, 3 maximum
   struct OpaqueEventLoopTimerRef* mTemperatureTimer;  // the 1 s temperature display timer
   void (*mTemperatureTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
+
+  // ---- the display timer and the please-wait window (main thread)
+  struct OpaqueEventLoopTimerRef* mDisplayTimer;       // the 20 ms display timer of a running camera
+  void (*mDisplayTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
+  struct OpaqueEventLoopTimerRef* mBrightnessGraphTimer;  // the 1 s graph refresh of the brightness monitor
+  void (*mBrightnessGraphTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
+  UInt8 mGrabFinishPending;            // a completed grab whose buffer the pipeline still held:
+                                       // freed (and the grab controls restored) at a later tick
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
