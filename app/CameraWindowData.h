@@ -559,6 +559,14 @@ struct MyCameraWindowDataStruct {
   struct OpaqueEventLoopTimerRef* mTemperatureTimer;  // the 1 s temperature display timer
   void (*mTemperatureTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
 
+  // ---- frame grabs, recordings and the capture log (main thread; the
+  // recording geometry is read by the pipeline while mMovieBusy is up)
+  FSSpec mMovieFileSpec;               // file of the current or last recording
+  UInt32 mFileCounter;                 // next number of naming mode 3 (frames and movies)
+  UInt32 mRecordWidth;                 // frame geometry the recorder was created for:
+  UInt32 mRecordHeight;                //   only frames of this size and depth are recorded
+  UInt32 mRecordBitsPerPixel;
+
   // ---- the display timer and the please-wait window (main thread)
   struct OpaqueEventLoopTimerRef* mDisplayTimer;       // the 20 ms display timer of a running camera
   void (*mDisplayTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
