@@ -558,6 +558,22 @@ struct MyCameraWindowDataStruct {
   UInt32 mBrightnessGraphMode;         // column reduction: 1 mean, 2 minimum, 3 maximum
   struct OpaqueEventLoopTimerRef* mTemperatureTimer;  // the 1 s temperature display timer
   void (*mTemperatureTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
+
+  // ---- frame grabs, recordings and the capture log (main thread; the
+  // recording geometry is read by the pipeline while mMovieBusy is up)
+  FSSpec mMovieFileSpec;               // file of the current or last recording
+  UInt32 mFileCounter;                 // next number of naming mode 3 (frames and movies)
+  UInt32 mRecordWidth;                 // frame geometry the recorder was created for:
+  UInt32 mRecordHeight;                //   only frames of this size and depth are recorded
+  UInt32 mRecordBitsPerPixel;
+
+  // ---- the display timer and the please-wait window (main thread)
+  struct OpaqueEventLoopTimerRef* mDisplayTimer;       // the 20 ms display timer of a running camera
+  void (*mDisplayTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
+  struct OpaqueEventLoopTimerRef* mBrightnessGraphTimer;  // the 1 s graph refresh of the brightness monitor
+  void (*mBrightnessGraphTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
+  UInt8 mGrabFinishPending;            // a completed grab whose buffer the pipeline still held:
+                                       // freed (and the grab controls restored) at a later tick
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

@@ -34,6 +34,7 @@
 void (*volatile gMyPipelineTestPausePoint)(MyCameraWindowDataStruct*, int) = nullptr;
 void (*volatile gMyFrameProcessorSpy)(MyCameraWindowDataStruct*, void*, UInt32, double, double) = nullptr;
 void* (*volatile gMyFWHMAllocate)(size_t) = nullptr;
+void* (*volatile gMyGrabAllocate)(size_t) = nullptr;
 OSErr (*volatile gMyAddMovieFrame)(MyMovieRecorderStruct*, const void*, double) = nullptr;
 
 namespace {
@@ -362,6 +363,13 @@ void recordFrame(MyCameraWindowDataStruct& r, T* frame, double frameTime) {
   if (ld(r.mRecording) != 1) return;
   MyMovieRecorderStruct* movie = ld(r.mMovie);
   if (!movie) return;
+  // The recorder takes only frames of the geometry it was created for; a
+  // video-size change while recording ends the recording (through the
+  // display timer) instead of feeding it frames of another size.
+  if (r.mWidth != r.mRecordWidth || r.mHeight != r.mRecordHeight || r.mBitsPerPixel != r.mRecordBitsPerPixel) {
+    st(r.mRecordStatus, OSErr(paramErr));
+    return;
+  }
 
   const double interval = r.mMovieFrameInterval;
   if (interval > 1.0) {
@@ -795,7 +803,8 @@ OSStatus myArmGrabBuffer(MyCameraWindowDataStruct* r, UInt8 timeoutOn) {
   free(r->mGrabBuffer);
   st(r->mGrabBuffer, static_cast<void*>(nullptr));
   const size_t bytes = size_t(r->mWidth) * r->mHeight * (r->mBitsPerPixel == 8 ? 1 : 2) + 16;
-  void* buffer = malloc(bytes);
+  void* (*alloc)(size_t) = gMyGrabAllocate;
+  void* buffer = alloc ? alloc(bytes) : malloc(bytes);
   if (!buffer) return memFullErr;
   st(r->mGrabBuffer, buffer);
   r->mGrabTimeoutOn = timeoutOn;

@@ -121,3 +121,5 @@ extern OSErr (*volatile gMyAddMovieFrame)(MyMovieRecorderStruct* movie, const vo
 
 // Test-only: the FWHM/HFD buffers' allocator (malloc when null).
 extern void* (*volatile gMyFWHMAllocate)(size_t bytes);
+// Test-only: the grab buffer's allocator (malloc when null).
+extern void* (*volatile gMyGrabAllocate)(size_t bytes);

@@ -675,6 +675,35 @@ OSErr FSDeleteObject(const FSRef* ref) {
   return noErr;
 }
 
+OSErr FSRenameUnicode(const FSRef* ref, UniCharCount nameLength, const UniChar* name, TextEncoding,
+                      FSRef* newRef) {
+  std::string path, leaf;
+  OSErr err = PathOfRef(ref, &path);
+  if (err == noErr) err = NameFromUnicode(nameLength, name, &leaf);
+  if (err != noErr) return err;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return MapErrno(errno);
+  const std::string target = Join(ParentOf(path), leaf);
+  if (target == path) {
+    if (newRef != nullptr) MakeRef(target, newRef);
+    return noErr;
+  }
+  // No replacing: the new name must be free, checked and taken in one step
+  // where the file system can; a link then unlink does the same elsewhere.
+  if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return MapErrno(errno);
+    if (S_ISDIR(st.st_mode)) {
+      if (lstat(target.c_str(), &st) == 0) return dupFNErr;
+      if (rename(path.c_str(), target.c_str()) != 0) return MapErrno(errno);
+    } else {
+      if (link(path.c_str(), target.c_str()) != 0) return MapErrno(errno);
+      unlink(path.c_str());
+    }
+  }
+  if (newRef != nullptr) MakeRef(target, newRef);
+  return noErr;
+}
+
 OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
                        HFSUniStr255* outName, FSSpec* fileLocation, FSRef* parentRef) {
   std::string path;

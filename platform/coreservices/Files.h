@@ -161,6 +161,12 @@ OSErr FSCreateFileUnicode(const FSRef* parentRef, UniCharCount nameLength, const
                           FSRef* newRef, FSSpec* newLocation);
 // Deletes a file or an empty folder.
 OSErr FSDeleteObject(const FSRef* ref);
+// ---- renaming (frame grabs' rename sheet)
+// Gives the object a new name in the same folder: dupFNErr (-48) when the
+// name is taken (nothing changes), bdNamErr for a name that is no name.
+// newRef (may be null) names the object under its new name.
+OSErr FSRenameUnicode(const FSRef* ref, UniCharCount nameLength, const UniChar* name,
+                      TextEncoding textEncodingHint, FSRef* newRef);
 // Any output may be null. The root "/" has parent id fsRtParID and a zeroed parentRef.
 OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
                        HFSUniStr255* outName, FSSpec* fileLocation, FSRef* parentRef);

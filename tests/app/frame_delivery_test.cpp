@@ -109,6 +109,9 @@ TEST_F(FrameDeliveryTest, AThreadedStreamWithGrabsAndFWHMLeavesEveryCounterAtZer
   gMyAddMovieFrame = CountFrame;
   int movie = 0;
   ASSERT_EQ(StartVideo(-1, true), noErr);
+  r->mRecordWidth = r->mWidth;  // the recording's geometry is the stream's
+  r->mRecordHeight = r->mHeight;
+  r->mRecordBitsPerPixel = r->mBitsPerPixel;
   // 240 frames a second, as fast as the bus is stepped.
   r->mFrameRate = 240.0;
   r->mShowSharpness = 1;

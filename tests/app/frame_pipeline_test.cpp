@@ -117,6 +117,9 @@ class PipelineTest : public testing::Test {
   }
   void Spying() { gMyFrameProcessorSpy = Spy; }
   void Recording() {
+    r_->mRecordWidth = r_->mWidth;
+    r_->mRecordHeight = r_->mHeight;
+    r_->mRecordBitsPerPixel = r_->mBitsPerPixel;
     r_->mRecording = 1;
     r_->mMovie = reinterpret_cast<MyMovieRecorderStruct*>(&fakeMovie_);
   }
