@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/ExposureControls.h"
+#include "app/RegionsOfInterest.h"
 #include "camera_driver/ORXDCAM.h"
 #include "pixel/BayerPlanes.h"
 #include "utilities/Controls.h"
@@ -117,6 +118,7 @@ OSStatus mySetIIDCCameraFmtModeFR(double fps, MyCameraWindowDataStruct* r) {
     r->mLeft = r->mTop = 0;
     r->mWidth = r->mF7MaxWidth;
     r->mHeight = r->mF7MaxHeight;
+    myUpdateSoftROIFlags(r);
     return mySetIIDCCameraFmtModeFR(fps, r);
   }
   return err;
@@ -367,6 +369,8 @@ OSStatus mySetCameraFMRByIndexItem(MyCameraWindowDataStruct* r, SInt32 index) {
     r->mWidth = e.mWidth;
     r->mHeight = e.mHeight;
   }
+  // A soft region stored for another size counts only while it fits this one.
+  myUpdateSoftROIFlags(r);
   if (e.mFormat == 7) r->mF7ColorCoding = e.mColorCoding;
   r->mColourSensor = e.mIsColor;
   r->mBayerFormat = e.mIsColor && r->mBayerSelectable && r->mUserBayerCode && e.mBayerCode == 0 ? r->mUserBayerCode
@@ -414,6 +418,7 @@ OSStatus mySetCameraFMRByIndexItem(MyCameraWindowDataStruct* r, SInt32 index) {
     UInt32 pixelFormat = 0, bits = 0;
     ORXDCAMGetFMRLTWHCB(r->mCameraHandle, &r->mFormat, &r->mMode, &r->mFrameRate, &r->mLeft, &r->mTop, &r->mWidth,
                         &r->mHeight, &pixelFormat, &bits);
+    myUpdateSoftROIFlags(r);
   }
   return err;
 }

@@ -331,8 +331,42 @@ class CameraHarness : public UiTest {
       ORXDCAMSetPropertyValue(r->mCameraHandle, 0x51C, 1, 0);
     }
     ProbeTemperature(r);
+    ProbeTrigger(r);
     return noErr;
   }
+
+  // ---- trigger probe (trigger modes and regions of interest) ----
+  // With the trigger feature: trigger off; whether the alternate pin set is
+  // offered (other cameras: sources 3 and 2 both take; Point Grey: the GPIO
+  // inquiry 0x1100 reports more than 3 pins) and, on Point Grey cameras,
+  // whether mode 1 takes (the mode is written back); the trigger is left
+  // off. Without the alternate pin set the stored pin set is cleared.
+  static void ProbeTrigger(MyCameraWindowDataStruct* r) {
+    constexpr UInt32 kTrigger = 0x530;
+    MyDCAMCameraStruct* cam = r->mCameraHandle;
+    if (r->mProperties.mFeaturePresent[kDCAMTrigger]) {
+      ORXDCAMSetPropertyValue(cam, kTrigger, 2, 0);
+      if (!r->mIsPointGrey) {
+        if (ORXDCAMSetPropertyValue(cam, kTrigger, 12, 3) == noErr &&
+            ORXDCAMSetPropertyValue(cam, kTrigger, 12, 2) == noErr)
+          r->mTrigger4PinAvailable = 1;
+        ORXDCAMSetPropertyValue(cam, kTrigger, 12, 0);
+      } else {
+        UInt32 pins = 0, mode = 0;
+        if (ORXDCAMGetQuadlet(cam, 0, 0x1100, 0, &pins) == noErr && (pins & 0x80000000u))
+          r->mTrigger4PinAvailable = ((pins >> 16) & 0xF) > 3;
+        if (ORXDCAMGetPropertyValue(cam, kTrigger, 9, &mode) == noErr) {
+          r->mTriggerMode1Available = ORXDCAMSetPropertyValue(cam, kTrigger, 9, 1) == noErr;
+          ORXDCAMSetPropertyValue(cam, kTrigger, 9, mode);
+        }
+      }
+      // The driver marks every control write "on": the trigger goes off
+      // again, as the control window's set-up leaves it.
+      ORXDCAMSetPropertyValue(cam, kTrigger, 2, 0);
+    }
+    if (!r->mTrigger4PinAvailable) r->mTrigger4Pin = 0;
+  }
+  // ---- end of the trigger probe ----
 
   // How the camera reports its temperature: 2 through the absolute value
   // (absolute control switched on), else 1 through the register, else 0.
