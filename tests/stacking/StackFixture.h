@@ -16,6 +16,22 @@
 #include "tests/support/UiFixture.h"
 
 class StackTest : public UiTest {
+ public:
+  static std::string PathOf(const FSRef& ref) {
+    UInt8 path[4096];
+    return FSRefMakePath(&ref, path, sizeof path) == noErr ? reinterpret_cast<char*>(path) : "<none>";
+  }
+  // The folder a location names once its name is emptied, as the run opens it.
+  static std::string FolderOf(const FSSpec& location) {
+    FSSpec folder;
+    FSRef ref;
+    const UInt8 empty[1] = {0};
+    if (FSMakeFSSpec(location.vRefNum, location.parID, empty, &folder) != noErr ||
+        FSpMakeFSRef(&folder, &ref) != noErr)
+      return "<none>";
+    return PathOf(ref);
+  }
+
  protected:
   void SetUp() override {
     UiTest::SetUp();
@@ -51,21 +67,6 @@ class StackTest : public UiTest {
     std::ofstream(path) << "movie";
     return path;
   }
-  static std::string PathOf(const FSRef& ref) {
-    UInt8 path[4096];
-    return FSRefMakePath(&ref, path, sizeof path) == noErr ? reinterpret_cast<char*>(path) : "<none>";
-  }
-  // The folder a location names once its name is emptied, as the run opens it.
-  static std::string FolderOf(const FSSpec& location) {
-    FSSpec folder;
-    FSRef ref;
-    const UInt8 empty[1] = {0};
-    if (FSMakeFSSpec(location.vRefNum, location.parID, empty, &folder) != noErr ||
-        FSpMakeFSRef(&folder, &ref) != noErr)
-      return "<none>";
-    return PathOf(ref);
-  }
-
   static CFStringRef S(const std::string& text) {
     return CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8);
   }
