@@ -2,7 +2,10 @@
 // align worker records are filled from are here so far; each field holds its
 // key's value as the preferences give it (booleans 0 or 1).
 #pragma once
+#include "platform/coreservices/Files.h"
 #include "platform/coreservices/MacTypes.h"
+
+typedef struct OpaqueWindowPtr* WindowRef;
 
 struct StackAlignJob {
   UInt8 QUALITY;            // 1: decode raw Bayer frames at the highest quality
@@ -24,4 +27,12 @@ struct StackAlignJob {
   UInt32 GRADLEVEL;         // gradient levelling step, 0 = off
   UInt8 SHARPMATCH;         // sharpen alignment frames
   UInt32 SPATIALSHARPNESS;  // 0 small, 1 medium, 2 wide
+
+  // The cut-off window and the run's output files.
+  UInt8 PROMPTCI;           // 1: ask for the cut-off ("Histogram" window) for each movie
+  UInt32 PERCENTFRAME;      // the cut-off percent, 0 to 100
+  WindowRef mProgressWindow;  // the run's "Progress" window, or null
+  FSRef mOutputFolder;      // the output folder
+  FSRef mCurrentMovie;      // the movie being processed
+  FSRef mOutputFile;        // the file being written (reference movie or stacked image)
 };
