@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/PreviewDrawing.h"
+#include "stacking/AlignAndStack.h"
 
 namespace {
 
@@ -49,8 +50,13 @@ void setZoomItems(MenuRef menu, bool enabled) {
 }
 
 void enableProcessing(bool includingFIMO) {
-  for (OSType c : kProcessingCommands)
-    if (includingFIMO || c != FOUR_CHAR_CODE("FIMO")) EnableMenuCommand(nullptr, c);
+  for (OSType c : kProcessingCommands) {
+    if (!includingFIMO && c == FOUR_CHAR_CODE("FIMO")) continue;
+    // A second stacking run beside a live one would rewrite the files the
+    // first is writing: "STAK" stays as the run left it.
+    if (c == FOUR_CHAR_CODE("STAK") && myMovieStackingRunIsAlive()) continue;
+    EnableMenuCommand(nullptr, c);
+  }
 }
 
 SInt16 clampS16(double v) {

@@ -688,6 +688,18 @@ void QuitApplicationEventLoop();
 OSStatus RunCurrentEventLoop(EventTimeout inTimeout);
 OSStatus QuitEventLoop(EventLoopRef inEventLoop);
 
+// ---- Pumping events from a long job (the stacking run's pump timer) ----
+// The model dispatches the user's actions as they happen, so it keeps no
+// queue of events: ReceiveNextEvent runs the main run loop's ready work and
+// lets the user agent take one Poll step (with timeout 0; a longer timeout
+// runs the loop that long, as RunCurrentEventLoop), then gives
+// eventLoopTimedOutErr with *outEvent null. The type list is not looked at.
+typedef struct OpaqueEventQueueRef* EventQueueRef;
+OSStatus ReceiveNextEvent(ItemCount inNumTypes, const EventTypeSpec* inList, EventTimeout inTimeout,
+                          Boolean inPullEvent, EventRef* outEvent);
+// Where a received event is sent to be handled: the application target.
+EventTargetRef GetEventDispatcherTarget();
+
 // ---- Standard alerts ----
 OSStatus GetStandardAlertDefaultParams(AlertStdCFStringAlertParamRec* param, UInt32 version);
 OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef explanation,

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/coreservices/Threads.h"
 #include "platform/hitoolbox/ModelInternal.h"
 
 extern char** environ;
@@ -65,6 +66,34 @@ OSStatus RunCurrentEventLoop(EventTimeout timeout) {
   CFRunLoopRunResult r = CFRunLoopRunInMode(kCFRunLoopDefaultMode, timeout < 0 ? 1.0e10 : timeout, true);
   return r == kCFRunLoopRunTimedOut || r == kCFRunLoopRunFinished ? OSStatus(eventLoopTimedOutErr) : OSStatus(noErr);
 }
+
+// ---- Pumping events from a long job ----
+
+OSStatus ReceiveNextEvent(ItemCount, const EventTypeSpec*, EventTimeout timeout, Boolean, EventRef* outEvent) {
+  if (outEvent) *outEvent = nullptr;
+  if (timeout != 0) {
+    RunCurrentEventLoop(timeout);
+    return eventLoopTimedOutErr;
+  }
+  runReadyWork();
+  if (model().agent) model().agent->Act(LoopState{LoopKind::Poll, nullptr, nullptr});
+  return eventLoopTimedOutErr;
+}
+
+EventTargetRef GetEventDispatcherTarget() { return GetApplicationEventTarget(); }
+
+namespace {
+
+// Cooperative threads ask how many modal loops are open, so that a thread
+// that opened one is not switched away from while it serves the user.
+int openModalLoops() {
+  Model& m = model();
+  return int(m.modalStack.size() + m.alertStack.size());
+}
+
+[[maybe_unused]] const bool gModalProbeInstalled = (SkyloomSetModalLoopDepthProbe(openModalLoops), true);
+
+}  // namespace
 
 OSStatus QuitEventLoop(EventLoopRef) {
   CFRunLoopStop(CFRunLoopGetMain());
