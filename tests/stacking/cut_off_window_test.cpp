@@ -207,6 +207,34 @@ TEST_F(CutOffWindow, ASheetOnTheProgressWindowElseAWindow) {
   DisposeWindow(progress);
 }
 
+// The window's update and draw-content events both redraw the histogram; the
+// draw-content event is left unhandled so that the standard drawing runs too.
+TEST_F(CutOffWindow, UpdateAndDrawContentEventsRedraw) {
+  LinkRealNib();
+  ScriptedUser user;
+  OSStatus results[2] = {1, 1};
+  int strokes[2] = {};
+  user.Do([&] {
+        for (int i = 0; i < 2; ++i) {
+          const EventKind kind = i == 0 ? EventKind(kEventWindowUpdate) : EventKind(kEventWindowDrawContent);
+          EventRef event = nullptr;
+          ASSERT_EQ(CreateEvent(nullptr, kEventClassWindow, kind, 0, 0, &event), noErr);
+          WindowRef w = Window();
+          SetEventParameter(event, kEventParamDirectObject, typeWindowRef, sizeof w, &w);
+          SkyloomCGSetRecording(true);
+          results[i] = SendEventToEventTarget(event, GetWindowEventTarget(w));
+          strokes[i] = DrawnLines().total;
+          ReleaseEvent(event);
+        }
+      })
+      .ClickOK();
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(results[0], noErr);
+  EXPECT_EQ(results[1], eventNotHandledErr);
+  EXPECT_EQ(strokes[0], 256);
+  EXPECT_EQ(strokes[1], 256);
+}
+
 TEST_F(CutOffWindow, AWindowWithoutItsSliderIsNotShown) {
   WriteNib("ORX_DCAM",
            "window \"Histogram\" class=sheet bounds=0,0,300,500\n"
