@@ -289,6 +289,7 @@ std::atomic<long> gLiveHandles{0};
 std::atomic<long> gBeeps{0};
 
 std::atomic<long> gAllocationsBeforeFailure{-1};
+std::atomic<long> gGrowthsBeforeFailure{-1};
 
 HandleBlock* blockOf(Handle h) { return reinterpret_cast<HandleBlock*>(h); }
 
@@ -354,7 +355,14 @@ void SetHandleSize(Handle h, Size newSize) {
     tMemError = memLockedErr;
     return;
   }
-  Ptr p = static_cast<Ptr>(std::realloc(b->master, size_t(newSize) + 1));
+  bool refused = false;
+  if (newSize > b->size) {
+    long n = gGrowthsBeforeFailure.load();
+    while (n >= 0 && !gGrowthsBeforeFailure.compare_exchange_weak(n, n - 1)) {
+    }
+    refused = n == 0;
+  }
+  Ptr p = refused ? nullptr : static_cast<Ptr>(std::realloc(b->master, size_t(newSize) + 1));
   if (!p) {
     tMemError = memFullErr;
     return;
@@ -422,6 +430,8 @@ OSErr HandToHand(Handle* theHndl) {
 OSErr MemError() { return tMemError; }
 
 void SkyloomFailAllocationAfter(long successes) { gAllocationsBeforeFailure.store(successes < 0 ? -1 : successes); }
+
+void SkyloomFailHandleGrowthAfter(long successes) { gGrowthsBeforeFailure.store(successes < 0 ? -1 : successes); }
 
 long SkyloomLiveHandleCount() { return gLiveHandles.load(); }
 

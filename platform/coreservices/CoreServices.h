@@ -92,6 +92,10 @@ long SkyloomLiveHandleCount();
 // NewHandleClear, NewPtr or NewPtrClear the next one fails with memFullErr,
 // once; a negative count turns the failure off.
 void SkyloomFailAllocationAfter(long successes);
+// Tests make a handle's growth fail: after `successes` more calls of
+// SetHandleSize that grow a handle, the next one fails with memFullErr and
+// leaves the handle as it was, once; a negative count turns it off.
+void SkyloomFailHandleGrowthAfter(long successes);
 
 // ---- Sound ----
 void SysBeep(short duration);

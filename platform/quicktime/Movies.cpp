@@ -1118,7 +1118,9 @@ void GetMovieNextInterestingTime(Movie m, short flags, short numMediaTypes, cons
   for (const MovieTrackModel& t : m->model.tracks) {
     if (!t.enabled || t.mediaTimeScale == 0 || m->model.timeScale == 0) continue;
     if (numMediaTypes > 0 && types &&
-        std::find(types, types + numMediaTypes, t.handlerType) == types + numMediaTypes)
+        std::find(types, types + numMediaTypes, t.handlerType) == types + numMediaTypes &&
+        !(t.handlerType == VideoMediaType &&
+          std::find(types, types + numMediaTypes, OSType(VisualMediaCharacteristic)) != types + numMediaTypes))
       continue;
     if (t.sampleTime.empty()) continue;
     // Sample start times in movie time (edits taken as starting at media 0).
@@ -1886,6 +1888,144 @@ OSErr AddMovieToStorage(Movie m, DataHandler dh) {
 }
 
 long SkyloomPendingMediaSamples() { return gPendingSamples.load(); }
+
+// ---------------------------------------------------------------- segments
+
+namespace {
+std::atomic<int> gSegmentFailureIn{0};
+std::atomic<OSErr> gSegmentFailureStatus{noErr};
+
+// Whether this insertion is the one a test asked to fail.
+bool segmentFailsNow() {
+  int n = gSegmentFailureIn.load();
+  while (n > 0 && !gSegmentFailureIn.compare_exchange_weak(n, n - 1)) {
+  }
+  return n == 1;
+}
+
+// The first enabled video track holding samples, or -1.
+long firstVideoTrack(const MovieModel& model) {
+  for (size_t i = 0; i < model.tracks.size(); ++i) {
+    const MovieTrackModel& t = model.tracks[i];
+    if (t.enabled && t.handlerType == VideoMediaType && !t.sampleTime.empty() && t.mediaTimeScale) return long(i);
+  }
+  return -1;
+}
+
+UInt64 scaleTime(UInt64 value, UInt32 to, UInt32 from) {
+  return from ? UInt64((unsigned __int128)value * to / from) : 0;
+}
+}  // namespace
+
+void SkyloomFailMovieSegmentInsertion(int nth, OSErr status) {
+  gSegmentFailureStatus.store(status);
+  gSegmentFailureIn.store(nth < 0 ? 0 : nth);
+}
+
+OSErr InsertMovieSegment(Movie src, Movie dst, TimeValue srcIn, TimeValue srcDuration, TimeValue dstIn) {
+  if (!src || !dst) return setError(invalidMovie);
+  if (srcIn < 0 || srcDuration <= 0 || dstIn < 0) return setError(paramErr);
+  if (segmentFailsNow()) return setError(gSegmentFailureStatus.load());
+  if (src->viaFFmpeg || src->fd < 0) return setError(cantOpenHandler);
+  const long si = firstVideoTrack(src->model);
+  if (si < 0) return setError(invalidTrack);
+  const MovieTrackModel& st = src->model.tracks[size_t(si)];
+  const UInt32 srcScale = src->model.timeScale;
+  const UInt64 end = UInt64(srcIn) + UInt64(srcDuration);
+  if (srcScale == 0 || UInt64(srcIn) >= std::max<UInt64>(src->model.duration, 1)) return setError(invalidTime);
+
+  // The pieces: one a source sample the segment covers, in source movie time.
+  struct Piece {
+    size_t sample;
+    UInt64 movieDuration;
+  };
+  std::vector<Piece> pieces;
+  for (UInt64 t = UInt64(srcIn); t < end;) {
+    const SInt64 mediaAt = SkyloomMediaTimeForMovieTime(src->model, st, t);
+    const long s = mediaAt < 0 ? -1 : SkyloomSampleAtMediaTime(st, UInt64(mediaAt));
+    if (s < 0 || size_t(s) >= st.sampleSize.size()) break;  // past the source's end
+    const UInt64 sampleEnd = size_t(s) + 1 < st.sampleTime.size() ? st.sampleTime[size_t(s) + 1] : st.mediaDuration;
+    UInt64 movieEnd = t + std::max<UInt64>(1, scaleTime(sampleEnd - UInt64(mediaAt), srcScale, st.mediaTimeScale));
+    movieEnd = std::min(movieEnd, end);
+    pieces.push_back({size_t(s), movieEnd - t});
+    t = movieEnd;
+  }
+  if (pieces.empty()) return setError(invalidTime);
+
+  // The destination's video track, made on first use.
+  long di = firstVideoTrack(dst->model);
+  if (di < 0) {
+    for (size_t i = 0; i < dst->model.tracks.size(); ++i)
+      if (dst->model.tracks[i].handlerType == VideoMediaType) di = long(i);
+  }
+  const UInt32 dstScale = dst->model.timeScale;
+  if (di >= 0 && dst->model.tracks[size_t(di)].trackDuration > UInt64(dstIn)) return setError(paramErr);
+  if (di < 0) {
+    Track nt = NewMovieTrack(dst, st.width, st.height, 0);
+    if (!nt || !NewTrackMedia(nt, VideoMediaType, TimeScale(st.mediaTimeScale), nullptr, 0))
+      return setError(GetMoviesError());
+    di = long(nt->index);
+  }
+  Track track = dst->tracks[size_t(di)].get();
+  Media media = &track->media;
+  MovieTrackModel* dt = &dst->model.tracks[size_t(di)];
+  if (dt->mediaTimeScale == 0) return setError(invalidMedia);
+
+  const UInt64 mediaStart = dt->mediaDuration;
+  Handle data = NewHandle(0);
+  Handle desc = NewHandle(0);
+  if (!data || !desc) {
+    if (data) DisposeHandle(data);
+    if (desc) DisposeHandle(desc);
+    return setError(memFullErr);
+  }
+  OSErr err = noErr;
+  UInt64 inserted = 0;
+  for (const Piece& p : pieces) {
+    const UInt32 size = st.sampleSize[p.sample];
+    SetHandleSize(data, Size(size));
+    if (MemError() != noErr) {
+      err = memFullErr;
+      break;
+    }
+    if (size && pread(src->fd, *data, size, off_t(st.sampleOffset[p.sample])) != ssize_t(size)) {
+      err = ioErr;
+      break;
+    }
+    const auto& host = src->hostDescriptions[size_t(si)][st.sampleDescription[p.sample] - 1];
+    SetHandleSize(desc, Size(host.size()));
+    if (MemError() != noErr) {
+      err = memFullErr;
+      break;
+    }
+    std::memcpy(*desc, host.data(), host.size());
+    const UInt64 mediaDuration = std::max<UInt64>(1, scaleTime(p.movieDuration, dt->mediaTimeScale, srcScale));
+    err = AddMediaSample(media, data, 0, size, TimeValue(mediaDuration), desc, 1, 0, nullptr);
+    dt = &dst->model.tracks[size_t(di)];
+    if (err != noErr) break;
+    inserted += p.movieDuration;
+  }
+  DisposeHandle(data);
+  DisposeHandle(desc);
+  if (err != noErr) return setError(err);
+
+  // One edit for the segment, joined to the one before when the media runs on.
+  const UInt64 movieDuration = scaleTime(inserted, dstScale, srcScale);
+  if (UInt64(dstIn) > dt->trackDuration) dt->edits.push_back({UInt64(dstIn) - dt->trackDuration, -1, fixed1});
+  bool joined = false;
+  if (!dt->edits.empty() && UInt64(dstIn) == dt->trackDuration) {
+    MovieEdit& last = dt->edits.back();
+    if (last.mediaTime >= 0 && last.rate == fixed1 &&
+        UInt64(last.mediaTime) + scaleTime(last.trackDuration, dt->mediaTimeScale, dstScale) == mediaStart) {
+      last.trackDuration += movieDuration;
+      joined = true;
+    }
+  }
+  if (!joined) dt->edits.push_back({movieDuration, SInt64(mediaStart), fixed1});
+  dt->trackDuration = UInt64(dstIn) + movieDuration;
+  dst->model.duration = std::max(dst->model.duration, dt->trackDuration);
+  return setError(noErr);
+}
 
 // ---------------------------------------------------------------- user data
 

@@ -238,6 +238,25 @@ OSErr AddMovieToStorage(Movie theMovie, DataHandler dh);
 // (tests watch it; samples of a movie made by CreateMovieStorage never wait).
 long SkyloomPendingMediaSamples();
 
+// ---- Movie segments and media characteristics ----
+// GetMovieNextInterestingTime takes the visual characteristic in place of a
+// media type: it stands for the video tracks.
+enum : OSType { VisualMediaCharacteristic = FOUR_CHAR_CODE("eyes") };
+// Puts the segment [srcIn, srcIn + srcDuration) of the source movie (source
+// time scale) at dstIn of the destination (its time scale). The destination
+// is self-contained: the source's video samples that the segment covers are
+// copied into a video track of the destination (made on first use, of the
+// source track's size, media time scale and descriptions), each lasting the
+// part of the segment it covers, so that outside tools read the result as it
+// is. Only appending is supported: dstIn at or after the destination's
+// duration (a gap becomes an empty edit); dstIn inside it gives paramErr.
+// Sources read through FFmpeg give cantOpenHandler; a source without video
+// invalidTrack; a segment outside the source invalidTime.
+OSErr InsertMovieSegment(Movie srcMovie, Movie dstMovie, TimeValue srcIn, TimeValue srcDuration, TimeValue dstIn);
+// Tests: the nth InsertMovieSegment from now (1 = the next) fails with status
+// and changes nothing; 0 withdraws it.
+void SkyloomFailMovieSegmentInsertion(int nth, OSErr status);
+
 // ---- User data ----
 struct UserDataRecord;
 typedef UserDataRecord* UserData;
