@@ -21,7 +21,6 @@ void holdImage(ControlRef v, CGImageRef image) {
   }
   v->imageWidth = image ? UInt32(CGImageGetWidth(image)) : 0;
   v->imageHeight = image ? UInt32(CGImageGetHeight(image)) : 0;
-  v->scrollOrigin = CGPointMake(0, 0);
 }
 
 }  // namespace
@@ -40,6 +39,9 @@ OSStatus HIImageViewCreate(CGImageRef image, HIViewRef* outView) {
 OSStatus HIImageViewSetImage(HIViewRef v, CGImageRef image) {
   if (!isImageView(v)) return errUnknownControl;
   holdImage(v, image);
+  // The view stays where it was scrolled, as far as the new image allows.
+  if (v->parent && v->parent->kind == kControlKindHIScrollView) fitScrollContent(v->parent);
+  else v->scrollOrigin = CGPointMake(0, 0);
   notify(Change::ControlChanged, v->window, v);
   return noErr;
 }

@@ -830,7 +830,8 @@ OSStatus SendEventToControl(EventRef inEvent, ControlRef inControl);
 // told to fail the creation ("HIImageViewCreate"). Defaults: opaque, alpha
 // 1.0, not scaled to fit.
 OSStatus HIImageViewCreate(CGImageRef inImage, HIViewRef* outView);
-// Replaces the image (retained; the old one released) and resets the origin.
+// Replaces the image (retained; the old one released); the origin stays,
+// held inside the new image.
 OSStatus HIImageViewSetImage(HIViewRef inView, CGImageRef inImage);
 // The view's image with one more reference for the caller; null when none.
 CGImageRef HIImageViewCopyImage(HIViewRef inView);

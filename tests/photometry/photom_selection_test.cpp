@@ -498,6 +498,64 @@ TEST_F(PhotomSelection, MouseMovesFeedTheMagnifierFromTheFrame) {
   EXPECT_TRUE(user.Errors().empty());
 }
 
+// A frame larger than the screen: the window is fitted to the screen, the
+// view scrolls, and clicks and mouse moves add the scroll origin.
+TEST_F(PhotomSelection, ScrolledViewAddsItsOriginToClicksAndMoves) {
+  constexpr UInt32 W = 1000, H = 700;
+  constexpr double SX = 800, SY = 600;
+  std::vector<UInt16> big(size_t(W) * H + 32, kSky);
+  for (UInt32 y = 580; y < 620; ++y)
+    for (UInt32 x = 780; x < 820; ++x) {
+      const double d2 = (x - SX) * (x - SX) + (y - SY) * (y - SY);
+      big[y * W + x] = UInt16(kSky + 30000.0 * std::exp(-d2 / 4.5));
+    }
+  data_.mMono16FramePtr = big.data();
+  data_.mWidth = W;
+  data_.mHeight = H;
+  skyloom::ui::SetScreenBounds(Rect{0, 0, 800, 1000}, Rect{22, 0, 800, 1000});
+  ScriptedUser user;
+  HIPoint origin{0, 0};
+  user.Do([&] {
+        TBPS* r = Rec();
+        HIRect frame;
+        HIViewGetFrame(r->mScrollView, &frame);
+        EXPECT_LT(frame.size.width, W);
+        EXPECT_LT(frame.size.height, H);
+        Rect bounds;
+        GetWindowBounds(r->mWindow, kWindowStructureRgn, &bounds);
+        EXPECT_LE(bounds.bottom, 800);
+        // Scroll as far as the view goes towards the star.
+        EventRef e = nullptr;
+        CreateEvent(nullptr, kEventClassScrollable, kEventScrollableScrollTo, 0, 0, &e);
+        HIPoint to = CGPointMake(SX - 100, SY - 100);
+        SetEventParameter(e, kEventParamOrigin, typeHIPoint, sizeof to, &to);
+        SendEventToControl(e, r->theImageView);
+        CreateEvent(nullptr, kEventClassScrollable, kEventScrollableGetInfo, 0, 0, &e);
+        SendEventToControl(e, r->theImageView);
+        GetEventParameter(e, kEventParamOrigin, typeHIPoint, nullptr, sizeof origin, nullptr, &origin);
+        ReleaseEvent(e);
+        EXPECT_GT(origin.y, 0);
+      })
+      .Command(kSVAR)
+      .Do([&] {
+        Point p{short(SY - origin.y - 1), short(SX - origin.x + 1)};
+        skyloom::ui::UserMouse(Rec()->theImageView, kEventMouseDown, p);
+        skyloom::ui::UserMouse(Rec()->theImageView, kEventMouseUp, p);
+        EXPECT_NEAR(Rec()->mStarX[0], SX, 0.3);
+        EXPECT_NEAR(Rec()->mStarY[0], SY, 0.3);
+      })
+      .Do([&] {
+        Rect b;
+        GetControlBounds(Rec()->mScrollView, &b);
+        skyloom::ui::UserMouseInWindow(Rec()->mWindow, kEventMouseMoved, Point{short(b.top + 10), short(b.left + 20)});
+        EXPECT_EQ(Rec()->mViewCenterX, UInt32(origin.x + 20));
+        EXPECT_EQ(Rec()->mViewCenterY, UInt32(origin.y + 10));
+      })
+      .ClickCancel();
+  EXPECT_EQ(Run(), userCanceledErr);
+  EXPECT_TRUE(user.Errors().empty());
+}
+
 // The controller bound to this window's record: the shared table of events.
 TEST_F(PhotomSelection, MagnifierControllerDrawsOnlyWhileShown) {
   ScriptedUser user;

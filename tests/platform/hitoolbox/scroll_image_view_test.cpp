@@ -109,7 +109,12 @@ TEST_F(ScrollImageView, ContentFillsTheScrollViewAndScrollsInsideTheImage) {
   EXPECT_EQ(info.origin.x, 50);
   EXPECT_EQ(info.origin.y, 50);
 
-  // A new image starts at the origin; the copy is the caller's reference.
+  // A new image of the same size keeps the place; a smaller one pulls it
+  // back. The copy is the caller's reference.
+  CGImageRef same = NewImage();
+  ASSERT_EQ(HIImageViewSetImage(image, same), noErr);
+  CGImageRelease(same);
+  EXPECT_EQ(GetInfo(image).origin.x, 50);
   CGImageRef other = NewImage(40, 30);
   ASSERT_EQ(HIImageViewSetImage(image, other), noErr);
   CGImageRelease(other);
