@@ -530,6 +530,7 @@ TEST_F(PhotomSelection, ScrolledViewAddsItsOriginToClicksAndMoves) {
         HIPoint to = CGPointMake(SX - 100, SY - 100);
         SetEventParameter(e, kEventParamOrigin, typeHIPoint, sizeof to, &to);
         SendEventToControl(e, r->theImageView);
+        ReleaseEvent(e);
         CreateEvent(nullptr, kEventClassScrollable, kEventScrollableGetInfo, 0, 0, &e);
         SendEventToControl(e, r->theImageView);
         GetEventParameter(e, kEventParamOrigin, typeHIPoint, nullptr, sizeof origin, nullptr, &origin);
