@@ -41,6 +41,7 @@ struct CGContext {
   bool ownsBitmap = false;
   bool swapBytes = false;
   size_t width = 0, height = 0, rowBytes = 0;
+  UInt32 bitmapInfo = 0;  // a bitmap context's layout, for the images made from it
   CGPoint textPosition{0, 0};  // where the next text would start
 };
 
@@ -836,6 +837,7 @@ CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size
   c->width = width;
   c->height = height;
   c->rowBytes = bytesPerRow;
+  c->bitmapInfo = bitmapInfo;
   // The system's defaults for a new bitmap context.
   cairo_set_antialias(c->cr, CAIRO_ANTIALIAS_DEFAULT);
   return c;
@@ -845,6 +847,29 @@ void* CGBitmapContextGetData(CGContextRef c) { return c != nullptr ? c->bitmap :
 size_t CGBitmapContextGetWidth(CGContextRef c) { return c != nullptr ? c->width : 0; }
 size_t CGBitmapContextGetHeight(CGContextRef c) { return c != nullptr ? c->height : 0; }
 size_t CGBitmapContextGetBytesPerRow(CGContextRef c) { return c != nullptr ? c->rowBytes : 0; }
+
+CGImageRef CGBitmapContextCreateImage(CGContextRef c) {
+  if (c == nullptr || c->bitmap == nullptr) return nullptr;
+  SkyloomCGRecord("CGBitmapContextCreateImage", {double(c->width), double(c->height)});
+  // A copy: later drawing into the context leaves the image as it was.
+  const size_t size = c->rowBytes * c->height;
+  void* copy = std::malloc(size);
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, c->bitmap, size);
+  CGDataProviderRef provider =
+      CGDataProviderCreateWithData(nullptr, copy, size, [](void*, const void* data, size_t) { std::free(const_cast<void*>(data)); });
+  if (provider == nullptr) {
+    std::free(copy);
+    return nullptr;
+  }
+  CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
+  CGImageRef image = space ? CGImageCreate(c->width, c->height, 8, 32, c->rowBytes, space, c->bitmapInfo, provider,
+                                           nullptr, false, kCGRenderingIntentDefault)
+                           : nullptr;
+  CGColorSpaceRelease(space);
+  CGDataProviderRelease(provider);
+  return image;
+}
 
 // fontconfig keeps its configuration and font caches for the life of the
 // process and frees them only in FcFini, which pango never calls, and pango

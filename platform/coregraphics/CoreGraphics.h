@@ -198,3 +198,7 @@ void* CGBitmapContextGetData(CGContextRef c);
 size_t CGBitmapContextGetWidth(CGContextRef c);
 size_t CGBitmapContextGetHeight(CGContextRef c);
 size_t CGBitmapContextGetBytesPerRow(CGContextRef c);
+// A new image of the context's pixels as they are now (copied, so later
+// drawing does not reach it), in the context's layout; null when the copy
+// can't be made. Recorded with width and height.
+CGImageRef CGBitmapContextCreateImage(CGContextRef c);

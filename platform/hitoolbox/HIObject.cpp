@@ -194,6 +194,7 @@ OSStatus HIViewAddSubview(HIViewRef parent, HIViewRef child) {
     }
   }
   child->parent = parent->isRoot ? nullptr : parent;
+  if (parent->kind == kControlKindHIScrollView) fitScrollContent(parent);
   notify(Change::ControlChanged, w, child);
   return noErr;
 }

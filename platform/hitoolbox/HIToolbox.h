@@ -805,3 +805,54 @@ OSStatus TrackMouseLocation(struct OpaqueGrafPtr* inPort, Point* outPt, MouseTra
 // The window behind inWindow in the window list, shown or hidden; null for
 // the last window or a window that is not live.
 WindowRef GetNextWindow(WindowRef inWindow);
+
+// ---- Scroll views, image views and the scrollable-view protocol ----
+// A scroll view embeds one scrollable view, which it sizes to its own
+// bounds; the scrollable view answers kEventScrollableGetInfo with its image
+// size, view size, line size and scroll origin (typeHISize / typeHIPoint) and
+// moves its origin on kEventScrollableScrollTo (held so that the view stays
+// over the image). The headless model draws no scroll bars; the options and
+// auto-hiding are kept for the on-screen backend and for inspection.
+typedef CGPoint HIPoint;
+typedef CGSize HISize;
+enum : EventClass { kEventClassScrollable = FOUR_CHAR_CODE("scrl") };
+enum : EventKind { kEventScrollableGetInfo = 1, kEventScrollableInfoChanged = 2, kEventScrollableScrollTo = 10 };
+enum : EventParamName {
+  kEventParamImageSize = FOUR_CHAR_CODE("imsz"),
+  kEventParamViewSize = FOUR_CHAR_CODE("vwsz"),
+  kEventParamLineSize = FOUR_CHAR_CODE("lnsz"),
+  kEventParamOrigin = FOUR_CHAR_CODE("orgn"),
+};
+enum : EventParamType { typeHIPoint = FOUR_CHAR_CODE("hipt"), typeHISize = FOUR_CHAR_CODE("hisz") };
+enum : OptionBits {
+  kHIScrollViewOptionsVertScroll = 1u << 0,
+  kHIScrollViewOptionsHorizScroll = 1u << 1,
+  kHIScrollViewOptionsAllowGrow = 1u << 2,
+};
+enum : OSType {
+  kControlKindHIScrollView = FOUR_CHAR_CODE("scrl"),
+  kControlKindHIImageView = FOUR_CHAR_CODE("imag"),
+};
+// A new scroll view in no window (add it with HIViewAddSubview). The model
+// can be told to fail it ("HIScrollViewCreate").
+OSStatus HIScrollViewCreate(OptionBits inOptions, HIViewRef* outView);
+OSStatus HIScrollViewSetScrollBarAutoHide(HIViewRef inView, Boolean inAutoHide);
+Boolean HIScrollViewGetScrollBarAutoHide(HIViewRef inView);
+// Sends the event to the control's target (climbing as SendEventToEventTarget).
+OSStatus SendEventToControl(EventRef inEvent, ControlRef inControl);
+// Image views hold one retained image (null allowed) and are scrollable.
+// They live in the CoreGraphics library, which owns images; the model can be
+// told to fail the creation ("HIImageViewCreate"). Defaults: opaque, alpha
+// 1.0, not scaled to fit.
+OSStatus HIImageViewCreate(CGImageRef inImage, HIViewRef* outView);
+// Replaces the image (retained; the old one released); the origin stays,
+// held inside the new image.
+OSStatus HIImageViewSetImage(HIViewRef inView, CGImageRef inImage);
+// The view's image with one more reference for the caller; null when none.
+CGImageRef HIImageViewCopyImage(HIViewRef inView);
+OSStatus HIImageViewSetOpaque(HIViewRef inView, Boolean inOpaque);
+Boolean HIImageViewIsOpaque(HIViewRef inView);
+OSStatus HIImageViewSetAlpha(HIViewRef inView, CGFloat inAlpha);
+CGFloat HIImageViewGetAlpha(HIViewRef inView);
+OSStatus HIImageViewSetScaleToFit(HIViewRef inView, Boolean inScaleToFit);
+Boolean HIImageViewGetScaleToFit(HIViewRef inView);

@@ -82,6 +82,15 @@ struct OpaqueControlRef {
   bool animating = true;
   SInt32 viewSize = 0;  // a scroll bar's page
   UInt32 features = 0;  // control features a view's subclass asked for
+  // Scroll views and scrollable image views.
+  OptionBits scrollOptions = 0;
+  bool autoHide = false;
+  std::shared_ptr<void> image;  // an image view's picture, released by its own deleter
+  UInt32 imageWidth = 0, imageHeight = 0;
+  CGPoint scrollOrigin{0, 0};
+  bool opaque = true;
+  CGFloat alpha = 1.0;
+  bool scaleToFit = false;
 };
 
 struct OpaqueWindowPtr {
@@ -216,6 +225,13 @@ OSStatus constructView(ControlRef view, HIObjectClassRef cls, EventRef init);
 // Tells a subclass view that it goes away, then forgets its handlers.
 void destructView(ControlRef view);
 HIObjectClassRef findClass(const std::string& id);
+
+// Scroll views: a scroll view's embedded views take its bounds.
+void fitScrollContent(ControlRef scrollView);
+// A new view record of that kind, in no window (the model owns it).
+ControlRef newLooseView(OSType kind);
+// Gives the view the built-in answers of a scrollable view.
+void installScrollableHandler(ControlRef view);
 
 // Keeps the pop-up's range in step with its menu.
 void syncPopupRange(ControlRef c);

@@ -46,6 +46,7 @@ OSStatus HIViewSetFrame(HIViewRef view, const HIRect* frame) {
   b.right = SInt16(b.left + std::lround(frame->size.width));
   b.bottom = SInt16(b.top + std::lround(frame->size.height));
   SetControlBounds(view, &b);
+  if (view->kind == kControlKindHIScrollView) fitScrollContent(view);
   return noErr;
 }
 

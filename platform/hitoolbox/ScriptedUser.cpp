@@ -54,6 +54,8 @@ std::string ScriptedUser::Step::Describe() const {
              std::to_string(path.size()) + " points" + where;
     case Kind::Key: return "press key " + std::to_string(number) + where;
     case Kind::Close: return "close the window" + where;
+    case Kind::MoveMouse:
+      return "move the mouse to (" + std::to_string(from.h) + ", " + std::to_string(from.v) + ")" + where;
     case Kind::Alert: return "answer the alert with button " + std::to_string(number);
     case Kind::Wait: return "wait " + std::to_string(seconds) + " s";
     case Kind::Do: return "a test step";
@@ -168,6 +170,12 @@ ScriptedUser& ScriptedUser::Key(char charCode, UInt32 keyCode, bool repeat, cons
 
 ScriptedUser& ScriptedUser::CloseWindow(const std::string& window) { return Add(NewStep(Kind::Close, window)); }
 
+ScriptedUser& ScriptedUser::MoveMouse(Point where, const std::string& window) {
+  Step s = NewStep(Kind::MoveMouse, window);
+  s.from = s.to = where;
+  return Add(std::move(s));
+}
+
 ScriptedUser& ScriptedUser::AnswerAlert(DialogItemIndex item) {
   Step s = NewStep(Kind::Alert, "");
   s.number = item;
@@ -229,6 +237,11 @@ OSStatus ScriptedUser::Perform(const Step& s, const LoopState& state) {
       WindowRef w = Facing(state, s.window);
       if (!w) return errInvalidWindowRef;
       return UserCloseWindow(w);
+    }
+    case Kind::MoveMouse: {
+      WindowRef w = Facing(state, s.window);
+      if (!w) return errInvalidWindowRef;
+      return UserMouseInWindow(w, kEventMouseMoved, s.from);
     }
     case Kind::MenuItem: {
       MenuRef m = GetMenuRef(MenuID(s.id));

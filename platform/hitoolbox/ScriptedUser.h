@@ -59,6 +59,9 @@ class ScriptedUser : public UserAgent {
   // A key pressed (or held, repeating) in the window the user faces.
   ScriptedUser& Key(char charCode, UInt32 keyCode, bool repeat = false, const std::string& window = "");
   ScriptedUser& CloseWindow(const std::string& window = "");
+  // The mouse moved (no button) to a point of the window's content (0, 0 at
+  // its top left): kEventMouseMoved with the global and window locations.
+  ScriptedUser& MoveMouse(Point where, const std::string& window = "");
   ScriptedUser& AnswerAlert(DialogItemIndex item = kAlertStdAlertOKButton);
   // Lets the run loop go on (timers fire) for that long before the next step.
   ScriptedUser& Wait(double seconds);
@@ -71,7 +74,7 @@ class ScriptedUser : public UserAgent {
   bool Act(const LoopState& state) override;
 
  private:
-  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, ClickAt, Drag, DragPath, Key, Close, Alert, Wait, Do };
+  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, ClickAt, Drag, DragPath, Key, Close, Alert, Wait, Do, MoveMouse };
   struct Step {
     Kind kind = Kind::Do;
     std::string window;

@@ -85,6 +85,33 @@ TEST(CGBitmapContext, DrawsOverBytesTheCallerWroteBetweenCalls) {
   EXPECT_EQ(plain[2], 0);
 }
 
+TEST(CGBitmapContext, ImageOfTheContextIsACopyInItsLayout) {
+  const long objects = SkyloomCGImageLiveObjectCount();
+  {
+    Canvas canvas(5, 3, kCGImageAlphaPremultipliedFirst, 8);
+    CGContextSetRGBFillColor(canvas.c, 0, 0, 1, 1);
+    CGContextFillRect(canvas.c, CGRectMake(0, 0, 5, 3));
+    CGImageRef image = CGBitmapContextCreateImage(canvas.c);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(CGImageGetWidth(image), 5u);
+    EXPECT_EQ(CGImageGetHeight(image), 3u);
+    EXPECT_EQ(CGImageGetBytesPerRow(image), canvas.rowBytes);
+    EXPECT_EQ(CGImageGetAlphaInfo(image), kCGImageAlphaPremultipliedFirst);
+    // Drawing on afterwards does not reach the image.
+    CGContextSetRGBFillColor(canvas.c, 1, 0, 0, 1);
+    CGContextFillRect(canvas.c, CGRectMake(0, 0, 5, 3));
+    UInt16 px[4];
+    ASSERT_TRUE(SkyloomCGImagePixel(image, 4, 2, px));
+    EXPECT_EQ(px[0], 0);
+    EXPECT_EQ(px[2], 255);
+    EXPECT_EQ(px[3], 255);
+    EXPECT_EQ(canvas.at(4, 2), (Bytes{255, 255, 0, 0}));
+    CGImageRelease(image);
+  }
+  EXPECT_EQ(CGBitmapContextCreateImage(nullptr), nullptr);
+  EXPECT_EQ(SkyloomCGImageLiveObjectCount(), objects);
+}
+
 TEST(CGBitmapContext, MakesOnlyTheLayoutsItDrawsAndFreesWhatItMade) {
   CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
