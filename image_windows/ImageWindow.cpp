@@ -255,8 +255,8 @@ OSStatus installImageWindowHandler(MyImageWindowDataStruct* r) {
       {kEventClassWindow, kEventWindowUpdate},          {kEventClassWindow, kEventWindowDrawContent},
       {kEventClassWindow, kEventWindowBoundsChanged},   {kEventClassWindow, kEventWindowBoundsChanging},
       {kEventClassWindow, kEventWindowGetMinimumSize},  {kEventClassWindow, kEventWindowGetMaximumSize},
-      {kEventClassWindow, kEventWindowClickContentRgn}, {kEventClassMouse, kEventMouseMoved},
-      {kEventClassWindow, kEventWindowClose},           {kEventClassWindow, kEventWindowHandleContentClick}};
+      {kEventClassMouse, kEventMouseMoved},             {kEventClassWindow, kEventWindowClose},
+      {kEventClassWindow, kEventWindowHandleContentClick}};
   r->mImageWindowTarget = GetWindowEventTarget(r->mImageWindow);
   r->mImageWindowHandlerUPP = NewEventHandlerUPP(myImageWindowEventHandler);
   return InstallEventHandler(r->mImageWindowTarget, r->mImageWindowHandlerUPP,
@@ -604,6 +604,13 @@ OSStatus myImageWindowEventHandler(EventHandlerCallRef, EventRef event, void* us
     return noErr;
   }
   if (GetEventClass(event) != kEventClassWindow) return eventNotHandledErr;
+  if (GetEventKind(event) == kEventWindowHandleContentClick) {
+    Point where;
+    if (GetEventParameter(event, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where))
+      return eventNotHandledErr;
+    SkyloomGlobalToLocal(r->mImageWindow, &where);
+    return myDoMouseClickInImageWindow(where, r);
+  }
   WindowRef window = nullptr;
   if (GetEventParameter(event, kEventParamDirectObject, typeWindowRef, nullptr, sizeof window, nullptr, &window) ||
       window == nullptr)
@@ -652,14 +659,6 @@ OSStatus myImageWindowEventHandler(EventHandlerCallRef, EventRef event, void* us
       // control window's Close does.
       myDisposeImageWindow(r);
       return noErr;
-    case kEventWindowClickContentRgn:
-    case kEventWindowHandleContentClick: {
-      Point where;
-      if (GetEventParameter(event, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where))
-        return eventNotHandledErr;
-      SkyloomGlobalToLocal(r->mImageWindow, &where);
-      return myDoMouseClickInImageWindow(where, r);
-    }
   }
   return eventNotHandledErr;
 }

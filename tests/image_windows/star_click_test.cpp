@@ -1,0 +1,563 @@
+// Measuring stars by clicking them, the measurement window's commands and
+// calibration from known stars, on the headless window model.
+#include "image_windows/StarClick.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image_windows/ImageWindow.h"
+#include "pixel/LumaRGB48.h"
+#include "platform/coreservices/CoreServices.h"
+#include "platform/coreservices/Files.h"
+#include "platform/hitoolbox/ScriptedUser.h"
+#include "platform/hitoolbox/UIModel.h"
+#include "tests/support/UiFixture.h"
+
+using namespace skyloom::ui;
+
+namespace {
+
+constexpr OSType Sig(const char (&s)[5]) { return FOUR_CHAR_CODE(s); }
+
+struct Star {
+  double x, y, sigma, peak;
+};
+std::vector<Star> gStars;
+
+UInt16 StarField(UInt32 x, UInt32 y, int) {
+  double v = 1000.0;
+  for (const Star& s : gStars) {
+    const double dx = x - s.x, dy = y - s.y;
+    v += s.peak * std::exp(-(dx * dx + dy * dy) / (2 * s.sigma * s.sigma));
+  }
+  return UInt16(std::min(v, 65535.0));
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : s) {
+    if (c == sep) {
+      out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  out.push_back(cur);
+  return out;
+}
+
+// Fields of a tab-separated line; a trailing tab adds no field.
+size_t FieldCount(std::string line) {
+  if (!line.empty() && line.back() == '\t') line.pop_back();
+  return Split(line, '\t').size();
+}
+
+class StarClickTest : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    LinkRealNib();
+    const std::string strings = std::string(SKYLOOM_SOURCE_DIR) + "/resources/Localizable.strings";
+    ASSERT_EQ(symlink(strings.c_str(), (dir_ + "/Localizable.strings").c_str()), 0);
+    const std::string config = dir_ + "/config";
+    ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
+    SkyloomSetConfigurationDirectory(config.c_str());
+    SkyloomPreferencesForgetAll();
+    const std::string file = dir_ + "/Orion.tif";
+    std::ofstream(file) << "x";
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(file.c_str()), &file_, nullptr), noErr);
+  }
+  void TearDown() override {
+    Close();
+    SkyloomPreferencesForgetAll();
+    SkyloomSetConfigurationDirectory(nullptr);
+    UiTest::TearDown();
+  }
+  void Close() {
+    if (MyImageWindowDataStruct* r = Record()) myDisposeImageWindow(r);
+  }
+  static MyImageWindowDataStruct* Record() {
+    WindowRef w = FindWindow("ImageWindow");
+    return w ? reinterpret_cast<MyImageWindowDataStruct*>(GetWRefCon(w)) : nullptr;
+  }
+  // An image of the stars, measuring on, the green plane cut, a log open.
+  MyImageWindowDataStruct* Open(UInt32 w, UInt32 h, std::vector<Star> stars, bool log = true) {
+    gStars = std::move(stars);
+    const size_t n = size_t(w) * h;
+    auto* rgb = static_cast<UInt16*>(myAllocateImagePlane(n * 6));
+    auto* lrgb = static_cast<UInt16*>(myAllocateImagePlane(n * 8));
+    auto* luma = static_cast<UInt16*>(myAllocateImagePlane(n * 2));
+    for (UInt32 y = 0; y < h; ++y)
+      for (UInt32 x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c) rgb[(size_t(y) * w + x) * 3 + c] = StarField(x, y, c);
+    myRGB48ToLRGB64AndLuma16(rgb, lrgb, luma, w, h);
+    EXPECT_EQ(myMakeImageWindow(file_, luma, rgb, lrgb, w, h, true), noErr);
+    MyImageWindowDataStruct* r = Record();
+    if (r == nullptr) return nullptr;
+    r->mPhotometryShown = 1;
+    ShowWindow(r->mPhotometryWindow);
+    r->mMeasurePlane = static_cast<UInt16*>(myAllocateImagePlane(n * 2));
+    for (size_t i = 0; i < n; ++i) r->mMeasurePlane[i] = r->mSourceLRGB64[4 * i + size_t(r->mMeasureChannel)];
+    log_ = dir_ + "/log.txt";
+    if (log) {
+      r->mLogFile = fopen(log_.c_str(), "wb");
+      r->mLogOpen = 1;
+    }
+    return r;
+  }
+  std::string Log() {
+    if (MyImageWindowDataStruct* r = Record(); r && r->mLogFile) fflush(r->mLogFile);
+    return Slurp(log_);
+  }
+  static std::string Line(SInt32 id) {
+    return ControlText(FindControl(FindWindow("PhotometryWindow"), Sig("TXSP"), id));
+  }
+  static OSStatus ClickAt(MyImageWindowDataStruct* r, float x, float y) {
+    return UserMouseInWindow(r->mImageWindow, kEventMouseDown, Point{short(std::lround(y)), short(std::lround(x))});
+  }
+  FSRef file_{};
+  std::string log_;
+};
+
+TEST(LinearRegression, FitsAndRefusals) {
+  const float x[] = {1, 2, 3}, y[] = {2, 4, 6.5f};
+  float slope = 7, intercept = 7, variance = 7;
+  ASSERT_EQ(myDoLinearRegression(x, y, 3, &slope, &intercept, &variance), 0);
+  EXPECT_NEAR(slope, 2.25f, 1e-5);
+  EXPECT_NEAR(intercept, -1.0f / 3.0f, 1e-5);
+  EXPECT_NEAR(variance, 1.0f / 24.0f, 1e-5);
+  const float exact[] = {3, 5, 7};
+  ASSERT_EQ(myDoLinearRegression(x, exact, 3, &slope, &intercept, &variance), 0);
+  EXPECT_NEAR(variance, 0.0f, 1e-6);
+  const float flat[] = {2, 2, 2};
+  ASSERT_EQ(myDoLinearRegression(flat, y, 3, &slope, &intercept, &variance), 0);
+  EXPECT_EQ(slope, 0.0f);  // no spread in x
+  slope = intercept = variance = 7;
+  EXPECT_EQ(myDoLinearRegression(x, y, 1, &slope, &intercept, &variance), -1);
+  EXPECT_EQ(myDoLinearRegression(nullptr, y, 3, &slope, &intercept, &variance), -1);
+  EXPECT_EQ(slope, 7.0f);
+  EXPECT_EQ(intercept, 7.0f);
+  EXPECT_EQ(variance, 7.0f);
+}
+
+TEST(MagnitudeCalibration, BaseStarByStarCount) {
+  char path[] = "/tmp/magcalXXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  auto* r = static_cast<MyImageWindowDataStruct*>(calloc(1, sizeof(MyImageWindowDataStruct)));
+  auto reset = [&] {
+    for (int i = 0; i < 3; ++i) r->mKnownStarMag[i] = -9999.0f;
+    r->mMagCalibrated = 0;
+  };
+  // One star: the values stored when it was entered.
+  r->mLogFile = fopen(path, "wb");
+  r->mLogOpen = 1;
+  reset();
+  r->mKnownStarMag[1] = 9.5f;
+  r->mKnownStarSum[1] = 5000;
+  r->mBaseMagnitude = 9.5f;
+  r->mBaseIntensity = 5000;
+  r->mMagStarCount = 1;
+  myProcessMagEntries(r);
+  EXPECT_EQ(r->mMagCalibrated, 1);
+  EXPECT_EQ(r->mBaseMagnitude, 9.5f);
+  fclose(r->mLogFile);
+  EXPECT_EQ(Slurp(path), "Mag Calc Method: Single Star\rBase Mag:9.500 Base Intensity:  5000.0  Base Deviation:N/A \r");
+
+  // Two stars.
+  const struct {
+    float mag[2], sum[2];
+    float baseMag, baseSum, deviation;
+  } kTwo[] = {
+      {{10.0f, 11.0f}, {10000, 4000}, 10.0f, 10000, 0.00037f},
+      {{10.0f, 10.5f}, {3000, 3000}, 10.0f, 3000, 0.5f},  // equal sums: the first
+      {{12.0f, 10.0f}, {1000, 6310}, 10.0f, 6310, 0.0097f},  // 2.512, not 2.5
+  };
+  for (const auto& c : kTwo) {
+    r->mLogFile = fopen(path, "wb");
+    reset();
+    r->mKnownStarMag[0] = c.mag[0];
+    r->mKnownStarSum[0] = c.sum[0];
+    r->mKnownStarMag[2] = c.mag[1];
+    r->mKnownStarSum[2] = c.sum[1];
+    r->mMagStarCount = 2;
+    myProcessMagEntries(r);
+    EXPECT_EQ(r->mMagCalibrated, 1);
+    EXPECT_EQ(r->mBaseMagnitude, c.baseMag);
+    EXPECT_EQ(r->mBaseIntensity, c.baseSum);
+    EXPECT_NEAR(r->mBaseDeviation, c.deviation, 0.002);
+    fclose(r->mLogFile);
+    const std::string log = Slurp(path);
+    EXPECT_EQ(log.rfind("Mag Calc Method: Two Star\rBase Mag:", 0), 0u) << log;
+  }
+  EXPECT_NEAR(r->mBaseDeviation, 0.0, 0.01);
+
+  // Three stars: the base whose predictions regress best on the given values.
+  r->mLogFile = fopen(path, "wb");
+  reset();
+  const float mags[] = {10.0f, 11.0f, 12.0f};
+  const float sums[] = {10000.0f, 4000.0f, 2500.0f};  // the third is off the others' line
+  for (int i = 0; i < 3; ++i) r->mKnownStarMag[i] = mags[i], r->mKnownStarSum[i] = sums[i];
+  r->mMagStarCount = 3;
+  myProcessMagEntries(r);
+  float best = 1e9f;
+  int bestK = -1;
+  for (int k = 0; k < 3; ++k) {
+    float p[3], s, i, v;
+    for (int j = 0; j < 3; ++j) p[j] = j == k ? mags[k] : float(mags[k] - 2.512 * std::log10(sums[j] / sums[k]));
+    myDoLinearRegression(p, mags, 3, &s, &i, &v);
+    if (v < best) best = v, bestK = k;
+  }
+  EXPECT_EQ(r->mBaseMagnitude, mags[bestK]);
+  EXPECT_NEAR(r->mBaseDeviation, best, 1e-4);
+  fclose(r->mLogFile);
+  EXPECT_NE(Slurp(path).find("Mag Calc Method: Three Star\r"), std::string::npos);
+  // Three identical stars tie: the first.
+  reset();
+  for (int i = 0; i < 3; ++i) r->mKnownStarMag[i] = 10.0f + float(i), r->mKnownStarSum[i] = 1000.0f;
+  r->mLogFile = nullptr;
+  myProcessMagEntries(r);
+  EXPECT_EQ(r->mBaseMagnitude, 10.0f);
+  free(r);
+  unlink(path);
+}
+
+TEST_F(StarClickTest, EdgesAndTheNarrowCase) {
+  MyImageWindowDataStruct* r = Open(200, 150, {{100, 75, 3.0, 20000}});
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(myGetFWHMMagImageWindowClick(100, 75, r), 1);
+  const float radius = r->mStarFWHM * 1.582278481012658f;
+  EXPECT_GT(r->mStarBackgroundCount, 0);  // wide case in the middle
+  EXPECT_NEAR(r->mStarBackground, 1000, 5);
+  EXPECT_NEAR(r->mStarMagError, 1.0875f / (r->mStarSum / std::sqrt(r->mStarSum + float(r->mStarPixelCount) * 1000)),
+              r->mStarMagError * 0.1f);
+  Close();
+
+  // Stars 2.0 r (inside the 2.2 r box), 2.3 r (between 2.2 r and 2.5 r) and
+  // 3.0 r from the left edge.
+  const double d20 = 1.0 + 2.0 * radius, d23 = 1.0 + 2.35 * radius, d30 = 2.0 + 3.0 * radius;
+  r = Open(200, 150, {{d20, 30, 3.0, 20000}, {d23, 110, 3.0, 20000}, {d30 + 60, 30, 3.0, 20000}});
+  ASSERT_NE(r, nullptr);
+  const struct {
+    float x, y;
+    bool wide;
+  } kCases[] = {{float(d20), 30, false}, {float(d23), 110, false}, {float(d30 + 60), 30, true}};
+  for (const auto& c : kCases) {
+    ASSERT_EQ(myGetFWHMMagImageWindowClick(c.x, c.y, r), 1) << c.x;
+    EXPECT_EQ(r->mStarBackgroundCount > 0, c.wide) << c.x;
+    if (c.wide) EXPECT_NEAR(r->mStarBackground, 1000, 10) << c.x;
+    EXPECT_NEAR(r->mStarX, c.x, 0.5) << c.x;
+  }
+  // The click's text lines show the narrow case's zero count.
+  ASSERT_EQ(ClickAt(r, float(d23), 110), noErr);
+  EXPECT_EQ(Line(4), "AVG BCG: " + std::to_string(r->mStarBackground) + " for 0 pixels");
+
+  // 16.0 is refused with the alert; 16.5 is measured.
+  const size_t alerts = Alerts().size();
+  {
+    ScriptedUser user;
+    user.AnswerAlert();
+    EXPECT_EQ(myGetFWHMMagImageWindowClick(16.0f, 30, r), 0);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  ASSERT_EQ(Alerts().size(), alerts + 1);
+  EXPECT_EQ(Alerts().back().title, "User Error");
+  EXPECT_EQ(Alerts().back().message, "The star is too close to the edge of the frame for this aperture.");
+  EXPECT_EQ(myGetFWHMMagImageWindowClick(16.5f, 30, r), 1);
+  EXPECT_EQ(Alerts().size(), alerts + 1);
+
+  // No plane: nothing, silently.
+  UInt16* plane = r->mMeasurePlane;
+  r->mMeasurePlane = nullptr;
+  r->mStarX = -5;
+  EXPECT_EQ(myGetFWHMMagImageWindowClick(100, 75, r), 0);
+  EXPECT_EQ(r->mStarX, -5);
+  r->mMeasurePlane = plane;
+  // Flat sky: the FWHM fails, silently.
+  EXPECT_EQ(myGetFWHMMagImageWindowClick(150, 120, r), 0);
+  EXPECT_EQ(Alerts().size(), alerts + 1);
+}
+
+TEST_F(StarClickTest, TextsAndLogRowsWithAndWithoutCalibration) {
+  MyImageWindowDataStruct* r = Open(200, 150, {{60, 50, 2.0, 20000}, {140, 100, 2.0, 8000}});
+  ASSERT_NE(r, nullptr);
+  // Uncalibrated, one row per channel form; the header once.
+  for (SInt32 channel : {0, 1, 2, 3}) {
+    r->mMeasureChannel = channel;
+    EXPECT_EQ(ClickAt(r, 60, 50), eventNotHandledErr);
+  }
+  EXPECT_EQ(Line(5), "MAG: N/A");
+  EXPECT_EQ(Line(1), "FWHM: " + [&] {
+    char t[32];
+    snprintf(t, sizeof t, "%.3f", double(r->mStarFWHM));
+    return std::string(t);
+  }() + " pixel");
+  EXPECT_EQ(Line(6).rfind("LOC: X:00", 0), 0u) << Line(6);
+  EXPECT_EQ(r->mClickMarkShown, 0);
+  EXPECT_EQ(r->mStarMagnitude, -999.0f);
+  std::vector<std::string> lines = Split(Log(), '\r');
+  ASSERT_EQ(lines.size(), 6u);  // header, four rows, the empty rest
+  EXPECT_EQ(lines[0], "Channel\t X\t Y\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t#SumPixels \t #BcgPixels");
+  const char* names[] = {"Luma \t ", "Red \t ", "Green \t ", "Blue \t "};
+  for (int i = 1; i <= 4; ++i) {
+    EXPECT_EQ(lines[i].rfind(names[i - 1], 0), 0u) << lines[i];
+    EXPECT_EQ(FieldCount(lines[i]), FieldCount(lines[0])) << lines[i];
+  }
+  char row[256];
+  snprintf(row, sizeof row, "Blue \t %06.1f\t%06.1f \t  %d  \t%d \t%5.2f \t %5.2f \t %.0f \t %d \t %d", r->mStarX,
+           r->mStarY, int(r->mStarBackground), int(r->mStarHalfMax), double(r->mStarFWHM), double(r->mStarHFD),
+           double(r->mStarSum), int(r->mStarPixelCount), int(r->mStarBackgroundCount));
+  std::string expect(row);
+  EXPECT_EQ(lines[4], expect);
+
+  // Calibrated on the first star, with a RA/Dec fit and residuals.
+  r->mMagCalibrated = 1;
+  r->mBaseMagnitude = 10.0f;
+  r->mBaseIntensity = r->mStarSum;
+  r->mRADecStarCount = 3;
+  r->mArcSecPerPixel = 1.5f;
+  const float raFit[4] = {1.5f, 0, 100000, 0.5f}, decFit[4] = {0, -1.5f, 200000, 0.25f};
+  std::copy(raFit, raFit + 4, r->mRAFit);
+  std::copy(decFit, decFit + 4, r->mDecFit);
+  r->mLogHeaderWritten = 0;
+  r->mMeasureChannel = 2;
+  ClickAt(r, 140, 100);
+  EXPECT_EQ(r->mClickMarkShown, 1);
+  EXPECT_NEAR(r->mStarMagnitude, 10.0f - 2.512f * std::log10(r->mStarSum / r->mBaseIntensity), 1e-4);
+  EXPECT_GT(r->mStarMagnitude, 10.5f);
+  char mag[64];
+  snprintf(mag, sizeof mag, "MAG: %.3f \xC2\xB1 %.5f", double(r->mStarMagnitude), double(r->mStarMagError));
+  EXPECT_EQ(Line(5), mag);
+  EXPECT_NE(Line(1).find(" Arc Sec"), std::string::npos) << Line(1);
+  EXPECT_NE(Line(6).find("\xC2\xB1"), std::string::npos) << Line(6);
+  lines = Split(Log(), '\r');
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[5],
+            "Channel\t RA\t Dec\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t RelMag \t RMS Err\xB1 \t#SumPixels \t "
+            "#BcgPixels");
+  EXPECT_EQ(lines[6].rfind("Green \t ", 0), 0u);
+  EXPECT_EQ(FieldCount(lines[6]), FieldCount(lines[5])) << lines[6];
+  // And uncalibrated with the fit.
+  r->mMagCalibrated = 0;
+  r->mLogHeaderWritten = 0;
+  ClickAt(r, 140, 100);
+  lines = Split(Log(), '\r');
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(FieldCount(lines[8]), FieldCount(lines[7])) << lines[8];
+  EXPECT_EQ(r->mClickMarkShown, 1);
+}
+
+TEST_F(StarClickTest, NoLogWritesNothingAndTheHeaderWaits) {
+  MyImageWindowDataStruct* r = Open(200, 150, {{60, 50, 2.0, 20000}}, false);
+  ASSERT_NE(r, nullptr);
+  r->mMagCalibrated = 1;
+  r->mBaseMagnitude = 10;
+  r->mBaseIntensity = 1000;
+  ClickAt(r, 60, 50);
+  EXPECT_EQ(r->mLogHeaderWritten, 0);
+  EXPECT_NE(Line(5), "MAG: N/A");
+  r->mLogFile = fopen(log_.c_str(), "wb");
+  r->mLogOpen = 1;
+  ClickAt(r, 60, 50);
+  EXPECT_EQ(Log().rfind("Channel\t X\t Y\t", 0), 0u);
+}
+
+TEST_F(StarClickTest, MeasurementWindowCommands) {
+  MyImageWindowDataStruct* r = Open(200, 150, {{60, 50, 2.0, 20000}});
+  ASSERT_NE(r, nullptr);
+  WindowRef photometry = r->mPhotometryWindow;
+  // Size limits.
+  {
+    EventRef e = nullptr;
+    ASSERT_EQ(CreateEvent(nullptr, kEventClassWindow, kEventWindowBoundsChanging, 0, 0, &e), noErr);
+    Rect b{100, 50, 600, 450};
+    const UInt32 attributes = kWindowBoundsChangeUserResize;
+    SetEventParameter(e, kEventParamDirectObject, typeWindowRef, sizeof photometry, &photometry);
+    SetEventParameter(e, kEventParamAttributes, typeUInt32, sizeof attributes, &attributes);
+    SetEventParameter(e, kEventParamCurrentBounds, typeQDRectangle, sizeof b, &b);
+    SendEventToEventTarget(e, GetWindowEventTarget(photometry));
+    GetEventParameter(e, kEventParamCurrentBounds, typeQDRectangle, nullptr, sizeof b, nullptr, &b);
+    EXPECT_EQ(b.right - b.left, 242);
+    EXPECT_EQ(b.bottom - b.top, 189);
+    EXPECT_EQ(b.top, 100);
+    ReleaseEvent(e);
+    ASSERT_EQ(CreateEvent(nullptr, kEventClassWindow, kEventWindowGetMaximumSize, 0, 0, &e), noErr);
+    SetEventParameter(e, kEventParamDirectObject, typeWindowRef, sizeof photometry, &photometry);
+    SendEventToEventTarget(e, GetWindowEventTarget(photometry));
+    Point size{0, 0};
+    GetEventParameter(e, kEventParamDimensions, typeQDPoint, nullptr, sizeof size, nullptr, &size);
+    EXPECT_EQ(size.h, 242);
+    EXPECT_EQ(size.v, 189);
+    ReleaseEvent(e);
+  }
+
+  // Start: no entries, no question.
+  ASSERT_EQ(UserClick(FindControl(photometry, Sig("BEMC"), 0)), noErr);
+  EXPECT_EQ(r->mKnownStarEntry, 1);
+  EXPECT_EQ(Log(), "-------------------Start Entering Magnitude & Location Data\r");
+  EXPECT_EQ(GetControl32BitValue(FindControl(photometry, Sig("BEMC"), 0)), 1);
+  EXPECT_FALSE(IsControlEnabled(FindControl(photometry, Sig("CHAN"), 0)));
+  // Stop with a magnitude star: calibrated.
+  r->mMagStarCount = 1;
+  r->mKnownStarMag[0] = 9.0f;
+  r->mBaseMagnitude = 9.0f;
+  UserClick(FindControl(photometry, Sig("BEMC"), 0));
+  EXPECT_EQ(r->mKnownStarEntry, 0);
+  EXPECT_EQ(r->mMagCalibrated, 1);
+  EXPECT_NE(Log().find("Mag Calc Method: Single Star\r"), std::string::npos);
+  EXPECT_NE(Log().find("-------------------End Entering Magnitude & Location Data\r"), std::string::npos);
+  EXPECT_TRUE(IsControlEnabled(FindControl(photometry, Sig("CHAN"), 0)));
+
+  // Start again with entries: asked; Cancel keeps everything.
+  const std::string before = Log();
+  {
+    ScriptedUser user;
+    user.ClickCancel();
+    UserClick(FindControl(photometry, Sig("BEMC"), 0));
+  }
+  EXPECT_EQ(r->mKnownStarEntry, 0);
+  EXPECT_EQ(r->mMagCalibrated, 1);
+  EXPECT_EQ(Log(), before);
+  // Channel change with entries: Cancel puts the pop-up back.
+  {
+    ScriptedUser user;
+    user.ClickCancel();
+    UserChooseItem(FindControl(photometry, Sig("CHAN"), 0), 2);
+  }
+  EXPECT_EQ(r->mMeasureChannel, 2);
+  EXPECT_EQ(GetControl32BitValue(FindControl(photometry, Sig("CHAN"), 0)), 3);
+  EXPECT_EQ(r->mMagCalibrated, 1);
+  // OK this time: reset and entry on.
+  {
+    ScriptedUser user;
+    user.ClickOK();
+    UserClick(FindControl(photometry, Sig("BEMC"), 0));
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  EXPECT_EQ(r->mKnownStarEntry, 1);
+  EXPECT_EQ(r->mMagCalibrated, 0);
+  EXPECT_EQ(r->mMagStarCount, 0);
+  EXPECT_EQ(r->mKnownStarMag[0], -9999.0f);
+  EXPECT_EQ(Line(0), "HM:");
+  UserClick(FindControl(photometry, Sig("BEMC"), 0));
+  // Without entries a channel change asks nothing and refills the plane.
+  UserChooseItem(FindControl(photometry, Sig("CHAN"), 0), 2);
+  EXPECT_EQ(r->mMeasureChannel, 1);
+  for (size_t i = 0; i < 200 * 150; i += 997) ASSERT_EQ(r->mMeasurePlane[i], r->mSourceLRGB64[4 * i + 1]);
+}
+
+// Known stars on a linear plate: 1.5"/px turned 20 degrees.
+TEST_F(StarClickTest, ThreeKnownStarsGiveTheFits) {
+  const double scale = 1.5, turn = 20.0 * M_PI / 180.0;
+  const double ra0 = 23.0 * 54000.0, dec0 = 40.0 * 3600.0;  // at pixel (0, 0)
+  auto sky = [&](double x, double y, double* ra, double* dec) {
+    *ra = ra0 + scale * (std::cos(turn) * x - std::sin(turn) * y);
+    *dec = dec0 + scale * (-std::sin(turn) * x - std::cos(turn) * y);
+  };
+  const Star stars[] = {{50, 40, 2.0, 20000}, {250, 60, 2.0, 15000}, {120, 180, 2.0, 10000}, {200, 150, 2.0, 12000}};
+  MyImageWindowDataStruct* r = Open(300, 220, {stars, stars + 4});
+  ASSERT_NE(r, nullptr);
+  UserClick(FindControl(r->mPhotometryWindow, Sig("BEMC"), 0));
+  ASSERT_EQ(r->mKnownStarEntry, 1);
+  auto enter = [&](ScriptedUser& user, const Star& s, float mag) {
+    double ra, dec;
+    sky(s.x, s.y, &ra, &dec);
+    const double t = ra / 15.0;
+    const int h = int(t / 3600), m = int((t - h * 3600) / 60);
+    const double sec = t - h * 3600 - m * 60;
+    const int dd = int(dec / 3600), dm = int((dec - dd * 3600) / 60);
+    const double ds = dec - dd * 3600 - dm * 60;
+    char text[32];
+    user.Type(Sig("CRAH"), 0, std::to_string(h)).Type(Sig("CRAM"), 0, std::to_string(m));
+    snprintf(text, sizeof text, "%.4f", sec);
+    user.Type(Sig("CRAS"), 0, text).Type(Sig("CDED"), 0, std::to_string(dd)).Type(Sig("CDEM"), 0, std::to_string(dm));
+    snprintf(text, sizeof text, "%.4f", ds);
+    user.Type(Sig("CDES"), 0, text);
+    snprintf(text, sizeof text, "%.3f", double(mag));
+    user.Type(Sig("MAGV"), 0, text).ClickOK();
+  };
+  {
+    ScriptedUser user;
+    // The fields start from the slot's values.
+    user.Do([&] {
+      WindowRef sheet = FindWindow("GetRADECMag");
+      ASSERT_NE(sheet, nullptr);
+      EXPECT_EQ(ControlText(FindControl(sheet, Sig("CRAH"), 0)), "0");
+      EXPECT_EQ(ControlText(FindControl(sheet, Sig("CDEN"), 0)), "N");
+      EXPECT_EQ(ControlText(FindControl(sheet, Sig("MAGV"), 0)), "0.000");
+    });
+    // Out of range at OK: the alert, the sheet stays.
+    user.Type(Sig("CRAH"), 0, "24").ClickOK().AnswerAlert();
+    user.Do([&] { EXPECT_NE(FindWindow("GetRADECMag"), nullptr); });
+    enter(user, stars[0], 10.0f);
+    EXPECT_EQ(ClickAt(r, 50, 40), noErr);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  EXPECT_EQ(r->mKnownStarCount, 1);
+  EXPECT_EQ(r->mKnownStarMarks, 1);
+  EXPECT_EQ(Alerts().back().message, "The value is outside the allowed range; the nearest allowed value has been put in its place.");
+  // A duplicate: two beeps, nothing.
+  const long beeps = SkyloomBeepCount();
+  EXPECT_EQ(ClickAt(r, 55, 45), noErr);
+  EXPECT_EQ(SkyloomBeepCount(), beeps + 2);
+  EXPECT_EQ(r->mKnownStarCount, 1);
+  // A cancelled sheet drops the star and its mark.
+  {
+    ScriptedUser user;
+    user.ClickCancel();
+    EXPECT_EQ(ClickAt(r, 250, 60), userCanceledErr);
+  }
+  EXPECT_EQ(r->mKnownStarCount, 1);
+  EXPECT_EQ(r->mKnownStarMarks, 1);
+  EXPECT_EQ(r->mKnownStarRA[1], -9999.0f);
+  {
+    ScriptedUser user;
+    enter(user, stars[1], 10.5f);
+    ClickAt(r, 250, 60);
+    enter(user, stars[2], 11.0f);
+    ClickAt(r, 120, 180);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  ASSERT_EQ(r->mRADecStarCount, 3);
+  EXPECT_EQ(r->mKnownStarEntry, 0);
+  EXPECT_EQ(r->mMagCalibrated, 1);
+  EXPECT_NEAR(r->mArcSecPerPixel, 1.5f, 0.002f);
+  // The fourth star's position.
+  double ra, dec;
+  sky(stars[3].x, stars[3].y, &ra, &dec);
+  r->mRAFit[3] = r->mDecFit[3] = 0.0f;
+  char text[128];
+  myConvertPixelXYtoCoordsString(r, float(stars[3].x), float(stars[3].y), false, text);
+  int h, m, dd, dm;
+  double s, ds;
+  char letter;
+  ASSERT_EQ(sscanf(text, "%d:%d:%lf\t%d:%d:%lf%c", &h, &m, &s, &dd, &dm, &ds, &letter), 7) << text;
+  double t = std::fmod(ra / 15.0, 86400.0);
+  EXPECT_NEAR(h * 3600 + m * 60 + s, t, 0.01) << text;
+  EXPECT_NEAR(dd * 3600 + dm * 60 + ds, dec, 0.1) << text;
+  const std::string log = Log();
+  EXPECT_NE(log.find("Known Star #:\t1 \t X:\t"), std::string::npos);
+  EXPECT_NE(log.find("RA-Dec Three star Calculation coeffcients\r"), std::string::npos);
+  EXPECT_NE(log.find("Mag Calc Method: Three Star\r"), std::string::npos);
+}
+
+}  // namespace
