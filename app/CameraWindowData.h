@@ -516,9 +516,55 @@ struct MyCameraWindowDataStruct {
   UInt8 mShowTemperature;              // "SHOWTEMP"
   SInt32 mSavedSlotCount;              // settings slots in use; menu 12 items 1 and 2 follow it
   UInt8 mGrabControlsEnabled;          // the grab controls are enabled
+
+  // ---- the rest of the record as the opening fills it: frame rectangle,
+  // preview text placement, capture log, option bytes and the camera-family
+  // and temperature fields the handlers and the menu enabling read. Values
+  // given at allocation are listed in myNewCameraWindowData.
+  Rect mFrameRect;                     // 0, 0, height, width
+  Point mTextOrigin;                   // h 10, v 40: overlay text origin (set again at start)
+  SInt16 mTextSpacing[3];              // 6, 4, 0
+  UInt8 mCaptureLogOn;                 // each saved capture gets a capture-log entry
+  UInt8 mCaptureLogOpen;
+  FILE* mCaptureLogFile;
+  UInt8 mShowPeak;                     // peak-value overlay ('FHRP' item 2)
+  UInt8 mSharpnessAvailable;           // a reference sharpness has been measured ('GSHR')
+  double mRecordRateScale;             // 1.0
+  float mGuideGain;                    // 1.0 (guiding state)
+  UInt32 mGuideFrameStep;              // 1 (guiding state)
+  UInt32 mSavedIrisInquiry;            // long-exposure kind: 0x524 and 0x824 as read at set-up,
+  UInt32 mSavedIrisControl;            // 0xDEADBEEF when a read failed
+  UInt32 mSavedTSLRegisters[3];        // 0xF20, 0xF0C, 0xF08
+  UInt8 mSpotWhiteBalance;             // 'SWHB' mode
+  UInt8 mTriggerAvailable;
+  UInt8 mTriggerMode14Available;
+  UInt8 mTrigger4PinAvailable;
+  float mTSLFramePeriodMs;             // 33.333
+  UInt8 mPickBrightnessArea;           // the next preview click sets the monitored area's centre
+  float mBrightnessAreaX;
+  float mBrightnessAreaY;
+  UInt32 mBrightnessSampleStep;        // 1
+  UInt8 mMaintainTemperature;
+  float mLastTemperatureK;             // the latest reading, kelvin (mShownTemperatureK is the one shown)
+  UInt32* mHistogramL;                 // fourth HistoGram256 buffer (1,088 bytes)
+
+  // ---- histogram view, brightness graph and sensor temperature (main
+  // thread; the brightness samples are appended on the delivery thread)
+  ControlRef mHistogramView;           // the control window's histogram view
+  UInt8 mHistogramShown;               // the histogram slot is visible
+  ControlRef mBrightnessGraphView;     // the brightness monitor's graph view
+  Rect mBrightnessGraphRect;           // its frame in the sheet, top-down
+  WindowRef mPleezWaitWindow;          // the please-wait sheet; null = none
+  UInt32 mBrightnessGraphMode;         // column reduction: 1 mean, 2 minimum, 3 maximum
+  struct OpaqueEventLoopTimerRef* mTemperatureTimer;  // the 1 s temperature display timer
+  void (*mTemperatureTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.
+// Allocates a cleared record and stores the opening's defaults; null when
+// memory is short. Freed with free().
+MyCameraWindowDataStruct* myNewCameraWindowData();
+
 static_assert(std::is_trivially_copyable_v<MyCameraWindowDataStruct> &&
                   std::is_standard_layout_v<MyCameraWindowDataStruct>,
               "the camera record must stay a plain block");

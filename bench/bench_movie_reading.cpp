@@ -142,11 +142,11 @@ std::string recordGreyMovie(UInt32 frames, std::filesystem::path* dirOut) {
   Str255 p;
   p[0] = UInt8(name.size());
   std::memcpy(p + 1, name.data(), name.size());
-  FSSpec spec;
-  FSMakeFSSpec(info.volume, SInt32(info.nodeID), p, &spec);
+  FSSpec movieFile;
+  FSMakeFSSpec(info.volume, SInt32(info.nodeID), p, &movieFile);
   auto* camera = static_cast<MyDCAMCameraStruct*>(std::calloc(1, sizeof(MyDCAMCameraStruct)));
   OSErr err = noErr;
-  MyMovieRecorderStruct* rec = ORXDCAMCreateMovie(camera, 40.0, 600, W, H, FOUR_CHAR_CODE("raw "), 8, 0, spec, &err);
+  MyMovieRecorderStruct* rec = ORXDCAMCreateMovie(camera, 40.0, 600, W, H, FOUR_CHAR_CODE("raw "), 8, 0, movieFile, &err);
   if (!rec) {
     std::free(camera);
     return "";

@@ -12,6 +12,7 @@
 #include "app/CameraWindowData.h"
 #include "guiding/ScopeControl.h"
 #include "platform/coregraphics/QuickDrawPorts.h"
+#include "utilities/Controls.h"
 
 namespace {
 
@@ -215,12 +216,7 @@ OSStatus myGuideHistogramCustomControlHandler(EventHandlerCallRef call, EventRef
     case kEventControlInitialize: {
       OSStatus err = call ? CallNextEventHandler(call, event) : OSStatus(eventNotHandledErr);
       if (err != noErr && err != eventNotHandledErr) return err;
-      UInt32 features = 0;
-      if (GetEventParameter(event, kEventParamControlFeatures, typeUInt32, nullptr, sizeof features, nullptr,
-                            &features) != noErr)
-        features = 0;
-      features |= kControlSupportsEmbedding;
-      return SetEventParameter(event, kEventParamControlFeatures, typeUInt32, sizeof features, &features);
+      return myAddControlFeatures(event, kControlSupportsEmbedding);
     }
     case kEventControlDraw:
     case kEventControlActivate:

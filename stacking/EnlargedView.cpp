@@ -6,6 +6,7 @@
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/QuickDrawPorts.h"
 #include "utilities/ImageViews.h"
+#include "utilities/Controls.h"
 
 const EventTypeSpec kEnlargedViewEvents[kEnlargedViewEventCount] = {
     {kEventClassHIObject, kEventHIObjectConstruct}, {kEventClassHIObject, kEventHIObjectInitialize},
@@ -40,12 +41,7 @@ OSStatus myEnlargedViewController(EventHandlerCallRef call, EventRef event, cons
     switch (kind) {
       case kEventControlInitialize: {
         if (call != nullptr) CallNextEventHandler(call, event);
-        UInt32 features = 0;
-        if (GetEventParameter(event, kEventParamControlFeatures, typeUInt32, nullptr, sizeof features, nullptr,
-                              &features) != noErr)
-          features = 0;
-        features |= kControlSupportsEmbedding;
-        return SetEventParameter(event, kEventParamControlFeatures, typeUInt32, sizeof features, &features);
+        return myAddControlFeatures(event, kControlSupportsEmbedding);
       }
       case kEventControlDraw:
       case kEventControlActivate:

@@ -243,3 +243,11 @@ OSStatus mySetUpLiveArrowControl(WindowRef window, OSType signature, SInt32 id, 
   SetControlAction(control, action);
   return noErr;
 }
+
+OSStatus myAddControlFeatures(EventRef event, UInt32 features) {
+  UInt32 have = 0;
+  if (GetEventParameter(event, kEventParamControlFeatures, typeUInt32, nullptr, sizeof have, nullptr, &have) != noErr)
+    have = 0;
+  have |= features;
+  return SetEventParameter(event, kEventParamControlFeatures, typeUInt32, sizeof have, &have);
+}

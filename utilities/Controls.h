@@ -14,6 +14,9 @@
 // a + b as a new mutable string (caller releases); null when it cannot be made.
 CFMutableStringRef myCreatCFstrcat(CFStringRef a, CFStringRef b);
 // -108 when the text cannot be converted, else the menu call's status.
+// A view subclass's control-initialize: adds the feature bits to those the
+// event carries (none when it carries no parameter yet) and puts them back.
+OSStatus myAddControlFeatures(EventRef event, UInt32 features);
 OSStatus myAppendMenuCString(MenuRef menu, const char* text);
 OSStatus mySetMenuItemCString(MenuRef menu, SInt32 item, const char* text);
 // -108 when the pop-up or its menu is missing or the text cannot be

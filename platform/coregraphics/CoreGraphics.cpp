@@ -41,6 +41,7 @@ struct CGContext {
   bool ownsBitmap = false;
   bool swapBytes = false;
   size_t width = 0, height = 0, rowBytes = 0;
+  CGPoint textPosition{0, 0};  // where the next text would start
 };
 
 namespace {
@@ -615,17 +616,25 @@ void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* 
     std::lock_guard<std::mutex> lock(gLogLock);
     if (gRecording) gLog.push_back({"CGContextShowTextAtPoint", {x, y}, utf8});
   }
-  if (c->colours.textMode == kCGTextInvisible) return;
   cairo_t* cr = c->cr;
-  double bx0, by0, bx1, by1;
-  clipBox(cr, &bx0, &by0, &bx1, &by1);
-  BitmapAccess access(c, bx0, by0, bx1, by1);
   PangoLayout* layout = pango_cairo_create_layout(cr);
   PangoFontDescription* font = pango_font_description_from_string(c->colours.font.c_str());
   pango_font_description_set_absolute_size(font, c->colours.fontSize * PANGO_SCALE);
   pango_layout_set_font_description(layout, font);
   pango_font_description_free(font);
   pango_layout_set_text(layout, utf8.c_str(), int(utf8.size()));
+  {
+    PangoRectangle logical;
+    pango_layout_get_extents(layout, nullptr, &logical);
+    c->textPosition = CGPoint{x + double(logical.x + logical.width) / PANGO_SCALE, y};
+  }
+  if (c->colours.textMode == kCGTextInvisible) {
+    g_object_unref(layout);
+    return;
+  }
+  double bx0, by0, bx1, by1;
+  clipBox(cr, &bx0, &by0, &bx1, &by1);
+  BitmapAccess access(c, bx0, by0, bx1, by1);
   const double baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;
   cairo_save(cr);
   // Text reads upright: undo the flip of user space around the baseline point.
@@ -648,6 +657,12 @@ void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* 
   cairo_new_path(cr);
   cairo_restore(cr);
   g_object_unref(layout);
+}
+
+CGPoint CGContextGetTextPosition(CGContextRef c) {
+  if (c == nullptr) return CGPoint{0, 0};
+  record("CGContextGetTextPosition", {c->textPosition.x, c->textPosition.y});
+  return c->textPosition;
 }
 
 void SkyloomCGDrawStyledText(CGContextRef c, const char* name, std::vector<double> args, CGFloat x, CGFloat y,

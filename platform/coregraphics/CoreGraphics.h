@@ -146,6 +146,9 @@ void CGContextSetTextDrawingMode(CGContextRef c, CGTextDrawingMode mode);
 // Draws length bytes of text (Mac Roman) with its baseline starting at (x, y).
 // Recorded with x and y; the text itself is kept in the call's text.
 void CGContextShowTextAtPoint(CGContextRef c, CGFloat x, CGFloat y, const char* text, size_t length);
+// Where the next text would start: the point after the last text shown
+// (its advance added to x). Recorded with the point it answers.
+CGPoint CGContextGetTextPosition(CGContextRef c);
 
 // ---- Affine transformations ----
 // A point (x, y) maps to (a x + c y + tx, b x + d y + ty). The functions that

@@ -118,6 +118,9 @@ enum class SimSTA1 { Pulsing, High, Low };
 SimCameraPersonality SimDefaultColourPersonality();  // the camera of the default rig
 SimCameraPersonality SimMonoFireWirePersonality();   // Format 0 modes 5, 6, Format 7 mode 0
 SimCameraPersonality SimColourFireWirePersonality(); // Format 7 modes 0, 1; WB, trigger, temperature
+// as SimColourFireWirePersonality, its temperature feature without absolute
+// control: 0..4095 tenths of a kelvin, reading 293.1 K
+SimCameraPersonality SimCooledPersonality();
 SimCameraPersonality SimUSBPersonality();            // vendor 0x1E10, serial "1A2B"
 // The default camera as a Point Grey board of type 3 (0x1F24 = 0x00300000),
 // whose frame-rate control lives in the vendor register 0x1028 (bits 16..19).

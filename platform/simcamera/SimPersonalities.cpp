@@ -185,6 +185,16 @@ SimCameraPersonality SimColourFireWirePersonality() {
   return p;
 }
 
+SimCameraPersonality SimCooledPersonality() {
+  SimCameraPersonality p = SimColourFireWirePersonality();
+  p.label = "FireWire cooled";
+  p.guid = 0x00B09D0100002003ull;
+  p.modelName = "Sim IIDC Cooled 1280 F7";
+  p.registers[0x52C] = 0x8B000FFF;                           // temperature: readout, auto, manual
+  p.registers[0x82C] = 0x82000000u | (2931u << 12) | 2931u;  // target and current 293.1 K
+  return p;
+}
+
 SimCameraPersonality SimUSBPersonality() {
   SimCameraPersonality p;
   p.label = "USB";

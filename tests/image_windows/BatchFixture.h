@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image_windows/BatchProcessing.h"
@@ -17,6 +19,7 @@
 #include "platform/coreservices/Files.h"
 #include "platform/hitoolbox/UIModel.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/ThreadCount.h"
 #include "tests/support/UiFixture.h"
 
 namespace skyloom::test {
@@ -69,6 +72,28 @@ class BatchFolderTest : public UiTest {
     MenuRef m = nullptr;
     MenuItemIndex i = 0;
     return GetIndMenuItemWithCommandID(nullptr, command, 1, &m, &i) == noErr && IsMenuItemEnabled(m, i);
+  }
+  // The start handshake against a worker that fails at once: one start with
+  // the starter held 50 ms (the job record must outlive its last touch), then
+  // 1000 quick cycles; afterwards no thread and no window is left.
+  // startAndFail(window) claims, starts and waits for one job.
+  template <typename StartAndFail>
+  void RunStartAndFailCycles(StartAndFail startAndFail, std::atomic<int>& starterPauseMs) {
+    // Some runtimes (the thread sanitizer's) start a helper thread of their
+    // own with the process's first thread: let that happen before counting.
+    std::thread([] {}).join();
+    const int threads = ProcessThreadCount();
+    starterPauseMs = 50;
+    startAndFail(true);
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(skyloom::ui::FindWindow("BatchProcessing"), nullptr);
+    starterPauseMs = 0;
+    for (int i = 0; i < 1000; ++i) {
+      startAndFail(i % 100 == 0);
+      if (HasFatalFailure()) return;
+    }
+    EXPECT_TRUE(WaitForThreadCount(threads));
+    EXPECT_TRUE(skyloom::ui::Windows().empty());
   }
   std::string root_, in_, out_;
 };

@@ -108,12 +108,12 @@ class QTMovieExportTest : public UiTest {
     Str255 pname;
     pname[0] = UInt8(std::strlen(name));
     std::memcpy(pname + 1, name, pname[0]);
-    FSSpec spec;
-    FSMakeFSSpec(info.volume, SInt32(info.nodeID), pname, &spec);
+    FSSpec movieFile;
+    FSMakeFSSpec(info.volume, SInt32(info.nodeID), pname, &movieFile);
     OSErr err = 1;
     MyMovieRecorderStruct* rec =
         ORXDCAMCreateMovie(camera, 0, 600, W, H, bits == 8 ? FOUR_CHAR_CODE("blRG") : FOUR_CHAR_CODE("bhRG"), bits, 0,
-                           spec, &err);
+                           movieFile, &err);
     EXPECT_EQ(err, noErr);
     if (rec == nullptr) return "";
     for (int k = 0; k < kFrames; ++k) {

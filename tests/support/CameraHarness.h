@@ -32,6 +32,7 @@
 #include "app/CameraIdentification.h"
 #include "app/CameraPrefs.h"
 #include "app/CameraWindowData.h"
+#include "app/HistogramViews.h"
 #include "app/LongExposure.h"
 #include "app/PreviewDrawing.h"
 #include "camera_driver/ORXDCAM.h"
@@ -125,12 +126,55 @@ class CameraHarness : public UiTest {
       }
     }
     mySetUpCameraSettingsMenu(r);
+    if (!GetMenuRef(kMyTemperatureMenuID)) {
+      IBNibRef menus = nullptr;
+      MenuRef temperature = nullptr;
+      if (CreateNibReference(CFSTR("ORX_DCAM"), &menus) == noErr) {
+        if (CreateMenuFromNib(menus, CFSTR("CameraTemperature"), &temperature) == noErr) {
+          InsertMenu(temperature, hierMenu);
+          ReleaseMenu(temperature);
+        }
+        DisposeNibReference(menus);
+      }
+    }
+    if ((err = MakeHistogramView(r)) != noErr) return Fail(err);
     SetWRefCon(r->mVideoWindow, SRefCon(r));
     SetWRefCon(r->mControlWindow, SRefCon(r));
     r->mControlWindowShown = 1;
     ShowWindow(r->mVideoWindow);
     ShowWindow(r->mControlWindow);
     return noErr;
+  }
+
+  // The histogram view class, registered with the record, and one view of it
+  // in the frame of 'HIST' 0. A class already registered makes no view.
+  OSStatus MakeHistogramView(MyCameraWindowDataStruct* r) {
+    static const EventTypeSpec events[] = {{kEventClassHIObject, kEventHIObjectConstruct},
+                                           {kEventClassHIObject, kEventHIObjectInitialize},
+                                           {kEventClassHIObject, kEventHIObjectDestruct},
+                                           {kEventClassControl, kEventControlInitialize},
+                                           {kEventClassControl, kEventControlDraw},
+                                           {kEventClassControl, kEventControlActivate},
+                                           {kEventClassControl, kEventControlDeactivate}};
+    OSStatus err = HIObjectRegisterSubclass(CFSTR("com.skyloom.camera.histogram"), kHIViewClassID, 0,
+                                            myCameraHistogramCustomControlHandler, 7, events, r,
+                                            &histogramClass_);
+    if (err == hiObjectClassExistsErr) {
+      histogramClass_ = nullptr;
+      return noErr;
+    }
+    if (err != noErr) return err;
+    HIObjectRef view = nullptr;
+    HIViewRef placeholder = nullptr;
+    const HIViewID hist = {FOUR_CHAR_CODE("HIST"), 0};
+    HIRect frame{};
+    if ((err = HIObjectCreate(CFSTR("com.skyloom.camera.histogram"), nullptr, &view)) == noErr &&
+        (err = HIViewAddSubview(HIViewGetRoot(r->mControlWindow), view)) == noErr &&
+        (err = HIViewFindByID(HIViewGetRoot(r->mControlWindow), hist, &placeholder)) == noErr &&
+        (err = HIViewGetFrame(placeholder, &frame)) == noErr && (err = HIViewSetFrame(view, &frame)) == noErr)
+      err = HIViewSetVisible(view, true);
+    if (err != noErr) fprintf(stderr, "HIObjectCreate(CFSTR (com.skyloom.camera.histogram) %d\n", int(err));
+    return err;
   }
 
   // Closes the open camera (if any), its windows and the record.
@@ -142,6 +186,7 @@ class CameraHarness : public UiTest {
     // A long-exposure thread that outlives its stop still uses the record
     // and the camera: neither is closed or freed then.
     myRemoveLongExposureTimer(r);
+    if (r->mTemperatureTimer) myRemoveTemperatureTimer(r);
     if (myLongExposureThreadHoldsRecord(r)) {
       fprintf(stderr, "CloseCamera: the long-exposure thread still runs; the record is kept\n");
       return;
@@ -155,6 +200,10 @@ class CameraHarness : public UiTest {
       DisposeWindow(r->mControlWindow);
     }
     if (r->mVideoWindow) DisposeWindow(r->mVideoWindow);
+    if (histogramClass_) {
+      HIObjectUnregisterClass(histogramClass_);
+      histogramClass_ = nullptr;
+    }
     free(r->mLongExposureFrame);  // the last long exposure's preview
     myDisposePreviewTextStyles(r);
     free(r);
@@ -169,6 +218,7 @@ class CameraHarness : public UiTest {
   }
 
   MyCameraWindowDataStruct* record_ = nullptr;
+  HIObjectClassRef histogramClass_ = nullptr;
   std::vector<std::shared_ptr<SimCamera>> cameras_;
   std::string preferences_;  // the private preference directory
   std::string saveFolder_;   // where grabs and recordings may go
@@ -280,7 +330,37 @@ class CameraHarness : public UiTest {
       r->mAutoShutterAvailable = 1;
       ORXDCAMSetPropertyValue(r->mCameraHandle, 0x51C, 1, 0);
     }
+    ProbeTemperature(r);
     return noErr;
+  }
+
+  // How the camera reports its temperature: 2 through the absolute value
+  // (absolute control switched on), else 1 through the register, else 0.
+  static void ProbeTemperature(MyCameraWindowDataStruct* r) {
+    r->mTemperatureMode = 0;
+    r->mTemperatureSettable = 0;
+    if (r->mProperties.mAbsoluteCapable[kDCAMTemperature]) {
+      float lo = 0, hi = 0, k = 0;
+      UInt8 readOut = 0, manual = 0;
+      if (ORXDCAMGetABSPropertyCapability(r->mCameraHandle, 0x52C, &lo, &hi, &readOut, &manual) == noErr &&
+          ORXDCAMSetABSPropertyValue(r->mCameraHandle, 0x52C, 11, 1.0) == noErr) {
+        if (ORXDCAMGetABSPropertyValue(r->mCameraHandle, 0x52C, 0, &k) == noErr) {
+          r->mTemperatureMode = 2;
+          r->mTemperatureSettable = manual;
+        } else {
+          ORXDCAMSetABSPropertyValue(r->mCameraHandle, 0x52C, 11, 0.0);
+        }
+      }
+    } else if (r->mProperties.mFeaturePresent[kDCAMTemperature]) {
+      UInt32 lo = 0, hi = 0, v = 0;
+      UInt8 onePush, readOut, onOff, autoMode, manual = 0;
+      if (ORXDCAMGetPropertyCapability(r->mCameraHandle, 0x52C, &lo, &hi, &onePush, &readOut, &onOff, &autoMode,
+                                       &manual) == noErr &&
+          ORXDCAMGetPropertyValue(r->mCameraHandle, 0x52C, 7, &v) == noErr) {
+        r->mTemperatureMode = 1;
+        r->mTemperatureSettable = manual;
+      }
+    }
   }
 
   // One video-size entry for every grey fixed mode of the block, and for
