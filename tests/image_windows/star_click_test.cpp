@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -255,6 +256,64 @@ TEST(MagnitudeCalibration, BaseStarByStarCount) {
   EXPECT_EQ(r->mBaseMagnitude, 10.0f);
   free(r);
   unlink(path);
+}
+
+// A click's measurement against the independent reference of
+// star_click_golden.py: stars on a checkerboard sky, in the middle (wide case)
+// and near the left edge (narrow case, also where the 2.2 r box fits but the
+// 2.5 r sky disc does not).
+struct ClickGolden {
+  double sigma, x0, y0;
+  int amp, bg, width, height;
+  double clickX, clickY, X, Y;
+  int centroidLevel;
+  double fwhm;
+  int halfMax;
+  double hfd;
+  int peak, wide, background, backgroundCount;
+  double sum;
+  int pixels;
+  double magError;
+};
+const ClickGolden kClickGolden[] = {
+#include "tests/image_windows/star_click_golden.inc"
+};
+
+TEST_F(StarClickTest, ClicksMeasureAsTheReference) {
+  for (const ClickGolden& g : kClickGolden) {
+    SCOPED_TRACE(g.x0);
+    MyImageWindowDataStruct* r = Open(UInt32(g.width), UInt32(g.height), {});
+    ASSERT_NE(r, nullptr);
+    for (int y = 0; y < g.height; ++y)
+      for (int x = 0; x < g.width; ++x) {
+        const double dx = x - g.x0, dy = y - g.y0;
+        const double v = g.bg + g.amp * std::exp(-(dx * dx + dy * dy) / (2.0 * g.sigma * g.sigma));
+        r->mMeasurePlane[size_t(y) * g.width + x] =
+            UInt16(std::clamp(std::floor(v + 0.5), 0.0, 65535.0) + 40 * ((x + y) % 2));
+      }
+    EXPECT_EQ(ClickAt(r, float(g.clickX), float(g.clickY)), eventNotHandledErr);
+    EXPECT_NEAR(r->mStarX, g.X, 1e-4);
+    EXPECT_NEAR(r->mStarY, g.Y, 1e-4);
+    EXPECT_NEAR(r->mStarFWHM, g.fwhm, 1e-4);
+    EXPECT_EQ(r->mStarHalfMax, g.halfMax);
+    EXPECT_NEAR(r->mStarHFD, g.hfd, 1e-4);
+    EXPECT_EQ(r->mStarPeak, g.peak);
+    EXPECT_EQ(r->mStarBackground, g.background);
+    EXPECT_EQ(r->mStarBackgroundCount, g.backgroundCount);
+    EXPECT_NEAR(r->mStarSum, g.sum, g.sum * 1e-5);
+    EXPECT_EQ(r->mStarPixelCount, g.pixels);
+    EXPECT_NEAR(r->mStarMagError, g.magError, g.magError * 1e-4);
+    EXPECT_EQ(Line(4), "AVG BCG: " + std::to_string(g.background) + " for " + std::to_string(g.backgroundCount) +
+                           " pixels");
+    if (!g.wide) {
+      // The edge margin is exclusive.
+      ScriptedUser user;
+      user.AnswerAlert();
+      EXPECT_EQ(myGetFWHMMagImageWindowClick(16.0f, float(g.clickY), r), 0);
+      EXPECT_TRUE(user.Errors().empty());
+    }
+    Close();
+  }
 }
 
 TEST_F(StarClickTest, EdgesAndTheNarrowCase) {
