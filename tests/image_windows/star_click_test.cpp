@@ -387,73 +387,115 @@ TEST_F(StarClickTest, EdgesAndTheNarrowCase) {
   EXPECT_EQ(Alerts().size(), alerts + 2);
 }
 
-TEST_F(StarClickTest, TextsAndLogRowsWithAndWithoutCalibration) {
+// The log table's header and one row per channel, byte for byte, in the four
+// forms: with or without a magnitude calibration, with pixel positions or a
+// RA/Dec fit (with residuals, so the position carries "±"); and the text
+// lines of the measurement window.
+TEST_F(StarClickTest, TextsAndLogRowsInEveryForm) {
   MyImageWindowDataStruct* r = Open(200, 150, {{60, 50, 2.0, 20000}, {140, 100, 2.0, 8000}});
   ASSERT_NE(r, nullptr);
-  // Uncalibrated, one row per channel form; the header once.
-  for (SInt32 channel : {0, 1, 2, 3}) {
-    r->mMeasureChannel = channel;
-    EXPECT_EQ(ClickAt(r, 60, 50), eventNotHandledErr);
-  }
-  EXPECT_EQ(Line(5), "MAG: N/A");
-  EXPECT_EQ(Line(1), "FWHM: " + [&] {
-    char t[32];
-    snprintf(t, sizeof t, "%.3f", double(r->mStarFWHM));
-    return std::string(t);
-  }() + " pixel");
-  EXPECT_EQ(Line(6).rfind("LOC: X:00", 0), 0u) << Line(6);
-  EXPECT_EQ(r->mClickMarkShown, 0);
-  EXPECT_EQ(r->mStarMagnitude, -999.0f);
-  std::vector<std::string> lines = Split(Log(), '\r');
-  ASSERT_EQ(lines.size(), 6u);  // header, four rows, the empty rest
-  EXPECT_EQ(lines[0], "Channel\t X\t Y\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t#SumPixels \t #BcgPixels");
-  const char* names[] = {"Luma \t ", "Red \t ", "Green \t ", "Blue \t "};
-  for (int i = 1; i <= 4; ++i) {
-    EXPECT_EQ(lines[i].rfind(names[i - 1], 0), 0u) << lines[i];
-    EXPECT_EQ(FieldCount(lines[i]), FieldCount(lines[0])) << lines[i];
-  }
-  char row[256];
-  snprintf(row, sizeof row, "Blue \t %06.1f\t%06.1f \t  %d  \t%d \t%5.2f \t %5.2f \t %.0f \t %d \t %d", r->mStarX,
-           r->mStarY, int(r->mStarBackground), int(r->mStarHalfMax), double(r->mStarFWHM), double(r->mStarHFD),
-           double(r->mStarSum), int(r->mStarPixelCount), int(r->mStarBackgroundCount));
-  std::string expect(row);
-  EXPECT_EQ(lines[4], expect);
-
-  // Calibrated on the first star, with a RA/Dec fit and residuals.
-  r->mMagCalibrated = 1;
-  r->mBaseMagnitude = 10.0f;
-  r->mBaseIntensity = r->mStarSum;
-  r->mRADecStarCount = 3;
-  r->mArcSecPerPixel = 1.5f;
+  const char* const kRowsA[4] = {
+      "Luma \t %s \t %d \t %d \t %5.2f \t %5.2f \t %.0f \t %5.3f \t %5.3f \t %d \t %d \t",
+      "Red \t %s \t %d \t %d \t %5.2f \t %5.2f \t %.0f \t %5.3f \t %5.3f \t %d \t %d \t",
+      "Green \t %s \t %d \t %d \t %5.2f \t %5.2f \t %.0f \t %5.3f \t %5.3f \t %d \t %d \t",
+      "Blue \t %s \t %d \t %d \t %5.2f \t %5.2f \t %.0f \t %5.3f \t %5.3f \t %d \t %d \t"};
+  const char* const kRowsB[4] = {"Luma \t %s \t %d \t %d \t%5.2f \t %5.2f \t %.0f \t %d \t %d",
+                                 "Red \t %s \t %d \t%d \t%5.2f \t %5.2f \t %.0f \t %d \t %d",
+                                 "Green \t %s \t %d \t%d \t%5.2f \t %5.2f \t %.0f \t %d \t %d",
+                                 "Blue \t %s \t  %d  \t%d \t%5.2f \t %5.2f \t %.0f \t %d \t %d"};
+  const struct {
+    bool calibrated, fit;
+    const char* header;
+  } kForms[] = {
+      {false, false, "Channel\t X\t Y\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t#SumPixels \t #BcgPixels"},
+      {false, true, "Channel\t RA\t Dec\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t#SumPixels \t #BcgPixels"},
+      {true, false,
+       "Channel\t X\t Y\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t RelMag \t RMS Err\xB1 \t#SumPixels \t "
+       "#BcgPixels"},
+      {true, true,
+       "Channel\t RA\t Dec\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t RelMag \t RMS Err\xB1 \t#SumPixels \t "
+       "#BcgPixels"},
+  };
   const float raFit[4] = {1.5f, 0, 100000, 0.5f}, decFit[4] = {0, -1.5f, 200000, 0.25f};
-  std::copy(raFit, raFit + 4, r->mRAFit);
-  std::copy(decFit, decFit + 4, r->mDecFit);
-  r->mLogHeaderWritten = 0;
-  r->mMeasureChannel = 2;
-  ClickAt(r, 140, 100);
-  EXPECT_EQ(r->mClickMarkShown, 1);
-  EXPECT_NEAR(r->mStarMagnitude, 10.0f - 2.512f * std::log10(r->mStarSum / r->mBaseIntensity), 1e-4);
-  EXPECT_GT(r->mStarMagnitude, 10.5f);
-  char mag[64];
-  snprintf(mag, sizeof mag, "MAG: %.3f \xC2\xB1 %.5f", double(r->mStarMagnitude), double(r->mStarMagError));
-  EXPECT_EQ(Line(5), mag);
-  EXPECT_NE(Line(1).find(" Arc Sec"), std::string::npos) << Line(1);
-  EXPECT_NE(Line(6).find("\xC2\xB1"), std::string::npos) << Line(6);
-  lines = Split(Log(), '\r');
-  ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[5],
-            "Channel\t RA\t Dec\t AvgBCG\t HMVal\t FWHM \t HFD \t SumPixels \t RelMag \t RMS Err\xB1 \t#SumPixels \t "
-            "#BcgPixels");
-  EXPECT_EQ(lines[6].rfind("Green \t ", 0), 0u);
-  EXPECT_EQ(FieldCount(lines[6]), FieldCount(lines[5])) << lines[6];
-  // And uncalibrated with the fit.
-  r->mMagCalibrated = 0;
-  r->mLogHeaderWritten = 0;
-  ClickAt(r, 140, 100);
-  lines = Split(Log(), '\r');
-  ASSERT_EQ(lines.size(), 10u);
-  EXPECT_EQ(FieldCount(lines[8]), FieldCount(lines[7])) << lines[8];
-  EXPECT_EQ(r->mClickMarkShown, 1);
+  for (const auto& form : kForms) {
+    SCOPED_TRACE(form.header);
+    fclose(r->mLogFile);
+    r->mLogFile = fopen(log_.c_str(), "wb");
+    r->mLogHeaderWritten = 0;
+    r->mMagCalibrated = form.calibrated ? 1 : 0;
+    r->mBaseMagnitude = 10.0f;
+    r->mBaseIntensity = 150000.0f;
+    r->mRADecStarCount = form.fit ? 3 : 0;
+    r->mArcSecPerPixel = 1.5f;
+    std::copy(raFit, raFit + 4, r->mRAFit);
+    std::copy(decFit, decFit + 4, r->mDecFit);
+    std::string rows;
+    for (SInt32 channel : {0, 1, 2, 3}) {
+      r->mMeasureChannel = channel;
+      EXPECT_EQ(ClickAt(r, channel % 2 ? 140 : 60, channel % 2 ? 100 : 50), eventNotHandledErr);
+      char position[128], row[512];
+      myConvertPixelXYtoCoordsString(r, r->mStarX, r->mStarY, false, position);
+      std::string bare(position);
+      if (form.fit) {
+        ASSERT_EQ(bare.back(), '\t');
+        bare.pop_back();
+      }
+      if (form.calibrated)
+        snprintf(row, sizeof row, kRowsA[channel], bare.c_str(), int(r->mStarBackground), int(r->mStarHalfMax),
+                 double(r->mStarFWHM), double(r->mStarHFD), double(r->mStarSum), double(r->mStarMagnitude),
+                 double(r->mStarMagError), int(r->mStarPixelCount), int(r->mStarBackgroundCount));
+      else
+        snprintf(row, sizeof row, kRowsB[channel], bare.c_str(), int(r->mStarBackground), int(r->mStarHalfMax),
+                 double(r->mStarFWHM), double(r->mStarHFD), double(r->mStarSum), int(r->mStarPixelCount),
+                 int(r->mStarBackgroundCount));
+      rows += std::string(row) + "\r";
+    }
+    EXPECT_EQ(Log(), std::string(form.header) + "\r" + rows);
+    const std::vector<std::string> lines = Split(Log(), '\r');
+    for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_EQ(FieldCount(lines[i]), FieldCount(lines[0])) << lines[i];
+    EXPECT_EQ(FieldCount(lines[0]), form.calibrated ? 12u : 10u);
+
+    // The text lines of the last click (the fainter star, blue).
+    EXPECT_EQ(r->mClickMarkShown, form.calibrated || form.fit ? 1 : 0);
+    char text[256];
+    snprintf(text, sizeof text, "HM: %d MaxVal: %d", int(r->mStarHalfMax), int(r->mStarPeak));
+    EXPECT_EQ(Line(0), text);
+    if (form.fit)
+      snprintf(text, sizeof text, "FWHM: %.3f pixel, %.3f Arc Sec", double(r->mStarFWHM), double(r->mStarFWHM * 1.5f));
+    else
+      snprintf(text, sizeof text, "FWHM: %.3f pixel", double(r->mStarFWHM));
+    EXPECT_EQ(Line(1), text);
+    if (form.fit)
+      snprintf(text, sizeof text, "HFD: %.3f pixel, %.3f Arc Sec", double(r->mStarHFD), double(r->mStarHFD * 1.5f));
+    else
+      snprintf(text, sizeof text, "HFD: %.3f pixel", double(r->mStarHFD));
+    EXPECT_EQ(Line(2), text);
+    snprintf(text, sizeof text, "STAR SUM: %.0f for %d Pixels", double(r->mStarSum), int(r->mStarPixelCount));
+    EXPECT_EQ(Line(3), text);
+    snprintf(text, sizeof text, "AVG BCG: %d for %d pixels", int(r->mStarBackground), int(r->mStarBackgroundCount));
+    EXPECT_EQ(Line(4), text);
+    if (form.calibrated) {
+      EXPECT_NEAR(r->mStarMagnitude, 10.0f - 2.512f * std::log10(r->mStarSum / 150000.0f), 1e-4);
+      snprintf(text, sizeof text, "MAG: %.3f \xC2\xB1 %.5f", double(r->mStarMagnitude), double(r->mStarMagError));
+      EXPECT_EQ(Line(5), text);
+    } else {
+      EXPECT_EQ(r->mStarMagnitude, -999.0f);
+      EXPECT_EQ(Line(5), "MAG: N/A");
+    }
+    if (form.fit) {
+      // Labelled, with the residuals' "±" in the window's encoding.
+      EXPECT_EQ(Line(6).rfind("LOC: RA:", 0), 0u) << Line(6);
+      EXPECT_NE(Line(6).find("\xC2\xB1"), std::string::npos) << Line(6);
+      EXPECT_EQ(Line(6).find("\xB1\xC2"), std::string::npos) << Line(6);
+    } else {
+      snprintf(text, sizeof text, "LOC: X:%06.1f\tY:%06.1f", double(r->mStarX), double(r->mStarY));
+      EXPECT_EQ(Line(6), text);
+    }
+  }
+  // The user's press in the window reaches the same measurement.
+  r->mStarX = -5;
+  PressAt(r, 60, 50);
+  EXPECT_NEAR(r->mStarX, 60.0f, 0.5f);
 }
 
 TEST_F(StarClickTest, NoLogWritesNothingAndTheHeaderWaits) {
