@@ -214,13 +214,15 @@ OSStatus knownStarClick(MyImageWindowDataStruct* r, float x, float y) {
     r->mKnownStarRA[n] = entry.mUseRADec ? entry.mRA : kNone;
     r->mKnownStarDec[n] = entry.mDec;
     r->mKnownStarMag[n] = entry.mUseMagnitude ? entry.mMagnitude : kNone;
-    if (entry.mUseRADec && collinearWithRADecStars(r, n)) {
-      SysBeep(1);
-      SysBeep(1);
-      err = paramErr;
-    }
   }
-  if (err != noErr) {
+  // A third RA/Dec star on the line through the other two is refused like a
+  // duplicate once its sheet is done.
+  const bool collinear = err == noErr && entry.mUseRADec && collinearWithRADecStars(r, n);
+  if (collinear) {
+    SysBeep(1);
+    SysBeep(1);
+  }
+  if (err != noErr || collinear) {
     r->mKnownStarRA[n] = r->mKnownStarMag[n] = kNone;
     if (r->mKnownStarMarks > 0) r->mKnownStarMarks -= 1;
     invalidate(r);

@@ -149,6 +149,24 @@ class StarClickTest : public UiTest {
     ASSERT_EQ(UserMouseInWindow(r->mImageWindow, kEventMouseDown, Point{short(std::lround(y)), short(std::lround(x))}),
               noErr);
   }
+  // The user's entries in the known-star sheet (RA and Dec in arc seconds),
+  // then OK.
+  static void Enter(ScriptedUser& user, double ra, double dec, float mag) {
+    const double t = ra / 15.0;
+    const int h = int(t / 3600), m = int((t - h * 3600) / 60);
+    const double sec = t - h * 3600 - m * 60, a = std::fabs(dec);
+    const int dd = int(a / 3600), dm = int((a - dd * 3600) / 60);
+    const double ds = a - dd * 3600 - dm * 60;
+    char text[32];
+    user.Type(Sig("CRAH"), 0, std::to_string(h)).Type(Sig("CRAM"), 0, std::to_string(m));
+    snprintf(text, sizeof text, "%.4f", sec);
+    user.Type(Sig("CRAS"), 0, text).Type(Sig("CDEN"), 0, dec < 0 ? "S" : "N");
+    user.Type(Sig("CDED"), 0, std::to_string(dd)).Type(Sig("CDEM"), 0, std::to_string(dm));
+    snprintf(text, sizeof text, "%.4f", ds);
+    user.Type(Sig("CDES"), 0, text);
+    snprintf(text, sizeof text, "%.3f", double(mag));
+    user.Type(Sig("MAGV"), 0, text).ClickOK();
+  }
   std::unique_ptr<ScriptedUser> unscripted_;
   FSRef file_{};
   std::string log_;
@@ -613,19 +631,7 @@ TEST_F(StarClickTest, ThreeKnownStarsGiveTheFits) {
   auto enter = [&](ScriptedUser& user, const Star& s, float mag) {
     double ra, dec;
     sky(s.x, s.y, &ra, &dec);
-    const double t = ra / 15.0;
-    const int h = int(t / 3600), m = int((t - h * 3600) / 60);
-    const double sec = t - h * 3600 - m * 60;
-    const int dd = int(dec / 3600), dm = int((dec - dd * 3600) / 60);
-    const double ds = dec - dd * 3600 - dm * 60;
-    char text[32];
-    user.Type(Sig("CRAH"), 0, std::to_string(h)).Type(Sig("CRAM"), 0, std::to_string(m));
-    snprintf(text, sizeof text, "%.4f", sec);
-    user.Type(Sig("CRAS"), 0, text).Type(Sig("CDED"), 0, std::to_string(dd)).Type(Sig("CDEM"), 0, std::to_string(dm));
-    snprintf(text, sizeof text, "%.4f", ds);
-    user.Type(Sig("CDES"), 0, text);
-    snprintf(text, sizeof text, "%.3f", double(mag));
-    user.Type(Sig("MAGV"), 0, text).ClickOK();
+    Enter(user, ra, dec, mag);
   };
   {
     ScriptedUser user;
@@ -633,13 +639,37 @@ TEST_F(StarClickTest, ThreeKnownStarsGiveTheFits) {
     user.Do([&] {
       WindowRef sheet = FindWindow("GetRADECMag");
       ASSERT_NE(sheet, nullptr);
-      EXPECT_EQ(ControlText(FindControl(sheet, Sig("CRAH"), 0)), "0");
-      EXPECT_EQ(ControlText(FindControl(sheet, Sig("CDEN"), 0)), "N");
-      EXPECT_EQ(ControlText(FindControl(sheet, Sig("MAGV"), 0)), "0.000");
+      const struct {
+        OSType sig;
+        const char* text;
+      } kFields[] = {{Sig("CRAH"), "0"}, {Sig("CRAM"), "0"}, {Sig("CRAS"), "0"}, {Sig("CDEN"), "N"},
+                     {Sig("CDED"), "0"}, {Sig("CDEM"), "0"}, {Sig("CDES"), "0"}, {Sig("MAGV"), "0.000"}};
+      for (const auto& f : kFields) EXPECT_EQ(ControlText(FindControl(sheet, f.sig, 0)), f.text) << f.text;
+      EXPECT_EQ(GetControl32BitValue(FindControl(sheet, Sig("CRDX"), 0)), 1);
+      EXPECT_EQ(GetControl32BitValue(FindControl(sheet, Sig("MAGX"), 0)), 1);
     });
-    // Out of range at OK: the alert, the sheet stays.
+    // Out of range at OK: the alert, the sheet stays. The key filter takes a
+    // magnitude of -40 that OK refuses.
+    long beepsBefore = 0;
     user.Type(Sig("CRAH"), 0, "24").ClickOK().AnswerAlert();
     user.Do([&] { EXPECT_NE(FindWindow("GetRADECMag"), nullptr); });
+    user.Do([&] { beepsBefore = SkyloomBeepCount(); });
+    user.Type(Sig("CRAH"), 0, "5").Type(Sig("MAGV"), 0, "-60\r");
+    user.Do([&] {
+      EXPECT_EQ(ControlText(FindControl(FindWindow("GetRADECMag"), Sig("MAGV"), 0)), "-50.000");
+      EXPECT_EQ(SkyloomBeepCount(), beepsBefore + 1);
+    });
+    user.Type(Sig("MAGV"), 0, "-40\r");
+    user.Do([&] {
+      EXPECT_EQ(ControlText(FindControl(FindWindow("GetRADECMag"), Sig("MAGV"), 0)), "-40");
+      EXPECT_EQ(SkyloomBeepCount(), beepsBefore + 1);
+    });
+    user.ClickOK().AnswerAlert();
+    user.Do([&] {
+      EXPECT_NE(FindWindow("GetRADECMag"), nullptr);
+      EXPECT_EQ(Alerts().back().message,
+                "The value is outside the allowed range; the nearest allowed value has been put in its place.");
+    });
     enter(user, stars[0], 10.0f);
     EXPECT_EQ(ClickAt(r, 50, 40), noErr);
     EXPECT_TRUE(user.Errors().empty());
@@ -690,6 +720,144 @@ TEST_F(StarClickTest, ThreeKnownStarsGiveTheFits) {
   EXPECT_NE(log.find("Known Star #:\t1 \t X:\t"), std::string::npos);
   EXPECT_NE(log.find("RA-Dec Three star Calculation coeffcients\r"), std::string::npos);
   EXPECT_NE(log.find("Mag Calc Method: Three Star\r"), std::string::npos);
+}
+
+// RA/Dec fits across 0 h, and a third RA/Dec star on the line through the
+// first two refused.
+TEST_F(StarClickTest, RAWrapAndACollinearThirdStar) {
+  MyImageWindowDataStruct* r =
+      Open(300, 220, {{50, 50, 2.0, 20000}, {250, 60, 2.0, 15000}, {150, 55, 2.0, 12000}, {150, 180, 2.0, 10000}});
+  ASSERT_NE(r, nullptr);
+  UserClick(FindControl(r->mPhotometryWindow, Sig("BEMC"), 0));
+  ASSERT_EQ(r->mKnownStarEntry, 1);
+  {
+    ScriptedUser user;
+    Enter(user, 23 * 54000.0, 36000, 10.0f);
+    EXPECT_EQ(ClickAt(r, 50, 50), noErr);
+    Enter(user, 10 * 900.0, 36300, 10.5f);
+    EXPECT_EQ(ClickAt(r, 250, 60), noErr);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  const std::string before = Log();
+  const long beeps = SkyloomBeepCount();
+  {
+    ScriptedUser user;
+    Enter(user, 5 * 900.0, 36150, 11.0f);
+    EXPECT_EQ(ClickAt(r, 150, 55), noErr);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  EXPECT_EQ(SkyloomBeepCount(), beeps + 2);
+  EXPECT_EQ(r->mKnownStarCount, 2);
+  EXPECT_EQ(r->mKnownStarMarks, 2);
+  EXPECT_EQ(r->mRADecStarCount, 2);
+  EXPECT_EQ(r->mKnownStarRA[2], -9999.0f);
+  EXPECT_EQ(Log(), before);
+  {
+    ScriptedUser user;
+    Enter(user, 54000.0, 36600, 11.0f);
+    EXPECT_EQ(ClickAt(r, 150, 180), noErr);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  ASSERT_EQ(r->mRADecStarCount, 3);
+  EXPECT_EQ(r->mKnownStarEntry, 0);
+  // The small RAs moved up a full turn before the fits.
+  EXPECT_EQ(r->mKnownStarRA[0], 1242000.0f);
+  EXPECT_EQ(r->mKnownStarRA[1], 1305000.0f);
+  EXPECT_EQ(r->mKnownStarRA[2], 1350000.0f);
+  r->mRAFit[3] = r->mDecFit[3] = 0.0f;
+  auto raAt = [&](float x, float y) {
+    char text[128];
+    myConvertPixelXYtoCoordsString(r, x, y, false, text);
+    int h = -1, m = -1;
+    double s = -1;
+    EXPECT_EQ(sscanf(text, "%d:%d:%lf", &h, &m, &s), 3) << text;
+    return h * 3600 + m * 60 + s;
+  };
+  // The first star keeps 23 h; the middle of the three, at RA 1299000",
+  // prints reduced by a turn: 0 h 3 m 20 s.
+  EXPECT_NEAR(raAt(r->mKnownStarX[0], r->mKnownStarY[0]), 23 * 3600.0, 0.01);
+  const float mx = (r->mKnownStarX[0] + r->mKnownStarX[1] + r->mKnownStarX[2]) / 3;
+  const float my = (r->mKnownStarY[0] + r->mKnownStarY[1] + r->mKnownStarY[2]) / 3;
+  EXPECT_NEAR(raAt(mx, my), 200.0, 0.01);
+
+  // The log: each star's line, then the fits.
+  const std::string log = Log();
+  char line[256];
+  snprintf(line, sizeof line,
+           "Known Star #:\t1 \t X:\t%5.1f \tY:\t%5.1f \tRASec:\t %9.2f \t DecSec:\t %9.2f \t\t Mag: \t %4.3f \t "
+           "Intensity: \t%8.1f \r",
+           double(r->mKnownStarX[0]), double(r->mKnownStarY[0]), 1242000.0, 36000.0, 10.0,
+           double(r->mKnownStarSum[0]));
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_NE(log.find("Known Star #:\t3 \t"), std::string::npos);
+  std::string fits = "RA-Dec Three star Calculation coeffcients\r";
+  const float* a = r->mRAFit;
+  const float* d = r->mDecFit;
+  r->mRAFit[3] = r->mDecFit[3] = 0.0f;
+  snprintf(line, sizeof line, "RA Eqn RA_ACoef:\t%f \tRA_BCoef:\t %f \tRA_CCoef:\t %f \tRA_RMS:\t ", double(a[0]),
+           double(a[1]), double(a[2]));
+  fits += line;
+  EXPECT_NE(log.find(fits), std::string::npos) << log;
+  snprintf(line, sizeof line, "DEC Eqn Dec_ACoef:\t %f \tDec_BCoef:\t %f \t Dec_CCoef:\t %f \t Dec_RMS:\t ",
+           double(d[0]), double(d[1]), double(d[2]));
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_NE(log.find("Mag Calc Method: Three Star\r"), std::string::npos);
+}
+
+// Stars with only a magnitude or only a position; entry stopped after two.
+TEST_F(StarClickTest, MagnitudeOnlyAndPositionOnlyStars) {
+  MyImageWindowDataStruct* r = Open(200, 150, {{50, 50, 2.0, 20000}, {150, 100, 2.0, 9000}});
+  ASSERT_NE(r, nullptr);
+  UserClick(FindControl(r->mPhotometryWindow, Sig("BEMC"), 0));
+  {
+    ScriptedUser user;
+    user.Click(Sig("CRDX"), 0).Do([&] {
+      WindowRef sheet = FindWindow("GetRADECMag");
+      EXPECT_FALSE(IsControlEnabled(FindControl(sheet, Sig("CRAH"), 0)));
+      EXPECT_FALSE(IsControlEnabled(FindControl(sheet, Sig("CDEN"), 0)));
+      EXPECT_TRUE(IsControlEnabled(FindControl(sheet, Sig("ok  "), 0)));
+    });
+    user.Type(Sig("MAGV"), 0, "9.5").ClickOK();
+    EXPECT_EQ(ClickAt(r, 50, 50), noErr);
+    // Both boxes off: no OK; RA/Dec back on.
+    user.Click(Sig("MAGX"), 0).Click(Sig("CRDX"), 0).Do([&] {
+      WindowRef sheet = FindWindow("GetRADECMag");
+      EXPECT_FALSE(IsControlEnabled(FindControl(sheet, Sig("MAGV"), 0)));
+      EXPECT_FALSE(IsControlEnabled(FindControl(sheet, Sig("ok  "), 0)));
+    });
+    user.Click(Sig("CRDX"), 0);
+    user.Type(Sig("CRAH"), 0, "5").Type(Sig("CRAM"), 0, "30").Type(Sig("CRAS"), 0, "15.5");
+    user.Type(Sig("CDEN"), 0, "S").Type(Sig("CDED"), 0, "12").Type(Sig("CDEM"), 0, "5").Type(Sig("CDES"), 0, "30");
+    user.ClickOK();
+    EXPECT_EQ(ClickAt(r, 150, 100), noErr);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  EXPECT_EQ(r->mKnownStarCount, 2);
+  EXPECT_EQ(r->mMagStarCount, 1);
+  EXPECT_EQ(r->mRADecStarCount, 1);
+  EXPECT_EQ(r->mKnownStarRA[0], -9999.0f);
+  EXPECT_EQ(r->mKnownStarMag[1], -9999.0f);
+  EXPECT_EQ(r->mKnownStarRA[1], 297232.5f);
+  EXPECT_EQ(r->mKnownStarDec[1], -43530.0f);
+  char line[512];
+  snprintf(line, sizeof line,
+           "-------------------Start Entering Magnitude & Location Data\r"
+           "Known Star #:\t1 \t X:\t%5.1f \tY:\t%5.1f \t Mag: \t 9.500 \t Intensity: \t%8.1f \r"
+           "Known Star #:\t2 \t X:\t%5.1f \tY:\t%5.1f \tRASec:\t 297232.50 \t DecSec:\t -43530.00 \t\r",
+           double(r->mKnownStarX[0]), double(r->mKnownStarY[0]), double(r->mKnownStarSum[0]),
+           double(r->mKnownStarX[1]), double(r->mKnownStarY[1]));
+  EXPECT_EQ(Log(), line);
+  // Stopped early: the one magnitude star is the base.
+  UserClick(FindControl(r->mPhotometryWindow, Sig("BEMC"), 0));
+  EXPECT_EQ(r->mKnownStarEntry, 0);
+  EXPECT_EQ(r->mMagCalibrated, 1);
+  EXPECT_EQ(r->mBaseMagnitude, 9.5f);
+  EXPECT_EQ(r->mBaseIntensity, r->mKnownStarSum[0]);
+  snprintf(line, sizeof line,
+           "Mag Calc Method: Single Star\rBase Mag:9.500 Base Intensity:%8.1f  Base Deviation:N/A \r"
+           "-------------------End Entering Magnitude & Location Data\r",
+           double(r->mKnownStarSum[0]));
+  EXPECT_NE(Log().find(line), std::string::npos) << Log();
 }
 
 }  // namespace
