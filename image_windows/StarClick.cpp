@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image_windows/ImageWindow.h"
+#include "photometry/SkyPositionFields.h"
 #include "photometry/StarMeasure.h"
 #include "pixel/Centroids.h"
 #include "utilities/Alerts.h"
@@ -84,29 +85,10 @@ void setEntryButton(MyImageWindowDataStruct* r) {
   mySetControlTitleByKeyString(w, kEntryButton, 0, r->mKnownStarEntry ? "STOPENTMAGCOORD" : "STARENTMAGCOORD");
 }
 
-// Whole seconds print without decimals; a fraction above 0.01 as "%.2f".
-void secondsText(double seconds, char* out, size_t size) {
-  if (seconds - std::trunc(seconds) > 0.01)
-    snprintf(out, size, "%.2f", seconds);
-  else
-    snprintf(out, size, "%d", int(seconds));
-}
-
-// The sexagesimal fields of the sheet from a value in seconds.
-void fillSexagesimal(WindowRef w, OSType units, OSType minutes, OSType seconds, double value,
-                     ControlKeyFilterUPP filter, MyKnownStarEntryStruct* rec) {
-  const double whole = std::trunc(value / 3600.0);
-  double rest = value - whole * 3600.0;
-  const double mins = std::trunc(rest / 60.0);
-  rest -= mins * 60.0;
-  char text[32];
-  snprintf(text, sizeof text, "%d", int(whole));
-  mySetUpKeyFilterEditTextField(w, units, 0, text, filter, SRefCon(rec));
-  snprintf(text, sizeof text, "%d", int(mins));
-  mySetUpKeyFilterEditTextField(w, minutes, 0, text, filter, SRefCon(rec));
-  secondsText(rest, text, sizeof text);
-  mySetUpKeyFilterEditTextField(w, seconds, 0, text, filter, SRefCon(rec));
-}
+// The sheet's RA and Dec fields.
+constexpr MySkyPositionFields kSheetFields = {FOUR_CHAR_CODE("CRAH"), FOUR_CHAR_CODE("CRAM"), FOUR_CHAR_CODE("CRAS"),
+                                              FOUR_CHAR_CODE("CDEN"), FOUR_CHAR_CODE("CDED"), FOUR_CHAR_CODE("CDEM"),
+                                              FOUR_CHAR_CODE("CDES")};
 
 // The sheet for slot n; its result, or the error that kept it from running.
 OSStatus runKnownStarSheet(MyImageWindowDataStruct* r, SInt32 n, MyKnownStarEntryStruct* rec) {
@@ -121,12 +103,7 @@ OSStatus runKnownStarSheet(MyImageWindowDataStruct* r, SInt32 n, MyKnownStarEntr
   ControlKeyFilterUPP filter = NewControlKeyFilterUPP(myGetCoordsMagUserValuesDataKeyProc);
   mySetControlValue(sheet, FOUR_CHAR_CODE("CRDX"), 0, 1);
   mySetControlValue(sheet, FOUR_CHAR_CODE("MAGX"), 0, 1);
-  fillSexagesimal(sheet, FOUR_CHAR_CODE("CRAH"), FOUR_CHAR_CODE("CRAM"), FOUR_CHAR_CODE("CRAS"),
-                  double(r->mKnownStarRA[n] * 0.06666667f), filter, rec);
-  mySetUpKeyFilterEditTextField(sheet, FOUR_CHAR_CODE("CDEN"), 0, r->mKnownStarDec[n] < 0.0f ? "S" : "N", filter,
-                                SRefCon(rec));
-  fillSexagesimal(sheet, FOUR_CHAR_CODE("CDED"), FOUR_CHAR_CODE("CDEM"), FOUR_CHAR_CODE("CDES"),
-                  std::fabs(double(r->mKnownStarDec[n])), filter, rec);
+  myFillSkyPositionFields(sheet, kSheetFields, r->mKnownStarRA[n], r->mKnownStarDec[n], filter, SRefCon(rec));
   char text[32];
   snprintf(text, sizeof text, "%.3f", double(r->mKnownStarMag[n]));
   mySetUpKeyFilterEditTextField(sheet, FOUR_CHAR_CODE("MAGV"), 0, text, filter, SRefCon(rec));
@@ -605,27 +582,7 @@ OSStatus myGetCoordsMagUserValuesProcHandler(EventHandlerCallRef, EventRef event
     case kHICommandOK: {
       float ra = 0.0f, dec = 0.0f, magnitude = 0.0f;
       bool ok = true;
-      if (rec->mUseRADec) {
-        SInt32 hours = 0;
-        float minutes = 0.0f, seconds = 0.0f, degrees = 0.0f, arcMinutes = 0.0f, arcSeconds = 0.0f;
-        ok = myTestS32EditTxt(w, FOUR_CHAR_CODE("CRAH"), 0, 1, 0, 23, &hours) == noErr &&
-             myTestFloatEditTxt(w, FOUR_CHAR_CODE("CRAM"), 0, 3, 1, 0.0f, 59.9999f, &minutes) == noErr &&
-             myTestFloatEditTxt(w, FOUR_CHAR_CODE("CRAS"), 0, 3, 1, 0.0f, 59.9999f, &seconds) == noErr;
-        if (ok) {
-          ra = (float(hours) * 3600.0f + minutes * 60.0f + seconds) * 15.0f;
-          ok = std::fabs(ra) <= 1296000.0f;
-        }
-        ok = ok && myTestFloatEditTxt(w, FOUR_CHAR_CODE("CDED"), 0, 3, 1, 0.0f, 90.0f, &degrees) == noErr &&
-             myTestFloatEditTxt(w, FOUR_CHAR_CODE("CDEM"), 0, 3, 1, 0.0f, 59.999f, &arcMinutes) == noErr &&
-             myTestFloatEditTxt(w, FOUR_CHAR_CODE("CDES"), 0, 3, 1, 0.0f, 59.999f, &arcSeconds) == noErr;
-        if (ok) {
-          dec = degrees * 3600.0f + arcMinutes * 60.0f + arcSeconds;
-          char letter[255] = "";
-          myGetControlTextCString(w, FOUR_CHAR_CODE("CDEN"), 0, letter);
-          if (std::strcmp(letter, "S") == 0 || std::strcmp(letter, "s") == 0) dec = -dec;
-          ok = std::fabs(dec) <= 324000.0f;
-        }
-      }
+      if (rec->mUseRADec) ok = myReadSkyPositionFields(w, kSheetFields, &ra, &dec) == noErr;
       if (ok && rec->mUseMagnitude)
         ok = myTestFloatEditTxt(w, FOUR_CHAR_CODE("MAGV"), 0, 3, 1, -35.0f, 50.0f, &magnitude) == noErr;
       if (!ok) {
@@ -655,27 +612,10 @@ ControlKeyFilterResult myGetCoordsMagUserValuesDataKeyProc(ControlRef control, S
   WindowRef w = GetControlOwner(control);
   ControlID id{0, 0};
   GetControlID(control, &id);
+  if (myTestSkyPositionFieldOnKey(w, kSheetFields, id.signature, id.id)) return kControlKeyFilterBlockKey;
+  if (id.signature != FOUR_CHAR_CODE("MAGV")) return kControlKeyFilterPassKey;
   float value = 0.0f;
-  SInt32 whole = 0;
-  switch (id.signature) {
-    case FOUR_CHAR_CODE("CRAH"): myTestS32EditTxt(w, id.signature, id.id, 1, 0, 23, &whole); break;
-    case FOUR_CHAR_CODE("CRAM"):
-    case FOUR_CHAR_CODE("CRAS"):
-    case FOUR_CHAR_CODE("CDEM"):
-    case FOUR_CHAR_CODE("CDES"): myTestFloatEditTxt(w, id.signature, id.id, 3, 1, 0.0f, 59.99999f, &value); break;
-    case FOUR_CHAR_CODE("CDED"): myTestFloatEditTxt(w, id.signature, id.id, 3, 1, 0.0f, 90.0f, &value); break;
-    case FOUR_CHAR_CODE("MAGV"): myTestFloatEditTxt(w, id.signature, id.id, 3, 1, -50.0f, 50.0f, &value); break;
-    case FOUR_CHAR_CODE("CDEN"): {
-      char letter[255] = "";
-      myGetControlTextCString(w, id.signature, id.id, letter);
-      if (std::strlen(letter) != 1 || std::strchr("NnSs", letter[0]) == nullptr) {
-        SysBeep(1);
-        myChangeControlTxt(w, id.signature, id.id, "N");
-      }
-      break;
-    }
-    default: return kControlKeyFilterPassKey;
-  }
+  myTestFloatEditTxt(w, id.signature, id.id, 3, 1, -50.0f, 50.0f, &value);
   return kControlKeyFilterBlockKey;
 }
 
