@@ -9,6 +9,7 @@
 #include "image_windows/ImageControlWindow.h"
 #include "image_windows/ImageProcessingPrefs.h"
 #include "image_windows/RenderPipeline.h"
+#include "image_windows/StarClick.h"
 #include "photometry/SexagesimalText.h"
 #include "pixel/RowBands.h"
 #include "pixel/Sharpen16.h"
@@ -254,8 +255,8 @@ OSStatus installImageWindowHandler(MyImageWindowDataStruct* r) {
       {kEventClassWindow, kEventWindowUpdate},          {kEventClassWindow, kEventWindowDrawContent},
       {kEventClassWindow, kEventWindowBoundsChanged},   {kEventClassWindow, kEventWindowBoundsChanging},
       {kEventClassWindow, kEventWindowGetMinimumSize},  {kEventClassWindow, kEventWindowGetMaximumSize},
-      {kEventClassWindow, kEventWindowClickContentRgn}, {kEventClassMouse, kEventMouseMoved},
-      {kEventClassWindow, kEventWindowClose}};
+      {kEventClassMouse, kEventMouseMoved},             {kEventClassWindow, kEventWindowClose},
+      {kEventClassWindow, kEventWindowHandleContentClick}};
   r->mImageWindowTarget = GetWindowEventTarget(r->mImageWindow);
   r->mImageWindowHandlerUPP = NewEventHandlerUPP(myImageWindowEventHandler);
   return InstallEventHandler(r->mImageWindowTarget, r->mImageWindowHandlerUPP,
@@ -309,6 +310,14 @@ OSStatus makeWindow(MyImageWindowDataStruct* r) {
   static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
   if ((err = InstallEventHandler(GetWindowEventTarget(r->mPhotometryWindow), r->mControlWindowHandlerUPP, 1,
                                  kCloseEvent, r, nullptr)) != noErr)
+    return err;
+  static const EventTypeSpec kPhotometryEvents[] = {{kEventClassWindow, kEventWindowBoundsChanging},
+                                                    {kEventClassWindow, kEventWindowGetMaximumSize},
+                                                    {kEventClassCommand, kEventCommandProcess}};
+  r->mPhotometryWindowHandlerUPP = NewEventHandlerUPP(myImagePhotoAstroMetricsWindowEventHandler);
+  if ((err = InstallEventHandler(GetWindowEventTarget(r->mPhotometryWindow), r->mPhotometryWindowHandlerUPP,
+                                 sizeof kPhotometryEvents / sizeof kPhotometryEvents[0], kPhotometryEvents, r,
+                                 &r->mPhotometryWindowHandlerRef)) != noErr)
     return err;
   r->mSliderActionUPP = NewControlActionUPP(myLiveSharpnessSliderProc);
   r->mArrowActionUPP = NewControlActionUPP(myDoLiveArrowChangeProc);
@@ -595,6 +604,13 @@ OSStatus myImageWindowEventHandler(EventHandlerCallRef, EventRef event, void* us
     return noErr;
   }
   if (GetEventClass(event) != kEventClassWindow) return eventNotHandledErr;
+  if (GetEventKind(event) == kEventWindowHandleContentClick) {
+    Point where;
+    if (GetEventParameter(event, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where))
+      return eventNotHandledErr;
+    SkyloomGlobalToLocal(r->mImageWindow, &where);
+    return myDoMouseClickInImageWindow(where, r);
+  }
   WindowRef window = nullptr;
   if (GetEventParameter(event, kEventParamDirectObject, typeWindowRef, nullptr, sizeof window, nullptr, &window) ||
       window == nullptr)
@@ -643,10 +659,6 @@ OSStatus myImageWindowEventHandler(EventHandlerCallRef, EventRef event, void* us
       // control window's Close does.
       myDisposeImageWindow(r);
       return noErr;
-    case kEventWindowClickContentRgn:
-      // The measuring click comes with the star measurement; until then the
-      // system's handling applies.
-      return eventNotHandledErr;
   }
   return eventNotHandledErr;
 }
