@@ -68,6 +68,7 @@ class FrameGrabs : public PipelineHarness {
       record_->mCaptureLogFile = nullptr;
       record_->mCaptureLogOpen = 0;
     }
+    StopVideo();  // no delivery thread reads the hooks below any more
     gMyGrabAllocate = nullptr;
     gMyPipelineTestPausePoint = nullptr;
     mySetFrameWorkWaitPolls(0);
