@@ -175,6 +175,8 @@ void threadStart() {
 OSErr NewThread(ThreadStyle threadStyle, ThreadEntryUPP threadEntry, void* threadParam, Size stackSize,
                 ThreadOptions options, void** threadResult, ThreadID* threadMade) {
   if (threadMade) *threadMade = kNoThreadID;
+  // The scheduler belongs to the main thread.
+  if (!onMainThread()) return threadProtocolErr;
   Scheduler& s = sched();
   if (s.injectedCount > 0) {
     --s.injectedCount;
@@ -182,7 +184,6 @@ OSErr NewThread(ThreadStyle threadStyle, ThreadEntryUPP threadEntry, void* threa
   }
   if (threadStyle != kCooperativeThread || threadEntry == nullptr || stackSize < 0) return paramErr;
   if (options & kNewSuspend) return threadProtocolErr;
-  if (!onMainThread()) return threadProtocolErr;
   size_t size = stackSize == 0 ? kDefaultStack : size_t(stackSize);
   if (size < kMinimumStack) size = kMinimumStack;
   size = (size + 4095) & ~size_t(4095);

@@ -49,9 +49,9 @@ StackAlignDialogState Dirty() {
 
 class StackAlignWindow : public StackTest {
  protected:
-  void Open(const StackAlignDialogState& initial, const char* windowName = "StackAlign") {
+  void Open(const StackAlignDialogState& initial, const char* nib = "ORX_DCAM", const char* windowName = "StackAlign") {
     state_ = initial;
-    window_ = MakeWindow("ORX_DCAM", windowName);
+    window_ = MakeWindow(nib, windowName);
     ASSERT_NE(window_, nullptr);
     state_.mWindow = window_;
     if (ControlRef slider = ui::FindControl(window_, Sig("CIAM"), 0))
@@ -310,8 +310,9 @@ TEST_F(StackAlignWindow, TheSliderTextFollowsEveryMove) {
 }
 
 TEST_F(StackAlignWindow, MissingControlsAndOtherCommands) {
-  WriteNib("ORX_DCAM", "window \"Bare\" class=movable-modal title=\"Bare\" bounds=0,0,100,100\nend\n", "bare.ui");
-  Open(Dirty(), "Bare");
+  // A nib of its own: the application's is the source tree's.
+  WriteNib("Bare", "window \"Bare\" class=movable-modal title=\"Bare\" bounds=0,0,100,100\nend\n");
+  Open(Dirty(), "Bare", "Bare");
   ScriptedUser user;
   user.AnswerAlert();
   // Settings commands whose control is missing change nothing; four of them
