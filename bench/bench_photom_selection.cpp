@@ -45,3 +45,4 @@ BENCHMARK(BM_MarkedPicture)->Args({1280, 1024, 16})->Args({1280, 1024, 0})->Args
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
+BENCHMARK_MAIN();
