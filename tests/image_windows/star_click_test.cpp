@@ -581,8 +581,17 @@ TEST_F(StarClickTest, MeasurementWindowCommands) {
   const std::string before = Log();
   {
     ScriptedUser user;
+    user.Do([&] {
+      WindowRef question = FindWindow("WarningSheet");
+      ASSERT_NE(question, nullptr);
+      EXPECT_EQ(WindowTitle(question), "Warning!!");
+      EXPECT_EQ(ControlText(FindControl(question, Sig("NAME"), 0)),
+                "Your previously entered Magnitude or Ra/Dec control information will be lost if you proceed. Click "
+                "Okay to begin reentering it or Cancel to abort.");
+    });
     user.ClickCancel();
     UserClick(FindControl(photometry, Sig("BEMC"), 0));
+    EXPECT_TRUE(user.Errors().empty());
   }
   EXPECT_EQ(r->mKnownStarEntry, 0);
   EXPECT_EQ(r->mMagCalibrated, 1);
