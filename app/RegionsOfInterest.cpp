@@ -40,12 +40,12 @@ void Label(WindowRef window, OSType signature, UInt32 pixels) {
 // The offset slider's range for a size: (frame - size) / step.
 UInt32 OffsetMaximum(UInt32 frame, UInt32 size, UInt32 step) { return size < frame ? (frame - size) / step : 0; }
 
-// A size slider: a size past the range becomes the frame.
+// A size slider: a size past the range (or none) becomes the frame.
 void SetUpSize(MyROIDialogState* s, OSType sizeSignature, UInt32 frame, UInt32 sizeStep, UInt32* size,
                ControlActionUPP action) {
   const UInt32 maximum = frame / sizeStep;
   UInt32 value = *size / sizeStep;
-  if (value > maximum || *size > frame) {
+  if (value > maximum || *size > frame || *size == 0) {
     *size = frame;
     value = maximum;
   }

@@ -5,10 +5,11 @@
 #include <cstdio>
 
 #include "app/ExposureControls.h"
+#include "app/FrameGrabs.h"
 #include "camera_driver/ORXDCAM.h"
 #include "utilities/Controls.h"
 
-OSStatus (*gMyTriggerGrabArm)(MyCameraWindowDataStruct* record, UInt8 timeoutOn) = nullptr;
+OSStatus (*gMyTriggerGrabArm)(MyCameraWindowDataStruct* record, UInt8 timeoutOn) = mySaveAFrameToDisk;
 
 namespace {
 
