@@ -102,4 +102,83 @@ TEST_F(CameraEndToEnd, FramesAreDrawnAGrabIsSavedAndALimitedRecordingEnds) {
   EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
 }
 
+std::atomic<int> gRecordedFrames{0};
+OSErr CountRecordedFrame(MyMovieRecorderStruct*, const void*, double) {
+  gRecordedFrames++;
+  return noErr;
+}
+
+// Answers every alert with OK.
+class AlertAnswerer : public ui::UserAgent {
+ public:
+  bool Act(const ui::LoopState& state) override {
+    if (state.kind != ui::LoopKind::Alert) return false;
+    return ui::UserAnswerAlert(state.alert, kAlertStdAlertOKButton) == noErr;
+  }
+};
+
+TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo) {
+  MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
+  ASSERT_NE(r, nullptr);
+  AlertAnswerer answerer;
+  ui::SetUserAgent(&answerer);
+  gRecordedFrames = 0;
+  gMyAddMovieFrame = CountRecordedFrame;
+  Camera().Stream().SetClock(SimClock::Stepped);
+  ASSERT_EQ(StartCamera(-1, true), noErr);
+  SaveToFolder();
+  r->mDisplayFormat = FOUR_CHAR_CODE("ARGB");
+  r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
+  r->mFileNaming = 3;
+  r->mFrameRate = 240.0;
+
+  constexpr int kFrames = 2000;
+  std::atomic<bool> done{false};
+  std::atomic<int> sent{0};
+  std::thread bus([&] {
+    for (int i = 0; i < kFrames; i++) {
+      if (Camera().Stream().StepBulkFrames(1) != 1) break;
+      sent++;
+    }
+    done = true;
+  });
+  UInt32 step = 0;
+  while (!done) {
+    RunCurrentEventLoop(0.002);
+    step++;
+    if (step % 5 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0 && r->mGrabBuffer == nullptr &&
+        std::atomic_ref<UInt8>(r->mRecording).load() == 0)
+      mySaveAFrameToDisk(r, 1);
+    if (step % 11 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 1)
+      std::atomic_ref<UInt8>(r->mGrabCancel).store(1);
+    if (step % 17 == 0) myStartStopFWHMHFD(r, (step / 17) % 2);
+    if (step % 23 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0) {
+      if (std::atomic_ref<UInt8>(r->mRecording).load() == 0)
+        mySetUpRecordMovie(r);
+      else
+        myStopRecordMovie(r);
+    }
+  }
+  bus.join();
+  EXPECT_EQ(sent.load(), kFrames);
+  if (std::atomic_ref<UInt8>(r->mRecording).load() != 0) myStopRecordMovie(r);
+  if (std::atomic_ref<SInt32>(r->mGrabPending).load() != 0) std::atomic_ref<UInt8>(r->mGrabCancel).store(1);
+  RunCurrentEventLoop(0.1);
+  myStartStopFWHMHFD(r, 0);
+  StopCamera();
+  gMyAddMovieFrame = nullptr;
+  ui::SetUserAgent(nullptr);
+  RecordProperty("recorded", gRecordedFrames.load());
+  EXPECT_EQ(r->mGrabPending, 0);
+  EXPECT_EQ(r->mGrabsInFlight, 0);
+  EXPECT_EQ(r->mGrabBufferBusy, 0);
+  EXPECT_EQ(r->mGrabBuffer, nullptr);
+  EXPECT_EQ(r->mFWHMBusy, 0);
+  EXPECT_EQ(r->mMovieBusy, 0);
+  EXPECT_EQ(r->mPreviewConverting, 0);
+  EXPECT_EQ(r->mDisplayBusy, 0);
+  EXPECT_EQ(r->mPleezWaitBusy, 0);
+  EXPECT_EQ(r->mMovie, nullptr);
+}
+
 }  // namespace

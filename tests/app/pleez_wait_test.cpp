@@ -33,6 +33,11 @@ void* FailingAllocate(size_t bytes) {
 class PleezWaitTest : public DisplayTimerHarness {
  protected:
   void TearDown() override {
+    if (record_) {  // calibration frames live until the camera closes
+      free(record_->mDarkFrame);
+      free(record_->mFlatFrame);
+      record_->mDarkFrame = record_->mFlatFrame = nullptr;
+    }
     DisplayTimerHarness::TearDown();
     gMyPleezWaitAllocate = nullptr;
   }
