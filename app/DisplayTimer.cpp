@@ -97,8 +97,11 @@ void recordingEndStep(MyCameraWindowDataStruct& r) {
   }
 }
 
+}  // namespace
+
 // The grab controls back as they are between grabs.
-void restoreGrabControls(MyCameraWindowDataStruct& r) {
+void myRestoreGrabControls(MyCameraWindowDataStruct* record) {
+  MyCameraWindowDataStruct& r = *record;
   if (WindowRef cw = r.mControlWindow) {
     mySetControlTitleByKeyString(cw, FOUR_CHAR_CODE("GRFR"), 0, "GRABFRAMEKEY");
     for (OSType s : {FOUR_CHAR_CODE("GMOV"), FOUR_CHAR_CODE("GRFR"), FOUR_CHAR_CODE("GRAV"), FOUR_CHAR_CODE("GRSM")})
@@ -114,11 +117,13 @@ void restoreGrabControls(MyCameraWindowDataStruct& r) {
   }
 }
 
+namespace {
+
 // The buffer of a finished grab freed once the pipeline has left it.
 void finishGrab(MyCameraWindowDataStruct& r) {
   if (myFinishGrab(&r)) {
     r.mGrabFinishPending = 0;
-    restoreGrabControls(r);
+    myRestoreGrabControls(&r);
   } else {
     r.mGrabFinishPending = 1;  // still written: freed at a later tick
   }

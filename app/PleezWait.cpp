@@ -382,7 +382,12 @@ void abandonRun(MyCameraWindowDataStruct& r, Run& run) {
       lowerIfUp(r.mGrabsInFlight);
       // The pipeline's own counter is left alone; a buffer it still writes
       // is freed by the display timer once it is done.
-      if (!myFinishGrab(&r)) r.mGrabFinishPending = 1;
+      // The controls the grab request switched come back here: no grab
+      // completes for the display timer to restore them.
+      if (myFinishGrab(&r))
+        myRestoreGrabControls(&r);
+      else
+        r.mGrabFinishPending = 1;
       break;
     case 9:
     case 10:

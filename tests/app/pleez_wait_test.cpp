@@ -211,7 +211,10 @@ TEST_F(PleezWaitTest, AnAverageIsSavedAsAGrabAndStopDiscardsIt) {
   r->mAverageFrameCount = 50;
   {
     ui::ScriptedUser user;
-    Frames(user, 1, 2).Click(FOUR_CHAR_CODE("clos"), 0);
+    Frames(user, 1, 2).Do([&] {
+      EXPECT_NE(ui::ControlTitle(Control(FOUR_CHAR_CODE("GRFR"))), "Grab Frame");
+    });
+    user.Click(FOUR_CHAR_CODE("clos"), 0);
     myDoPleezWait(r, 7);
     EXPECT_TRUE(user.Errors().empty());
   }
@@ -221,6 +224,7 @@ TEST_F(PleezWaitTest, AnAverageIsSavedAsAGrabAndStopDiscardsIt) {
   EXPECT_EQ(r->mGrabBufferBusy, 0);
   EXPECT_EQ(r->mGrabWanted, 0);
   EXPECT_EQ(r->mGrabBuffer, nullptr);
+  EXPECT_EQ(ui::ControlTitle(Control(FOUR_CHAR_CODE("GRFR"))), "Grab Frame");
   EXPECT_TRUE(ui::Alerts().empty());
   ExpectIdle(r);
 }
