@@ -68,6 +68,7 @@ class FrameGrabs : public PipelineHarness {
       record_->mCaptureLogFile = nullptr;
       record_->mCaptureLogOpen = 0;
     }
+    StopVideo();  // no delivery thread reads the hooks below any more
     gMyGrabAllocate = nullptr;
     gMyPipelineTestPausePoint = nullptr;
     mySetFrameWorkWaitPolls(0);
@@ -336,6 +337,24 @@ TEST_F(FrameGrabs, TheRenameSheetRefusesShortAndTakenNamesAndCancelKeepsTheName)
   }
   EXPECT_TRUE(Exists(kept));
   EXPECT_FALSE(Exists("never.tiff"));
+}
+
+TEST_F(FrameGrabs, ALongFileNameIsCutInTheLogEntrySoTheCountStays) {
+  MyCameraWindowDataStruct* r = OpenWithFolder();
+  ASSERT_NE(r, nullptr);
+  r->mFileNaming = 4;
+  r->mCaptureLogOn = 1;
+  SaveFrame();
+  const std::string longName = std::string(246, 'x') + ".png";
+  ScriptedUser user;
+  user.Type(FOUR_CHAR_CODE("VALU"), 0, longName).ClickOK();
+  ASSERT_EQ(myDoFileFinnishUp(r, kMyCaptureSummed, 250), noErr);
+  EXPECT_TRUE(user.Errors().empty());
+  ASSERT_TRUE(Exists(longName));
+  // 255 bytes: as much of the name as fits beside the count.
+  const std::string title = std::string(235, 'x') + " # summed frames 250";
+  ASSERT_EQ(title.size(), 255u);
+  EXPECT_NE(slurp(In(LogName())).find("File:" + title + "\r"), std::string::npos);
 }
 
 // ---- arming a grab
