@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/CameraMenus.h"
+#include "app/FrameGrabs.h"
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
 #include "app/PreviewDrawing.h"
@@ -11,10 +12,6 @@
 #include "platform/coreservices/CoreServices.h"
 #include "utilities/Alerts.h"
 #include "utilities/Controls.h"
-#if __has_include("app/FrameGrabs.h")
-#include "app/FrameGrabs.h"
-#define SKYLOOM_HAVE_FRAME_GRABS 1
-#endif
 
 OSStatus (*volatile gMySaveGrabbedFrame)(MyDCAMCameraStruct*, const void*, UInt32, UInt32, UInt32, FSSpec, OSType,
                                          UInt32) = nullptr;
@@ -92,18 +89,19 @@ void countdownStep(MyCameraWindowDataStruct& r) {
 
 void recordingEndStep(MyCameraWindowDataStruct& r) {
   if (ld(r.mRecording) != 1) return;
-#ifdef SKYLOOM_HAVE_FRAME_GRABS
   if (ld(r.mRecordStopRequested) == 1 || ld(r.mRecordStatus) != 0) {
     SysBeep(1);
     myStopRecordMovie(&r);
   } else if (r.mRecordFrameLimit != 0 && ld(r.mRecordFrameCounter) == 0) {
     myStopRecordMovie(&r);
   }
-#endif
 }
 
+}  // namespace
+
 // The grab controls back as they are between grabs.
-void restoreGrabControls(MyCameraWindowDataStruct& r) {
+void myRestoreGrabControls(MyCameraWindowDataStruct* record) {
+  MyCameraWindowDataStruct& r = *record;
   if (WindowRef cw = r.mControlWindow) {
     mySetControlTitleByKeyString(cw, FOUR_CHAR_CODE("GRFR"), 0, "GRABFRAMEKEY");
     for (OSType s : {FOUR_CHAR_CODE("GMOV"), FOUR_CHAR_CODE("GRFR"), FOUR_CHAR_CODE("GRAV"), FOUR_CHAR_CODE("GRSM")})
@@ -119,11 +117,13 @@ void restoreGrabControls(MyCameraWindowDataStruct& r) {
   }
 }
 
+namespace {
+
 // The buffer of a finished grab freed once the pipeline has left it.
 void finishGrab(MyCameraWindowDataStruct& r) {
   if (myFinishGrab(&r)) {
     r.mGrabFinishPending = 0;
-    restoreGrabControls(r);
+    myRestoreGrabControls(&r);
   } else {
     r.mGrabFinishPending = 1;  // still written: freed at a later tick
   }
@@ -155,9 +155,7 @@ void grabStep(MyCameraWindowDataStruct& r) {
     const OSStatus err = save(r.mCameraHandle, r.mGrabBuffer, r.mWidth, r.mHeight, depth,
                                                    r.mFrameFileSpec, r.mSaveFileType, myGrabSavePixelFormat(&r));
     if (err == noErr) {
-#ifdef SKYLOOM_HAVE_FRAME_GRABS
-      myDoFileFinnishUp(&r, 1, 1);
-#endif
+      myDoFileFinnishUp(&r, kMyCaptureFrame, 1);
     } else {
       char text[160];
       std::snprintf(text, sizeof(text), "ORXDCAMSaveRAWFrametoDisk Failed with Err = %d 0x%X - Frame not saved",
@@ -169,9 +167,7 @@ void grabStep(MyCameraWindowDataStruct& r) {
   }
   if (r.mTriggerItem == 2) {
     // Re-armed for the next trigger: the same buffer, the next file name.
-#ifdef SKYLOOM_HAVE_FRAME_GRABS
     myFillInFSSpec(&r);
-#endif
     st(r.mGrabRequestTime, SkyloomMicroseconds());
     st(r.mGrabFilled, UInt8(0));
     st(r.mGrabCancel, UInt8(0));

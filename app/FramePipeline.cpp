@@ -396,10 +396,12 @@ void recordFrame(MyCameraWindowDataStruct& r, T* frame, double frameTime) {
   auto add = gMyAddMovieFrame;
   const OSErr status = add ? add(movie, p, frameTime) : ORXDCAMAddMovieFrame(movie, p, frameTime);
   st(r.mRecordStatus, status);
+  // The display timer reads the counter to end a limited recording.
+  const UInt32 counter = r.mRecordFrameCounter;
   if (r.mRecordFrameLimit == 0)
-    r.mRecordFrameCounter++;
-  else if (r.mRecordFrameCounter != 0)
-    r.mRecordFrameCounter--;
+    st(r.mRecordFrameCounter, counter + 1);
+  else if (counter != 0)
+    st(r.mRecordFrameCounter, counter - 1);
   if (status == -34) st(r.mRecordStopRequested, UInt8(1));
 }
 

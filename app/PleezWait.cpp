@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "app/ExposureControls.h"
+#include "app/FrameGrabs.h"
 #include "app/FramePipeline.h"
 #include "app/HistogramViews.h"
 #include "camera_driver/ORXDCAM.h"
@@ -23,10 +24,6 @@
 #include "platform/coreservices/CoreServices.h"
 #include "utilities/Alerts.h"
 #include "utilities/Controls.h"
-#if __has_include("app/FrameGrabs.h")
-#include "app/FrameGrabs.h"
-#define SKYLOOM_HAVE_FRAME_GRABS 1
-#endif
 
 void* (*volatile gMyPleezWaitAllocate)(size_t bytes) = nullptr;
 
@@ -327,16 +324,10 @@ void endAligned(MyCameraWindowDataStruct& r, Run& run) {
   const UInt8 sum = run.mode == 10 ? 1 : 0;
   run.savedSaveKind = r.mSaveFileType;
   r.mSaveFileType = FOUR_CHAR_CODE("TIFF");
-#ifdef SKYLOOM_HAVE_FRAME_GRABS
   const OSStatus named = myFillInFSSpec(&r);
-#else
-  const OSStatus named = noErr;
-#endif
   if (named == noErr || named == fnfErr) {
     if (myFinishAlignedFrameCapture(&r, 1, sum) == noErr) {
-#ifdef SKYLOOM_HAVE_FRAME_GRABS
-      myDoFileFinnishUp(&r, run.mode == 9 ? 2 : 3, ld(r.mAlignedFrameCount));
-#endif
+      myDoFileFinnishUp(&r, run.mode == 9 ? kMyCaptureAveraged : kMyCaptureSummed, ld(r.mAlignedFrameCount));
     }
   } else {
     myFinishAlignedFrameCapture(&r, 0, 0);
@@ -391,7 +382,12 @@ void abandonRun(MyCameraWindowDataStruct& r, Run& run) {
       lowerIfUp(r.mGrabsInFlight);
       // The pipeline's own counter is left alone; a buffer it still writes
       // is freed by the display timer once it is done.
-      if (!myFinishGrab(&r)) r.mGrabFinishPending = 1;
+      // The controls the grab request switched come back here: no grab
+      // completes for the display timer to restore them.
+      if (myFinishGrab(&r))
+        myRestoreGrabControls(&r);
+      else
+        r.mGrabFinishPending = 1;
       break;
     case 9:
     case 10:
@@ -548,9 +544,7 @@ void myDoPleezWait(MyCameraWindowDataStruct* record, UInt32 mode) {
       st(r.mPleezWaitError, SInt32(0));
       ShowWindow(w);
       st(r.mPleezWaitActive, UInt8(1));
-#ifdef SKYLOOM_HAVE_FRAME_GRABS
       if (mode == 7 || mode == 8) mySaveAFrameToDisk(&r, 0);
-#endif
       RunAppModalLoopForWindow(w);
       st(r.mPleezWaitActive, UInt8(0));
       // 6. no frame works on the run from here on

@@ -40,6 +40,10 @@ void myBrightnessMonitorArea(float centreX, float centreY, UInt32 areaWidth, UIn
 // high-quality colour code of the Bayer pattern.
 UInt32 myGrabSavePixelFormat(const MyCameraWindowDataStruct* record);
 
+// The control window's grab controls and menu 2's items 15-17 back as they
+// are between grabs.
+void myRestoreGrabControls(MyCameraWindowDataStruct* record);
+
 // ---- tests ----
 // The allocator of the please-wait buffers (malloc when null).
 extern void* (*volatile gMyPleezWaitAllocate)(size_t bytes);

@@ -34,6 +34,20 @@ class DisplayTimerHarness : public PipelineHarness {
     r->mGrabFinishPending = 0;
   }
 
+  // Captures of the open camera go to saveFolder_ without asking.
+  void SaveToFolder() {
+    MyCameraWindowDataStruct* r = record_;
+    FSRef ref;
+    FSCatalogInfo info;
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(saveFolder_.c_str()), &ref, nullptr), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoVolume | kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr), noErr);
+    r->mDefaultFolderVRefNum = info.volume;
+    r->mDefaultFolderDirID = SInt32(info.nodeID);
+    r->mDefaultFolderValid = 1;
+    r->mOpenFrameAfterSave = 0;
+    r->mOpenMovieAfterSave = 0;
+  }
+
   // One tick of the display timer, as the event loop would fire it.
   void Tick() { myDisplayFrameTimer(nullptr, record_); }
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FrameGrabs.h"
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
 #include "platform/hitoolbox/UIModel.h"
@@ -30,12 +31,20 @@ OSStatus RecordSave(MyDCAMCameraStruct*, const void* frame, UInt32 w, UInt32 h, 
   return gSaveStatus;
 }
 
+// Answers every alert with OK, as a user at the screen would.
+class AlertAnswerer : public ui::UserAgent {
+ public:
+  bool Act(const ui::LoopState& state) override {
+    if (state.kind != ui::LoopKind::Alert) return false;
+    return ui::UserAnswerAlert(state.alert, kAlertStdAlertOKButton) == noErr;
+  }
+};
+
 class DisplayTimerTest : public DisplayTimerHarness {
  protected:
   void SetUp() override {
     DisplayTimerHarness::SetUp();
-    now_ = 1000000;
-    SkyloomSetMonotonicTimeSource([this] { return now_.load(); });
+    ui::SetUserAgent(&answerer_);
     gSaves.clear();
     gSaveStatus = noErr;
     gMySaveGrabbedFrame = RecordSave;
@@ -44,17 +53,23 @@ class DisplayTimerTest : public DisplayTimerHarness {
     DisplayTimerHarness::TearDown();
     gMySaveGrabbedFrame = nullptr;
     SkyloomSetMonotonicTimeSource({});
+    ui::SetUserAgent(nullptr);
   }
   // Video on, synchronous delivery, no timer installed: the test ticks.
   MyCameraWindowDataStruct* Running(const SimCameraPersonality& p = SimUSBPersonality(), SInt32 index = -1) {
     MyCameraWindowDataStruct* r = Open(p);
     EXPECT_EQ(StartVideo(index, false), noErr);
+    SaveToFolder();
+    now_ = 1000000;
+    SkyloomSetMonotonicTimeSource([this] { return now_.load(); });
     return r;
   }
   void AdvanceMs(double ms) { now_ += UInt64(ms * 1000.0); }
+  double frameTime_ = 0.0;
   void Deliver(UInt32 id) {
     std::vector<UInt8> f = Reference(id);
-    myDisplayCallback(record_->mWidth, record_->mHeight, UInt32(f.size()), f.data(), record_, 33.3, 66.6);
+    frameTime_ += 33.3;
+    myDisplayCallback(record_->mWidth, record_->mHeight, UInt32(f.size()), f.data(), record_, 33.3, frameTime_);
   }
   size_t AlertCount(const std::string& text) {
     size_t n = 0;
@@ -62,6 +77,7 @@ class DisplayTimerTest : public DisplayTimerHarness {
     return n;
   }
   std::atomic<UInt64> now_{0};
+  AlertAnswerer answerer_;
 };
 
 TEST_F(DisplayTimerTest, AWaitingGrabTimesOutAfterItsLimitAndNotBefore) {
@@ -131,6 +147,11 @@ TEST_F(DisplayTimerTest, AFilledGrabIsSavedWithItsDepthAndCodeThenTheControlsCom
       {1, 0, 1, FOUR_CHAR_CODE("mmRG"), FOUR_CHAR_CODE("mmRG")},
       {1, 1, 1, FOUR_CHAR_CODE("ARGB"), FOUR_CHAR_CODE("ARGB")},
   };
+  IBNibRef nib = nullptr;
+  ASSERT_EQ(CreateNibReference(CFSTR("ORX_DCAM"), &nib), noErr);
+  ASSERT_EQ(SetMenuBarFromNib(nib, CFSTR("MainMenu")), noErr);
+  DisposeNibReference(nib);
+  for (MenuItemIndex i = 15; i <= 17; i++) DisableMenuItem(GetMenuRef(2), i);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bayer * 100 + c.colour * 10 + c.high);
     gSaves.clear();
@@ -167,6 +188,8 @@ TEST_F(DisplayTimerTest, TwelveBitFramesAreSavedAtDepthSixteenAndAFailureIsRepor
   ASSERT_GE(index, 0);
   ASSERT_EQ(StartVideo(index, false), noErr);
   ASSERT_EQ(r->mBitsPerPixel, 12u);
+  SaveToFolder();
+  SkyloomSetMonotonicTimeSource([this] { return now_.load(); });
   gSaveStatus = -34;
   ASSERT_EQ(myArmGrabBuffer(r, 1), noErr);
   Deliver(2);
@@ -324,6 +347,53 @@ TEST_F(DisplayTimerTest, ThePreviewIsDrawnOnlyWhenReadyAndNotBeingConverted) {
   Tick();
   EXPECT_EQ(r->mLongExpShowPending, 1);
   r->mLongExposure = 0;
+}
+
+TEST_F(DisplayTimerTest, ARecordingStopsWithABeepOnAnErrorAndSilentlyAtItsLimit) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mDisplayFormat = FOUR_CHAR_CODE("ARGB");
+  struct Case {
+    const char* name;
+    OSErr status;
+    UInt8 stopRequested;
+    long beeps;
+  } cases[] = {
+      {"recorder error", -2015, 0, 1},
+      {"disk full", -34, 0, 1},
+      {"stop asked", 0, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    r->mRecordFrameLimit = 0;
+    ASSERT_EQ(mySetUpRecordMovie(r), noErr);
+    Deliver(1);
+    Tick();
+    ASSERT_EQ(r->mRecording, 1);
+    r->mRecordStatus = c.status;
+    r->mRecordStopRequested = c.stopRequested;
+    const long before = SkyloomBeepCount();
+    Tick();
+    EXPECT_EQ(r->mRecording, 0);
+    EXPECT_EQ(r->mMovie, nullptr);
+    EXPECT_EQ(SkyloomBeepCount() - before, c.beeps);
+    r->mRecordStatus = 0;
+    r->mRecordStopRequested = 0;
+  }
+  // A limit of 10: still recording until the counter reaches 0, stopped at
+  // the next tick without a beep.
+  r->mRecordFrameLimit = 10;
+  ASSERT_EQ(mySetUpRecordMovie(r), noErr);
+  for (UInt32 i = 0; i < 12 && r->mRecordFrameCounter != 0; i++) {
+    Tick();
+    ASSERT_EQ(r->mRecording, 1);
+    Deliver(20 + i);
+  }
+  ASSERT_EQ(r->mRecordFrameCounter, 0u);
+  ASSERT_EQ(r->mRecording, 1);
+  const long before = SkyloomBeepCount();
+  Tick();
+  EXPECT_EQ(r->mRecording, 0);
+  EXPECT_EQ(SkyloomBeepCount(), before);
 }
 
 }  // namespace

@@ -1,0 +1,184 @@
+// A running simulated camera end to end: frames on the driver's delivery
+// thread, the display timer on the main event loop drawing them, saving a
+// grab and ending a limited recording, checked with the outside readers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "app/FrameGrabs.h"
+#include "app/FramePipeline.h"
+#include "app/PleezWait.h"
+#include "platform/hitoolbox/UIModel.h"
+#include "tests/app/DisplayTimerHarness.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+namespace ui = skyloom::ui;
+
+class CameraEndToEnd : public DisplayTimerHarness {
+ protected:
+  // Sends frames on the stepped clock, letting the event loop (and so the
+  // display timer) run after each, until done() or the count runs out.
+  template <typename Done>
+  int Pump(int most, Done done) {
+    int sent = 0;
+    while (sent < most && !done()) {
+      if (Camera().Stream().StepBulkFrames(1) != 1) break;
+      sent++;
+      RunCurrentEventLoop(0.03);
+    }
+    return sent;
+  }
+  std::string Only(const std::string& suffix) {
+    std::string found;
+    for (const auto& e : std::filesystem::directory_iterator(saveFolder_)) {
+      const std::string n = e.path().filename().string();
+      if (n.size() > suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0) found = n;
+    }
+    return found;
+  }
+  std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+};
+
+TEST_F(CameraEndToEnd, FramesAreDrawnAGrabIsSavedAndALimitedRecordingEnds) {
+  ASSERT_TRUE(skyloom::test::ToolInstalled("tiffinfo"));
+  ASSERT_TRUE(skyloom::test::ToolInstalled("ffprobe"));
+  MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
+  ASSERT_NE(r, nullptr);
+  Camera().Stream().SetClock(SimClock::Stepped);
+  ASSERT_EQ(StartCamera(-1, true), noErr);
+  SaveToFolder();
+  r->mDisplayFormat = FOUR_CHAR_CODE("ARGB");
+  r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
+  r->mFileNaming = 3;
+  r->mCaptureLogOn = 1;
+  r->mShowTimeCode = 1;
+
+  // The preview is drawn.
+  EXPECT_EQ(Pump(5, [] { return false; }), 5);
+  RunCurrentEventLoop(0.05);
+  EXPECT_NE(std::atomic_ref<double>(r->mFrameTime).load(), 0.0);
+  EXPECT_EQ(std::atomic_ref<SInt32>(r->mPreviewReady).load(), 0);  // the newest frame was drawn
+
+  // 'GRFR': the next frame saved as a TIFF of the frame's size and depth.
+  ASSERT_EQ(mySaveAFrameToDisk(r, 1), noErr);
+  Pump(50, [&] { return std::atomic_ref<SInt32>(r->mGrabPending).load() == 0; });
+  RunCurrentEventLoop(0.05);
+  EXPECT_EQ(r->mGrabPending, 0);
+  EXPECT_EQ(r->mGrabBuffer, nullptr);
+  const std::string tiff = Only(".tiff").empty() ? Only(".tif") : Only(".tiff");
+  ASSERT_FALSE(tiff.empty());
+  const std::string info = skyloom::test::Run("tiffinfo '" + saveFolder_ + "/" + tiff + "'");
+  EXPECT_NE(info.find("Image Width: 640 Image Length: 480"), std::string::npos) << info;
+  EXPECT_NE(info.find("Bits/Sample: 8"), std::string::npos) << info;
+  const std::string log = Only("_S.txt").empty() ? Only(".txt") : Only("_S.txt");
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(Slurp(saveFolder_ + "/" + log).find(tiff), std::string::npos);
+  EXPECT_TRUE(ui::Alerts().empty());
+
+  // A recording of 10 frames ends at the first tick after its counter is 0.
+  r->mRecordFrameLimit = 10;
+  ASSERT_EQ(mySetUpRecordMovie(r), noErr);
+  const std::string movie = Only(".mov");
+  Pump(40, [&] { return std::atomic_ref<UInt8>(r->mRecording).load() == 0; });
+  RunCurrentEventLoop(0.05);
+  ASSERT_EQ(r->mRecording, 0);
+  ASSERT_FALSE(movie.empty());
+  const std::string probe =
+      skyloom::test::Run("ffprobe -v error -count_frames -show_entries stream=codec_type,codec_tag_string,"
+                         "nb_read_frames -of default=nw=1 '" + saveFolder_ + "/" + movie + "'");
+  EXPECT_NE(probe.find("nb_read_frames=10\n"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
+}
+
+std::atomic<int> gRecordedFrames{0};
+OSErr CountRecordedFrame(MyMovieRecorderStruct*, const void*, double) {
+  gRecordedFrames++;
+  return noErr;
+}
+
+// Answers every alert with OK.
+class AlertAnswerer : public ui::UserAgent {
+ public:
+  bool Act(const ui::LoopState& state) override {
+    if (state.kind != ui::LoopKind::Alert) return false;
+    return ui::UserAnswerAlert(state.alert, kAlertStdAlertOKButton) == noErr;
+  }
+};
+
+TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo) {
+  MyCameraWindowDataStruct* r = Open(SimUSBPersonality());
+  ASSERT_NE(r, nullptr);
+  AlertAnswerer answerer;
+  ui::SetUserAgent(&answerer);
+  gRecordedFrames = 0;
+  gMyAddMovieFrame = CountRecordedFrame;
+  Camera().Stream().SetClock(SimClock::Stepped);
+  ASSERT_EQ(StartCamera(-1, true), noErr);
+  SaveToFolder();
+  r->mDisplayFormat = FOUR_CHAR_CODE("ARGB");
+  r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
+  r->mFileNaming = 3;
+  r->mFrameRate = 240.0;
+
+  constexpr int kFrames = 2000;
+  std::atomic<bool> done{false};
+  std::atomic<int> sent{0};
+  std::thread bus([&] {
+    for (int i = 0; i < kFrames; i++) {
+      if (Camera().Stream().StepBulkFrames(1) != 1) break;
+      sent++;
+    }
+    done = true;
+  });
+  UInt32 step = 0;
+  while (!done) {
+    RunCurrentEventLoop(0.002);
+    step++;
+    if (step % 5 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0 && r->mGrabBuffer == nullptr &&
+        std::atomic_ref<UInt8>(r->mRecording).load() == 0)
+      mySaveAFrameToDisk(r, 1);
+    if (step % 11 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 1)
+      std::atomic_ref<UInt8>(r->mGrabCancel).store(1);
+    if (step % 17 == 0) myStartStopFWHMHFD(r, (step / 17) % 2);
+    if (step % 23 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0) {
+      if (std::atomic_ref<UInt8>(r->mRecording).load() == 0)
+        mySetUpRecordMovie(r);
+      else
+        myStopRecordMovie(r);
+    }
+  }
+  bus.join();
+  EXPECT_EQ(sent.load(), kFrames);
+  if (std::atomic_ref<UInt8>(r->mRecording).load() != 0) myStopRecordMovie(r);
+  if (std::atomic_ref<SInt32>(r->mGrabPending).load() != 0) std::atomic_ref<UInt8>(r->mGrabCancel).store(1);
+  RunCurrentEventLoop(0.1);
+  myStartStopFWHMHFD(r, 0);
+  StopCamera();
+  gMyAddMovieFrame = nullptr;
+  ui::SetUserAgent(nullptr);
+  RecordProperty("recorded", gRecordedFrames.load());
+  EXPECT_EQ(r->mGrabPending, 0);
+  EXPECT_EQ(r->mGrabsInFlight, 0);
+  EXPECT_EQ(r->mGrabBufferBusy, 0);
+  EXPECT_EQ(r->mGrabBuffer, nullptr);
+  EXPECT_EQ(r->mFWHMBusy, 0);
+  EXPECT_EQ(r->mMovieBusy, 0);
+  EXPECT_EQ(r->mPreviewConverting, 0);
+  EXPECT_EQ(r->mDisplayBusy, 0);
+  EXPECT_EQ(r->mPleezWaitBusy, 0);
+  EXPECT_EQ(r->mMovie, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+// The please-wait modes on the simulated camera: frames delivered while the
+// modal loop runs, the display timer ending the loop, and each mode's result
+// or abandonment, with a scripted Stop for the modes that run until stopped.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/FramePipeline.h"
+#include "app/PleezWait.h"
+#include "camera_driver/ORXDCAM.h"
+#include "pixel/live/WhiteBalanceStep.h"
+#include "platform/hitoolbox/ScriptedUser.h"
+#include "platform/hitoolbox/UIModel.h"
+#include "platform/navigation/NavScript.h"
+#include "tests/app/DisplayTimerHarness.h"
+
+namespace {
+
+namespace ui = skyloom::ui;
+
+std::atomic<int> gAllocations{0};
+std::atomic<int> gFailAt{0};
+void* FailingAllocate(size_t bytes) {
+  if (++gAllocations == gFailAt) return nullptr;
+  return malloc(bytes);
+}
+
+class PleezWaitTest : public DisplayTimerHarness {
+ protected:
+  void TearDown() override {
+    if (record_) {  // calibration frames live until the camera closes
+      free(record_->mDarkFrame);
+      free(record_->mFlatFrame);
+      record_->mDarkFrame = record_->mFlatFrame = nullptr;
+    }
+    DisplayTimerHarness::TearDown();
+    gMyPleezWaitAllocate = nullptr;
+  }
+  MyCameraWindowDataStruct* Running(const SimCameraPersonality& p = SimUSBPersonality()) {
+    MyCameraWindowDataStruct* r = Open(p);
+    EXPECT_EQ(StartCamera(-1, false), noErr);
+    SaveToFolder();
+    return r;
+  }
+  double frameTime_ = 0.0;
+  void Deliver(UInt32 id) {
+    std::vector<UInt8> f = Reference(id);
+    frameTime_ += 33.3;
+    myDisplayCallback(record_->mWidth, record_->mHeight, UInt32(f.size()), f.data(), record_, 33.3, frameTime_);
+  }
+  // Frames first..first+count-1 delivered while the window is up, then time
+  // for the display timer to see the run done.
+  ui::ScriptedUser& Frames(ui::ScriptedUser& user, UInt32 first, UInt32 count) {
+    return user.Do([this, first, count] {
+      for (UInt32 i = 0; i < count; i++) Deliver(first + i);
+    });
+  }
+  std::vector<std::string> Files(const std::string& suffix) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(saveFolder_)) {
+      const std::string n = e.path().filename().string();
+      if (n.size() >= suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+        out.push_back(n);
+    }
+    return out;
+  }
+  std::string StatusText() {
+    return ui::ControlText(ui::FindControl(record_->mPleezWaitWindow, FOUR_CHAR_CODE("STTX"), 0));
+  }
+  static void ExpectIdle(const MyCameraWindowDataStruct* r) {
+    EXPECT_EQ(r->mPleezWaitActive, 0);
+    EXPECT_EQ(r->mPleezWaitWindow, nullptr);
+    EXPECT_EQ(r->mPleezWaitSum, nullptr);
+    EXPECT_EQ(r->mTrackSamples, nullptr);
+    EXPECT_EQ(r->mPleezWaitBusy, 0);
+    EXPECT_EQ(ui::FindWindow("PleezWait"), nullptr);
+    EXPECT_EQ(ui::FindWindow("PleezWaitTwo"), nullptr);
+  }
+};
+
+TEST_F(PleezWaitTest, TheSharpnessReferenceIsTheMeanAndTheStretchComesBackWithThreeRequests) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mSharpFrameCount = 4;
+  r->mSkipSharpnessPercent = 50.0;
+  r->mHistogramExpand = 2;
+  r->mRejectBySharpness = 1;
+  ui::ScriptedUser user;
+  user.Do([&] {
+    EXPECT_EQ(ui::WindowTitle(ui::FindWindow("PleezWait")), "Measuring the reference sharpness...");
+    EXPECT_EQ(r->mRejectBySharpness, 0);
+  });
+  Frames(user, 1, 4).Wait(0.5);
+  myDoPleezWait(r, 1);
+  EXPECT_TRUE(user.Errors().empty()) << user.Errors()[0];
+  EXPECT_EQ(r->mSharpnessAvailable, 1);
+  EXPECT_GT(r->mSharpnessReference, 0.0);
+  EXPECT_DOUBLE_EQ(r->mSharpnessTolerance, r->mSharpnessReference * 50.0 * 0.01);
+  EXPECT_EQ(r->mHistogramExpand, 2);
+  EXPECT_EQ(r->mStretchRequest, 3);
+  ExpectIdle(r);
+}
+
+TEST_F(PleezWaitTest, StopInALimitedModeAbandonsTheRun) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mSharpFrameCount = 50;
+  r->mHistogramExpand = 1;
+  ui::ScriptedUser user;
+  Frames(user, 1, 2).Click(FOUR_CHAR_CODE("clos"), 0);
+  myDoPleezWait(r, 1);
+  EXPECT_TRUE(user.Errors().empty());
+  EXPECT_EQ(r->mPleezWaitError, userCanceledErr);
+  EXPECT_EQ(r->mSharpnessAvailable, 0);
+  EXPECT_EQ(r->mHistogramExpand, 1);
+  EXPECT_EQ(r->mStretchRequest, 0);
+  EXPECT_TRUE(ui::Alerts().empty());
+  ExpectIdle(r);
+}
+
+TEST_F(PleezWaitTest, ADarkFrameIsTheTruncatedAverageAndReplacesTheOldOne) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mDarkFrameCount = 2;
+  r->mDarkFrame = malloc(16);
+  r->mUseDarkFrame = 1;
+  r->mDarkFrameAvailable = 1;
+  ui::ScriptedUser user;
+  user.Do([&] { EXPECT_EQ(r->mUseDarkFrame, 0); });
+  Frames(user, 3, 2).Wait(0.5);
+  myDoPleezWait(r, 2);
+  EXPECT_TRUE(user.Errors().empty());
+  ASSERT_EQ(r->mDarkFrameAvailable, 1);
+  ASSERT_NE(r->mDarkFrame, nullptr);
+  const std::vector<UInt8> a = Reference(3), b = Reference(4);
+  const auto* dark = static_cast<const UInt8*>(r->mDarkFrame);
+  for (size_t i : {size_t(0), size_t(1), size_t(1000), a.size() / 2, a.size() - 1}) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(dark[i], (a[i] + b[i]) / 2);
+  }
+  EXPECT_EQ(r->mUseDarkFrame, 0);
+  ExpectIdle(r);
+}
+
+TEST_F(PleezWaitTest, AFlatFrameBuildsFactorsOfTheAverage) {
+  MyCameraWindowDataStruct* r = Running(SimMonoPersonality());
+  r->mFlatFrameCount = 3;
+  ui::ScriptedUser user;
+  Frames(user, 1, 3).Wait(0.5);
+  myDoPleezWait(r, 3);
+  EXPECT_TRUE(user.Errors().empty());
+  ASSERT_EQ(r->mFlatFrameAvailable, 1);
+  ASSERT_NE(r->mFlatFrame, nullptr);
+  // Flattening a frame of the flat's level leaves it about level.
+  const auto* f = static_cast<const Fixed*>(r->mFlatFrame);
+  EXPECT_GT(f[r->mWidth * 10 + 10], 0);
+  ExpectIdle(r);
+}
+
+TEST_F(PleezWaitTest, WhiteBalanceStartsBothHalvesMidRangeUnstretchedAndStopLeavesThem) {
+  MyCameraWindowDataStruct* r = Running(SimWhiteBalanceColourPersonality());
+  UInt32 lo = 0, hi = 0;
+  UInt8 b1, b2, b3, b4, b5;
+  ASSERT_EQ(ORXDCAMGetPropertyCapability(r->mCameraHandle, kMyWhiteBalanceFeature, &lo, &hi, &b1, &b2, &b3, &b4, &b5),
+            noErr);
+  const UInt32 middle = (lo + 1) + ((hi - 1) - (lo + 1)) / 2;
+  r->mHistogramExpand = 2;
+  for (UInt32 mode : {4u, 5u}) {
+    SCOPED_TRACE(mode);
+    ui::ScriptedUser user;
+    user.Do([&] {
+      UInt32 red = 0, blue = 0;
+      ORXDCAMGetPropertyValue(r->mCameraHandle, kMyWhiteBalanceFeature, kMyWhiteBalanceSelectorVR, &red);
+      ORXDCAMGetPropertyValue(r->mCameraHandle, kMyWhiteBalanceFeature, kMyWhiteBalanceSelectorUB, &blue);
+      EXPECT_EQ(red, middle);
+      EXPECT_EQ(blue, middle);
+      EXPECT_EQ(r->mRedBalanceLower, lo + 1);
+      EXPECT_EQ(r->mRedBalanceUpper, hi - 1);
+      EXPECT_EQ(r->mHistogramExpand, 0);
+      EXPECT_EQ(r->mWhiteBalanceRunning, 1);
+    });
+    user.Click(FOUR_CHAR_CODE("clos"), 0);
+    myDoPleezWait(r, mode);
+    EXPECT_TRUE(user.Errors().empty());
+    UInt32 red = 0;
+    ORXDCAMGetPropertyValue(r->mCameraHandle, kMyWhiteBalanceFeature, kMyWhiteBalanceSelectorVR, &red);
+    EXPECT_EQ(red, middle);  // the last trial value stays
+    EXPECT_EQ(r->mHistogramExpand, 2);
+    EXPECT_EQ(r->mStretchRequest, 3);
+  }
+}
+
+TEST_F(PleezWaitTest, AnAverageIsSavedAsAGrabAndStopDiscardsIt) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
+  r->mAverageFrameCount = 3;
+  {
+    ui::ScriptedUser user;
+    Frames(user, 1, 3).Wait(0.5);
+    myDoPleezWait(r, 7);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  EXPECT_EQ(Files(".tiff").size() + Files(".tif").size(), 1u);
+  EXPECT_EQ(r->mGrabPending, 0);
+  EXPECT_EQ(r->mGrabsInFlight, 0);
+  EXPECT_EQ(r->mGrabBuffer, nullptr);
+  ExpectIdle(r);
+
+  r->mAverageFrameCount = 50;
+  {
+    ui::ScriptedUser user;
+    Frames(user, 1, 2).Do([&] {
+      EXPECT_NE(ui::ControlTitle(Control(FOUR_CHAR_CODE("GRFR"))), "Grab Frame");
+    });
+    user.Click(FOUR_CHAR_CODE("clos"), 0);
+    myDoPleezWait(r, 7);
+    EXPECT_TRUE(user.Errors().empty());
+  }
+  EXPECT_EQ(Files(".tiff").size() + Files(".tif").size(), 1u);
+  EXPECT_EQ(r->mGrabPending, 0);
+  EXPECT_EQ(r->mGrabsInFlight, 0);
+  EXPECT_EQ(r->mGrabBufferBusy, 0);
+  EXPECT_EQ(r->mGrabWanted, 0);
+  EXPECT_EQ(r->mGrabBuffer, nullptr);
+  EXPECT_EQ(ui::ControlTitle(Control(FOUR_CHAR_CODE("GRFR"))), "Grab Frame");
+  EXPECT_TRUE(ui::Alerts().empty());
+  ExpectIdle(r);
+}
+
+TEST_F(PleezWaitTest, StopInAnAlignedAverageSavesTheResult) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mSaveFileType = FOUR_CHAR_CODE("PNGf");
+  ui::ScriptedUser user;
+  Frames(user, 1, 4).Wait(0.1).Do([&] {
+    EXPECT_EQ(StatusText(), "# Frames: " + std::to_string(r->mAlignedFrameCount));
+  });
+  user.Click(FOUR_CHAR_CODE("clos"), 0);
+  myDoPleezWait(r, 9);
+  EXPECT_TRUE(user.Errors().empty());
+  EXPECT_EQ(Files(".tiff").size() + Files(".tif").size(), 1u);
+  EXPECT_EQ(r->mSaveFileType, FOUR_CHAR_CODE("PNGf"));
+  EXPECT_EQ(r->mAlignCaptureOpen, 0);
+  ExpectIdle(r);
+}
+
+TEST_F(PleezWaitTest, TheBrightnessAreaIsClampedToTheFrame) {
+  struct Case {
+    float centreX;
+    float left, width;
+  } cases[] = {{50.0f, 0.0f, 200.0f}, {620.0f, 520.0f, 120.0f}, {320.0f, 220.0f, 200.0f}, {700.0f, 600.0f, 40.0f}, {900.0f, 638.0f, 2.0f}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.centreX);
+    float area[4];
+    myBrightnessMonitorArea(c.centreX, 240.0f, 200, 200, 640, 480, area);
+    EXPECT_EQ(area[0], c.left);
+    EXPECT_EQ(area[2], c.width);
+    EXPECT_EQ(area[1], 140.0f);
+    EXPECT_EQ(area[3], 200.0f);
+  }
+}
+
+TEST_F(PleezWaitTest, TheBrightnessMonitorSamplesUntilStoppedAndExportsItsValues) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mBrightnessAreaX = 320.0f;
+  r->mBrightnessAreaY = 240.0f;
+  r->mBrightnessAreaWidth = r->mBrightnessAreaHeight = 100;
+  ui::ScriptedUser user;
+  Frames(user, 1, 5).Wait(0.1).Do([&] {
+    EXPECT_EQ(r->mTrackSampleCount, 5u);
+    EXPECT_NE(r->mBrightnessGraphTimer, nullptr);
+    EXPECT_EQ(StatusText().rfind("T: ", 0), 0u);
+    EXPECT_NE(StatusText().find("#:5"), std::string::npos);
+  });
+  user.Click(FOUR_CHAR_CODE("clos"), 0);
+  skyloom::nav::SaveInto(user, saveFolder_);
+  myDoPleezWait(r, 11);
+  EXPECT_TRUE(user.Errors().empty());
+  EXPECT_EQ(Files("BrightnessValues.txt").size(), 1u);
+  EXPECT_EQ(r->mBrightnessGraphTimer, nullptr);
+  EXPECT_EQ(r->mBrightnessMonitorOn, 0);
+  ExpectIdle(r);
+}
+
+TEST_F(PleezWaitTest, AFailedAllocationOfTheBrightnessMonitorFreesAndRestores) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mHistogramExpand = 2;
+  for (int nth : {1, 2}) {
+    SCOPED_TRACE(nth);
+    const size_t alerts = ui::Alerts().size();
+    gAllocations = 0;
+    gFailAt = nth;
+    gMyPleezWaitAllocate = FailingAllocate;
+    ui::ScriptedUser user;
+    user.AnswerAlert();
+    myDoPleezWait(r, 11);
+    EXPECT_TRUE(user.Errors().empty());
+    ASSERT_EQ(ui::Alerts().size(), alerts + 1);
+    EXPECT_EQ(ui::Alerts().back().message, "myDoPleezWait() error 0x002");
+    EXPECT_EQ(r->mHistogramExpand, 2);
+    EXPECT_EQ(r->mStretchRequest, 3);
+    EXPECT_EQ(r->mBrightnessGraphTimer, nullptr);
+    ExpectIdle(r);
+  }
+}
+
+}  // namespace
