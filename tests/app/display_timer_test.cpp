@@ -9,6 +9,7 @@
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
 #include "platform/hitoolbox/UIModel.h"
+#include "utilities/Controls.h"
 #include "tests/app/DisplayTimerHarness.h"
 
 namespace {
