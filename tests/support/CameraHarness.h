@@ -17,8 +17,8 @@
 // camera family, creates "ControlWindow" and "VideoWindow" (with the preview's
 // text styles and scroll bars) with the record as
 // their reference constant and fills the video-size table with
-// myTestCameraColorMonoForFormatMode for every mode the block offers.
-// Closing undoes all of it.
+// myTestCameraColorMonoForFormatMode for every mode the block offers, and
+// installs the Apple-event handlers of class 'ORFW'. Closing undoes all of it.
 #pragma once
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CameraAppleEvents.h"
 #include "app/CameraIdentification.h"
 #include "app/CameraPrefs.h"
 #include "app/CameraWindowData.h"
@@ -143,6 +144,8 @@ class CameraHarness : public UiTest {
     r->mControlWindowShown = 1;
     ShowWindow(r->mVideoWindow);
     ShowWindow(r->mControlWindow);
+    // Scripts reach the camera as start-up lets them: the 'ORFW' handlers.
+    if ((err = myInstallCameraAppleEventHandlers()) != noErr) return Fail(err);
     return noErr;
   }
 
@@ -182,6 +185,7 @@ class CameraHarness : public UiTest {
     MyCameraWindowDataStruct* r = record_;
     if (!r) return;
     record_ = nullptr;
+    myRemoveCameraAppleEventHandlers();
     r->mControlWindowShown = 0;
     // A long-exposure thread that outlives its stop still uses the record
     // and the camera: neither is closed or freed then.
