@@ -7,9 +7,12 @@
 #include "app/ExposureControls.h"
 #include "app/FrameGrabs.h"
 #include "app/PleezWait.h"
+#include "app/RecordAtomics.h"
 #include "platform/hitoolbox/HIToolbox.h"
 
 namespace {
+
+using record_atomics::ld;
 
 constexpr OSType kExposureBase = FOUR_CHAR_CODE("CCDB");
 constexpr OSType kUseFlatBox = FOUR_CHAR_CODE("UBRF");
@@ -17,12 +20,6 @@ constexpr OSType kUseDarkBox = FOUR_CHAR_CODE("UDKF");
 constexpr UInt32 kAverageMode = 7;
 constexpr UInt32 kFlatMode = 3;
 constexpr UInt32 kDarkMode = 2;
-
-// The pipeline and the display timer change these while frames flow.
-template <typename T>
-T ld(T& field) {
-  return std::atomic_ref<T>(field).load(std::memory_order_acquire);
-}
 
 // Grab controls enabled and video running.
 bool isReady(MyCameraWindowDataStruct* r) { return r->mGrabControlsEnabled == 1 && r->mRunning == 1; }

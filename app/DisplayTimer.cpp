@@ -8,6 +8,7 @@
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
 #include "app/PreviewDrawing.h"
+#include "app/RecordAtomics.h"
 #include "media/SingleFrameSave.h"
 #include "platform/coreservices/CoreServices.h"
 #include "utilities/Alerts.h"
@@ -18,21 +19,9 @@ OSStatus (*volatile gMySaveGrabbedFrame)(MyDCAMCameraStruct*, const void*, UInt3
 
 namespace {
 
-template <typename T>
-T ld(const T& field) {
-  return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_seq_cst);
-}
-template <typename T>
-void st(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_seq_cst);
-}
-// Lowers a counter by one only while it is above 0.
-void lowerIfUp(SInt32& c) {
-  std::atomic_ref<SInt32> a(c);
-  SInt32 v = a.load();
-  while (v > 0 && !a.compare_exchange_weak(v, v - 1)) {
-  }
-}
+using record_atomics::ld;
+using record_atomics::st;
+using record_atomics::lowerIfUp;
 
 void pleezWaitStep(MyCameraWindowDataStruct& r) {
   WindowRef w = r.mPleezWaitWindow;

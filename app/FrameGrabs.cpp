@@ -7,6 +7,7 @@
 
 #include "app/FramePipeline.h"
 #include "app/HistogramViews.h"
+#include "app/RecordAtomics.h"
 #include "guiding/CameraSettingsLog.h"
 #include "media/MovieRecorder.h"
 #include "media/TimeCode.h"
@@ -21,6 +22,9 @@
 char gNoteString[1024];
 
 namespace {
+
+using record_atomics::ld;
+using record_atomics::st;
 
 constexpr OSType kValueSignature = FOUR_CHAR_CODE("VALU");
 constexpr OSType kNoteSignature = FOUR_CHAR_CODE("NOTE");
@@ -42,15 +46,6 @@ struct MyAddANoteStruct {
   SInt32 mResult;  // 0 accepted, -128 cancelled or empty, -1 not convertible
   char mNote[1024];
 };
-
-template <typename T>
-T ld(const T& v) {
-  return std::atomic_ref<T>(const_cast<T&>(v)).load();
-}
-template <typename T>
-void st(T& v, T x) {
-  std::atomic_ref<T>(v).store(x);
-}
 
 void zeroPad(char* s) {
   for (; *s; ++s)
@@ -110,38 +105,7 @@ WindowRef sheetParent() {
 template <typename Fill>
 bool runSheet(CFStringRef sheetName, CFStringRef windowName, EventHandlerProcPtr handler, void* rec,
               WindowRef* windowOut, Fill fill) {
-  IBNibRef nib = nullptr;
-  if (CreateNibReference(CFSTR("ORX_DCAM"), &nib) != noErr) return false;
-  WindowRef parent = sheetParent();
-  WindowRef window = nullptr;
-  OSStatus err = CreateWindowFromNib(nib, parent ? sheetName : windowName, &window);
-  DisposeNibReference(nib);
-  if (err != noErr || window == nullptr) return false;
-  *windowOut = window;
-  EventTypeSpec commandEvent = {kEventClassCommand, kEventCommandProcess};
-  EventHandlerUPP upp = NewEventHandlerUPP(handler);
-  EventHandlerRef handlerRef = nullptr;
-  bool shown = false;
-  if (InstallWindowEventHandler(window, upp, 1, &commandEvent, rec, &handlerRef) == noErr) {
-    fill(window);
-    if (parent) {
-      shown = ShowSheetWindow(window, parent) == noErr;
-    } else {
-      ShowWindow(window);
-      shown = true;
-    }
-    if (shown) {
-      RunAppModalLoopForWindow(window);
-      if (parent)
-        HideSheetWindow(window);
-      else
-        HideWindow(window);
-    }
-    RemoveEventHandler(handlerRef);
-  }
-  DisposeEventHandlerUPP(upp);
-  DisposeWindow(window);
-  return shown;
+  return myRunNibWindowModally(sheetParent(), sheetName, windowName, handler, rec, windowOut, fill) == noErr;
 }
 
 HICommand commandOf(EventRef event, bool* ok) {
@@ -227,16 +191,16 @@ bool openCaptureLog(MyCameraWindowDataStruct* r) {
   }
   Str255 pname;
   toPascal(name, pname);
-  FSSpec spec;
-  OSErr err = FSMakeFSSpec(vRefNum, dirID, pname, &spec);
+  FSSpec fileSpec;
+  OSErr err = FSMakeFSSpec(vRefNum, dirID, pname, &fileSpec);
   if (err != noErr && err != fnfErr) return false;
-  err = FSpCreate(&spec, FOUR_CHAR_CODE("ttxt"), FOUR_CHAR_CODE("TEXT"), smSystemScript);
+  err = FSpCreate(&fileSpec, FOUR_CHAR_CODE("ttxt"), FOUR_CHAR_CODE("TEXT"), smSystemScript);
   if (err == dupFNErr) {
-    err = FSpDelete(&spec);
-    if (err == noErr) err = FSpCreate(&spec, FOUR_CHAR_CODE("ttxt"), FOUR_CHAR_CODE("TEXT"), smSystemScript);
+    err = FSpDelete(&fileSpec);
+    if (err == noErr) err = FSpCreate(&fileSpec, FOUR_CHAR_CODE("ttxt"), FOUR_CHAR_CODE("TEXT"), smSystemScript);
   }
   if (err != noErr) return false;
-  FILE* file = myFSp_fopenRW(&spec);
+  FILE* file = myFSp_fopenRW(&fileSpec);
   if (file == nullptr) return false;
   r->mCaptureLogFile = file;
   r->mCaptureLogOpen = 1;
@@ -280,7 +244,7 @@ OSStatus myFindDefaultSaveFileLocation(MyCameraWindowDataStruct* r, SInt16* vRef
   if (r->mDefaultFolderValid == 0) {
     FSSpec folder;
     if (myUseNavServSelectLocationFSSpec(&folder, kSaveLocationPrefKey) != noErr) return userCanceledErr;
-    // The chosen folder's own volume and id: the folder the spec names.
+    // The chosen folder's own volume and id: the folder the FSSpec names.
     FSRef ref;
     FSCatalogInfo info;
     if (FSpMakeFSRef(&folder, &ref) != noErr ||
@@ -407,8 +371,8 @@ OSStatus myAddANoteEventHandlerProc(EventHandlerCallRef, EventRef event, void* u
 OSStatus myDoFileFinnishUp(MyCameraWindowDataStruct* r, UInt32 kind, UInt32 count) {
   if (r == nullptr) return paramErr;
   FSRef ref;
-  const FSSpec* spec = kind == kMyCaptureMovie ? &r->mMovieFileSpec : &r->mFrameFileSpec;
-  OSErr err = FSpMakeFSRef(spec, &ref);
+  const FSSpec* fileSpec = kind == kMyCaptureMovie ? &r->mMovieFileSpec : &r->mFrameFileSpec;
+  OSErr err = FSpMakeFSRef(fileSpec, &ref);
   if (err != noErr) {
     fprintf(stderr, "FSpMakeFSRef failed Err = %d 0x%x\n", int(err), unsigned(err));
     return err;

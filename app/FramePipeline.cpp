@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "app/ExposureControls.h"  // myAnalyzeCCDExposure
+#include "app/RecordAtomics.h"
 #include "guiding/AlignedCapture.h"
 #include "guiding/GuideStar.h"
 #include "guiding/ObjectTracking.h"
@@ -39,6 +40,10 @@ OSErr (*volatile gMyAddMovieFrame)(MyMovieRecorderStruct*, const void*, double) 
 
 namespace {
 
+using record_atomics::ld;
+using record_atomics::st;
+using record_atomics::lowerIfUp;
+
 constexpr OSType kARGB = FOUR_CHAR_CODE("ARGB");
 constexpr OSType kRaw = FOUR_CHAR_CODE("raw ");
 constexpr double kPairingExposureMs = 267.0;  // long-exposure kind: frames pair from here on
@@ -53,23 +58,8 @@ UInt32 polls(UInt32 normal) {
   return p ? p : normal;
 }
 
-template <typename T>
-T ld(T& field) {
-  return std::atomic_ref<T>(field).load(std::memory_order_seq_cst);
-}
-template <typename T>
-void st(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_seq_cst);
-}
 void raise(SInt32& c) { IncrementAtomic(&c); }
 void lower(SInt32& c) { DecrementAtomic(&c); }
-// Lowers a counter by one only while it is above 0 (both sides may lower).
-void lowerIfUp(SInt32& c) {
-  std::atomic_ref<SInt32> a(c);
-  SInt32 v = a.load();
-  while (v > 0 && !a.compare_exchange_weak(v, v - 1)) {
-  }
-}
 
 void pause(MyCameraWindowDataStruct* r, int where) {
   if (auto p = gMyPipelineTestPausePoint) p(r, where);

@@ -14,6 +14,7 @@
 #include "app/FrameGrabs.h"
 #include "app/FramePipeline.h"
 #include "app/HistogramViews.h"
+#include "app/RecordAtomics.h"
 #include "camera_driver/ORXDCAM.h"
 #include "guiding/AlignedCapture.h"
 #include "guiding/TrackingExports.h"
@@ -29,20 +30,9 @@ void* (*volatile gMyPleezWaitAllocate)(size_t bytes) = nullptr;
 
 namespace {
 
-template <typename T>
-T ld(const T& field) {
-  return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_seq_cst);
-}
-template <typename T>
-void st(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_seq_cst);
-}
-void lowerIfUp(SInt32& c) {
-  std::atomic_ref<SInt32> a(c);
-  SInt32 v = a.load();
-  while (v > 0 && !a.compare_exchange_weak(v, v - 1)) {
-  }
-}
+using record_atomics::ld;
+using record_atomics::st;
+using record_atomics::lowerIfUp;
 
 ControlRef myGetControlRef(WindowRef w, OSType signature, SInt32 id) {
   const ControlID cid = {signature, id};

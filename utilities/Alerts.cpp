@@ -60,29 +60,42 @@ OSStatus myGetAUserValueEventHandler(EventHandlerCallRef, EventRef event, void* 
   return noErr;
 }
 
-// What the two questions share: the window from the nib, the command
-// handler, the modal run and the clean-up. fill sets the window's texts
-// after the handler is in place.
+// What the two questions share: the window from the nib with the command
+// handler, the modal run and the clean-up. Before the handler sees anything
+// the record learns its window, the question beeps when asked to, and fill
+// sets the window's texts.
 template <typename Fill>
 OSStatus runQuestion(WindowRef parent, CFStringRef sheetName, CFStringRef windowName, bool beep,
                      EventHandlerProcPtr handler, MyUserDialogStruct* rec, Fill fill) {
+  SetThemeCursor(kThemeArrowCursor);
+  return myRunNibWindowModally(parent, sheetName, windowName, handler, rec, nullptr, [&](WindowRef window) {
+    rec->mWindow = window;
+    if (beep) SysBeep(1);
+    SetWRefCon(window, 0);
+    fill(window);
+  });
+}
+
+}  // namespace
+
+OSStatus myRunNibWindowModally(WindowRef parent, CFStringRef sheetName, CFStringRef windowName,
+                               EventHandlerProcPtr handler, void* userData, WindowRef* windowOut,
+                               const std::function<void(WindowRef)>& fill) {
   IBNibRef nib = nullptr;
   OSStatus err = CreateNibReference(CFSTR("ORX_DCAM"), &nib);
-  SetThemeCursor(kThemeArrowCursor);
   if (err != noErr) return err;
   WindowRef window = nullptr;
   err = CreateWindowFromNib(nib, parent ? sheetName : windowName, &window);
   DisposeNibReference(nib);
   if (err != noErr) return err;
-  rec->mWindow = window;
-  if (beep) SysBeep(1);
-  SetWRefCon(window, 0);
+  if (!window) return paramErr;
+  if (windowOut) *windowOut = window;
   EventTypeSpec commandEvent = {kEventClassCommand, kEventCommandProcess};
   EventHandlerUPP upp = NewEventHandlerUPP(handler);
   EventHandlerRef handlerRef = nullptr;
-  err = InstallWindowEventHandler(window, upp, 1, &commandEvent, rec, &handlerRef);
+  err = InstallWindowEventHandler(window, upp, 1, &commandEvent, userData, &handlerRef);
   if (err == noErr) {
-    fill(window);
+    if (fill) fill(window);
     if (parent) {
       err = ShowSheetWindow(window, parent);
     } else {
@@ -101,8 +114,6 @@ OSStatus runQuestion(WindowRef parent, CFStringRef sheetName, CFStringRef window
   DisposeWindow(window);
   return err;
 }
-
-}  // namespace
 
 CFStringRef myGetLocalizedCFString(const char* key) {
   if (!key) return nullptr;

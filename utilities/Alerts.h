@@ -4,6 +4,8 @@
 // parent window when one is given, else an application-modal window), and
 // opening a web address in the user's browser.
 #pragma once
+#include <functional>
+
 #include "platform/corefoundation/CoreFoundation.h"
 #include "platform/hitoolbox/HIToolbox.h"
 
@@ -38,6 +40,15 @@ OSStatus myGetUserOkayCancel(WindowRef parent, const char* title, const char* me
 // OUTOFRANGEERR and keeps the question open.
 OSStatus myGetAUserValue(WindowRef parent, const char* title, const char* prompt, const char* units, float* value,
                          float min, float max, UInt8 decimals, UInt8 checkRange);
+// Runs the window of the "ORX_DCAM" nib modally, as the sheet sheetName on
+// parent, else as the window windowName, with handler taking its command
+// events (userData handed to it). fill runs once the handler is in place,
+// before the window shows; *windowOut (may be null) gets the window. The
+// window is disposed before returning. 0 after the modal run, else the status
+// of the step that failed (nothing shown).
+OSStatus myRunNibWindowModally(WindowRef parent, CFStringRef sheetName, CFStringRef windowName,
+                               EventHandlerProcPtr handler, void* userData, WindowRef* windowOut,
+                               const std::function<void(WindowRef)>& fill);
 // 0 when the address went to the browser, -1 for an empty address, else the
 // opener's status.
 OSStatus mySendBrowserToURL(const char* address);

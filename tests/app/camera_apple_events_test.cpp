@@ -16,6 +16,7 @@
 #include "app/FrameGrabs.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/launchservices/LaunchServices.h"
+#include "tests/app/CaptureFolder.h"
 #include "tests/app/DisplayTimerHarness.h"
 #include "utilities/Controls.h"
 
@@ -63,15 +64,7 @@ class CameraAppleEvents : public DisplayTimerHarness {
     MyCameraWindowDataStruct* r = Open(p);
     if (!r) return nullptr;
     EXPECT_EQ(StartCamera(-1, false), noErr);
-    FSRef ref;
-    FSCatalogInfo info;
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(saveFolder_.c_str()), &ref, nullptr), noErr);
-    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoVolume | kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr), noErr);
-    r->mDefaultFolderVRefNum = info.volume;
-    r->mDefaultFolderDirID = SInt32(info.nodeID);
-    r->mDefaultFolderValid = 1;
-    r->mOpenFrameAfterSave = 0;
-    r->mOpenMovieAfterSave = 0;
+    SaveCapturesTo(r, saveFolder_);
     r->mGrabControlsEnabled = 1;
     return r;
   }

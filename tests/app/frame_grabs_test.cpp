@@ -21,6 +21,7 @@
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/launchservices/LaunchServices.h"
 #include "platform/navigation/NavScript.h"
+#include "tests/app/CaptureFolder.h"
 #include "tests/app/PipelineHarness.h"
 #include "tests/support/TestFiles.h"
 
@@ -37,8 +38,6 @@ std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-std::string nameOf(const FSSpec& spec) { return std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]); }
 
 class FrameGrabs : public PipelineHarness {
  protected:
@@ -87,15 +86,7 @@ class FrameGrabs : public PipelineHarness {
   MyCameraWindowDataStruct* OpenWithFolder(const SimCameraPersonality& p = SimUSBPersonality()) {
     MyCameraWindowDataStruct* r = Open(p);
     if (!r) return nullptr;
-    FSRef ref;
-    FSCatalogInfo info;
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(saveFolder_.c_str()), &ref, nullptr), noErr);
-    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoVolume | kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr), noErr);
-    r->mDefaultFolderVRefNum = info.volume;
-    r->mDefaultFolderDirID = SInt32(info.nodeID);
-    r->mDefaultFolderValid = 1;
-    r->mOpenFrameAfterSave = 0;
-    r->mOpenMovieAfterSave = 0;
+    SaveCapturesTo(r, saveFolder_);
     return r;
   }
 
@@ -114,7 +105,7 @@ class FrameGrabs : public PipelineHarness {
   std::string SaveFrame() {
     const OSStatus err = myFillInFSSpec(record_);
     EXPECT_TRUE(err == fnfErr || err == noErr) << err;
-    const std::string name = nameOf(record_->mFrameFileSpec);
+    const std::string name = CaptureName(record_->mFrameFileSpec);
     Touch(name, "pixels");
     return name;
   }
@@ -172,7 +163,7 @@ TEST_F(FrameGrabs, NamesFollowTheNamingModeAndTheCounterIsSharedWithMovies) {
     r->mFileNaming = c.mode;
     r->mSaveFileType = c.kind;
     EXPECT_EQ(myFillInFSSpec(r), fnfErr);
-    EXPECT_EQ(nameOf(r->mFrameFileSpec), c.name);
+    EXPECT_EQ(CaptureName(r->mFrameFileSpec), c.name);
     EXPECT_EQ(r->mFileCounter, c.mode == 3 ? 43u : 42u);
   }
   // Outside the tables: nothing named.
@@ -190,13 +181,13 @@ TEST_F(FrameGrabs, NamesFollowTheNamingModeAndTheCounterIsSharedWithMovies) {
   r->mFileCounter = 43;
   Touch("0000000043_S.mov", "old");
   ASSERT_EQ(mySetUpRecordMovie(r), noErr);
-  EXPECT_EQ(nameOf(r->mMovieFileSpec), "0000000043_S.mov");
+  EXPECT_EQ(CaptureName(r->mMovieFileSpec), "0000000043_S.mov");
   EXPECT_EQ(r->mFileCounter, 44u);
   EXPECT_NE(slurp(In("0000000043_S.mov")), "old");
   myStopRecordMovie(r);
   r->mFileNaming = 1;
   ASSERT_EQ(mySetUpRecordMovie(r), noErr);
-  EXPECT_EQ(nameOf(r->mMovieFileSpec), "20240131_221507_L.mov");
+  EXPECT_EQ(CaptureName(r->mMovieFileSpec), "20240131_221507_L.mov");
   myStopRecordMovie(r);
 }
 
@@ -399,7 +390,7 @@ TEST_F(FrameGrabs, ArmingAGrabNamesTheFileSetsTheHandOffAndSwitchesTheControls) 
 
   // Armed.
   ASSERT_EQ(mySaveAFrameToDisk(r, 1), noErr);
-  EXPECT_EQ(nameOf(r->mFrameFileSpec), "0000000008_S.tiff");
+  EXPECT_EQ(CaptureName(r->mFrameFileSpec), "0000000008_S.tiff");
   EXPECT_EQ(r->mGrabWanted, 1);
   EXPECT_EQ(r->mGrabTimeoutOn, 1);
   EXPECT_EQ(r->mGrabPending, 1);
@@ -441,7 +432,7 @@ TEST_F(FrameGrabs, ALimitedRecordingHoldsItsFramesAndTheStartStampInItsTimeCode)
   Deliver(101);
   EXPECT_EQ(r->mRecordFrameCounter, 0u);
   EXPECT_EQ(r->mRecordStatus, noErr);
-  const std::string movie = In(nameOf(r->mMovieFileSpec));
+  const std::string movie = In(CaptureName(r->mMovieFileSpec));
   myStopRecordMovie(r);
   EXPECT_EQ(r->mMovie, nullptr);
   EXPECT_EQ(r->mRecording, 0);
@@ -464,7 +455,7 @@ TEST_F(FrameGrabs, ALimitedRecordingHoldsItsFramesAndTheStartStampInItsTimeCode)
   ASSERT_EQ(mySetUpRecordMovie(r), noErr);
   EXPECT_EQ(r->mRecordFrameCounter, 1u);
   Deliver(5, 10000.0);
-  const std::string second = In(nameOf(r->mMovieFileSpec));
+  const std::string second = In(CaptureName(r->mMovieFileSpec));
   myStopRecordMovie(r);
   EXPECT_NE(Probe(second).find("reel_name=STARTED20070314_210504.00UTC"), std::string::npos) << Probe(second);
 }
@@ -539,7 +530,7 @@ TEST_F(FrameGrabs, ACroppedRecordingHoldsTheCropOfEveryFrame) {
         expected.insert(expected.end(), f.begin() + y * 640 + 10, f.begin() + y * 640 + 330);
     myDisplayCallback(r->mWidth, r->mHeight, UInt32(f.size()), f.data(), r, 33.3, 100.0 + 33.3 * i);
   }
-  const std::string movie = In(nameOf(r->mMovieFileSpec));
+  const std::string movie = In(CaptureName(r->mMovieFileSpec));
   myStopRecordMovie(r);
   // Grey decodes through its palette to equal R, G and B.
   const std::string rgb = skyloom::test::RunStdout("ffmpeg -v error -i '" + movie + "' -f rawvideo -pix_fmt rgb24 -");

@@ -18,14 +18,11 @@
 #include "platform/coreservices/Files.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
+#include "tests/app/CaptureFolder.h"
 #include "tests/app/DisplayTimerHarness.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
-
-std::string NameOf(const FSSpec& spec) {
-  return std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]);
-}
 
 class TriggerGrabTest : public DisplayTimerHarness {
  protected:
@@ -51,15 +48,7 @@ class TriggerGrabTest : public DisplayTimerHarness {
   MyCameraWindowDataStruct* OpenWithFolder(const SimCameraPersonality& p) {
     MyCameraWindowDataStruct* r = Open(p);
     if (!r) return nullptr;
-    FSRef ref;
-    FSCatalogInfo info;
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(saveFolder_.c_str()), &ref, nullptr), noErr);
-    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoVolume | kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr), noErr);
-    r->mDefaultFolderVRefNum = info.volume;
-    r->mDefaultFolderDirID = SInt32(info.nodeID);
-    r->mDefaultFolderValid = 1;
-    r->mOpenFrameAfterSave = 0;
-    r->mOpenMovieAfterSave = 0;
+    SaveCapturesTo(r, saveFolder_);
     r->mFileNaming = 3;
     r->mCaptureLogOn = 1;
     r->mAddNoteOn = 0;
@@ -172,7 +161,7 @@ TEST_F(TriggerGrabTest, ARecordingAfterTheSizeShrankHoldsWholeFrames) {
       std::vector<UInt8> f = Reference(1 + i);
       myDisplayCallback(r->mWidth, r->mHeight, UInt32(f.size()), f.data(), r, 33.3, 100.0 + 33.3 * i);
     }
-    const std::string movie = saveFolder_ + "/" + NameOf(r->mMovieFileSpec);
+    const std::string movie = saveFolder_ + "/" + CaptureName(r->mMovieFileSpec);
     myStopRecordMovie(r);
     const std::string probe = skyloom::test::Run(
         "ffprobe -v error -count_frames -show_entries stream=width,height,nb_read_frames -of default=nw=1 '" + movie +

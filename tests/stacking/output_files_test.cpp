@@ -173,11 +173,11 @@ class ReferenceMovie : public OutputFiles {
     DisposeHandle(desc);
     DisposeHandle(ref);
 
-    FSSpec spec;
+    FSSpec fileSpec;
     FSRef sourceRef = refOf(source_);
-    ASSERT_EQ(FSGetCatalogInfo(&sourceRef, 0, nullptr, nullptr, &spec, nullptr), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&sourceRef, 0, nullptr, nullptr, &fileSpec, nullptr), noErr);
     short refNum = 0;
-    ASSERT_EQ(OpenMovieFile(&spec, &refNum, 1), noErr);
+    ASSERT_EQ(OpenMovieFile(&fileSpec, &refNum, 1), noErr);
     ASSERT_EQ(NewMovieFromFile(&movie_, refNum, nullptr, nullptr, newMovieActive, nullptr), noErr);
     CloseMovieFile(refNum);
     ASSERT_EQ(GetMovieDuration(movie_), 200);

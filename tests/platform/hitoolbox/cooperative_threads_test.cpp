@@ -52,8 +52,8 @@ void* modalJob(void* p) {
   CreateNibReference(CFSTR("Test"), &nib);
   CreateWindowFromNib(nib, CFSTR("Job"), &s->window);
   DisposeNibReference(nib);
-  const EventTypeSpec spec = {kEventClassCommand, kEventCommandProcess};
-  InstallWindowEventHandler(s->window, quitOnOK, 1, &spec, s->window, nullptr);
+  const EventTypeSpec eventSpec = {kEventClassCommand, kEventCommandProcess};
+  InstallWindowEventHandler(s->window, quitOnOK, 1, &eventSpec, s->window, nullptr);
   ShowWindow(s->window);
   RunAppModalLoopForWindow(s->window);  // the user's steps yield inside it
   DisposeWindow(s->window);
@@ -128,14 +128,14 @@ TEST_F(CooperativeToolbox, ReceivingAnEventRunsReadyWorkAndLetsTheUserPoll) {
   WindowRef w = MakeWindow("Test", "Job");
   ShowWindow(w);
   bool clicked = false;
-  const EventTypeSpec spec = {kEventClassCommand, kEventCommandProcess};
+  const EventTypeSpec eventSpec = {kEventClassCommand, kEventCommandProcess};
   InstallWindowEventHandler(
       w,
       [](EventHandlerCallRef, EventRef, void* c) -> OSStatus {
         *static_cast<bool*>(c) = true;
         return noErr;
       },
-      1, &spec, &clicked, nullptr);
+      1, &eventSpec, &clicked, nullptr);
   ScriptedUser user;
   user.ClickOK("Job").ClickOK();
   ReceiveNextEvent(0, nullptr, kEventDurationNoWait, true, &event);
