@@ -269,9 +269,10 @@ TEST_P(ClosedLoopTest, CalibratesThenHoldsTheStar) {
   ASSERT_EQ(r.mGuidingOn, 1) << "calibration failed: " << block_.mCalibrationError;
   // Each calibration move runs long by the pulse thread's wake-up delay
   // times the time scale: under a sanitizer on a loaded machine that is over
-  // ten per cent of the short Dec moves. The check is for the right axis,
-  // sign and size of each rate; holding the star below is the outcome.
-  constexpr double kRateTolerance = 0.25;
+  // ten per cent of the short Dec moves, and at a load of 25 a third. The
+  // check is for the right axis, sign and size of each rate; holding the
+  // star below is the outcome.
+  constexpr double kRateTolerance = 0.5;
   EXPECT_NEAR(r.mPixelPerMillSecXRight, kRARate, kRARate * kRateTolerance);
   EXPECT_NEAR(r.mPixelPerMillSecXLeft, kRARate, kRARate * kRateTolerance);
   EXPECT_NEAR(r.mPixelPerMillSecYUp, kDecRate, kDecRate * kRateTolerance);
