@@ -3,16 +3,19 @@
 // grab and ending a limited recording, checked with the outside readers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/FrameGrabs.h"
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
+#include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/UIModel.h"
 #include "tests/app/DisplayTimerHarness.h"
 #include "tests/support/TestFiles.h"
@@ -70,6 +73,38 @@ TEST_F(CameraEndToEnd, FramesAreDrawnAGrabIsSavedAndALimitedRecordingEnds) {
   RunCurrentEventLoop(0.05);
   EXPECT_NE(std::atomic_ref<double>(r->mFrameTime).load(), 0.0);
   EXPECT_EQ(std::atomic_ref<SInt32>(r->mPreviewReady).load(), 0);  // the newest frame was drawn
+  {
+    // "VideoWindow" shows the scene: rendered to a PNG that pngcheck reads,
+    // grey pixels at the levels of one of the frames sent.
+    ASSERT_NE(r->mVideoWindow, nullptr);
+    CGrafPtr port = GetWindowPort(r->mVideoWindow);
+    const std::string dir = std::string(SKYLOOM_BINARY_DIR) + "/test_artifacts";
+    std::filesystem::create_directories(dir);
+    const std::string png = dir + "/video_window_end_to_end.png";
+    ASSERT_EQ(SkyloomWritePortPNG(port, png.c_str()), noErr);
+    ASSERT_TRUE(skyloom::test::ToolInstalled("pngcheck"));
+    int status = -1;
+    const std::string out = skyloom::test::Run("pngcheck " + png, &status);
+    EXPECT_EQ(status, 0) << out;
+    // Points of a grid (mostly sky) and the frame's star pixels.
+    bool shown = false;
+    for (UInt32 id = 0; id <= 6 && !shown; id++) {
+      const std::vector<UInt8> f = Reference(id);
+      std::vector<size_t> points;
+      for (size_t y = 40; y < 440; y += 50)
+        for (size_t x = 40; x < 600; x += 70) points.push_back(y * r->mWidth + x);
+      size_t stars = 0;
+      for (size_t i = r->mWidth * 4; i < f.size(); i += 7)
+        if (f[i] >= 200 && stars++ < 40) points.push_back(i);
+      if (stars < 10) continue;
+      shown = std::all_of(points.begin(), points.end(), [&](size_t i) {
+        const UInt32 v = f[i];
+        return SkyloomPortPixel(port, SInt32(i % r->mWidth), SInt32(i / r->mWidth)) ==
+               (0xFF000000u | v << 16 | v << 8 | v);
+      });
+    }
+    EXPECT_TRUE(shown);
+  }
 
   // 'GRFR': the next frame saved as a TIFF of the frame's size and depth.
   ASSERT_EQ(mySaveAFrameToDisk(r, 1), noErr);
