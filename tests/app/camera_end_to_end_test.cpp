@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,6 +17,7 @@
 #include "app/FrameGrabs.h"
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
+#include "camera_driver/ORXDCAM.h"
 #include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/UIModel.h"
 #include "tests/app/DisplayTimerHarness.h"
@@ -138,15 +141,60 @@ TEST_F(CameraEndToEnd, FramesAreDrawnAGrabIsSavedAndALimitedRecordingEnds) {
 }
 
 std::atomic<int> gRecordedFrames{0};
-OSErr CountRecordedFrame(MyMovieRecorderStruct*, const void*, double) {
+
+// Frame ids through the stress run. The sim stamps each frame's id
+// big-endian in its first four bytes.
+UInt32 StampedId(const void* frame) {
+  const auto* b = static_cast<const UInt8*>(frame);
+  return UInt32(b[0]) << 24 | UInt32(b[1]) << 16 | UInt32(b[2]) << 8 | b[3];
+}
+struct FrameIds {
+  std::mutex mutex;
+  std::vector<UInt32> accepted, recorded;
+  // Per delivered frame: the test's recording phase before and after it
+  // went through the pipeline (even: stable, 0 mod 4 off, 2 mod 4 on).
+  struct Delivered {
+    UInt32 id;
+    int before, after;
+  };
+  std::vector<Delivered> delivered;
+};
+FrameIds gIds;
+std::atomic<int> gPhase{0};
+thread_local UInt32 tDeliveredId = 0;
+
+// The delivery thread's callback: the pipeline's, with the frame's id noted.
+void IdNotingCallback(UInt32 w, UInt32 h, UInt32 bytes, void* frame, void* refCon, double interval,
+                      double accumulated) {
+  tDeliveredId = frame && bytes >= 4 ? StampedId(frame) : 0;
+  const int before = gPhase.load();
+  myDisplayCallback(w, h, bytes, frame, refCon, interval, accumulated);
+  const int after = gPhase.load();
+  std::lock_guard<std::mutex> lock(gIds.mutex);
+  gIds.delivered.push_back({tDeliveredId, before, after});
+}
+// The pipeline has accepted the frame for the recorder (step 15, recording on).
+void NoteAccepted(MyCameraWindowDataStruct*, int where) {
+  if (where != kPipelinePauseInRecord) return;
+  std::lock_guard<std::mutex> lock(gIds.mutex);
+  gIds.accepted.push_back(tDeliveredId);
+}
+OSErr CountRecordedFrame(MyMovieRecorderStruct*, const void* frame, double) {
   gRecordedFrames++;
+  std::lock_guard<std::mutex> lock(gIds.mutex);
+  gIds.recorded.push_back(StampedId(frame));
   return noErr;
 }
 
-// Answers every alert with OK.
+// Answers every alert with OK and lets a please-wait run go on (frames keep
+// arriving on the bus thread) until the display timer ends it.
 class AlertAnswerer : public ui::UserAgent {
  public:
   bool Act(const ui::LoopState& state) override {
+    if (state.kind == ui::LoopKind::AppModal) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return true;
+    }
     if (state.kind != ui::LoopKind::Alert) return false;
     return ui::UserAnswerAlert(state.alert, kAlertStdAlertOKButton) == noErr;
   }
@@ -160,18 +208,44 @@ TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo)
   gRecordedFrames = 0;
   gMyAddMovieFrame = CountRecordedFrame;
   Camera().Stream().SetClock(SimClock::Stepped);
+  {
+    std::lock_guard<std::mutex> lock(gIds.mutex);
+    gIds.accepted.clear();
+    gIds.recorded.clear();
+    gIds.delivered.clear();
+  }
+  gPhase = 0;
+  gMyPipelineTestPausePoint = NoteAccepted;
   ASSERT_EQ(StartCamera(-1, true), noErr);
+  ASSERT_EQ(ORXDCAMAssignCallback(r->mCameraHandle, IdNotingCallback, r), noErr);
   SaveToFolder();
   r->mDisplayFormat = FOUR_CHAR_CODE("ARGB");
   r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
   r->mFileNaming = 3;
   r->mFrameRate = 240.0;
+  r->mAverageFrameCount = 8;
+  int averages = 0;
+  auto startRecording = [&] {
+    gPhase++;
+    EXPECT_EQ(mySetUpRecordMovie(r), noErr);
+    gPhase++;
+  };
+  auto stopRecording = [&] {
+    gPhase++;
+    myStopRecordMovie(r);
+    gPhase++;
+  };
 
   constexpr int kFrames = 2000;
   std::atomic<bool> done{false};
   std::atomic<int> sent{0};
   std::thread bus([&] {
+    // At 240 frames a second of real time, so the main loop's steps
+    // interleave with the frames.
+    auto next = std::chrono::steady_clock::now();
     for (int i = 0; i < kFrames; i++) {
+      next += std::chrono::microseconds(4167);
+      std::this_thread::sleep_until(next);
       if (Camera().Stream().StepBulkFrames(1) != 1) break;
       sent++;
     }
@@ -189,20 +263,55 @@ TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo)
     if (step % 17 == 0) myStartStopFWHMHFD(r, (step / 17) % 2);
     if (step % 23 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0) {
       if (std::atomic_ref<UInt8>(r->mRecording).load() == 0)
-        mySetUpRecordMovie(r);
+        startRecording();
       else
-        myStopRecordMovie(r);
+        stopRecording();
+    }
+    // A mode-7 average, once, when no grab or recording is in progress.
+    if (averages == 0 && step > 400 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0 &&
+        r->mGrabBuffer == nullptr && std::atomic_ref<UInt8>(r->mRecording).load() == 0) {
+      averages++;
+      myDoPleezWait(r, 7);
+      EXPECT_EQ(r->mPleezWaitDone, 1);
+      EXPECT_EQ(r->mPleezWaitError, 0);
     }
   }
   bus.join();
   EXPECT_EQ(sent.load(), kFrames);
-  if (std::atomic_ref<UInt8>(r->mRecording).load() != 0) myStopRecordMovie(r);
+  EXPECT_EQ(averages, 1);
+  if (std::atomic_ref<UInt8>(r->mRecording).load() != 0) stopRecording();
   if (std::atomic_ref<SInt32>(r->mGrabPending).load() != 0) std::atomic_ref<UInt8>(r->mGrabCancel).store(1);
   RunCurrentEventLoop(0.1);
   myStartStopFWHMHFD(r, 0);
   StopCamera();
   gMyAddMovieFrame = nullptr;
+  gMyPipelineTestPausePoint = nullptr;
   ui::SetUserAgent(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(gIds.mutex);
+    // The recorder got exactly the frames the pipeline accepted, each once,
+    // with their own pixels.
+    std::vector<UInt32> accepted = gIds.accepted, recorded = gIds.recorded;
+    EXPECT_FALSE(recorded.empty());
+    EXPECT_EQ(recorded, accepted);
+    std::sort(recorded.begin(), recorded.end());
+    EXPECT_EQ(std::adjacent_find(recorded.begin(), recorded.end()), recorded.end());
+    // A frame that went through while recording was steadily on was
+    // recorded; one while it was steadily off was not.
+    int on = 0;
+    for (const auto& d : gIds.delivered) {
+      if (d.before != d.after || d.before % 2 != 0) continue;
+      const bool was = std::binary_search(recorded.begin(), recorded.end(), d.id);
+      if (d.before % 4 == 2) {
+        on++;
+        EXPECT_TRUE(was) << "frame " << d.id << " delivered while recording was not recorded";
+      } else {
+        EXPECT_FALSE(was) << "frame " << d.id << " delivered while not recording was recorded";
+      }
+    }
+    EXPECT_GT(on, 0);
+    RecordProperty("delivered while recording", on);
+  }
   RecordProperty("recorded", gRecordedFrames.load());
   EXPECT_EQ(r->mGrabPending, 0);
   EXPECT_EQ(r->mGrabsInFlight, 0);
