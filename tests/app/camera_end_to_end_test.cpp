@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "app/FrameGrabs.h"
+#include "app/LongExposure.h"
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
 #include "camera_driver/ORXDCAM.h"
 #include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/UIModel.h"
 #include "tests/app/DisplayTimerHarness.h"
+#include "tests/support/TestClock.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -323,6 +325,81 @@ TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo)
   EXPECT_EQ(r->mDisplayBusy, 0);
   EXPECT_EQ(r->mPleezWaitBusy, 0);
   EXPECT_EQ(r->mMovie, nullptr);
+}
+
+// ---------------------------------------------------------------- long exposures
+
+template <typename T>
+T Load(T& field) {
+  return std::atomic_ref<T>(field).load();
+}
+// Waits (hang guard 10 s) until `done` holds.
+template <typename Done>
+bool Eventually(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The trigger scheme end to end: the timing thread opens and closes the
+// shutter, the display timer acknowledges each cycle, and the triggered
+// frame goes through the pipeline and starts the next exposure.
+TEST_F(CameraEndToEnd, TriggeredLongExposuresRunCyclesThroughTheDisplayTimer) {
+  MyCameraWindowDataStruct* r = Open(SimPointGreyTriggerPersonality());
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->mIsPointGrey, 1);
+  TestClock clock;
+  Camera().Stream().SetClock(SimClock::Stepped);
+  ASSERT_EQ(StartCamera(-1, true), noErr);
+  MyDCAMCameraStruct* cam = r->mCameraHandle;
+  ASSERT_EQ(myPGRStartStopTriggerFrames(cam, 1, 0), noErr);
+  EXPECT_EQ(Camera().Stream().StepBulkFrames(1, 200), 0);  // triggered: nothing runs free
+
+  constexpr double kExposureMs = 1000.0;
+  r->mPGRLongExposureOn = 1;
+  r->mTrigger4Pin = 0;
+  r->mFirstRateItem = 1;
+  std::atomic_ref<double>(r->mExposureMS).store(kExposureMs);
+  std::atomic_ref<SInt32>(r->mLongExpReadout).store(0);
+  std::atomic_ref<SInt32>(r->mLongExpShowPending).store(0);
+  std::atomic_ref<SInt32>(r->mLongExpFrameDone).store(1);  // the first exposure is due at once
+  std::atomic_ref<UInt64>(r->mExposureStartTime).store(SkyloomMicroseconds());
+  std::atomic_ref<UInt64>(r->mCountdownTime).store(SkyloomMicroseconds());
+  std::atomic_ref<UInt32>(r->mLongExposure).store(1);
+  ASSERT_EQ(myInstallLongExposureTimer(r, kExposureMs), 0);
+  struct ThreadStop {
+    MyCameraWindowDataStruct* r;
+    ~ThreadStop() { myRemoveLongExposureTimer(r); }
+  } threadStop{r};
+
+  for (int cycle = 1; cycle <= 3; cycle++) {
+    SCOPED_TRACE(cycle);
+    // The exposure runs; it has not been acknowledged by the display yet.
+    ASSERT_TRUE(Eventually([&] { return Load(r->mLongExpShowPending) == 1; }));
+    const UInt64 start = Load(r->mExposureStartTime);
+    clock.Advance(kExposureMs / 1000.0 + 0.01);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Load(r->mLongExpReadout), 0) << "the exposure ended before the display took the cycle";
+    // The display timer's tick takes the cycle; then the shutter closes.
+    Tick();
+    EXPECT_EQ(Load(r->mLongExpShowPending), 0);
+    ASSERT_TRUE(Eventually([&] { return Load(r->mLongExpReadout) == 1; }));
+    // The triggered frame reaches the pipeline: its preview is handed to
+    // the display, and the pipeline starts the next cycle.
+    const double timeBase = r->mFrameTimeBase;
+    ASSERT_EQ(Camera().Stream().StepBulkFrames(1), 1);
+    ASSERT_TRUE(Eventually([&] { return Load(r->mPreviewReady) != 0; }));
+    EXPECT_GT(r->mFrameTimeBase, timeBase);
+    ASSERT_TRUE(Eventually([&] { return Load(r->mExposureStartTime) != start && Load(r->mLongExpReadout) == 0; }));
+    Tick();  // draws the frame
+    EXPECT_EQ(Load(r->mPreviewReady), 0);
+  }
+  myRemoveLongExposureTimer(r);
+  std::atomic_ref<UInt32>(r->mLongExposure).store(0);
+  myPGRStartStopTriggerFrames(cam, 0, 0);
 }
 
 }  // namespace
