@@ -343,6 +343,49 @@ TEST_F(PleezWaitTest, StopInAnAlignedAverageSavesTheResult) {
   ExpectIdle(r);
 }
 
+// The sum modes: a sum of a fixed count is saved as a grab and a Stop
+// discards it (mode 8); an aligned sum runs until Stop and then saves its
+// TIFF (mode 10).
+TEST_F(PleezWaitTest, SumsAreSavedOrDiscardedByMode) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mSaveFileType = FOUR_CHAR_CODE("PNGf");
+  struct Case {
+    const char* what;
+    UInt32 mode, count;
+    bool stop;
+    size_t tiffs;  // TIFF files in the folder afterwards
+  };
+  const Case cases[] = {
+      {"sum of 3", 8, 3, false, 0},  // saved as a grab in the save type
+      {"sum stopped", 8, 50, true, 0},
+      {"aligned sum stopped", 10, 0, true, 1},
+  };
+  size_t pngs = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    r->mSumFrameCount = c.count;
+    {
+      ui::ScriptedUser user;
+      Frames(user, 1, c.stop ? 3 : c.count).Wait(0.5);
+      if (c.mode == 10) user.Do([&] { EXPECT_EQ(StatusText(), "# Frames: " + std::to_string(r->mAlignedFrameCount)); });
+      if (c.stop) user.Click(FOUR_CHAR_CODE("clos"), 0);
+      myDoPleezWait(r, c.mode);
+      EXPECT_TRUE(user.Errors().empty());
+    }
+    if (c.mode == 8 && !c.stop) pngs++;
+    EXPECT_EQ(Files(".png").size(), pngs);
+    EXPECT_EQ(Files(".tiff").size() + Files(".tif").size(), c.tiffs);
+    EXPECT_EQ(r->mSaveFileType, FOUR_CHAR_CODE("PNGf"));
+    EXPECT_EQ(r->mGrabPending, 0);
+    EXPECT_EQ(r->mGrabsInFlight, 0);
+    EXPECT_EQ(r->mGrabBufferBusy, 0);
+    EXPECT_EQ(r->mGrabBuffer, nullptr);
+    EXPECT_EQ(r->mAlignCaptureOpen, 0);
+    EXPECT_TRUE(ui::Alerts().empty());
+    ExpectIdle(r);
+  }
+}
+
 TEST_F(PleezWaitTest, TheBrightnessAreaIsClampedToTheFrame) {
   struct Case {
     float centreX;
