@@ -260,8 +260,10 @@ bool pleezWaitFrame(MyCameraWindowDataStruct& r, T* frame, double frameTime) {
           r.mBalanceR = R;
           r.mBalanceG = G;
           r.mBalanceB = B;
+          // Only a measured frame can balance: without a pattern the averages
+          // are stale or zero and would pass as balanced at once.
+          if (myBalanceBayer_RB8Bit(&r) == 1) st(r.mPleezWaitDone, UInt8(1));
         }
-        if (myBalanceBayer_RB8Bit(&r) == 1) st(r.mPleezWaitDone, UInt8(1));
       }
       const double base = mode == 5 && !k16 ? 63.0 : 83.0;
       st(r.mPleezWaitProgress, SInt32(std::trunc((base - double(left)) * 1.6667)));

@@ -3,18 +3,26 @@
 // grab and ending a limited recording, checked with the outside readers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/FrameGrabs.h"
+#include "app/LongExposure.h"
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
+#include "camera_driver/ORXDCAM.h"
+#include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/UIModel.h"
 #include "tests/app/DisplayTimerHarness.h"
+#include "tests/support/TestClock.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -70,6 +78,38 @@ TEST_F(CameraEndToEnd, FramesAreDrawnAGrabIsSavedAndALimitedRecordingEnds) {
   RunCurrentEventLoop(0.05);
   EXPECT_NE(std::atomic_ref<double>(r->mFrameTime).load(), 0.0);
   EXPECT_EQ(std::atomic_ref<SInt32>(r->mPreviewReady).load(), 0);  // the newest frame was drawn
+  {
+    // "VideoWindow" shows the scene: rendered to a PNG that pngcheck reads,
+    // grey pixels at the levels of one of the frames sent.
+    ASSERT_NE(r->mVideoWindow, nullptr);
+    CGrafPtr port = GetWindowPort(r->mVideoWindow);
+    const std::string dir = std::string(SKYLOOM_BINARY_DIR) + "/test_artifacts";
+    std::filesystem::create_directories(dir);
+    const std::string png = dir + "/video_window_end_to_end.png";
+    ASSERT_EQ(SkyloomWritePortPNG(port, png.c_str()), noErr);
+    ASSERT_TRUE(skyloom::test::ToolInstalled("pngcheck"));
+    int status = -1;
+    const std::string out = skyloom::test::Run("pngcheck " + png, &status);
+    EXPECT_EQ(status, 0) << out;
+    // Points of a grid (mostly sky) and the frame's star pixels.
+    bool shown = false;
+    for (UInt32 id = 0; id <= 6 && !shown; id++) {
+      const std::vector<UInt8> f = Reference(id);
+      std::vector<size_t> points;
+      for (size_t y = 40; y < 440; y += 50)
+        for (size_t x = 40; x < 600; x += 70) points.push_back(y * r->mWidth + x);
+      size_t stars = 0;
+      for (size_t i = r->mWidth * 4; i < f.size(); i += 7)
+        if (f[i] >= 200 && stars++ < 40) points.push_back(i);
+      if (stars < 10) continue;
+      shown = std::all_of(points.begin(), points.end(), [&](size_t i) {
+        const UInt32 v = f[i];
+        return SkyloomPortPixel(port, SInt32(i % r->mWidth), SInt32(i / r->mWidth)) ==
+               (0xFF000000u | v << 16 | v << 8 | v);
+      });
+    }
+    EXPECT_TRUE(shown);
+  }
 
   // 'GRFR': the next frame saved as a TIFF of the frame's size and depth.
   ASSERT_EQ(mySaveAFrameToDisk(r, 1), noErr);
@@ -103,15 +143,60 @@ TEST_F(CameraEndToEnd, FramesAreDrawnAGrabIsSavedAndALimitedRecordingEnds) {
 }
 
 std::atomic<int> gRecordedFrames{0};
-OSErr CountRecordedFrame(MyMovieRecorderStruct*, const void*, double) {
+
+// Frame ids through the stress run. The sim stamps each frame's id
+// big-endian in its first four bytes.
+UInt32 StampedId(const void* frame) {
+  const auto* b = static_cast<const UInt8*>(frame);
+  return UInt32(b[0]) << 24 | UInt32(b[1]) << 16 | UInt32(b[2]) << 8 | b[3];
+}
+struct FrameIds {
+  std::mutex mutex;
+  std::vector<UInt32> accepted, recorded;
+  // Per delivered frame: the test's recording phase before and after it
+  // went through the pipeline (even: stable, 0 mod 4 off, 2 mod 4 on).
+  struct Delivered {
+    UInt32 id;
+    int before, after;
+  };
+  std::vector<Delivered> delivered;
+};
+FrameIds gIds;
+std::atomic<int> gPhase{0};
+thread_local UInt32 tDeliveredId = 0;
+
+// The delivery thread's callback: the pipeline's, with the frame's id noted.
+void IdNotingCallback(UInt32 w, UInt32 h, UInt32 bytes, void* frame, void* refCon, double interval,
+                      double accumulated) {
+  tDeliveredId = frame && bytes >= 4 ? StampedId(frame) : 0;
+  const int before = gPhase.load();
+  myDisplayCallback(w, h, bytes, frame, refCon, interval, accumulated);
+  const int after = gPhase.load();
+  std::lock_guard<std::mutex> lock(gIds.mutex);
+  gIds.delivered.push_back({tDeliveredId, before, after});
+}
+// The pipeline has accepted the frame for the recorder (step 15, recording on).
+void NoteAccepted(MyCameraWindowDataStruct*, int where) {
+  if (where != kPipelinePauseInRecord) return;
+  std::lock_guard<std::mutex> lock(gIds.mutex);
+  gIds.accepted.push_back(tDeliveredId);
+}
+OSErr CountRecordedFrame(MyMovieRecorderStruct*, const void* frame, double) {
   gRecordedFrames++;
+  std::lock_guard<std::mutex> lock(gIds.mutex);
+  gIds.recorded.push_back(StampedId(frame));
   return noErr;
 }
 
-// Answers every alert with OK.
+// Answers every alert with OK and lets a please-wait run go on (frames keep
+// arriving on the bus thread) until the display timer ends it.
 class AlertAnswerer : public ui::UserAgent {
  public:
   bool Act(const ui::LoopState& state) override {
+    if (state.kind == ui::LoopKind::AppModal) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return true;
+    }
     if (state.kind != ui::LoopKind::Alert) return false;
     return ui::UserAnswerAlert(state.alert, kAlertStdAlertOKButton) == noErr;
   }
@@ -125,18 +210,44 @@ TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo)
   gRecordedFrames = 0;
   gMyAddMovieFrame = CountRecordedFrame;
   Camera().Stream().SetClock(SimClock::Stepped);
+  {
+    std::lock_guard<std::mutex> lock(gIds.mutex);
+    gIds.accepted.clear();
+    gIds.recorded.clear();
+    gIds.delivered.clear();
+  }
+  gPhase = 0;
+  gMyPipelineTestPausePoint = NoteAccepted;
   ASSERT_EQ(StartCamera(-1, true), noErr);
+  ASSERT_EQ(ORXDCAMAssignCallback(r->mCameraHandle, IdNotingCallback, r), noErr);
   SaveToFolder();
   r->mDisplayFormat = FOUR_CHAR_CODE("ARGB");
   r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
   r->mFileNaming = 3;
   r->mFrameRate = 240.0;
+  r->mAverageFrameCount = 8;
+  int averages = 0;
+  auto startRecording = [&] {
+    gPhase++;
+    EXPECT_EQ(mySetUpRecordMovie(r), noErr);
+    gPhase++;
+  };
+  auto stopRecording = [&] {
+    gPhase++;
+    myStopRecordMovie(r);
+    gPhase++;
+  };
 
   constexpr int kFrames = 2000;
   std::atomic<bool> done{false};
   std::atomic<int> sent{0};
   std::thread bus([&] {
+    // At 240 frames a second of real time, so the main loop's steps
+    // interleave with the frames.
+    auto next = std::chrono::steady_clock::now();
     for (int i = 0; i < kFrames; i++) {
+      next += std::chrono::microseconds(4167);
+      std::this_thread::sleep_until(next);
       if (Camera().Stream().StepBulkFrames(1) != 1) break;
       sent++;
     }
@@ -154,20 +265,55 @@ TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo)
     if (step % 17 == 0) myStartStopFWHMHFD(r, (step / 17) % 2);
     if (step % 23 == 0 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0) {
       if (std::atomic_ref<UInt8>(r->mRecording).load() == 0)
-        mySetUpRecordMovie(r);
+        startRecording();
       else
-        myStopRecordMovie(r);
+        stopRecording();
+    }
+    // A mode-7 average, once, when no grab or recording is in progress.
+    if (averages == 0 && step > 400 && std::atomic_ref<SInt32>(r->mGrabPending).load() == 0 &&
+        r->mGrabBuffer == nullptr && std::atomic_ref<UInt8>(r->mRecording).load() == 0) {
+      averages++;
+      myDoPleezWait(r, 7);
+      EXPECT_EQ(r->mPleezWaitDone, 1);
+      EXPECT_EQ(r->mPleezWaitError, 0);
     }
   }
   bus.join();
   EXPECT_EQ(sent.load(), kFrames);
-  if (std::atomic_ref<UInt8>(r->mRecording).load() != 0) myStopRecordMovie(r);
+  EXPECT_EQ(averages, 1);
+  if (std::atomic_ref<UInt8>(r->mRecording).load() != 0) stopRecording();
   if (std::atomic_ref<SInt32>(r->mGrabPending).load() != 0) std::atomic_ref<UInt8>(r->mGrabCancel).store(1);
   RunCurrentEventLoop(0.1);
   myStartStopFWHMHFD(r, 0);
   StopCamera();
   gMyAddMovieFrame = nullptr;
+  gMyPipelineTestPausePoint = nullptr;
   ui::SetUserAgent(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(gIds.mutex);
+    // The recorder got exactly the frames the pipeline accepted, each once,
+    // with their own pixels.
+    std::vector<UInt32> accepted = gIds.accepted, recorded = gIds.recorded;
+    EXPECT_FALSE(recorded.empty());
+    EXPECT_EQ(recorded, accepted);
+    std::sort(recorded.begin(), recorded.end());
+    EXPECT_EQ(std::adjacent_find(recorded.begin(), recorded.end()), recorded.end());
+    // A frame that went through while recording was steadily on was
+    // recorded; one while it was steadily off was not.
+    int on = 0;
+    for (const auto& d : gIds.delivered) {
+      if (d.before != d.after || d.before % 2 != 0) continue;
+      const bool was = std::binary_search(recorded.begin(), recorded.end(), d.id);
+      if (d.before % 4 == 2) {
+        on++;
+        EXPECT_TRUE(was) << "frame " << d.id << " delivered while recording was not recorded";
+      } else {
+        EXPECT_FALSE(was) << "frame " << d.id << " delivered while not recording was recorded";
+      }
+    }
+    EXPECT_GT(on, 0);
+    RecordProperty("delivered while recording", on);
+  }
   RecordProperty("recorded", gRecordedFrames.load());
   EXPECT_EQ(r->mGrabPending, 0);
   EXPECT_EQ(r->mGrabsInFlight, 0);
@@ -179,6 +325,90 @@ TEST_F(CameraEndToEnd, FramesAt240PerSecondWhileGrabsRecordingsAndFWHMComeAndGo)
   EXPECT_EQ(r->mDisplayBusy, 0);
   EXPECT_EQ(r->mPleezWaitBusy, 0);
   EXPECT_EQ(r->mMovie, nullptr);
+}
+
+// ---------------------------------------------------------------- long exposures
+
+template <typename T>
+T Load(T& field) {
+  return std::atomic_ref<T>(field).load();
+}
+// Waits (hang guard 10 s) until `done` holds.
+template <typename Done>
+bool Eventually(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The trigger scheme end to end: the timing thread opens and closes the
+// shutter, the display timer acknowledges each cycle, and the triggered
+// frame goes through the pipeline and starts the next exposure.
+TEST_F(CameraEndToEnd, TriggeredLongExposuresRunCyclesThroughTheDisplayTimer) {
+  MyCameraWindowDataStruct* r = Open(SimPointGreyTriggerPersonality());
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->mIsPointGrey, 1);
+  TestClock clock;
+  Camera().Stream().SetClock(SimClock::Stepped);
+  ASSERT_EQ(StartCamera(-1, true), noErr);
+  MyDCAMCameraStruct* cam = r->mCameraHandle;
+  ASSERT_EQ(myPGRStartStopTriggerFrames(cam, 1, 0), noErr);
+  EXPECT_EQ(Camera().Stream().StepBulkFrames(1, 200), 0);  // triggered: nothing runs free
+
+  constexpr double kExposureMs = 1000.0;
+  r->mPGRLongExposureOn = 1;
+  r->mTrigger4Pin = 0;
+  r->mFirstRateItem = 1;
+  std::atomic_ref<double>(r->mExposureMS).store(kExposureMs);
+  std::atomic_ref<SInt32>(r->mLongExpReadout).store(0);
+  std::atomic_ref<SInt32>(r->mLongExpShowPending).store(0);
+  std::atomic_ref<SInt32>(r->mLongExpFrameDone).store(1);  // the first exposure is due at once
+  std::atomic_ref<UInt64>(r->mExposureStartTime).store(SkyloomMicroseconds());
+  std::atomic_ref<UInt64>(r->mCountdownTime).store(0);
+  std::atomic_ref<UInt32>(r->mLongExposure).store(1);
+  ASSERT_EQ(myInstallLongExposureTimer(r, kExposureMs), 0);
+  struct ThreadStop {
+    MyCameraWindowDataStruct* r;
+    ~ThreadStop() { myRemoveLongExposureTimer(r); }
+  } threadStop{r};
+
+  for (int cycle = 1; cycle <= 3; cycle++) {
+    SCOPED_TRACE(cycle);
+    // The thread has taken the last frame and started an exposure the
+    // display has not acknowledged yet.
+    auto opened = [&] {  // shutter openings so far
+      size_t n = 0;
+      for (const SimLogEntry& e : Camera().Log())
+        n += IsWrite(e) && e.status == 0 && e.offset == 0x1120 && e.value == 0x80010000u;
+      return n;
+    };
+    ASSERT_TRUE(Eventually([&] {
+      // The thread notes the countdown's start last, after the exposure's.
+      return opened() >= size_t(cycle) && Load(r->mLongExpFrameDone) == 0 && Load(r->mLongExpShowPending) == 1 &&
+             Load(r->mCountdownTime) == SkyloomMicroseconds();
+    }));
+    clock.Advance(kExposureMs / 1000.0 + 0.01);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Load(r->mLongExpReadout), 0) << "the exposure ended before the display took the cycle";
+    // The display timer's tick draws the last cycle's frame and takes the
+    // cycle; then the shutter closes.
+    Tick();
+    EXPECT_EQ(Load(r->mLongExpShowPending), 0);
+    EXPECT_EQ(Load(r->mPreviewReady), 0);
+    ASSERT_TRUE(Eventually([&] { return Load(r->mLongExpReadout) == 1; }));
+    // The triggered frame reaches the pipeline: its preview is handed to
+    // the display and the next cycle is due.
+    const double timeBase = r->mFrameTimeBase;
+    ASSERT_EQ(Camera().Stream().StepBulkFrames(1), 1);
+    ASSERT_TRUE(Eventually([&] { return Load(r->mPreviewReady) != 0; }));
+    EXPECT_GT(r->mFrameTimeBase, timeBase);
+  }
+  myRemoveLongExposureTimer(r);
+  std::atomic_ref<UInt32>(r->mLongExposure).store(0);
+  myPGRStartStopTriggerFrames(cam, 0, 0);
 }
 
 }  // namespace

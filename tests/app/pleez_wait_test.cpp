@@ -13,6 +13,8 @@
 #include "app/FramePipeline.h"
 #include "app/PleezWait.h"
 #include "camera_driver/ORXDCAM.h"
+#include "pixel/BayerPlanes.h"
+#include "pixel/BayerWhiteBalance.h"
 #include "pixel/live/WhiteBalanceStep.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
@@ -192,6 +194,102 @@ TEST_F(PleezWaitTest, WhiteBalanceStartsBothHalvesMidRangeUnstretchedAndStopLeav
   }
 }
 
+// A full white balance over frames that do not follow the camera: the half
+// whose colour already matches the target is done at the first measurement
+// and keeps its trial value (its slider refreshed from the camera); a half
+// that never balances gets back the value it had before the run, as do both
+// halves when the frames cannot be measured (no Bayer pattern).
+TEST_F(PleezWaitTest, AFullWhiteBalanceRestoresTheHalvesThatDidNotBalance) {
+  MyCameraWindowDataStruct* r = Running(SimWhiteBalanceColourPersonality());
+  // The camera does not name its pattern; the user chose RGGB.
+  r->mBayerFormat = 1;
+  ASSERT_EQ(r->mBitsPerPixel, 8u);
+  UInt32 lo = 0, hi = 0;
+  UInt8 b1, b2, b3, b4, b5;
+  ASSERT_EQ(ORXDCAMGetPropertyCapability(r->mCameraHandle, kMyWhiteBalanceFeature, &lo, &hi, &b1, &b2, &b3, &b4, &b5),
+            noErr);
+  const UInt32 middle = (lo + 1) + ((hi - 1) - (lo + 1)) / 2;
+  const UInt32 w = r->mWidth, h = r->mHeight;
+  // The position in the 2 x 2 cell of each colour, found with the averages
+  // the pipeline uses.
+  const MyBayerRoutineChoice choice = myBayerRoutineChoiceFromBayerFormat(r->mBayerFormat);
+  auto cellFrame = [&](const UInt8 cell[4]) {
+    std::vector<UInt8> f(size_t(w) * h);
+    for (UInt32 y = 0; y < h; y++)
+      for (UInt32 x = 0; x < w; x++) f[size_t(y) * w + x] = cell[(y % 2) * 2 + x % 2];
+    return f;
+  };
+  auto measure = [&](const std::vector<UInt8>& f, UInt8* R, UInt8* G, UInt8* B) {
+    if (choice.family == kMyBayerFamilyRGGB)
+      myGetBayerRGGBAverages8Bit(f.data(), w, h, choice.startRowFlag, R, G, B);
+    else
+      myGetBayerBGGRBAverages8Bit(f.data(), w, h, choice.startRowFlag, R, G, B);
+  };
+  int redAt = -1, blueAt = -1;
+  for (int p = 0; p < 4; p++) {
+    UInt8 cell[4] = {100, 100, 100, 100};
+    cell[p] = 200;
+    UInt8 R = 0, G = 0, B = 0;
+    measure(cellFrame(cell), &R, &G, &B);
+    if (R > 150) redAt = p;
+    if (B > 150) blueAt = p;
+  }
+  ASSERT_GE(redAt, 0);
+  ASSERT_GE(blueAt, 0);
+  r->mBalanceColour = RGBColor{65535, 65535, 65535};  // white: red and blue at the green level
+
+  struct Case {
+    const char* what;
+    UInt32 bayer;
+    UInt8 red, blue;  // the frame's red and blue level; green is 100
+    bool redBalances, blueBalances;
+  };
+  const Case cases[] = {
+      {"red matches, blue never does", 1, 100, 200, true, false},
+      {"blue matches, red never does", 1, 30, 105, false, true},
+      {"neither matches", 1, 200, 20, false, false},
+      {"no pattern: nothing measured", 0, 100, 100, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    r->mBayerFormat = c.bayer;
+    r->mBalanceR = r->mBalanceG = r->mBalanceB = 0;
+    const UInt32 startRed = 600, startBlue = 300;
+    ASSERT_EQ(ORXDCAMSetPropertyValue(r->mCameraHandle, kMyWhiteBalanceFeature, kMyWhiteBalanceSelectorVR, startRed),
+              noErr);
+    ASSERT_EQ(ORXDCAMSetPropertyValue(r->mCameraHandle, kMyWhiteBalanceFeature, kMyWhiteBalanceSelectorUB, startBlue),
+              noErr);
+    UInt8 cell[4] = {100, 100, 100, 100};
+    cell[redAt] = c.red;
+    cell[blueAt] = c.blue;
+    std::vector<UInt8> frame = cellFrame(cell);
+    ui::ScriptedUser user;
+    user.Do([&] {
+      for (UInt32 i = 0; i < 83; i++) {
+        frameTime_ += 33.3;
+        myDisplayCallback(w, h, UInt32(frame.size()), frame.data(), r, 33.3, frameTime_);
+      }
+    }).Wait(0.5);
+    myDoPleezWait(r, 4);
+    EXPECT_TRUE(user.Errors().empty());
+    EXPECT_EQ(r->mPleezWaitError, 0);
+    EXPECT_EQ(r->mWhiteBalanceRunning, 0);
+    UInt32 red = 0, blue = 0;
+    ORXDCAMGetPropertyValue(r->mCameraHandle, kMyWhiteBalanceFeature, kMyWhiteBalanceSelectorVR, &red);
+    ORXDCAMGetPropertyValue(r->mCameraHandle, kMyWhiteBalanceFeature, kMyWhiteBalanceSelectorUB, &blue);
+    // A balanced half was done at the first measurement, still at the middle.
+    EXPECT_EQ(red, c.redBalances ? middle : startRed);
+    EXPECT_EQ(blue, c.blueBalances ? middle : startBlue);
+    if (c.redBalances) {
+      EXPECT_EQ(GetControl32BitValue(ui::FindControl(r->mControlWindow, FOUR_CHAR_CODE("VorR"), 0)), SInt32(middle));
+    }
+    if (c.blueBalances) {
+      EXPECT_EQ(GetControl32BitValue(ui::FindControl(r->mControlWindow, FOUR_CHAR_CODE("UorB"), 0)), SInt32(middle));
+    }
+    ExpectIdle(r);
+  }
+}
+
 TEST_F(PleezWaitTest, AnAverageIsSavedAsAGrabAndStopDiscardsIt) {
   MyCameraWindowDataStruct* r = Running();
   r->mSaveFileType = FOUR_CHAR_CODE("TIFF");
@@ -243,6 +341,49 @@ TEST_F(PleezWaitTest, StopInAnAlignedAverageSavesTheResult) {
   EXPECT_EQ(r->mSaveFileType, FOUR_CHAR_CODE("PNGf"));
   EXPECT_EQ(r->mAlignCaptureOpen, 0);
   ExpectIdle(r);
+}
+
+// The sum modes: a sum of a fixed count is saved as a grab and a Stop
+// discards it (mode 8); an aligned sum runs until Stop and then saves its
+// TIFF (mode 10).
+TEST_F(PleezWaitTest, SumsAreSavedOrDiscardedByMode) {
+  MyCameraWindowDataStruct* r = Running();
+  r->mSaveFileType = FOUR_CHAR_CODE("PNGf");
+  struct Case {
+    const char* what;
+    UInt32 mode, count;
+    bool stop;
+    size_t tiffs;  // TIFF files in the folder afterwards
+  };
+  const Case cases[] = {
+      {"sum of 3", 8, 3, false, 0},  // saved as a grab in the save type
+      {"sum stopped", 8, 50, true, 0},
+      {"aligned sum stopped", 10, 0, true, 1},
+  };
+  size_t pngs = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    r->mSumFrameCount = c.count;
+    {
+      ui::ScriptedUser user;
+      Frames(user, 1, c.stop ? 3 : c.count).Wait(0.5);
+      if (c.mode == 10) user.Do([&] { EXPECT_EQ(StatusText(), "# Frames: " + std::to_string(r->mAlignedFrameCount)); });
+      if (c.stop) user.Click(FOUR_CHAR_CODE("clos"), 0);
+      myDoPleezWait(r, c.mode);
+      EXPECT_TRUE(user.Errors().empty());
+    }
+    if (c.mode == 8 && !c.stop) pngs++;
+    EXPECT_EQ(Files(".png").size(), pngs);
+    EXPECT_EQ(Files(".tiff").size() + Files(".tif").size(), c.tiffs);
+    EXPECT_EQ(r->mSaveFileType, FOUR_CHAR_CODE("PNGf"));
+    EXPECT_EQ(r->mGrabPending, 0);
+    EXPECT_EQ(r->mGrabsInFlight, 0);
+    EXPECT_EQ(r->mGrabBufferBusy, 0);
+    EXPECT_EQ(r->mGrabBuffer, nullptr);
+    EXPECT_EQ(r->mAlignCaptureOpen, 0);
+    EXPECT_TRUE(ui::Alerts().empty());
+    ExpectIdle(r);
+  }
 }
 
 TEST_F(PleezWaitTest, TheBrightnessAreaIsClampedToTheFrame) {
