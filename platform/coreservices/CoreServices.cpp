@@ -531,6 +531,37 @@ void DateToSeconds(const DateTimeRec* d, UInt32* secs) {
   *secs = UInt32(s);
 }
 
+void LongSecondsToDate(const LongDateTime* lSecs, LongDateRec* d) {
+  if (!lSecs || !d) return;
+  const SInt64 secs = *lSecs;
+  const SInt64 days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
+  const SInt64 rem = secs - days * 86400;
+  *d = LongDateRec{};
+  d->hour = short(rem / 3600);
+  d->minute = short(rem / 60 % 60);
+  d->second = short(rem % 60);
+  d->pm = short(d->hour >= 12);
+  d->dayOfWeek = short(((days + 5) % 7 + 7) % 7 + 1);  // 1904-01-01 was a Friday (6)
+  int64_t y;
+  int m, day;
+  SkyloomCivilFromDays(days + kDays1904, &y, &m, &day);
+  d->year = short(y);
+  d->month = short(m);
+  d->day = short(day);
+  d->dayOfYear = short(SkyloomDaysFromCivil(y, m, day) - SkyloomDaysFromCivil(y, 1, 1) + 1);
+  d->weekOfYear = short((d->dayOfYear - 1) / 7 + 1);
+}
+
+void LongDateToSeconds(const LongDateRec* d, LongDateTime* lSecs) {
+  if (!d || !lSecs) return;
+  // Out-of-range fields roll over, as in DateToSeconds.
+  SInt64 y = d->year, m0 = SInt64(d->month) - 1;
+  y += (m0 >= 0 ? m0 / 12 : (m0 - 11) / 12);
+  m0 = ((m0 % 12) + 12) % 12;
+  const SInt64 days = daysFrom1904(y, m0 + 1, 1) + d->day - 1;
+  *lSecs = days * 86400 + SInt64(d->hour) * 3600 + SInt64(d->minute) * 60 + d->second;
+}
+
 void SkyloomSetUTCTimeSource(std::function<double()> unixSeconds) {
   std::lock_guard<std::mutex> lock(gDateLock);
   gUTCSource = std::move(unixSeconds);

@@ -117,6 +117,26 @@ void DateToSeconds(const DateTimeRec* d, UInt32* secs);
 // Tests inject the clock: the function returns local seconds since 1904.
 // An empty function restores the system clock.
 void SkyloomSetDateTimeSource(std::function<UInt32()> source);
+// 64-bit date counts: seconds since 1904-01-01 00:00:00 as a signed 64-bit
+// number, on the same day count as DateToSeconds, so dates from 2040-02-06
+// 06:28:16 on (where the 32-bit count wraps) and before 1904 convert too.
+typedef SInt64 LongDateTime;
+struct LongDateRec {
+  short era;  // 0: AD
+  short year;
+  short month;
+  short day;
+  short hour;
+  short minute;
+  short second;
+  short dayOfWeek;  // 1 = Sunday
+  short dayOfYear;  // 1 = 1 January
+  short weekOfYear;
+  short pm;  // 1 from noon on
+  short res1, res2, res3;
+};
+void LongSecondsToDate(const LongDateTime* lSecs, LongDateRec* lDate);
+void LongDateToSeconds(const LongDateRec* lDate, LongDateTime* lSecs);
 // A UTC date-time: seconds since 1904-01-01 00:00:00 UTC (48 bits) and a
 // fraction of a second in 1/65536.
 #pragma pack(push, 2)
