@@ -67,7 +67,8 @@ struct Workers {
     job.PIXELTOLERANCE = 9;
     job.SHARPEN = -1.0;
     job.GAUSBLUR = 1;
-    const MAMF reader{0, 255};
+    MAMF reader{};
+    reader.mExpandHigh = 255;
     for (int i = 0; i < n; ++i) {
       AlignThreadObject* p = myAllocateAndFillInMPThread(&job, &reader, w, h, 0, 0, 0, argb32 ? 1 : 0, 0, 0);
       if (p == nullptr) std::abort();

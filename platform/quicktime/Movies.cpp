@@ -1169,8 +1169,28 @@ void GetMovieNextInterestingTime(Movie m, short flags, short numMediaTypes, cons
   setError(noErr);
 }
 
-OSErr DetachMovieFromCurrentThread(Movie m) { return setError(m ? OSErr(noErr) : OSErr(invalidMovie)); }
-OSErr AttachMovieToCurrentThread(Movie m) { return setError(m ? OSErr(noErr) : OSErr(invalidMovie)); }
+namespace {
+// A test's scripted failure for each thread hand-over call (0 none).
+std::atomic<OSErr> gMovieThreadFailure[4] = {};
+
+OSErr takeMovieThreadFailure(SkyloomMovieThreadCall call) { return gMovieThreadFailure[call].exchange(0); }
+}  // namespace
+
+void SkyloomFailNextMovieThreadCall(SkyloomMovieThreadCall call, OSErr status) {
+  gMovieThreadFailure[call].store(status);
+}
+
+OSErr EnterMoviesOnThread(UInt32) { return takeMovieThreadFailure(kSkyloomEnterMoviesOnThread); }
+OSErr ExitMoviesOnThread() { return takeMovieThreadFailure(kSkyloomExitMoviesOnThread); }
+
+OSErr DetachMovieFromCurrentThread(Movie m) {
+  if (OSErr failure = takeMovieThreadFailure(kSkyloomDetachMovieFromThread)) return setError(failure);
+  return setError(m ? OSErr(noErr) : OSErr(invalidMovie));
+}
+OSErr AttachMovieToCurrentThread(Movie m) {
+  if (OSErr failure = takeMovieThreadFailure(kSkyloomAttachMovieToThread)) return setError(failure);
+  return setError(m ? OSErr(noErr) : OSErr(invalidMovie));
+}
 
 void SetIdentityMatrix(MatrixRecord* matrix) {
   if (!matrix) return;

@@ -155,6 +155,20 @@ void GetMovieNextInterestingTime(Movie theMovie, short interestingTimeFlags, sho
 // Thread hand-over: movies here belong to no thread, so both succeed.
 OSErr DetachMovieFromCurrentThread(Movie m);
 OSErr AttachMovieToCurrentThread(Movie m);
+// ---- Movies on a thread of their own ----
+// Movies here belong to no thread, so entering and leaving QuickTime on a
+// thread always succeed (unless a test made the next call fail).
+OSErr EnterMoviesOnThread(UInt32 inFlags);
+OSErr ExitMoviesOnThread();
+// Tests: the next call of the chosen thread hand-over call fails with status
+// (and does nothing); status 0 withdraws it.
+enum SkyloomMovieThreadCall : int {
+  kSkyloomEnterMoviesOnThread,
+  kSkyloomExitMoviesOnThread,
+  kSkyloomAttachMovieToThread,
+  kSkyloomDetachMovieFromThread,
+};
+void SkyloomFailNextMovieThreadCall(SkyloomMovieThreadCall call, OSErr status);
 
 // ---- Image decompression ----
 struct MatrixRecord {

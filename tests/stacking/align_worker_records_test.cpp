@@ -37,11 +37,15 @@ struct Allocated {
 
 class AlignWorkerRecords : public UiTest {
  protected:
+  AlignWorkerRecords() {
+    reader.mExpandLow = 40;
+    reader.mExpandHigh = 220;
+  }
   void TearDown() override {
     myStackingSetBufferAllocator(nullptr);
     UiTest::TearDown();
   }
-  MAMF reader{40, 220};
+  MAMF reader{};
 };
 
 TEST_F(AlignWorkerRecords, BlockBuffersByPixelAlign) {
