@@ -120,10 +120,10 @@ class MovieStartTime : public ::testing::Test {
   void Stamp(const std::string& path, const char* stamp) {
     FSRef ref;
     ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
-    FSSpec spec{};
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), noErr);
+    FSSpec fileSpec{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &fileSpec, nullptr), noErr);
     UTCDateTime start{0, UInt32(Secs(2008, 3, 5, 4, 7, 9)), 3277};
-    ASSERT_EQ(myAddInATC(start, spec, stamp, 1, nullptr), noErr);
+    ASSERT_EQ(myAddInATC(start, fileSpec, stamp, 1, nullptr), noErr);
   }
   double StartOf(const std::string& path) {
     Handle h = nullptr;
