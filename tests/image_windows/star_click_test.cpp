@@ -22,6 +22,7 @@
 #include "platform/coreservices/Files.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/UiFixture.h"
 
 using namespace skyloom::ui;
@@ -51,20 +52,7 @@ std::string Slurp(const std::string& path) {
   return s.str();
 }
 
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : s) {
-    if (c == sep) {
-      out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  out.push_back(cur);
-  return out;
-}
+using skyloom::test::Split;
 
 // Fields of a tab-separated line; a trailing tab adds no field.
 size_t FieldCount(std::string line) {

@@ -16,6 +16,7 @@
 #include "photometry/MovieRealTime.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/UiFixture.h"
 
 using namespace skyloom::ui;
@@ -43,20 +44,7 @@ std::vector<UInt16> MakeFrame(const std::vector<Star>& stars, double bg = 1000.0
   return px;
 }
 
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : s) {
-    if (c == sep) {
-      out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  out.push_back(cur);
-  return out;
-}
+using skyloom::test::Split;
 
 class PhotomTables : public UiTest {
  protected:

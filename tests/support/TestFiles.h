@@ -16,6 +16,22 @@
 
 namespace skyloom::test {
 
+// The fields of s between the separators (an empty text gives one empty field).
+inline std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : s) {
+    if (c == sep) {
+      out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  out.push_back(cur);
+  return out;
+}
+
 // stdout of a shell command (binary output stays clean of messages).
 inline std::string RunStdout(const std::string& command) {
   std::string out;
