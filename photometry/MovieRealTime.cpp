@@ -46,6 +46,8 @@ double myRealTimeFromStartStamp(const char* stamp) {
   date.hour = short(readField(text, n, 16, 2, false));
   date.minute = short(readField(text, n, 18, 2, false));
   const double seconds = n >= 28 ? readField(text, n, 20, 5, true) : readField(text, n, 20, 2, false);
+  // Five digits with no point overflow the record's seconds: unreadable.
+  if (seconds >= 32768.0) return 0.0;
   date.second = short(seconds);
   double fraction = seconds - std::trunc(seconds);
   if (fraction < 0.0) fraction = 0.0;

@@ -84,6 +84,7 @@ TEST(StartStamp, ReadsTheFieldsAtTheirPlaces) {
       {"STARTED20080305_040709.05", 0.0},  // no "UTC"
       {"20080305_040709.05UTC", 0.0},       // no "STARTED"
       {"STARTED0000", 0.0},                 // not after 1904
+      {"STARTED20080305_040799999UTC", 0.0},  // seconds beyond any record
       {"", 0.0},
   };
   for (const Case& c : cases) EXPECT_NEAR(myRealTimeFromStartStamp(c.text), c.expected, 1e-6) << c.text;
