@@ -13,6 +13,19 @@ namespace {
 
 constexpr double kMargin = 16.0;
 
+int gFailApertureIn = 0;
+double gFailApertureResult = 0.0;
+
+// The star's aperture sum above `level`, or the failure a test asked for.
+double ApertureSum(float r, const UInt16* px, UInt32 cx, UInt32 cy, UInt32 w, UInt32 h, UInt32 rowBytes, UInt32 level,
+                   UInt32* pixels) {
+  if (gFailApertureIn > 0 && --gFailApertureIn == 0) {
+    *pixels = 0;
+    return gFailApertureResult;
+  }
+  return myQUADPIXCaclRadiusIntensity16BitMono(r, px, cx, cy, w, h, rowBytes, level, 0, pixels);
+}
+
 struct FrameView {
   const UInt16* px;
   UInt32 w, h, rowBytes;
@@ -76,7 +89,7 @@ bool MeasureSlot(MyBatchPhotomDataStruct* d, const FrameView& f, UInt32 s, bool 
   const double ring = 2.5 * double(r);
   if (cxD - ring <= 1.0 || cxD + ring >= f.w || cyD - ring <= 1.0 || cyD + ring >= f.h) {
     // No room for the sky ring: the centroid's level stands in for the sky.
-    intensity = myQUADPIXCaclRadiusIntensity16BitMono(r, f.px, cx, cy, f.w, f.h, f.rowBytes, bg, 0, &pixels);
+    intensity = ApertureSum(r, f.px, cx, cy, f.w, f.h, f.rowBytes, bg, &pixels);
     snr = myCalculateStarSNR(float(intensity), pixels, float(pixels) * float(bg), pixels);
     std::fprintf(stderr, "too tight\n");
     background = bg;
@@ -92,7 +105,7 @@ bool MeasureSlot(MyBatchPhotomDataStruct* d, const FrameView& f, UInt32 s, bool 
     // A sky disc with no pixel at or below the ring level gives no sky.
     if (B < 0.0 || nB == 0) return false;
     background = UInt32(B / nB);
-    intensity = myQUADPIXCaclRadiusIntensity16BitMono(r, f.px, cx, cy, f.w, f.h, f.rowBytes, background, 0, &pixels);
+    intensity = ApertureSum(r, f.px, cx, cy, f.w, f.h, f.rowBytes, background, &pixels);
     if (intensity >= 0.0) snr = myCalculateStarSNR(float(intensity), pixels, float(B), nB);
   }
   // An aperture that failed (-1.0, -2.0), or found nothing above the sky, has
@@ -173,6 +186,11 @@ void WriteRows(MyBatchPhotomDataStruct* d, UInt32 count, double t, int dateMode,
 }
 
 }  // namespace
+
+void SkyloomFailStarApertureSum(int nth, double result) {
+  gFailApertureIn = nth;
+  gFailApertureResult = result;
+}
 
 SInt32 myGetFWHMMagMultiPositions(MyBatchPhotomDataStruct* d, double t, int dateMode, int k) {
   if (d == nullptr || d->mMono16FramePtr == nullptr) return -108;

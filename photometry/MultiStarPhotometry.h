@@ -16,3 +16,7 @@
 // disc gives no usable sum (a failed sum, no sky pixel, no light above the
 // sky) is not found in that frame.
 SInt32 myGetFWHMMagMultiPositions(MyBatchPhotomDataStruct* data, double t, int dateMode, int k);
+
+// Tests: the nth star aperture sum from now on (the one at r, after the sky)
+// gives `result` as a failed sum does (-1.0, -2.0); 0 withdraws it.
+void SkyloomFailStarApertureSum(int nth, double result);

@@ -242,4 +242,54 @@ TEST_F(PhotomTables, FrameVerdicts) {
   EXPECT_EQ(myGetFWHMMagMultiPositions(nullptr, 0.0, 0, 2), -108);
 }
 
+TEST_F(PhotomTables, AStarWithoutSkyOrApertureSumIsNotFound) {
+  // Three slots: C0, V0, C1 (C1 as bright as V0).
+  const std::vector<Star> stars = {kPair[0], kPair[1], {100.4, 30.4, 16000, kSigmaFWHM4}};
+  auto pick = [this] { Pick({{0, 60.0f, 61.0f}, {1, 141.0f, 60.0f}, {0, 100.0f, 30.0f}}); };
+  auto noNan = [this] {
+    const std::string all = Read(d_.mSimpleFile) + Read(d_.mDetailedFile);
+    EXPECT_EQ(all.find("nan"), std::string::npos) << all;
+    EXPECT_EQ(all.find("999"), std::string::npos) << all;
+  };
+
+  // A failed sum (-1.0 off the frame, -2.0 nothing at or above the sky) of
+  // C1: it is not found, and the reference is C0 alone.
+  for (double failed : {-1.0, -2.0}) {
+    SCOPED_TRACE(failed);
+    TearDown();
+    SetUp();
+    pick();
+    SkyloomFailStarApertureSum(3, failed);
+    ASSERT_EQ(Measure(stars, 0), 0);
+    SkyloomFailStarApertureSum(0, 0.0);
+    EXPECT_EQ(d_.mStarFound[2], 0);
+    const std::vector<std::string> row = Split(SimpleLines()[1], '\t');
+    ASSERT_EQ(row.size(), 1u + 6u + 1u);
+    EXPECT_EQ(row[1], "0.0000");
+    EXPECT_NEAR(std::atof(row[2].c_str()), -0.7562, 0.002);
+    EXPECT_EQ(row[3], "---");
+    EXPECT_EQ(row[6], "---");
+    EXPECT_EQ(DetailedLines()[3], "Const Star#1 could not be calculated or identified for frame 1");
+    noNan();
+  }
+
+  // An aperture a fifth of a pixel across: the apertures at 1.5 r and 2.2 r
+  // count the same whole pixels, so the ring level is 0 and every pixel of
+  // the sky disc lies above it (the disc's "no signal" alert answered). No
+  // star has a sky; the frame is skipped.
+  TearDown();
+  SetUp();
+  pick();
+  d_.mFWHMMultiplier = 0.05f;
+  ScriptedUser user;
+  for (int i = 0; i < 3; ++i) user.AnswerAlert();
+  EXPECT_EQ(Measure(stars, 0), -1);
+  EXPECT_EQ(user.Pending(), 0u);
+  ASSERT_EQ(Alerts().size(), 3u);
+  EXPECT_EQ(Alerts()[0].message, "No signal");
+  for (int s = 0; s < 3; ++s) EXPECT_EQ(d_.mStarFound[s], 0) << s;
+  EXPECT_NE(Read(d_.mSimpleFile).find("Error - No Variable Stars Identified skipping frame 1\r"), std::string::npos);
+  noNan();
+}
+
 }  // namespace
