@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "camera_driver/DCAMCameraStruct.h"
+#include "media/MovieLayout.h"
 #include "media/MovieRecorder.h"
 #include "media/TimeCode.h"
 #include "photometry/MovieFrameWalk.h"
@@ -137,11 +138,11 @@ class VarStarTest : public UiTest {
     Str255 pname;
     pname[0] = UInt8(std::strlen(name));
     std::memcpy(pname + 1, name, pname[0]);
-    FSSpec spec;
-    FSMakeFSSpec(folder_.volume, folder_.dirID, pname, &spec);
+    FSSpec fileSpec;
+    FSMakeFSSpec(folder_.volume, folder_.dirID, pname, &fileSpec);
     OSErr err = 1;
     const UInt32 code = bits == 16 ? FOUR_CHAR_CODE("bmGR") : FOUR_CHAR_CODE("blGR");
-    MyMovieRecorderStruct* rec = ORXDCAMCreateMovie(camera, 33.34, 600, W, H, code, bits, 0, spec, &err);
+    MyMovieRecorderStruct* rec = ORXDCAMCreateMovie(camera, 33.34, 600, W, H, code, bits, 0, fileSpec, &err);
     EXPECT_EQ(err, noErr);
     if (rec == nullptr) return "";
     SimScene scene(Scene());
@@ -162,7 +163,7 @@ class VarStarTest : public UiTest {
       const UTCDateTime start{0, UInt32(Secs(2008, 3, 5, 21, 30, 0)), 0};
       char text[32];
       myMakeStartStampUTC(start, text);
-      EXPECT_EQ(myAddInATC(start, spec, text, 1, nullptr), noErr);
+      EXPECT_EQ(myAddInATC(start, fileSpec, text, 1, nullptr), noErr);
     }
     return (folder_.dir / "movies" / name).string();
   }
@@ -485,7 +486,36 @@ TEST_F(VarStarTest, MoviesThatCannotBeMeasured) {
     EXPECT_TRUE(user.Errors().empty()) << user.Errors().front();
     EXPECT_TRUE(ui::Alerts().empty());
   }
-  // No offscreen can be made: silent too.
+  // A movie whose picture has no size.
+  {
+    OSErr err = noErr;
+    ImageDescriptionHandle desc = myCreateMovieImageDescription(FOUR_CHAR_CODE("raw "), 8, 1024, 0, 0, &err);
+    ASSERT_EQ(err, noErr);
+    const float times[1] = {0.0f};
+    MovieAtomParams p{0, 0, 600, times, 1, 1, 33.34, desc, 3029529600u};
+    std::vector<UInt8> moov;
+    ASSERT_EQ(myBuildMovieAtom(p, &moov), noErr);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+    std::vector<UInt8> bytes(kMovieFirstFrameOffset, 0);
+    myBuildMovieFileHeader(1, 1, bytes.data());
+    bytes.push_back(0);
+    bytes.insert(bytes.end(), moov.begin(), moov.end());
+    const std::string empty = (folder_.dir / "movies" / "empty.mov").string();
+    FILE* e = std::fopen(empty.c_str(), "wb");
+    ASSERT_NE(e, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), e);
+    std::fclose(e);
+    ScriptedUser user;
+    nav::Choose(user, {empty});
+    user.AnswerAlert();
+    myDoMovieVARStarProcessing();
+    EXPECT_TRUE(user.Errors().empty()) << user.Errors().front();
+    ASSERT_EQ(ui::Alerts().size(), 1u);
+    EXPECT_EQ(ui::Alerts()[0].title, "OSX Err");
+    EXPECT_EQ(ui::Alerts()[0].message, "Movie does not contian video. Cannot Complete operation.");
+    ui::ResetModel();
+  }
+  // No offscreen can be made: silent.
   const std::string movie = Record("stars16.mov", 16, 1, false);
   {
     ScriptedUser user;
