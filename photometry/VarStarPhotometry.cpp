@@ -76,7 +76,7 @@ void postRunError(SInt32 status) {
   myPostAlert("", text);
 }
 
-// Everything a run holds, released by Finish on every path.
+// Everything a run holds, released when the run ends, whichever way.
 struct Run {
   MyBatchPhotomDataStruct* d = nullptr;
   MyMovieFrameWalk walk{};
