@@ -21,6 +21,7 @@
 #include "camera_driver/ORXDCAM.h"
 #include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/UIModel.h"
+#include "platform/iokit/IOFireWireLib.h"
 #include "tests/app/DisplayTimerHarness.h"
 #include "tests/support/TestClock.h"
 #include "tests/support/TestFiles.h"
@@ -410,5 +411,117 @@ TEST_F(CameraEndToEnd, TriggeredLongExposuresRunCyclesThroughTheDisplayTimer) {
   std::atomic_ref<UInt32>(r->mLongExposure).store(0);
   myPGRStartStopTriggerFrames(cam, 0, 0);
 }
+
+// The long-exposure sensor kind end to end on a FireWire bus the test steps:
+// the exposure item starts the timing thread, which stops transmission for
+// each exposure and resumes it for the read-out; the brighter frame of each
+// read-out pair goes through the pipeline; the display timer's tick draws it
+// and acknowledges the cycle, and only then may the next exposure end.
+class LongExposureKindEndToEnd : public CameraEndToEnd {
+ protected:
+  void SetUp() override {
+    CameraEndToEnd::SetUp();
+    SkyloomFireWireBusSetStepped(true);
+  }
+  void TearDown() override {
+    if (record_) myRemoveLongExposureTimer(record_);
+    CameraEndToEnd::TearDown();
+    SkyloomFireWireBusSetStepped(false);
+  }
+
+  static double MeanLevel(const UInt8* p, size_t n) {
+    double sum = 0;
+    for (size_t i = 8; i + 8 < n; i++) sum += p[i];  // past the id stamps
+    return sum / double(n - 16);
+  }
+
+  // Three cycles with the STA pins (staPins 1) or without, on exposure item
+  // `item` of `exposureMs`.
+  void ThreeCycles(UInt32 staPins, UInt32 item, double exposureMs) {
+    MyCameraWindowDataStruct* r = Open(SimLongExposurePersonality());
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(r->mIsLongExposureCamera, 1);
+    TestClock clock;
+    Camera().Stream().SetClock(SimClock::Stepped);
+    // The sensor's grey mode, shown in grey.
+    r->mFrameRate = 30.0;
+    r->mDisplayFormatItem = 1;
+    ASSERT_EQ(StartCamera(-1, true), noErr);
+    ASSERT_EQ(r->mBitsPerPixel, 8u);
+    const size_t n = size_t(r->mWidth) * r->mHeight;
+    r->mLongExposureMenu = staPins;
+    if (!staPins) r->mExposureItemLimit = 6;  // without pins item 7 is the long one
+    ASSERT_EQ(mySetBaseCCDExposureTime(r, item), noErr);
+    ASSERT_EQ(Load(r->mLongExposure), 1u);
+    ASSERT_EQ(r->mExposureMS, exposureMs);
+    ASSERT_TRUE(myLongExposureThreadHoldsRecord(r));
+    // A frame of the read-out without integration, for comparison.
+    const std::vector<UInt8> plain = Reference(1);
+    const double plainLevel = MeanLevel(plain.data(), n);
+
+    for (int cycle = 1; cycle <= 3; cycle++) {
+      SCOPED_TRACE(cycle);
+      if (cycle > 1) {
+        // The thread started this exposure when the last pair came in; it
+        // does not end it before the display has taken the last cycle.
+        ASSERT_TRUE(Eventually([&] {
+          return Load(r->mLongExpFrameDone) == 0 && Load(r->mLongExpShowPending) == 1 &&
+                 Load(r->mLongExpReadout) == 0;
+        }));
+        clock.Advance(exposureMs / 1000.0 + 0.01);
+        std::this_thread::sleep_for(std::chrono::milliseconds(staPins ? 50 : 400));
+        EXPECT_EQ(Load(r->mLongExpReadout), 0) << "the exposure ended before the display took the cycle";
+        EXPECT_NE(Load(r->mPreviewReady), 0);
+        Tick();
+        EXPECT_EQ(Load(r->mLongExpShowPending), 0);
+        EXPECT_EQ(Load(r->mPreviewReady), 0);  // the last cycle's frame was drawn
+      } else {
+        clock.Advance(exposureMs / 1000.0 + 0.01);
+      }
+      ASSERT_TRUE(Eventually([&] { return Load(r->mLongExpReadout) == 1; }));
+      EXPECT_EQ(Camera().Peek(0x614), 0x80000000u);  // transmitting the read-out
+
+      // The read-out, a frame period at a time, until the pair has gone
+      // through the pipeline and the next exposure has begun.
+      const double timeBase = r->mFrameTimeBase;
+      int periods = 0;
+      while (!(Load(r->mLongExpFrameDone) != 0 || Load(r->mLongExpShowPending) != 0) && periods < 20) {
+        ASSERT_TRUE(SkyloomFireWireBusStepCycles(Camera().Stream().CyclesPerFrame()));
+        periods++;
+      }
+      ASSERT_TRUE(Eventually([&] { return Load(r->mLongExpShowPending) == 1 && Load(r->mLongExpReadout) == 0; }))
+          << periods << " frame periods stepped";
+      EXPECT_GE(periods, 2);  // two frames make a pair
+      EXPECT_EQ(r->mPairCount, 0u);
+      EXPECT_NE(Load(r->mPreviewReady), 0);
+      EXPECT_GT(r->mFrameTimeBase, timeBase);
+      // The frame shown is the integrated one, brighter than a plain
+      // read-out (without pins the first exposure ends at the thread's first
+      // check, before the test's clock has moved).
+      if (staPins || cycle > 1) {
+        EXPECT_GT(MeanLevel(static_cast<const UInt8*>(r->mSecondLongFrameBuffer), n), plainLevel + 5.0);
+      }
+      // Transmission is off again while the sensor integrates.
+      EXPECT_EQ(Camera().Peek(0x614), 0u);
+      if (staPins) {
+        EXPECT_EQ(Camera().Peek(0xF1C) & 0x01000000u, 0x01000000u);  // STA0 high
+      }
+    }
+
+    // Back to a frame-rate item: the thread stops and frames run free again.
+    ASSERT_EQ(mySetBaseCCDExposureTime(r, 3), noErr);
+    EXPECT_EQ(Load(r->mLongExposure), 0u);
+    EXPECT_FALSE(myLongExposureThreadHoldsRecord(r));
+    Tick();
+    ASSERT_EQ(Load(r->mPreviewReady), 0);
+    for (int i = 0; i < 20 && Load(r->mPreviewReady) == 0; i++)
+      ASSERT_TRUE(SkyloomFireWireBusStepCycles(Camera().Stream().CyclesPerFrame()));
+    EXPECT_NE(Load(r->mPreviewReady), 0);
+  }
+};
+
+TEST_F(LongExposureKindEndToEnd, WithSTAPins) { ThreeCycles(1, 10, 1000.0); }
+
+TEST_F(LongExposureKindEndToEnd, WithoutSTAPins) { ThreeCycles(0, 7, 1029.0); }
 
 }  // namespace

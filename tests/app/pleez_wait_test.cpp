@@ -3,10 +3,14 @@
 // or abandonment, with a scripted Stop for the modes that run until stopped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +19,7 @@
 #include "camera_driver/ORXDCAM.h"
 #include "pixel/BayerPlanes.h"
 #include "pixel/BayerWhiteBalance.h"
+#include "pixel/FlatField.h"
 #include "pixel/live/WhiteBalanceStep.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
@@ -159,6 +164,69 @@ TEST_F(PleezWaitTest, AFlatFrameBuildsFactorsOfTheAverage) {
   const auto* f = static_cast<const Fixed*>(r->mFlatFrame);
   EXPECT_GT(f[r->mWidth * 10 + 10], 0);
   ExpectIdle(r);
+}
+
+// A colour flat keeps the colour balance: each factor is the mean of the
+// pixel's own colour over the pixel, so flattening the flat leaves every red,
+// every green and every blue sample at its colour's mean, whatever the
+// pattern the user chose.
+TEST_F(PleezWaitTest, AColourFlatFrameBuildsFactorsPerColour) {
+  MyCameraWindowDataStruct* r = Running(SimWhiteBalanceColourPersonality());
+  ASSERT_EQ(r->mBitsPerPixel, 8u);
+  r->mColourSensor = 1;
+  const UInt32 w = r->mWidth, h = r->mHeight;
+  // Four different levels in the 2 x 2 cell, fading towards the right as a
+  // vignetted flat does.
+  const double cell[4] = {200.0, 120.0, 90.0, 50.0};
+  std::vector<UInt8> flat(size_t(w) * h);
+  for (UInt32 y = 0; y < h; y++)
+    for (UInt32 x = 0; x < w; x++)
+      flat[size_t(y) * w + x] = UInt8(cell[(y % 2) * 2 + x % 2] * (1.0 - 0.4 * x / w));
+  // The colour of each cell position, rows 0 and 1, for each pattern code.
+  struct Case {
+    UInt32 bayer;
+    const char* pattern;
+  } cases[] = {{1, "RGGB"}, {2, "GBRG"}, {3, "GRBG"}, {4, "BGGR"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    r->mBayerFormat = c.bayer;
+    r->mFlatFrameCount = 2;
+    ui::ScriptedUser user;
+    user.Do([&] {
+      for (int i = 0; i < 2; i++) {
+        std::vector<UInt8> f = flat;
+        frameTime_ += 33.3;
+        myDisplayCallback(w, h, UInt32(f.size()), f.data(), r, 33.3, frameTime_);
+      }
+    }).Wait(0.5);
+    myDoPleezWait(r, 3);
+    EXPECT_TRUE(user.Errors().empty());
+    ASSERT_EQ(r->mFlatFrameAvailable, 1);
+    ASSERT_NE(r->mFlatFrame, nullptr);
+    ExpectIdle(r);
+
+    double sum[3] = {0, 0, 0};
+    size_t count[3] = {0, 0, 0};
+    auto colour = [&](UInt32 x, UInt32 y) {
+      const char k = c.pattern[(y % 2) * 2 + x % 2];
+      return k == 'R' ? 0 : k == 'G' ? 1 : 2;
+    };
+    for (UInt32 y = 0; y < h; y++)
+      for (UInt32 x = 0; x < w; x++) {
+        sum[colour(x, y)] += flat[size_t(y) * w + x];
+        count[colour(x, y)]++;
+      }
+    std::vector<UInt8> flattened = flat;
+    myFlattenFrame8Bit(flattened.data(), static_cast<const FlattenedFrame8Bit*>(r->mFlatFrame), w * h, 0, 0);
+    int worst = 0;
+    for (UInt32 y = 0; y < h; y += 7)
+      for (UInt32 x = 0; x < w; x += 3) {
+        const int k = colour(x, y);
+        const int expected = int(sum[k] / double(count[k]));
+        worst = std::max(worst, std::abs(int(flattened[size_t(y) * w + x]) - expected));
+      }
+    EXPECT_LE(worst, 1);
+  }
 }
 
 TEST_F(PleezWaitTest, WhiteBalanceStartsBothHalvesMidRangeUnstretchedAndStopLeavesThem) {
@@ -384,6 +452,102 @@ TEST_F(PleezWaitTest, SumsAreSavedOrDiscardedByMode) {
     EXPECT_TRUE(ui::Alerts().empty());
     ExpectIdle(r);
   }
+}
+
+// The RA/Dec motion record follows a bright spot that starts at the frame's
+// centre: the status shows its path from the first position (Y growing
+// upwards), and the track is written when the user stops the run or when the
+// object has been lost for more than five frames in a row.
+TEST_F(PleezWaitTest, TheMotionRecordFollowsTheObjectAndWritesItsTrack) {
+  MyCameraWindowDataStruct* r = Running();
+  ASSERT_EQ(r->mBitsPerPixel, 8u);
+  r->mExposureMS = 1000.0;  // a sample every frame, no averaging
+  r->mHistogramExpand = 2;
+  const UInt32 w = r->mWidth, h = r->mHeight;
+  // A Gaussian spot on a dark sky, `k` frames into its drift of 2 pixels
+  // right and 1 down a frame; lost: the sky alone.
+  auto spotFrame = [&](int k, bool lost) {
+    std::vector<UInt8> f(size_t(w) * h, 10);
+    if (lost) return f;
+    const double cx = w / 2 + 2.0 * k, cy = h / 2 + 1.0 * k;
+    for (int y = int(cy) - 8; y <= int(cy) + 8; y++)
+      for (int x = int(cx) - 8; x <= int(cx) + 8; x++) {
+        const double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+        f[size_t(y) * w + size_t(x)] = UInt8(10 + 240 * std::exp(-d2 / (2 * 1.5 * 1.5)));
+      }
+    return f;
+  };
+  auto deliver = [&](int k, bool lost) {
+    std::vector<UInt8> f = spotFrame(k, lost);
+    frameTime_ += 1000.0;
+    myDisplayCallback(w, h, UInt32(f.size()), f.data(), r, 1000.0, frameTime_);
+  };
+  const std::string track = saveFolder_ + "/RA-Dec Track.txt";
+  struct Case {
+    const char* what;
+    int frames, lost;
+    bool stop;
+    const char* lastRow;  // X and Y of the last sample in the track
+  } cases[] = {
+      {"stopped by the user", 5, 0, true, "\t8.00\t-4.00\r"},
+      {"object lost for six frames", 3, 6, false, "\t4.00\t-2.00\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(track);
+    ui::ScriptedUser user;
+    user.Do([&] {
+      EXPECT_EQ(ui::WindowTitle(ui::FindWindow("PleezWait")), "Recording the RA/Dec motion...");
+      for (int k = 0; k < c.frames; k++) deliver(k, false);
+    });
+    if (c.stop) {
+      user.Wait(0.1).Do([&] {
+        const std::string text = StatusText();
+        EXPECT_TRUE(std::regex_match(text, std::regex("T: [0-9]+\\.[0-9]  X:8\\.0 Y:-4\\.0"))) << text;
+        EXPECT_EQ(r->mTrackSampleCount, 5u);
+        EXPECT_EQ(r->mPleezWaitDone, 0);
+      });
+      user.Click(FOUR_CHAR_CODE("clos"), 0);
+    } else {
+      user.Do([&] {
+        for (int k = 0; k < c.lost; k++) deliver(c.frames + k, true);
+        EXPECT_EQ(r->mPleezWaitDone, 1);  // ends by itself
+        EXPECT_EQ(r->mPleezWaitError, 0);
+      }).Wait(0.5);
+    }
+    skyloom::nav::SaveInto(user, saveFolder_);
+    myDoPleezWait(r, 6);
+    EXPECT_TRUE(user.Errors().empty()) << user.Errors()[0];
+    EXPECT_TRUE(ui::Alerts().empty());
+    EXPECT_EQ(r->mTrackingAnalysisOn, 0);
+    EXPECT_EQ(r->mHistogramExpand, 2);
+    EXPECT_EQ(r->mStretchRequest, 3);
+    ExpectIdle(r);
+    std::ifstream in(track, std::ios::binary);
+    ASSERT_TRUE(in.good());
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string body = text.str();
+    // Three heading lines, then a row a sample.
+    EXPECT_EQ(std::count(body.begin(), body.end(), '\r'), 3 + c.frames);
+    EXPECT_NE(body.find("Starting X:\t" + std::to_string(w / 2) + ".0"), std::string::npos) << body;
+    const std::string last = c.lastRow;
+    ASSERT_GE(body.size(), last.size());
+    EXPECT_EQ(body.substr(body.size() - last.size()), last) << body;
+  }
+
+  // Without room for its samples the run does not start.
+  gAllocations = 0;
+  gFailAt = 1;
+  gMyPleezWaitAllocate = FailingAllocate;
+  ui::ScriptedUser user;
+  user.AnswerAlert();
+  myDoPleezWait(r, 6);
+  EXPECT_TRUE(user.Errors().empty());
+  ASSERT_EQ(ui::Alerts().size(), 1u);
+  EXPECT_EQ(ui::Alerts().back().message, "myDoPleezWait() error 0x002");
+  EXPECT_EQ(r->mHistogramExpand, 2);
+  ExpectIdle(r);
 }
 
 TEST_F(PleezWaitTest, TheBrightnessAreaIsClampedToTheFrame) {
