@@ -250,4 +250,55 @@ TEST_F(MovieStackingRun, UnreadableMovieStopsTheRunWithItsAlert) {
   EXPECT_EQ(ui::Alerts()[0].message.rfind("NewMovieFromFile Err ", 0), 0u) << ui::Alerts()[0].message;
 }
 
+TEST_F(MovieStackingRun, CompositeThresholdIsLoggedAsItsPercent) {
+  struct Case {
+    UInt32 limit;
+    const char* line;
+  };
+  AddMovie("areas.mov", 64, 64, 10, Checker);
+  job.CTAVIMAGE = 1;
+  job.PERCENTFRAME = 0;  // all 10 frames pass
+  for (const Case& c : {Case{1, "TAV: 40 percent is 4 frames \n"}, Case{12, "TAV: 95 percent is 9 frames \n"}}) {
+    SCOPED_TRACE(c.limit);
+    job.CTAVLIMITPERCENT = c.limit;
+    output = MakeFolder("out" + std::to_string(c.limit));
+    FSRef file;
+    const std::string probe = MakeFile(output, "probe");
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(probe.c_str()), &file, nullptr), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&file, kFSCatInfoNone, nullptr, nullptr, &job.mOutputFolderSpec, nullptr), noErr);
+    fs::remove(probe);
+    Run();
+    const std::string log = Log();
+    EXPECT_NE(log.find(std::string("Minimum # frames for each Stack to be added to ") + c.line), std::string::npos)
+        << log;
+  }
+}
+
+// The run as the command starts it: a cooperative thread that yields to the
+// main thread, where the user presses Cancel on the progress window.
+TEST_F(MovieStackingRun, CancelDuringTheSharpnessPassEndsTheRunWithoutStatistics) {
+  AddMovie("long.mov", 64, 64, 300, Checker);
+  ThreadID thread = 0;
+  ASSERT_EQ(NewThread(kCooperativeThread, myProcessMovies, &job, 0, kCreateIfNeeded, nullptr, &thread), noErr);
+  bool pressed = false;
+  for (int turns = 0; job.mRunning != 0 && turns < 1000000; ++turns) {
+    YieldToAnyThread();
+    if (!pressed && job.mProgressWindow != nullptr) {
+      EXPECT_FALSE(StackCommandEnabled());
+      ui::UserSendCommand(job.mProgressWindow, FOUR_CHAR_CODE("clos"));
+      pressed = true;
+    }
+  }
+  YieldToAnyThread();  // the ended thread is freed
+  ASSERT_TRUE(pressed);
+  EXPECT_EQ(job.mRunning, 0);
+  EXPECT_EQ(job.mCancel, 1);
+  EXPECT_EQ(gAreas.calls, 0);
+  EXPECT_TRUE(ui::Windows().empty());
+  EXPECT_TRUE(StackCommandEnabled());
+  const std::string log = Log();
+  EXPECT_EQ(log.find("Sharpness Statistics"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Only 1 frame"), std::string::npos) << log;
+}
+
 }  // namespace
