@@ -278,55 +278,9 @@ OSStatus process16(Movie16& m) {
   UInt32 region[4];
   noiseRegion(job->WHICHQUADRANT, width, height, region);
   myChangeControlTxtKeyString(progress, FOUR_CHAR_CODE("note"), 0, "CALSHARP16BITKEY");
-  UInt32 c = 1, d = 0, e = 0;
-  bool complete = false;
-  err = noErr;
-  while (err == noErr && !complete && job->mCancel == 0) {
-    SInt32 read = r->mReadSlot.load();
-    if (read == kMyNoSlot || r->mFilled.load(std::memory_order_acquire) == 0) {
-      if (r->mSleeping.load() == 1) {
-        pthread_cond_broadcast(&r->mCond);
-      } else {
-        usleep(2000);
-        if (++e >= 6) {
-          YieldToAnyThread();
-          e = 0;
-        }
-      }
-    } else {
-      if (d < 4) {
-        ++d;
-      } else {
-        showCount(progress, c);
-        d = e = 0;
-        YieldToAnyThread();
-        read = r->mReadSlot.load();
-      }
-      r->mCurrentSlot.store(read);
-      const SInt32 time = r->mSlotTime[read];
-      UInt32 level = 0;
-      if (job->METHOD != 1) {
-        UInt32 histogram[256] = {};
-        myGetFrequencyMono8(r->mMonoSlot[read], histogram, width, height, rowBytes16);
-        level = std::min<UInt32>(myCalcMono8MedianVal(histogram, 0.3), 200);
-      }
-      double figure = 0.0;
-      mySIMDNxNCalculateSparseFrameNoise(r->mMonoSlot[read], reinterpret_cast<UInt8*>(m.sum), region[0], region[1],
-                                         region[2], region[3], rowBytes16, level, sampling, m.prefetch, m.altivec,
-                                         &figure);
-      myAlignReaderSlotMeasured(r);
-      // The reader decodes the next frame while this one is filed.
-      if (r->mSleeping.load() == 1) pthread_cond_broadcast(&r->mCond);
-      ++c;
-      const UInt32 before = myCountNoiseStruct(m.list);
-      myAddNoiseStruct(&m.list, UInt32(time), figure);
-      if (myCountNoiseStruct(m.list) != before + 1) err = memFullErr;
-    }
-    if (r->mEndOfMovie.load() == 1) {
-      if (r->mReadSlot.load() == kMyNoSlot) complete = true;
-      if (r->mError.load() != 0) err = r->mError.load();
-    }
-  }
+  UInt32 c = 1;
+  err = myMeasureMovieSharpness(job, r, region, sampling, reinterpret_cast<UInt8*>(m.sum), m.altivec, m.prefetch,
+                                &m.list, &c);
   myDeallocateAlignThread(r);
   if (err != noErr) return err;
   if (job->mCancel != 0) return userCanceledErr;
@@ -418,6 +372,64 @@ OSStatus process16(Movie16& m) {
 }
 
 }  // namespace
+
+OSStatus myMeasureMovieSharpness(StackAlignJob* job, MAMF* r, const UInt32 region[4], UInt32 sampling,
+                                 UInt8* scratch, UInt8 altivec, UInt8 prefetch, SharpnessList* list,
+                                 UInt32* counter) {
+  WindowRef progress = job->mProgressWindow;
+  const UInt32 width = r->mWidth, height = r->mHeight, rowBytes16 = r->mMonoRowBytes;
+  UInt32 c = 1, d = 0, e = 0;
+  bool complete = false;
+  OSStatus err = noErr;
+  while (err == noErr && !complete && job->mCancel == 0) {
+    SInt32 read = r->mReadSlot.load();
+    if (read == kMyNoSlot || r->mFilled.load(std::memory_order_acquire) == 0) {
+      if (r->mSleeping.load() == 1) {
+        pthread_cond_broadcast(&r->mCond);
+      } else {
+        usleep(2000);
+        if (++e >= 6) {
+          YieldToAnyThread();
+          e = 0;
+        }
+      }
+    } else {
+      if (d < 4) {
+        ++d;
+      } else {
+        if (progress != nullptr) showCount(progress, c);
+        d = e = 0;
+        YieldToAnyThread();
+        read = r->mReadSlot.load();
+      }
+      r->mCurrentSlot.store(read);
+      const SInt32 time = r->mSlotTime[read];
+      UInt32 level = 0;
+      if (job->METHOD != 1) {
+        UInt32 histogram[256] = {};
+        myGetFrequencyMono8(r->mMonoSlot[read], histogram, width, height, rowBytes16);
+        level = std::min<UInt32>(myCalcMono8MedianVal(histogram, 0.3), 200);
+      }
+      // A region too small to measure gives 0.
+      double figure = 0.0;
+      mySIMDNxNCalculateSparseFrameNoise(r->mMonoSlot[read], scratch, region[0], region[1], region[2], region[3],
+                                         rowBytes16, level, sampling, prefetch, altivec, &figure);
+      myAlignReaderSlotMeasured(r);
+      // The reader decodes the next frame while this one is filed.
+      if (r->mSleeping.load() == 1) pthread_cond_broadcast(&r->mCond);
+      ++c;
+      const UInt32 before = myCountNoiseStruct(*list);
+      myAddNoiseStruct(list, UInt32(time), figure);
+      if (myCountNoiseStruct(*list) != before + 1) err = memFullErr;
+    }
+    if (r->mEndOfMovie.load() == 1) {
+      if (r->mReadSlot.load() == kMyNoSlot) complete = true;
+      if (r->mError.load() != 0) err = r->mError.load();
+    }
+  }
+  if (counter != nullptr) *counter = c;
+  return err;
+}
 
 void mySetMovieStackingStages(MyStackAreasProc areas, MyProcessMovie8BitProc movie8Bit) {
   gAreas.store(areas != nullptr ? areas : noAreas);

@@ -41,6 +41,17 @@ using MyStackAreasProc = OSStatus (*)(MyMovieStackContext* context);
 using MyProcessMovie8BitProc = OSStatus (*)(StackAlignJob* job, Movie movie, UInt8 altivec, UInt8 prefetch);
 void mySetMovieStackingStages(MyStackAreasProc areas, MyProcessMovie8BitProc movie8Bit);
 
+// The consumer side of the sharpness pass: measures every slot the running
+// reader (kind 0) fills, in time order, and appends {slot time, figure} to
+// the list, until the reader has read the whole movie (0), it failed (its
+// error) or the user cancelled (0 with mCancel set). The noise region is
+// {x0, y0, x1, y1} of the unscaled frame; `scratch` is the noise routine's.
+// *counter gets 1 + the frames measured. Shows the count in the progress
+// window every fifth frame and yields to the main thread.
+OSStatus myMeasureMovieSharpness(StackAlignJob* job, MAMF* reader, const UInt32 region[4], UInt32 sampling,
+                                 UInt8* scratch, UInt8 altivec, UInt8 prefetch, SharpnessList* list,
+                                 UInt32* counter);
+
 // Workers for a movie of `frames` frames: Gestalt('cpus') p (0 when Gestalt
 // fails); 1 when p < 3 or frames < 5, else min(p - 1, 16) and at most
 // frames / 2.
