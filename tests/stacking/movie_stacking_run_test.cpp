@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/coreservices/CoreServices.h"
+#include "platform/quickdraw/QDOffscreen.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
 #include "stacking/AlignAndStack.h"
@@ -299,6 +300,26 @@ TEST_F(MovieStackingRun, CancelDuringTheSharpnessPassEndsTheRunWithoutStatistics
   const std::string log = Log();
   EXPECT_EQ(log.find("Sharpness Statistics"), std::string::npos) << log;
   EXPECT_EQ(log.find("Only 1 frame"), std::string::npos) << log;
+}
+
+TEST_F(MovieStackingRun, RefusedDrawingTargetStopsTheRunAndFreesTheMovie) {
+  AddMovie("first.mov", 64, 64, 4, Checker);
+  AddMovie("second.mov", 64, 64, 4, Checker);
+  const long handles = SkyloomLiveHandleCount();
+  const long gworlds = SkyloomLiveGWorldCount();
+  SkyloomFailGWorldCreation(1);
+  ui::ScriptedUser user;
+  user.AnswerAlert();
+  Run();
+  SkyloomFailGWorldCreation(0);
+  EXPECT_TRUE(user.Errors().empty());
+  EXPECT_EQ(gAreas.calls, 0);
+  ASSERT_EQ(ui::Alerts().size(), 1u);
+  EXPECT_EQ(ui::Alerts()[0].message, "NewGWorld failed");
+  EXPECT_EQ(SkyloomLiveHandleCount(), handles);
+  EXPECT_EQ(SkyloomLiveGWorldCount(), gworlds);
+  EXPECT_EQ(job.PIXELALIGN, 3u);
+  EXPECT_EQ(job.SCALE, 1u);
 }
 
 }  // namespace
