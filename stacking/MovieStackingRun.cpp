@@ -483,6 +483,13 @@ void* myProcessMovies(void* param) {
   if (err == noErr) err = InstallEventLoopTimer(GetMainEventLoop(), 0, 0.2, timerUPP, window, &timer);
   if (err == noErr) {
     mySetCWindowTitleByKeyString(window, "PROCESSINGMOVKEY");
+    // The bar only shows that the run is alive: the idle timer animates it.
+    const ControlID barID{FOUR_CHAR_CODE("BARR"), 0};
+    ControlRef bar = nullptr;
+    if (GetControlByID(window, &barID, &bar) == noErr && bar != nullptr) {
+      Boolean on = true;
+      SetControlData(bar, kControlEntireControl, kControlProgressBarIndeterminateTag, sizeof(on), &on);
+    }
     ShowWindow(window);
     SelectWindow(window);
     showCount(window, 0);
