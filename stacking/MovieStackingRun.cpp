@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 
@@ -387,7 +388,19 @@ OSStatus myMeasureMovieSharpness(StackAlignJob* job, MAMF* r, const UInt32 regio
       if (r->mSleeping.load() == 1) {
         pthread_cond_broadcast(&r->mCond);
       } else {
-        usleep(2000);
+        // Up to 2 ms, ended early by the reader filling a slot.
+        pthread_mutex_lock(&r->mMutex);
+        if (r->mFilled.load(std::memory_order_acquire) == 0 && r->mEndOfMovie.load() == 0) {
+          timespec until;
+          clock_gettime(CLOCK_REALTIME, &until);
+          until.tv_nsec += 2 * 1000 * 1000;
+          if (until.tv_nsec >= 1000000000L) {
+            until.tv_nsec -= 1000000000L;
+            until.tv_sec += 1;
+          }
+          pthread_cond_timedwait(&r->mCond, &r->mMutex, &until);
+        }
+        pthread_mutex_unlock(&r->mMutex);
         if (++e >= 6) {
           YieldToAnyThread();
           e = 0;
