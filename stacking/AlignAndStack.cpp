@@ -1,5 +1,6 @@
 // The "STAK" command, the pump timer and the end of a job.
 #include "stacking/AlignAndStack.h"
+#include "stacking/MovieStackingRun.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,13 +15,7 @@ namespace {
 
 constexpr MenuCommand kStackCommand = FOUR_CHAR_CODE("STAK");
 
-// Until the per-movie run is installed a run has nothing to do.
-void* endAtOnce(void* param) {
-  static_cast<StackAlignJob*>(param)->mRunning = 0;
-  return nullptr;
-}
-
-ThreadEntryProcPtr gRunEntry = endAtOnce;
+ThreadEntryProcPtr gRunEntry = myProcessMovies;
 
 // Jobs whose thread exists and that are not freed yet.
 std::vector<const StackAlignJob*>& liveRuns() {
@@ -172,4 +167,4 @@ void myMovieStackingEventLoopTimerProc(EventLoopTimerRef, void* data) {
 
 Boolean myMovieStackingRunIsAlive() { return liveRuns().empty() ? false : true; }
 
-void mySetMovieStackingRunEntry(ThreadEntryProcPtr entry) { gRunEntry = entry ? entry : endAtOnce; }
+void mySetMovieStackingRunEntry(ThreadEntryProcPtr entry) { gRunEntry = entry ? entry : myProcessMovies; }

@@ -52,7 +52,6 @@ void myMovieStackingEventLoopTimerProc(EventLoopTimerRef timer, void* job);
 // True from the moment a run's thread exists until its job is freed.
 Boolean myMovieStackingRunIsAlive();
 
-// The entry of the run's thread. The per-movie run installs itself here; until
-// one is installed a run ends at once (it only clears mRunning). Tests put a
-// stub run in its place. Null restores that default.
+// The entry of the run's thread: myProcessMovies unless tests put a stub run
+// in its place. Null restores myProcessMovies.
 void mySetMovieStackingRunEntry(ThreadEntryProcPtr entry);

@@ -380,6 +380,8 @@ void* my16BitGetMovieFrameSharpnessThread(void* arg) {
     // empty ring would otherwise finish without the last frame.
     if (atEnd) r->mEndOfMovie.store(1);
     pthread_mutex_unlock(&r->mMutex);
+    // A run waiting for a frame takes it at once.
+    pthread_cond_broadcast(&r->mCond);
   }
   leaveThread(r);
   r->mRunning.store(0, std::memory_order_release);

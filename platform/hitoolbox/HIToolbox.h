@@ -450,6 +450,9 @@ Rect* GetRegionBounds(RgnHandle region, Rect* bounds);
 // Marks the window's content for redrawing (counted by the model).
 OSStatus HIViewSetNeedsDisplay(HIViewRef inView, Boolean inNeedsDisplay);
 void DrawControls(WindowRef window);
+// Gives the window's animated controls (indeterminate progress bars) their
+// next step; the model counts the calls.
+void IdleControls(WindowRef window);
 
 // ---- Sheets and modal loops ----
 OSStatus ShowSheetWindow(WindowRef inSheet, WindowRef inParentWindow);

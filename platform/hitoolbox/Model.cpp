@@ -109,6 +109,7 @@ std::string WindowTitle(WindowRef w) { return isLiveWindow(w) ? w->title : std::
 WindowRef SheetOf(WindowRef parent) { return isLiveWindow(parent) ? parent->sheet : nullptr; }
 WindowRef ModalWindow() { return model().modalStack.empty() ? nullptr : model().modalStack.back(); }
 long WindowDrawCount(WindowRef w) { return isLiveWindow(w) ? w->drawCount : 0; }
+long WindowIdleCount(WindowRef w) { return isLiveWindow(w) ? w->idleCount : 0; }
 
 ControlRef FindControl(WindowRef w, OSType signature, SInt32 id) {
   ControlID cid{signature, id};
@@ -714,4 +715,8 @@ void DrawControls(WindowRef w) {
   std::vector<ControlRef> cs = Controls(w);
   for (ControlRef c : cs)
     if (isLiveControl(c)) Draw1Control(c);
+}
+
+void IdleControls(WindowRef w) {
+  if (isLiveWindow(w)) ++w->idleCount;
 }

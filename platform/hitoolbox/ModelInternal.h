@@ -111,6 +111,7 @@ struct OpaqueWindowPtr {
   bool quitModal = false;
   int modalState = 0;               // BeginAppModalStateForWindow depth
   long drawCount = 0;
+  long idleCount = 0;  // IdleControls calls
   PropertyMap properties;
   WindowGroupRef group = nullptr;  // null: its class's group
   long invalidations = 0;          // InvalWindowRect calls

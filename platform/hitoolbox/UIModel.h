@@ -47,6 +47,7 @@ std::string WindowTitle(WindowRef window);
 WindowRef SheetOf(WindowRef parent);        // the sheet shown on it, or null
 WindowRef ModalWindow();                    // innermost window in an app-modal loop
 long WindowDrawCount(WindowRef window);
+long WindowIdleCount(WindowRef window);          // IdleControls calls
 long WindowInvalidationCount(WindowRef window);  // InvalWindowRect calls
 ControlRef FindControl(WindowRef window, OSType signature, SInt32 id);
 std::vector<ControlRef> Controls(WindowRef window);  // creation order

@@ -207,7 +207,11 @@ struct TestWorkers {
   };
   std::vector<Arg> args;
 
+  // A record set is started once: the flags of an earlier set would end the
+  // new workers at once (quit) or hold their jobs.
   void start(UInt32 n) {
+    ASSERT_TRUE(records.empty());
+    quit.store(false);
     args.resize(n);
     for (UInt32 j = 0; j < n; ++j) {
       auto* p = static_cast<AlignThreadObject*>(std::calloc(1, sizeof(AlignThreadObject)));
@@ -239,6 +243,7 @@ struct TestWorkers {
       pthread_mutex_unlock(&p->mMutex);
     }
     for (pthread_t t : threads) pthread_join(t, nullptr);
+    threads.clear();
     for (AlignThreadObject* p : records) {
       pthread_mutex_destroy(&p->mMutex);
       pthread_cond_destroy(&p->mCond);
@@ -327,8 +332,9 @@ struct Collector {
   std::vector<UInt16> frames;
   std::vector<float> offsets;
   bool idleAtEnd = true;
-  void collect(MAMF* r, size_t limit = size_t(-1)) {
+  void collect(MAMF* r, size_t limit = size_t(-1), const std::atomic<bool>* until = nullptr) {
     for (int cycles = 0; cycles < 200000 && frames.size() < limit; ++cycles) {
+      if (until != nullptr && until->load()) return;
       if (r->mEndOfMovie.load() != 0) {
         for (UInt32 j = 0; j < r->mWorkerCount; ++j) {
           AlignThreadObject* w = r->mWorkers[j];
@@ -391,51 +397,45 @@ class PosterTest : public ReaderRecordTest {
   }
 };
 
-TEST_F(PosterTest, DISABLED_PostsTheReferenceThenEveryFrameAboveTheCutOffInOrder) {
-  for (UInt32 count : {3u, 16u}) {
-    SCOPED_TRACE(count);
-    if (count != 3) {
-      TearDown();
-      r.~MAMF();
-      new (&r) MAMF{};
-      buffers.clear();
-      movie = nullptr;
-      workers.jobs.clear();
-      list.clear();
-      SetUp();
-    }
-    const UInt32 frames = 60, pass = 40;
-    makePoster(count, frames, pass);
-    ASSERT_EQ(myAllocateAlignThread(&r), noErr);
-    EXPECT_EQ(r.mRefPosX, 3.5f);
-    EXPECT_EQ(r.mRefPosY, -1.25f);
-    Collector c;
-    c.collect(&r);
-    EXPECT_EQ(r.mEndOfMovie.load(), 1);
-    EXPECT_TRUE(c.idleAtEnd);
-    myDeallocateAlignThread(&r);
-    EXPECT_EQ(r.mRunning.load(), 0);
+class PosterOrderTest : public PosterTest, public ::testing::WithParamInterface<UInt32> {};
 
-    std::vector<Posting> posts = gPosts;
-    ASSERT_EQ(posts.size(), pass);
-    EXPECT_EQ(posts[0].worker, 0u);
-    for (UInt32 i = 0; i < pass; ++i) EXPECT_EQ(posts[i].frame, list[i].mFrameTime / 20) << "list entry " << i;
-    ASSERT_FALSE(workers.jobs.empty());
-    EXPECT_TRUE(workers.jobs[0].reference);
-    EXPECT_EQ(workers.jobs[0].worker, 0u);
-    for (size_t i = 1; i < workers.jobs.size(); ++i) {
-      EXPECT_FALSE(workers.jobs[i].reference);
-      EXPECT_TRUE(workers.jobs[i].sharedCopied) << "job " << i << " on worker " << workers.jobs[i].worker;
-    }
-    // The collector took the reference frame too, at (0, 0).
-    ASSERT_EQ(c.frames.size(), pass);
-    EXPECT_EQ(c.frames[0], list[0].mFrameTime / 20);
-    EXPECT_EQ(c.offsets[0], 0.0f);
-    EXPECT_EQ(std::multiset<UInt16>(c.frames.begin(), c.frames.end()).size(),
-              std::set<UInt16>(c.frames.begin(), c.frames.end()).size());
-    expectReset();
+TEST_P(PosterOrderTest, PostsTheReferenceThenEveryFrameAboveTheCutOffInOrder) {
+  const UInt32 count = GetParam();
+  const UInt32 frames = 60, pass = 40;
+  makePoster(count, frames, pass);
+  ASSERT_EQ(myAllocateAlignThread(&r), noErr);
+  EXPECT_EQ(r.mRefPosX, 3.5f);
+  EXPECT_EQ(r.mRefPosY, -1.25f);
+  Collector c;
+  c.collect(&r);
+  EXPECT_EQ(r.mEndOfMovie.load(), 1);
+  EXPECT_TRUE(c.idleAtEnd);
+  myDeallocateAlignThread(&r);
+  EXPECT_EQ(r.mRunning.load(), 0);
+
+  std::vector<Posting> posts = gPosts;
+  ASSERT_EQ(posts.size(), pass);
+  EXPECT_EQ(posts[0].worker, 0u);
+  for (UInt32 i = 0; i < pass; ++i) {
+    EXPECT_EQ(posts[i].frame, list[i].mFrameTime / 20) << "list entry " << i;
+    EXPECT_LT(posts[i].worker, count);
   }
+  ASSERT_FALSE(workers.jobs.empty());
+  EXPECT_TRUE(workers.jobs[0].reference);
+  EXPECT_EQ(workers.jobs[0].worker, 0u);
+  for (size_t i = 1; i < workers.jobs.size(); ++i) {
+    EXPECT_FALSE(workers.jobs[i].reference);
+    EXPECT_TRUE(workers.jobs[i].sharedCopied) << "job " << i << " on worker " << workers.jobs[i].worker;
+  }
+  // The collector took the reference frame too, at (0, 0).
+  ASSERT_EQ(c.frames.size(), pass);
+  EXPECT_EQ(c.frames[0], list[0].mFrameTime / 20);
+  EXPECT_EQ(c.offsets[0], 0.0f);
+  EXPECT_EQ(std::set<UInt16>(c.frames.begin(), c.frames.end()).size(), size_t(pass));
+  expectReset();
 }
+
+INSTANTIATE_TEST_SUITE_P(Workers, PosterOrderTest, ::testing::Values(1u, 3u, 16u));
 
 TEST_F(PosterTest, OnlyTheReferencePassesTheCutOff) {
   makePoster(3, 10, 1);
@@ -472,14 +472,15 @@ TEST_F(PosterTest, CancelStopsPostingAndResetsTheWorkers) {
   expectReset();
 }
 
-TEST_F(PosterTest, DISABLED_StopWaitsForAJobInFlight) {
+TEST_F(PosterTest, StopWaitsForAJobInFlight) {
   makePoster(1, 10, 10);
-  workers.holdFrame.store(int(0));  // filled in below, once the list is known
   workers.holdFrame.store(int(list[1].mFrameTime / 20));
   ASSERT_EQ(myAllocateAlignThread(&r), noErr);
+  // The reference comes back; the next job stays with the worker until released.
   Collector c;
-  for (int i = 0; i < 5000 && !workers.held.load(); ++i) c.collect(&r, c.frames.size() + 1);
+  c.collect(&r, size_t(-1), &workers.held);
   ASSERT_TRUE(workers.held.load());
+  EXPECT_EQ(c.frames.size(), 1u);
   std::thread releaser([&] {
     usleep(100000);
     workers.release.store(true);

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,12 @@ enum class Test16BitFormat { kGrey16, kRGB48, kBayer16 };  // 'b16g', 'b48r', ra
 
 inline UInt16 Test16BitFrameValue(UInt32 frame) { return UInt16(frame + 1); }
 
+// A sample of frame `frame` at (x, y); empty gives Test16BitFrameValue.
+using Test16BitPixel = std::function<UInt16(UInt32 frame, UInt32 x, UInt32 y)>;
+
 // The whole file of a movie of `frames` frames of width x height.
-inline std::vector<UInt8> MakeTest16BitMovie(Test16BitFormat format, UInt32 width, UInt32 height, UInt32 frames) {
+inline std::vector<UInt8> MakeTest16BitMovie(Test16BitFormat format, UInt32 width, UInt32 height, UInt32 frames,
+                                             const Test16BitPixel& pixel = {}) {
   const UInt32 code = format == Test16BitFormat::kBayer16 ? FOUR_CHAR_CODE("BGGR") : FOUR_CHAR_CODE("raw ");
   const UInt32 bits = format == Test16BitFormat::kRGB48 ? 48 : 16;
   const UInt32 samplesPerPixel = format == Test16BitFormat::kRGB48 ? 3 : 1;
@@ -41,8 +46,9 @@ inline std::vector<UInt8> MakeTest16BitMovie(Test16BitFormat format, UInt32 widt
   myBuildMovieFileHeader(frames, frameBytes, file.data());
   file.reserve(file.size() + size_t(frames) * frameBytes + moov.size());
   for (UInt32 k = 0; k < frames; ++k) {
-    const UInt16 v = Test16BitFrameValue(k);
     for (UInt32 i = 0; i < width * height * samplesPerPixel; ++i) {
+      const UInt32 p = i / samplesPerPixel;
+      const UInt16 v = pixel ? pixel(k, p % width, p / width) : Test16BitFrameValue(k);
       file.push_back(UInt8(v >> 8));
       file.push_back(UInt8(v));
     }
@@ -54,6 +60,13 @@ inline std::vector<UInt8> MakeTest16BitMovie(Test16BitFormat format, UInt32 widt
 
 // Writes the movie to `path` and opens it; null (with a test failure) when
 // that fails. The caller disposes of the movie.
+inline void WriteTest16BitMovie(const std::filesystem::path& path, Test16BitFormat format, UInt32 width,
+                                UInt32 height, UInt32 frames, const Test16BitPixel& pixel = {}) {
+  const std::vector<UInt8> bytes = MakeTest16BitMovie(format, width, height, frames, pixel);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 inline Movie WriteAndOpenTest16BitMovie(const std::filesystem::path& path, Test16BitFormat format, UInt32 width,
                                        UInt32 height, UInt32 frames) {
   const std::vector<UInt8> bytes = MakeTest16BitMovie(format, width, height, frames);
