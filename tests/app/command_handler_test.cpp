@@ -22,6 +22,7 @@
 #include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
+#include "platform/simcamera/SimCamera.h"
 #include "tests/app/DisplayTimerHarness.h"
 #include "tests/support/UiFixture.h"
 
@@ -440,6 +441,30 @@ TEST_F(CommandHandler, BrightnessPickAndVideoSizeNeedARunningCamera) {
   EXPECT_EQ(SendCommand(FOUR_CHAR_CODE("MOBR")), noErr);
   EXPECT_EQ(SendCommand(FOUR_CHAR_CODE("REST")), noErr);
   EXPECT_EQ(r->mPickBrightnessArea, 0);
+}
+
+// The same toggle on a cooled camera: the set point and the automatic mode
+// reach the camera's temperature register, and come off again.
+class TemperatureCommand : public CameraHarness {};
+
+TEST_F(TemperatureCommand, KeepingTheTargetReachesTheCamera) {
+  Rig({SimCooledPersonality()});
+  ASSERT_EQ(OpenCamera(), noErr);
+  ASSERT_EQ(record_->mTemperatureSettable, 1u);
+  ASSERT_EQ(FrontNonFloatingWindow(), record_->mControlWindow);
+  auto selector = [&](SInt32 s) {
+    UInt32 v = 0;
+    EXPECT_EQ(ORXDCAMGetPropertyValue(record_->mCameraHandle, 0x52C, s, &v), noErr);
+    return v;
+  };
+  record_->mTargetTemperature = 263.15f;
+  EXPECT_EQ(SendCommand(FOUR_CHAR_CODE("MTEM")), noErr);
+  EXPECT_EQ(record_->mMaintainTemperature, 1);
+  EXPECT_NEAR(double(selector(6)), 2631.5, 1.0);  // tenths of a kelvin
+  EXPECT_EQ(selector(1), 1u);
+  EXPECT_EQ(SendCommand(FOUR_CHAR_CODE("MTEM")), noErr);
+  EXPECT_EQ(record_->mMaintainTemperature, 0);
+  EXPECT_EQ(selector(1), 0u);
 }
 
 // ---- the about box ----
