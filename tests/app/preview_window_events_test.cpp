@@ -114,7 +114,7 @@ TEST_F(PreviewWindowTest, SpaceStartsAndStopsARecording) {
 }
 
 TEST_F(PreviewWindowTest, SpotPickClampsIntoTheFrameAndRunsTheSpotBalance) {
-  MyCameraWindowDataStruct* r = Running();
+  MyCameraWindowDataStruct* r = Running(SimWhiteBalanceColourPersonality());
   ASSERT_EQ(r->mWidth, 640u);
   ASSERT_EQ(r->mHeight, 480u);
   r->mZoomScale = 1.0f;
@@ -186,7 +186,7 @@ TEST_F(PreviewWindowTest, ClicksLeftToTheStandardHandling) {
 }
 
 TEST_F(PreviewWindowTest, TheUsersClickReachesThePick) {
-  MyCameraWindowDataStruct* r = Running();
+  MyCameraWindowDataStruct* r = Running(SimWhiteBalanceColourPersonality());
   r->mZoomScale = 1.0f;
   r->mScrollOffset = Point{0, 0};
   r->mSpotWhiteBalance = 1;
