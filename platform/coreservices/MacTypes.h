@@ -85,6 +85,12 @@ struct Rect {
   short bottom;
   short right;
 };
+// QuickDraw's colour: 16 bits a component, full scale 65535.
+struct RGBColor {
+  UInt16 red;
+  UInt16 green;
+  UInt16 blue;
+};
 
 // Four-character codes as integers: 'abcd' has 'a' in the most significant byte.
 constexpr FourCharCode FOUR_CHAR_CODE(const char (&s)[5]) {

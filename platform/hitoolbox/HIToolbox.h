@@ -632,6 +632,8 @@ EventTargetRef GetMenuEventTarget(MenuRef inMenu);
 // The target of the window the user works in: the window of the innermost
 // app-modal loop, else the front window, else the application.
 EventTargetRef GetUserFocusEventTarget();
+// The window of that target; null when the application has the focus.
+WindowRef GetUserFocusWindow();
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
                              const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
 inline OSStatus InstallWindowEventHandler(WindowRef w, EventHandlerUPP h, ItemCount n, const EventTypeSpec* l,
@@ -748,13 +750,15 @@ enum : EventKind {
   kEventWindowUpdate = 1,
   kEventWindowBoundsChanging = 26,
   kEventWindowClickContentRgn = 37,
-  kEventWindowGetMinimumSize = 71,
-  kEventWindowGetMaximumSize = 74,
+  kEventWindowGetMinimumSize = 81,
+  kEventWindowGetMaximumSize = 82,
 };
 enum : EventParamName {
   kEventParamAttributes = FOUR_CHAR_CODE("attr"),
   kEventParamCurrentBounds = FOUR_CHAR_CODE("crct"),
   kEventParamDimensions = FOUR_CHAR_CODE("dims"),
+  kEventParamOriginalBounds = FOUR_CHAR_CODE("orct"),
+  kEventParamPreviousBounds = FOUR_CHAR_CODE("prct"),
 };
 enum : EventParamType { typeQDRectangle = FOUR_CHAR_CODE("qdrt") };
 enum : UInt32 {
@@ -863,3 +867,11 @@ OSStatus HIImageViewSetAlpha(HIViewRef inView, CGFloat inAlpha);
 CGFloat HIImageViewGetAlpha(HIViewRef inView);
 OSStatus HIImageViewSetScaleToFit(HIViewRef inView, Boolean inScaleToFit);
 Boolean HIImageViewGetScaleToFit(HIViewRef inView);
+
+// ---- Color Picker ----
+// Asks the user for a colour, starting from *inColor, with the prompt (a
+// Pascal string) over the chooser; where (-1, -1) centres it on the main
+// screen. true with *outColor set when the user accepts, false (and *outColor
+// untouched) when the user cancels. The user (agent) answers it as a modal
+// loop of its own (skyloom::ui::UserAnswerColorPicker).
+Boolean GetColor(Point where, ConstStr255Param prompt, const RGBColor* inColor, RGBColor* outColor);

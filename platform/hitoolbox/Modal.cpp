@@ -563,10 +563,15 @@ OSStatus UserMouseInWindow(WindowRef w, EventKind kind, Point where, UInt32 modi
   model().lastMouse = where;
   s = SendEventToEventTarget(e, &w->target);
   // What the standard window handler does with a press nobody took: the
-  // window hears it again as a content click, then the control under it.
+  // window hears it again as a click in its content region, then as a
+  // content click to handle, then the control under it hears it.
+  if (kind == kEventMouseDown && s == eventNotHandledErr && isLiveWindow(w)) {
+    e->kind = kEventWindowClickContentRgn;
+    e->eventClass = kEventClassWindow;
+    s = SendEventToEventTarget(e, &w->target);
+  }
   if (kind == kEventMouseDown && s == eventNotHandledErr && isLiveWindow(w)) {
     e->kind = kEventWindowHandleContentClick;
-    e->eventClass = kEventClassWindow;
     s = SendEventToEventTarget(e, &w->target);
   }
   ReleaseEvent(e);

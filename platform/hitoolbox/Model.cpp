@@ -237,6 +237,8 @@ void ResetModel() {
   m.quitAppLoop = false;
   m.trackFeed.clear();
   m.lastMouse = Point{0, 0};
+  m.colorPicker = ColorPickerRecord{};
+  m.colorPickerAnswered = false;
 }
 
 }  // namespace skyloom::ui

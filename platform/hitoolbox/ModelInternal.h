@@ -193,6 +193,9 @@ struct Model {
   // (window-local), and where the mouse was last.
   std::deque<Point> trackFeed;
   Point lastMouse{0, 0};
+  // The colour chooser while GetColor waits for the user.
+  ColorPickerRecord colorPicker;
+  bool colorPickerAnswered = false;
 };
 
 Model& model();

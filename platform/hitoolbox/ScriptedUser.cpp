@@ -21,6 +21,7 @@ const char* loopName(LoopKind k) {
     case LoopKind::AppModal: return "an app-modal loop";
     case LoopKind::Alert: return "an alert";
     case LoopKind::Poll: return "a poll";
+    case LoopKind::ColorPicker: return "the colour chooser";
   }
   return "";
 }
@@ -58,6 +59,10 @@ std::string ScriptedUser::Step::Describe() const {
       return "move the mouse to (" + std::to_string(from.h) + ", " + std::to_string(from.v) + ")" + where;
     case Kind::Alert: return "answer the alert with button " + std::to_string(number);
     case Kind::Wait: return "wait " + std::to_string(seconds) + " s";
+    case Kind::Color:
+      return number ? "choose the colour (" + std::to_string(colour.red) + ", " + std::to_string(colour.green) + ", " +
+                          std::to_string(colour.blue) + ")"
+                    : std::string("cancel the colour chooser");
     case Kind::Do: return "a test step";
   }
   return "";
@@ -182,6 +187,15 @@ ScriptedUser& ScriptedUser::AnswerAlert(DialogItemIndex item) {
   return Add(std::move(s));
 }
 
+ScriptedUser& ScriptedUser::ChooseColor(RGBColor colour) {
+  Step s = NewStep(Kind::Color, "");
+  s.number = 1;
+  s.colour = colour;
+  return Add(std::move(s));
+}
+
+ScriptedUser& ScriptedUser::CancelColor() { return Add(NewStep(Kind::Color, "")); }
+
 ScriptedUser& ScriptedUser::Wait(double seconds) {
   Step s = NewStep(Kind::Wait, "");
   s.seconds = seconds;
@@ -284,6 +298,8 @@ OSStatus ScriptedUser::Perform(const Step& s, const LoopState& state) {
       if (!a) return paramErr;
       return UserAnswerAlert(a, DialogItemIndex(s.number));
     }
+    case Kind::Color:
+      return UserAnswerColorPicker(s.number ? &s.colour : nullptr);
     case Kind::Wait:
       CFRunLoopRunInMode(kCFRunLoopDefaultMode, s.seconds, false);
       return noErr;
@@ -295,8 +311,9 @@ OSStatus ScriptedUser::Perform(const Step& s, const LoopState& state) {
 }
 
 bool ScriptedUser::Escape(const LoopState& state) {
-  const void* loop = state.kind == LoopKind::Alert ? static_cast<const void*>(state.alert)
-                                                     : static_cast<const void*>(state.window);
+  const void* loop = state.kind == LoopKind::Alert         ? static_cast<const void*>(state.alert)
+                     : state.kind == LoopKind::ColorPicker ? static_cast<const void*>(&ColorPicker())
+                                                           : static_cast<const void*>(state.window);
   if (state.kind == LoopKind::Application) {
     QuitApplicationEventLoop();
     return true;
@@ -305,7 +322,9 @@ bool ScriptedUser::Escape(const LoopState& state) {
   escaped_ = loop;
   errors_.push_back(std::string("nothing left to do in ") + loopName(state.kind));
   fprintf(stderr, "ScriptedUser: %s\n", errors_.back().c_str());
-  if (state.kind == LoopKind::Alert) {
+  if (state.kind == LoopKind::ColorPicker) {
+    UserAnswerColorPicker(nullptr);
+  } else if (state.kind == LoopKind::Alert) {
     const AlertRecord* info = AlertInfo(state.alert);
     DialogItemIndex item = kAlertStdAlertOKButton;
     if (info && info->buttons.size() >= 2 && !info->buttons[1].empty()) item = kAlertStdAlertCancelButton;
@@ -334,6 +353,11 @@ bool ScriptedUser::Act(const LoopState& state) {
   escaped_ = nullptr;
   if (state.kind == LoopKind::Alert && s.kind != Kind::Alert && s.kind != Kind::Wait && s.kind != Kind::Do) {
     errors_.push_back("step " + std::to_string(done_) + " (" + s.Describe() + "): an alert is up");
+    fprintf(stderr, "ScriptedUser: %s\n", errors_.back().c_str());
+    return true;
+  }
+  if (state.kind == LoopKind::ColorPicker && s.kind != Kind::Color && s.kind != Kind::Wait && s.kind != Kind::Do) {
+    errors_.push_back("step " + std::to_string(done_) + " (" + s.Describe() + "): the colour chooser is up");
     fprintf(stderr, "ScriptedUser: %s\n", errors_.back().c_str());
     return true;
   }

@@ -63,6 +63,9 @@ class ScriptedUser : public UserAgent {
   // its top left): kEventMouseMoved with the global and window locations.
   ScriptedUser& MoveMouse(Point where, const std::string& window = "");
   ScriptedUser& AnswerAlert(DialogItemIndex item = kAlertStdAlertOKButton);
+  // Answers the colour chooser: accepts this colour, or cancels it.
+  ScriptedUser& ChooseColor(RGBColor colour);
+  ScriptedUser& CancelColor();
   // Lets the run loop go on (timers fire) for that long before the next step.
   ScriptedUser& Wait(double seconds);
   // Runs test code at that point of the script (inspect, or act directly).
@@ -74,7 +77,7 @@ class ScriptedUser : public UserAgent {
   bool Act(const LoopState& state) override;
 
  private:
-  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, ClickAt, Drag, DragPath, Key, Close, Alert, Wait, Do, MoveMouse };
+  enum class Kind { Type, Click, Command, ChooseItem, SetValue, ClickArrow, MenuItem, MenuCommand, MenuKey, ClickAt, Drag, DragPath, Key, Close, Alert, Wait, Do, MoveMouse, Color };
   struct Step {
     Kind kind = Kind::Do;
     std::string window;
@@ -86,6 +89,7 @@ class ScriptedUser : public UserAgent {
     Point from{0, 0}, to{0, 0};
     std::vector<Point> path;
     std::function<void()> fn;
+    RGBColor colour{0, 0, 0};
     std::string Describe() const;
   };
   static Step NewStep(Kind kind, const std::string& window) {

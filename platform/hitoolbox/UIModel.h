@@ -139,8 +139,53 @@ OSStatus UserKey(WindowRef window, char charCode, UInt32 keyCode, UInt32 modifie
 // The command key with that letter: the menu-bar item carrying it.
 OSStatus UserPressMenuKey(char key);
 
+// ---- Window actions and the events the system sends on its own ----
+// The user drags the size box to `proposed` (global content bounds): the
+// window's minimum and maximum sizes are asked for (kEventWindowGetMinimumSize
+// and kEventWindowGetMaximumSize, kEventParamDimensions as typeQDPoint v =
+// height, h = width) and the proposal kept within them, then
+// kEventWindowBoundsChanging goes out with kEventParamAttributes (user resize
+// and size changed), kEventParamOriginalBounds, kEventParamPreviousBounds and
+// a writable kEventParamCurrentBounds; the bounds the handlers leave there
+// become the window's, announced by kEventWindowBoundsChanged with the same
+// attributes.
+OSStatus UserResizeWindow(WindowRef window, const Rect& proposed);
+// The zoom box: the proposal is the window at its maximum size (its current
+// size when no handler gives one), attributes zoom (and size changed when the
+// size changes); otherwise as UserResizeWindow.
+OSStatus UserZoomWindow(WindowRef window);
+// A click on a part of a scroll bar (kControlUpButtonPart ..
+// kControlPageDownPart): the bar's action procedure is called with the part,
+// as the system's tracking does while the button is held (once here).
+OSStatus UserClickScrollBarPart(ControlRef scrollBar, ControlPartCode part);
+// A drag of the thumb to `value`: the value is set (within the bar's range)
+// and the action procedure called with kControlIndicatorPart.
+OSStatus UserDragScrollThumb(ControlRef scrollBar, SInt32 value);
+// The window's update event (kEventWindowUpdate), as the system sends it to
+// a window whose content was invalidated; the handler brackets its drawing
+// with BeginUpdate and EndUpdate. Returns what the handlers returned.
+OSStatus SendWindowUpdate(WindowRef window);
+// The draw-content event (kEventWindowDrawContent) of a compositing window.
+OSStatus SendWindowDrawContent(WindowRef window);
+// BeginUpdate calls on the window that have no EndUpdate yet.
+int WindowUpdateDepth(WindowRef window);
+
+// ---- The colour chooser (GetColor) ----
+struct ColorPickerRecord {
+  bool shown = false;        // GetColor waits for the user
+  std::string prompt;
+  Point where{0, 0};
+  RGBColor start{0, 0, 0};   // the colour it was opened with
+  bool accepted = false;     // the last answer
+  RGBColor chosen{0, 0, 0};
+  int runs = 0;              // GetColor calls since ResetModel
+};
+const ColorPickerRecord& ColorPicker();
+// Answers the chooser that is up: a colour accepts it, null cancels.
+OSStatus UserAnswerColorPicker(const RGBColor* colour);
+
 // ---- Who acts ----
-enum class LoopKind { Application, AppModal, Alert, Poll };
+enum class LoopKind { Application, AppModal, Alert, Poll, ColorPicker };
 struct LoopState {
   LoopKind kind;
   WindowRef window;  // the modal window (AppModal)

@@ -44,11 +44,6 @@ static_assert(sizeof(ImageDescription) == 86, "an image description is 86 bytes"
 typedef ImageDescription* ImageDescriptionPtr;
 typedef ImageDescriptionPtr* ImageDescriptionHandle;
 
-struct RGBColor {
-  UInt16 red;
-  UInt16 green;
-  UInt16 blue;
-};
 struct ColorSpec {
   SInt16 value;
   RGBColor rgb;
