@@ -21,7 +21,7 @@
 #include "media/TimeCode.h"
 #include "photometry/AutoPhotometry.h"
 #include "photometry/MovieAstrometry.h"
-#include "photometry/MovieVarStar.h"
+#include "photometry/VarStarPhotometry.h"
 #include "platform/coregraphics/CGImage.h"
 #include "platform/launchservices/Processes.h"
 #include "platform/quicktime/Components.h"

@@ -4,7 +4,6 @@
 #include "app/PreferencesDialog.h"
 #include "photometry/AutoPhotometry.h"
 #include "photometry/MovieAstrometry.h"
-#include "photometry/MovieVarStar.h"
 #include "stacking/FieldRotation.h"
 #include "stacking/FilesToAlignedMovie.h"
 #include "stacking/MovieCalibration.h"
@@ -26,7 +25,6 @@ OSErr myFilesToARGB32AlignedMovie() {
   record("myFilesToARGB32AlignedMovie");
   return noErr;
 }
-void myDoMovieVARStarProcessing() { record("myDoMovieVARStarProcessing"); }
 void myDoMovieAstrometricProcessing() { record("myDoMovieAstrometricProcessing"); }
 OSStatus myAutoPhotomImageSelectionGUI() {
   record("myAutoPhotomImageSelectionGUI");

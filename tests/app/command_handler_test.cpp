@@ -301,7 +301,6 @@ TEST_F(CommandHandler, CommandsNotYetBuiltReachTheirStandIns) {
       {FOUR_CHAR_CODE("FLMO"), "myDarkSubtractOrFlattenMovie", 1},
       {FOUR_CHAR_CODE("FRMO"), "myFieldRotateMovie", 0},
       {FOUR_CHAR_CODE("IMAM"), "myFilesToARGB32AlignedMovie", 0},
-      {FOUR_CHAR_CODE("BMRP"), "myDoMovieVARStarProcessing", 0},
       {FOUR_CHAR_CODE("BAST"), "myDoMovieAstrometricProcessing", 0},
       {FOUR_CHAR_CODE("AMSP"), "myAutoPhotomImageSelectionGUI", 0},
   };
