@@ -247,7 +247,10 @@ void* myDoLongExposureTimer(void* refCon) {
 
   while (load(r->mLongExposRun) != 0) {
     if (frameDone.load() != 0) {
-      // The callback has taken the last exposure: start the next one.
+      // The callback has taken the last exposure: start the next one. The
+      // read-out mark goes first, so a frame still arriving before delivery
+      // pauses is dropped instead of opening the next pair.
+      readout.store(0);
       frameDone.fetch_sub(1);
       switch (scheme) {
         case Scheme::STAPins:
