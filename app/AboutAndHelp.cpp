@@ -70,6 +70,9 @@ OSStatus myOpenHelpDocument() {
 void RecursiveCloseWindow(WindowRef window) {
   if (window == nullptr) return;
   if (WindowRef behind = GetNextWindow(window)) RecursiveCloseWindow(behind);
-  // A rearmost window's close path may have disposed this one already.
+  // A rearmost window's close path may have disposed this one already (the
+  // control window's close takes its video window with it): such a window
+  // gets no event.
+  if (!IsValidWindowPtr(window)) return;
   if (EventTargetRef target = GetWindowEventTarget(window)) sendWindowClose(window, target);
 }

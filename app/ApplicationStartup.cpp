@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "app/CameraAppleEvents.h"
+#include "app/CameraOpenClose.h"
 #include "app/CameraMenus.h"
 #include "app/CameraWindowData.h"
+#include "app/CommandHandler.h"
 #include "app/FrameGrabs.h"
 #include "app/StartupPlaceholders.h"
 #include "platform/coreservices/CoreServices.h"

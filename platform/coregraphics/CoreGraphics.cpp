@@ -27,6 +27,7 @@ struct CGContext {
     double fill[4] = {0, 0, 0, 1};
     double stroke[4] = {0, 0, 0, 1};
     CGInterpolationQuality interpolation = kCGInterpolationDefault;  // kept with the state
+    double alpha = 1.0;  // the global alpha images are drawn with
     std::string font = "Helvetica";
     double fontSize = 12.0;
     CGTextDrawingMode textMode = kCGTextFill;
@@ -476,6 +477,12 @@ void CGContextSetInterpolationQuality(CGContextRef c, CGInterpolationQuality qua
   c->colours.interpolation = quality;
 }
 
+void CGContextSetAlpha(CGContextRef c, CGFloat alpha) {
+  if (c == nullptr) return;
+  record("CGContextSetAlpha", {alpha});
+  c->colours.alpha = std::clamp(double(alpha), 0.0, 1.0);
+}
+
 void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   if (c == nullptr) return;
   const size_t iw = CGImageGetWidth(image), ih = CGImageGetHeight(image);
@@ -552,7 +559,7 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   }
   cairo_surface_mark_dirty(part);
   const bool aligned = alignedRect(c, rect);
-  BitmapAccess access(c, x, y, x + w, y + h, opaqueImage && aligned, aligned);
+  BitmapAccess access(c, x, y, x + w, y + h, opaqueImage && aligned && c->colours.alpha >= 1.0, aligned);
   cairo_save(cr);
   // Image space: x to the right, rows downwards from the rect's top.
   cairo_translate(cr, x, y + h);
@@ -564,7 +571,10 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
   cairo_pattern_set_filter(pattern, c->colours.interpolation == kCGInterpolationNone ? CAIRO_FILTER_NEAREST
                                                                                      : CAIRO_FILTER_BILINEAR);
-  cairo_paint(cr);
+  if (c->colours.alpha >= 1.0)
+    cairo_paint(cr);
+  else
+    cairo_paint_with_alpha(cr, c->colours.alpha);
   cairo_restore(cr);
   cairo_surface_destroy(part);
 }

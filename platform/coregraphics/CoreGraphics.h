@@ -125,6 +125,8 @@ void CGContextSetInterpolationQuality(CGContextRef c, CGInterpolationQuality qua
 // byte order) and 8-bit grey are drawn; others are skipped. Only the part of
 // the image that can reach the clip is converted.
 void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image);
+// Images are drawn with this much opacity (0..1, kept with the state).
+void CGContextSetAlpha(CGContextRef c, CGFloat alpha);
 
 // ---- Arcs, dashes and text ----
 // Adds an arc of the circle (x, y, radius) from startAngle to endAngle

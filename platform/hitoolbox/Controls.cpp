@@ -151,11 +151,28 @@ OSStatus GetSuperControl(ControlRef c, ControlRef* out) {
   return c->parent ? OSStatus(noErr) : errControlIsNotEmbedder;
 }
 
+namespace {
+std::map<OSType, BuiltInDrawer>& builtInDrawers() {
+  static std::map<OSType, BuiltInDrawer> drawers;
+  return drawers;
+}
+}  // namespace
+
+namespace skyloom::ui::internal {
+void setBuiltInDrawer(OSType kind, BuiltInDrawer drawer) { builtInDrawers()[kind] = drawer; }
+BuiltInDrawer builtInDrawer(OSType kind) {
+  auto it = builtInDrawers().find(kind);
+  return it == builtInDrawers().end() ? nullptr : it->second;
+}
+}  // namespace skyloom::ui::internal
+
 void Draw1Control(ControlRef c) {
   if (!isLiveControl(c)) return;
   ++c->drawCount;
   notify(Change::ControlDrawn, c->window, c);
   if (c->drawProc) c->drawProc(c, kControlEntireControl);
+  if (!isLiveControl(c)) return;
+  if (BuiltInDrawer draw = builtInDrawer(c->kind)) draw(c);
   if (!isLiveControl(c)) return;
   // Only the control's own handlers draw it.
   if (c->target.handlers.empty()) return;

@@ -625,6 +625,8 @@ MenuRef GetMenuRef(MenuID menuID);
 inline MenuRef GetMenuHandle(MenuID menuID) { return GetMenuRef(menuID); }
 void DrawMenuBar();
 void InvalMenuBar();
+// Highlights the title of the menu (0: none); the model records each call.
+void HiliteMenu(MenuID menuID);
 
 // ---- Carbon events ----
 EventTargetRef GetApplicationEventTarget();
@@ -812,6 +814,8 @@ OSStatus TrackMouseLocation(struct OpaqueGrafPtr* inPort, Point* outPt, MouseTra
 // The window behind inWindow in the window list, shown or hidden; null for
 // the last window or a window that is not live.
 WindowRef GetNextWindow(WindowRef inWindow);
+// True while the window exists (not yet disposed).
+Boolean IsValidWindowPtr(WindowRef inWindow);
 
 // ---- Scroll views, image views and the scrollable-view protocol ----
 // A scroll view embeds one scrollable view, which it sizes to its own

@@ -366,3 +366,5 @@ MenuRef GetMenuRef(MenuID id) {
 
 void DrawMenuBar() {}
 void InvalMenuBar() {}
+
+void HiliteMenu(MenuID menuID) { model().hilitedMenus.push_back(menuID); }

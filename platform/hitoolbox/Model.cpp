@@ -150,6 +150,7 @@ std::vector<std::string> ControlItems(ControlRef c) {
 ThemeCursor CurrentCursor() { return model().cursor; }
 long CursorChangeCount() { return model().cursorChanges; }
 const std::vector<std::string>& OpenedURLs() { return model().openedURLs; }
+const std::vector<MenuID>& HilitedMenus() { return model().hilitedMenus; }
 
 void SetDrawContextProvider(DrawContextProvider provider) { model().drawing = std::move(provider); }
 
@@ -233,6 +234,7 @@ void ResetModel() {
   m.cursorChanges = 0;
   m.failures.clear();
   m.openedURLs.clear();
+  m.hilitedMenus.clear();
   m.urlOpener = nullptr;
   m.quitAppLoop = false;
   m.appLoopEntries = 0;

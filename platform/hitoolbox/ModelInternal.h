@@ -184,6 +184,7 @@ struct Model {
   std::map<std::string, Failure> failures;
   std::function<OSStatus(const std::string&)> urlOpener;
   std::vector<std::string> openedURLs;
+  std::vector<MenuID> hilitedMenus;  // HiliteMenu calls
   Rect screen{0, 0, 1200, 1920};
   Rect availableScreen{22, 0, 1200, 1920};
   int appLoopRuns = 0;
@@ -223,6 +224,12 @@ OSStatus sendCommand(EventTargetRef target, UInt32 commandID, UInt32 attributes,
                      WindowRef window, MenuRef menu, MenuItemIndex item);
 OSStatus sendSimpleEvent(EventTargetRef target, EventClass cls, EventKind kind, EventParamName directName,
                          EventParamType directType, const void* direct, ByteCount directSize);
+// Draws what a control of a built-in kind shows by itself (an image view's
+// picture) into its window; set by the layer that owns the drawing.
+using BuiltInDrawer = void (*)(ControlRef control);
+void setBuiltInDrawer(OSType kind, BuiltInDrawer drawer);
+BuiltInDrawer builtInDrawer(OSType kind);
+
 // Removes every handler of the target (its owner is going away).
 void clearHandlers(OpaqueEventTargetRef& target);
 

@@ -246,6 +246,7 @@ constexpr NamedValue kControlKinds[] = {
     {"separator", kControlKindSeparator},
     {"image-well", kControlKindImageWell},
     {"view", kControlKindHIView},
+    {"image-view", kControlKindHIImageView},
     {"scroll-bar", kControlKindScrollBar},
 };
 

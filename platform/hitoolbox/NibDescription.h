@@ -34,7 +34,7 @@
 // Control kinds: edit-text, static-text, push-button, bevel-button, check-box,
 // radio-button, radio-group, pop-up, slider, little-arrows, user-pane,
 // group-box, progress-bar, chasing-arrows, tabs, separator, image-well, view,
-// scroll-bar.
+// scroll-bar, image-view (an HIImageView, empty until given an image).
 // Control attributes: bounds, title, text, value, min, max, viewsize (a
 // scroll bar's page), command='xxxx',
 // in='SIG ',id (embedded in an earlier control of the window), menu="Name"

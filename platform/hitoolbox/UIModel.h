@@ -95,6 +95,8 @@ std::vector<EventHandlerUPP> InstalledEventHandlers(EventTargetRef target);
 ThemeCursor CurrentCursor();
 long CursorChangeCount();  // SetThemeCursor calls
 const std::vector<std::string>& OpenedURLs();
+// The menu IDs given to HiliteMenu since the last ResetModel, oldest first.
+const std::vector<MenuID>& HilitedMenus();
 
 // ---- Acting as the user ----
 // Each returns 0 when the action was possible, else a status saying why

@@ -12,3 +12,5 @@ WindowRef GetNextWindow(WindowRef inWindow) {
   if (it == v.end() || ++it == v.end()) return nullptr;
   return *it;
 }
+
+Boolean IsValidWindowPtr(WindowRef inWindow) { return isLiveWindow(inWindow); }

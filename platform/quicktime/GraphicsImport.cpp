@@ -4,6 +4,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -913,4 +914,45 @@ OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extensio
     pos += Size(head[0]);
   }
   return kQTNoExtension;
+}
+
+ComponentResult GraphicsImportCreateCGImage(GraphicsImportComponent c, CGImageRef* imageOut, UInt32) {
+  if (!imageOut) return paramErr;
+  *imageOut = nullptr;
+  GraphicsImporter* g = importerOf(c);
+  if (!g) return badComponentInstance;
+  if (!g->loaded) return paramErr;
+  const SkyloomRaster& r = g->raster;
+  const int w = g->source.right - g->source.left, h = g->source.bottom - g->source.top;
+  if (w <= 0 || h <= 0) return paramErr;
+  const bool hasAlpha = r.channels == 2 || r.channels == 4;
+  const size_t rowBytes = size_t(w) * 4;
+  auto* bytes = static_cast<UInt8*>(malloc(rowBytes * size_t(h)));
+  if (!bytes) return memFullErr;
+  // 8-bit ARGB in memory order, straight alpha; 16-bit pictures keep their
+  // high bytes.
+  for (int y = 0; y < h; y++) {
+    UInt8* out = bytes + size_t(y) * rowBytes;
+    for (int x = 0; x < w; x++, out += 4) {
+      UInt16 rgba[4];
+      pixel16(r, g->source.left + x, g->source.top + y, rgba);
+      out[0] = UInt8(rgba[3] >> 8);
+      out[1] = UInt8(rgba[0] >> 8);
+      out[2] = UInt8(rgba[1] >> 8);
+      out[3] = UInt8(rgba[2] >> 8);
+    }
+  }
+  CGDataProviderRef provider = CGDataProviderCreateWithData(
+      nullptr, bytes, rowBytes * size_t(h), [](void*, const void* data, size_t) { free(const_cast<void*>(data)); });
+  if (!provider) {
+    free(bytes);
+    return memFullErr;
+  }
+  CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
+  *imageOut = CGImageCreate(size_t(w), size_t(h), 8, 32, rowBytes, rgb,
+                            hasAlpha ? kCGImageAlphaFirst : kCGImageAlphaNoneSkipFirst, provider, nullptr, false,
+                            kCGRenderingIntentDefault);
+  CGColorSpaceRelease(rgb);
+  CGDataProviderRelease(provider);
+  return *imageOut ? noErr : memFullErr;
 }

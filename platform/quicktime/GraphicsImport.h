@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/coregraphics/CGImage.h"
 #include "platform/coreservices/MacTypes.h"
 #include "platform/quickdraw/QDOffscreen.h"
 #include "platform/quicktime/Components.h"
@@ -40,6 +41,10 @@ ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent gi, GWorldPtr po
 // neighbour when the sizes differ).
 ComponentResult GraphicsImportDraw(GraphicsImportComponent gi);
 ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent gi, ImageDescriptionHandle* desc);
+// The source rectangle as a new CoreGraphics image (8-bit ARGB; 16-bit
+// pictures keep their high bytes), the caller's to release. The flags are
+// accepted and not used.
+ComponentResult GraphicsImportCreateCGImage(GraphicsImportComponent gi, CGImageRef* imageOut, UInt32 flags);
 // The extension's data in a new handle (a 'cspc' extension holds one OSType).
 OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extension, OSType idType, long index);
 

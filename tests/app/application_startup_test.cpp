@@ -14,16 +14,23 @@
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/quicktime/Movies.h"
 #include "tests/app/PipelineHarness.h"
+#include "app/CommandHandler.h"
 #if __has_include("app/StartupPlaceholders.h")
 #include "app/StartupPlaceholders.h"
-#define SKYLOOM_STARTUP_STAND_INS 1
+#define SKYLOOM_VIDEO_STAND_INS 1
+#endif
+#if __has_include("app/CommandPlaceholders.h")
+#include "app/CommandPlaceholders.h"
+#endif
+#ifdef SKYLOOM_FIND_AND_OPEN_STAND_IN
+#define SKYLOOM_OPENING_STAND_IN 1
 #endif
 
 using namespace skyloom::ui;
 
 namespace {
 
-constexpr OSErr kNoBandwidth = OSErr(0xE00002DB);
+constexpr IOReturn kNoBandwidth = IOReturn(0xE00002DB);  // no isochronous bandwidth
 
 struct Gate {
   OSErr sysvErr;
@@ -52,13 +59,16 @@ class ApplicationStartupTest : public PipelineHarness {
     PipelineHarness::SetUp();
     SkyloomRemoveAllAEHandlers();
     SkyloomSetGestaltResponder(nullptr);
-#ifdef SKYLOOM_STARTUP_STAND_INS
-    // Opening and starting as the camera harness does them.
-    MyStartupPlaceholderHooks& hooks = myStartupPlaceholderHooks();
-    hooks.findAndOpenCamera = [this](UInt32) {
+#ifdef SKYLOOM_OPENING_STAND_IN
+    // Opening as the camera harness does it.
+    myFindAndOpenCameraStandIn() = [this](unsigned) {
       ++opens_;
       OpenCamera();
     };
+#endif
+#ifdef SKYLOOM_VIDEO_STAND_INS
+    // Starting and stopping as the pipeline harness does them.
+    MyStartupPlaceholderHooks& hooks = myStartupPlaceholderHooks();
     hooks.startCamera = [this](MyCameraWindowDataStruct*, UInt32, UInt32, double) {
       OSStatus err = StartVideo(-1, true);
       if (err != noErr) StopVideo();
@@ -71,7 +81,10 @@ class ApplicationStartupTest : public PipelineHarness {
 #endif
   }
   void TearDown() override {
-#ifdef SKYLOOM_STARTUP_STAND_INS
+#ifdef SKYLOOM_OPENING_STAND_IN
+    myFindAndOpenCameraStandIn() = nullptr;
+#endif
+#ifdef SKYLOOM_VIDEO_STAND_INS
     myStartupPlaceholderHooks() = {};
 #endif
     SkyloomSetGestaltResponder(nullptr);
@@ -283,7 +296,7 @@ TEST_F(ApplicationStartupTest, AttachedCameraIsOpenWhenTheLoopStartsAndLaunchEve
   ASSERT_NE(open, nullptr);
   EXPECT_EQ(Windows().size(), windows);  // the launch's 'oapp' opened nothing more
   EXPECT_EQ(myFindCameraControlWindowDataPtr(), open);
-#ifdef SKYLOOM_STARTUP_STAND_INS
+#ifdef SKYLOOM_OPENING_STAND_IN
   EXPECT_EQ(opens_, 1);
 #else
   EXPECT_FALSE(IsMenuItemEnabled(FileMenu(), 1));

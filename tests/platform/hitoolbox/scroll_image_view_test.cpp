@@ -5,6 +5,7 @@
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/CoreGraphics.h"
+#include "platform/coregraphics/QuickDrawPorts.h"
 #include "platform/hitoolbox/HIToolbox.h"
 #include "platform/hitoolbox/ScriptedUser.h"
 #include "platform/hitoolbox/UIModel.h"
@@ -175,6 +176,70 @@ TEST_F(ScrollImageView, ScriptedMouseMoveReachesTheWindowWithBothLocations) {
   EXPECT_EQ(seen.global.v, 100 + 15);
   EXPECT_EQ(seen.global.h, 200 + 25);
   DisposeWindow(w);
+}
+
+// An image view of the nib draws its picture into the window's port: at its
+// own size from the view's corner, or scaled to the view, with the view's
+// alpha; an empty or hidden view leaves the window as it was.
+TEST_F(ScrollImageView, ImageViewsPaintTheirPictureIntoThePort) {
+  WriteNib("Test",
+           "window \"V\" class=document bounds=100,200,200,400\n"
+           "  control 'IMGV' 0 image-view bounds=10,20,30,60\n"
+           "end\n",
+           "view.ui");
+  // 4 x 2: the left half red, the right half blue.
+  std::vector<UInt8> bytes;
+  for (int y = 0; y < 2; y++)
+    for (int x = 0; x < 4; x++) bytes.insert(bytes.end(), {0xFF, UInt8(x < 2 ? 255 : 0), 0, UInt8(x < 2 ? 0 : 255)});
+  CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
+  CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, bytes.data(), bytes.size(), nullptr);
+  CGImageRef image = CGImageCreate(4, 2, 8, 32, 16, space, kCGImageAlphaNoneSkipFirst, p, nullptr, false,
+                                   kCGRenderingIntentDefault);
+  CGDataProviderRelease(p);
+  CGColorSpaceRelease(space);
+  ASSERT_NE(image, nullptr);
+
+  auto pixel = [](WindowRef w, int x, int y) { return SkyloomPortPixel(GetWindowPort(w), x, y) & 0xFFFFFF; };
+  const UInt32 background = kSkyloomWindowBackground & 0xFFFFFF, red = 0xFF0000, blue = 0x0000FF;
+
+  WindowRef w = MakeWindow("Test", "V");
+  ASSERT_NE(w, nullptr);
+  ControlRef view = skyloom::ui::FindControl(w, FOUR_CHAR_CODE("IMGV"), 0);
+  ASSERT_NE(view, nullptr);
+  Draw1Control(view);  // empty
+  EXPECT_EQ(pixel(w, 21, 11), background);
+
+  ASSERT_EQ(HIImageViewSetImage(view, image), noErr);  // its own size, from the corner
+  EXPECT_EQ(pixel(w, 20, 10), red);
+  EXPECT_EQ(pixel(w, 23, 11), blue);
+  EXPECT_EQ(pixel(w, 30, 20), background);
+  EXPECT_EQ(pixel(w, 19, 10), background);
+
+  ASSERT_EQ(HIImageViewSetScaleToFit(view, true), noErr);  // 40 x 20
+  EXPECT_EQ(pixel(w, 25, 25), red);
+  EXPECT_EQ(pixel(w, 55, 25), blue);
+  EXPECT_EQ(pixel(w, 61, 25), background);
+  EXPECT_EQ(pixel(w, 55, 31), background);
+
+  // Half transparent, on a fresh window: half the window's grey shows through.
+  WindowRef faint = MakeWindow("Test", "V");
+  ControlRef faintView = skyloom::ui::FindControl(faint, FOUR_CHAR_CODE("IMGV"), 0);
+  ASSERT_EQ(HIImageViewSetAlpha(faintView, 0.5), noErr);
+  ASSERT_EQ(HIImageViewSetScaleToFit(faintView, true), noErr);
+  ASSERT_EQ(HIImageViewSetImage(faintView, image), noErr);
+  const UInt32 mixed = pixel(faint, 25, 25);
+  const int grey = int(background & 0xFF);
+  EXPECT_NEAR(int(mixed >> 16), (255 + grey) / 2, 2);
+  EXPECT_NEAR(int((mixed >> 8) & 0xFF), grey / 2, 2);
+
+  // A hidden view draws nothing.
+  WindowRef hidden = MakeWindow("Test", "V");
+  ControlRef hiddenView = skyloom::ui::FindControl(hidden, FOUR_CHAR_CODE("IMGV"), 0);
+  HIViewSetVisible(hiddenView, false);
+  ASSERT_EQ(HIImageViewSetImage(hiddenView, image), noErr);
+  Draw1Control(hiddenView);
+  EXPECT_EQ(pixel(hidden, 21, 11), background);
+  CGImageRelease(image);
 }
 
 }  // namespace
