@@ -16,6 +16,7 @@ struct Installed {
 struct HandlerTable {
   std::mutex lock;
   std::map<std::pair<AEEventClass, AEEventID>, Installed> handlers;
+  std::map<std::pair<AEEventClass, AEEventID>, OSErr> failures;
 };
 
 HandlerTable& table() {
@@ -29,8 +30,28 @@ OSErr AEInstallEventHandler(AEEventClass eventClass, AEEventID eventID, AEEventH
                             Boolean) {
   if (handler == nullptr) return paramErr;
   std::lock_guard<std::mutex> g(table().lock);
+  auto failure = table().failures.find({eventClass, eventID});
+  if (failure != table().failures.end()) {
+    const OSErr status = failure->second;
+    table().failures.erase(failure);
+    return status;
+  }
   table().handlers[{eventClass, eventID}] = Installed{handler, refcon};
   return noErr;
+}
+
+void SkyloomFailNextAEInstall(AEEventClass eventClass, AEEventID eventID, OSErr status) {
+  std::lock_guard<std::mutex> g(table().lock);
+  if (status == noErr)
+    table().failures.erase({eventClass, eventID});
+  else
+    table().failures[{eventClass, eventID}] = status;
+}
+
+void SkyloomRemoveAllAEHandlers() {
+  std::lock_guard<std::mutex> g(table().lock);
+  table().handlers.clear();
+  table().failures.clear();
 }
 
 OSErr AERemoveEventHandler(AEEventClass eventClass, AEEventID eventID, AEEventHandlerUPP handler, Boolean) {

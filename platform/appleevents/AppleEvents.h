@@ -30,6 +30,11 @@ enum : SInt32 { kAEDefaultTimeout = -1, kNoTimeOut = -2 };
 // isSysHandler is accepted and not used: there is one table.
 OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID, AEEventHandlerUPP handler,
                             SRefCon handlerRefcon, Boolean isSysHandler);
+// Tests: the next installation for (class, id) fails with status and
+// installs nothing; status 0 withdraws it.
+void SkyloomFailNextAEInstall(AEEventClass theAEEventClass, AEEventID theAEEventID, OSErr status);
+// Removes every installed handler and pending failure (tests start clean).
+void SkyloomRemoveAllAEHandlers();
 // Removes it when it is the handler installed for (class, id);
 // errAEHandlerNotFound otherwise.
 OSErr AERemoveEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID, AEEventHandlerUPP handler,

@@ -111,6 +111,22 @@ OSStatus sendCommand(EventTargetRef target, UInt32 commandID, UInt32 attributes,
 
 }  // namespace skyloom::ui::internal
 
+namespace skyloom::ui {
+
+std::vector<EventHandlerUPP> InstalledEventHandlers(EventTargetRef target) {
+  std::vector<EventHandlerUPP> out;
+  if (!targetIsLive(target)) return out;
+  for (auto& h : target->handlers)
+    if (!h->removed) out.push_back(h->proc);
+  return out;
+}
+
+}  // namespace skyloom::ui
+
+void DisposeEventHandlerUPP(EventHandlerUPP upp) {
+  if (upp) model().disposedHandlerUPPs.push_back(upp);
+}
+
 EventTargetRef GetApplicationEventTarget() { return &model().appTarget; }
 EventTargetRef GetWindowEventTarget(WindowRef w) { return isLiveWindow(w) ? &w->target : nullptr; }
 EventTargetRef GetControlEventTarget(ControlRef c) { return isLiveControl(c) ? &c->target : nullptr; }

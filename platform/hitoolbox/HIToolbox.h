@@ -132,7 +132,8 @@ typedef Boolean (*ModalFilterProcPtr)(DialogRef theDialog, EventRef theEvent, Di
 typedef ModalFilterProcPtr ModalFilterUPP;
 
 inline EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr p) { return p; }
-inline void DisposeEventHandlerUPP(EventHandlerUPP) {}
+// Disposing is recorded by the model (UIModel.h, DisposedEventHandlerUPPs).
+void DisposeEventHandlerUPP(EventHandlerUPP inUserUPP);
 inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr p) { return p; }
 inline void DisposeEventLoopTimerUPP(EventLoopTimerUPP) {}
 inline ControlActionUPP NewControlActionUPP(ControlActionProcPtr p) { return p; }
@@ -601,6 +602,12 @@ void CheckMenuItem(MenuRef theMenu, MenuItemIndex item, Boolean checked);
 inline void CheckItem(MenuRef m, MenuItemIndex i, Boolean c) { CheckMenuItem(m, i, c); }
 void SetItemMark(MenuRef theMenu, MenuItemIndex item, CharParameter markChar);
 void GetItemMark(MenuRef theMenu, MenuItemIndex item, CharParameter* markChar);
+// The item's command character. hMenuCmd (0x1B) with a menu ID as the item's
+// mark makes the item show that menu as its submenu once the menu is in the
+// hierarchical list (InsertMenu(menu, hierMenu)).
+enum : CharParameter { hMenuCmd = 0x1B };
+void SetItemCmd(MenuRef theMenu, MenuItemIndex item, CharParameter cmdChar);
+void GetItemCmd(MenuRef theMenu, MenuItemIndex item, CharParameter* cmdChar);
 // Item 0 stands for the whole menu.
 void EnableMenuItem(MenuRef theMenu, MenuItemIndex item);
 void DisableMenuItem(MenuRef theMenu, MenuItemIndex item);

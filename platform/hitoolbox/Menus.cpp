@@ -23,6 +23,14 @@ bool validItem(MenuRef m, MenuItemIndex item) { return isLiveMenu(m) && item >= 
 
 namespace skyloom::ui::internal {
 
+MenuRef submenuOf(const MenuItemRec& item) {
+  if (item.submenu) return item.submenu;
+  if (item.cmdChar != hMenuCmd) return nullptr;
+  for (MenuRef h : model().hierMenus)
+    if (h->id == item.mark) return h;
+  return nullptr;
+}
+
 OSStatus buildMenu(const NibDescription& nib, const MenuDesc& desc, MenuRef* outMenu) {
   // Submenus nest a few levels at most; a description whose submenus name
   // each other in a circle is refused instead of recursing without end.
@@ -179,6 +187,17 @@ void SetItemMark(MenuRef m, MenuItemIndex item, CharParameter mark) {
   menuChanged(m);
 }
 
+void SetItemCmd(MenuRef m, MenuItemIndex item, CharParameter cmdChar) {
+  if (!validItem(m, item)) return;
+  m->items[item - 1].cmdChar = cmdChar;
+  menuChanged(m);
+}
+
+void GetItemCmd(MenuRef m, MenuItemIndex item, CharParameter* cmdChar) {
+  if (!cmdChar) return;
+  *cmdChar = validItem(m, item) ? m->items[item - 1].cmdChar : CharParameter(0);
+}
+
 void CheckMenuItem(MenuRef m, MenuItemIndex item, Boolean checked) { SetItemMark(m, item, checked ? checkMark : noMark); }
 
 void GetItemMark(MenuRef m, MenuItemIndex item, CharParameter* mark) {
@@ -234,15 +253,20 @@ OSStatus GetMenuItemCommandID(MenuRef m, MenuItemIndex item, MenuCommand* out) {
 namespace {
 
 // Depth-first search of the menu and its submenus for the n-th item (1-based)
-// carrying the command.
-bool findCommand(MenuRef m, MenuCommand cmd, UInt32& n, MenuRef* outMenu, MenuItemIndex* outIndex) {
+// carrying the command. Submenus named by ID may refer back to a menu on
+// the way; the search goes a few levels deep at most.
+constexpr int kMaxMenuDepth = 8;
+
+bool findCommand(MenuRef m, MenuCommand cmd, UInt32& n, MenuRef* outMenu, MenuItemIndex* outIndex, int depth = 0) {
+  if (depth > kMaxMenuDepth) return false;
   for (size_t i = 0; i < m->items.size(); ++i) {
     if (m->items[i].command == cmd && --n == 0) {
       if (outMenu) *outMenu = m;
       if (outIndex) *outIndex = MenuItemIndex(i + 1);
       return true;
     }
-    if (m->items[i].submenu && findCommand(m->items[i].submenu, cmd, n, outMenu, outIndex)) return true;
+    MenuRef sub = submenuOf(m->items[i]);
+    if (sub && findCommand(sub, cmd, n, outMenu, outIndex, depth + 1)) return true;
   }
   return false;
 }
@@ -290,7 +314,7 @@ OSStatus GetMenuItemHierarchicalMenu(MenuRef m, MenuItemIndex item, MenuRef* out
   if (!isLiveMenu(m)) return menuInvalidErr;
   if (!validItem(m, item)) return menuItemNotFoundErr;
   if (!out) return paramErr;
-  *out = m->items[item - 1].submenu;
+  *out = submenuOf(m->items[item - 1]);
   return noErr;
 }
 
@@ -321,11 +345,12 @@ void DeleteMenu(MenuID id) {
 
 namespace {
 
-MenuRef findMenuID(MenuRef m, MenuID id) {
+MenuRef findMenuID(MenuRef m, MenuID id, int depth = 0) {
   if (m->id == id) return m;
+  if (depth >= kMaxMenuDepth) return nullptr;
   for (MenuItemRec& i : m->items)
-    if (i.submenu)
-      if (MenuRef f = findMenuID(i.submenu, id)) return f;
+    if (MenuRef sub = submenuOf(i))
+      if (MenuRef f = findMenuID(sub, id, depth + 1)) return f;
   return nullptr;
 }
 

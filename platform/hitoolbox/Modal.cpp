@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/coreservices/Threads.h"
+#include "platform/appleevents/AppleEvents.h"
 #include "platform/hitoolbox/ModelInternal.h"
 
 extern char** environ;
@@ -47,6 +48,16 @@ void RunApplicationEventLoop() {
   Model& m = model();
   m.quitAppLoop = false;
   ++m.appLoopRuns;
+  // As at a launch: the application hears that it was opened once its loop
+  // first runs (nothing happens when no handler is installed).
+  if (m.appLoopEntries++ == 0) {
+    AppleEvent open;
+    AEInitializeDesc(&open);
+    if (AECreateAppleEvent(FOUR_CHAR_CODE("aevt"), FOUR_CHAR_CODE("oapp"), nullptr, 0, 0, &open) == noErr) {
+      AESend(&open, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr);
+      AEDisposeDesc(&open);
+    }
+  }
   while (!m.quitAppLoop) {
     runReadyWork();
     if (m.quitAppLoop) break;
@@ -480,8 +491,11 @@ namespace {
 bool pathTo(MenuRef from, MenuRef menu, std::vector<MenuRef>& path) {
   path.push_back(from);
   if (from == menu) return true;
-  for (MenuItemRec& i : from->items)
-    if (i.submenu && pathTo(i.submenu, menu, path)) return true;
+  if (path.size() <= 8)
+    for (MenuItemRec& i : from->items) {
+      MenuRef sub = submenuOf(i);
+      if (sub && pathTo(sub, menu, path)) return true;
+    }
   path.pop_back();
   return false;
 }
@@ -505,14 +519,14 @@ OSStatus UserChooseMenuItem(MenuRef menu, MenuItemIndex item) {
                     sizeof p);
     if (!isLiveMenu(p) || !p->enabled) return errControlHiddenOrDisabled;
     if (k + 1 < path.size()) {
-      auto it = std::find_if(p->items.begin(), p->items.end(), [&](const MenuItemRec& i) { return i.submenu == path[k + 1]; });
+      auto it = std::find_if(p->items.begin(), p->items.end(), [&](const MenuItemRec& i) { return submenuOf(i) == path[k + 1]; });
       if (it == p->items.end() || !it->enabled) return errControlHiddenOrDisabled;
     }
   }
   if (!isLiveMenu(menu)) return menuInvalidErr;
   if (item < 1 || item > menu->items.size()) return menuItemNotFoundErr;
   const MenuItemRec& it = menu->items[item - 1];
-  if (!menu->enabled || !it.enabled || it.separator || it.submenu) return errControlHiddenOrDisabled;
+  if (!menu->enabled || !it.enabled || it.separator || submenuOf(it)) return errControlHiddenOrDisabled;
   EventTargetRef target = &m.appTarget;
   if (!m.modalStack.empty())
     target = &m.modalStack.back()->target;
@@ -612,7 +626,8 @@ OSStatus UserKey(WindowRef w, char charCode, UInt32 keyCode, UInt32 modifiers, b
 
 namespace {
 
-bool findKey(MenuRef m, char key, MenuRef* outMenu, MenuItemIndex* outItem) {
+bool findKey(MenuRef m, char key, MenuRef* outMenu, MenuItemIndex* outItem, int depth = 0) {
+  if (depth > 8) return false;
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
   for (size_t i = 0; i < m->items.size(); ++i) {
     const MenuItemRec& it = m->items[i];
@@ -621,7 +636,8 @@ bool findKey(MenuRef m, char key, MenuRef* outMenu, MenuItemIndex* outItem) {
       *outItem = MenuItemIndex(i + 1);
       return true;
     }
-    if (it.submenu && findKey(it.submenu, key, outMenu, outItem)) return true;
+    MenuRef sub = submenuOf(it);
+    if (sub && findKey(sub, key, outMenu, outItem, depth + 1)) return true;
   }
   return false;
 }

@@ -96,6 +96,9 @@ void InjectFailureAt(const std::string& call, OSStatus status, int nth, int coun
   model().failures[call] = {status, nth > 1 ? nth - 1 : 0, count};
 }
 
+long ApplicationLoopEntries() { return model().appLoopEntries; }
+std::vector<EventHandlerUPP> DisposedEventHandlerUPPs() { return model().disposedHandlerUPPs; }
+
 std::vector<WindowRef> Windows() { return model().windows; }
 
 WindowRef FindWindow(const std::string& nibName) {
@@ -235,6 +238,8 @@ void ResetModel() {
   m.hilitedMenus.clear();
   m.urlOpener = nullptr;
   m.quitAppLoop = false;
+  m.appLoopEntries = 0;
+  m.disposedHandlerUPPs.clear();
   m.trackFeed.clear();
   m.lastMouse = Point{0, 0};
   m.colorPicker = ColorPickerRecord{};
@@ -286,8 +291,9 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* o
 OSStatus CreateMenuFromNib(IBNibRef inNibRef, CFStringRef inName, MenuRef* outMenuRef) {
   if (!inNibRef || !inName || !outMenuRef) return paramErr;
   *outMenuRef = nullptr;
-  if (OSStatus s = takeFailure("CreateMenuFromNib")) return s;
   std::string name = toUtf8(inName);
+  if (OSStatus s = takeFailure("CreateMenuFromNib")) return s;
+  if (OSStatus s = takeFailure(("CreateMenuFromNib:" + name).c_str())) return s;
   auto it = inNibRef->desc->menus.find(name);
   if (it == inNibRef->desc->menus.end()) {
     bool other = inNibRef->desc->windows.count(name) || inNibRef->desc->menuBars.count(name);
@@ -298,6 +304,7 @@ OSStatus CreateMenuFromNib(IBNibRef inNibRef, CFStringRef inName, MenuRef* outMe
 
 OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName) {
   if (!inNibRef || !inName) return paramErr;
+  if (OSStatus s = takeFailure("SetMenuBarFromNib")) return s;
   std::string name = toUtf8(inName);
   auto it = inNibRef->desc->menuBars.find(name);
   if (it == inNibRef->desc->menuBars.end()) return kIBCarbonRuntimeCantFindObject;

@@ -38,6 +38,7 @@ struct MenuItemRec {
   bool separator = false;
   std::string key;
   MenuRef submenu = nullptr;  // retained
+  CharParameter cmdChar = 0;  // SetItemCmd; hMenuCmd with a menu ID as mark names a submenu
 };
 
 struct OpaqueMenuRef {
@@ -188,6 +189,8 @@ struct Model {
   Rect screen{0, 0, 1200, 1920};
   Rect availableScreen{22, 0, 1200, 1920};
   int appLoopRuns = 0;
+  long appLoopEntries = 0;  // RunApplicationEventLoop calls since the reset
+  std::vector<EventHandlerUPP> disposedHandlerUPPs;
   bool quitAppLoop = false;
   // The drag going on: the points TrackMouseLocation still gives
   // (window-local), and where the mouse was last.
@@ -203,6 +206,10 @@ Model& model();
 bool isLiveWindow(WindowRef w);
 bool isLiveControl(ControlRef c);
 bool isLiveMenu(MenuRef m);
+// The submenu an item shows: the one set on it, else, for an item whose
+// command character is hMenuCmd, the menu of the hierarchical list whose ID
+// is the item's mark (null when none is inserted).
+MenuRef submenuOf(const MenuItemRec& item);
 
 // 0, or the status injected for the next call of that name.
 OSStatus takeFailure(const char* call);

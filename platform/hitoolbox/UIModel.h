@@ -23,8 +23,9 @@ std::string ResourceDirectory();
 void ResetModel();
 // The next `count` calls of the named function fail with `status`. Names:
 // "CreateNibReference", "CreateWindowFromNib", "CreateMenuFromNib",
-// "InstallEventHandler", "CreateStandardAlert", "ShowSheetWindow",
-// "HIObjectRegisterSubclass", "HIObjectCreate".
+// "SetMenuBarFromNib", "InstallEventHandler", "CreateStandardAlert",
+// "ShowSheetWindow", "HIObjectRegisterSubclass", "HIObjectCreate".
+// "CreateMenuFromNib:<menu name>" fails only the creation of that menu.
 void InjectFailure(const std::string& call, OSStatus status, int count = 1);
 // The named function's calls from the nth on (counting from 1 at this call)
 // fail `count` times; the calls before pass. A count of 0 withdraws what is
@@ -82,6 +83,15 @@ const AlertRecord* AlertInfo(DialogRef alert);
 // one window with its controls, or every window and the alert log.
 std::string DescribeWindow(WindowRef window);
 std::string DescribeModel();
+
+// RunApplicationEventLoop calls since the last ResetModel. The first of
+// them delivers the launch's open-application Apple event ('aevt'/'oapp').
+long ApplicationLoopEntries();
+// The handler procedures passed to DisposeEventHandlerUPP since the last
+// ResetModel, in order.
+std::vector<EventHandlerUPP> DisposedEventHandlerUPPs();
+// The procedures of the handlers installed on the target, oldest first.
+std::vector<EventHandlerUPP> InstalledEventHandlers(EventTargetRef target);
 
 ThemeCursor CurrentCursor();
 long CursorChangeCount();  // SetThemeCursor calls

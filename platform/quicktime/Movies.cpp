@@ -817,8 +817,13 @@ OSErr decodeTrackFrame(Movie m, size_t trackIndex, SInt64 mediaTime, CodecQ accu
 
 // ---------------------------------------------------------------- public calls
 
+namespace {
+std::atomic<long> gExitMoviesCalls{0};
+}  // namespace
+
 OSErr EnterMovies() { return setError(noErr); }
-void ExitMovies() {}
+void ExitMovies() { ++gExitMoviesCalls; }
+long SkyloomExitMoviesCount() { return gExitMoviesCalls.load(); }
 OSErr GetMoviesError() { return tMoviesError; }
 
 OSErr OpenMovieFile(const FSSpec* fileLocation, short* resRefNum, SInt8) {

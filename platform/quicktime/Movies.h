@@ -69,6 +69,8 @@ enum : short { mediaSampleNotSync = 1 };
 
 OSErr EnterMovies();
 void ExitMovies();
+// ExitMovies calls since the process started (tests compare before and after).
+long SkyloomExitMoviesCount();
 OSErr GetMoviesError();
 
 // Files: OpenMovieFile gives a reference number that NewMovieFromFile reads.

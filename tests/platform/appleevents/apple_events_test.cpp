@@ -157,4 +157,19 @@ TEST(AppleEventDelivery, InstalledHandlerAnswersWithAndWithoutReply) {
   EXPECT_EQ(gCalls, 3);
 }
 
+TEST(AppleEventDelivery, AnInstallationMadeToFailInstallsNothingOnce) {
+  SkyloomRemoveAllAEHandlers();
+  SkyloomFailNextAEInstall(kClass, kID, -50);
+  EXPECT_EQ(AEInstallEventHandler(kClass, kID, OtherHandler, 0, false), -50);
+  EXPECT_EQ(AEGetEventHandler(kClass, kID, nullptr, nullptr, false), errAEHandlerNotFound);
+  // Another event installs; the failure was for the next try only.
+  EXPECT_EQ(AEInstallEventHandler(kClass, FOUR_CHAR_CODE("othr"), OtherHandler, 0, false), noErr);
+  EXPECT_EQ(AEInstallEventHandler(kClass, kID, OtherHandler, 0, false), noErr);
+  SkyloomFailNextAEInstall(kClass, kID, -50);
+  SkyloomFailNextAEInstall(kClass, kID, noErr);  // withdrawn
+  EXPECT_EQ(AEInstallEventHandler(kClass, kID, AddHandler, 0, false), noErr);
+  SkyloomRemoveAllAEHandlers();
+  EXPECT_EQ(AEGetEventHandler(kClass, FOUR_CHAR_CODE("othr"), nullptr, nullptr, false), errAEHandlerNotFound);
+}
+
 }  // namespace
