@@ -298,19 +298,13 @@ OSStatus startSteps(MyCameraWindowDataStruct& r, UInt32 format, UInt32 mode, dou
     ShowWindow(r.mVideoWindow);
   }
 
-  if ((err = installDisplayTimer(r)) != noErr) return err;
-  r.mCallbackAssigned = 1;
-  auto assign = gMyVideoStartAssignCallback ? gMyVideoStartAssignCallback : ORXDCAMAssignCallback;
-  if ((err = assign(cam, myDisplayCallback, &r)) != noErr) return err;
-
+  // The new run's counters and flags, before the callback can see them:
+  // the pipeline keeps some of them as its own from then on.
   st(r.mFrameTime, 0.0);
   st(r.mFrameInterval, 0.0);
   st(r.mFrameTimeBase, 0.0);
-  st(r.mRunning, UInt8(1));
-
   // The stored region counts only when it lies inside the new frame.
   myUpdateSoftROIFlags(&r);
-
   st(r.mAutoExposurePending, UInt8(0));
   st(r.mAutoExposureFrameCount, UInt32(0));
   st(r.mSharpnessSum, 0.0);
@@ -318,6 +312,12 @@ OSStatus startSteps(MyCameraWindowDataStruct& r, UInt32 format, UInt32 mode, dou
   r.mZoomX = SInt16(r.mWidth / 2);
   r.mZoomY = SInt16(r.mHeight / 2);
   st(r.mSpotWhiteBalance, UInt8(0));
+
+  if ((err = installDisplayTimer(r)) != noErr) return err;
+  r.mCallbackAssigned = 1;
+  auto assign = gMyVideoStartAssignCallback ? gMyVideoStartAssignCallback : ORXDCAMAssignCallback;
+  if ((err = assign(cam, myDisplayCallback, &r)) != noErr) return err;
+  st(r.mRunning, UInt8(1));
   return noErr;
 }
 
