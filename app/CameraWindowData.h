@@ -574,6 +574,13 @@ struct MyCameraWindowDataStruct {
   void (*mBrightnessGraphTimerUPP)(struct OpaqueEventLoopTimerRef*, void*);
   UInt8 mGrabFinishPending;            // a completed grab whose buffer the pipeline still held:
                                        // freed (and the grab controls restored) at a later tick
+
+  // ---- what the last video start acquired and the stop still has to give
+  // back, whether or not the start got as far as running (main thread; the
+  // display timer and the buffers are held while their pointers are set)
+  UInt8 mIsochChannelHeld;             // the receive channel is allocated
+  UInt8 mVideoStreaming;               // the camera was told to transmit
+  UInt8 mCallbackAssigned;             // myDisplayCallback was handed to the driver
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

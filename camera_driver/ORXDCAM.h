@@ -59,3 +59,9 @@ OSStatus ORXDCAMGetABSPropertyCapability(MyDCAMCameraStruct* camera, UInt32 feat
                                          UInt8* readOut, UInt8* manual);
 OSStatus ORXDCAMGetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, float* value);
 OSStatus ORXDCAMSetABSPropertyValue(MyDCAMCameraStruct* camera, UInt32 feature, UInt32 selector, double value);
+
+// ---- tests ----
+// Test-only (null in the product): told of every streaming, format and
+// sample-option call before it runs, with its name and its first value
+// (on, run, format, mode, shift, swap; 1 for a callback, 0 for none).
+extern void (*volatile gORXDCAMTestCallLog)(const char* call, UInt32 argument);

@@ -5,6 +5,14 @@
 
 #include "camera_driver/DCAMCameraStruct.h"
 
+void (*volatile gORXDCAMTestCallLog)(const char* call, UInt32 argument) = nullptr;
+
+namespace {
+void logCall(const char* call, UInt32 argument) {
+  if (auto log = __atomic_load_n(&gORXDCAMTestCallLog, __ATOMIC_SEQ_CST)) log(call, argument);
+}
+}  // namespace
+
 OSStatus ORXDCAMGetListOfCameras(MyDCAMCameraListStruct* list) { return ORX_DCAM_GetListOfCameras(list); }
 
 MyDCAMCameraStruct* ORXDCAMOpenACamera(UInt32 cameraID) { return ORX_DCAM_OpenACamera(cameraID); }
@@ -40,38 +48,49 @@ OSStatus ORXDCAMGetFMRProperties(MyDCAMCameraStruct* camera, UInt32 format, UInt
 }
 
 OSStatus ORXDCAMSetFMR(MyDCAMCameraStruct* camera, UInt32 format, UInt32 mode, double fps) {
+  logCall("ORXDCAMSetFMR", format);
   return ORX_DCAM_SetFMR(camera, format, mode, fps);
 }
 
 OSStatus ORXDCAMSet7MR(MyDCAMCameraStruct* camera, UInt32 mode, UInt32 left, UInt32 top, UInt32 width,
                        UInt32 height, UInt32 colorCodingID, UInt32 bytesPerPacket) {
+  logCall("ORXDCAMSet7MR", mode);
   return ORX_DCAM_SetModeSeven(camera, mode, left, top, width, height, colorCodingID, bytesPerPacket);
 }
 
 OSStatus ORXDCAMGetFMRLTWHCB(MyDCAMCameraStruct* camera, UInt32* format, UInt32* mode, double* fps, UInt32* left,
                              UInt32* top, UInt32* width, UInt32* height, UInt32* pixelFormat, UInt32* bits) {
+  logCall("ORXDCAMGetFMRLTWHCB", 0);
   return ORX_DCAM_GetFMRWHOB(camera, format, mode, fps, left, top, width, height, pixelFormat, bits);
 }
 
 OSStatus ORXDCAMAllocateReleaseIsochChannel(MyDCAMCameraStruct* camera, UInt32 on) {
+  logCall("ORXDCAMAllocateReleaseIsochChannel", on);
   return ORX_DCAM_StartStopISOCHTransfer(camera, on);
 }
 
-OSStatus ORXDCAMStartStopVideo(MyDCAMCameraStruct* camera, UInt32 on) { return ORX_DCAM_StartStopVideo(camera, on); }
+OSStatus ORXDCAMStartStopVideo(MyDCAMCameraStruct* camera, UInt32 on) {
+  logCall("ORXDCAMStartStopVideo", on);
+  return ORX_DCAM_StartStopVideo(camera, on);
+}
 
 OSStatus ORXDCAMResumePauseVideo(MyDCAMCameraStruct* camera, UInt32 run) {
+  logCall("ORXDCAMResumePauseVideo", run);
   return ORX_DCAM_ResumePauseVideo(camera, run);
 }
 
 OSStatus ORXDCAMAssignCallback(MyDCAMCameraStruct* camera, MyDCAMFrameCallback callback, void* refCon) {
+  logCall("ORXDCAMAssignCallback", callback != nullptr);
   return ORX_DCAM_AssignCallback(camera, callback, refCon);
 }
 
 OSStatus ORXDCAMSixteenBitUpShiftAmount(MyDCAMCameraStruct* camera, UInt32 shift) {
+  logCall("ORXDCAMSixteenBitUpShiftAmount", shift);
   return ORX_DCAM_SixteenBitUpShiftAmount(camera, shift);
 }
 
 OSStatus ORXDCAMSixteenBitEndianSwap(MyDCAMCameraStruct* camera, UInt32 swap) {
+  logCall("ORXDCAMSixteenBitEndianSwap", swap);
   return ORX_DCAM_SixteenBitEndianSwap(camera, swap);
 }
 

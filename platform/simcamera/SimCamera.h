@@ -136,7 +136,8 @@ SimCameraPersonality SimWhiteBalanceColourPersonality();
 SimCameraPersonality SimVendorPersonality(UInt32 companyId, const std::string& name);
 // the long-exposure model "API-201": Format 0 modes 4 (640x480 RGB) and 5,
 // the exposure feature 0x504 (0..511), and the registers 0xF00, 0xF04, 0xF1C
-// and 0x524 its family answers;
+// and 0x524 its family answers, with 0x610 and the pulse and AFE set-up
+// registers 0xF08, 0xF0C and 0xF20 readable and writable;
 SimCameraPersonality SimLongExposurePersonality();
 // a Point Grey USB camera (as SimUSBPersonality) with GPIO lines wired to
 // its trigger inputs and a trigger feature offering sources 0 and 3 and

@@ -290,6 +290,9 @@ SimCameraPersonality SimLongExposurePersonality() {
   r[0xF04] = 0x00000001;  // test configuration
   r[0xF1C] = 0x00000002;  // status configuration; STA pins in the top byte
   r[0xF20] = 0x00010000;  // frames are read out
+  r[0x610] = 0x00000000;  // video start preparation (1 while video runs)
+  r[0xF08] = 0x00001212;  // CCD pulse configuration
+  r[0xF0C] = 0x1E001515;  // CDS pulse configuration
   p.staPins = true;
   return p;
 }

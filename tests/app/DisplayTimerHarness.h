@@ -1,37 +1,39 @@
-// A running camera as the application's start and stop leave it, until
-// those steps are built: video started (PipelineHarness) with the display
-// timer on the main event loop (first firing at once, then every 20 ms, the
-// record as user data); the stop cancels a pending grab, stops the FWHM
-// measurement, takes the callback away and removes the timer.
+// A running camera as the application starts and stops it: the video size
+// chosen (mySetCameraFMRByIndexItem), then myStartCamera, which leaves the
+// display timer on the main event loop (first firing at once, then every
+// 20 ms, the record as user data) and myDisplayCallback assigned; the stop
+// is myStopCamera. Without `threaded` the camera's clock (and the FireWire
+// bus clock) is stepped, so no frame arrives by itself: the test sends
+// frames or hands them to the callback.
 #pragma once
 #include "app/PleezWait.h"
+#include "app/VideoStartStop.h"
+#include "platform/iokit/IOFireWireLib.h"
 #include "tests/app/PipelineHarness.h"
 
 class DisplayTimerHarness : public PipelineHarness {
  protected:
   void TearDown() override {
     StopCamera();
+    if (steppedBus_) SkyloomFireWireBusSetStepped(false);
+    steppedBus_ = false;
     PipelineHarness::TearDown();
   }
 
   OSStatus StartCamera(SInt32 index, bool threaded) {
-    OSStatus err = StartVideo(index, threaded);
-    if (err != noErr) return err;
     MyCameraWindowDataStruct* r = record_;
-    r->mDisplayTimerUPP = NewEventLoopTimerUPP(myDisplayFrameTimer);
-    return InstallEventLoopTimer(GetMainEventLoop(), 0.0, 0.02, r->mDisplayTimerUPP, r, &r->mDisplayTimer);
+    if (!threaded) {
+      Camera().Stream().SetClock(SimClock::Stepped);
+      SkyloomFireWireBusSetStepped(true);
+      steppedBus_ = true;
+    }
+    OSStatus err = mySetCameraFMRByIndexItem(r, index);
+    if (err != noErr) return err;
+    return myStartCamera(r, r->mFormat, r->mMode, r->mFrameRate);
   }
 
   void StopCamera() {
-    MyCameraWindowDataStruct* r = record_;
-    if (!r) return;
-    if (r->mGrabPending) std::atomic_ref<UInt8>(r->mGrabCancel).store(1);
-    StopVideo();
-    if (r->mDisplayTimer) RemoveEventLoopTimer(r->mDisplayTimer);
-    r->mDisplayTimer = nullptr;
-    r->mDisplayTimerUPP = nullptr;
-    r->mGrabPending = r->mGrabsInFlight = 0;
-    r->mGrabFinishPending = 0;
+    if (record_) myStopCamera(record_);
   }
 
   // Captures of the open camera go to saveFolder_ without asking.
@@ -50,4 +52,6 @@ class DisplayTimerHarness : public PipelineHarness {
 
   // One tick of the display timer, as the event loop would fire it.
   void Tick() { myDisplayFrameTimer(nullptr, record_); }
+
+  bool steppedBus_ = false;  // the FireWire bus clock is stepped until TearDown
 };

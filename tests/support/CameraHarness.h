@@ -18,7 +18,8 @@
 // text styles and scroll bars) with the record as
 // their reference constant and fills the video-size table with
 // myTestCameraColorMonoForFormatMode for every mode the block offers, and
-// installs the Apple-event handlers of class 'ORFW'. Closing undoes all of it.
+// installs the Apple-event handlers of class 'ORFW'. Closing stops video a
+// start left running (myStopCamera) and undoes all of it.
 #pragma once
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -36,6 +37,7 @@
 #include "app/HistogramViews.h"
 #include "app/LongExposure.h"
 #include "app/PreviewDrawing.h"
+#include "app/VideoStartStop.h"
 #include "camera_driver/ORXDCAM.h"
 #include "platform/corefoundation/CFPreferences.h"
 #include "platform/coreservices/Files.h"
@@ -187,6 +189,9 @@ class CameraHarness : public UiTest {
     record_ = nullptr;
     myRemoveCameraAppleEventHandlers();
     r->mControlWindowShown = 0;
+    // Video a start left running (or half started) stops first.
+    if (r->mCallbackAssigned || r->mIsochChannelHeld || r->mVideoStreaming || r->mDisplayTimer)
+      myStopCamera(r);
     // A long-exposure thread that outlives its stop still uses the record
     // and the camera: neither is closed or freed then.
     myRemoveLongExposureTimer(r);
