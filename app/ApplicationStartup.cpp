@@ -8,7 +8,7 @@
 #include "app/CameraWindowData.h"
 #include "app/CommandHandler.h"
 #include "app/FrameGrabs.h"
-#include "app/StartupPlaceholders.h"
+#include "app/VideoStartStop.h"
 #include "platform/coreservices/CoreServices.h"
 #include "platform/quicktime/Movies.h"
 #include "utilities/Alerts.h"
