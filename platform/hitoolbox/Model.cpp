@@ -228,6 +228,7 @@ void ResetModel() {
   m.alerts.clear();
   m.cursor = kThemeArrowCursor;
   m.cursorChanges = 0;
+  m.helpTagsDisplayed = true;
   m.failures.clear();
   m.openedURLs.clear();
   m.urlOpener = nullptr;
