@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/CameraAppleEvents.h"
-#include "app/CameraOpenClose.h"
+#include "app/CameraOpening.h"
 #include "app/CameraMenus.h"
 #include "app/CameraWindowData.h"
 #include "app/CommandHandler.h"

@@ -194,8 +194,13 @@ void myChangeIIDCFrameRateMenuItems(MyCameraWindowDataStruct* r) {
   if (ControlRef c = Find(r, kRate)) Draw1Control(c);
 }
 
-void mySetFMRMenus(MyCameraWindowDataStruct* r) {
-  if (!r->mControlWindow) return;
+OSStatus mySetFMRMenus(MyCameraWindowDataStruct* r) {
+  if (!r->mControlWindow) return errInvalidWindowRef;
+  for (OSType signature : {kDisplay, kRate}) {
+    const ControlID cid = {signature, 0};
+    ControlRef c = nullptr;
+    if (OSStatus err = GetControlByID(r->mControlWindow, &cid, &c); err != noErr) return err;
+  }
   myUncheckAllPopMenuControl(r->mControlWindow, kDisplay);
   Item(r, kDisplay, SInt32(r->mDisplayFormatItem), 0, 1);
   myUncheckAllPopMenuControl(r->mControlWindow, kRate);
@@ -210,6 +215,7 @@ void mySetFMRMenus(MyCameraWindowDataStruct* r) {
     for (UInt32 k = 1; k <= 8; k++)
       Item(r, kRate, SInt32(k), e >= k && r->mFirstRateItem <= k && r->mLastRateItem >= k ? 1 : -1, 0);
   }
+  return noErr;
 }
 
 OSStatus mySetUpFrameRate_ExposMenu(MyCameraWindowDataStruct* r, UInt32 initial) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/PreviewDrawing.h"
+#include "platform/coreservices/CoreServices.h"
 #include "stacking/AlignAndStack.h"
 
 namespace {
@@ -67,7 +68,8 @@ SInt16 clampS16(double v) {
 }  // namespace
 
 MyCameraWindowDataStruct* myNewCameraWindowData() {
-  auto* r = static_cast<MyCameraWindowDataStruct*>(std::malloc(sizeof(MyCameraWindowDataStruct)));
+  // NewPtr is malloc underneath (free() releases it); tests can make it fail.
+  auto* r = reinterpret_cast<MyCameraWindowDataStruct*>(NewPtr(sizeof(MyCameraWindowDataStruct)));
   if (r == nullptr) return nullptr;
   std::memset(static_cast<void*>(r), 0, sizeof *r);
   r->mKind = kMyCameraWindowDataKind;

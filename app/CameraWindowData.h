@@ -581,6 +581,24 @@ struct MyCameraWindowDataStruct {
   UInt8 mIsochChannelHeld;             // the receive channel is allocated
   UInt8 mVideoStreaming;               // the camera was told to transmit
   UInt8 mCallbackAssigned;             // myDisplayCallback was handed to the driver
+
+  // ---- opening and closing (main thread): what the opening made and the
+  // closing takes away again; each is null until made and after removal
+  UInt8* mLUT16;                       // two LUT16Bit tables with slack (131,134 bytes each)
+  UInt8* mLUT16b;
+  struct OpaqueEventTargetRef* mVideoWindowTarget;
+  OSStatus (*mPreviewHandlerUPP)(struct OpaqueEventHandlerCallRef*, struct OpaqueEventRef*, void*);
+  struct OpaqueEventHandlerRef* mPreviewHandlerRef;
+  void (*mScrollActionUPP)(ControlRef, SInt16);      // both preview scroll bars
+  struct OpaqueEventTargetRef* mControlWindowTarget;
+  OSStatus (*mControlHandlerUPP)(struct OpaqueEventHandlerCallRef*, struct OpaqueEventRef*, void*);
+  struct OpaqueEventHandlerRef* mControlHandlerRef;
+  void (*mLiveControlActionUPP)(ControlRef, SInt16);      // the camera sliders and 'EXPO'
+  void (*mExposureArrowActionUPP)(ControlRef, SInt16);    // 'EXPO' id 2
+  struct OpaqueHIObjectClassRef* myCameraHistogramToolboxObjectClassRef;  // null: no histogram view
+  OSStatus (*mHistogramHandlerUPP)(struct OpaqueEventHandlerCallRef*, struct OpaqueEventRef*, void*);
+  UInt8 mIrisValuesRead;               // the long-exposure kind's iris registers were rewritten at set-up
+  UInt8 mPreferencesRead;              // the camera's preferences were read at set-up: closing may write them
 };
 
 // Allocated by malloc and cleared, copied and freed as a plain block.

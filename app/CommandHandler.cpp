@@ -5,7 +5,7 @@
 
 #include "app/AboutAndHelp.h"
 #include "app/CameraMenus.h"
-#include "app/CameraOpenClose.h"
+#include "app/CameraOpening.h"
 #include "app/CameraPrefs.h"
 #include "app/HistogramViews.h"
 #include "app/PleezWait.h"

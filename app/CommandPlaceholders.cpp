@@ -1,6 +1,5 @@
 #include "app/CommandPlaceholders.h"
 
-#include "app/CameraOpenClose.h"
 #include "app/PreferencesDialog.h"
 #include "photometry/AutoPhotometry.h"
 #include "photometry/MovieAstrometry.h"
@@ -17,15 +16,6 @@ namespace {
 void record(const char* name, long argument = 0) { myPlaceholderCalls().push_back({name, argument}); }
 }  // namespace
 
-std::function<void(unsigned)>& myFindAndOpenCameraStandIn() {
-  static std::function<void(unsigned)> standIn;
-  return standIn;
-}
-
-void myFindAndOpenCamera(UInt32 automatic) {
-  record("myFindAndOpenCamera", long(automatic));
-  if (myFindAndOpenCameraStandIn()) myFindAndOpenCameraStandIn()(automatic);
-}
 void myDoPreferences() { record("myDoPreferences"); }
 void myDarkSubtractOrFlattenMovie(int mode) { record("myDarkSubtractOrFlattenMovie", mode); }
 void myFieldRotateMovie() { record("myFieldRotateMovie"); }

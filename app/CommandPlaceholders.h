@@ -14,9 +14,3 @@ struct MyPlaceholderCall {
 };
 // Every stand-in call since the last clear, oldest first. Main thread only.
 std::vector<MyPlaceholderCall>& myPlaceholderCalls();
-
-// What the myFindAndOpenCamera stand-in does besides recording its call
-// (tests that need a camera opened set it; empty: nothing). Goes with the
-// stand-in.
-#define SKYLOOM_FIND_AND_OPEN_STAND_IN 1
-std::function<void(unsigned)>& myFindAndOpenCameraStandIn();

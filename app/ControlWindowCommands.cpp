@@ -23,6 +23,8 @@ using record_atomics::st;
 // taken away (null in the product).
 void (*volatile gMyDisplayFormatChangePoint)(MyCameraWindowDataStruct* record) = nullptr;
 
+void (*gMyControlWindowClose)(MyCameraWindowDataStruct* record) = myCloseCameraWindows;
+
 namespace {
 
 constexpr UInt32 kShutterFeature = 0x51C;
@@ -79,7 +81,7 @@ OSStatus windowEvent(MyCameraWindowDataStruct* r, EventRef event) {
     case kEventWindowClose:
       // The record and both windows are gone when this returns; the
       // standard handling that follows finds no window left to close.
-      myCloseCameraWindows(r);
+      gMyControlWindowClose(r);
       return eventNotHandledErr;
   }
   return eventNotHandledErr;

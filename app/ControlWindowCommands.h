@@ -17,3 +17,7 @@ OSStatus myControlWindowEventHandler(EventHandlerCallRef inHandlerCallRef, Event
 
 // The frame rate of a 'FRAM' item (30 for any item without its own rate).
 double myFrameRateForItem(UInt32 item);
+
+// How the close box closes the camera: myCloseCameraWindows. Tests that open
+// the camera their own way put their own closing here.
+extern void (*gMyControlWindowClose)(MyCameraWindowDataStruct* record);

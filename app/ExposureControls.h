@@ -71,7 +71,8 @@ OSStatus myGetClosestPacketSizeForDesiredFrameRate(UInt32 maxPacket, UInt32 unit
 OSStatus mySetCameraOptimizedRate(MyCameraWindowDataStruct* record, UInt32 slowest);
 OSStatus myAdjustFor50HzFrameRate(MyCameraWindowDataStruct* record);
 void myChangeIIDCFrameRateMenuItems(MyCameraWindowDataStruct* record);
-void mySetFMRMenus(MyCameraWindowDataStruct* record);
+// 0, or the status of finding the 'FORT' and 'FRAM' pop-ups.
+OSStatus mySetFMRMenus(MyCameraWindowDataStruct* record);
 OSStatus mySetUpFrameRate_ExposMenu(MyCameraWindowDataStruct* record, UInt32 initial);
 
 // ---- feature sliders ----

@@ -724,6 +724,11 @@ void DisposeDialog(DialogRef theDialog);
 OSStatus SetThemeCursor(ThemeCursor inCursor);
 void InitCursor();
 
+// ---- Help tags ----
+// Whether help tags show when the mouse rests over a control (on at start).
+OSStatus HMSetHelpTagsDisplayed(Boolean inDisplayTags);
+Boolean HMAreHelpTagsDisplayed();
+
 // ---- Opening addresses in the user's browser ----
 // Hands the address to the desktop's opener (xdg-open); 0 when it started.
 OSStatus SkyloomOpenURL(const char* url);

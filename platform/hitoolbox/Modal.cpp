@@ -282,6 +282,13 @@ const AlertRecord* AlertInfo(DialogRef d) {
 
 // ---- Cursor ----
 
+OSStatus HMSetHelpTagsDisplayed(Boolean inDisplayTags) {
+  model().helpTagsDisplayed = inDisplayTags != 0;
+  return noErr;
+}
+
+Boolean HMAreHelpTagsDisplayed() { return model().helpTagsDisplayed; }
+
 OSStatus SetThemeCursor(ThemeCursor c) {
   model().cursor = c;
   ++model().cursorChanges;

@@ -233,6 +233,7 @@ void ResetModel() {
   m.alerts.clear();
   m.cursor = kThemeArrowCursor;
   m.cursorChanges = 0;
+  m.helpTagsDisplayed = true;
   m.failures.clear();
   m.openedURLs.clear();
   m.hilitedMenus.clear();

@@ -169,6 +169,7 @@ struct Model {
   std::vector<MenuRef> menuBar;    // retained
   std::vector<MenuRef> hierMenus;  // retained
   ThemeCursor cursor = kThemeArrowCursor;
+  bool helpTagsDisplayed = true;
   long cursorChanges = 0;
   std::vector<AlertRecord> alerts;
   std::vector<DialogRef> alertStack;

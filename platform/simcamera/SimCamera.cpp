@@ -70,6 +70,12 @@ SimCamera::SimCamera(SimCameraPersonality personality)
 
 void SimCamera::InstallLineBehaviour() {
   constexpr UInt32 kSTA1 = 0x02000000;
+  if (personality_.eepromIris)
+    for (UInt32 iris : {0x524u, 0x824u})
+      AddWriteHook(iris, iris, [this](SimCamera&, UInt32 offset, UInt32 value) {
+        if (registers_[0xF00] == kSimEEPROMWriteEnableCode) registers_[offset] = value;
+        return false;
+      });
   if (personality_.staPins) {
     AddReadHook(0xF1C, 0xF1C, [this](SimCamera&, UInt32, UInt32* v) {
       const bool low = sta1_ == SimSTA1::Low || (sta1_ == SimSTA1::Pulsing && ++sta1Reads_ % kSimSTA1Period == 0);

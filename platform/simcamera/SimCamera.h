@@ -105,6 +105,10 @@ struct SimCameraPersonality {
   // it resumes carries the exposure of the time it was off, the next one a
   // normal read-out.
   bool staPins = false;
+  // The iris registers 0x524 and 0x824 live in the sensor's EEPROM: a write
+  // to either is taken only while 0xF00 holds kSimEEPROMWriteEnableCode
+  // (other writes are logged and dropped).
+  bool eepromIris = false;
 
   // ---- the IIDC register file: offset from the command base -> value ----
   std::map<UInt32, UInt32> registers;
@@ -143,6 +147,16 @@ SimCameraPersonality SimLongExposurePersonality();
 // its trigger inputs and a trigger feature offering sources 0 and 3 and
 // modes 0, 1 and 14;
 SimCameraPersonality SimPointGreyTriggerPersonality();
+// The long-exposure kind as the Frostlens model "QRV-00000001", with its
+// iris registers in EEPROM.
+constexpr UInt32 kSimEEPROMWriteEnableCode = 0x5EE9A00Du;
+SimCameraPersonality SimFrostlensPersonality();
+// Adds Format 7 mode `mode` to a personality (its CSR offset register and
+// block): maximum and unit size, the colour-coding inquiry (bit 31 - id), the
+// coding in use and the colour filter id. Format 7 itself must be listed in
+// 0x100 and the mode in 0x19C.
+void SimAddFormat7Mode(SimCameraPersonality& p, UInt32 mode, UInt32 maxWidth, UInt32 maxHeight, UInt32 unitWidth,
+                       UInt32 unitHeight, UInt32 codingInquiry, UInt32 codingId, UInt32 filterId);
 // a Format 7 only camera with white balance whose mode 0 (1280x960 Raw8,
 // Raw16) reports COLOR_FILTER_ID `filterId` (0..3 RGGB..BGGR, 4 and up: none).
 SimCameraPersonality SimFormat7FilterPersonality(UInt32 filterId);

@@ -327,3 +327,17 @@ SimCameraPersonality SimPointGreyTriggerPersonality() {
   r[0x830] = 0x80000000;
   return p;
 }
+
+SimCameraPersonality SimFrostlensPersonality() {
+  SimCameraPersonality p = SimLongExposurePersonality();
+  p.label = "Frostlens";
+  p.guid = 0x00A1B2010000F00Full;
+  p.modelName = "QRV-00000001";
+  p.eepromIris = true;
+  return p;
+}
+
+void SimAddFormat7Mode(SimCameraPersonality& p, UInt32 mode, UInt32 maxWidth, UInt32 maxHeight, UInt32 unitWidth,
+                       UInt32 unitHeight, UInt32 codingInquiry, UInt32 codingId, UInt32 filterId) {
+  AddFormat7Mode(p, mode, maxWidth, maxHeight, unitWidth, unitHeight, codingInquiry, codingId, filterId);
+}

@@ -1,5 +1,5 @@
-// What the stand-ins of the camera's start, stop and close were asked to do
-// (see camera_lifecycle_stand_ins_support.cpp).
+// What the stand-in of the camera's close was asked to do (see
+// camera_lifecycle_stand_ins_support.cpp).
 #pragma once
 #include <functional>
 #include <string>
@@ -8,8 +8,10 @@
 #include "app/CameraLifecycle.h"
 
 struct CameraLifecycleCalls {
-  std::vector<std::string> log;  // "start", "stop", "close"
-  OSStatus startStatus = noErr;
+  std::vector<std::string> log;  // "close"
   std::function<void(MyCameraWindowDataStruct*)> close;  // what the close does besides logging
 };
 extern CameraLifecycleCalls gCameraLifecycleCalls;
+
+// Logs "close" and runs gCameraLifecycleCalls.close.
+void StandInCloseCameraWindows(MyCameraWindowDataStruct* record);

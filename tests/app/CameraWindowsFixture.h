@@ -17,9 +17,11 @@ class CameraWindowsTest : public DisplayTimerHarness {
   void SetUp() override {
     DisplayTimerHarness::SetUp();
     gCameraLifecycleCalls = CameraLifecycleCalls{};
+    gMyControlWindowClose = StandInCloseCameraWindows;
   }
   void TearDown() override {
     DisplayTimerHarness::TearDown();
+    gMyControlWindowClose = myCloseCameraWindows;
     gCameraLifecycleCalls = CameraLifecycleCalls{};
   }
 

@@ -295,7 +295,6 @@ TEST_F(CommandHandler, CommandsNotYetBuiltReachTheirStandIns) {
     long arg;
   };
   const Expect expected[] = {
-      {FOUR_CHAR_CODE("open"), "myFindAndOpenCamera", 0},
       {FOUR_CHAR_CODE("pref"), "myDoPreferences", 0},
       {FOUR_CHAR_CODE("DKMO"), "myDarkSubtractOrFlattenMovie", 0},
       {FOUR_CHAR_CODE("FLMO"), "myDarkSubtractOrFlattenMovie", 1},

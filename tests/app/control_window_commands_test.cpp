@@ -109,13 +109,21 @@ TEST_F(ControlWindowTest, CloseTearsTheCameraDownAndTheStandardHandlingFindsNoth
 
 TEST_F(ControlWindowTest, StartStopFollowsTheRunningByteAndReturnsItsStatus) {
   MyCameraWindowDataStruct* r = OpenWindows();
-  gCameraLifecycleCalls.startStatus = -50;
-  EXPECT_EQ(Command(FOUR_CHAR_CODE("STRT")), -50);
-  gCameraLifecycleCalls.startStatus = noErr;
+  ASSERT_EQ(r->mRunning, 0);
+  // A start that fails reports its status (after the alert) and leaves the
+  // camera stopped.
+  Camera().Stream().FailIsochAllocation(-50);
+  skyloom::ui::ScriptedUser user;
+  user.AnswerAlert();
+  EXPECT_NE(Command(FOUR_CHAR_CODE("STRT")), noErr);
+  EXPECT_EQ(r->mRunning, 0);
+  Camera().Stream().FailIsochAllocation(kIOReturnSuccess);
   EXPECT_EQ(Command(FOUR_CHAR_CODE("STRT")), noErr);
   EXPECT_EQ(r->mRunning, 1);
+  EXPECT_EQ(r->mCallbackAssigned, 1);
   EXPECT_EQ(Command(FOUR_CHAR_CODE("STRT")), noErr);
-  EXPECT_EQ(gCameraLifecycleCalls.log, (std::vector<std::string>{"start", "start", "stop"}));
+  EXPECT_EQ(r->mRunning, 0);
+  EXPECT_EQ(r->mCallbackAssigned, 0);
 }
 
 TEST_F(ControlWindowTest, GrabFrameCancelsABusyGrabOrRequestsOneWithTheTimeOutOnlyWithoutTrigger) {
