@@ -102,7 +102,15 @@ void tiffUnmap(thandle_t, tdata_t, toff_t) {}
 OSErr decodeTIFFFrom(MemFile& m, SkyloomRaster* r) {
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
-  TIFF* t = TIFFClientOpen("picture", "rm", &m, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
+  // libtiff sizes its own buffers from the file's tags: no single one may
+  // outgrow the largest picture we take (a damaged strip size asked for tens
+  // of gigabytes).
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) return memFullErr;
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(kMaxSamples * sizeof(UInt16)));
+  TIFF* t = TIFFClientOpenExt("picture", "rm", &m, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
+                              tiffUnmap, options);
+  TIFFOpenOptionsFree(options);
   if (!t) return codecBadDataErr;
   UInt32 w = 0, h = 0;
   UInt16 bps = 1, spp = 1, photo = 0, planar = PLANARCONFIG_CONTIG;

@@ -109,6 +109,9 @@ TEST_F(ControlWindowTest, CloseTearsTheCameraDownAndTheStandardHandlingFindsNoth
 
 TEST_F(ControlWindowTest, StartStopFollowsTheRunningByteAndReturnsItsStatus) {
   MyCameraWindowDataStruct* r = OpenWindows();
+  // A first start and stop pick the video size.
+  ASSERT_EQ(StartCamera(-1, false), noErr);
+  StopCamera();
   ASSERT_EQ(r->mRunning, 0);
   // A start that fails reports its status (after the alert) and leaves the
   // camera stopped.
