@@ -115,12 +115,13 @@ TEST_F(ControlWindowTest, StartStopFollowsTheRunningByteAndReturnsItsStatus) {
   ASSERT_EQ(r->mRunning, 0);
   // A start that fails reports its status (after the alert) and leaves the
   // camera stopped.
-  Camera().Stream().FailIsochAllocation(-50);
+  gMyVideoStartInstallTimer = [](EventLoopRef, EventTimerInterval, EventTimerInterval, EventLoopTimerUPP, void*,
+                                 EventLoopTimerRef*) -> OSStatus { return -50; };
   skyloom::ui::ScriptedUser user;
   user.AnswerAlert();
-  EXPECT_NE(Command(FOUR_CHAR_CODE("STRT")), noErr);
+  EXPECT_EQ(Command(FOUR_CHAR_CODE("STRT")), -50);
+  gMyVideoStartInstallTimer = nullptr;
   EXPECT_EQ(r->mRunning, 0);
-  Camera().Stream().FailIsochAllocation(kIOReturnSuccess);
   EXPECT_EQ(Command(FOUR_CHAR_CODE("STRT")), noErr);
   EXPECT_EQ(r->mRunning, 1);
   EXPECT_EQ(r->mCallbackAssigned, 1);
