@@ -48,26 +48,6 @@ ControlRef findControl(WindowRef window, OSType signature, SInt32 id) {
   return GetControlByID(window, &cid, &c) == noErr ? c : nullptr;
 }
 
-// Step 13's family by vendor word.
-void identifyVendor(MyCameraWindowDataStruct* r) {
-  const UInt32 vendor = r->mProperties.mVendor;
-  if ((vendor >> 8) == 0x00B09D || vendor == 0x1E10) {
-    UInt32 board = 0;
-    if (myPointGreyCameraCheck(r->mCameraHandle, &r->mBayerFormat, &board, 1, 0) == noErr) {
-      r->mIsPointGrey = 1;
-      r->mPointGreyBayer = board == 3;
-    }
-  } else if ((vendor >> 8) == 0x000748) {
-    r->mShutterByAbsolute = 1;
-  } else if ((vendor >> 8) == 0x0050A6) {
-    r->mIsVendor50A6 = 1;
-    r->mShutterByAbsolute = 1;
-    ORXDCAMSetQuadlet(r->mCameraHandle, 0, 0xF08, 0, 0);
-  } else {
-    r->mShutterByAbsolute = 1;
-    r->mBayerSelectable = 1;
-  }
-}
 
 // Whether the alternate (four-pin) trigger input is offered and, on Point
 // Grey cameras, whether mode 1 takes. The trigger is left off.
@@ -178,7 +158,7 @@ OSStatus identifyCamera(MyCameraWindowDataStruct* r, OSStatus propertiesErr) {
   }
   r->mAbsoluteShutter = r->mProperties.mAbsoluteCapable[kDCAMShutter];
   r->m50HzCapable = r->mProperties.mFeaturePresent[kDCAMFrameRate];
-  identifyVendor(r);
+  myIdentifyCameraVendor(r);
   probeTrigger(r);
   probeTemperature(r);
   probeAutoShutter(r);
@@ -427,6 +407,26 @@ void closeLog(UInt8& open, FILE*& file) {
 }
 
 }  // namespace
+
+void myIdentifyCameraVendor(MyCameraWindowDataStruct* r) {
+  const UInt32 vendor = r->mProperties.mVendor;
+  if ((vendor >> 8) == 0x00B09D || vendor == 0x1E10) {
+    UInt32 board = 0;
+    if (myPointGreyCameraCheck(r->mCameraHandle, &r->mBayerFormat, &board, 1, 0) == noErr) {
+      r->mIsPointGrey = 1;
+      r->mPointGreyBayer = board == 3;
+    }
+  } else if ((vendor >> 8) == 0x000748) {
+    r->mShutterByAbsolute = 1;
+  } else if ((vendor >> 8) == 0x0050A6) {
+    r->mIsVendor50A6 = 1;
+    r->mShutterByAbsolute = 1;
+    ORXDCAMSetQuadlet(r->mCameraHandle, 0, 0xF08, 0, 0);
+  } else {
+    r->mShutterByAbsolute = 1;
+    r->mBayerSelectable = 1;
+  }
+}
 
 void myFindAndOpenCamera(UInt32 automatic) {
   MyDCAMCameraListStruct list;

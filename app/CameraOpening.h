@@ -29,6 +29,11 @@ constexpr UInt32 kMyIrisReadFailed = 0xDEADBEEFu;
 // a failure shows one alert.
 void myFindAndOpenCamera(UInt32 automatic);
 
+// The family flags by the camera's vendor word: the Point Grey check (and its
+// Bayer board), shutters by absolute value, vendor 0x0050A6's register
+// 0xF08 := 0, Bayer selectable for the rest.
+void myIdentifyCameraVendor(MyCameraWindowDataStruct* record);
+
 // Closes the camera of the record, its windows and the record; null only
 // resets the camera menu. Safe on a record that an opening left half built.
 void myCloseCameraWindows(MyCameraWindowDataStruct* record);

@@ -136,7 +136,7 @@ OSStatus autoExposure(MyCameraWindowDataStruct* r) {
 
 OSStatus frameRate(MyCameraWindowDataStruct* r) {
   WindowRef w = r->mControlWindow;
-  const double fps = myFrameRateForItem(UInt32(controlValue(w, FOUR_CHAR_CODE("FRAM"))));
+  const double fps = myRateItemFramesPerSecond(UInt32(controlValue(w, FOUR_CHAR_CODE("FRAM"))));
   r->mFrameRate = fps;
   OSStatus err = mySetIIDCCameraFmtModeFR(fps, r);
   if (err != noErr) return err;
@@ -382,19 +382,6 @@ OSStatus command(MyCameraWindowDataStruct* r, UInt32 id) {
 }
 
 }  // namespace
-
-double myFrameRateForItem(UInt32 item) {
-  switch (item) {
-    case 1: return 1.875;
-    case 2: return 3.75;
-    case 3: return 7.5;
-    case 4: return 15.0;
-    case 6: return 60.0;
-    case 7: return 120.0;
-    case 8: return 240.0;
-  }
-  return 30.0;
-}
 
 OSStatus myControlWindowEventHandler(EventHandlerCallRef, EventRef event, void* userData) {
   auto* r = static_cast<MyCameraWindowDataStruct*>(userData);

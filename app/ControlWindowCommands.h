@@ -15,9 +15,6 @@ constexpr SInt16 kMyControlWindowFullHeight = 566;
 
 OSStatus myControlWindowEventHandler(EventHandlerCallRef inHandlerCallRef, EventRef inEvent, void* inUserData);
 
-// The frame rate of a 'FRAM' item (30 for any item without its own rate).
-double myFrameRateForItem(UInt32 item);
-
 // How the close box closes the camera: myCloseCameraWindows. Tests that open
 // the camera their own way put their own closing here.
 extern void (*gMyControlWindowClose)(MyCameraWindowDataStruct* record);

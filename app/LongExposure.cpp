@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "app/ExposureControls.h"
 #include "camera_driver/ORXDCAM.h"
 #include "platform/coreservices/CoreServices.h"
 #include "platform/hitoolbox/HIToolbox.h"
@@ -50,20 +51,6 @@ void store(T& field, T value) {
 }
 
 bool threadExists(const MyCameraWindowDataStruct* r) { return r->mLongExposPthread != pthread_t{}; }
-
-// Frames per second of a rate item.
-double rateItemFPS(UInt32 item) {
-  switch (item) {
-    case 1: return 1.875;
-    case 2: return 3.75;
-    case 3: return 7.5;
-    case 4: return 15.0;
-    case 6: return 60.0;
-    case 7: return 120.0;
-    case 8: return 240.0;
-    default: return 30.0;
-  }
-}
 
 OSStatus readReg(MyDCAMCameraStruct* handle, UInt32 offset, UInt32* value) {
   return ORXDCAMGetQuadlet(handle, 0, offset, 0, value);
@@ -146,7 +133,7 @@ double myLongExposureReadoutPeriodMs(const MyCameraWindowDataStruct* r) {
   }
   // Fixed formats, and a Format 7 packet size not known yet: four frame
   // periods of the slowest rate offered.
-  return 4000.0 / rateItemFPS(r->mFirstRateItem);
+  return 4000.0 / myRateItemFramesPerSecond(r->mFirstRateItem);
 }
 
 // ---------------------------------------------------------------- start and stop

@@ -345,7 +345,7 @@ TEST_F(ControlWindowTest, RecordingIntervalsAndFrameRatesByItem) {
   } rates[] = {{1, 1.875}, {2, 3.75}, {3, 7.5}, {4, 15.0}, {5, 30.0}, {6, 60.0}, {7, 120.0}, {8, 240.0}, {99, 30.0}};
   for (const auto& c : rates) {
     SCOPED_TRACE(c.item);
-    EXPECT_EQ(myFrameRateForItem(c.item), c.fps);
+    EXPECT_EQ(myRateItemFramesPerSecond(c.item), c.fps);
   }
   ASSERT_EQ(mySetCameraFMRByIndexItem(r, -1), noErr);
   testing::internal::CaptureStderr();

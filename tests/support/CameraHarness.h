@@ -32,6 +32,7 @@
 
 #include "app/CameraAppleEvents.h"
 #include "app/CameraIdentification.h"
+#include "app/CameraOpening.h"
 #include "app/CameraPrefs.h"
 #include "app/CameraWindowData.h"
 #include "app/HistogramViews.h"
@@ -316,23 +317,7 @@ class CameraHarness : public UiTest {
     }
     r->mAbsoluteShutter = r->mProperties.mAbsoluteCapable[kDCAMShutter];
     r->m50HzCapable = r->mProperties.mFeaturePresent[kDCAMFrameRate];
-    const UInt32 vendor = r->mProperties.mVendor;
-    if ((vendor >> 8) == 0x00B09D || vendor == 0x1E10) {
-      UInt32 board = 0;
-      if (myPointGreyCameraCheck(r->mCameraHandle, &r->mBayerFormat, &board, 1, 0) == noErr) {
-        r->mIsPointGrey = 1;
-        r->mPointGreyBayer = board == 3;
-      }
-    } else if ((vendor >> 8) == 0x000748) {
-      r->mShutterByAbsolute = 1;
-    } else if ((vendor >> 8) == 0x0050A6) {
-      r->mIsVendor50A6 = 1;
-      r->mShutterByAbsolute = 1;
-      ORXDCAMSetQuadlet(r->mCameraHandle, 0, 0xF08, 0, 0);
-    } else {
-      r->mShutterByAbsolute = 1;
-      r->mBayerSelectable = 1;
-    }
+    myIdentifyCameraVendor(r);
     if (r->mAbsoluteShutter) {
       r->mAutoShutterAvailable = 1;
     } else if (ORXDCAMSetPropertyValue(r->mCameraHandle, 0x51C, 1, 1) == noErr) {
