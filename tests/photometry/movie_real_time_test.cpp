@@ -19,21 +19,11 @@
 #include "platform/quicktime/DataReferences.h"
 #include "platform/quicktime/Movies.h"
 #include "tests/support/MovieFolder.h"
+#include "tests/support/TestDates.h"
 
 namespace {
 
-LongDateTime Secs(short y, short mo, short d, short h, short mi, short s) {
-  LongDateRec r{};
-  r.year = y;
-  r.month = mo;
-  r.day = d;
-  r.hour = h;
-  r.minute = mi;
-  r.second = s;
-  LongDateTime t = 0;
-  LongDateToSeconds(&r, &t);
-  return t;
-}
+using skyloom::test::Secs;
 
 std::string Stamp(double t, int dateMode) {
   char s[kTableTimeStampSize];

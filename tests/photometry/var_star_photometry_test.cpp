@@ -30,6 +30,7 @@
 #include "tests/support/MovieFolder.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UiFixture.h"
+#include "tests/support/TestDates.h"
 
 namespace {
 
@@ -41,18 +42,7 @@ namespace nav = skyloom::nav;
 constexpr UInt32 W = 320, H = 240;
 constexpr OSType kSVAR = FOUR_CHAR_CODE("SVAR"), kSCON = FOUR_CHAR_CODE("SCON");
 
-LongDateTime Secs(short y, short mo, short d, short h, short mi, short s) {
-  LongDateRec r{};
-  r.year = y;
-  r.month = mo;
-  r.day = d;
-  r.hour = h;
-  r.minute = mi;
-  r.second = s;
-  LongDateTime t = 0;
-  LongDateToSeconds(&r, &t);
-  return t;
-}
+using skyloom::test::Secs;
 
 class VarStarTest : public UiTest {
  protected:
