@@ -15,16 +15,7 @@
 #include "platform/quicktime/Movies.h"
 #include "tests/app/PipelineHarness.h"
 #include "app/CommandHandler.h"
-#if __has_include("app/StartupPlaceholders.h")
-#include "app/StartupPlaceholders.h"
-#define SKYLOOM_VIDEO_STAND_INS 1
-#endif
-#if __has_include("app/CommandPlaceholders.h")
-#include "app/CommandPlaceholders.h"
-#endif
-#ifdef SKYLOOM_FIND_AND_OPEN_STAND_IN
-#define SKYLOOM_OPENING_STAND_IN 1
-#endif
+#include "app/CameraOpening.h"
 
 using namespace skyloom::ui;
 
@@ -59,34 +50,14 @@ class ApplicationStartupTest : public PipelineHarness {
     PipelineHarness::SetUp();
     SkyloomRemoveAllAEHandlers();
     SkyloomSetGestaltResponder(nullptr);
-#ifdef SKYLOOM_OPENING_STAND_IN
-    // Opening as the camera harness does it.
-    myFindAndOpenCameraStandIn() = [this](unsigned) {
-      ++opens_;
-      OpenCamera();
-    };
-#endif
-#ifdef SKYLOOM_VIDEO_STAND_INS
-    // Starting and stopping as the pipeline harness does them.
-    MyStartupPlaceholderHooks& hooks = myStartupPlaceholderHooks();
-    hooks.startCamera = [this](MyCameraWindowDataStruct*, UInt32, UInt32, double) {
-      OSStatus err = StartVideo(-1, true);
-      if (err != noErr) StopVideo();
-      return err;
-    };
-    hooks.stopCamera = [this](MyCameraWindowDataStruct*) {
-      StopVideo();
-      return OSStatus(noErr);
-    };
-#endif
   }
   void TearDown() override {
-#ifdef SKYLOOM_OPENING_STAND_IN
-    myFindAndOpenCameraStandIn() = nullptr;
-#endif
-#ifdef SKYLOOM_VIDEO_STAND_INS
-    myStartupPlaceholderHooks() = {};
-#endif
+    // A camera the start-up opened is closed as the application's quit would.
+    for (int i = 0; i < 4; i++) {
+      MyCameraWindowDataStruct* r = myFindCameraControlWindowDataPtr();
+      if (r == nullptr || r == record_) break;
+      myCloseCameraWindows(r);
+    }
     SkyloomSetGestaltResponder(nullptr);
     PipelineHarness::TearDown();
     SkyloomRemoveAllAEHandlers();
@@ -151,7 +122,6 @@ class ApplicationStartupTest : public PipelineHarness {
 
   ScriptedUser user_;
   std::string stderr_;
-  int opens_ = 0;
 };
 
 TEST_F(ApplicationStartupTest, VersionGateRefusesOldSystemsOrQuickTimeWithOneAlert) {
@@ -296,15 +266,11 @@ TEST_F(ApplicationStartupTest, AttachedCameraIsOpenWhenTheLoopStartsAndLaunchEve
   ASSERT_NE(open, nullptr);
   EXPECT_EQ(Windows().size(), windows);  // the launch's 'oapp' opened nothing more
   EXPECT_EQ(myFindCameraControlWindowDataPtr(), open);
-#ifdef SKYLOOM_OPENING_STAND_IN
-  EXPECT_EQ(opens_, 1);
-#else
   EXPECT_FALSE(IsMenuItemEnabled(FileMenu(), 1));
   MenuRef prefMenu = nullptr;
   MenuItemIndex prefItem = 0;
   ASSERT_EQ(GetIndMenuItemWithCommandID(nullptr, kHICommandPreferences, 1, &prefMenu, &prefItem), noErr);
   EXPECT_TRUE(IsMenuItemEnabled(prefMenu, prefItem));
-#endif
 }
 
 TEST_F(ApplicationStartupTest, LaunchEventOpensACameraWhenNoneIsOpen) {
