@@ -780,9 +780,9 @@ TEST_F(Opening, ClosingWithoutARecordOnlyResetsTheCameraMenu) {
 }
 
 TEST_F(Opening, RepeatedOpeningAndClosingLeavesNothingBehind) {
-  // A TSan build opens a camera some fifty times slower: ten cycles there.
+  // A TSan build opens a camera some fifty times slower: five cycles there.
 #if defined(__SANITIZE_THREAD__)
-  constexpr int kCycles = 10;
+  constexpr int kCycles = 5;
 #else
   constexpr int kCycles = 100;
 #endif
