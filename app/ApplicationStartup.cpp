@@ -52,18 +52,6 @@ int refuse(const char* message) {
   return 0;
 }
 
-// The answer of a scripting event: one Boolean under the direct object, put
-// only when the sender waits for it; the status then becomes the put's.
-OSStatus answer(AppleEvent* reply, bool yes, OSStatus status) {
-  if (reply == nullptr || reply->dataHandle == nullptr) return status;
-  const Boolean value = yes ? 1 : 0;
-  return AEPutParamPtr(reply, keyDirectObject, typeBoolean, &value, sizeof value);
-}
-
-void report(const char* name, OSStatus status) {
-  if (status != noErr) fprintf(stderr, "ERR %s %d 0x%X\n", name, int(status), unsigned(status));
-}
-
 }  // namespace
 
 int myApplicationMain() {
@@ -168,7 +156,7 @@ OSErr myAEStartCamera(const AppleEvent*, AppleEvent* reply, SRefCon) {
       running = status == noErr;
     }
   }
-  report("myAEStartCamera", answer(reply, running, status));
+  myReportCameraEventError("myAEStartCamera", myAnswerCameraEvent(reply, running, status));
   return noErr;
 }
 
@@ -186,6 +174,6 @@ OSErr myAEStopCamera(const AppleEvent*, AppleEvent* reply, SRefCon) {
       stopped = status == noErr;
     }
   }
-  report("myAEStopCamera", answer(reply, stopped, status));
+  myReportCameraEventError("myAEStopCamera", myAnswerCameraEvent(reply, stopped, status));
   return noErr;
 }

@@ -30,18 +30,6 @@ bool isIdle(MyCameraWindowDataStruct* r) {
   return r->mGrabControlsEnabled == 1 && r->mRecording == 0 && ld(r->mGrabWanted) == 0 && r->mRunning == 1;
 }
 
-// Writes the answer when the sender waits for one; the writing's status, or
-// the action's when nothing was written.
-OSStatus answer(AppleEvent* reply, bool yes, OSStatus actionStatus) {
-  if (reply == nullptr || reply->dataHandle == nullptr) return actionStatus;
-  const Boolean value = yes ? 1 : 0;
-  return AEPutParamPtr(reply, keyDirectObject, typeBoolean, &value, sizeof value);
-}
-
-void report(const char* name, OSStatus err) {
-  if (err != noErr) fprintf(stderr, "ERR %s %d 0x%X\n", name, int(err), unsigned(err));
-}
-
 ControlRef controlOf(MyCameraWindowDataStruct* r, OSType signature) {
   const ControlID id = {signature, 0};
   ControlRef c = nullptr;
@@ -91,7 +79,7 @@ OSErr myAEStartRecordMovie(const AppleEvent*, AppleEvent* reply, SRefCon) {
     err = mySetUpRecordMovie(r);
     started = err == noErr;
   }
-  report("myAEStartRecordMovie", answer(reply, started, err));
+  myReportCameraEventError("myAEStartRecordMovie", myAnswerCameraEvent(reply, started, err));
   return noErr;
 }
 
@@ -99,7 +87,7 @@ OSErr myAEStopRecordMovie(const AppleEvent*, AppleEvent* reply, SRefCon) {
   MyCameraWindowDataStruct* r = myFindCameraControlWindowDataPtr();
   const bool ready = r != nullptr && isReady(r);
   if (ready && r->mRecording == 1) myStopRecordMovie(r);
-  report("myAEStopRecordMovie", answer(reply, ready, noErr));
+  myReportCameraEventError("myAEStopRecordMovie", myAnswerCameraEvent(reply, ready, noErr));
   return noErr;
 }
 
@@ -112,7 +100,7 @@ OSErr myAEGrabFrame(const AppleEvent*, AppleEvent* reply, SRefCon) {
     err = mySaveAFrameToDisk(r, r->mTriggerItem == 0 ? 1 : 0);
     armed = err == noErr;
   }
-  report("myAEGrabFrame", answer(reply, armed, err));
+  myReportCameraEventError("myAEGrabFrame", myAnswerCameraEvent(reply, armed, err));
   return noErr;
 }
 
@@ -120,7 +108,7 @@ OSErr myAEGrabFrameCompleted(const AppleEvent*, AppleEvent* reply, SRefCon) {
   MyCameraWindowDataStruct* r = myFindCameraControlWindowDataPtr();
   bool done = false;
   if (r != nullptr) done = !isReady(r) || ld(r->mGrabsInFlight) == 0;
-  report("myAEGrabFrameisDone", answer(reply, done, noErr));
+  myReportCameraEventError("myAEGrabFrameisDone", myAnswerCameraEvent(reply, done, noErr));
   return noErr;
 }
 
@@ -132,7 +120,7 @@ OSErr myAEDoGrabAverageFrame(const AppleEvent*, AppleEvent* reply, SRefCon) {
     err = collect(r, kAverageMode);
     ran = err == noErr;
   }
-  report("myAEDoGrabAverageFrame", answer(reply, ran, err));
+  myReportCameraEventError("myAEDoGrabAverageFrame", myAnswerCameraEvent(reply, ran, err));
   return noErr;
 }
 
@@ -145,7 +133,7 @@ OSErr myAEDoFlatFrame(const AppleEvent*, AppleEvent* reply, SRefCon) {
     ran = err == noErr;
     if (ran) showCalibration(r, kUseFlatBox, r->mFlatFrameAvailable, &r->mUseFlatFrame);
   }
-  report("myAEDoFlatFrame", answer(reply, ran, err));
+  myReportCameraEventError("myAEDoFlatFrame", myAnswerCameraEvent(reply, ran, err));
   return noErr;
 }
 
@@ -158,7 +146,7 @@ OSErr myAEDoDarkFrame(const AppleEvent*, AppleEvent* reply, SRefCon) {
     ran = err == noErr;
     if (ran) showCalibration(r, kUseDarkBox, r->mDarkFrameAvailable, &r->mUseDarkFrame);
   }
-  report("myAEDoDarkFrame", answer(reply, ran, err));
+  myReportCameraEventError("myAEDoDarkFrame", myAnswerCameraEvent(reply, ran, err));
   return noErr;
 }
 
@@ -176,7 +164,7 @@ OSErr myAEApplyCameraSettings(const AppleEvent* event, AppleEvent* reply, SRefCo
       applied = err == noErr;
     }
   }
-  report("myAEApplyCameraSettings", answer(reply, applied, err));
+  myReportCameraEventError("myAEApplyCameraSettings", myAnswerCameraEvent(reply, applied, err));
   return noErr;
 }
 
@@ -201,4 +189,14 @@ OSErr myRemoveCameraAppleEventHandlers() {
     if (first == noErr) first = err;
   }
   return first;
+}
+
+OSStatus myAnswerCameraEvent(AppleEvent* reply, bool yes, OSStatus actionStatus) {
+  if (reply == nullptr || reply->dataHandle == nullptr) return actionStatus;
+  const Boolean value = yes ? 1 : 0;
+  return AEPutParamPtr(reply, keyDirectObject, typeBoolean, &value, sizeof value);
+}
+
+void myReportCameraEventError(const char* name, OSStatus err) {
+  if (err != noErr) fprintf(stderr, "ERR %s %d 0x%X\n", name, int(err), unsigned(err));
 }

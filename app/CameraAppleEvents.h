@@ -14,6 +14,12 @@
 
 constexpr AEEventClass kMyCameraEventClass = FOUR_CHAR_CODE("ORFW");
 
+// Writes a handler's Boolean answer when the sender waits for one; returns
+// the writing's status, or the action's when nothing was written.
+OSStatus myAnswerCameraEvent(AppleEvent* reply, bool yes, OSStatus actionStatus);
+// A handler's failure as a line on standard error ("ERR name status 0xhex").
+void myReportCameraEventError(const char* name, OSStatus err);
+
 // The first window, front to back, whose reference constant points at a
 // camera control record (first word 1); null when there is none.
 MyCameraWindowDataStruct* myFindCameraControlWindowDataPtr();
